@@ -1,0 +1,21 @@
+# Build settings shared by every target of our own: the language standard, warnings as
+# errors, and the maker's addresses, which are build settings rather than code.
+
+set(BRIMVALE_HOME_PAGE "https://brimvale.example/" CACHE STRING "The maker's home page")
+set(BRIMVALE_CONTACT_PAGE "https://brimvale.example/contact" CACHE STRING "The maker's contact page")
+set(BRIMVALE_SUPPORT_EMAIL "support@brimvale.example" CACHE STRING "The support e-mail address")
+
+add_library(brimvale_build INTERFACE)
+target_compile_features(brimvale_build INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(brimvale_build INTERFACE -Wall -Wextra -Wpedantic -Werror)
+target_compile_definitions(brimvale_build INTERFACE
+    BRIMVALE_HOME_PAGE="${BRIMVALE_HOME_PAGE}"
+    BRIMVALE_CONTACT_PAGE="${BRIMVALE_CONTACT_PAGE}"
+    BRIMVALE_SUPPORT_EMAIL="${BRIMVALE_SUPPORT_EMAIL}"
+    _FILE_OFFSET_BITS=64)
+
+# Qt code of our own: no implicit conversions from 8-bit strings.
+add_library(brimvale_qt_build INTERFACE)
+target_link_libraries(brimvale_qt_build INTERFACE brimvale_build)
+target_compile_definitions(brimvale_qt_build INTERFACE QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII)

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+
+namespace join {
+
+// What the engine asks of the window. The window implements these; tests fake them.
+
+// Hands pending window events to the event loop, so the window stays alive during long work.
+class EventPump {
+public:
+    virtual ~EventPump() = default;
+    virtual void pumpEvents() = 0;
+};
+
+// Shows the common "Application Error" report and waits until the user closes it.
+class ErrorReporter {
+public:
+    virtual ~ErrorReporter() = default;
+    virtual void showErrorReport(const std::string& description, const std::string& location,
+                                 int line) = 0;
+};
+
+// Shows a plain message: OK only, no icon, the application title as caption. Waits for OK.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    virtual void showMessage(const std::string& text) = 0;
+};
+
+// What the folder walk asks of the window: a yield to the event loop and the common report.
+class WalkHost : public EventPump, public ErrorReporter {};
+
+// The main window's pointer value, which doubles as the program's busy flag.
+enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
+
+enum class CopyOption { PreserveStructure, Flat };
+
+// Everything a join run reads and writes on the window.
+class JoinHost : public WalkHost, public MessageSink {
+public:
+    // The source list, items numbered from 1.
+    virtual int sourceCount() const = 0;
+    virtual std::string sourceText(int index) const = 0;
+
+    // Read afresh at every use: the user may change them during a run.
+    virtual std::string outputFolderText() const = 0;
+    virtual CopyOption copyOption() const = 0;
+
+    virtual void setPointer(Pointer pointer) = 0;
+    virtual void setProgressValue(int percent) = 0;
+    virtual void setProgressText(const std::string& text) = 0;
+};
+
+} // namespace join
