@@ -37,6 +37,13 @@ enum class IfDestinationExists { Replace, Fail };
 bool CopyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists);
 
+// True when the path's date stamp can be read (the path exists, links followed). Never fails.
+bool FileIsPresent(const std::string& path);
+
+// True when the path's own attributes cannot be read (nothing there, or it cannot be reached).
+// Never fails.
+bool IsBadFileName(const std::string& path);
+
 // Folder attribute bits, as the folder walk tests them.
 namespace Attribute {
 inline constexpr int Hidden = 2;
