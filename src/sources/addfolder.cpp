@@ -1,0 +1,68 @@
+#include "commands.h"
+#include "join/paths.h"
+#include "join/subdirs.h"
+#include "join/trap.h"
+
+namespace sources {
+
+namespace {
+
+const char* const FolderPrompt = "Please select folder:";
+
+std::string location(std::string_view procedure) {
+    return join::locationString("Brimvale", "Form1", procedure);
+}
+
+} // namespace
+
+void PushButton3_Click(CommandHost& host) {
+    join::Trap trap(host, location("PushButton3_Click"));
+    std::string lastFolderDot;
+    std::string chosen;
+
+    trap.line(100, [&] { lastFolderDot = host.GetSetting("LastFolderDot", ""); });
+    trap.line(102,
+              [&] { chosen = host.folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
+    if (trap.test(102, [&] { return chosen.empty(); }))
+        return;
+    trap.line(104, [&] { host.setPointer(join::Pointer::Hourglass); });
+    if (trap.test(106, [&] { return join::EndsWithSeparator(chosen); }))
+        trap.line(108, [&] { host.sourceList().append(join::NormalizePath(chosen)); });
+    else
+        trap.line(110, [&] { host.sourceList().append(join::NormalizePath(chosen) + "/"); });
+    trap.line(112, [&] { host.setPointer(join::Pointer::Default); });
+}
+
+void PushButton5_Click(CommandHost& host) {
+    join::Trap trap(host, location("PushButton5_Click"));
+    std::string lastFolderDot;
+    std::string chosen;
+    join::FolderCollection expansion;
+
+    trap.line(100, [&] { lastFolderDot = host.GetSetting("LastFolderDot", ""); });
+    trap.line(102,
+              [&] { chosen = host.folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
+    if (trap.test(102, [&] { return chosen.empty(); }))
+        return;
+    trap.line(104, [&] { host.setPointer(join::Pointer::Hourglass); });
+    trap.line(106, [&] { expansion.clear(); });
+    if (trap.test(108, [&] { return join::EndsWithSeparator(chosen); })) {
+        trap.line(110, [&] { expansion.push_back(chosen); });
+        trap.line(112, [&] { host.sourceList().append(join::NormalizePath(chosen)); });
+    } else {
+        trap.line(114, [&] { expansion.push_back(chosen + "/"); });
+        trap.line(116, [&] { host.sourceList().append(join::NormalizePath(chosen) + "/"); });
+    }
+    trap.line(118,
+              [&] { join::GetSubDirectories2016(expansion, join::Recursion::AllLevels, host); });
+    // The first entry stands for the chosen folder, already added above; the rest go in as the
+    // walk built them, in one append so that a tree of many folders lands at once.
+    trap.line(120, [&] {
+        if (!expansion.empty())
+            expansion.erase(expansion.begin());
+    });
+    trap.line(122, [&] { host.sourceList().appendAll(expansion); });
+    trap.line(126, [&] { host.setPointer(join::Pointer::Default); });
+}
+
+} // namespace sources

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "commandhost.h"
+
+#include <QtCore/qnamespace.h>
+#include <optional>
+
+// The commands that fill and empty the source list. Each is a plain procedure over the window's
+// CommandHost; the trapped ones report unexpected failures with their own location and line.
+namespace sources {
+
+// "Add Folder(s)": adds the one folder the user picks, ending with "/".
+void PushButton3_Click(CommandHost& host);
+
+// "Add All Subfolders In Folder": adds the picked folder, then every folder below it,
+// breadth-first by level.
+void PushButton5_Click(CommandHost& host);
+
+// "Load Sample/Example Folders": appends the two sample folders beside the program.
+void PushButton6_Click(CommandHost& host);
+
+// "Clear List": empties the list unless the window is busy.
+void PushButton7_Click(CommandHost& host);
+
+// "Load List Of Folders From File": the layout note, the multi-file dialog, then every line of
+// every picked file.
+void PushButton10_Click(CommandHost& host);
+
+// Delete key in the list (any modifiers): removes the selected item, numbered from 1, unless
+// the window is busy. Every other key is left to the list control. (Key code 46 of other
+// platforms is Qt's Key_Period, so only Qt::Key_Delete counts.)
+void ListView1_KeyDown(CommandHost& host, int key, Qt::KeyboardModifiers shift,
+                       std::optional<int> selectedIndex);
+
+// Double-click in the list: removes the selected item, numbered from 1, unless the window is
+// busy. Where the click landed does not matter.
+void ListView1_DblClick(CommandHost& host, std::optional<int> selectedIndex);
+
+} // namespace sources

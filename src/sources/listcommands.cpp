@@ -1,0 +1,49 @@
+#include "commands.h"
+#include "join/trap.h"
+
+namespace sources {
+
+namespace {
+
+std::string location(std::string_view procedure) {
+    return join::locationString("Brimvale", "Form1", procedure);
+}
+
+// Removal shared by the Delete key and the double-click.
+void removeSelected(CommandHost& host, std::optional<int> selectedIndex) {
+    if (host.pointer() == join::Pointer::Hourglass)
+        return;
+    SourceList& list = host.sourceList();
+    if (list.count() == 0)
+        return;
+    if (!selectedIndex || *selectedIndex < 1 || *selectedIndex > list.count())
+        return;
+    list.removeAt(*selectedIndex);
+}
+
+} // namespace
+
+void PushButton6_Click(CommandHost& host) {
+    join::Trap trap(host, location("PushButton6_Click"));
+    trap.line(100, [&] { host.sourceList().append(host.programFolder() + "/Samples/Folder1"); });
+    trap.line(102, [&] { host.sourceList().append(host.programFolder() + "/Samples/Folder2"); });
+}
+
+void PushButton7_Click(CommandHost& host) {
+    join::Trap trap(host, location("PushButton7_Click"));
+    if (trap.test(100, [&] { return host.pointer() != join::Pointer::Hourglass; }))
+        trap.line(100, [&] { host.sourceList().clear(); });
+}
+
+void ListView1_KeyDown(CommandHost& host, int key, Qt::KeyboardModifiers /*shift*/,
+                       std::optional<int> selectedIndex) {
+    if (key != Qt::Key_Delete)
+        return;
+    removeSelected(host, selectedIndex);
+}
+
+void ListView1_DblClick(CommandHost& host, std::optional<int> selectedIndex) {
+    removeSelected(host, selectedIndex);
+}
+
+} // namespace sources
