@@ -1,1 +1,90 @@
 #include "failure.h"
+
+#include <cerrno>
+#include <cstring>
+#include <cxxabi.h>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+namespace join {
+
+namespace {
+
+struct ErrnoEntry {
+    int number;
+    const char* text;
+};
+
+ErrnoEntry entryForErrno(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return {ErrorNumber::PermissionDenied, "Permission denied"};
+    case ENOENT:
+    case ENOTDIR:
+        return {ErrorNumber::PathNotFound, "Path not found"};
+    case ENOSPC:
+    case EDQUOT:
+        return {ErrorNumber::DiskFull, "Disk full"};
+    case EEXIST:
+        return {ErrorNumber::FileAlreadyExists, "File already exists"};
+    case EMFILE:
+    case ENFILE:
+        return {ErrorNumber::TooManyFiles, "Too many files"};
+    case EIO:
+        return {ErrorNumber::DeviceIOError, "Device I/O error"};
+    case ENOMEM:
+        return {ErrorNumber::OutOfMemory, "Out of memory"};
+    default:
+        return {ErrorNumber::PathFileAccessError, "Path/File access error"};
+    }
+}
+
+Failure failureFromErrorCode(const std::error_code& code, const std::string& path) {
+    if (code.category() == std::generic_category() || code.category() == std::system_category())
+        return failureFromErrno(code.value(), path);
+    std::string text = code.message();
+    if (!path.empty())
+        text += ": " + path;
+    return Failure(ErrorNumber::PathFileAccessError, text);
+}
+
+} // namespace
+
+Failure failureFromErrno(int error, const std::string& path) {
+    const ErrnoEntry entry = entryForErrno(error);
+    std::string text = entry.text;
+    if (!path.empty())
+        text += ": " + path;
+    // The catch-all number says little on its own; the system's reason tells the user more.
+    if (entry.number == ErrorNumber::PathFileAccessError && error != 0)
+        text += std::string(" (") + std::strerror(error) + ")";
+    return Failure(entry.number, text);
+}
+
+Failure failureFromCurrentException() {
+    if (!std::current_exception())
+        return Failure(ErrorNumber::InternalError, "Unknown error");
+    try {
+        throw;
+    } catch (const Failure& failure) {
+        return failure;
+    } catch (const std::filesystem::filesystem_error& error) {
+        return failureFromErrorCode(error.code(), error.path1().string());
+    } catch (const std::system_error& error) {
+        return failureFromErrorCode(error.code(), {});
+    } catch (const std::bad_alloc&) {
+        return Failure(ErrorNumber::OutOfMemory, "Out of memory");
+    } catch (const std::exception& error) {
+        return Failure(ErrorNumber::InternalError, error.what());
+    } catch (abi::__forced_unwind&) {
+        // Thread cancellation unwinds through here; it must go on unwinding.
+        throw;
+    } catch (...) {
+        return Failure(ErrorNumber::InternalError, "Unknown error");
+    }
+}
+
+} // namespace join

@@ -1,1 +1,515 @@
 #include "posixfs.h"
+
+#include "failure.h"
+#include "paths.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <linux/magic.h>
+#include <linux/msdos_fs.h>
+#include <memory>
+#include <random>
+#include <sys/ioctl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <utility>
+
+namespace join {
+
+namespace {
+
+// Owns one file descriptor and closes it when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// A path the system can be asked about: not empty, and no NUL byte that would silently cut it.
+bool isUsablePath(const std::string& path) {
+    return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+void requireUsablePath(const std::string& path) {
+    if (path.empty())
+        throw failureFromErrno(ENOENT);
+    if (path.find('\0') != std::string::npos)
+        throw failureFromErrno(EINVAL);
+}
+
+// Hidden and system bits kept by FAT volumes; 0 everywhere else.
+int fatAttributes(const std::string& path) {
+    struct statfs volume {};
+    if (::statfs(path.c_str(), &volume) != 0 || volume.f_type != MSDOS_SUPER_MAGIC)
+        return 0;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::uint32_t fat = 0;
+    if (!fd.valid() || ::ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) != 0)
+        return 0;
+    int attributes = 0;
+    if (fat & ATTR_HIDDEN)
+        attributes |= Attribute::Hidden;
+    if (fat & ATTR_SYS)
+        attributes |= Attribute::System;
+    return attributes;
+}
+
+// ---- Moving file contents ----
+
+constexpr std::size_t MaxChunk = std::size_t{1} << 30;
+constexpr std::size_t BufferSize = std::size_t{1} << 20;
+
+bool isCopyFileRangeUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+           error == ENOTSUP || error == EBADF || error == ETXTBSY;
+}
+
+// Copies byte ranges between two descriptors at the same offsets, stepping down from
+// copy_file_range (which lets the file system clone) to sendfile and then plain reads and writes
+// when the system refuses the faster method.
+class RangeCopier {
+public:
+    RangeCopier(int from, int to, CopyMethod method) : m_from(from), m_to(to), m_method(method) {}
+
+    bool copy(off_t offset, off_t length) {
+        off_t inOffset = offset;
+        off_t outOffset = offset;
+        while (length > 0) {
+            const std::size_t chunk =
+                std::min<std::size_t>(static_cast<std::size_t>(length), MaxChunk);
+            ssize_t done = -1;
+            switch (m_method) {
+            case CopyMethod::CopyFileRange:
+                done = ::copy_file_range(m_from, &inOffset, m_to, &outOffset, chunk, 0);
+                if (done < 0 && isCopyFileRangeUnsupported(errno)) {
+                    m_method = CopyMethod::SendFile;
+                    continue;
+                }
+                break;
+            case CopyMethod::SendFile:
+                if (::lseek(m_to, outOffset, SEEK_SET) < 0)
+                    return false;
+                done = ::sendfile(m_to, m_from, &inOffset, chunk);
+                if (done < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                    m_method = CopyMethod::ReadWrite;
+                    continue;
+                }
+                if (done > 0)
+                    outOffset += done;
+                break;
+            case CopyMethod::ReadWrite:
+                done = readWrite(inOffset, outOffset, chunk);
+                break;
+            }
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done < 0)
+                return false;
+            if (done == 0) {
+                // The source ended before its size said: it changed while being copied.
+                errno = EIO;
+                return false;
+            }
+            length -= done;
+        }
+        return true;
+    }
+
+private:
+    ssize_t readWrite(off_t& inOffset, off_t& outOffset, std::size_t chunk) {
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(BufferSize);
+        const ssize_t got = ::pread(m_from, m_buffer.get(), std::min(chunk, BufferSize), inOffset);
+        if (got <= 0)
+            return got;
+        ssize_t written = 0;
+        while (written < got) {
+            const ssize_t n =
+                ::pwrite(m_to, m_buffer.get() + written, static_cast<std::size_t>(got - written),
+                         outOffset + written);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return -1;
+            written += n;
+        }
+        inOffset += got;
+        outOffset += got;
+        return got;
+    }
+
+    int m_from;
+    int m_to;
+    CopyMethod m_method;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+// ---- The temporary file a copy is written to ----
+
+std::string randomTemporaryName() {
+    static thread_local std::mt19937_64 generator = [] {
+        std::seed_seq seed{static_cast<std::uint64_t>(::getpid()),
+                           static_cast<std::uint64_t>(::time(nullptr)),
+                           static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&errno))};
+        return std::mt19937_64(seed);
+    }();
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = ".brimvale-";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
+    for (int i = 0; i < 12; ++i)
+        name += Letters[pick(generator)];
+    return name + ".tmp";
+}
+
+// Naming an unnamed temporary file goes through /proc without special privileges.
+bool unnamedFilesCanBeLinked() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+// A file being written beside the destination: unnamed (O_TMPFILE) where the file system allows
+// it, else under a unique hidden name. Until it is placed, nothing of it is visible under the
+// destination's name, and a file that is never placed is removed.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(int folder) : m_folder(folder) {
+        if (unnamedFilesCanBeLinked()) {
+            m_fd.reset(::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            if (m_fd.valid())
+                return;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = randomTemporaryName();
+            m_fd.reset(::openat(m_folder, name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (m_fd.valid()) {
+                m_name = std::move(name);
+                return;
+            }
+            if (errno != EEXIST)
+                return;
+        }
+    }
+
+    ~TemporaryFile() {
+        m_fd.reset();
+        if (!m_name.empty())
+            ::unlinkat(m_folder, m_name.c_str(), 0);
+    }
+
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return m_fd.valid(); }
+    int fd() const { return m_fd.get(); }
+
+    // Gives the finished file its final name. With IfDestinationExists::Fail an existing entry of
+    // that name is left alone and the call fails; the check and the naming are one step.
+    bool placeAs(const std::string& name, IfDestinationExists ifExists) {
+        if (m_name.empty() &&
+            !giveName(ifExists == IfDestinationExists::Fail ? name : std::string{}))
+            return false;
+        if (m_name == name)
+            return placed();
+        if (ifExists == IfDestinationExists::Replace) {
+            if (::renameat(m_folder, m_name.c_str(), m_folder, name.c_str()) != 0)
+                return false;
+            return placed();
+        }
+        if (::renameat2(m_folder, m_name.c_str(), m_folder, name.c_str(), RENAME_NOREPLACE) == 0)
+            return placed();
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        // No RENAME_NOREPLACE on this file system: link() refuses an existing name just as well.
+        if (::linkat(m_folder, m_name.c_str(), m_folder, name.c_str(), 0) != 0)
+            return false;
+        return true; // the destructor removes the temporary name
+    }
+
+private:
+    bool placed() {
+        m_name.clear();
+        return true;
+    }
+
+    // Links the unnamed file into the folder: under `finalName` when given, else under a fresh
+    // hidden name.
+    bool giveName(const std::string& finalName) {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd.get());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = finalName.empty() ? randomTemporaryName() : finalName;
+            if (::linkat(AT_FDCWD, procPath.c_str(), m_folder, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                    0 ||
+                (errno != EEXIST &&
+                 ::linkat(m_fd.get(), "", m_folder, name.c_str(), AT_EMPTY_PATH) == 0)) {
+                m_name = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST || !finalName.empty())
+                return false;
+        }
+        return false;
+    }
+
+    int m_folder;
+    FileDescriptor m_fd;
+    std::string m_name;
+};
+
+struct DestinationPlace {
+    std::string folder;
+    std::string name;
+};
+
+std::optional<DestinationPlace> placeOf(const std::string& destination) {
+    const std::size_t last = destination.rfind(Separator);
+    DestinationPlace place;
+    if (last == std::string::npos) {
+        place = {".", destination};
+    } else {
+        place.folder = last == 0 ? std::string(1, Separator) : destination.substr(0, last);
+        place.name = destination.substr(last + 1);
+    }
+    if (place.name.empty() || place.name == "." || place.name == "..")
+        return std::nullopt;
+    return place;
+}
+
+bool copyOneFile(const std::string& source, const std::string& destination,
+                 IfDestinationExists ifExists) {
+    if (!isUsablePath(source) || !isUsablePath(destination))
+        return false;
+    const std::optional<DestinationPlace> place = placeOf(destination);
+    if (!place)
+        return false;
+
+    // Only a regular file is opened: opening a pipe or a device could block or act on it.
+    struct stat sourceStat {};
+    if (::stat(source.c_str(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+        return false;
+    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!in.valid() || ::fstat(in.get(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+        return false;
+
+    // Never onto itself, whatever name leads to it.
+    struct stat destinationStat {};
+    if (::stat(destination.c_str(), &destinationStat) == 0 &&
+        destinationStat.st_dev == sourceStat.st_dev && destinationStat.st_ino == sourceStat.st_ino)
+        return false;
+
+    FileDescriptor folder(::open(place->folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
+        return false;
+    TemporaryFile temporary(folder.get());
+    if (!temporary.valid())
+        return false;
+    if (!copyFileContents(in.get(), temporary.fd(), sourceStat.st_size, CopyMethod::CopyFileRange))
+        return false;
+
+    // Mode and times are kept where the file system can hold them; the contents are what counts.
+    ::fchmod(temporary.fd(), sourceStat.st_mode & 0777);
+    const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    ::futimens(temporary.fd(), times);
+
+    return temporary.placeAs(place->name, ifExists);
+}
+
+} // namespace
+
+bool FolderExists(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void MakeFolderTree(const std::string& path) {
+    const std::string normal = NormalizePath(path);
+    requireUsablePath(normal);
+    if (FolderExists(normal))
+        return;
+    const bool absolute = normal.front() == Separator;
+    std::string running;
+    std::size_t start = 0;
+    while (start <= normal.size()) {
+        std::size_t end = normal.find(Separator, start);
+        if (end == std::string::npos)
+            end = normal.size();
+        const std::string part = normal.substr(start, end - start);
+        start = end + 1;
+        if (part.find_first_not_of(' ') == std::string::npos)
+            continue;
+        if (!running.empty() || absolute)
+            running += Separator;
+        running += part;
+        if (FolderExists(running))
+            continue;
+        if (::mkdir(running.c_str(), 0777) == 0)
+            continue;
+        const int error = errno;
+        if (error == EEXIST && FolderExists(running))
+            continue;
+        throw failureFromErrno(error, running);
+    }
+}
+
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern) {
+    std::string path = folder;
+    if (!EndsWithSeparator(path))
+        path += Separator;
+    requireUsablePath(path);
+
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        throw failureFromErrno(errno, folder);
+    std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(fd.get()), &::closedir);
+    if (!stream)
+        throw failureFromErrno(errno, folder);
+    fd.release();
+
+    const bool matchAll = pattern == "*.*" || pattern == "*";
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream.get());
+        if (!entry) {
+            if (errno != 0)
+                throw failureFromErrno(errno, folder);
+            break;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        if (!matchAll && ::fnmatch(pattern.c_str(), name, 0) != 0)
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            regular = ::fstatat(::dirfd(stream.get()), name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular)
+            names.emplace_back(name);
+    }
+    return names;
+}
+
+bool IsExistingFile(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool CopyOneFile(const std::string& source, const std::string& destination,
+                 IfDestinationExists ifExists) {
+    const int savedErrno = errno;
+    bool copied = false;
+    try {
+        copied = copyOneFile(source, destination, ifExists);
+    } catch (const std::exception&) {
+        copied = false;
+    }
+    errno = savedErrno;
+    return copied;
+}
+
+bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
+    RangeCopier copier(from, to, method);
+    off_t position = 0;
+    bool holesKnown = true;
+    while (position < size) {
+        off_t dataStart = position;
+        off_t dataEnd = size;
+        if (holesKnown) {
+            const off_t data = ::lseek(from, position, SEEK_DATA);
+            if (data < 0 && errno == ENXIO)
+                break; // only a hole is left
+            if (data < 0) {
+                holesKnown = false;
+            } else {
+                if (data >= size)
+                    break;
+                const off_t hole = ::lseek(from, data, SEEK_HOLE);
+                dataStart = data;
+                dataEnd = hole > data ? std::min(hole, size) : size;
+            }
+        }
+        if (!copier.copy(dataStart, dataEnd - dataStart))
+            return false;
+        position = dataEnd;
+    }
+    // A source that changed size meanwhile would give a copy that matches no state of it.
+    struct stat after {};
+    if (::fstat(from, &after) != 0 || after.st_size != size)
+        return false;
+    return ::ftruncate(to, size) == 0;
+}
+
+bool FileIsPresent(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsBadFileName(const std::string& path) {
+    struct stat st {};
+    return !isUsablePath(path) || ::lstat(path.c_str(), &st) != 0;
+}
+
+int FolderAttributes(const std::string& path) {
+    requireUsablePath(path);
+    // The path's own entry: a trailing separator would make lstat look through a link.
+    std::string own = path;
+    while (own.size() > 1 && own.back() == Separator)
+        own.pop_back();
+    struct stat linkStat {};
+    if (::lstat(own.c_str(), &linkStat) != 0)
+        throw failureFromErrno(errno, path);
+
+    int attributes = 0;
+    bool directory = S_ISDIR(linkStat.st_mode);
+    if (S_ISLNK(linkStat.st_mode)) {
+        attributes |= Attribute::Alias;
+        struct stat target {};
+        directory = ::stat(own.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    }
+    if (directory)
+        attributes |= Attribute::Directory;
+    const std::string name = LastPathPart(own);
+    if (name.size() > 1 && name.front() == '.' && name != "..")
+        attributes |= Attribute::Hidden;
+    if (directory)
+        attributes |= fatAttributes(own);
+    return attributes;
+}
+
+bool IsRootFolder(const std::string& path) {
+    const std::optional<FileIdentity> root = IdentityOf(std::string(1, Separator));
+    return root && IdentityOf(path) == root;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (!isUsablePath(path) || ::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+} // namespace join

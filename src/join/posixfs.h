@@ -37,6 +37,14 @@ enum class IfDestinationExists { Replace, Fail };
 bool CopyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists);
 
+// How CopyOneFile moves the bytes. Each method steps down to the next by itself when the system
+// refuses it; tests start lower down to check every way.
+enum class CopyMethod { CopyFileRange, SendFile, ReadWrite };
+
+// Copies the first `size` bytes of the regular file `from` into the empty file `to`, keeping
+// holes as holes. False when a read or write fails or the source changes size meanwhile.
+bool copyFileContents(int from, int to, off_t size, CopyMethod method);
+
 // True when the path's date stamp can be read (the path exists, links followed). Never fails.
 bool FileIsPresent(const std::string& path);
 

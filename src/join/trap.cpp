@@ -1,1 +1,80 @@
 #include "trap.h"
+
+#include "failure.h"
+
+#include <cxxabi.h>
+#include <utility>
+
+namespace join {
+
+namespace {
+constexpr std::string_view BuildDate = "2021/08/31";
+}
+
+std::string locationString(std::string_view project, std::string_view object,
+                           std::string_view procedure) {
+    std::string text = "in ";
+    text += project;
+    text += BuildDate;
+    text += '.';
+    text += object;
+    text += '.';
+    text += procedure;
+    text += ' ';
+    return text;
+}
+
+std::string errorReportText(const std::string& description, const std::string& location, int line,
+                            const std::string& supportAddress) {
+    return description + "\r\n" + location + "at line " + std::to_string(line) + "\r\r" +
+           "Please email screenshot of this message to " + supportAddress;
+}
+
+Trap::Trap(ErrorReporter& reporter, std::string location)
+    : m_reporter(reporter), m_location(std::move(location)) {}
+
+bool Trap::line(int number, const std::function<void()>& statement) {
+    if (m_ended)
+        return false;
+    try {
+        statement();
+        return true;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        report(number);
+        return false;
+    }
+}
+
+bool Trap::test(int number, const std::function<bool()>& condition) {
+    if (m_ended)
+        return false;
+    try {
+        return condition();
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        report(number);
+        // A failed condition lets the guarded branch run, unless the procedure has ended.
+        return !m_ended;
+    }
+}
+
+void Trap::handleNumber(int number, std::function<void()> handler) {
+    m_specialNumber = number;
+    m_specialHandler = std::move(handler);
+}
+
+// Called only from inside a catch block: the failure is the exception being handled.
+void Trap::report(int number) {
+    const Failure failure = failureFromCurrentException();
+    if (m_specialHandler && failure.number() == m_specialNumber) {
+        m_ended = true;
+        m_specialHandler();
+        return;
+    }
+    m_reporter.showErrorReport(failure.description(), m_location, number);
+}
+
+} // namespace join
