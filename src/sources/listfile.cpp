@@ -123,7 +123,7 @@ void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::
         throw join::failureFromErrno(errno, path);
     if (!S_ISREG(info.st_mode))
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
-                            "Path/File access error: " + path + " is not a regular file");
+                            "Path/File access error: " + path + " (not a regular file)");
 
     PieceCutter cutter(list);
     std::vector<char> block(BlockSize);
