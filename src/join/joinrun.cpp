@@ -1,1 +1,83 @@
 #include "joinrun.h"
+
+#include "copyprocs.h"
+#include "failure.h"
+#include "paths.h"
+#include "posixfs.h"
+#include "trap.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace join {
+
+namespace {
+
+constexpr const char* Location = "in Brimvale2021/08/31.Form1.PushButton2_Click ";
+constexpr int DivisionByZero = 11;
+
+// The share of entries reached, on the bar's scale of 0 to 100.
+int progressPercent(int entry, int count) {
+    if (count == 0)
+        throw Failure(DivisionByZero, "Division by zero");
+    const double percent = static_cast<double>(entry) / count * 100.0;
+    return static_cast<int>(std::clamp(std::lround(percent), 0L, 100L));
+}
+
+// Clears the running flag on every way out of the run.
+class RunningFlag {
+public:
+    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~RunningFlag() { m_flag = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+void JoinRun::run() {
+    if (m_joinRunning) // 100
+        return;
+    Trap trap(m_host, Location);
+    RunningFlag running(m_joinRunning); // 102, and 218 when it goes out of scope
+
+    if (trap.test(104, [&] { return m_host.sourceCount() == 0; })) {
+        trap.line(216, [&] { m_host.showMessage("No folders added."); });
+        return;
+    }
+    if (trap.test(106, [&] { return !FolderExists(m_host.outputFolderText()); })) {
+        trap.line(214, [&] {
+            m_host.showMessage("Folder does not exist. Please select another folder.");
+        });
+        return;
+    }
+
+    const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
+    for (int i = 1; i <= count; ++i) {
+        trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
+        std::string entry;
+        const bool entryRead = trap.line(112, [&] { entry = m_host.sourceText(i); });
+        trap.line(114, [&] { m_host.setProgressValue(progressPercent(i, m_host.sourceCount())); });
+        trap.line(116, [&] { m_host.setProgressText("Processing: " + LastPathPart(entry)); });
+        trap.line(118, [&] { m_host.pumpEvents(); });
+        // An entry that could not be read names no folder: there is nothing to copy for it.
+        if (!entryRead)
+            continue;
+        trap.line(120, [&] {
+            if (m_host.copyOption() == CopyOption::PreserveStructure)
+                CopyEntryPreservingStructure(entry, m_host, trap);
+            else
+                CopyEntryFlat(entry, m_host, trap);
+        });
+    } // 164
+
+    trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
+    trap.line(168, [&] { m_host.setProgressValue(0); });
+    trap.line(170, [&] { m_host.setProgressText("Progress Bar"); });
+    trap.line(212, [&] { m_host.showMessage("Done."); });
+}
+
+} // namespace join

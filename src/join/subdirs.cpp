@@ -1,1 +1,286 @@
 #include "subdirs.h"
+
+#include "failure.h"
+#include "paths.h"
+#include "posixfs.h"
+#include "trap.h"
+
+#include <climits>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace join {
+
+namespace {
+
+constexpr std::string_view Location = "in MerotanTitle2021/08/31.AddFolder.GetSubDirectories2016 ";
+
+// A folder path this long is not listed; a name this long is not taken.
+constexpr std::size_t MaxListedPathLength = PATH_MAX;
+constexpr std::size_t MaxNameLength = 260;
+
+constexpr int ExcludedAttributes = Attribute::Hidden | Attribute::System | Attribute::Directory;
+constexpr int ExcludedAliasAttributes = ExcludedAttributes | Attribute::Alias;
+
+constexpr std::uint32_t NoParent = UINT32_MAX;
+
+// The root folder is always listed; any other folder is, unless its attributes are exactly
+// hidden + system + directory, with or without alias.
+bool passesFolderTest(const std::string& path) {
+    const int attributes = FolderAttributes(path);
+    if (attributes != ExcludedAttributes && attributes != ExcludedAliasAttributes)
+        return true;
+    return IsRootFolder(path);
+}
+
+bool isSubfolder(const fs::directory_entry& entry) {
+    std::error_code ignored;
+    return entry.is_directory(ignored); // links are followed: a link to a folder is a subfolder
+}
+
+// A folder found by the walk: its path and where it stands in the chain of folders walked.
+struct Entry {
+    std::string path;
+    std::uint32_t node;
+    bool descend = true;
+};
+
+// One link in a chain of parents. A folder's path starts with the paths of all its parents,
+// so a parent is named by the length of that prefix; its identity is read only when a
+// directory link below it needs to be checked against it.
+struct ChainNode {
+    std::uint32_t parent;
+    std::uint32_t pathLength;
+    std::optional<FileIdentity> identity;
+    bool identityRead = false;
+};
+
+// Removes, on request, the first not yet removed entry equal to a text. Entries are only
+// marked during the walk and taken out in one pass afterwards.
+class Removals {
+public:
+    explicit Removals(const std::vector<Entry>& folders) : m_folders(folders) {}
+
+    void removeFirstEqual(const std::string& path) {
+        if (m_removed.empty()) {
+            m_removed.assign(m_folders.size(), false);
+            for (std::size_t i = 0; i < m_folders.size(); ++i)
+                m_positions[m_folders[i].path].at.push_back(i);
+        }
+        auto found = m_positions.find(path);
+        if (found == m_positions.end() || found->second.next == found->second.at.size())
+            return;
+        m_removed[found->second.at[found->second.next++]] = true;
+    }
+
+    void compact(std::vector<Entry>& folders) const {
+        if (m_removed.empty())
+            return;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            if (!m_removed[i])
+                folders[kept++] = std::move(folders[i]);
+        }
+        folders.resize(kept);
+    }
+
+private:
+    struct Positions {
+        std::vector<std::size_t> at;
+        std::size_t next = 0;
+    };
+    const std::vector<Entry>& m_folders;
+    std::vector<bool> m_removed;
+    std::unordered_map<std::string_view, Positions> m_positions;
+};
+
+// One walk over a folder collection and everything below it.
+class Walk {
+public:
+    explicit Walk(WalkHost& host) : m_host(host) {}
+
+    std::vector<Entry> start(FolderCollection& folders) {
+        std::vector<Entry> entries;
+        entries.reserve(folders.size());
+        for (auto& path : folders) {
+            const auto length = static_cast<std::uint32_t>(path.size());
+            entries.push_back({std::move(path), addNode(NoParent, length)});
+        }
+        return entries;
+    }
+
+    void expand(std::vector<Entry>& folders, Recursion recursion);
+
+private:
+    void examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vector<Entry>& level);
+    bool leadsBackToChain(const std::string& link, std::uint32_t parent);
+    const std::optional<FileIdentity>& identityOf(std::uint32_t node, const std::string& below);
+
+    std::uint32_t addNode(std::uint32_t parent, std::uint32_t pathLength) {
+        m_chain.push_back({parent, pathLength, std::nullopt});
+        return static_cast<std::uint32_t>(m_chain.size() - 1);
+    }
+
+    WalkHost& m_host;
+    std::vector<ChainNode> m_chain;
+};
+
+void Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
+    Trap trap(m_host, std::string(Location));
+    std::vector<Entry> level; // 100
+    Removals removals(folders);
+    bool listingBegun = false;
+
+    for (const Entry& entry : folders) { // 102
+        try {
+            examine(entry, trap, listingBegun, level);
+        } catch (...) {
+            // Only failures after the first listing began get here; they are not reported.
+            const int number = failureFromCurrentException().number();
+            if (number == ErrorNumber::PermissionDenied || number == ErrorNumber::PathNotFound)
+                removals.removeFirstEqual(entry.path);
+        }
+    }
+    removals.compact(folders);
+
+    if (recursion == Recursion::AllLevels && !level.empty())
+        trap.line(130, [&] { expand(level, recursion); });
+
+    folders.reserve(folders.size() + level.size());
+    for (Entry& next : level) { // 132
+        if (trap.test(134, [&] { return FolderExists(next.path); })) {
+            trap.line(136, [&] { m_host.pumpEvents(); });
+            if (trap.test(138, [&] { return passesFolderTest(next.path); }))
+                trap.line(140, [&] { folders.push_back(std::move(next)); });
+        }
+    }
+}
+
+// Steps of one entry. Until the first listing of this level begins, a failing step is
+// reported and the next step runs; from then on a failure ends the entry and reaches the
+// caller's silent handler.
+void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vector<Entry>& level) {
+    const std::string& path = entry.path;
+    auto statement = [&](int line, const std::function<void()>& body) {
+        if (listingBegun)
+            body();
+        else
+            trap.line(line, body);
+    };
+    auto condition = [&](int line, const std::function<bool()>& test) {
+        return listingBegun ? test() : trap.test(line, test);
+    };
+
+    if (condition(104, [&] { return !FolderExists(path) || path.size() >= MaxListedPathLength; }))
+        return;
+    if (!entry.descend)
+        return;
+    statement(106, [&] { m_host.pumpEvents(); });
+    if (!condition(108, [&] { return passesFolderTest(path); }))
+        return;
+
+    listingBegun = true; // 110
+    std::error_code error;
+    fs::directory_iterator listing(path, error);
+    if (error)
+        throw failureFromErrno(error.value(), path);
+    for (; listing != fs::directory_iterator(); listing.increment(error)) { // 112
+        const fs::directory_entry& child = *listing;
+        if (!isSubfolder(child))
+            continue;
+        m_host.pumpEvents();                                       // 114
+        const std::string name = child.path().filename().native(); // 116
+        if (name.size() >= MaxNameLength || HasBadCharacters(name) || name == "." || name == "..")
+            continue; // 118
+        std::string childPath;
+        childPath.reserve(path.size() + name.size() + 1);
+        childPath.append(path).append(name).push_back(Separator);
+        std::error_code notLink;
+        const bool descend = !child.is_symlink(notLink) || !leadsBackToChain(childPath, entry.node);
+        const auto length = static_cast<std::uint32_t>(childPath.size());
+        level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
+    }
+    if (error)
+        throw failureFromErrno(error.value(), path);
+}
+
+// A directory link that leads to one of the folders it stands below would make the walk
+// list the same folders again and again.
+bool Walk::leadsBackToChain(const std::string& link, std::uint32_t parent) {
+    const std::optional<FileIdentity> target = IdentityOf(link);
+    if (!target)
+        return false;
+    for (std::uint32_t node = parent; node != NoParent; node = m_chain[node].parent) {
+        if (identityOf(node, link) == target)
+            return true;
+    }
+    return false;
+}
+
+const std::optional<FileIdentity>& Walk::identityOf(std::uint32_t node, const std::string& below) {
+    ChainNode& chain = m_chain[node];
+    if (!chain.identityRead) {
+        chain.identity = IdentityOf(below.substr(0, chain.pathLength));
+        chain.identityRead = true;
+    }
+    return chain.identity;
+}
+
+// Length of the UTF-8 sequence that a lead byte starts, 0 for a byte that cannot lead one.
+int sequenceLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+} // namespace
+
+void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host) {
+    Walk walk(host);
+    std::vector<Entry> entries = walk.start(folders);
+    walk.expand(entries, recursion);
+    folders.clear();
+    folders.reserve(entries.size());
+    for (Entry& entry : entries)
+        folders.push_back(std::move(entry.path));
+}
+
+bool HasBadCharacters(const std::string& name) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+    const std::size_t size = name.size();
+    for (std::size_t i = 0; i < size;) {
+        const int length = sequenceLength(bytes[i]);
+        if (length == 0 || i + static_cast<std::size_t>(length) > size)
+            return true;
+        char32_t code = length == 1 ? bytes[i] : bytes[i] & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const unsigned char next = bytes[i + static_cast<std::size_t>(k)];
+            if ((next & 0xC0) != 0x80)
+                return true;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and code points beyond Unicode are not valid UTF-8.
+        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return true;
+        if (code < 32 || (code >= 127 && code <= 159) || code == U'?')
+            return true;
+        i += static_cast<std::size_t>(length);
+    }
+    return false;
+}
+
+} // namespace join

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "join/host.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A window for the engine: it records everything the engine shows or sets, in order, and lets a
+// test act from inside pumpEvents() as a user would while the engine yields.
+class FakeJoinHost : public join::JoinHost {
+public:
+    struct Report {
+        std::string description;
+        std::string location;
+        int line;
+    };
+
+    // The source list, the output folder text and the option, as the window would hold them.
+    std::vector<std::string> sources;
+    std::string output;
+    join::CopyOption option = join::CopyOption::PreserveStructure;
+
+    // Runs at every yield, before it is counted; `pumps` is the number of yields so far.
+    std::function<void()> onPump;
+
+    int pumps = 0;
+    std::vector<std::string> messages;
+    std::vector<Report> reports;
+    std::vector<join::Pointer> pointers;
+    std::vector<int> progressValues;
+    std::vector<std::string> progressTexts;
+    // Everything shown or set, in order: "pointer 11", "progress 25", "text Processing: a",
+    // "message Done.", "report 150", "pump".
+    std::vector<std::string> events;
+    bool recordPumpEvents = false;
+
+    void pumpEvents() override {
+        ++pumps;
+        if (recordPumpEvents)
+            events.push_back("pump");
+        if (onPump)
+            onPump();
+    }
+
+    void showErrorReport(const std::string& description, const std::string& location,
+                         int line) override {
+        reports.push_back({description, location, line});
+        events.push_back("report " + std::to_string(line));
+    }
+
+    void showMessage(const std::string& text) override {
+        messages.push_back(text);
+        events.push_back("message " + text);
+    }
+
+    int sourceCount() const override { return static_cast<int>(sources.size()); }
+
+    std::string sourceText(int index) const override {
+        if (index < 1 || index > sourceCount())
+            throw std::out_of_range("Index out of bounds");
+        return sources[static_cast<std::size_t>(index - 1)];
+    }
+
+    std::string outputFolderText() const override { return output; }
+    join::CopyOption copyOption() const override { return option; }
+
+    void setPointer(join::Pointer pointer) override {
+        pointers.push_back(pointer);
+        events.push_back("pointer " + std::to_string(static_cast<int>(pointer)));
+    }
+
+    void setProgressValue(int percent) override {
+        progressValues.push_back(percent);
+        events.push_back("progress " + std::to_string(percent));
+    }
+
+    void setProgressText(const std::string& text) override {
+        progressTexts.push_back(text);
+        events.push_back("text " + text);
+    }
+
+    // The line numbers of all reports, in order.
+    std::vector<int> reportLines() const {
+        std::vector<int> lines;
+        for (const auto& report : reports)
+            lines.push_back(report.line);
+        return lines;
+    }
+};
+
+} // namespace testsupport
