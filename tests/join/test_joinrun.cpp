@@ -1,0 +1,199 @@
+#include "fakejoinhost.h"
+#include "join/joinrun.h"
+#include "support/testdir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace join;
+using testsupport::FakeJoinHost;
+using testsupport::listTree;
+using testsupport::TestDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Location = "in Brimvale2021/08/31.Form1.PushButton2_Click ";
+
+using Events = std::vector<std::string>;
+
+// The events one entry adds before its copy: hourglass, progress, status text.
+Events entryEvents(int percent, const std::string& lastPart) {
+    return {"pointer 11", "progress " + std::to_string(percent), "text Processing: " + lastPart};
+}
+
+Events closingEvents() {
+    return {"pointer 0", "progress 0", "text Progress Bar", "message Done."};
+}
+
+Events concat(std::initializer_list<Events> parts) {
+    Events all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+} // namespace
+
+TEST(JoinRun, ValidationMessagesInOrder) {
+    TestDir dir;
+    dir.make("src/f=f\nafile=x\nout/");
+    struct Row {
+        const char* name;
+        std::vector<std::string> sources;
+        std::string output;
+        const char* message;
+    };
+    const std::string noFolder = "Folder does not exist. Please select another folder.";
+    const Row rows[] = {
+        {"empty list and missing output", {}, dir.path("missing"), "No folders added."},
+        {"empty list and good output", {}, dir.path("out"), "No folders added."},
+        {"missing output", {dir.path("src", true)}, dir.path("missing", true), noFolder.c_str()},
+        {"output names a file", {dir.path("src", true)}, dir.path("afile"), noFolder.c_str()},
+        {"empty output text", {dir.path("src", true)}, "", noFolder.c_str()},
+    };
+    for (const Row& row : rows) {
+        FakeJoinHost host;
+        host.sources = row.sources;
+        host.output = row.output;
+        host.option = CopyOption::Flat;
+        JoinRun run(host);
+        run.run();
+        EXPECT_EQ(host.events, Events{std::string("message ") + row.message}) << row.name;
+        EXPECT_FALSE(run.JoinRunning()) << row.name;
+        EXPECT_EQ(host.pumps, 0) << row.name;
+    }
+    EXPECT_FALSE(dir.exists("missing"));
+    EXPECT_EQ(listTree(dir.root() / "out"), "");
+}
+
+TEST(JoinRun, FourEntriesShowProgressThenResetThenDone) {
+    TestDir dir;
+    dir.make("Photos/2019/a=a\nPhotos/2020/b=b\nc/c=c\nd/d=d\nout/");
+    FakeJoinHost host;
+    host.sources = {dir.path("Photos/2019"), dir.path("Photos/2020", true), dir.path("c"),
+                    dir.path("d", true)};
+    host.output = dir.path("out", true);
+    host.option = CopyOption::Flat;
+    JoinRun run(host);
+    run.run();
+    EXPECT_EQ(host.events, concat({entryEvents(25, "2019"), entryEvents(50, ""),
+                                   entryEvents(75, "c"), entryEvents(100, ""), closingEvents()}));
+    EXPECT_EQ(listTree(dir.root() / "out"), "a\nb\nc\nd\n");
+    EXPECT_FALSE(run.JoinRunning());
+}
+
+TEST(JoinRun, SecondStartDuringARunDoesNothing) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nout/");
+    FakeJoinHost host;
+    host.sources = {dir.path("a", true), dir.path("b", true)};
+    host.output = dir.path("out", true);
+    JoinRun run(host);
+    int nestedStarts = 0;
+    bool runningSeen = true;
+    host.onPump = [&] {
+        runningSeen = runningSeen && run.JoinRunning();
+        const auto before = host.events.size();
+        ++nestedStarts;
+        run.run();
+        EXPECT_EQ(host.events.size(), before) << "a nested start changed something";
+    };
+    run.run();
+    EXPECT_GT(nestedStarts, 0);
+    EXPECT_TRUE(runningSeen);
+    EXPECT_EQ(host.events, concat({entryEvents(50, ""), entryEvents(100, ""), closingEvents()}));
+    EXPECT_FALSE(run.JoinRunning());
+    EXPECT_EQ(listTree(dir.root() / "out"), "a/f\nb/g\n");
+}
+
+// Entries added during a run are not copied but count in the share shown; the option and the
+// output folder text are read afresh for each entry.
+TEST(JoinRun, ChangesMadeDuringTheRun) {
+    TestDir dir;
+    dir.make("a/s/f=f\nb/s/g=g\nc/s/h=h\nlate/l=l\nout1/\nout2/");
+    FakeJoinHost host;
+    host.sources = {dir.path("a", true), dir.path("b", true), dir.path("c", true)};
+    host.output = dir.path("out1", true);
+    host.option = CopyOption::PreserveStructure;
+    bool changed = false;
+    host.onPump = [&] {
+        if (changed)
+            return;
+        changed = true;
+        host.sources.push_back(dir.path("late", true));
+        host.option = CopyOption::Flat;
+        host.output = dir.path("out2", true);
+    };
+    JoinRun run(host);
+    run.run();
+    EXPECT_EQ(host.progressValues, (std::vector<int>{33, 50, 75, 0}));
+    EXPECT_EQ(listTree(dir.root() / "out1"), "");
+    EXPECT_EQ(listTree(dir.root() / "out2"), "f\ng\nh\n");
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
+}
+
+// Failures are reported with the run's location and line, the run goes on, and it always ends
+// with the reset, "Done." and the running flag cleared.
+TEST(JoinRun, FailuresAreReportedAndTheRunGoesOn) {
+    TestDir dir;
+    dir.make("src/f=f\nsrc/out/\nother/g=g\nthird/h=h");
+    FakeJoinHost host;
+    host.sources = {dir.path("src", true), dir.path("other", true), dir.path("third", true)};
+    host.output = dir.path("src/out", true);
+    host.option = CopyOption::PreserveStructure;
+    bool shrunk = false;
+    host.onPump = [&] {
+        // The last entry goes away during the run, so reading it fails.
+        if (!shrunk) {
+            shrunk = true;
+            host.sources.pop_back();
+        }
+    };
+    JoinRun run(host);
+    run.run();
+    EXPECT_EQ(host.reportLines(), (std::vector<int>{138, 112}));
+    for (const auto& report : host.reports)
+        EXPECT_EQ(report.location, Location);
+    EXPECT_EQ(host.progressValues, (std::vector<int>{33, 100, 100, 0}));
+    EXPECT_EQ(listTree(dir.root() / "src/out"), "other/g\n");
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
+    EXPECT_EQ(Events(host.events.end() - 4, host.events.end()), closingEvents());
+    EXPECT_FALSE(run.JoinRunning());
+}
+
+TEST(JoinRun, WindowThatFailsStillGetsTheRunToItsEnd) {
+    TestDir dir;
+    dir.make("a/f=f\nout/");
+    struct FailingHost : FakeJoinHost {
+        void setPointer(Pointer pointer) override {
+            FakeJoinHost::setPointer(pointer);
+            throw std::runtime_error("pointer failed");
+        }
+    } host;
+    host.sources = {dir.path("a", true)};
+    host.output = dir.path("out", true);
+    JoinRun run(host);
+    run.run();
+    EXPECT_EQ(host.reportLines(), (std::vector<int>{110, 166}));
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
+    EXPECT_EQ(listTree(dir.root() / "out"), "a/f\n");
+    EXPECT_FALSE(run.JoinRunning());
+
+    struct ThrowingReportHost : FakeJoinHost {
+        void showErrorReport(const std::string&, const std::string&, int) override {
+            throw std::runtime_error("report failed");
+        }
+        void setProgressText(const std::string&) override {
+            throw std::runtime_error("text failed");
+        }
+    } broken;
+    broken.sources = {dir.path("a", true)};
+    broken.output = dir.path("out", true);
+    JoinRun brokenRun(broken);
+    EXPECT_THROW(brokenRun.run(), std::runtime_error);
+    EXPECT_FALSE(brokenRun.JoinRunning());
+}
