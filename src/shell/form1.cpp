@@ -1,1 +1,482 @@
 #include "form1.h"
+
+#include "cursorfile.h"
+#include "join/failure.h"
+#include "join/posixfs.h"
+#include "join/trap.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTreeView>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+// Resources compiled into the static shell library must be registered by name, from the global
+// namespace.
+static void initShellResources() {
+    Q_INIT_RESOURCE(shell);
+}
+
+namespace shell {
+
+namespace {
+
+// Designed positions and sizes are in twips: 15 twips are one pixel at 96 dots per inch.
+constexpr int px(int twips) {
+    return (twips + 7) / 15;
+}
+
+void place(QWidget* widget, const char* name, int left, int top, int width, int height) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+void setBackground(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// The caption of Option2 fills its designed width only with a gap between the round indicator
+// and the caption as narrow as the designed platform's.
+class OptionButtonStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_RadioButtonLabelSpacing)
+            return 3;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+std::string location(std::string_view procedure) {
+    return join::locationString(ProductName, "Form1", procedure);
+}
+
+std::string fileSystemPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// QProgressBar's format turns %p, %v and %m into numbers; a folder name is shown as it is.
+QString literalFormat(const QString& text) {
+    QString format = text;
+    return format.replace(QLatin1Char('%'), QStringLiteral("%%"));
+}
+
+const QString OutputFolderKey = QStringLiteral("Output Folder");
+const QString Option1Key = QStringLiteral("Option1");
+const QString Option2Key = QStringLiteral("Option2");
+constexpr int IndexOutOfBounds = 35600;
+constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
+constexpr int FirstColumnWidth = 7000;
+
+} // namespace
+
+Form1Environment Form1Environment::standard() {
+    Form1Environment env;
+    env.programFolder = QCoreApplication::applicationDirPath();
+    env.randomDraw = &DrawSeededByTimeOfDay;
+    env.desktopFolder = &StandardDesktopFolder;
+    env.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    env.presenter = std::make_shared<MessageBoxPresenter>();
+    env.endProcess = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    return env;
+}
+
+Form1::Form1(Form1Environment environment, QWidget* parent)
+    : QWidget(parent), m_env(std::move(environment)) {
+    initShellResources();
+    const Form1Environment standard = Form1Environment::standard();
+    if (m_env.programFolder.isEmpty())
+        m_env.programFolder = standard.programFolder;
+    if (!m_env.randomDraw)
+        m_env.randomDraw = standard.randomDraw;
+    if (!m_env.desktopFolder)
+        m_env.desktopFolder = standard.desktopFolder;
+    if (!m_env.openUrl)
+        m_env.openUrl = standard.openUrl;
+    if (!m_env.presenter)
+        m_env.presenter = standard.presenter;
+    if (!m_env.endProcess)
+        m_env.endProcess = standard.endProcess;
+
+    createControls();
+    setDesignedAppearance();
+    setTabOrder();
+    trackPointerMovement();
+    connectOwnHandlers();
+    connectCommands();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    // A fixed single border: no resizing, no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(px(7785), px(7260));
+
+    // Creation order is stacking order: later controls lie above earlier ones.
+    m_sourceList = new SourceListModel(this);
+    m_listView1 = new QTreeView(this);
+    m_listView1->setModel(m_sourceList);
+    place(m_listView1, "ListView1", 120, 120, 7560, 2535);
+
+    m_frame2 = new QGroupBox(QStringLiteral("Save Results To This Folder"), this);
+    place(m_frame2, "Frame2", 120, 4230, 7560, 800);
+    m_text2 = new QLineEdit(m_frame2);
+    place(m_text2, "Text2", 240, 300, 6375, 345);
+    m_pushButton1 = new QPushButton(QStringLiteral("..."), m_frame2);
+    place(m_pushButton1, "PushButton1", 6720, 300, 585, 345);
+
+    m_frame1 = new QGroupBox(QStringLiteral("Copy Options"), this);
+    place(m_frame1, "Frame1", 120, 5080, 7560, 1005);
+    m_option2 = new QRadioButton(
+        QStringLiteral(
+            "Just copy files (and do not preserve folder structure) when copying to dest folder"),
+        m_frame1);
+    place(m_option2, "Option2", 180, 650, 7230, 240);
+    m_option1 = new QRadioButton(
+        QStringLiteral("Preserve folder structure when copying to destination folder"), m_frame1);
+    place(m_option1, "Option1", 180, 300, 6405, 240);
+
+    m_pushButton3 = new QPushButton(QStringLiteral("Add Folder(s)"), this);
+    place(m_pushButton3, "PushButton3", 120, 2750, 3735, 405);
+    m_pushButton5 = new QPushButton(QStringLiteral("Add All Subfolders In Folder"), this);
+    place(m_pushButton5, "PushButton5", 3960, 2750, 3720, 405);
+    m_pushButton10 = new QPushButton(QStringLiteral("Load List Of Folders From File"), this);
+    place(m_pushButton10, "PushButton10", 120, 3260, 3735, 405);
+    m_pushButton7 = new QPushButton(QStringLiteral("Clear List"), this);
+    place(m_pushButton7, "PushButton7", 3960, 3260, 3720, 405);
+    m_pushButton2 = new QPushButton(QStringLiteral("Start Joining"), this);
+    place(m_pushButton2, "PushButton2", 120, 6210, 7560, 405);
+    m_progressBar1 = new QProgressBar(this);
+    place(m_progressBar1, "ProgressBar1", 120, 6730, 7560, 405);
+    m_pushButton4 = new QPushButton(QStringLiteral("Help"), this);
+    place(m_pushButton4, "PushButton4", 120, 3770, 3735, 405);
+    m_pushButton6 = new QPushButton(QStringLiteral("Load Sample/Example Folders"), this);
+    place(m_pushButton6, "PushButton6", 3960, 3770, 3720, 405);
+
+    m_commandButtons = {m_pushButton1, m_pushButton2, m_pushButton3, m_pushButton4,
+                        m_pushButton5, m_pushButton6, m_pushButton7, m_pushButton10};
+}
+
+void Form1::setDesignedAppearance() {
+    QFont windowFont(QStringLiteral("Arial"));
+    windowFont.setPointSizeF(9);
+    windowFont.setWeight(QFont::Bold);
+    setFont(windowFont);
+    QFont buttonFont(QStringLiteral("Arial"));
+    buttonFont.setPointSizeF(11.25);
+    buttonFont.setWeight(QFont::Bold);
+    for (QPushButton* button : std::as_const(m_commandButtons))
+        button->setFont(buttonFont);
+
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_frame2),
+                            static_cast<QWidget*>(m_frame1), static_cast<QWidget*>(m_option2),
+                            static_cast<QWidget*>(m_option1)})
+        setBackground(widget, Qt::white);
+
+    m_listView1->setRootIsDecorated(false);
+    m_listView1->setUniformRowHeights(true);
+    m_listView1->setItemsExpandable(false);
+    m_listView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_listView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_listView1->header()->setStretchLastSection(false);
+    m_listView1->header()->setSectionsMovable(false);
+    m_listView1->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "
+                                           "and out of window to reveal full names."));
+    m_listView1->setAccessibleName(QStringLiteral("Source folders"));
+
+    m_text2->setAccessibleName(QStringLiteral("Output folder"));
+    m_pushButton1->setAccessibleName(QStringLiteral("Browse for the output folder"));
+
+    // Created after the option buttons, so that it is destroyed after them.
+    auto* optionStyle = new OptionButtonStyle;
+    optionStyle->setParent(this);
+    for (QRadioButton* option : {m_option1, m_option2})
+        option->setStyle(optionStyle);
+    m_option1->setChecked(true);
+
+    m_progressBar1->setRange(0, 100);
+    m_progressBar1->setValue(0);
+    m_progressBar1->setTextVisible(true);
+    m_progressBar1->setAlignment(Qt::AlignCenter);
+    m_progressBar1->setFormat(QStringLiteral("Progress Bar"));
+    m_progressBar1->setAccessibleName(QStringLiteral("Progress"));
+
+    if (const QScreen* screen = this->screen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
+}
+
+void Form1::setTabOrder() {
+    // Group boxes and the progress bar take no focus; the rest follow the designed order.
+    const QList<QWidget*> order = {m_listView1,   m_option1,      m_option2,     m_pushButton3,
+                                   m_pushButton5, m_pushButton10, m_pushButton7, m_pushButton2,
+                                   m_text2,       m_pushButton1,  m_pushButton4, m_pushButton6};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void Form1::trackPointerMovement() {
+    m_pointerResetAreas = {m_listView1, m_listView1->viewport(), m_listView1->header(), m_frame1,
+                           m_frame2};
+    setMouseTracking(true);
+    for (QObject* object : std::as_const(m_pointerResetAreas)) {
+        static_cast<QWidget*>(object)->setMouseTracking(true);
+        object->installEventFilter(this);
+    }
+    for (QPushButton* button : std::as_const(m_commandButtons)) {
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+    }
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (child->testAttribute(Qt::WA_SetCursor))
+            m_ownCursors.append({child, child->cursor()});
+    }
+}
+
+void Form1::connectOwnHandlers() {
+    connect(m_text2, &QLineEdit::textChanged, this,
+            [this](const QString& text) { storeSetting(OutputFolderKey, text, "Text2_Change"); });
+    connect(m_option1, &QRadioButton::toggled, this, [this](bool selected) {
+        if (selected)
+            storeCopyOptions("Option1_Click");
+    });
+    connect(m_option2, &QRadioButton::toggled, this, [this](bool selected) {
+        if (selected)
+            storeCopyOptions("Option2_Click");
+    });
+    connect(m_pushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+}
+
+void Form1::connectCommands() {
+    // The engine and source-list commands are wired here: "...", "Start Joining", the add,
+    // load and clear buttons, and the list's Delete key and double-click.
+}
+
+void Form1::Form_Load() {
+    join::Trap trap(*this, location("Form_Load"));
+    trap.line(100, [&] { ApplySkin(); });
+    trap.line(104, [&] { setWindowTitle(QString::fromLatin1(ProductName)); });
+    trap.line(104, [&] { setWindowIcon(QIcon(QStringLiteral(":/brimvale/brimvale.png"))); });
+    trap.line(104, [&] { SetApplicationTitle(); });
+    const QString cursorPath = m_env.programFolder + QStringLiteral("/HAND-M.CUR");
+    if (trap.test(106, [&] { return join::FileIsPresent(fileSystemPath(cursorPath)); }))
+        trap.line(108, [&] { loadHandCursor(cursorPath); });
+    trap.line(110, [&] { OpenHomePageByChance(m_env.randomDraw, m_env.openUrl); });
+    trap.line(128, [&] { m_sourceList->addColumn(QStringLiteral("Source Folder(s)")); });
+    trap.line(130, [&] {
+        if (m_sourceList->columnCount() < 1)
+            throw join::Failure(IndexOutOfBounds, "Index out of bounds");
+        m_listView1->setColumnWidth(0, px(FirstColumnWidth));
+    });
+    trap.line(132, [&] {
+        // The default comes first: without a desktop folder nothing is restored.
+        const QString desktop = GetDesktopFolder(m_env.desktopFolder);
+        m_text2->setText(m_env.settings.GetSetting(OutputFolderKey, desktop));
+    });
+    trap.line(134, [&] {
+        setOptionState(m_option1,
+                       ReadBoolean(m_env.settings.GetSetting(Option1Key, QStringLiteral("1"))));
+    });
+    trap.line(136, [&] {
+        setOptionState(m_option2,
+                       ReadBoolean(m_env.settings.GetSetting(Option2Key, QStringLiteral("0"))));
+    });
+}
+
+void Form1::loadHandCursor(const QString& path) {
+    m_handCursor = LoadCursorFile(path);
+    showPointer();
+}
+
+void Form1::ApplySkin() {
+    const QString skinPath = m_env.programFolder + QStringLiteral("/x/o.cjs");
+    if (!QFileInfo(skinPath).isFile())
+        return;
+    // The button face first, on the window and then on its option buttons and group boxes in
+    // control order; the skin itself last.
+    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
+    setBackground(this, buttonFace);
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindChildrenRecursively)) {
+        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QGroupBox*>(child))
+            setBackground(child, buttonFace);
+    }
+    QFile skin(skinPath);
+    if (!skin.open(QIODevice::ReadOnly))
+        throw join::Failure(join::ErrorNumber::PathFileAccessError,
+                            "Path/File access error: " + skin.errorString().toStdString());
+    const QByteArray styleSheet = skin.read(LargestSkinFile + 1);
+    if (styleSheet.size() > LargestSkinFile)
+        throw join::Failure(join::ErrorNumber::PathFileAccessError,
+                            "Path/File access error: the skin file is too large: " +
+                                fileSystemPath(skinPath));
+    setStyleSheet(QString::fromUtf8(styleSheet));
+}
+
+void Form1::PushButton4_Click() {
+    join::Trap trap(*this, location("PushButton4_Click"));
+    trap.line(100, [&] {
+        showMessage(std::string("Questions? Please contact Team Quorvik at ") +
+                    BRIMVALE_CONTACT_PAGE);
+    });
+}
+
+void Form1::setOptionState(QRadioButton* option, bool selected) {
+    if (selected) {
+        // Selecting an unselected button counts as a click on it.
+        option->setChecked(true);
+        return;
+    }
+    // Qt refuses to clear the selected button of an exclusive group; the stored options may
+    // leave both clear.
+    option->setAutoExclusive(false);
+    option->setChecked(false);
+    option->setAutoExclusive(true);
+}
+
+void Form1::storeCopyOptions(const char* procedure) {
+    storeSetting(Option1Key, BooleanText(m_option1->isChecked()), procedure);
+    storeSetting(Option2Key, BooleanText(m_option2->isChecked()), procedure);
+}
+
+void Form1::storeSetting(const QString& key, const QString& value, const char* procedure) {
+    const QSettings::Status status = m_env.settings.SaveSetting(key, value);
+    if (status == QSettings::NoError) {
+        m_settingsFailureReported = false;
+        return;
+    }
+    // One report for a failing store, not one per keystroke; a later success re-arms it.
+    if (m_settingsFailureReported)
+        return;
+    m_settingsFailureReported = true;
+    const std::string file = fileSystemPath(m_env.settings.fileName());
+    const std::string description = status == QSettings::AccessError
+                                        ? "Cannot write the settings file " + file
+                                        : "The settings file " + file + " is not readable";
+    showErrorReport(description, location(procedure), 100);
+}
+
+void Form1::setPointer(join::Pointer pointer) {
+    m_pointer = pointer;
+    showPointer();
+}
+
+void Form1::showPointer() {
+    std::optional<QCursor> shown;
+    if (m_pointer == join::Pointer::Hourglass)
+        shown = QCursor(Qt::WaitCursor);
+    else if (m_pointer == join::Pointer::Custom)
+        shown = m_handCursor.value_or(QCursor(Qt::ArrowCursor));
+
+    if (shown) {
+        setCursor(*shown);
+        for (const auto& [child, own] : std::as_const(m_ownCursors)) {
+            if (child)
+                child->setCursor(*shown);
+        }
+    } else {
+        unsetCursor();
+        for (const auto& [child, own] : std::as_const(m_ownCursors)) {
+            if (child)
+                child->setCursor(own);
+        }
+    }
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove) {
+        const auto* move = static_cast<QMouseEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && m_commandButtons.contains(button)) {
+            if (m_pointer != join::Pointer::Hourglass)
+                setPointer(join::Pointer::Custom);
+            // A plain move ends at the button: passed on, it would reach the button's container
+            // and bring the arrow back. Moves with a mouse button held belong to the button.
+            if (move->buttons() == Qt::NoButton)
+                return true;
+        } else if (m_pointerResetAreas.contains(watched)) {
+            if (m_pointer != join::Pointer::Hourglass)
+                setPointer(join::Pointer::Default);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    if (m_pointer != join::Pointer::Hourglass)
+        setPointer(join::Pointer::Default);
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Every setting is stored the moment it changes; nothing is left to save or to ask.
+    event->accept();
+    m_env.endProcess();
+}
+
+int Form1::sourceCount() const {
+    return m_sourceList->count();
+}
+
+std::string Form1::sourceText(int index) const {
+    return m_sourceList->text(index);
+}
+
+std::string Form1::outputFolderText() const {
+    return m_text2->text().toUtf8().toStdString();
+}
+
+join::CopyOption Form1::copyOption() const {
+    return m_option1->isChecked() ? join::CopyOption::PreserveStructure : join::CopyOption::Flat;
+}
+
+void Form1::setProgressValue(int percent) {
+    m_progressBar1->setValue(percent);
+}
+
+void Form1::setProgressText(const std::string& text) {
+    m_progressBar1->setFormat(literalFormat(QString::fromUtf8(text)));
+}
+
+void Form1::pumpEvents() {
+    QCoreApplication::processEvents();
+}
+
+void Form1::showMessage(const std::string& text) {
+    m_env.presenter->showPlainMessage(this, ApplicationTitle(), QString::fromUtf8(text));
+}
+
+void Form1::showErrorReport(const std::string& description, const std::string& location, int line) {
+    m_env.presenter->showErrorReport(
+        this, QString::fromUtf8(join::errorReportText(description, location, line)));
+}
+
+} // namespace shell

@@ -1,1 +1,134 @@
 #pragma once
+
+#include "join/host.h"
+#include "messagepresenter.h"
+#include "settings.h"
+#include "sourcelistmodel.h"
+
+#include <QCursor>
+#include <QList>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
+
+namespace shell {
+
+// Everything the main window takes from its surroundings. Tests fill it; members left empty
+// get the real services (see Form1Environment::standard()).
+struct Form1Environment {
+    // The folder that holds the executable, without a trailing "/".
+    QString programFolder;
+    // The settings store; the real user's store unless a file is given.
+    Settings settings;
+    // The draw 0 <= r < 1 behind OpenHomePageByChance.
+    std::function<double()> randomDraw;
+    // The desktop folder, or "" when the platform has none.
+    std::function<QString()> desktopFolder;
+    // Opens an address in the user's browser; false when that could not be started.
+    std::function<bool(const QUrl&)> openUrl;
+    // Message boxes.
+    std::shared_ptr<MessagePresenter> presenter;
+    // Ends the process at once. The real one never returns.
+    std::function<void()> endProcess;
+
+    // The real services: QCoreApplication::applicationDirPath(), the user's store, a draw seeded
+    // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, std::_Exit.
+    static Form1Environment standard();
+};
+
+// The program's one window: the source list, the command buttons, the output folder and copy
+// options, the progress bar. Its pointer value doubles as the busy flag. It is the host through
+// which the join engine reads the list and options and reports progress and failures.
+class Form1 : public QWidget, public join::JoinHost {
+    Q_OBJECT
+
+public:
+    explicit Form1(Form1Environment environment, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up sequence; runs once, before the window is first shown.
+    void Form_Load();
+
+    // "Help".
+    void PushButton4_Click();
+
+    // The skin beside the program, if there is one.
+    void ApplySkin();
+
+    join::Pointer pointer() const { return m_pointer; }
+    SourceListModel& sourceList() { return *m_sourceList; }
+    Settings& settings() { return m_env.settings; }
+    const QString& programFolder() const { return m_env.programFolder; }
+
+    // join::JoinHost
+    int sourceCount() const override;
+    std::string sourceText(int index) const override;
+    std::string outputFolderText() const override;
+    join::CopyOption copyOption() const override;
+    void setPointer(join::Pointer pointer) override;
+    void setProgressValue(int percent) override;
+    void setProgressText(const std::string& text) override;
+    void pumpEvents() override;
+    void showMessage(const std::string& text) override;
+    void showErrorReport(const std::string& description, const std::string& location,
+                         int line) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void setDesignedAppearance();
+    void setTabOrder();
+    void trackPointerMovement();
+    void connectOwnHandlers();
+    void connectCommands();
+
+    void loadHandCursor(const QString& path);
+    void setOptionState(QRadioButton* option, bool selected);
+    void storeCopyOptions(const char* procedure);
+    void storeSetting(const QString& key, const QString& value, const char* procedure);
+    void showPointer();
+
+    Form1Environment m_env;
+    join::Pointer m_pointer = join::Pointer::Default;
+    std::optional<QCursor> m_handCursor;
+    // Children that bring a cursor of their own (the text box's I-beam): while the window
+    // shows the hourglass or the hand they show it too, and get their own back afterwards.
+    QList<QPair<QPointer<QWidget>, QCursor>> m_ownCursors;
+    // Moving over these shows the hand; moving over the others brings the arrow back.
+    QList<QPushButton*> m_commandButtons;
+    QList<QObject*> m_pointerResetAreas;
+    bool m_settingsFailureReported = false;
+
+    SourceListModel* m_sourceList = nullptr;
+    QTreeView* m_listView1 = nullptr;
+    QGroupBox* m_frame2 = nullptr;
+    QLineEdit* m_text2 = nullptr;
+    QPushButton* m_pushButton1 = nullptr;
+    QGroupBox* m_frame1 = nullptr;
+    QRadioButton* m_option2 = nullptr;
+    QRadioButton* m_option1 = nullptr;
+    QPushButton* m_pushButton3 = nullptr;
+    QPushButton* m_pushButton5 = nullptr;
+    QPushButton* m_pushButton10 = nullptr;
+    QPushButton* m_pushButton7 = nullptr;
+    QPushButton* m_pushButton2 = nullptr;
+    QProgressBar* m_progressBar1 = nullptr;
+    QPushButton* m_pushButton4 = nullptr;
+    QPushButton* m_pushButton6 = nullptr;
+};
+
+} // namespace shell

@@ -1,0 +1,34 @@
+#include "messagepresenter.h"
+
+#include <QMessageBox>
+
+namespace shell {
+
+namespace {
+
+void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+    QMessageBox box(icon, caption, DisplayText(text), QMessageBox::Ok, parent);
+    // Texts carry folder names and failure descriptions; they must never be read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+} // namespace
+
+void MessageBoxPresenter::showPlainMessage(QWidget* parent, const QString& caption,
+                                           const QString& text) {
+    showBox(parent, QMessageBox::NoIcon, caption, text);
+}
+
+void MessageBoxPresenter::showErrorReport(QWidget* parent, const QString& text) {
+    showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text);
+}
+
+QString DisplayText(const QString& text) {
+    QString display = text;
+    display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    display.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return display;
+}
+
+} // namespace shell

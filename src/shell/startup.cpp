@@ -1,0 +1,68 @@
+#include "startup.h"
+
+#include "join/failure.h"
+
+#include <QStandardPaths>
+#include <QTime>
+#include <random>
+
+namespace shell {
+
+namespace {
+QString g_applicationTitle = QString::fromLatin1(ProductName);
+constexpr qsizetype LongestTitle = 40;
+constexpr int HomePageNumber = 7;
+} // namespace
+
+QString ApplicationTitleFrom(const QString& productName) {
+    QString title = productName;
+    do {
+        const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
+        if (blank < 0)
+            break;
+        title.truncate(blank);
+    } while (title.size() > LongestTitle);
+    return title;
+}
+
+void SetApplicationTitle() {
+    g_applicationTitle = ApplicationTitleFrom(QString::fromLatin1(ProductName));
+}
+
+QString ApplicationTitle() {
+    return g_applicationTitle;
+}
+
+QString GetDesktopFolder(const std::function<QString()>& desktopFolder) {
+    const QString folder = desktopFolder();
+    if (folder.isEmpty())
+        throw join::Failure(join::ErrorNumber::PathNotFound,
+                            "Path not found: the desktop folder cannot be determined");
+    return folder + QLatin1Char('/');
+}
+
+QString StandardDesktopFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+void OpenHomePageByChance(const std::function<double()>& randomDraw,
+                          const std::function<bool(const QUrl&)>& openUrl) {
+    const double r = randomDraw();
+    if (!(r >= 0.0 && r < 1.0))
+        return;
+    const int n = static_cast<int>(r * 100) + 1;
+    if (n != HomePageNumber)
+        return;
+    const QUrl homePage(QStringLiteral(BRIMVALE_HOME_PAGE));
+    if (!openUrl(homePage))
+        throw join::Failure(join::ErrorNumber::FileNotFound,
+                            "File not found: cannot open " + homePage.toString().toStdString());
+}
+
+double DrawSeededByTimeOfDay() {
+    const int secondsSinceMidnight = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+    std::mt19937 generator(static_cast<std::mt19937::result_type>(secondsSinceMidnight));
+    return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+}
+
+} // namespace shell

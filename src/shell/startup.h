@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+// Start-up routines of the main window that stand on their own.
+namespace shell {
+
+inline constexpr char ProductName[] = "Brimvale";
+
+// The application title derived from a product name: the text is cut just before its last
+// blank, again while it is longer than 40 characters. A name without a blank is kept whole.
+QString ApplicationTitleFrom(const QString& productName);
+
+// Derives the program-wide application title from the product name.
+void SetApplicationTitle();
+
+// The caption of every message box that names no caption of its own.
+QString ApplicationTitle();
+
+// The desktop folder followed by one "/". `desktopFolder` returns "" when the platform has no
+// desktop folder; that is a failure (join::Failure 76), never a lone "/".
+QString GetDesktopFolder(const std::function<QString()>& desktopFolder);
+
+// The platform's desktop folder, or "" when it has none.
+QString StandardDesktopFolder();
+
+// Opens the maker's home page on one start in a hundred: n = int(r * 100) + 1 for a draw
+// 0 <= r < 1, and only n == 7 opens it. A refused opening throws join::Failure 53.
+void OpenHomePageByChance(const std::function<double()>& randomDraw,
+                          const std::function<bool(const QUrl&)>& openUrl);
+
+// A draw 0 <= r < 1 from a generator seeded with the seconds since midnight.
+double DrawSeededByTimeOfDay();
+
+} // namespace shell
