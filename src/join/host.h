@@ -29,7 +29,8 @@ public:
 };
 
 // What the folder walk asks of the window: a yield to the event loop and the common report.
-class WalkHost : public EventPump, public ErrorReporter {};
+// Inherited virtually, so that one window can serve as every kind of host at once.
+class WalkHost : public virtual EventPump, public virtual ErrorReporter {};
 
 // The main window's pointer value, which doubles as the program's busy flag.
 enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
@@ -37,7 +38,7 @@ enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
 enum class CopyOption { PreserveStructure, Flat };
 
 // Everything a join run reads and writes on the window.
-class JoinHost : public WalkHost, public MessageSink {
+class JoinHost : public virtual WalkHost, public virtual MessageSink {
 public:
     // The source list, items numbered from 1.
     virtual int sourceCount() const = 0;

@@ -29,7 +29,7 @@ public:
 };
 
 // What the source-list commands need of the main window. The window implements it; tests fake it.
-class CommandHost : public join::WalkHost, public join::MessageSink {
+class CommandHost : public virtual join::WalkHost, public virtual join::MessageSink {
 public:
     virtual SourceList& sourceList() = 0;
 
