@@ -5,6 +5,7 @@
 #include "join/posixfs.h"
 #include "join/trap.h"
 #include "startup.h"
+#include "textprogressbar.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -72,12 +73,6 @@ std::string location(std::string_view procedure) {
 
 std::string fileSystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
-}
-
-// QProgressBar's format turns %p, %v and %m into numbers; a folder name is shown as it is.
-QString literalFormat(const QString& text) {
-    QString format = text;
-    return format.replace(QLatin1Char('%'), QStringLiteral("%%"));
 }
 
 const QString OutputFolderKey = QStringLiteral("Output Folder");
@@ -173,7 +168,7 @@ void Form1::createControls() {
     place(m_pushButton7, "PushButton7", 3960, 3260, 3720, 405);
     m_pushButton2 = new QPushButton(QStringLiteral("Start Joining"), this);
     place(m_pushButton2, "PushButton2", 120, 6210, 7560, 405);
-    m_progressBar1 = new QProgressBar(this);
+    m_progressBar1 = new TextProgressBar(this);
     place(m_progressBar1, "ProgressBar1", 120, 6730, 7560, 405);
     m_pushButton4 = new QPushButton(QStringLiteral("Help"), this);
     place(m_pushButton4, "PushButton4", 120, 3770, 3735, 405);
@@ -227,7 +222,7 @@ void Form1::setDesignedAppearance() {
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(true);
     m_progressBar1->setAlignment(Qt::AlignCenter);
-    m_progressBar1->setFormat(QStringLiteral("Progress Bar"));
+    m_progressBar1->setText(QStringLiteral("Progress Bar"));
     m_progressBar1->setAccessibleName(QStringLiteral("Progress"));
 
     if (const QScreen* screen = this->screen())
@@ -245,16 +240,15 @@ void Form1::setTabOrder() {
 }
 
 void Form1::trackPointerMovement() {
-    m_pointerResetAreas = {m_listView1, m_listView1->viewport(), m_listView1->header(), m_frame1,
-                           m_frame2};
+    m_listParts = {m_listView1, m_listView1->viewport(), m_listView1->header()};
+    m_groupBoxes = {m_frame1, m_frame2};
     setMouseTracking(true);
-    for (QObject* object : std::as_const(m_pointerResetAreas)) {
-        static_cast<QWidget*>(object)->setMouseTracking(true);
-        object->installEventFilter(this);
-    }
-    for (QPushButton* button : std::as_const(m_commandButtons)) {
-        button->setMouseTracking(true);
-        button->installEventFilter(this);
+    QList<QWidget*> watched = m_listParts + m_groupBoxes;
+    for (QPushButton* button : std::as_const(m_commandButtons))
+        watched.append(button);
+    for (QWidget* widget : std::as_const(watched)) {
+        widget->setMouseTracking(true);
+        widget->installEventFilter(this);
     }
     for (QWidget* child : findChildren<QWidget*>()) {
         if (child->testAttribute(Qt::WA_SetCursor))
@@ -411,29 +405,38 @@ void Form1::showPointer() {
     }
 }
 
+// Pointer movement: over a command button the hand, over the window background, the list or a
+// group box the arrow, unless the window is busy. Qt passes a move that a control ignores on to
+// its container; a group box or the window counts a move only where no control of its own lies.
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseMove) {
-        const auto* move = static_cast<QMouseEvent*>(event);
-        auto* button = qobject_cast<QPushButton*>(watched);
-        if (button && m_commandButtons.contains(button)) {
-            if (m_pointer != join::Pointer::Hourglass)
-                setPointer(join::Pointer::Custom);
-            // A plain move ends at the button: passed on, it would reach the button's container
-            // and bring the arrow back. Moves with a mouse button held belong to the button.
-            if (move->buttons() == Qt::NoButton)
-                return true;
-        } else if (m_pointerResetAreas.contains(watched)) {
-            if (m_pointer != join::Pointer::Hourglass)
-                setPointer(join::Pointer::Default);
-        }
+    if (event->type() != QEvent::MouseMove)
+        return QWidget::eventFilter(watched, event);
+    const auto* move = static_cast<QMouseEvent*>(event);
+    auto* widget = static_cast<QWidget*>(watched);
+    if (auto* button = qobject_cast<QPushButton*>(widget);
+        button && m_commandButtons.contains(button)) {
+        pointerMoved(join::Pointer::Custom);
+        // A plain move ends at the button, so that its container does not see it. Moves with
+        // a mouse button held belong to the button itself.
+        if (move->buttons() == Qt::NoButton)
+            return true;
+    } else if (m_listParts.contains(widget)) {
+        pointerMoved(join::Pointer::Default);
+    } else if (m_groupBoxes.contains(widget) && !widget->childAt(move->position().toPoint())) {
+        pointerMoved(join::Pointer::Default);
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
-    if (m_pointer != join::Pointer::Hourglass)
-        setPointer(join::Pointer::Default);
+    if (!childAt(event->position().toPoint()))
+        pointerMoved(join::Pointer::Default);
     QWidget::mouseMoveEvent(event);
+}
+
+void Form1::pointerMoved(join::Pointer shape) {
+    if (m_pointer != join::Pointer::Hourglass)
+        setPointer(shape);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -463,7 +466,7 @@ void Form1::setProgressValue(int percent) {
 }
 
 void Form1::setProgressText(const std::string& text) {
-    m_progressBar1->setFormat(literalFormat(QString::fromUtf8(text)));
+    m_progressBar1->setText(QString::fromUtf8(text));
 }
 
 void Form1::pumpEvents() {

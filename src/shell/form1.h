@@ -16,12 +16,13 @@
 
 class QGroupBox;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTreeView;
 
 namespace shell {
+
+class TextProgressBar;
 
 // Everything the main window takes from its surroundings. Tests fill it; members left empty
 // get the real services (see Form1Environment::standard()).
@@ -101,6 +102,7 @@ private:
     void storeCopyOptions(const char* procedure);
     void storeSetting(const QString& key, const QString& value, const char* procedure);
     void showPointer();
+    void pointerMoved(join::Pointer shape);
 
     Form1Environment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
@@ -110,7 +112,8 @@ private:
     QList<QPair<QPointer<QWidget>, QCursor>> m_ownCursors;
     // Moving over these shows the hand; moving over the others brings the arrow back.
     QList<QPushButton*> m_commandButtons;
-    QList<QObject*> m_pointerResetAreas;
+    QList<QWidget*> m_listParts;
+    QList<QWidget*> m_groupBoxes;
     bool m_settingsFailureReported = false;
 
     SourceListModel* m_sourceList = nullptr;
@@ -126,7 +129,7 @@ private:
     QPushButton* m_pushButton10 = nullptr;
     QPushButton* m_pushButton7 = nullptr;
     QPushButton* m_pushButton2 = nullptr;
-    QProgressBar* m_progressBar1 = nullptr;
+    TextProgressBar* m_progressBar1 = nullptr;
     QPushButton* m_pushButton4 = nullptr;
     QPushButton* m_pushButton6 = nullptr;
 };

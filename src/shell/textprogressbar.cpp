@@ -1,0 +1,12 @@
+#include "textprogressbar.h"
+
+namespace shell {
+
+void TextProgressBar::setText(const QString& text) {
+    m_text = text;
+    // The format is what QProgressBar repaints on; it is kept equal to the text.
+    setFormat(text);
+    update();
+}
+
+} // namespace shell

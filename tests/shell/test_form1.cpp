@@ -1,0 +1,604 @@
+// The main window on the offscreen platform: its designed layout, the start-up sequence, the
+// pointer feedback, the settings mirrored on every change, "Help" and the end of the process.
+#include "join/host.h"
+#include "shell/startup.h"
+#include "shellfakes.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+using shelltest::FakeSurroundings;
+
+namespace {
+
+int px(int twips) {
+    return (twips + 7) / 15;
+}
+
+template <class T = QWidget> T* control(QWidget& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+QString stored(const FakeSurroundings& s, const char* key) {
+    return s.store().GetSetting(QString::fromLatin1(key), QStringLiteral("<absent>"));
+}
+
+void moveOver(QWidget* widget) {
+    const QPointF at(2, 2);
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+const QString Location = QStringLiteral("in Brimvale2021/08/31.Form1.Form_Load at line ");
+
+// The lines of the start-up reports, in the order they were shown.
+QList<int> reportedLines(const FakeSurroundings& s) {
+    QList<int> lines;
+    for (const QString& report : s.presenter->reports) {
+        const qsizetype at = report.indexOf(Location);
+        EXPECT_GE(at, 0) << report.toStdString();
+        if (at >= 0)
+            lines.append(report.mid(at + Location.size(), 3).toInt());
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(Form1Layout, EveryControlAsDesigned) {
+    struct Row {
+        const char* name;
+        const char* kind;
+        const char* container;
+        const char* caption;
+        int left, top, width, height;
+        bool buttonFont;
+    };
+    const Row rows[] = {
+        {"ListView1", "QTreeView", "Form1", "", 120, 120, 7560, 2535, false},
+        {"Frame2", "QGroupBox", "Form1", "Save Results To This Folder", 120, 4230, 7560, 800,
+         false},
+        {"Text2", "QLineEdit", "Frame2", "", 240, 300, 6375, 345, false},
+        {"PushButton1", "QPushButton", "Frame2", "...", 6720, 300, 585, 345, true},
+        {"Frame1", "QGroupBox", "Form1", "Copy Options", 120, 5080, 7560, 1005, false},
+        {"Option2", "QRadioButton", "Frame1",
+         "Just copy files (and do not preserve folder structure) when copying to dest folder", 180,
+         650, 7230, 240, false},
+        {"Option1", "QRadioButton", "Frame1",
+         "Preserve folder structure when copying to destination folder", 180, 300, 6405, 240,
+         false},
+        {"PushButton3", "QPushButton", "Form1", "Add Folder(s)", 120, 2750, 3735, 405, true},
+        {"PushButton5", "QPushButton", "Form1", "Add All Subfolders In Folder", 3960, 2750, 3720,
+         405, true},
+        {"PushButton10", "QPushButton", "Form1", "Load List Of Folders From File", 120, 3260, 3735,
+         405, true},
+        {"PushButton7", "QPushButton", "Form1", "Clear List", 3960, 3260, 3720, 405, true},
+        {"PushButton2", "QPushButton", "Form1", "Start Joining", 120, 6210, 7560, 405, true},
+        {"ProgressBar1", "QProgressBar", "Form1", "Progress Bar", 120, 6730, 7560, 405, false},
+        {"PushButton4", "QPushButton", "Form1", "Help", 120, 3770, 3735, 405, true},
+        {"PushButton6", "QPushButton", "Form1", "Load Sample/Example Folders", 3960, 3770, 3720,
+         405, true},
+    };
+    FakeSurroundings s;
+    shell::Form1 window(s.environment());
+    QStringList creationOrder;
+    for (QObject* child : window.findChildren<QWidget*>()) {
+        if (!child->objectName().isEmpty() && !child->objectName().startsWith(u"qt_"))
+            creationOrder.append(child->objectName());
+    }
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QWidget* widget = control(window, row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_STREQ(widget->metaObject()->className(), row.kind);
+        EXPECT_EQ(widget->parentWidget()->objectName(), QLatin1String(row.container));
+        QString caption;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            caption = button->text();
+        else if (auto* group = qobject_cast<QGroupBox*>(widget))
+            caption = group->title();
+        else if (auto* bar = qobject_cast<QProgressBar*>(widget))
+            caption = bar->text();
+        else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            caption = edit->text();
+        EXPECT_EQ(caption.toStdString(), row.caption);
+        EXPECT_EQ(widget->geometry(),
+                  QRect(px(row.left), px(row.top), px(row.width), px(row.height)));
+        const QFont font = widget->font();
+        EXPECT_EQ(font.family(), QLatin1String("Arial"));
+        EXPECT_DOUBLE_EQ(font.pointSizeF(), row.buttonFont ? 11.25 : 9.0);
+        EXPECT_EQ(font.weight(), QFont::Bold);
+        EXPECT_TRUE(widget->toolTip().isEmpty() == (std::string_view(row.name) != "ListView1"));
+    }
+    // Creation order decides which control lies above another.
+    QStringList designedOrder;
+    for (const Row& row : rows)
+        designedOrder.append(QLatin1String(row.name));
+    EXPECT_EQ(creationOrder, designedOrder);
+
+    EXPECT_EQ(window.windowTitle(), QLatin1String("Form1"));
+    EXPECT_EQ(window.size(), QSize(px(7785), px(7260)));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    const QPoint offCentre =
+        window.geometry().center() - window.screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
+    EXPECT_EQ(window.font().family(), QLatin1String("Arial"));
+    EXPECT_EQ(window.font().weight(), QFont::Bold);
+
+    EXPECT_EQ(control<QTreeView>(window, "ListView1")->toolTip(),
+              QLatin1String("Double-click item to remove it. Move | line to right and out of "
+                            "window to reveal full names."));
+    EXPECT_TRUE(control<QRadioButton>(window, "Option1")->isChecked());
+    EXPECT_FALSE(control<QRadioButton>(window, "Option2")->isChecked());
+    // The list starts without a column; start-up adds it.
+    EXPECT_EQ(control<QTreeView>(window, "ListView1")->model()->columnCount(), 0);
+
+    for (const char* white : {"Form1", "Frame1", "Frame2", "Option1", "Option2"}) {
+        QWidget* widget = std::string_view(white) == "Form1" ? &window : control(window, white);
+        EXPECT_EQ(widget->palette().color(QPalette::Window), QColor(Qt::white)) << white;
+    }
+}
+
+TEST(Form1Layout, TabVisitsTheControlsInDesignedOrderAndEachHasAName) {
+    FakeSurroundings s;
+    auto window = s.startedWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    control(*window, "ListView1")->setFocus();
+    QStringList visited{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.append(QApplication::focusWidget()->objectName());
+    }
+    // As on the designed platform, Tab stops at the selected option button only; the arrow keys
+    // move between the two.
+    const QStringList expected = {QStringLiteral("ListView1"),    QStringLiteral("Option1"),
+                                  QStringLiteral("PushButton3"),  QStringLiteral("PushButton5"),
+                                  QStringLiteral("PushButton10"), QStringLiteral("PushButton7"),
+                                  QStringLiteral("PushButton2"),  QStringLiteral("Text2"),
+                                  QStringLiteral("PushButton1"),  QStringLiteral("PushButton4"),
+                                  QStringLiteral("PushButton6"),  QStringLiteral("ListView1"),
+                                  QStringLiteral("Option1")};
+    EXPECT_EQ(visited, expected);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String("Option2"));
+    EXPECT_TRUE(control<QRadioButton>(*window, "Option2")->isChecked());
+    EXPECT_EQ(stored(s, "Option2"), QLatin1String("True"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String("PushButton3"));
+
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!(widget->focusPolicy() & Qt::TabFocus) || widget->objectName().isEmpty())
+            continue;
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        const QString name = widget->accessibleName().isEmpty() && button
+                                 ? button->text()
+                                 : widget->accessibleName();
+        EXPECT_FALSE(name.isEmpty()) << widget->objectName().toStdString();
+    }
+    EXPECT_EQ(control(*window, "Text2")->accessibleName(), QLatin1String("Output folder"));
+    EXPECT_EQ(control(*window, "ListView1")->accessibleName(), QLatin1String("Source folders"));
+}
+
+TEST(Form1StartUp, FirstStartWithAnEmptyStore) {
+    FakeSurroundings s;
+    auto window = s.startedWindow();
+
+    EXPECT_TRUE(s.presenter->reports.isEmpty()) << s.presenter->reports.join(u'|').toStdString();
+    EXPECT_EQ(window->windowTitle(), QLatin1String("Brimvale"));
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(shell::ApplicationTitle(), QLatin1String("Brimvale"));
+    EXPECT_EQ(control<QLineEdit>(*window, "Text2")->text(),
+              QLatin1String("/home/someone/Desktop/"));
+    EXPECT_EQ(stored(s, "Output Folder"), QLatin1String("/home/someone/Desktop/"));
+    EXPECT_TRUE(control<QRadioButton>(*window, "Option1")->isChecked());
+    EXPECT_FALSE(control<QRadioButton>(*window, "Option2")->isChecked());
+    // Option1 was already selected: restoring it is no click, so nothing is stored for it.
+    EXPECT_EQ(stored(s, "Option1"), QLatin1String("<absent>"));
+    EXPECT_EQ(stored(s, "Option2"), QLatin1String("<absent>"));
+
+    auto* list = control<QTreeView>(*window, "ListView1");
+    ASSERT_EQ(list->model()->columnCount(), 1);
+    EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(),
+              QLatin1String("Source Folder(s)"));
+    EXPECT_EQ(list->columnWidth(0), 467);
+    EXPECT_TRUE(list->header()->isVisible() || !list->header()->isHidden());
+    EXPECT_EQ(window->pointer(), join::Pointer::Default);
+    EXPECT_TRUE(s.opened.isEmpty());
+    EXPECT_EQ(control<QProgressBar>(*window, "ProgressBar1")->text(),
+              QLatin1String("Progress Bar"));
+}
+
+TEST(Form1StartUp, StoredCopyOptionsAreRestoredAsTheStoreSays) {
+    struct Row {
+        const char* option1; // nullptr: absent
+        const char* option2;
+        bool selected1, selected2;
+        const char* stored1; // after start-up; "<absent>" when never stored
+        const char* stored2;
+        QList<int> reports;
+    };
+    const Row rows[] = {
+        {nullptr, nullptr, true, false, "<absent>", "<absent>", {}},
+        {"False", "True", false, true, "False", "True", {}},
+        {"False", "False", false, false, "False", "False", {}},
+        {"True", "False", true, false, "True", "False", {}},
+        {"True", "True", false, true, "False", "True", {}},
+        {"true", "FALSE", true, false, "true", "FALSE", {}},
+        {"0", "-1", false, true, "False", "True", {}},
+        {" 2 ", "0.0", true, false, " 2 ", "0.0", {}},
+        {"yes", "0", true, false, "yes", "0", {134}},
+        {"0", "maybe", false, false, "0", "maybe", {136}},
+        {"", "", true, false, "", "", {134, 136}},
+        {"False", nullptr, false, false, "False", "<absent>", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("Option1=") + (row.option1 ? row.option1 : "(absent)") +
+                     " Option2=" + (row.option2 ? row.option2 : "(absent)"));
+        FakeSurroundings s;
+        shell::Settings store = s.store();
+        if (row.option1)
+            store.SaveSetting(QStringLiteral("Option1"), QString::fromLatin1(row.option1));
+        if (row.option2)
+            store.SaveSetting(QStringLiteral("Option2"), QString::fromLatin1(row.option2));
+
+        auto window = s.startedWindow();
+        EXPECT_EQ(control<QRadioButton>(*window, "Option1")->isChecked(), row.selected1);
+        EXPECT_EQ(control<QRadioButton>(*window, "Option2")->isChecked(), row.selected2);
+        EXPECT_EQ(window->copyOption(),
+                  row.selected1 ? join::CopyOption::PreserveStructure : join::CopyOption::Flat);
+        EXPECT_EQ(stored(s, "Option1"), QLatin1String(row.stored1));
+        EXPECT_EQ(stored(s, "Option2"), QLatin1String(row.stored2));
+        EXPECT_EQ(reportedLines(s), row.reports);
+    }
+}
+
+TEST(Form1StartUp, OutputFolderAndDesktop) {
+    struct Row {
+        const char* name;
+        const char* desktop;
+        const char* storedBefore; // nullptr: absent
+        const char* shown;
+        const char* storedAfter;
+        QList<int> reports;
+    };
+    const Row rows[] = {
+        {"stored text wins", "/d", "/data/out/", "/data/out/", "/data/out/", {}},
+        {"an empty stored text is a value", "/d", "", "", "", {}},
+        {"no desktop, nothing stored", "", nullptr, "", "<absent>", {132}},
+        {"no desktop, text stored", "", "/data/out/", "", "/data/out/", {132}},
+        {"blanks kept", "/d", "  spaced  ", "  spaced  ", "  spaced  ", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSurroundings s;
+        s.desktop = QString::fromLatin1(row.desktop);
+        if (row.storedBefore)
+            s.store().SaveSetting(QStringLiteral("Output Folder"),
+                                  QString::fromLatin1(row.storedBefore));
+        auto window = s.startedWindow();
+        EXPECT_EQ(control<QLineEdit>(*window, "Text2")->text(), QLatin1String(row.shown));
+        EXPECT_EQ(stored(s, "Output Folder"), QLatin1String(row.storedAfter));
+        EXPECT_EQ(reportedLines(s), row.reports);
+    }
+}
+
+TEST(Form1StartUp, HomePageOpensOnlyWhenTheDrawGivesSeven) {
+    struct Row {
+        double draw;
+        bool opens;
+        bool openSucceeds;
+        QList<int> reports;
+    };
+    const Row rows[] = {
+        {0.06, true, true, {}},      {0.0699, true, true, {}}, {0.05, false, true, {}},
+        {0.07, false, true, {}},     {0.0, false, true, {}},   {0.999, false, true, {}},
+        {0.065, true, false, {110}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("draw " + std::to_string(row.draw));
+        FakeSurroundings s;
+        s.draw = row.draw;
+        s.openSucceeds = row.openSucceeds;
+        auto window = s.startedWindow();
+        if (row.opens) {
+            ASSERT_EQ(s.opened.size(), 1);
+            EXPECT_EQ(s.opened.front(), QUrl(QStringLiteral(BRIMVALE_HOME_PAGE)));
+        } else {
+            EXPECT_TRUE(s.opened.isEmpty());
+        }
+        EXPECT_EQ(reportedLines(s), row.reports);
+        // Start-up goes on after a failure: the list still gets its column.
+        EXPECT_EQ(control<QTreeView>(*window, "ListView1")->model()->columnCount(), 1);
+    }
+}
+
+TEST(Form1StartUp, HandCursorAndSkinBesideTheProgram) {
+    const QByteArray skin = "QPushButton { color: #102030; }";
+    struct Row {
+        const char* name;
+        QByteArray cursor; // empty: no file
+        bool cursorIsFolder;
+        QByteArray skinFile; // empty: no file
+        bool skinIsFolder;
+        QList<int> reports;
+        bool handShown;
+        bool skinned;
+    };
+    const Row rows[] = {
+        {"neither", {}, false, {}, false, {}, false, false},
+        {"both", shelltest::cursorFileBytes(8, 8, 3, 4), false, skin, false, {}, true, true},
+        {"cursor only", shelltest::cursorFileBytes(8, 8, 3, 4), false, {}, false, {}, true, false},
+        {"damaged cursor", "not a cursor at all", false, {}, false, {108}, false, false},
+        {"cursor name is a folder", {}, true, {}, false, {108}, false, false},
+        {"skin name is a folder", {}, false, {}, true, {}, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSurroundings s;
+        if (!row.cursor.isEmpty())
+            s.writeProgramFile(QStringLiteral("HAND-M.CUR"), row.cursor);
+        if (row.cursorIsFolder)
+            QDir().mkpath(s.programFolder + QStringLiteral("/HAND-M.CUR"));
+        if (!row.skinFile.isEmpty())
+            s.writeProgramFile(QStringLiteral("x/o.cjs"), row.skinFile);
+        if (row.skinIsFolder)
+            QDir().mkpath(s.programFolder + QStringLiteral("/x/o.cjs"));
+
+        auto window = s.startedWindow();
+        EXPECT_EQ(reportedLines(s), row.reports);
+
+        window->setPointer(join::Pointer::Custom);
+        const QCursor shown = window->cursor();
+        if (row.handShown) {
+            EXPECT_EQ(shown.shape(), Qt::BitmapCursor);
+            EXPECT_EQ(shown.hotSpot(), QPoint(3, 4));
+            EXPECT_EQ(shown.pixmap().size(), QSize(8, 8));
+            EXPECT_EQ(shown.pixmap().toImage().pixelColor(0, 0), QColor(Qt::red));
+        } else {
+            EXPECT_EQ(shown.shape(), Qt::ArrowCursor);
+        }
+
+        const QColor expected =
+            row.skinned ? QApplication::palette().color(QPalette::Button) : QColor(Qt::white);
+        ASSERT_NE(QApplication::palette().color(QPalette::Button), QColor(Qt::white));
+        EXPECT_EQ(window->palette().color(QPalette::Window), expected);
+        for (const char* name : {"Frame1", "Frame2", "Option1", "Option2"})
+            EXPECT_EQ(control(*window, name)->palette().color(QPalette::Window), expected) << name;
+        EXPECT_EQ(window->styleSheet(), row.skinned ? QString::fromUtf8(skin) : QString());
+    }
+}
+
+TEST(Form1StartUp, TheShippedCursorAndSkinLoad) {
+    const QByteArray binDir = qgetenv("BRIMVALE_BIN_DIR");
+    if (binDir.isEmpty())
+        GTEST_SKIP() << "BRIMVALE_BIN_DIR is not set";
+    FakeSurroundings s;
+    for (const char* name : {"HAND-M.CUR", "x/o.cjs"}) {
+        QFile shipped(QString::fromUtf8(binDir) + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(shipped.open(QIODevice::ReadOnly)) << name;
+        s.writeProgramFile(QLatin1String(name), shipped.readAll());
+    }
+    auto window = s.startedWindow();
+    EXPECT_TRUE(s.presenter->reports.isEmpty());
+    window->setPointer(join::Pointer::Custom);
+    EXPECT_EQ(window->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(window->cursor().hotSpot(), QPoint(10, 0));
+    EXPECT_FALSE(window->styleSheet().isEmpty());
+    // The skin keeps the designed fonts.
+    EXPECT_EQ(control(*window, "PushButton2")->font().pointSizeF(), 11.25);
+    EXPECT_EQ(QFontInfo(control(*window, "Option2")->font()).weight(), QFont::Bold);
+}
+
+TEST(Form1Pointer, MovesOverButtonsAndAreasWhenIdleAndBusy) {
+    FakeSurroundings s;
+    s.writeProgramFile(QStringLiteral("HAND-M.CUR"), shelltest::cursorFileBytes(8, 8, 1, 1));
+    auto window = s.startedWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    auto* list = control<QTreeView>(*window, "ListView1");
+
+    const char* buttons[] = {"PushButton1", "PushButton2", "PushButton3", "PushButton4",
+                             "PushButton5", "PushButton6", "PushButton7", "PushButton10"};
+    const std::pair<const char*, QWidget*> areas[] = {{"window background", window.get()},
+                                                      {"ListView1", list->viewport()},
+                                                      {"Frame1", control(*window, "Frame1")},
+                                                      {"Frame2", control(*window, "Frame2")}};
+    const char* silent[] = {"Text2", "Option1", "Option2", "ProgressBar1"};
+
+    for (const char* button : buttons) {
+        window->setPointer(join::Pointer::Default);
+        moveOver(control(*window, button));
+        EXPECT_EQ(window->pointer(), join::Pointer::Custom) << button;
+        EXPECT_EQ(window->cursor().shape(), Qt::BitmapCursor) << button;
+        window->setPointer(join::Pointer::Hourglass);
+        moveOver(control(*window, button));
+        EXPECT_EQ(window->pointer(), join::Pointer::Hourglass) << button << " while busy";
+    }
+    for (const auto& [name, area] : areas) {
+        window->setPointer(join::Pointer::Custom);
+        moveOver(area);
+        EXPECT_EQ(window->pointer(), join::Pointer::Default) << name;
+        window->setPointer(join::Pointer::Hourglass);
+        moveOver(area);
+        EXPECT_EQ(window->pointer(), join::Pointer::Hourglass) << name << " while busy";
+    }
+    // Controls without a handler leave the hand in place: it stays until an area is crossed.
+    for (const char* name : silent) {
+        window->setPointer(join::Pointer::Custom);
+        moveOver(control(*window, name));
+        EXPECT_EQ(window->pointer(), join::Pointer::Custom) << name;
+    }
+}
+
+TEST(Form1Pointer, TheWholeWindowShowsTheBusyPointer) {
+    FakeSurroundings s;
+    auto window = s.startedWindow();
+    QWidget* text2 = control(*window, "Text2");
+    ASSERT_EQ(text2->cursor().shape(), Qt::IBeamCursor);
+
+    window->setPointer(join::Pointer::Hourglass);
+    EXPECT_EQ(window->cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(text2->cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(control(*window, "PushButton2")->cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(control<QTreeView>(*window, "ListView1")->viewport()->cursor().shape(),
+              Qt::WaitCursor);
+
+    // No cursor file: the pointer value 99 shows the arrow.
+    window->setPointer(join::Pointer::Custom);
+    EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(text2->cursor().shape(), Qt::ArrowCursor);
+
+    window->setPointer(join::Pointer::Default);
+    EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(text2->cursor().shape(), Qt::IBeamCursor);
+}
+
+TEST(Form1Settings, EveryChangeIsStoredAtOnceAndReadBackNextTime) {
+    FakeSurroundings s;
+    s.desktop = QString(); // no default: the box starts empty
+    auto window = s.startedWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* text2 = control<QLineEdit>(*window, "Text2");
+    ASSERT_TRUE(text2->text().isEmpty());
+
+    QStringList storedInTurn;
+    QObject::connect(text2, &QLineEdit::textChanged,
+                     [&] { storedInTurn.append(stored(s, "Output Folder")); });
+    text2->setFocus();
+    QTest::keyClicks(text2, QStringLiteral("/dat/x"));
+    EXPECT_EQ(storedInTurn, (QStringList{QStringLiteral("/"), QStringLiteral("/d"),
+                                         QStringLiteral("/da"), QStringLiteral("/dat"),
+                                         QStringLiteral("/dat/"), QStringLiteral("/dat/x")}));
+
+    QTest::mouseClick(control(*window, "Option2"), Qt::LeftButton);
+    EXPECT_EQ(stored(s, "Option1"), QLatin1String("False"));
+    EXPECT_EQ(stored(s, "Option2"), QLatin1String("True"));
+    EXPECT_EQ(window->copyOption(), join::CopyOption::Flat);
+
+    s.presenter->reports.clear();
+    s.desktop = QStringLiteral("/home/someone/Desktop");
+    auto second = s.startedWindow();
+    EXPECT_EQ(control<QLineEdit>(*second, "Text2")->text(), QLatin1String("/dat/x"));
+    EXPECT_TRUE(control<QRadioButton>(*second, "Option2")->isChecked());
+    EXPECT_FALSE(control<QRadioButton>(*second, "Option1")->isChecked());
+
+    // Back to the preserve option, by keyboard this time, and an emptied box.
+    QTest::mouseClick(control(*window, "Option1"), Qt::LeftButton);
+    EXPECT_EQ(stored(s, "Option1"), QLatin1String("True"));
+    EXPECT_EQ(stored(s, "Option2"), QLatin1String("False"));
+    text2->clear();
+    EXPECT_EQ(stored(s, "Output Folder"), QString());
+    auto third = s.startedWindow();
+    EXPECT_EQ(control<QLineEdit>(*third, "Text2")->text(), QString());
+    EXPECT_TRUE(control<QRadioButton>(*third, "Option1")->isChecked());
+    EXPECT_TRUE(s.presenter->reports.isEmpty());
+}
+
+TEST(Form1Settings, AStoreThatCannotBeWrittenIsReportedOnce) {
+    FakeSurroundings s;
+    // A folder where the settings file should be: every write fails, even for root.
+    QDir().mkpath(s.settingsFile);
+    auto window = s.startedWindow();
+    ASSERT_EQ(s.presenter->reports.size(), 1); // the desktop default stored at start-up
+    EXPECT_TRUE(s.presenter->reports.front().contains(
+        QStringLiteral("in Brimvale2021/08/31.Form1.Text2_Change at line 100")));
+
+    auto* text2 = control<QLineEdit>(*window, "Text2");
+    QTest::keyClicks(text2, QStringLiteral("abc"));
+    control<QRadioButton>(*window, "Option2")->click();
+    EXPECT_EQ(s.presenter->reports.size(), 1);
+    EXPECT_EQ(text2->text(), QLatin1String("/home/someone/Desktop/abc"));
+    EXPECT_TRUE(control<QRadioButton>(*window, "Option2")->isChecked());
+}
+
+TEST(Form1Commands, HelpShowsTheContactAddressAlsoWhileBusy) {
+    FakeSurroundings s;
+    auto window = s.startedWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const QString expected =
+        QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
+
+    for (join::Pointer pointer : {join::Pointer::Default, join::Pointer::Hourglass}) {
+        window->setPointer(pointer);
+        QTest::mouseClick(control(*window, "PushButton4"), Qt::LeftButton);
+    }
+    ASSERT_EQ(s.presenter->messages.size(), 2);
+    for (const auto& message : s.presenter->messages) {
+        EXPECT_EQ(message.caption, QLatin1String("Brimvale"));
+        EXPECT_EQ(message.text, expected);
+    }
+    EXPECT_EQ(window->pointer(), join::Pointer::Hourglass);
+    EXPECT_TRUE(s.presenter->reports.isEmpty());
+}
+
+TEST(Form1Commands, ClosingTheWindowEndsTheProcess) {
+    FakeSurroundings s;
+    auto window = s.startedWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->setPointer(join::Pointer::Hourglass); // also in the middle of a run
+    EXPECT_EQ(s.endings, 0);
+    window->close();
+    EXPECT_EQ(s.endings, 1);
+    EXPECT_TRUE(s.presenter->messages.isEmpty());
+}
+
+TEST(Form1Host, WhatTheEngineReadsAndWrites) {
+    FakeSurroundings s;
+    auto window = s.startedWindow();
+    join::JoinHost& host = *window;
+
+    window->sourceList().append("/a/");
+    window->sourceList().append(std::string("/b\xff/", 4));
+    EXPECT_EQ(host.sourceCount(), 2);
+    EXPECT_EQ(host.sourceText(2), std::string("/b\xff/", 4));
+
+    control<QLineEdit>(*window, "Text2")->setText(QStringLiteral("/out/Grüße/"));
+    EXPECT_EQ(host.outputFolderText(), "/out/Gr\xc3\xbc\xc3\x9f\x65/");
+
+    auto* bar = control<QProgressBar>(*window, "ProgressBar1");
+    host.setProgressValue(50);
+    host.setProgressText("Processing: 100%p %v done");
+    EXPECT_EQ(bar->value(), 50);
+    EXPECT_EQ(bar->text(), QLatin1String("Processing: 100%p %v done"));
+    host.setProgressValue(0);
+    host.setProgressText("Progress Bar");
+    EXPECT_EQ(bar->text(), QLatin1String("Progress Bar"));
+
+    host.showMessage("Done.");
+    ASSERT_EQ(s.presenter->messages.size(), 1);
+    EXPECT_EQ(s.presenter->messages.front().caption, QLatin1String("Brimvale"));
+    EXPECT_EQ(s.presenter->messages.front().text, QLatin1String("Done."));
+
+    host.showErrorReport("Disk full", "in Brimvale2021/08/31.Form1.PushButton2_Click ", 154);
+    ASSERT_EQ(s.presenter->reports.size(), 1);
+    EXPECT_EQ(s.presenter->reports.front(),
+              QStringLiteral(
+                  "Disk full\r\nin Brimvale2021/08/31.Form1.PushButton2_Click at line "
+                  "154\r\rPlease email screenshot of this message to " BRIMVALE_SUPPORT_EMAIL));
+
+    host.setPointer(join::Pointer::Hourglass);
+    EXPECT_EQ(window->pointer(), join::Pointer::Hourglass);
+    host.pumpEvents();
+}
