@@ -71,6 +71,7 @@ private:
     };
 
     bool prepareFolder(const Folder& folder);
+    bool makeFolder(const Folder& folder, std::error_code& error);
     void copyLink(const std::string& source, const std::string& target);
     void copyFolderContents(const Folder& folder);
     void fail(const std::string& path, const Failure& failure);
@@ -101,8 +102,8 @@ void TreeCopy::run(const std::string& source, const std::string& target,
         m_pending.pop_back();
         copyFolderContents(folder);
     }
-    // Folders stay writable while they are filled and take the source's permissions last,
-    // deepest first, so that a read-only folder does not shut out its own children.
+    // Folders that were made writable take the source's permissions last, deepest first, so
+    // that a read-only folder does not shut out its own children.
     for (auto created = m_created.rbegin(); created != m_created.rend(); ++created) {
         std::error_code error;
         fs::permissions(created->path, created->permissions, fs::perm_options::replace, error);
@@ -115,30 +116,42 @@ void TreeCopy::run(const std::string& source, const std::string& target,
 // merged into, a link in its place is replaced by a folder, and anything else there fails.
 bool TreeCopy::prepareFolder(const Folder& folder) {
     std::error_code error;
+    if (makeFolder(folder, error))
+        return true;
+    if (error && error != std::errc::file_exists) {
+        fail(folder.source, failureFromErrno(error.value(), folder.target));
+        return false;
+    }
+    // Something has the name already: a folder is merged into; a link is never written through.
     const fs::file_status existing = fs::symlink_status(folder.target, error);
     if (fs::is_directory(existing))
         return true;
-    if (fs::is_symlink(existing) && !folder.mayReplaceLink) {
-        if (FolderExists(folder.target))
-            return true;
-    } else if (fs::is_symlink(existing)) {
-        fs::remove(folder.target, error);
-        if (error) {
-            fail(folder.target, failureFromErrno(error.value(), folder.target));
-            return false;
-        }
-    } else if (fs::exists(existing)) {
+    if (fs::is_symlink(existing) && !folder.mayReplaceLink && FolderExists(folder.target))
+        return true; // the output folder itself may be a link to a folder
+    if (!folder.mayReplaceLink || !fs::is_symlink(existing)) {
         fail(folder.source, "A file that is not a folder stands in the way at " + folder.target);
         return false;
     }
-
-    const fs::perms permissions = fs::status(folder.source, error).permissions();
-    if (error || !fs::create_directory(folder.target, error) || error) {
+    fs::remove(folder.target, error);
+    if (error || !makeFolder(folder, error)) {
         fail(folder.source, failureFromErrno(error ? error.value() : EEXIST, folder.target));
         return false;
     }
-    fs::permissions(folder.target, fs::perms::owner_all, fs::perm_options::add, error);
-    m_created.push_back({folder.target, permissions});
+    return true;
+}
+
+// Makes a new folder with the source folder's permission bits, as far as the umask lets them
+// through, just as "cp -R" does. A folder its owner could not write into is made writable until
+// it has been filled and takes its bits at the end.
+bool TreeCopy::makeFolder(const Folder& folder, std::error_code& error) {
+    const fs::perms permissions = fs::status(folder.source, error).permissions();
+    if (error || !fs::create_directory(folder.target, folder.source, error))
+        return false;
+    if ((permissions & fs::perms::owner_all) != fs::perms::owner_all) {
+        fs::permissions(folder.target, fs::perms::owner_all, fs::perm_options::add, error);
+        m_created.push_back({folder.target, permissions});
+    }
+    error.clear();
     return true;
 }
 
@@ -159,26 +172,20 @@ void TreeCopy::copyFolderContents(const Folder& folder) {
         const std::string name = entry.path().filename().native();
         std::string source = sourcePrefix + name;
         std::string target = targetPrefix + name;
+        // The listing's own record of each entry's type: no further query in the usual case.
         std::error_code typeError;
-        const fs::file_type type = entry.symlink_status(typeError).type();
-        switch (type) {
-        case fs::file_type::directory:
-            m_pending.push_back({std::move(source), std::move(target), true});
-            break;
-        case fs::file_type::symlink:
+        if (entry.is_symlink(typeError)) {
             copyLink(source, target);
-            break;
-        case fs::file_type::regular:
+        } else if (entry.is_directory(typeError)) {
+            m_pending.push_back({std::move(source), std::move(target), true});
+        } else if (entry.is_regular_file(typeError)) {
             if (!CopyOneFile(source, target, IfDestinationExists::Replace))
                 fail(source, "Could not copy the file");
-            break;
-        default:
+        } else if (typeError) {
+            fail(source, failureFromErrno(typeError.value(), source));
+        } else {
             // Pipes, sockets and devices are never opened: reading one could block or consume.
-            if (typeError)
-                fail(source, failureFromErrno(typeError.value(), source));
-            else
-                fail(source, "Not a file, folder or link, so not copied");
-            break;
+            fail(source, "Not a file, folder or link, so not copied");
         }
     }
     if (error)

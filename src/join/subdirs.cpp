@@ -34,6 +34,12 @@ constexpr std::uint32_t NoParent = UINT32_MAX;
 // The root folder is always listed; any other folder is, unless its attributes are exactly
 // hidden + system + directory, with or without alias.
 bool passesFolderTest(const std::string& path) {
+    // Only a name that begins with "." carries the hidden bit, so every other folder passes
+    // without the attribute query, which also asks for the volume's type each time.
+    const std::size_t end = path.find_last_not_of(Separator);
+    const std::size_t start = end == std::string::npos ? 0 : path.rfind(Separator, end) + 1;
+    if (end == std::string::npos || path[start] != '.')
+        return true;
     const int attributes = FolderAttributes(path);
     if (attributes != ExcludedAttributes && attributes != ExcludedAliasAttributes)
         return true;
@@ -116,7 +122,8 @@ public:
         return entries;
     }
 
-    void expand(std::vector<Entry>& folders, Recursion recursion);
+    // Returns how many of the collection's own entries are left before the folders below them.
+    std::size_t expand(std::vector<Entry>& folders, Recursion recursion);
 
 private:
     void examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vector<Entry>& level);
@@ -132,7 +139,7 @@ private:
     std::vector<ChainNode> m_chain;
 };
 
-void Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
+std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
     Trap trap(m_host, std::string(Location));
     std::vector<Entry> level; // 100
     Removals removals(folders);
@@ -149,18 +156,29 @@ void Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
         }
     }
     removals.compact(folders);
+    const std::size_t kept = folders.size();
 
+    // After the deeper levels are walked, the level holds this level's children followed by the
+    // folders below them, which the deeper levels have just tested themselves. Testing those
+    // again at every level above would cost as much as the tree's depth times its size.
+    std::size_t children = level.size();
     if (recursion == Recursion::AllLevels && !level.empty())
-        trap.line(130, [&] { expand(level, recursion); });
+        trap.line(130, [&] { children = expand(level, recursion); });
 
     folders.reserve(folders.size() + level.size());
-    for (Entry& next : level) { // 132
+    for (std::size_t i = 0; i < level.size(); ++i) { // 132
+        Entry& next = level[i];
+        if (i >= children) {
+            folders.push_back(std::move(next));
+            continue;
+        }
         if (trap.test(134, [&] { return FolderExists(next.path); })) {
             trap.line(136, [&] { m_host.pumpEvents(); });
             if (trap.test(138, [&] { return passesFolderTest(next.path); }))
                 trap.line(140, [&] { folders.push_back(std::move(next)); });
         }
     }
+    return kept;
 }
 
 // Steps of one entry. Until the first listing of this level begins, a failing step is

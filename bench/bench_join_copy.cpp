@@ -1,0 +1,516 @@
+// The join engine beside the usual tools, on data made for the purpose in a temporary folder:
+//   set A, many small files in 4 source trees: preserve beside cp -r and rsync -a, flat beside
+//          find | xargs cp -t and a bare copy_file_range loop;
+//   set B, a few large files: preserve and flat beside cp -r;
+//   set C, a deep and wide tree of folders with one file each: the folder walk alone beside
+//          find -type d, both copies beside cp -r.
+// Every contender runs as a fresh process (the engine by re-running this program in a child
+// mode), into a fresh output folder, in interleaved rounds; outputs are deleted only after all
+// runs, since this disk creates files slowly soon after many were deleted. Each result is the
+// engine's median time over the tool's, with the range of the per-round ratios, and the engine's
+// peak memory.
+//
+//     bench_join_copy [--scale S] [--runs N] [--sets ABC] [--dir FOLDER]
+#include "join/joinrun.h"
+#include "join/subdirs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <ftw.h>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- The child modes: one contender in a process of its own ----
+
+// A window that only counts: yields cost nothing here, and nothing is shown.
+class CountingHost : public join::JoinHost {
+public:
+    CountingHost(std::vector<std::string> sources, std::string output, join::CopyOption option)
+        : m_sources(std::move(sources)), m_output(std::move(output)), m_option(option) {}
+
+    void pumpEvents() override { ++pumps; }
+    void showErrorReport(const std::string& description, const std::string& location,
+                         int line) override {
+        std::fprintf(stderr, "report: %s %sat line %d\n", description.c_str(), location.c_str(),
+                     line);
+        ++reports;
+    }
+    void showMessage(const std::string& text) override {
+        if (text != "Done.")
+            std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
+    int sourceCount() const override { return static_cast<int>(m_sources.size()); }
+    std::string sourceText(int index) const override {
+        return m_sources.at(static_cast<std::size_t>(index - 1));
+    }
+    std::string outputFolderText() const override { return m_output; }
+    join::CopyOption copyOption() const override { return m_option; }
+    void setPointer(join::Pointer) override {}
+    void setProgressValue(int) override {}
+    void setProgressText(const std::string&) override {}
+
+    long pumps = 0;
+    int reports = 0;
+
+private:
+    std::vector<std::string> m_sources;
+    std::string m_output;
+    join::CopyOption m_option;
+};
+
+int runJoin(join::CopyOption option, const std::string& output,
+            const std::vector<std::string>& sources) {
+    CountingHost host(sources, output, option);
+    join::JoinRun(host).run();
+    return host.reports == 0 ? 0 : 1;
+}
+
+int runWalk(const std::vector<std::string>& sources) {
+    CountingHost host({}, {}, join::CopyOption::Flat);
+    join::FolderCollection folders(sources.begin(), sources.end());
+    join::GetSubDirectories2016(folders, join::Recursion::AllLevels, host);
+    std::fprintf(stderr, "walk: %zu folders\n", folders.size());
+    return host.reports == 0 ? 0 : 1;
+}
+
+// The limit for a flat copy: every regular file opened, truncated and filled with
+// copy_file_range, nothing else.
+std::string g_loopOutput;
+int g_loopFailures = 0;
+
+int copyWithCopyFileRange(const char* path, const struct stat* status, int type, FTW*) {
+    if (type != FTW_F || !S_ISREG(status->st_mode))
+        return 0;
+    const int in = ::open(path, O_RDONLY | O_CLOEXEC);
+    const std::string target = g_loopOutput + std::strrchr(path, '/');
+    const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    off_t left = status->st_size;
+    while (in >= 0 && out >= 0 && left > 0) {
+        const ssize_t done =
+            ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+        if (done <= 0)
+            break;
+        left -= done;
+    }
+    g_loopFailures += (in < 0 || out < 0 || left != 0);
+    ::close(in);
+    ::close(out);
+    return 0;
+}
+
+int runCopyFileRangeLoop(const std::string& output, const std::vector<std::string>& sources) {
+    g_loopOutput = output;
+    while (g_loopOutput.size() > 1 && g_loopOutput.back() == '/')
+        g_loopOutput.pop_back();
+    for (const auto& source : sources)
+        ::nftw(source.c_str(), copyWithCopyFileRange, 64, FTW_PHYS);
+    return g_loopFailures == 0 ? 0 : 1;
+}
+
+int childMain(int argc, char** argv) {
+    const std::string mode = argv[2];
+    std::vector<std::string> rest(argv + 3, argv + argc);
+    if (mode == "walk")
+        return runWalk(rest);
+    const std::string output = rest.front();
+    rest.erase(rest.begin());
+    if (mode == "preserve")
+        return runJoin(join::CopyOption::PreserveStructure, output, rest);
+    if (mode == "flat")
+        return runJoin(join::CopyOption::Flat, output, rest);
+    if (mode == "cfr")
+        return runCopyFileRangeLoop(output, rest);
+    return 2;
+}
+
+// ---- Running and timing contenders ----
+
+struct Sample {
+    double seconds;
+    long maxRssKiB;
+};
+
+std::string g_self;
+
+Sample runProcess(const std::vector<std::string>& arguments) {
+    ::sync(); // the previous run's writes are not this run's cost
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "  (%s ... ended with status %d)\n", arguments[0].c_str(), status);
+    return {seconds, usage.ru_maxrss};
+}
+
+Sample runShell(const std::string& command) {
+    return runProcess({"/bin/sh", "-c", command});
+}
+
+Sample runEngine(const std::string& mode, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{g_self, "--child", mode};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return runProcess(all);
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+struct Contender {
+    std::string name;
+    // Runs once into a fresh output folder (created empty before the call).
+    std::function<Sample(const std::string& output)> run;
+    std::vector<Sample> samples;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::vector<double> secondsOf(const Contender& contender) {
+    std::vector<double> seconds;
+    for (const auto& sample : contender.samples)
+        seconds.push_back(sample.seconds);
+    return seconds;
+}
+
+class Bench {
+public:
+    Bench(fs::path root, int runs) : m_root(std::move(root)), m_runs(runs) {}
+
+    // Runs the contenders in interleaved rounds, each into its own fresh output folder.
+    void measure(const std::string& set, std::vector<Contender>& contenders) {
+        for (int round = 0; round < m_runs; ++round) {
+            for (auto& contender : contenders) {
+                const fs::path output =
+                    m_root / "out" / (set + "-" + contender.name + "-" + std::to_string(round));
+                fs::create_directories(output);
+                contender.samples.push_back(contender.run(output.string() + "/"));
+            }
+        }
+        for (const auto& contender : contenders) {
+            const auto seconds = secondsOf(contender);
+            long rss = 0;
+            for (const auto& sample : contender.samples)
+                rss = std::max(rss, sample.maxRssKiB);
+            std::printf("  %-22s median %7.3f s  (min %.3f, max %.3f)  peak memory %6.1f MiB\n",
+                        contender.name.c_str(), median(seconds),
+                        *std::min_element(seconds.begin(), seconds.end()),
+                        *std::max_element(seconds.begin(), seconds.end()), rss / 1024.0);
+        }
+    }
+
+    // The engine's time over the tool's: ratio of medians, and the range of per-round ratios.
+    static void ratio(const Contender& engine, const Contender& tool, const char* target,
+                      double limit) {
+        std::vector<double> perRound;
+        for (std::size_t i = 0; i < engine.samples.size(); ++i)
+            perRound.push_back(engine.samples[i].seconds / tool.samples[i].seconds);
+        const double value = median(secondsOf(engine)) / median(secondsOf(tool));
+        std::printf("  %-10s / %-22s = %5.2fx  (rounds %.2f to %.2f)  target %s: %s\n",
+                    engine.name.c_str(), tool.name.c_str(), value,
+                    *std::min_element(perRound.begin(), perRound.end()),
+                    *std::max_element(perRound.begin(), perRound.end()), target,
+                    value <= limit ? "met" : "MISSED");
+    }
+
+private:
+    fs::path m_root;
+    int m_runs;
+};
+
+// ---- Data ----
+
+void writeFile(const fs::path& path, std::size_t size, std::mt19937& random) {
+    static std::vector<char> buffer;
+    if (buffer.size() < size) {
+        buffer.resize(size);
+        for (auto& byte : buffer)
+            byte = static_cast<char>(random());
+    }
+    std::ofstream out(path, std::ios::binary);
+    out.write(buffer.data() + random() % 61, static_cast<std::streamsize>(size - 61));
+    out.write(buffer.data(), 61);
+}
+
+// Folders of a tree `depth` levels deep with `branching` children each, breadth first.
+std::vector<fs::path> makeTree(const fs::path& top, int branching, int depth, std::size_t limit) {
+    std::vector<fs::path> folders{top};
+    fs::create_directories(top);
+    for (std::size_t at = 0; at < folders.size() && folders.size() < limit; ++at) {
+        if (std::distance(top.begin(), top.end()) + depth <=
+            std::distance(folders[at].begin(), folders[at].end()))
+            continue;
+        for (int child = 0; child < branching && folders.size() < limit; ++child) {
+            folders.push_back(folders[at] / ("d" + std::to_string(child)));
+            fs::create_directory(folders.back());
+        }
+    }
+    return folders;
+}
+
+// 4 source trees, 5 levels deep; a quarter of the file names stand in every source.
+std::vector<std::string> makeSetA(const fs::path& root, double scale) {
+    std::mt19937 random(1);
+    const int filesPerSource = std::max(4, static_cast<int>(5000 * scale));
+    std::vector<std::string> sources;
+    for (int source = 0; source < 4; ++source) {
+        const fs::path top = root / "A" / ("src" + std::to_string(source));
+        const auto folders = makeTree(top, 3, 5, 1000000);
+        for (int k = 0; k < filesPerSource; ++k) {
+            const std::string name =
+                k % 4 == 0 ? "shared_" + std::to_string(k / 4) + ".dat"
+                           : "s" + std::to_string(source) + "_" + std::to_string(k) + ".dat";
+            const std::size_t size = 1024 + random() % (7 * 1024 + 1);
+            writeFile(folders[(static_cast<std::size_t>(k) * 7919) % folders.size()] / name, size,
+                      random);
+        }
+        sources.push_back(top.string());
+    }
+    return sources;
+}
+
+std::string makeSetB(const fs::path& root, double scale) {
+    std::mt19937 random(2);
+    const fs::path top = root / "B" / "big";
+    fs::create_directories(top);
+    const std::size_t size =
+        std::max<std::size_t>(1 << 20, static_cast<std::size_t>((256 << 20) * scale));
+    std::vector<char> block(1 << 20);
+    for (int file = 0; file < 4; ++file) {
+        std::ofstream out(top / ("large" + std::to_string(file) + ".bin"), std::ios::binary);
+        for (std::size_t written = 0; written < size; written += block.size()) {
+            for (std::size_t i = 0; i < block.size(); i += 4096)
+                block[i] = static_cast<char>(random());
+            out.write(block.data(),
+                      static_cast<std::streamsize>(std::min(block.size(), size - written)));
+        }
+    }
+    return top.string();
+}
+
+std::string makeSetC(const fs::path& root, double scale) {
+    std::mt19937 random(3);
+    const std::size_t count = std::max<std::size_t>(10, static_cast<std::size_t>(20000 * scale));
+    const fs::path top = root / "C" / "tree";
+    const auto folders = makeTree(top, 4, 30, count);
+    for (const auto& folder : folders)
+        writeFile(folder / "file.txt", 200 + random() % 800, random);
+    return top.string();
+}
+
+std::string joinedQuoted(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const auto& path : paths)
+        text += quoted(path) + " ";
+    return text;
+}
+
+std::vector<std::string> withSeparator(std::vector<std::string> paths) {
+    for (auto& path : paths)
+        path += "/";
+    return paths;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "--child")
+        return childMain(argc, argv);
+
+    double scale = 1.0;
+    int runs = 5;
+    std::string sets = "ABC";
+    std::string base = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--scale")
+            scale = std::atof(argv[i + 1]);
+        else if (option == "--runs")
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (option == "--sets")
+            sets = argv[i + 1];
+        else if (option == "--dir")
+            base = argv[i + 1];
+    }
+    g_self = fs::canonical("/proc/self/exe").string();
+    std::string pattern = (fs::path(base) / "brimvale-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path root = pattern;
+    std::printf("Brimvale join engine benchmark: scale %.3g, %d runs per contender, data in %s\n",
+                scale, runs, root.c_str());
+    Bench bench(root, runs);
+
+    if (sets.find('A') != std::string::npos) {
+        const auto sources = makeSetA(root, scale);
+        runShell("find " + joinedQuoted(sources) + " -type f -exec cat {} + >/dev/null");
+        std::printf("\nSet A: %d small files (1 to 8 KiB) in 4 trees, 5 levels deep\n",
+                    4 * std::max(4, static_cast<int>(5000 * scale)));
+        std::vector<Contender> preserve{
+            {"engine preserve",
+             [&](const std::string& out) {
+                 return runEngine("preserve", [&] {
+                     std::vector<std::string> args{out};
+                     for (const auto& s : withSeparator(sources))
+                         args.push_back(s);
+                     return args;
+                 }());
+             },
+             {}},
+            {"cp -r",
+             [&](const std::string& out) {
+                 return runShell("cp -r " + joinedQuoted(sources) + quoted(out));
+             },
+             {}},
+            {"rsync -a",
+             [&](const std::string& out) {
+                 return runShell("rsync -a " + joinedQuoted(sources) + quoted(out));
+             },
+             {}},
+        };
+        bench.measure("A", preserve);
+        Bench::ratio(preserve[0], preserve[1], "<= 1.10x", 1.10);
+        Bench::ratio(preserve[0], preserve[2], "< 1.00x", 0.999);
+
+        std::vector<Contender> flat{
+            {"engine flat",
+             [&](const std::string& out) {
+                 return runEngine("flat", [&] {
+                     std::vector<std::string> args{out};
+                     for (const auto& s : withSeparator(sources))
+                         args.push_back(s);
+                     return args;
+                 }());
+             },
+             {}},
+            {"find | xargs cp -t",
+             [&](const std::string& out) {
+                 return runShell("for s in " + joinedQuoted(sources) +
+                                 "; do find \"$s\" -type f -print0 | xargs -0 cp -t " +
+                                 quoted(out) + "; done");
+             },
+             {}},
+            {"copy_file_range loop",
+             [&](const std::string& out) {
+                 std::vector<std::string> args{out};
+                 args.insert(args.end(), sources.begin(), sources.end());
+                 return runEngine("cfr", args);
+             },
+             {}},
+        };
+        bench.measure("A", flat);
+        Bench::ratio(flat[0], flat[1], "< 1.00x", 0.999);
+        Bench::ratio(flat[0], flat[2], "<= 1.20x", 1.20);
+    }
+
+    if (sets.find('B') != std::string::npos) {
+        const std::string big = makeSetB(root, scale);
+        runShell("cat " + quoted(big) + "/* >/dev/null");
+        std::printf("\nSet B: 4 large files of %.0f MiB\n",
+                    std::max<std::size_t>(1 << 20, static_cast<std::size_t>((256 << 20) * scale)) /
+                        1048576.0);
+        std::vector<Contender> large{
+            {"engine preserve",
+             [&](const std::string& out) {
+                 return runEngine("preserve", {out, big + "/"});
+             },
+             {}},
+            {"engine flat",
+             [&](const std::string& out) {
+                 return runEngine("flat", {out, big + "/"});
+             },
+             {}},
+            {"cp -r",
+             [&](const std::string& out) {
+                 return runShell("cp -r " + quoted(big) + " " + quoted(out));
+             },
+             {}},
+        };
+        bench.measure("B", large);
+        Bench::ratio(large[0], large[2], "<= 1.10x", 1.10);
+        Bench::ratio(large[1], large[2], "<= 1.10x", 1.10);
+    }
+
+    if (sets.find('C') != std::string::npos) {
+        const std::string tree = makeSetC(root, scale);
+        runShell("find " + quoted(tree) + " -type f -exec cat {} + >/dev/null");
+        std::printf("\nSet C: %zu folders with one file each\n",
+                    std::max<std::size_t>(10, static_cast<std::size_t>(20000 * scale)));
+        std::vector<Contender> walk{
+            {"engine walk",
+             [&](const std::string&) { return runEngine("walk", {tree + "/"}); },
+             {}},
+            {"find -type d",
+             [&](const std::string&) {
+                 return runShell("find " + quoted(tree) + " -type d >/dev/null");
+             },
+             {}},
+        };
+        bench.measure("C", walk);
+        Bench::ratio(walk[0], walk[1], "<= 1.50x", 1.50);
+        std::vector<Contender> copies{
+            {"engine preserve",
+             [&](const std::string& out) {
+                 return runEngine("preserve", {out, tree + "/"});
+             },
+             {}},
+            {"engine flat",
+             [&](const std::string& out) {
+                 return runEngine("flat", {out, tree + "/"});
+             },
+             {}},
+            {"cp -r",
+             [&](const std::string& out) {
+                 return runShell("cp -r " + quoted(tree) + " " + quoted(out));
+             },
+             {}},
+        };
+        bench.measure("C", copies);
+        Bench::ratio(copies[0], copies[2], "<= 1.10x", 1.10);
+        Bench::ratio(copies[1], copies[2], "none, for reference", 1e9);
+    }
+
+    std::printf("\nRemoving %s ...\n", root.c_str());
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    return 0;
+}
