@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "cursorfile.h"
+#include "designedstyle.h"
 #include "join/failure.h"
 #include "join/posixfs.h"
 #include "join/trap.h"
@@ -18,7 +19,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -49,23 +49,13 @@ void place(QWidget* widget, const char* name, int left, int top, int width, int 
 }
 
 void setBackground(QWidget* widget, const QColor& colour) {
+    // Buttons fill with their button colour by default; these fill with their background.
+    widget->setBackgroundRole(QPalette::Window);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
-
-// The caption of Option2 fills its designed width only with a gap between the round indicator
-// and the caption as narrow as the designed platform's.
-class OptionButtonStyle : public QProxyStyle {
-public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option,
-                    const QWidget* widget) const override {
-        if (metric == PM_RadioButtonLabelSpacing)
-            return 3;
-        return QProxyStyle::pixelMetric(metric, option, widget);
-    }
-};
 
 std::string location(std::string_view procedure) {
     return join::locationString(ProductName, "Form1", procedure);
@@ -211,11 +201,12 @@ void Form1::setDesignedAppearance() {
     m_text2->setAccessibleName(QStringLiteral("Output folder"));
     m_pushButton1->setAccessibleName(QStringLiteral("Browse for the output folder"));
 
-    // Created after the option buttons, so that it is destroyed after them.
-    auto* optionStyle = new OptionButtonStyle;
-    optionStyle->setParent(this);
-    for (QRadioButton* option : {m_option1, m_option2})
-        option->setStyle(optionStyle);
+    // Created after the controls it draws, so that it is destroyed after them.
+    auto* designedStyle = new DesignedStyle;
+    designedStyle->setParent(this);
+    for (QWidget* widget : {static_cast<QWidget*>(m_frame2), static_cast<QWidget*>(m_frame1),
+                            static_cast<QWidget*>(m_option2), static_cast<QWidget*>(m_option1)})
+        widget->setStyle(designedStyle);
     m_option1->setChecked(true);
 
     m_progressBar1->setRange(0, 100);
