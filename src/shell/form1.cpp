@@ -26,6 +26,7 @@
 #include <QTreeView>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 // Resources compiled into the static shell library must be registered by name, from the global
@@ -199,6 +200,8 @@ void Form1::setDesignedAppearance() {
     m_listView1->setAccessibleName(QStringLiteral("Source folders"));
 
     m_text2->setAccessibleName(QStringLiteral("Output folder"));
+    // The box holds any text, as long as it is; a stored text must come back whole.
+    m_text2->setMaxLength(std::numeric_limits<int>::max());
     m_pushButton1->setAccessibleName(QStringLiteral("Browse for the output folder"));
 
     // Created after the controls it draws, so that it is destroyed after them.

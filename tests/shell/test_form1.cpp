@@ -272,6 +272,7 @@ TEST(Form1StartUp, StoredCopyOptionsAreRestoredAsTheStoreSays) {
 }
 
 TEST(Form1StartUp, OutputFolderAndDesktop) {
+    const QByteArray longText = "/" + QByteArray(40000, 'x') + "/";
     struct Row {
         const char* name;
         const char* desktop;
@@ -286,6 +287,12 @@ TEST(Form1StartUp, OutputFolderAndDesktop) {
         {"no desktop, nothing stored", "", nullptr, "", "<absent>", {132}},
         {"no desktop, text stored", "", "/data/out/", "", "/data/out/", {132}},
         {"blanks kept", "/d", "  spaced  ", "  spaced  ", "  spaced  ", {}},
+        {"longer than a line edit's usual limit",
+         "/d",
+         longText.constData(),
+         longText.constData(),
+         longText.constData(),
+         {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
