@@ -439,6 +439,16 @@ void Form1::closeEvent(QCloseEvent* event) {
     m_env.endProcess();
 }
 
+std::string Form1::programFolder() const {
+    return fileSystemPath(m_env.programFolder);
+}
+
+std::string Form1::GetSetting(const std::string& key, const std::string& defaultValue) {
+    return m_env.settings.GetSetting(QString::fromUtf8(key), QString::fromUtf8(defaultValue))
+        .toUtf8()
+        .toStdString();
+}
+
 int Form1::sourceCount() const {
     return m_sourceList->count();
 }

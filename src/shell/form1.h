@@ -69,7 +69,10 @@ public:
     join::Pointer pointer() const { return m_pointer; }
     SourceListModel& sourceList() { return *m_sourceList; }
     Settings& settings() { return m_env.settings; }
-    const QString& programFolder() const { return m_env.programFolder; }
+    // The folder of the executable as file-system bytes, without a trailing "/".
+    std::string programFolder() const;
+    // A setting of the program's section as UTF-8 text, or the default when absent.
+    std::string GetSetting(const std::string& key, const std::string& defaultValue);
 
     // join::JoinHost
     int sourceCount() const override;

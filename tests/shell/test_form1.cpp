@@ -162,6 +162,8 @@ TEST(Form1Layout, TabVisitsTheControlsInDesignedOrderAndEachHasAName) {
     auto window = s.startedWindow();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The window opens with the focus on the list, the first control in tab order.
+    EXPECT_EQ(QApplication::focusWidget(), control(*window, "ListView1"));
     control(*window, "ListView1")->setFocus();
     QStringList visited{QApplication::focusWidget()->objectName()};
     for (int i = 0; i < 12; ++i) {
@@ -608,4 +610,10 @@ TEST(Form1Host, WhatTheEngineReadsAndWrites) {
     host.setPointer(join::Pointer::Hourglass);
     EXPECT_EQ(window->pointer(), join::Pointer::Hourglass);
     host.pumpEvents();
+
+    // What the list commands read besides.
+    EXPECT_EQ(window->programFolder(), s.programFolder.toStdString());
+    s.store().SaveSetting(QStringLiteral("LastFolderDot"), QStringLiteral("/home/Grüße"));
+    EXPECT_EQ(window->GetSetting("LastFolderDot", ""), "/home/Gr\xc3\xbc\xc3\x9f\x65");
+    EXPECT_EQ(window->GetSetting("Absent", "default"), "default");
 }
