@@ -89,7 +89,7 @@ int runWalk(const std::vector<std::string>& sources) {
     CountingHost host({}, {}, join::CopyOption::Flat);
     join::FolderCollection folders(sources.begin(), sources.end());
     join::GetSubDirectories2016(folders, join::Recursion::AllLevels, host);
-    std::fprintf(stderr, "walk: %zu folders\n", folders.size());
+    std::printf("walk: %zu folders\n", folders.size());
     return host.reports == 0 ? 0 : 1;
 }
 
@@ -127,7 +127,18 @@ int runCopyFileRangeLoop(const std::string& output, const std::vector<std::strin
     return g_loopFailures == 0 ? 0 : 1;
 }
 
-int childMain(int argc, char** argv) {
+// The peak resident memory of this process, from the kernel's high-water mark of the program
+// image it now runs (ru_maxrss would also count the forking parent's pages).
+long peakMemoryKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with("VmHWM:"))
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+int runChild(int argc, char** argv) {
     const std::string mode = argv[2];
     std::vector<std::string> rest(argv + 3, argv + argc);
     if (mode == "walk")
@@ -143,20 +154,33 @@ int childMain(int argc, char** argv) {
     return 2;
 }
 
+int childMain(int argc, char** argv) {
+    const int result = runChild(argc, argv);
+    std::printf("peak %ld\n", peakMemoryKiB());
+    return result;
+}
+
 // ---- Running and timing contenders ----
 
 struct Sample {
     double seconds;
-    long maxRssKiB;
+    double cpuSeconds; // user and system time of the process and its children
+    long peakKiB;      // the engine's peak memory; -1 for the tools
 };
 
 std::string g_self;
 
 Sample runProcess(const std::vector<std::string>& arguments) {
     ::sync(); // the previous run's writes are not this run's cost
+    int report[2];
+    if (::pipe(report) != 0)
+        std::abort();
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::dup2(report[1], STDOUT_FILENO);
+        ::close(report[0]);
+        ::close(report[1]);
         std::vector<char*> argv;
         for (const auto& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
@@ -164,13 +188,22 @@ Sample runProcess(const std::vector<std::string>& arguments) {
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    ::close(report[1]);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::string output;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, static_cast<std::size_t>(got));
+    ::close(report[0]);
+    const std::size_t peak = output.rfind("peak ");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         std::fprintf(stderr, "  (%s ... ended with status %d)\n", arguments[0].c_str(), status);
-    return {seconds, usage.ru_maxrss};
+    const auto cpu = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+    return {seconds, cpu(usage.ru_utime) + cpu(usage.ru_stime),
+            peak == std::string::npos ? -1 : std::atol(output.c_str() + peak + 5)};
 }
 
 Sample runShell(const std::string& command) {
@@ -226,13 +259,19 @@ public:
         }
         for (const auto& contender : contenders) {
             const auto seconds = secondsOf(contender);
-            long rss = 0;
-            for (const auto& sample : contender.samples)
-                rss = std::max(rss, sample.maxRssKiB);
-            std::printf("  %-22s median %7.3f s  (min %.3f, max %.3f)  peak memory %6.1f MiB\n",
+            long peak = -1;
+            std::vector<double> cpu;
+            for (const auto& sample : contender.samples) {
+                peak = std::max(peak, sample.peakKiB);
+                cpu.push_back(sample.cpuSeconds);
+            }
+            char memory[32] = "";
+            if (peak >= 0)
+                std::snprintf(memory, sizeof memory, "  peak memory %.1f MiB", peak / 1024.0);
+            std::printf("  %-22s median %7.3f s  (min %.3f, max %.3f)  cpu %6.3f s%s\n",
                         contender.name.c_str(), median(seconds),
                         *std::min_element(seconds.begin(), seconds.end()),
-                        *std::max_element(seconds.begin(), seconds.end()), rss / 1024.0);
+                        *std::max_element(seconds.begin(), seconds.end()), median(cpu), memory);
         }
     }
 
@@ -269,6 +308,13 @@ void writeFile(const fs::path& path, std::size_t size, std::mt19937& random) {
     out.write(buffer.data(), 61);
 }
 
+// A prefix and a number. (Built by appending: GCC 12 at -O3 warns wrongly about "text" + string.)
+std::string numbered(const char* prefix, long number, const char* suffix = "") {
+    std::string text = prefix;
+    text.append(std::to_string(number)).append(suffix);
+    return text;
+}
+
 // Folders of a tree `depth` levels deep with `branching` children each, breadth first.
 std::vector<fs::path> makeTree(const fs::path& top, int branching, int depth, std::size_t limit) {
     std::vector<fs::path> folders{top};
@@ -278,7 +324,7 @@ std::vector<fs::path> makeTree(const fs::path& top, int branching, int depth, st
             std::distance(folders[at].begin(), folders[at].end()))
             continue;
         for (int child = 0; child < branching && folders.size() < limit; ++child) {
-            folders.push_back(folders[at] / ("d" + std::to_string(child)));
+            folders.push_back(folders[at] / numbered("d", child));
             fs::create_directory(folders.back());
         }
     }
@@ -291,12 +337,11 @@ std::vector<std::string> makeSetA(const fs::path& root, double scale) {
     const int filesPerSource = std::max(4, static_cast<int>(5000 * scale));
     std::vector<std::string> sources;
     for (int source = 0; source < 4; ++source) {
-        const fs::path top = root / "A" / ("src" + std::to_string(source));
+        const fs::path top = root / "A" / numbered("src", source);
         const auto folders = makeTree(top, 3, 5, 1000000);
         for (int k = 0; k < filesPerSource; ++k) {
-            const std::string name =
-                k % 4 == 0 ? "shared_" + std::to_string(k / 4) + ".dat"
-                           : "s" + std::to_string(source) + "_" + std::to_string(k) + ".dat";
+            const std::string name = k % 4 == 0 ? numbered("shared_", k / 4, ".dat")
+                                                : numbered("s", source * 100000L + k, ".dat");
             const std::size_t size = 1024 + random() % (7 * 1024 + 1);
             writeFile(folders[(static_cast<std::size_t>(k) * 7919) % folders.size()] / name, size,
                       random);
@@ -314,7 +359,7 @@ std::string makeSetB(const fs::path& root, double scale) {
         std::max<std::size_t>(1 << 20, static_cast<std::size_t>((256 << 20) * scale));
     std::vector<char> block(1 << 20);
     for (int file = 0; file < 4; ++file) {
-        std::ofstream out(top / ("large" + std::to_string(file) + ".bin"), std::ios::binary);
+        std::ofstream out(top / numbered("large", file, ".bin"), std::ios::binary);
         for (std::size_t written = 0; written < size; written += block.size()) {
             for (std::size_t i = 0; i < block.size(); i += 4096)
                 block[i] = static_cast<char>(random());
