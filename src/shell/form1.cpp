@@ -108,7 +108,7 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
 
     createControls();
     setDesignedAppearance();
-    setTabOrder();
+    setDesignedTabOrder();
     trackPointerMovement();
     connectOwnHandlers();
     connectCommands();
@@ -224,7 +224,7 @@ void Form1::setDesignedAppearance() {
                                         screen->availableGeometry()));
 }
 
-void Form1::setTabOrder() {
+void Form1::setDesignedTabOrder() {
     // Group boxes and the progress bar take no focus; the rest follow the designed order.
     const QList<QWidget*> order = {m_listView1,   m_option1,      m_option2,     m_pushButton3,
                                    m_pushButton5, m_pushButton10, m_pushButton7, m_pushButton2,

@@ -95,7 +95,7 @@ protected:
 private:
     void createControls();
     void setDesignedAppearance();
-    void setTabOrder();
+    void setDesignedTabOrder();
     void trackPointerMovement();
     void connectOwnHandlers();
     void connectCommands();
