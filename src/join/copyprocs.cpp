@@ -301,6 +301,10 @@ void CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) {
             trap.line(158, [&] { source = folder + name; });
             trap.line(160, [&] {
                 std::string destination = host.outputFolderText();
+                // Emptied during the run, the text names no folder; with the separator put
+                // between it would name the root folder.
+                if (destination.empty())
+                    return;
                 if (!EndsWithSeparator(destination))
                     destination += Separator;
                 destination += name;

@@ -139,6 +139,20 @@ TEST(CopyEntryFlat, OutputTextIsReadAtEachFile) {
               dir.exists("out1/a") ? "a\n|b\n" : "b\n|a\n");
 }
 
+// The output folder text emptied during a run names no folder, not the root folder.
+TEST(CopyEntryFlat, EmptiedOutputTextCopiesNothing) {
+    TestDir dir;
+    const std::string name = "brimvale-test-" + std::to_string(::getpid()) + ".txt";
+    dir.make("src/" + name + "=x");
+    FakeJoinHost host;
+    host.output = "";
+    copyFlat(host, dir.path("src", true));
+    const bool inRoot = fs::exists("/" + name);
+    fs::remove("/" + name);
+    EXPECT_FALSE(inRoot);
+    EXPECT_TRUE(host.reports.empty());
+}
+
 // An empty entry would name the root with the separator appended; it names no folder.
 TEST(CopyEntryFlat, EmptyEntryCopiesNothing) {
     TestDir dir;
