@@ -1,8 +1,7 @@
 // The start-up routines on their own: the application title, the desktop folder, the home page by
-// chance, the cursor file reader, and message texts as a box shows them.
+// chance and the cursor file reader.
 #include "join/failure.h"
 #include "shell/cursorfile.h"
-#include "shell/messagepresenter.h"
 #include "shell/startup.h"
 #include "shellfakes.h"
 
@@ -132,10 +131,4 @@ TEST(StartUp, CursorFiles) {
     EXPECT_EQ(failureNumber([&] { shell::LoadCursorFile(dir.path() + QStringLiteral("/none")); }),
               481);
     EXPECT_EQ(failureNumber([&] { shell::LoadCursorFile(dir.path()); }), 481);
-}
-
-TEST(StartUp, MessageTextsAsABoxShowsThem) {
-    EXPECT_EQ(shell::DisplayText(QStringLiteral("a\r\nb\r\rc")), QLatin1String("a\nb\n\nc"));
-    EXPECT_EQ(shell::DisplayText(QStringLiteral("plain")), QLatin1String("plain"));
-    EXPECT_EQ(shell::DisplayText(QStringLiteral("\r")), QLatin1String("\n"));
 }
