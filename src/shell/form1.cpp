@@ -30,8 +30,12 @@
 #include <utility>
 
 // Resources compiled into the static shell library must be registered by name, from the global
-// namespace.
+// namespace, and only once.
 static void initShellResources() {
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
     Q_INIT_RESOURCE(shell);
 }
 
