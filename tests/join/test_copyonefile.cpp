@@ -1,6 +1,6 @@
 #include "join/posixfs.h"
+#include "support/testdir.h"
 #include "test_childprocess.h"
-#include "testdir.h"
 
 #include <csignal>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "join/failure.h"
 #include "join/posixfs.h"
+#include "support/testdir.h"
 #include "test_childprocess.h"
-#include "testdir.h"
 
 #include <fcntl.h>
 #include <filesystem>
