@@ -7,7 +7,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth fonts-liberation
+    xvfb xauth xdotool libx11-dev fonts-liberation
     rsync
 )
 
