@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -172,9 +173,10 @@ private:
 
 std::string randomTemporaryName() {
     static thread_local std::mt19937_64 generator = [] {
-        std::seed_seq seed{static_cast<std::uint64_t>(::getpid()),
-                           static_cast<std::uint64_t>(::time(nullptr)),
-                           static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&errno))};
+        std::seed_seq seed{
+            static_cast<std::uint64_t>(::getpid()),
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()),
+            static_cast<std::uint64_t>(::time(nullptr))};
         return std::mt19937_64(seed);
     }();
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -299,43 +301,54 @@ std::optional<DestinationPlace> placeOf(const std::string& destination) {
     return place;
 }
 
-bool copyOneFile(const std::string& source, const std::string& destination,
-                 IfDestinationExists ifExists) {
+// The reason the last call failed, never 0.
+int lastError() {
+    return errno != 0 ? errno : EIO;
+}
+
+// Returns 0 on success, else the reason as an errno value.
+int copyOneFile(const std::string& source, const std::string& destination,
+                IfDestinationExists ifExists) {
     if (!isUsablePath(source) || !isUsablePath(destination))
-        return false;
+        return source.empty() || destination.empty() ? ENOENT : EINVAL;
     const std::optional<DestinationPlace> place = placeOf(destination);
     if (!place)
-        return false;
+        return EISDIR;
 
     // Only a regular file is opened: opening a pipe or a device could block or act on it.
     struct stat sourceStat {};
-    if (::stat(source.c_str(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
-        return false;
+    if (::stat(source.c_str(), &sourceStat) != 0)
+        return lastError();
+    if (!S_ISREG(sourceStat.st_mode))
+        return S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL;
     FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!in.valid() || ::fstat(in.get(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
-        return false;
+    if (!in.valid() || ::fstat(in.get(), &sourceStat) != 0)
+        return lastError();
+    if (!S_ISREG(sourceStat.st_mode))
+        return EINVAL;
 
     // Never onto itself, whatever name leads to it.
     struct stat destinationStat {};
     if (::stat(destination.c_str(), &destinationStat) == 0 &&
         destinationStat.st_dev == sourceStat.st_dev && destinationStat.st_ino == sourceStat.st_ino)
-        return false;
+        return EINVAL;
 
     FileDescriptor folder(::open(place->folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid())
-        return false;
+        return lastError();
     TemporaryFile temporary(folder.get());
     if (!temporary.valid())
-        return false;
+        return lastError();
     if (!copyFileContents(in.get(), temporary.fd(), sourceStat.st_size, CopyMethod::CopyFileRange))
-        return false;
+        return lastError();
 
     // Mode and times are kept where the file system can hold them; the contents are what counts.
     ::fchmod(temporary.fd(), sourceStat.st_mode & 0777);
     const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
     ::futimens(temporary.fd(), times);
 
-    return temporary.placeAs(place->name, ifExists);
+    errno = 0;
+    return temporary.placeAs(place->name, ifExists) ? 0 : lastError();
 }
 
 } // namespace
@@ -422,15 +435,15 @@ bool IsExistingFile(const std::string& path) {
 
 bool CopyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists) {
-    const int savedErrno = errno;
-    bool copied = false;
+    int error = ENOMEM;
     try {
-        copied = copyOneFile(source, destination, ifExists);
+        error = copyOneFile(source, destination, ifExists);
     } catch (const std::exception&) {
-        copied = false;
     }
-    errno = savedErrno;
-    return copied;
+    // Set after every descriptor and temporary name is gone, so that nothing overwrites it.
+    if (error != 0)
+        errno = error;
+    return error == 0;
 }
 
 bool copyFileContents(int from, int to, off_t size, CopyMethod method) {

@@ -33,7 +33,10 @@ enum class IfDestinationExists { Replace, Fail };
 // destination and renames it into place once every byte is written, so a failed copy leaves any
 // earlier destination untouched. Refuses to copy a file onto itself (same device and inode).
 // A destination that is a symbolic link is replaced, never written through. Keeps the source's
-// modification time and permission bits. Returns true on success; never throws.
+// modification time and permission bits. Returns true on success; never throws. On failure errno
+// says why: EEXIST for an existing destination with IfDestinationExists::Fail, EISDIR for a
+// folder, EINVAL for another source that is not a regular file or for a source that is the
+// destination itself, else the system's reason.
 bool CopyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists);
 

@@ -2,6 +2,7 @@
 #include "support/testdir.h"
 #include "test_childprocess.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -133,6 +134,7 @@ TEST(CopyOneFile, ExistingDestination) {
             << row.name;
         EXPECT_EQ(dir.read("out/dst"), row.result) << row.name;
         if (!row.copied) {
+            EXPECT_EQ(errno, EEXIST) << row.name;
             EXPECT_EQ(ownStat(dir.path("out/dst")).st_ino, before) << row.name << ": untouched";
         }
         EXPECT_EQ(entriesOf(dir.root() / "out"), std::set<std::string>{"dst"}) << row.name;
@@ -157,6 +159,7 @@ TEST(CopyOneFile, NeverOntoItself) {
         for (IfDestinationExists ifExists : {Replace, Fail}) {
             EXPECT_FALSE(CopyOneFile(dir.path("folder/data"), destination, ifExists))
                 << destination;
+            EXPECT_EQ(errno, EINVAL) << destination;
             EXPECT_FALSE(CopyOneFile(destination, dir.path("folder/data"), ifExists))
                 << destination;
         }
@@ -262,7 +265,9 @@ TEST(CopyOneFile, FailedWriteLeavesTheOldDestination) {
             const struct rlimit limit = {64 * 1024, 64 * 1024};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 return 2;
-            return CopyOneFile(dir.path("big"), dir.path(destination), ifExists) ? 1 : 0;
+            if (CopyOneFile(dir.path("big"), dir.path(destination), ifExists))
+                return 1;
+            return errno == EFBIG ? 0 : 3;
         });
         EXPECT_EQ(result, 0) << destination;
     }
