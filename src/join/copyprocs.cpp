@@ -179,8 +179,13 @@ void TreeCopy::copyFolderContents(const Folder& folder) {
         } else if (entry.is_directory(typeError)) {
             m_pending.push_back({std::move(source), std::move(target), true});
         } else if (entry.is_regular_file(typeError)) {
-            if (!CopyOneFile(source, target, IfDestinationExists::Replace))
-                fail(source, "Could not copy the file");
+            if (!CopyOneFile(source, target, IfDestinationExists::Replace)) {
+                const int reason = errno;
+                if (reason != 0)
+                    fail(source, failureFromErrno(reason, source));
+                else
+                    fail(source, "Could not copy the file");
+            }
         } else if (typeError) {
             fail(source, failureFromErrno(typeError.value(), source));
         } else {
