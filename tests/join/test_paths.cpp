@@ -33,11 +33,6 @@ TEST(Paths, NormalizePathCollapsesPairsInOnePass) {
         EXPECT_EQ(NormalizePath(row.input), row.expected) << "input \"" << row.input << "\"";
 }
 
-TEST(Paths, NormalizePathIsStableOnItsOwnResultOnlyWhenNoRunsRemain) {
-    // A run of four becomes two, which a second pass would shorten again: one pass only.
-    EXPECT_EQ(NormalizePath(NormalizePath("a////b")), "a/b");
-}
-
 TEST(Paths, LastPathPart) {
     const Row rows[] = {
         {"/Photos/2019", "2019"},
@@ -58,13 +53,6 @@ TEST(Paths, DriveRoot) {
     };
     for (const Row& row : rows)
         EXPECT_EQ(DriveRoot(row.input), row.expected) << "input \"" << row.input << "\"";
-}
-
-TEST(Paths, EndsWithSeparator) {
-    EXPECT_TRUE(EndsWithSeparator("/"));
-    EXPECT_TRUE(EndsWithSeparator("/a/"));
-    EXPECT_FALSE(EndsWithSeparator("/a"));
-    EXPECT_FALSE(EndsWithSeparator(""));
 }
 
 } // namespace
