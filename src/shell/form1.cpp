@@ -2,9 +2,12 @@
 
 #include "cursorfile.h"
 #include "designedstyle.h"
+#include "filedialogs.h"
 #include "join/failure.h"
+#include "join/paths.h"
 #include "join/posixfs.h"
 #include "join/trap.h"
+#include "sources/commands.h"
 #include "startup.h"
 #include "textprogressbar.h"
 
@@ -16,6 +19,8 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -70,9 +75,15 @@ std::string fileSystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+QString fromFileSystem(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
 const QString OutputFolderKey = QStringLiteral("Output Folder");
 const QString Option1Key = QStringLiteral("Option1");
 const QString Option2Key = QStringLiteral("Option2");
+const char* const LastFolderDotKey = "LastFolderDot";
+const char* const FolderPrompt = "Please select folder:";
 constexpr int IndexOutOfBounds = 35600;
 constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
@@ -109,6 +120,10 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
         m_env.presenter = standard.presenter;
     if (!m_env.endProcess)
         m_env.endProcess = standard.endProcess;
+    if (!m_env.folderDialog)
+        m_env.folderDialog = std::make_shared<FolderPickerDialog>(this);
+    if (!m_env.fileOpenDialog)
+        m_env.fileOpenDialog = std::make_shared<FilePickerDialog>(this);
 
     createControls();
     setDesignedAppearance();
@@ -268,9 +283,68 @@ void Form1::connectOwnHandlers() {
     connect(m_pushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
 }
 
+// The commands work at any time, also while a join run yields to the event loop; those that
+// must not disturb a run check the busy pointer themselves.
 void Form1::connectCommands() {
-    // The engine and source-list commands are wired here: "...", "Start Joining", the add,
-    // load and clear buttons, and the list's Delete key and double-click.
+    connect(m_pushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(m_pushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(m_pushButton3, &QPushButton::clicked, this,
+            [this] { sources::PushButton3_Click(*this); });
+    connect(m_pushButton5, &QPushButton::clicked, this,
+            [this] { sources::PushButton5_Click(*this); });
+    connect(m_pushButton6, &QPushButton::clicked, this,
+            [this] { sources::PushButton6_Click(*this); });
+    connect(m_pushButton7, &QPushButton::clicked, this,
+            [this] { sources::PushButton7_Click(*this); });
+    connect(m_pushButton10, &QPushButton::clicked, this,
+            [this] { sources::PushButton10_Click(*this); });
+    // The list's keys and double-clicks arrive through eventFilter().
+}
+
+std::optional<int> Form1::selectedSource() const {
+    const QModelIndexList rows = m_listView1->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.front().row() + 1;
+}
+
+// Every key pressed in the list goes to ListView1_KeyDown (which acts on Delete only) and then
+// on to the list itself. A double-click anywhere in the list's area, on an item or on the empty
+// space below them, acts on the selected item.
+bool Form1::listViewEvent(QObject* watched, QEvent* event) {
+    if (watched == m_listView1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        sources::ListView1_KeyDown(*this, key->key(), key->modifiers(), selectedSource());
+        return false;
+    }
+    if (watched == m_listView1->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        sources::ListView1_DblClick(*this, selectedSource());
+        return true;
+    }
+    return false;
+}
+
+void Form1::PushButton1_Click() {
+    join::Trap trap(*this, location("PushButton1_Click"));
+    std::string lastFolderDot;
+    std::string chosen;
+    trap.line(100, [&] { lastFolderDot = GetSetting(LastFolderDotKey, ""); });
+    trap.line(100, [&] { chosen = folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
+    if (trap.test(102, [&] { return chosen.empty(); }))
+        return;
+    trap.line(104, [&] { setPointer(join::Pointer::Hourglass); });
+    // The test looks at the folder as chosen; the separator is added after normalising.
+    if (trap.test(106, [&] { return join::EndsWithSeparator(chosen); }))
+        trap.line(108, [&] { m_text2->setText(fromFileSystem(join::NormalizePath(chosen))); });
+    else
+        trap.line(110,
+                  [&] { m_text2->setText(fromFileSystem(join::NormalizePath(chosen) + "/")); });
+    trap.line(112, [&] { setPointer(join::Pointer::Default); });
+}
+
+void Form1::PushButton2_Click() {
+    m_joinRun.run();
 }
 
 void Form1::Form_Load() {
@@ -407,6 +481,8 @@ void Form1::showPointer() {
 // group box the arrow, unless the window is busy. Qt passes a move that a control ignores on to
 // its container; a group box or the window counts a move only where no control of its own lies.
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (listViewEvent(watched, event))
+        return true;
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
     const auto* move = static_cast<QMouseEvent*>(event);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "join/host.h"
+#include "join/joinrun.h"
 #include "messagepresenter.h"
 #include "settings.h"
 #include "sourcelistmodel.h"
+#include "sources/commandhost.h"
 
 #include <QCursor>
 #include <QList>
@@ -41,6 +43,10 @@ struct Form1Environment {
     std::shared_ptr<MessagePresenter> presenter;
     // Ends the process at once. The real one never returns.
     std::function<void()> endProcess;
+    // The folder picker and the file-open dialog. When left empty the window makes the real
+    // ones (QFileDialog) over itself.
+    std::shared_ptr<sources::FolderDialog> folderDialog;
+    std::shared_ptr<sources::FileOpenDialog> fileOpenDialog;
 
     // The real services: QCoreApplication::applicationDirPath(), the user's store, a draw seeded
     // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, std::_Exit.
@@ -49,8 +55,9 @@ struct Form1Environment {
 
 // The program's one window: the source list, the command buttons, the output folder and copy
 // options, the progress bar. Its pointer value doubles as the busy flag. It is the host through
-// which the join engine reads the list and options and reports progress and failures.
-class Form1 : public QWidget, public join::JoinHost {
+// which the join engine reads the list and options and reports progress and failures, and the
+// host of the commands that fill and empty the list.
+class Form1 : public QWidget, public join::JoinHost, public sources::CommandHost {
     Q_OBJECT
 
 public:
@@ -60,19 +67,29 @@ public:
     // The start-up sequence; runs once, before the window is first shown.
     void Form_Load();
 
+    // "...": browse for the output folder.
+    void PushButton1_Click();
+    // "Start Joining".
+    void PushButton2_Click();
     // "Help".
     void PushButton4_Click();
 
     // The skin beside the program, if there is one.
     void ApplySkin();
 
-    join::Pointer pointer() const { return m_pointer; }
-    SourceListModel& sourceList() { return *m_sourceList; }
     Settings& settings() { return m_env.settings; }
-    // The folder of the executable as file-system bytes, without a trailing "/".
-    std::string programFolder() const;
+    // True while a join run is under way.
+    bool JoinRunning() const { return m_joinRun.JoinRunning(); }
+
+    // sources::CommandHost
+    sources::SourceList& sourceList() override { return *m_sourceList; }
+    join::Pointer pointer() const override { return m_pointer; }
     // A setting of the program's section as UTF-8 text, or the default when absent.
-    std::string GetSetting(const std::string& key, const std::string& defaultValue);
+    std::string GetSetting(const std::string& key, const std::string& defaultValue) override;
+    sources::FolderDialog& folderDialog() override { return *m_env.folderDialog; }
+    sources::FileOpenDialog& fileOpenDialog() override { return *m_env.fileOpenDialog; }
+    // The folder of the executable as file-system bytes, without a trailing "/".
+    std::string programFolder() const override;
 
     // join::JoinHost
     int sourceCount() const override;
@@ -99,6 +116,8 @@ private:
     void trackPointerMovement();
     void connectOwnHandlers();
     void connectCommands();
+    std::optional<int> selectedSource() const;
+    bool listViewEvent(QObject* watched, QEvent* event);
 
     void loadHandCursor(const QString& path);
     void setOptionState(QRadioButton* option, bool selected);
@@ -135,6 +154,8 @@ private:
     TextProgressBar* m_progressBar1 = nullptr;
     QPushButton* m_pushButton4 = nullptr;
     QPushButton* m_pushButton6 = nullptr;
+
+    join::JoinRun m_joinRun{*this};
 };
 
 } // namespace shell

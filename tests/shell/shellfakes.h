@@ -1,17 +1,25 @@
 #pragma once
 
 // Fakes for the main window's surroundings: message boxes that record instead of showing, a
-// recorded browser, a recorded process end, and a temporary program folder and settings file.
+// recorded browser, a recorded process end, dialogs that answer from a script, and a temporary
+// program folder and settings file.
 #include "shell/form1.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <deque>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <vector>
 
 // Readable failure messages for Qt texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -61,11 +69,116 @@ class RecordingPresenter : public shell::MessagePresenter {
 public:
     void showPlainMessage(QWidget*, const QString& caption, const QString& text) override {
         messages.append({caption, text});
+        if (onMessage)
+            onMessage(messages.back());
     }
     void showErrorReport(QWidget*, const QString& text) override { reports.append(text); }
 
     QList<PlainMessage> messages;
     QStringList reports;
+    // Runs while a plain message "is open", after it has been recorded.
+    std::function<void(const PlainMessage&)> onMessage;
+};
+
+// The folder picker: answers from `answers` in turn ("" once they run out, as on cancel) and
+// records how it was called.
+class ScriptedFolderDialog : public sources::FolderDialog {
+public:
+    struct Call {
+        std::string prompt;
+        std::string initialFolder;
+    };
+
+    std::string BrowseForFolder(const std::string& prompt,
+                                const std::string& initialFolder) override {
+        calls.push_back({prompt, initialFolder});
+        if (whileOpen)
+            whileOpen();
+        if (answers.empty())
+            return {};
+        std::string answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    std::deque<std::string> answers;
+    std::vector<Call> calls;
+    // Runs while the dialog "is open", before it answers.
+    std::function<void()> whileOpen;
+};
+
+// The file-open dialog: answers from `answers` in turn (no file once they run out, as on
+// cancel) and records how it was called.
+class ScriptedFileOpenDialog : public sources::FileOpenDialog {
+public:
+    struct Call {
+        std::string title;
+        std::string filter;
+    };
+
+    std::vector<std::string> ShowOpen(const std::string& title,
+                                      const std::string& filter) override {
+        calls.push_back({title, filter});
+        if (whileOpen)
+            whileOpen();
+        if (answers.empty())
+            return {};
+        std::vector<std::string> answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    std::deque<std::vector<std::string>> answers;
+    std::vector<Call> calls;
+    std::function<void()> whileOpen;
+};
+
+// Runs an action at each turn of the event loop, from its making to its end: a run's yields
+// (pumpEvents) are such turns. Each turn posts the next one after the action, so an action that
+// itself turns the loop is not re-entered.
+class EachLoopTurn : public QObject {
+public:
+    explicit EachLoopTurn(std::function<void()> action) : m_action(std::move(action)) { post(); }
+
+    int turns = 0;
+
+private:
+    void post() {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                ++turns;
+                m_action();
+                post();
+            },
+            Qt::QueuedConnection);
+    }
+
+    std::function<void()> m_action;
+};
+
+// Records the window's pointer value each time the window sets its pointer shape, repeats left
+// out: the busy periods that commands go through.
+class PointerRecorder : public QObject {
+public:
+    explicit PointerRecorder(shell::Form1& window) : m_window(window) {
+        window.installEventFilter(this);
+    }
+
+    std::vector<join::Pointer> values;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &m_window && event->type() == QEvent::CursorChange) {
+            const join::Pointer now = m_window.pointer();
+            if (values.empty() || values.back() != now)
+                values.push_back(now);
+        }
+        return false;
+    }
+
+private:
+    shell::Form1& m_window;
 };
 
 // One window's surroundings. Each member can be changed before environment() is called.
@@ -87,7 +200,13 @@ struct FakeSurroundings {
             return openSucceeds;
         };
         env.presenter = presenter;
-        env.endProcess = [this] { ++endings; };
+        env.endProcess = [this] {
+            ++endings;
+            if (onEnd)
+                onEnd();
+        };
+        env.folderDialog = folderDialog;
+        env.fileOpenDialog = fileDialog;
         return env;
     }
 
@@ -108,6 +227,20 @@ struct FakeSurroundings {
             file.write(content);
     }
 
+    // Copies the sample folders shipped beside the program (or, before the program is built,
+    // those of the source tree) into the program folder.
+    void copySamples() const {
+        QString source =
+            QString::fromLocal8Bit(qgetenv("BRIMVALE_BIN_DIR")) + QStringLiteral("/Samples");
+        if (!QFileInfo(source).isDir())
+            source = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+                     QStringLiteral("/../../resources/Samples");
+        std::filesystem::copy(
+            QFile::encodeName(source).toStdString(),
+            QFile::encodeName(programFolder + QStringLiteral("/Samples")).toStdString(),
+            std::filesystem::copy_options::recursive);
+    }
+
     QTemporaryDir root;
     QString programFolder;
     QString settingsFile;
@@ -116,7 +249,11 @@ struct FakeSurroundings {
     bool openSucceeds = true;
     QList<QUrl> opened;
     int endings = 0;
+    // Runs when the window would end the process.
+    std::function<void()> onEnd;
     std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    std::shared_ptr<ScriptedFolderDialog> folderDialog = std::make_shared<ScriptedFolderDialog>();
+    std::shared_ptr<ScriptedFileOpenDialog> fileDialog = std::make_shared<ScriptedFileOpenDialog>();
 };
 
 } // namespace shelltest

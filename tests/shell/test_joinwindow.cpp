@@ -1,0 +1,529 @@
+// A whole join from the window: the validation messages, both copy options on the sample folders
+// and on a tree with name collisions, the progress shown for each entry, and what the other
+// commands do while a run yields to the event loop, closing the window included.
+#include "shellfakes.h"
+#include "support/testdir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+using join::CopyOption;
+using join::Pointer;
+using shelltest::EachLoopTurn;
+using shelltest::FakeSurroundings;
+using testsupport::listTree;
+using testsupport::TestDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class T = QWidget> T* control(QWidget& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+const QString Done = QStringLiteral("Done.");
+const QString NoFolders = QStringLiteral("No folders added.");
+const QString NoOutput = QStringLiteral("Folder does not exist. Please select another folder.");
+
+// A started, shown window whose list holds `entries`, with `output` in the output folder box and
+// the copy option selected; nothing recorded yet.
+std::unique_ptr<shell::Form1> joinWindow(FakeSurroundings& s,
+                                         const std::vector<std::string>& entries,
+                                         const std::string& output, CopyOption option) {
+    auto window = s.startedWindow();
+    window->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    for (const auto& entry : entries)
+        window->sourceList().append(entry);
+    control<QLineEdit>(*window, "Text2")->setText(QString::fromUtf8(output));
+    control<QAbstractButton>(*window, option == CopyOption::Flat ? "Option2" : "Option1")->click();
+    s.presenter->messages.clear();
+    s.presenter->reports.clear();
+    return window;
+}
+
+void click(shell::Form1& window, const char* button) {
+    QTest::mouseClick(control(window, button), Qt::LeftButton);
+}
+
+QStringList messageTexts(const FakeSurroundings& s) {
+    QStringList texts;
+    for (const auto& message : s.presenter->messages)
+        texts.append(message.text);
+    return texts;
+}
+
+struct BarState {
+    int value = 0;
+    QString text;
+    Pointer pointer = Pointer::Default;
+    bool operator==(const BarState&) const = default;
+};
+
+void PrintTo(const BarState& state, std::ostream* out) {
+    *out << "{" << state.value << ", \"" << state.text.toStdString() << "\", "
+         << static_cast<int>(state.pointer) << "}";
+}
+
+BarState barState(shell::Form1& window) {
+    auto* bar = control<QProgressBar>(window, "ProgressBar1");
+    return {bar->value(), bar->text(), window.pointer()};
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int fileCount(const fs::path& folder) {
+    const std::string tree = listTree(folder);
+    return static_cast<int>(std::count(tree.begin(), tree.end(), '\n'));
+}
+
+// The files of a folder and their contents.
+std::map<std::string, std::string> filesIn(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    std::istringstream names(listTree(folder));
+    for (std::string name; std::getline(names, name);)
+        files[name] = readFile(folder / name);
+    return files;
+}
+
+} // namespace
+
+TEST(JoinWindow, ValidationMessagesInTheirOrder) {
+    TestDir dir;
+    dir.make("src/f=f\nafile=x\nout/\n");
+    struct Row {
+        const char* name;
+        std::vector<std::string> entries;
+        std::string output;
+        QString message;
+    };
+    const Row rows[] = {
+        {"empty list and missing output", {}, dir.path("missing"), NoFolders},
+        {"empty list", {}, dir.path("out", true), NoFolders},
+        {"missing output", {dir.path("src", true)}, dir.path("missing", true), NoOutput},
+        {"output names a file", {dir.path("src", true)}, dir.path("afile"), NoOutput},
+        {"empty output text", {dir.path("src", true)}, "", NoOutput},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSurroundings s;
+        auto window = joinWindow(s, row.entries, row.output, CopyOption::Flat);
+        window->setPointer(Pointer::Custom);
+        click(*window, "PushButton2");
+
+        ASSERT_EQ(s.presenter->messages.size(), 1);
+        EXPECT_EQ(s.presenter->messages.front().text, row.message);
+        EXPECT_EQ(s.presenter->messages.front().caption, QLatin1String("Brimvale"));
+        EXPECT_TRUE(s.presenter->reports.isEmpty());
+        // A run that stops at validation leaves the pointer and the bar alone.
+        EXPECT_EQ(barState(*window),
+                  (BarState{0, QStringLiteral("Progress Bar"), Pointer::Custom}));
+        EXPECT_FALSE(window->JoinRunning());
+    }
+    EXPECT_FALSE(dir.exists("missing"));
+    EXPECT_EQ(listTree(dir.root() / "out"), "");
+}
+
+TEST(JoinWindow, BothOptionsOnTheSampleFolders) {
+    struct Row {
+        CopyOption option;
+        std::map<std::string, std::string> expected; // output file -> sample file it copies
+    };
+    const Row rows[] = {
+        {CopyOption::Flat,
+         {{"letter-to-a-friend.txt", "Folder1/Letters/letter-to-a-friend.txt"},
+          {"notes.txt", "Folder2/Photos/notes.txt"},
+          {"readme.txt", "Folder2/readme.txt"},
+          {"shopping.csv", "Folder1/shopping.csv"}}},
+        {CopyOption::PreserveStructure,
+         {{"Folder1/Letters/letter-to-a-friend.txt", "Folder1/Letters/letter-to-a-friend.txt"},
+          {"Folder1/readme.txt", "Folder1/readme.txt"},
+          {"Folder1/shopping.csv", "Folder1/shopping.csv"},
+          {"Folder1/~scratch.txt", "Folder1/~scratch.txt"},
+          {"Folder2/Photos/notes.txt", "Folder2/Photos/notes.txt"},
+          {"Folder2/notes.txt", "Folder2/notes.txt"},
+          {"Folder2/readme.txt", "Folder2/readme.txt"}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.option == CopyOption::Flat ? "flat" : "preserve");
+        FakeSurroundings s;
+        s.copySamples();
+        const fs::path samples = QFile::encodeName(s.programFolder).toStdString() + "/Samples";
+        const fs::path out = QFile::encodeName(s.root.path()).toStdString() + "/out";
+        fs::create_directory(out);
+        auto window = joinWindow(s, {}, out.string() + "/", row.option);
+        click(*window, "PushButton6");
+        ASSERT_EQ(window->sourceCount(), 2);
+        click(*window, "PushButton2");
+
+        EXPECT_EQ(messageTexts(s), QStringList{Done});
+        EXPECT_TRUE(s.presenter->reports.isEmpty())
+            << s.presenter->reports.join(u'|').toStdString();
+        std::map<std::string, std::string> expected;
+        for (const auto& [name, source] : row.expected)
+            expected[name] = readFile(samples / source);
+        EXPECT_EQ(filesIn(out), expected);
+        // The join reads the sources and never changes them.
+        EXPECT_EQ(fileCount(samples), 7);
+    }
+}
+
+TEST(JoinWindow, BothOptionsOnATreeWithCollisions) {
+    TestDir dir;
+    dir.make("A/Photos/x.txt=A x\n"
+             "A/Photos/sub/y.txt=A sub y\n"
+             "A/Photos/~tmp.txt=A tilde\n"
+             "B/Photos/x.txt=B x\n"
+             "B/Photos/deep/er/pre.txt=B pre\n"
+             "C/c.txt=C c\n");
+    struct Row {
+        const char* name;
+        CopyOption option;
+        std::map<std::string, std::string> expected;
+        bool mirroredExists;
+    };
+    const std::string mirroredC = dir.path("out", true) + dir.path("C").substr(1);
+    const Row rows[] = {
+        {"flat: later names replace earlier ones, the file that was there included",
+         CopyOption::Flat,
+         {{"x.txt", "B x"}, {"y.txt", "A sub y"}, {"pre.txt", "B pre"}, {"c.txt", "C c"}},
+         false},
+        {"preserve: same-named entries merge, the later file wins",
+         CopyOption::PreserveStructure,
+         {{"Photos/x.txt", "B x"},
+          {"Photos/sub/y.txt", "A sub y"},
+          {"Photos/~tmp.txt", "A tilde"},
+          {"Photos/deep/er/pre.txt", "B pre"},
+          {"pre.txt", "before"},
+          {"C/c.txt", "C c"}},
+         false},
+        {"preserve: an entry whose mirrored path exists is refused",
+         CopyOption::PreserveStructure,
+         {{"Photos/x.txt", "B x"},
+          {"Photos/sub/y.txt", "A sub y"},
+          {"Photos/~tmp.txt", "A tilde"},
+          {"Photos/deep/er/pre.txt", "B pre"},
+          {"pre.txt", "before"}},
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(dir.root() / "out");
+        dir.write("out/pre.txt", "before");
+        if (row.mirroredExists)
+            fs::create_directories(mirroredC);
+        FakeSurroundings s;
+        auto window =
+            joinWindow(s, {dir.path("A/Photos", true), dir.path("B/Photos"), dir.path("C")},
+                       dir.path("out", true), row.option);
+        click(*window, "PushButton2");
+
+        QStringList expectedMessages;
+        if (row.mirroredExists)
+            expectedMessages.append(QString::fromUtf8(mirroredC) +
+                                    QStringLiteral(" already exists. Please delete."));
+        expectedMessages.append(Done);
+        EXPECT_EQ(messageTexts(s), expectedMessages);
+        EXPECT_TRUE(s.presenter->reports.isEmpty())
+            << s.presenter->reports.join(u'|').toStdString();
+        EXPECT_EQ(filesIn(dir.root() / "out"), row.expected);
+    }
+    EXPECT_EQ(readFile(dir.root() / "A/Photos/x.txt"), "A x");
+}
+
+TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
+    TestDir dir;
+    dir.make("Photos/2019/a=a\nPhotos/2020/b=b\nc/c=c\nd/d=d\nout/\n");
+    FakeSurroundings s;
+    auto window = joinWindow(s,
+                             {dir.path("Photos/2019"), dir.path("Photos/2020", true), dir.path("c"),
+                              dir.path("d", true)},
+                             dir.path("out", true), CopyOption::Flat);
+
+    std::vector<BarState> seen{barState(*window)};
+    EachLoopTurn watch([&] {
+        if (!(barState(*window) == seen.back()))
+            seen.push_back(barState(*window));
+    });
+    std::vector<BarState> atDone;
+    s.presenter->onMessage = [&](const shelltest::PlainMessage&) {
+        atDone.push_back(barState(*window));
+    };
+    click(*window, "PushButton2");
+
+    const std::vector<BarState> expected = {
+        {0, QStringLiteral("Progress Bar"), Pointer::Default},
+        {25, QStringLiteral("Processing: 2019"), Pointer::Hourglass},
+        {50, QStringLiteral("Processing: "), Pointer::Hourglass},
+        {75, QStringLiteral("Processing: c"), Pointer::Hourglass},
+        {100, QStringLiteral("Processing: "), Pointer::Hourglass},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(atDone,
+              (std::vector<BarState>{{0, QStringLiteral("Progress Bar"), Pointer::Default}}));
+    EXPECT_EQ(messageTexts(s), QStringList{Done});
+    EXPECT_EQ(listTree(dir.root() / "out"), "a\nb\nc\nd\n");
+    EXPECT_FALSE(window->JoinRunning());
+}
+
+TEST(JoinWindow, ASecondStartDuringARunDoesNothing) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nout/\n");
+    FakeSurroundings s;
+    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
+                             CopyOption::PreserveStructure);
+    int secondStarts = 0;
+    EachLoopTurn clickAgain([&] {
+        if (!window->JoinRunning() || secondStarts > 0)
+            return;
+        const BarState before = barState(*window);
+        ++secondStarts;
+        click(*window, "PushButton2");
+        EXPECT_EQ(barState(*window), before);
+        EXPECT_TRUE(s.presenter->messages.isEmpty());
+    });
+    click(*window, "PushButton2");
+
+    EXPECT_EQ(secondStarts, 1);
+    EXPECT_EQ(messageTexts(s), QStringList{Done});
+    EXPECT_TRUE(s.presenter->reports.isEmpty());
+    EXPECT_EQ(listTree(dir.root() / "out"), "a/f\nb/g\n");
+}
+
+// Delete, double-click and "Clear List" refuse while the run shows the hourglass; "Help" opens
+// its box and the run goes on when it is closed.
+TEST(JoinWindow, RemovalRefusedAndHelpShownDuringARun) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nc/h=h\nout/\n");
+    FakeSurroundings s;
+    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true), dir.path("c", true)},
+                             dir.path("out", true), CopyOption::Flat);
+    auto* list = control<QTreeView>(*window, "ListView1");
+    const QString help =
+        QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
+
+    bool acted = false;
+    int countAfter = -1;
+    bool runningDuringHelp = false;
+    s.presenter->onMessage = [&](const shelltest::PlainMessage& message) {
+        if (message.text == help)
+            runningDuringHelp = window->JoinRunning();
+    };
+    EachLoopTurn during([&] {
+        if (acted || !window->JoinRunning())
+            return;
+        acted = true;
+        list->setFocus();
+        list->setCurrentIndex(list->model()->index(1, 0));
+        QTest::keyClick(list, Qt::Key_Delete);
+        QTest::keyClick(list, Qt::Key_Delete, Qt::ShiftModifier);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                           list->visualRect(list->model()->index(1, 0)).center());
+        click(*window, "PushButton7");
+        countAfter = window->sourceCount();
+        click(*window, "PushButton4");
+    });
+    click(*window, "PushButton2");
+
+    ASSERT_TRUE(acted);
+    EXPECT_EQ(countAfter, 3);
+    EXPECT_TRUE(runningDuringHelp);
+    EXPECT_EQ(messageTexts(s), (QStringList{help, Done}));
+    EXPECT_EQ(listTree(dir.root() / "out"), "f\ng\nh\n");
+
+    // Idle again, the same key removes the selected entry.
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(window->sourceCount(), 2);
+    EXPECT_EQ(window->sourceText(2), dir.path("c", true));
+}
+
+// Entries added while the run yields are not copied, but they count in the share shown; the add
+// command ends its own busy period and the run shows the hourglass again at its next entry.
+TEST(JoinWindow, EntriesAddedDuringARunAreNotCopiedButCount) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nlate/l=l\nout/\n");
+    FakeSurroundings s;
+    s.copySamples();
+    s.folderDialog->answers = {dir.path("late")};
+    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
+                             CopyOption::Flat);
+    std::vector<BarState> seen;
+    std::vector<Pointer> pointerAfterAdd;
+    EachLoopTurn during([&] {
+        if (!window->JoinRunning())
+            return;
+        if (seen.empty() || !(seen.back() == barState(*window)))
+            seen.push_back(barState(*window));
+        if (pointerAfterAdd.empty()) {
+            click(*window, "PushButton3");
+            click(*window, "PushButton6");
+            pointerAfterAdd.push_back(window->pointer());
+        }
+    });
+    click(*window, "PushButton2");
+
+    ASSERT_EQ(window->sourceCount(), 5);
+    EXPECT_EQ(window->sourceText(3), dir.path("late", true));
+    EXPECT_EQ(pointerAfterAdd, std::vector<Pointer>{Pointer::Default});
+    // 1 of 2 before the additions; 2 of 5 after them.
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0], (BarState{50, QStringLiteral("Processing: "), Pointer::Hourglass}));
+    EXPECT_EQ(seen[1], (BarState{50, QStringLiteral("Processing: "), Pointer::Default}));
+    EXPECT_EQ(seen[2], (BarState{40, QStringLiteral("Processing: "), Pointer::Hourglass}));
+    EXPECT_EQ(listTree(dir.root() / "out"), "f\ng\n");
+    EXPECT_EQ(messageTexts(s), QStringList{Done});
+    EXPECT_TRUE(s.presenter->reports.isEmpty());
+}
+
+TEST(JoinWindow, ClosingTheWindowDuringARunEndsTheProcessBetweenTwoFiles) {
+    TestDir dir;
+    dir.make("a/f1=one\na/f2=two\na/f3=three\na/f4=four\nb/g=g\nout/\n");
+    FakeSurroundings s;
+    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
+                             CopyOption::Flat);
+    bool runningAtEnd = false;
+    std::map<std::string, std::string> copiedAtEnd;
+    s.onEnd = [&] {
+        runningAtEnd = window->JoinRunning();
+        copiedAtEnd = filesIn(dir.root() / "out");
+    };
+    bool closed = false;
+    EachLoopTurn closeAfterTwoFiles([&] {
+        if (!closed && fileCount(dir.root() / "out") >= 2) {
+            closed = true;
+            window->close();
+        }
+    });
+    click(*window, "PushButton2");
+
+    EXPECT_EQ(s.endings, 1);
+    EXPECT_TRUE(runningAtEnd);
+    ASSERT_EQ(copiedAtEnd.size(), 2u);
+    for (const auto& [name, content] : copiedAtEnd)
+        EXPECT_EQ(content, readFile(dir.root() / "a" / name)) << name;
+}
+
+// Run by the next test in a process of its own, with the real process ender: closing the window
+// from inside the run must end the process there.
+TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringARun) {
+    const QByteArray folder = qgetenv("BRIMVALE_CHILD_DIR");
+    ASSERT_FALSE(folder.isEmpty());
+    const fs::path dir = folder.toStdString();
+    FakeSurroundings s;
+    shell::Form1Environment env = s.environment();
+    env.endProcess = shell::Form1Environment::standard().endProcess;
+    shell::Form1 window(env);
+    window.Form_Load();
+    window.show();
+    window.sourceList().append((dir / "a").string() + "/");
+    window.sourceList().append((dir / "b").string() + "/");
+    control<QLineEdit>(window, "Text2")->setText(QString::fromUtf8((dir / "out").string() + "/"));
+    control<QAbstractButton>(window, "Option2")->click();
+    EachLoopTurn closeAfterTwoFiles([&] {
+        if (fileCount(dir / "out") >= 2)
+            window.close();
+    });
+    click(window, "PushButton2");
+    std::ofstream(dir / "run-returned") << "the process went on";
+}
+
+TEST(JoinWindow, TheRealProcessEnderEndsTheProcessInTheMiddleOfARun) {
+    TestDir dir;
+    for (int i = 1; i <= 4; ++i)
+        dir.write("a/f" + std::to_string(i), std::string(1 << 20, static_cast<char>('0' + i)));
+    dir.make("b/g=g\nout/\n");
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BRIMVALE_CHILD_DIR"), QString::fromStdString(dir.path()));
+    child.setProcessEnvironment(environment);
+    child.start(
+        QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--gtest_also_run_disabled_tests"),
+         QStringLiteral("--gtest_filter=JoinWindowChild.DISABLED_ClosesTheWindowDuringARun")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAllStandardOutput());
+
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[ RUN      ] JoinWindowChild")))
+        << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("[       OK ]"))) << output.toStdString();
+    EXPECT_FALSE(dir.exists("run-returned"));
+    const auto copied = filesIn(dir.root() / "out");
+    ASSERT_EQ(copied.size(), 2u) << listTree(dir.root() / "out");
+    for (const auto& [name, content] : copied)
+        EXPECT_EQ(content, readFile(dir.root() / "a" / name)) << name;
+}
+
+// The real message boxes, answered as they open: modal over the window, and "Done." only after
+// the bar was reset.
+TEST(JoinWindow, TheRealMessageBoxesOpenOverTheWindow) {
+    TestDir dir;
+    dir.make("a/f=f\nout/\n");
+    FakeSurroundings s;
+    shell::Form1Environment env = s.environment();
+    env.presenter = nullptr;
+    shell::Form1 window(env);
+    window.Form_Load();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.sourceList().append(dir.path("a", true));
+
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+        bool parentIsWindow;
+        BarState bar;
+    };
+    std::vector<Seen> seen;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            seen.push_back({box->windowTitle(), box->text(), box->icon(),
+                            box->parentWidget() == &window, barState(window)});
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answer.start(1);
+
+    control<QLineEdit>(window, "Text2")->setText(QString::fromStdString(dir.path("missing")));
+    click(window, "PushButton2");
+    control<QLineEdit>(window, "Text2")->setText(QString::fromStdString(dir.path("out", true)));
+    click(window, "PushButton2");
+
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].text, NoOutput);
+    EXPECT_EQ(seen[1].text, Done);
+    for (const Seen& box : seen) {
+        EXPECT_EQ(box.title, QLatin1String("Brimvale"));
+        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+        EXPECT_TRUE(box.parentIsWindow);
+        EXPECT_EQ(box.bar, (BarState{0, QStringLiteral("Progress Bar"), Pointer::Default}));
+    }
+    EXPECT_EQ(listTree(dir.root() / "out"), "a/f\n");
+}
