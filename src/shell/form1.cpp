@@ -310,15 +310,23 @@ std::optional<int> Form1::selectedSource() const {
 
 // Every key pressed in the list goes to ListView1_KeyDown (which acts on Delete only) and then
 // on to the list itself. A double-click anywhere in the list's area, on an item or on the empty
-// space below them, acts on the selected item.
+// space below the items, acts on the selected item; so that it can, a press on the empty space
+// only gives the list the focus and leaves the selection as it is.
 bool Form1::listViewEvent(QObject* watched, QEvent* event) {
     if (watched == m_listView1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         sources::ListView1_KeyDown(*this, key->key(), key->modifiers(), selectedSource());
         return false;
     }
-    if (watched == m_listView1->viewport() && event->type() == QEvent::MouseButtonDblClick &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (watched != m_listView1->viewport())
+        return false;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (event->type() == QEvent::MouseButtonPress &&
+        !m_listView1->indexAt(mouse->position().toPoint()).isValid()) {
+        m_listView1->setFocus(Qt::MouseFocusReason);
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
         sources::ListView1_DblClick(*this, selectedSource());
         return true;
     }

@@ -336,8 +336,11 @@ TEST(JoinWindow, RemovalRefusedAndHelpShownDuringARun) {
         list->setCurrentIndex(list->model()->index(1, 0));
         QTest::keyClick(list, Qt::Key_Delete);
         QTest::keyClick(list, Qt::Key_Delete, Qt::ShiftModifier);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
-                           list->visualRect(list->model()->index(1, 0)).center());
+        // A user's double-click: press, release, double-click, release.
+        const QPoint second = list->visualRect(list->model()->index(1, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
         click(*window, "PushButton7");
         countAfter = window->sourceCount();
         click(*window, "PushButton4");

@@ -1,0 +1,95 @@
+// "Load List Of Folders From File" through the window: the layout note first, then the file
+// dialog with its title and filter, then every line of every picked file in the order the
+// dialog reports them; the messages for too many files, a missing file and a file whose date
+// cannot be read.
+#include "shellfakes.h"
+#include "support/testdir.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+using shelltest::FakeSurroundings;
+using testsupport::TestDir;
+
+namespace {
+
+const QString LayoutNote = QStringLiteral("File should look like:\rC:\\test1\rC:\\test2\retc.");
+
+std::vector<std::string> items(shell::Form1& window) {
+    std::vector<std::string> texts;
+    for (int i = 1; i <= window.sourceCount(); ++i)
+        texts.push_back(window.sourceText(i));
+    return texts;
+}
+
+} // namespace
+
+TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
+    TestDir dir;
+    dir.write("lists/c.txt", "C:\\c1\r\n /c2 \r\n");
+    dir.write("lists/a.txt", "/a1\n/a2");
+    dir.write("lists/b.txt", "/b\r\r");
+    dir.write("other/d.txt", "/d\n");
+    const std::string c = dir.path("lists/c.txt"), a = dir.path("lists/a.txt"),
+                      b = dir.path("lists/b.txt"), d = dir.path("other/d.txt");
+    const QString tooMany = QStringLiteral("You've selected too many files to add.\r\rPlease try "
+                                           "adding via the \"Add All\" button.");
+    const QString badName = QStringLiteral("\r\rwas not added because it has bad characters in the "
+                                           "filename.");
+    std::vector<std::string> manyFiles;
+    for (int i = 0; i < 300; ++i)
+        manyFiles.push_back(dir.path("lists/") + std::string(100, 'x') + std::to_string(i));
+    std::filesystem::create_symlink(dir.path("gone"), dir.path("lists/dangling"));
+
+    struct Row {
+        const char* name;
+        std::vector<std::string> picked; // empty: cancelled
+        std::vector<std::string> loaded;
+        QStringList messagesAfterTheNote;
+    };
+    const Row rows[] = {
+        {"cancel", {}, {}, {}},
+        {"three files, in the order picked",
+         {c, a, b},
+         {"C:\\c1", " /c2 ", "/a1", "/a2", "/b", ""},
+         {}},
+        {"one file", {a}, {"/a1", "/a2"}, {}},
+        {"files of two folders", {d, a}, {"/d", "", "/a1", "/a2"}, {}},
+        {"too many files", manyFiles, {}, {tooMany}},
+        {"a missing file among others",
+         {a, dir.path("lists/missing.txt"), b},
+         {"/a1", "/a2", "/b", ""},
+         {QString::fromStdString(dir.path("lists/missing.txt")) + badName}},
+        {"a link to nothing", {dir.path("lists/dangling")}, {}, {QStringLiteral("File not found")}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSurroundings s;
+        auto window = s.startedWindow();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        if (!row.picked.empty())
+            s.fileDialog->answers = {row.picked};
+        qsizetype messagesBeforeTheDialog = -1;
+        s.fileDialog->whileOpen = [&] { messagesBeforeTheDialog = s.presenter->messages.size(); };
+        QTest::mouseClick(window->findChild<QWidget*>(QStringLiteral("PushButton10")),
+                          Qt::LeftButton);
+
+        ASSERT_EQ(s.fileDialog->calls.size(), 1u);
+        EXPECT_EQ(s.fileDialog->calls[0].title, "Add File(s) - Hold Ctrl to select multiple files");
+        EXPECT_EQ(s.fileDialog->calls[0].filter, "All Files (*)");
+        EXPECT_EQ(messagesBeforeTheDialog, 1);
+        ASSERT_FALSE(s.presenter->messages.isEmpty());
+        EXPECT_EQ(s.presenter->messages.front().text, LayoutNote);
+        QStringList after;
+        for (const auto& message : s.presenter->messages.mid(1)) {
+            EXPECT_EQ(message.caption, QLatin1String("Brimvale"));
+            after.append(message.text);
+        }
+        EXPECT_EQ(after, row.messagesAfterTheNote);
+        EXPECT_EQ(items(*window), row.loaded);
+        EXPECT_TRUE(s.presenter->reports.isEmpty())
+            << s.presenter->reports.join(u'|').toStdString();
+        EXPECT_EQ(window->pointer(), join::Pointer::Default);
+    }
+}
