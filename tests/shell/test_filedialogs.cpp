@@ -88,7 +88,8 @@ TEST(FolderPickerDialog, OffersFoldersOnlyFromTheInitialFolder) {
         {"the initial folder with its separator", dir.path("a", true), accept, true, dir.path("a")},
         {"a subfolder picked", dir.path("a"),
          [&](QFileDialog* dialog) {
-             dialog->selectFile(q(dir.path("a/b")));
+             dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                 ->setText(QStringLiteral("b"));
              accept(dialog);
          },
          true, dir.path("a/b")},
