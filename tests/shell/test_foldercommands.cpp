@@ -1,6 +1,7 @@
 // The commands that take a folder from the picker, through the window: the output folder browse
 // button, "Add Folder(s)" and "Add All Subfolders In Folder"; the initial folder they hand the
 // picker; and output folder and option changes made while a join run yields.
+#include "join/failure.h"
 #include "shellfakes.h"
 #include "support/testdir.h"
 
@@ -97,6 +98,26 @@ TEST(BrowseOutputFolder, WritesTheChosenFolderWithOneTrailingSeparator) {
         EXPECT_TRUE(s.presenter->messages.isEmpty());
         EXPECT_TRUE(s.presenter->reports.isEmpty());
     }
+}
+
+// A failure in the browse command is reported with its line, and the command goes on.
+TEST(BrowseOutputFolder, AFailingPickerIsReportedAndChangesNothing) {
+    FakeSurroundings s;
+    auto window = shownWindow(s);
+    s.folderDialog->whileOpen = [] { throw join::Failure(5, "Invalid procedure call"); };
+    s.folderDialog->answers = {"/somewhere"};
+    PointerRecorder pointers(*window);
+    click(*window, "PushButton1");
+
+    ASSERT_EQ(s.presenter->reports.size(), 1);
+    EXPECT_EQ(
+        s.presenter->reports.front(),
+        QStringLiteral(
+            "Invalid procedure call\r\nin Brimvale2021/08/31.Form1.PushButton1_Click "
+            "at line 100\r\rPlease email screenshot of this message to " BRIMVALE_SUPPORT_EMAIL));
+    EXPECT_EQ(control<QLineEdit>(*window, "Text2")->text(),
+              QLatin1String("/home/someone/Desktop/"));
+    EXPECT_TRUE(pointers.values.empty());
 }
 
 // "LastFolderDot" is read before each picker as its initial folder, and nothing writes it.
