@@ -530,3 +530,34 @@ TEST(JoinWindow, TheRealMessageBoxesOpenOverTheWindow) {
     }
     EXPECT_EQ(listTree(dir.root() / "out"), "a/f\n");
 }
+
+// An add command run during a join ends the hourglass early, so "Clear List" is no longer
+// refused until the next entry starts. The run then reports the entries it can no longer read
+// and still ends as usual.
+TEST(JoinWindow, ClearedByTheUserDuringARunAfterAnAddCommand) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nlate/\nout/\n");
+    FakeSurroundings s;
+    s.folderDialog->answers = {dir.path("late")};
+    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
+                             CopyOption::Flat);
+    bool acted = false;
+    EachLoopTurn during([&] {
+        if (acted || !window->JoinRunning())
+            return;
+        acted = true;
+        click(*window, "PushButton3");
+        click(*window, "PushButton7");
+    });
+    click(*window, "PushButton2");
+
+    EXPECT_EQ(window->sourceCount(), 0);
+    ASSERT_EQ(s.presenter->reports.size(), 2) << s.presenter->reports.join(u'|').toStdString();
+    EXPECT_TRUE(
+        s.presenter->reports[0].contains(QStringLiteral("Form1.PushButton2_Click at line 112")));
+    EXPECT_TRUE(
+        s.presenter->reports[1].contains(QStringLiteral("Form1.PushButton2_Click at line 114")));
+    EXPECT_EQ(messageTexts(s), QStringList{Done});
+    EXPECT_EQ(listTree(dir.root() / "out"), "f\n");
+    EXPECT_EQ(barState(*window), (BarState{0, QStringLiteral("Progress Bar"), Pointer::Default}));
+}
