@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scale="${1:-1}"
-runs="${2:-5}"
+runs="${2:-6}"
 build="${BUILD_DIR:-build/bench-release}"
 for tool in cp rsync find xargs; do
     command -v "$tool" >/dev/null || { echo "run-bench.sh: $tool is needed" >&2; exit 1; }
