@@ -88,7 +88,7 @@ std::string listTree(const fs::path& folder) {
     for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it);
          it.increment(ec)) {
         if (it->is_symlink(ec) || !it->is_directory(ec))
-            names.push_back(fs::relative(it->path(), folder).string());
+            names.push_back(it->path().lexically_relative(folder).string());
     }
     std::sort(names.begin(), names.end());
     std::string text;
