@@ -171,6 +171,11 @@ private:
 
 // ---- The temporary file a copy is written to ----
 
+// The reason the last call failed, never 0.
+int lastError() {
+    return errno != 0 ? errno : EIO;
+}
+
 std::string randomTemporaryName() {
     static thread_local std::mt19937_64 generator = [] {
         std::seed_seq seed{
@@ -193,21 +198,27 @@ bool unnamedFilesCanBeLinked() {
     return available;
 }
 
-// A file being written beside the destination: unnamed (O_TMPFILE) where the file system allows
-// it, else under a unique hidden name. Until it is placed, nothing of it is visible under the
-// destination's name, and a file that is never placed is removed.
+// What a path leads to (links followed) is the file `file` itself.
+bool isSameFile(const std::string& path, const struct stat& file) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+}
+
+// A file being written in the destination's folder: unnamed (O_TMPFILE) where the file system
+// allows it, else under a unique hidden name. Until it is placed, nothing of it is visible under
+// the destination's name, and a file that is never placed is removed.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(int folder) : m_folder(folder) {
+    explicit TemporaryFile(std::string folder) : m_folder(std::move(folder)) {
         if (unnamedFilesCanBeLinked()) {
-            m_fd.reset(::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            m_fd.reset(::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
             if (m_fd.valid())
                 return;
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = randomTemporaryName();
-            m_fd.reset(::openat(m_folder, name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            m_fd.reset(::open(inFolder(name).c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (m_fd.valid()) {
                 m_name = std::move(name);
                 return;
@@ -220,7 +231,7 @@ public:
     ~TemporaryFile() {
         m_fd.reset();
         if (!m_name.empty())
-            ::unlinkat(m_folder, m_name.c_str(), 0);
+            ::unlink(inFolder(m_name).c_str());
     }
 
     TemporaryFile(const TemporaryFile&) = delete;
@@ -229,55 +240,81 @@ public:
     bool valid() const { return m_fd.valid(); }
     int fd() const { return m_fd.get(); }
 
-    // Gives the finished file its final name. With IfDestinationExists::Fail an existing entry of
-    // that name is left alone and the call fails; the check and the naming are one step.
-    bool placeAs(const std::string& name, IfDestinationExists ifExists) {
-        if (m_name.empty() &&
-            !giveName(ifExists == IfDestinationExists::Fail ? name : std::string{}))
-            return false;
-        if (m_name == name)
-            return placed();
-        if (ifExists == IfDestinationExists::Replace) {
-            if (::renameat(m_folder, m_name.c_str(), m_folder, name.c_str()) != 0)
-                return false;
-            return placed();
+    // Gives the finished file its final name. Returns 0, or the reason as an errno value. Where
+    // the name is free (the usual case in a fresh output folder) the file is placed in one step;
+    // with IfDestinationExists::Fail the check and the naming are always one step. An existing
+    // entry is replaced only with IfDestinationExists::Replace, and never when it is `source`.
+    int placeAs(const std::string& name, IfDestinationExists ifExists, const struct stat& source) {
+        const std::string destination = inFolder(name);
+        const bool unnamed = m_name.empty();
+        if (unnamed || ifExists == IfDestinationExists::Fail) {
+            if (unnamed ? linkUnnamed(destination) : linkNamedWithoutReplacing(destination))
+                return 0;
+            if (errno != EEXIST)
+                return lastError();
         }
-        if (::renameat2(m_folder, m_name.c_str(), m_folder, name.c_str(), RENAME_NOREPLACE) == 0)
-            return placed();
-        if (errno != EINVAL && errno != ENOSYS)
-            return false;
-        // No RENAME_NOREPLACE on this file system: link() refuses an existing name just as well.
-        if (::linkat(m_folder, m_name.c_str(), m_folder, name.c_str(), 0) != 0)
-            return false;
-        return true; // the destructor removes the temporary name
+        // Something has the name already.
+        if (isSameFile(destination, source))
+            return EINVAL;
+        if (ifExists == IfDestinationExists::Fail)
+            return EEXIST;
+        if (unnamed && !giveTemporaryName())
+            return lastError();
+        if (::rename(inFolder(m_name).c_str(), destination.c_str()) != 0)
+            return lastError();
+        m_name.clear();
+        return 0;
     }
 
 private:
-    bool placed() {
-        m_name.clear();
-        return true;
+    std::string inFolder(const std::string& name) const {
+        return m_folder == std::string(1, Separator) ? m_folder + name
+                                                     : m_folder + Separator + name;
     }
 
-    // Links the unnamed file into the folder: under `finalName` when given, else under a fresh
-    // hidden name.
-    bool giveName(const std::string& finalName) {
+    // Links the unnamed file under `path`; fails with EEXIST when the name is taken.
+    bool linkUnnamed(const std::string& path) {
         const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd.get());
+        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        const int error = errno;
+        if (error == EEXIST)
+            return false;
+        if (::linkat(m_fd.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+            return true;
+        errno = error;
+        return false;
+    }
+
+    // Moves the named temporary file to `path` unless something has that name.
+    bool linkNamedWithoutReplacing(const std::string& path) {
+        const std::string from = inFolder(m_name);
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+            m_name.clear();
+            return true;
+        }
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        // No RENAME_NOREPLACE on this file system: link() refuses an existing name just as well;
+        // the destructor removes the temporary name.
+        return ::link(from.c_str(), path.c_str()) == 0;
+    }
+
+    // Links the unnamed file into the folder under a fresh hidden name.
+    bool giveTemporaryName() {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = finalName.empty() ? randomTemporaryName() : finalName;
-            if (::linkat(AT_FDCWD, procPath.c_str(), m_folder, name.c_str(), AT_SYMLINK_FOLLOW) ==
-                    0 ||
-                (errno != EEXIST &&
-                 ::linkat(m_fd.get(), "", m_folder, name.c_str(), AT_EMPTY_PATH) == 0)) {
+            std::string name = randomTemporaryName();
+            if (linkUnnamed(inFolder(name))) {
                 m_name = std::move(name);
                 return true;
             }
-            if (errno != EEXIST || !finalName.empty())
+            if (errno != EEXIST)
                 return false;
         }
         return false;
     }
 
-    int m_folder;
+    std::string m_folder;
     FileDescriptor m_fd;
     std::string m_name;
 };
@@ -301,11 +338,6 @@ std::optional<DestinationPlace> placeOf(const std::string& destination) {
     return place;
 }
 
-// The reason the last call failed, never 0.
-int lastError() {
-    return errno != 0 ? errno : EIO;
-}
-
 // Returns 0 on success, else the reason as an errno value.
 int copyOneFile(const std::string& source, const std::string& destination,
                 IfDestinationExists ifExists) {
@@ -327,16 +359,9 @@ int copyOneFile(const std::string& source, const std::string& destination,
     if (!S_ISREG(sourceStat.st_mode))
         return EINVAL;
 
-    // Never onto itself, whatever name leads to it.
-    struct stat destinationStat {};
-    if (::stat(destination.c_str(), &destinationStat) == 0 &&
-        destinationStat.st_dev == sourceStat.st_dev && destinationStat.st_ino == sourceStat.st_ino)
-        return EINVAL;
-
-    FileDescriptor folder(::open(place->folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid())
-        return lastError();
-    TemporaryFile temporary(folder.get());
+    // Nothing is written under any existing name before placing, so a destination that is the
+    // source itself (whatever name leads to it) is found when the copy is placed.
+    TemporaryFile temporary(place->folder);
     if (!temporary.valid())
         return lastError();
     if (!copyFileContents(in.get(), temporary.fd(), sourceStat.st_size, CopyMethod::CopyFileRange))
@@ -348,7 +373,7 @@ int copyOneFile(const std::string& source, const std::string& destination,
     ::futimens(temporary.fd(), times);
 
     errno = 0;
-    return temporary.placeAs(place->name, ifExists) ? 0 : lastError();
+    return temporary.placeAs(place->name, ifExists, sourceStat);
 }
 
 } // namespace

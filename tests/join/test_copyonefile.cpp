@@ -276,6 +276,39 @@ TEST(CopyOneFile, FailedWriteLeavesTheOldDestination) {
         << "neither a partial copy nor a temporary file is left";
 }
 
+TEST(CopyOneFile, CopyKilledHalfwayLeavesNoPartialFile) {
+    struct Row {
+        const char* name;
+        const char* destination;
+        IfDestinationExists ifExists;
+        const char* left; // what the destination holds afterwards; nullptr: nothing there
+    } rows[] = {
+        {"replace existing", "out/dst", Replace, "old contents"},
+        {"replace, nothing there", "out/fresh", Replace, nullptr},
+        {"fail, nothing there", "out/fresh", Fail, nullptr},
+    };
+    for (const Row& row : rows) {
+        TestDir dir;
+        dir.write("big", randomBytes(1 << 20, 9));
+        dir.write("out/dst", "old contents");
+        // The file-size limit's signal ends the process in the middle of writing the copy.
+        const int result = testsupport::runInChild([&] {
+            const struct rlimit noCore = {0, 0};
+            const struct rlimit limit = {64 * 1024, 64 * 1024};
+            if (::setrlimit(RLIMIT_CORE, &noCore) != 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return 2;
+            return CopyOneFile(dir.path("big"), dir.path(row.destination), row.ifExists) ? 1 : 3;
+        });
+        EXPECT_EQ(result, -SIGXFSZ) << row.name;
+        if (row.left)
+            EXPECT_EQ(dir.read(row.destination), row.left) << row.name;
+        else
+            EXPECT_FALSE(dir.exists(row.destination)) << row.name;
+        EXPECT_EQ(entriesOf(dir.root() / "out"), std::set<std::string>{"dst"}) << row.name;
+        EXPECT_EQ(dir.read("out/dst"), "old contents") << row.name;
+    }
+}
+
 TEST(CopyOneFile, RefusedFolderIsLeftAlone) {
     TestDir dir;
     dir.write("src", "data");
