@@ -36,8 +36,7 @@ public:
     bool test(int number, const std::function<bool()>& condition);
 
     // A statement with a value: on failure, reported, and the fallback is returned.
-    template <class T, class F>
-    T value(int number, F&& expression, T fallback = T{}) {
+    template <class T, class F> T value(int number, F&& expression, T fallback = T{}) {
         T result = std::move(fallback);
         line(number, [&] { result = expression(); });
         return result;
