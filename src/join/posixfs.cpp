@@ -4,6 +4,7 @@
 #include "paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -272,17 +273,34 @@ private:
                                                      : m_folder + Separator + name;
     }
 
-    // Links the unnamed file under `path`; fails with EEXIST when the name is taken.
+    // Links the unnamed file under `path`; fails with EEXIST when the name is taken. Naming the
+    // descriptor itself (AT_EMPTY_PATH) skips a walk through /proc but needs a recent kernel or
+    // privileges; whichever way worked last is tried first.
     bool linkUnnamed(const std::string& path) {
-        const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd.get());
-        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        static std::atomic<bool> descriptorFirst{true};
+        const auto byDescriptor = [&] {
+            return ::linkat(m_fd.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+        };
+        const auto byProc = [&] {
+            const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd.get());
+            return ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(),
+                            AT_SYMLINK_FOLLOW) == 0;
+        };
+        const bool first = descriptorFirst.load(std::memory_order_relaxed);
+        if (first ? byDescriptor() : byProc())
             return true;
-        const int error = errno;
-        if (error == EEXIST)
+        if (errno == EEXIST)
             return false;
-        if (::linkat(m_fd.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+        const int firstError = errno;
+        if (first ? byProc() : byDescriptor()) {
+            descriptorFirst.store(!first, std::memory_order_relaxed);
             return true;
-        errno = error;
+        }
+        // The walk through /proc names the real reason; the descriptor's refusal may only mean
+        // that it is not allowed.
+        if (first)
+            return false;
+        errno = errno == EEXIST ? EEXIST : firstError;
         return false;
     }
 

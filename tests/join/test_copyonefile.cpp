@@ -331,6 +331,36 @@ TEST(CopyOneFile, RefusedFolderIsLeftAlone) {
     EXPECT_EQ(entriesOf(dir.root() / "out"), std::set<std::string>{"dst"});
 }
 
+TEST(CopyOneFile, WorksWithoutPrivileges) {
+    // Naming the finished file must not depend on privileges that an ordinary user lacks.
+    TestDir dir;
+    dir.write("src", "data");
+    dir.write("out/dst", "old");
+    fs::permissions(dir.root(), fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(dir.root() / "src", fs::perms::others_read, fs::perm_options::add);
+    if (::geteuid() == 0) {
+        for (const char* path : {"out", "out/dst"})
+            ASSERT_EQ(::chown(dir.path(path).c_str(), 65534, 65534), 0) << path;
+    }
+    const int result = testsupport::runInChild([&] {
+        if (::geteuid() == 0 && !testsupport::dropToNobody())
+            return testsupport::CouldNotDropPrivileges;
+        int failed = 0;
+        for (int round = 0; round < 2; ++round) {
+            failed |=
+                CopyOneFile(dir.path("src"), dir.path("out/fresh"), round == 0 ? Fail : Replace)
+                    ? 0
+                    : 1;
+            failed |= CopyOneFile(dir.path("src"), dir.path("out/dst"), Replace) ? 0 : 2;
+        }
+        return failed;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(dir.read("out/fresh"), "data");
+    EXPECT_EQ(dir.read("out/dst"), "data");
+    EXPECT_EQ(entriesOf(dir.root() / "out"), (std::set<std::string>{"dst", "fresh"}));
+}
+
 TEST(CopyOneFile, NamesAreBytes) {
     TestDir dir;
     dir.write("bad\xff\xfe", "bytes");
