@@ -70,8 +70,8 @@ private:
         fs::perms permissions;
     };
 
-    bool prepareFolder(const Folder& folder);
-    bool makeFolder(const Folder& folder, std::error_code& error);
+    bool prepareFolder(const Folder& folder, unsigned permissions);
+    bool makeFolder(const Folder& folder, unsigned permissions);
     void copyLink(const std::string& source, const std::string& target);
     void copyFolderContents(const Folder& folder);
     void fail(const std::string& path, const Failure& failure);
@@ -114,15 +114,15 @@ void TreeCopy::run(const std::string& source, const std::string& target,
 
 // Makes the target folder ready to receive the source folder's entries: an existing folder is
 // merged into, a link in its place is replaced by a folder, and anything else there fails.
-bool TreeCopy::prepareFolder(const Folder& folder) {
-    std::error_code error;
-    if (makeFolder(folder, error))
+bool TreeCopy::prepareFolder(const Folder& folder, unsigned permissions) {
+    if (makeFolder(folder, permissions))
         return true;
-    if (error && error != std::errc::file_exists) {
-        fail(folder.source, failureFromErrno(error.value(), folder.target));
+    if (errno != EEXIST) {
+        fail(folder.source, failureFromErrno(errno, folder.target));
         return false;
     }
     // Something has the name already: a folder is merged into; a link is never written through.
+    std::error_code error;
     const fs::file_status existing = fs::symlink_status(folder.target, error);
     if (fs::is_directory(existing))
         return true;
@@ -133,8 +133,8 @@ bool TreeCopy::prepareFolder(const Folder& folder) {
         return false;
     }
     fs::remove(folder.target, error);
-    if (error || !makeFolder(folder, error)) {
-        fail(folder.source, failureFromErrno(error ? error.value() : EEXIST, folder.target));
+    if (error || !makeFolder(folder, permissions)) {
+        fail(folder.source, failureFromErrno(error ? error.value() : errno, folder.target));
         return false;
     }
     return true;
@@ -143,42 +143,38 @@ bool TreeCopy::prepareFolder(const Folder& folder) {
 // Makes a new folder with the source folder's permission bits, as far as the umask lets them
 // through, just as "cp -R" does. A folder its owner could not write into is made writable until
 // it has been filled and takes its bits at the end.
-bool TreeCopy::makeFolder(const Folder& folder, std::error_code& error) {
-    const fs::perms permissions = fs::status(folder.source, error).permissions();
-    if (error || !fs::create_directory(folder.target, folder.source, error))
+bool TreeCopy::makeFolder(const Folder& folder, unsigned permissions) {
+    constexpr unsigned OwnerAll = 0700;
+    if (!MakeFolder(folder.target, permissions | OwnerAll))
         return false;
-    if ((permissions & fs::perms::owner_all) != fs::perms::owner_all) {
-        fs::permissions(folder.target, fs::perms::owner_all, fs::perm_options::add, error);
-        m_created.push_back({folder.target, permissions});
-    }
-    error.clear();
+    if ((permissions & OwnerAll) != OwnerAll)
+        m_created.push_back({folder.target, static_cast<fs::perms>(permissions)});
     return true;
 }
 
 void TreeCopy::copyFolderContents(const Folder& folder) {
-    std::error_code error;
-    fs::directory_iterator listing(folder.source, error);
-    if (error) {
-        fail(folder.source, failureFromErrno(error.value(), folder.source));
+    FolderListing listing;
+    if (!ListFolder(folder.source, listing)) {
+        fail(folder.source, failureFromErrno(errno, folder.source));
         return;
     }
-    if (!prepareFolder(folder))
+    if (!prepareFolder(folder, listing.permissions))
         return;
 
     const std::string sourcePrefix = withoutTrailingSeparators(folder.source) + Separator;
     const std::string targetPrefix = withoutTrailingSeparators(folder.target) + Separator;
-    for (; listing != fs::directory_iterator(); listing.increment(error)) {
-        const fs::directory_entry& entry = *listing;
-        const std::string name = entry.path().filename().native();
-        std::string source = sourcePrefix + name;
-        std::string target = targetPrefix + name;
+    for (FolderEntry& entry : listing.entries) {
+        std::string source = sourcePrefix + entry.name;
+        std::string target = targetPrefix + entry.name;
         // The listing's own record of each entry's type: no further query in the usual case.
-        std::error_code typeError;
-        if (entry.is_symlink(typeError)) {
+        switch (entry.type) {
+        case FolderEntry::Type::Link:
             copyLink(source, target);
-        } else if (entry.is_directory(typeError)) {
+            break;
+        case FolderEntry::Type::Folder:
             m_pending.push_back({std::move(source), std::move(target), true});
-        } else if (entry.is_regular_file(typeError)) {
+            break;
+        case FolderEntry::Type::File:
             if (!CopyOneFile(source, target, IfDestinationExists::Replace)) {
                 const int reason = errno;
                 if (reason != 0)
@@ -186,15 +182,13 @@ void TreeCopy::copyFolderContents(const Folder& folder) {
                 else
                     fail(source, "Could not copy the file");
             }
-        } else if (typeError) {
-            fail(source, failureFromErrno(typeError.value(), source));
-        } else {
+            break;
+        case FolderEntry::Type::Other:
             // Pipes, sockets and devices are never opened: reading one could block or consume.
             fail(source, "Not a file, folder or link, so not copied");
+            break;
         }
     }
-    if (error)
-        fail(folder.source, failureFromErrno(error.value(), folder.source));
 }
 
 // Recreates a symbolic link with the same target text; the link is never followed.

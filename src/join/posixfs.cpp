@@ -524,6 +524,57 @@ bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
     return written == size || ::ftruncate(to, size) == 0;
 }
 
+bool ListFolder(const std::string& path, FolderListing& listing) {
+    listing = {};
+    if (!isUsablePath(path)) {
+        errno = path.empty() ? ENOENT : EINVAL;
+        return false;
+    }
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat folder {};
+    if (!fd.valid() || ::fstat(fd.get(), &folder) != 0)
+        return false;
+    listing.permissions = folder.st_mode & 07777;
+
+    // The directory's records are read in large blocks straight from the system.
+    alignas(struct dirent64) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t got = ::getdents64(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st {};
+                if (::fstatat(fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    type = IFTODT(st.st_mode);
+            }
+            const FolderEntry::Type kind = type == DT_REG   ? FolderEntry::Type::File
+                                           : type == DT_DIR ? FolderEntry::Type::Folder
+                                           : type == DT_LNK ? FolderEntry::Type::Link
+                                                            : FolderEntry::Type::Other;
+            listing.entries.push_back({name, kind});
+        }
+    }
+}
+
+bool MakeFolder(const std::string& path, unsigned permissions) {
+    if (!isUsablePath(path)) {
+        errno = path.empty() ? ENOENT : EINVAL;
+        return false;
+    }
+    return ::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) == 0;
+}
+
 bool FileIsPresent(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0;

@@ -48,6 +48,26 @@ enum class CopyMethod { CopyFileRange, SendFile, ReadWrite };
 // holes as holes. False when a read or write fails or the source changes size meanwhile.
 bool copyFileContents(int from, int to, off_t size, CopyMethod method);
 
+// One entry of a folder listing, typed as the directory records it.
+struct FolderEntry {
+    enum class Type { File, Folder, Link, Other };
+    std::string name;
+    Type type;
+};
+
+// A folder's own permission bits (07777 part, links followed) and its entries but "." and "..",
+// in the order the directory lists them. Opens the folder once and asks nothing per entry where
+// the directory records the type. False, with errno saying why, when it cannot be listed.
+struct FolderListing {
+    unsigned permissions = 0;
+    std::vector<FolderEntry> entries;
+};
+bool ListFolder(const std::string& path, FolderListing& listing);
+
+// Makes one folder with the given permission bits, as far as the umask lets them through.
+// False, with errno saying why (EEXIST when something has the name), when it cannot be made.
+bool MakeFolder(const std::string& path, unsigned permissions);
+
 // True when the path's date stamp can be read (the path exists, links followed). Never fails.
 bool FileIsPresent(const std::string& path);
 

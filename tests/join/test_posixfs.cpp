@@ -3,9 +3,11 @@
 #include "support/testdir.h"
 #include "test_childprocess.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/socket.h>
@@ -266,6 +268,123 @@ TEST(ListFiles, RefusedListingRaisesPermissionDenied) {
               ErrorNumber::PermissionDenied);
     EXPECT_EQ(failureNumberWhenRefused(dir, "locked", [&] { ListFiles(dir.path("locked/inner")); }),
               ErrorNumber::PermissionDenied);
+}
+
+TEST(ListFolder, EntriesTypedAsTheDirectoryRecordsThem) {
+    TestDir dir;
+    dir.make(R"(
+        top/file.txt=x
+        top/.hidden=x
+        top/sub/inner.txt=x
+        top/toFile -> file.txt
+        top/toSub -> sub
+        top/dangling -> nowhere
+    )");
+    makeFifo(dir, "top/pipe");
+    ASSERT_EQ(::chmod(dir.path("top").c_str(), 02751), 0);
+    FolderListing listing;
+    ASSERT_TRUE(ListFolder(dir.path("top"), listing));
+    EXPECT_EQ(listing.permissions, 02751u);
+    std::map<std::string, FolderEntry::Type> types;
+    for (const FolderEntry& entry : listing.entries)
+        EXPECT_TRUE(types.emplace(entry.name, entry.type).second) << "listed twice: " << entry.name;
+    using Type = FolderEntry::Type;
+    const std::map<std::string, FolderEntry::Type> expected = {
+        {"file.txt", Type::File}, {".hidden", Type::File}, {"sub", Type::Folder},
+        {"toFile", Type::Link},   {"toSub", Type::Link},   {"dangling", Type::Link},
+        {"pipe", Type::Other},
+    };
+    EXPECT_EQ(types, expected);
+
+    // Through a link, the folder it leads to is listed, with that folder's permission bits.
+    ASSERT_TRUE(ListFolder(dir.path("top/toSub/"), listing));
+    ASSERT_EQ(listing.entries.size(), 1u);
+    EXPECT_EQ(listing.entries[0].name, "inner.txt");
+    EXPECT_EQ(listing.permissions,
+              static_cast<unsigned>(fs::status(dir.root() / "top/sub").permissions()));
+}
+
+TEST(ListFolder, ManyLongNamesAreListedWhole) {
+    // Names long enough that the listing takes many reads of the directory.
+    TestDir dir;
+    fs::create_directories(dir.root() / "many");
+    constexpr int Count = 3000;
+    const std::string padding(200, 'n');
+    for (int i = 0; i < Count; ++i) {
+        const std::string path = dir.path("many/" + padding + std::to_string(i));
+        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0) << path;
+        ::close(fd);
+    }
+    FolderListing listing;
+    ASSERT_TRUE(ListFolder(dir.path("many"), listing));
+    std::set<std::string> names;
+    for (const FolderEntry& entry : listing.entries)
+        names.insert(entry.name);
+    EXPECT_EQ(listing.entries.size(), static_cast<std::size_t>(Count));
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(Count));
+    EXPECT_TRUE(names.contains(padding + "0") && names.contains(padding + "2999"));
+}
+
+TEST(ListFolder, Failures) {
+    TestDir dir;
+    dir.make("file.txt=x\ndangling -> nowhere\nlocked/secret.txt=x");
+    struct Row {
+        std::string path;
+        int error;
+    } rows[] = {
+        {dir.path("missing"), ENOENT},        {dir.path("file.txt"), ENOTDIR},
+        {dir.path("dangling"), ENOENT},       {"", ENOENT},
+        {dir.path("a") + '\0' + "b", EINVAL},
+    };
+    for (const Row& row : rows) {
+        FolderListing listing;
+        EXPECT_FALSE(ListFolder(row.path, listing)) << row.path;
+        EXPECT_EQ(errno, row.error) << row.path;
+        EXPECT_TRUE(listing.entries.empty()) << row.path;
+    }
+    makeRootOnlyFolder(dir, "locked");
+    if (::geteuid() != 0)
+        fs::permissions(dir.root() / "locked", fs::perms::none);
+    const int result = testsupport::runInChild([&] {
+        if (::geteuid() == 0 && !testsupport::dropToNobody())
+            return testsupport::CouldNotDropPrivileges;
+        FolderListing listing;
+        return ListFolder(dir.path("locked"), listing) ? 1 : errno == EACCES ? 0 : 2;
+    });
+    EXPECT_EQ(result, 0) << "a folder that may not be read";
+}
+
+TEST(MakeFolder, PermissionsThroughTheUmask) {
+    TestDir dir;
+    dir.make("file.txt=x");
+    const mode_t umask = ::umask(022);
+    struct Row {
+        const char* name;
+        unsigned permissions;
+        unsigned made;
+    } rows[] = {
+        {"open", 0777, 0755},
+        {"private", 0700, 0700},
+        {"sticky", 01777, 01755},
+        {"readOnly", 0555, 0555},
+    };
+    for (const Row& row : rows) {
+        EXPECT_TRUE(MakeFolder(dir.path(row.name), row.permissions)) << row.name;
+        struct stat st {};
+        EXPECT_EQ(::stat(dir.path(row.name).c_str(), &st), 0) << row.name;
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << row.name;
+        EXPECT_EQ(st.st_mode & 07777, row.made) << row.name;
+    }
+    ::umask(umask);
+    EXPECT_FALSE(MakeFolder(dir.path("open"), 0755));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FALSE(MakeFolder(dir.path("file.txt"), 0755));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FALSE(MakeFolder(dir.path("missing/deeper"), 0755));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(MakeFolder("", 0755));
+    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST(Probes, IsExistingFileFileIsPresentIsBadFileName) {
