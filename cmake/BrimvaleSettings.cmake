@@ -9,6 +9,11 @@ add_library(brimvale_build INTERFACE)
 target_compile_features(brimvale_build INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(brimvale_build INTERFACE -Wall -Wextra -Wpedantic -Werror)
+# GCC 12 at -O3 warns falsely about overlapping copies inside std::string's operator+
+# (-Wrestrict); later releases no longer do.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    target_compile_options(brimvale_build INTERFACE -Wno-restrict)
+endif()
 target_compile_definitions(brimvale_build INTERFACE
     BRIMVALE_HOME_PAGE="${BRIMVALE_HOME_PAGE}"
     BRIMVALE_CONTACT_PAGE="${BRIMVALE_CONTACT_PAGE}"
