@@ -13,19 +13,27 @@ std::string location(std::string_view procedure) {
     return join::locationString("Brimvale", "Form1", procedure);
 }
 
-} // namespace
-
-void PushButton3_Click(CommandHost& host) {
-    join::Trap trap(host, location("PushButton3_Click"));
+// Steps 100 to 104 of both add commands: the picker opens at "LastFolderDot" (read afresh,
+// never written); a cancel ends the command before the pointer changes. Returns "" on cancel.
+std::string pickFolderAndShowBusy(CommandHost& host, join::Trap& trap) {
     std::string lastFolderDot;
     std::string chosen;
-
     trap.line(100, [&] { lastFolderDot = host.GetSetting("LastFolderDot", ""); });
     trap.line(102,
               [&] { chosen = host.folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
     if (trap.test(102, [&] { return chosen.empty(); }))
-        return;
+        return {};
     trap.line(104, [&] { host.setPointer(join::Pointer::Hourglass); });
+    return chosen;
+}
+
+} // namespace
+
+void PushButton3_Click(CommandHost& host) {
+    join::Trap trap(host, location("PushButton3_Click"));
+    const std::string chosen = pickFolderAndShowBusy(host, trap);
+    if (chosen.empty())
+        return;
     if (trap.test(106, [&] { return join::EndsWithSeparator(chosen); }))
         trap.line(108, [&] { host.sourceList().append(join::NormalizePath(chosen)); });
     else
@@ -35,16 +43,10 @@ void PushButton3_Click(CommandHost& host) {
 
 void PushButton5_Click(CommandHost& host) {
     join::Trap trap(host, location("PushButton5_Click"));
-    std::string lastFolderDot;
-    std::string chosen;
-    join::FolderCollection expansion;
-
-    trap.line(100, [&] { lastFolderDot = host.GetSetting("LastFolderDot", ""); });
-    trap.line(102,
-              [&] { chosen = host.folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
-    if (trap.test(102, [&] { return chosen.empty(); }))
+    const std::string chosen = pickFolderAndShowBusy(host, trap);
+    if (chosen.empty())
         return;
-    trap.line(104, [&] { host.setPointer(join::Pointer::Hourglass); });
+    join::FolderCollection expansion;
     trap.line(106, [&] { expansion.clear(); });
     if (trap.test(108, [&] { return join::EndsWithSeparator(chosen); })) {
         trap.line(110, [&] { expansion.push_back(chosen); });
