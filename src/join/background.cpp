@@ -32,15 +32,13 @@ void BackgroundWork::wait() {
 }
 
 void BackgroundWork::finish() {
-    {
-        // Told under the lock: once finished() has answered true, the waiter's callback has
-        // returned, and whatever it refers to may go.
-        std::lock_guard lock(m_mutex);
-        m_finished = true;
-        if (m_onFinished)
-            m_onFinished();
-        m_onFinished = nullptr;
-    }
+    // Everything happens under the lock, the callback and the wake-up included: once a waiter
+    // has seen the work finished, this object is not touched again, and the waiter may let it go.
+    std::lock_guard lock(m_mutex);
+    m_finished = true;
+    if (m_onFinished)
+        m_onFinished();
+    m_onFinished = nullptr;
     m_finishedChanged.notify_all();
 }
 

@@ -28,7 +28,8 @@ public:
     BackgroundWork& operator=(const BackgroundWork&) = delete;
 
     // Calls `onFinished` once the work has finished: at once when it already has. The call may
-    // come from any thread; it must be short and must not call back into this object.
+    // come from any thread; it must be short and must not call back into this object. Whoever
+    // was told this way calls wait() before letting the object go.
     void whenFinished(std::function<void()> onFinished);
     bool finished() const;
     // Blocks the calling thread until the work has finished.

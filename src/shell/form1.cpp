@@ -576,6 +576,8 @@ void Form1::waitFor(join::BackgroundWork& work) {
         [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
     if (!work.finished())
         loop.exec();
+    // The worker may still be telling: it is done with `work` only once this returns.
+    work.wait();
 }
 
 void Form1::showMessage(const std::string& text) {

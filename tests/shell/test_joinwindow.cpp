@@ -276,6 +276,7 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
         {50, QStringLiteral("Processing: "), Pointer::Hourglass},
         {75, QStringLiteral("Processing: c"), Pointer::Hourglass},
         {100, QStringLiteral("Processing: "), Pointer::Hourglass},
+        {100, QStringLiteral("Finishing writes to disk..."), Pointer::Hourglass},
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(atDone,
@@ -398,21 +399,26 @@ TEST(JoinWindow, EntriesAddedDuringARunAreNotCopiedButCount) {
     EXPECT_TRUE(s.presenter->reports.isEmpty());
 }
 
-TEST(JoinWindow, ClosingTheWindowDuringARunEndsTheProcessBetweenTwoFiles) {
+// Four large files: their copy lasts long enough to be closed in the middle of.
+void makeLargeSource(const TestDir& dir) {
+    for (int i = 1; i <= 4; ++i)
+        dir.write("a/f" + std::to_string(i), std::string(32 << 20, static_cast<char>('0' + i)));
+    dir.make("out/\n");
+}
+
+// Closing the window while a tree is being copied on the workers reaches the process ender at
+// once, from the loop the window waits in.
+TEST(JoinWindow, ClosingTheWindowDuringACopyEndsTheProcess) {
     TestDir dir;
-    dir.make("a/f1=one\na/f2=two\na/f3=three\na/f4=four\nb/g=g\nout/\n");
+    makeLargeSource(dir);
     FakeSurroundings s;
-    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
-                             CopyOption::Flat);
-    bool runningAtEnd = false;
-    std::map<std::string, std::string> copiedAtEnd;
-    s.onEnd = [&] {
-        runningAtEnd = window->JoinRunning();
-        copiedAtEnd = filesIn(dir.root() / "out");
-    };
+    auto window =
+        joinWindow(s, {dir.path("a", true)}, dir.path("out", true), CopyOption::PreserveStructure);
+    int filesAtEnd = -1;
+    s.onEnd = [&] { filesAtEnd = window->JoinRunning() ? fileCount(dir.root() / "out") : -2; };
     bool closed = false;
-    EachLoopTurn closeAfterTwoFiles([&] {
-        if (!closed && fileCount(dir.root() / "out") >= 2) {
+    EachLoopTurn closeDuringTheCopy([&] {
+        if (!closed && window->JoinRunning() && fileCount(dir.root() / "out") >= 1) {
             closed = true;
             window->close();
         }
@@ -420,15 +426,12 @@ TEST(JoinWindow, ClosingTheWindowDuringARunEndsTheProcessBetweenTwoFiles) {
     click(*window, "PushButton2");
 
     EXPECT_EQ(s.endings, 1);
-    EXPECT_TRUE(runningAtEnd);
-    ASSERT_EQ(copiedAtEnd.size(), 2u);
-    for (const auto& [name, content] : copiedAtEnd)
-        EXPECT_EQ(content, readFile(dir.root() / "a" / name)) << name;
+    EXPECT_GE(filesAtEnd, 1) << "the ender ran during the copy";
 }
 
 // Run by the next test in a process of its own, with the real process ender: closing the window
-// from inside the run must end the process there.
-TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringARun) {
+// during a copy must end the process there.
+TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringACopy) {
     const QByteArray folder = qgetenv("BRIMVALE_CHILD_DIR");
     ASSERT_FALSE(folder.isEmpty());
     const fs::path dir = folder.toStdString();
@@ -439,23 +442,20 @@ TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringARun) {
     window.Form_Load();
     window.show();
     window.sourceList().append((dir / "a").string() + "/");
-    window.sourceList().append((dir / "b").string() + "/");
     control<QLineEdit>(window, "Text2")->setText(QString::fromUtf8((dir / "out").string() + "/"));
-    control<QAbstractButton>(window, "Option2")->click();
-    EachLoopTurn closeAfterTwoFiles([&] {
-        if (fileCount(dir / "out") >= 2)
+    control<QAbstractButton>(window, "Option1")->click();
+    EachLoopTurn closeDuringTheCopy([&] {
+        if (fileCount(dir / "out") >= 1)
             window.close();
     });
     click(window, "PushButton2");
     std::ofstream(dir / "run-returned") << "the process went on";
 }
 
-TEST(JoinWindow, TheRealProcessEnderEndsTheProcessInTheMiddleOfARun) {
+// The process ends with the copy half done: every file there is whole, and nothing else is.
+TEST(JoinWindow, TheRealProcessEnderEndsTheProcessInTheMiddleOfACopy) {
     TestDir dir;
-    for (int i = 1; i <= 4; ++i)
-        dir.write("a/f" + std::to_string(i), std::string(1 << 20, static_cast<char>('0' + i)));
-    dir.make("b/g=g\nout/\n");
-
+    makeLargeSource(dir);
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BRIMVALE_CHILD_DIR"), QString::fromStdString(dir.path()));
@@ -463,7 +463,7 @@ TEST(JoinWindow, TheRealProcessEnderEndsTheProcessInTheMiddleOfARun) {
     child.start(
         QCoreApplication::applicationFilePath(),
         {QStringLiteral("--gtest_also_run_disabled_tests"),
-         QStringLiteral("--gtest_filter=JoinWindowChild.DISABLED_ClosesTheWindowDuringARun")});
+         QStringLiteral("--gtest_filter=JoinWindowChild.DISABLED_ClosesTheWindowDuringACopy")});
     ASSERT_TRUE(child.waitForFinished(60000));
     const QString output = QString::fromUtf8(child.readAllStandardOutput());
 
@@ -474,9 +474,9 @@ TEST(JoinWindow, TheRealProcessEnderEndsTheProcessInTheMiddleOfARun) {
     EXPECT_FALSE(output.contains(QStringLiteral("[       OK ]"))) << output.toStdString();
     EXPECT_FALSE(dir.exists("run-returned"));
     const auto copied = filesIn(dir.root() / "out");
-    ASSERT_EQ(copied.size(), 2u) << listTree(dir.root() / "out");
+    EXPECT_GE(copied.size(), 1u);
     for (const auto& [name, content] : copied)
-        EXPECT_EQ(content, readFile(dir.root() / "a" / name)) << name;
+        EXPECT_TRUE(content == readFile(dir.root() / name)) << name << " is not whole";
 }
 
 // The real message boxes, answered as they open: modal over the window, and "Done." only after
