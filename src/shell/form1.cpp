@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "cursorfile.h"
+#include "designedfont.h"
 #include "designedstyle.h"
 #include "filedialogs.h"
 #include "join/failure.h"
@@ -193,15 +194,19 @@ void Form1::createControls() {
 }
 
 void Form1::setDesignedAppearance() {
-    QFont windowFont(QStringLiteral("Arial"));
+    QFont windowFont(DesignedFontFamily());
     windowFont.setPointSizeF(9);
     windowFont.setWeight(QFont::Bold);
     setFont(windowFont);
-    QFont buttonFont(QStringLiteral("Arial"));
+    QFont buttonFont(DesignedFontFamily());
     buttonFont.setPointSizeF(11.25);
     buttonFont.setWeight(QFont::Bold);
-    for (QPushButton* button : std::as_const(m_commandButtons))
+    for (QPushButton* button : std::as_const(m_commandButtons)) {
         button->setFont(buttonFont);
+        // Return and Enter press the focused button, as in the desktop's dialogs; a plain
+        // button outside a dialog answers Space only.
+        button->setAutoDefault(true);
+    }
 
     for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_frame2),
                             static_cast<QWidget*>(m_frame1), static_cast<QWidget*>(m_option2),
