@@ -227,6 +227,8 @@ void Form1::setDesignedAppearance() {
     m_listView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_listView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Paths that differ only at their end stay apart; each item's tooltip shows it whole.
+    m_listView1->setTextElideMode(Qt::ElideMiddle);
     m_listView1->header()->setStretchLastSection(false);
     m_listView1->header()->setSectionsMovable(false);
     m_listView1->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "

@@ -679,6 +679,7 @@ TEST(Form1Host, WhatTheEngineReadsAndWrites) {
     host.setProgressText("Processing: 100%p %v done");
     EXPECT_EQ(bar->value(), 50);
     EXPECT_EQ(bar->text(), QLatin1String("Processing: 100%p %v done"));
+    EXPECT_EQ(bar->accessibleDescription(), bar->text());
     host.setProgressValue(0);
     host.setProgressText("Progress Bar");
     EXPECT_EQ(bar->text(), QLatin1String("Progress Bar"));
