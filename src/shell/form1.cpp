@@ -404,7 +404,7 @@ void Form1::Form_Load() {
 }
 
 void Form1::loadHandCursor(const QString& path) {
-    m_handCursor = LoadCursorFile(path);
+    m_handCursor = LoadCursorFile(path, devicePixelRatio());
     showPointer();
 }
 
