@@ -51,6 +51,19 @@ QGroupBox#Frame2::title {
     padding: 0px 3px;
 }
 
+QRadioButton#Option1::indicator,
+QRadioButton#Option2::indicator {
+    border: 1px solid #8c9fb4;
+    border-radius: 7px;
+    background-color: #ffffff;
+}
+
+QRadioButton#Option1::indicator:checked,
+QRadioButton#Option2::indicator:checked {
+    background-color: qradialgradient(cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5,
+                                      stop: 0 #1b2a3a, stop: 0.45 #1b2a3a, stop: 0.55 #ffffff, stop: 1 #ffffff);
+}
+
 QLineEdit#Text2 {
     color: #1b2a3a;
     background-color: #ffffff;
