@@ -27,27 +27,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "screenshots: $*" >&2
-    exit 1
-}
-
-# Polls a command until it succeeds, for at most $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
-}
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+# fail, wait_for, start_display
+source tests/e2e/xdisplay.sh
+start_display "$work"
+pids+=("$xvfb_pid")
 
 printf '%s\n' "/home/user/Pictures/Holidays 2023/" "/home/user/Pictures/Holidays 2024/" \
     "/home/user/Documents/Letters/" "/home/user/Music/" >"$work/folders.txt"
