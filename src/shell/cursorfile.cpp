@@ -2,10 +2,15 @@
 
 #include "join/failure.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QPixmap>
 #include <QtEndian>
+#include <algorithm>
+#include <vector>
 
 namespace shell {
 
@@ -30,9 +35,14 @@ void setWord(QByteArray& bytes, int offset, quint16 value) {
     qToLittleEndian<quint16>(value, bytes.data() + offset);
 }
 
+struct CursorImage {
+    QImage image;
+    QPoint hotSpot;
+};
+
 } // namespace
 
-QCursor LoadCursorFile(const QString& path) {
+QCursor LoadCursorFile(const QString& path, qreal devicePixelRatio) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         invalid(path);
@@ -41,33 +51,62 @@ QCursor LoadCursorFile(const QString& path) {
         invalid(path);
 
     const quint16 type = word(bytes, 2);
-    if (word(bytes, 0) != 0 || (type != IconType && type != CursorType) || word(bytes, 4) == 0)
+    const int count = word(bytes, 4);
+    if (word(bytes, 0) != 0 || (type != IconType && type != CursorType) || count == 0 ||
+        DirectorySize + count * EntrySize > bytes.size())
         invalid(path);
     // In a cursor's directory entry the fields an icon uses for planes and bit count hold the
     // hot spot. Qt's icon reader decodes the images; handed the file as an icon with those
     // fields cleared, it reads cursors as well.
-    int hotX = 0;
-    int hotY = 0;
-    if (type == CursorType) {
-        for (int entry = 0; entry < word(bytes, 4); ++entry) {
-            const int at = DirectorySize + entry * EntrySize;
-            if (at + EntrySize > bytes.size())
-                invalid(path);
-            if (entry == 0) {
-                hotX = word(bytes, at + 4);
-                hotY = word(bytes, at + 6);
-            }
+    std::vector<QPoint> hotSpots;
+    for (int entry = 0; entry < count; ++entry) {
+        const int at = DirectorySize + entry * EntrySize;
+        hotSpots.push_back(type == CursorType ? QPoint(word(bytes, at + 4), word(bytes, at + 6))
+                                              : QPoint());
+        if (type == CursorType) {
             setWord(bytes, at + 4, 0);
             setWord(bytes, at + 6, 0);
         }
-        setWord(bytes, 2, IconType);
     }
+    setWord(bytes, 2, IconType);
 
-    const QImage image = QImage::fromData(bytes, "ICO");
-    if (image.isNull())
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "ICO");
+    std::vector<CursorImage> images;
+    for (int entry = 0; entry < count; ++entry) {
+        if (!reader.jumpToImage(entry))
+            break;
+        const QImage image = reader.read();
+        if (!image.isNull())
+            images.push_back({image, hotSpots[static_cast<size_t>(entry)]});
+    }
+    if (images.empty())
         invalid(path);
-    return QCursor(QPixmap::fromImage(image), qBound(0, hotX, image.width() - 1),
-                   qBound(0, hotY, image.height() - 1));
+
+    // The smallest image gives the cursor's size on the screen; the first that holds enough
+    // pixels for the screen's device pixel ratio is used, else the largest.
+    std::stable_sort(images.begin(), images.end(), [](const CursorImage& a, const CursorImage& b) {
+        return a.image.width() < b.image.width();
+    });
+    const int logicalWidth = images.front().image.width();
+    auto chosen = std::find_if(images.begin(), images.end(), [&](const CursorImage& candidate) {
+        return candidate.image.width() >= logicalWidth * devicePixelRatio;
+    });
+    if (chosen == images.end())
+        --chosen;
+
+    QPixmap pixmap = QPixmap::fromImage(chosen->image);
+    const qreal scale = qreal(chosen->image.width()) / logicalWidth;
+    pixmap.setDevicePixelRatio(scale);
+    // Qt takes the hot spot in the cursor's size on the screen, and scales it for the image; its
+    // X11 platform hands the image to the X server as it is and the hot spot unscaled, so there
+    // the hot spot stays in the image's own pixels.
+    const QPoint hotSpot = QGuiApplication::platformName() == u"xcb"
+                               ? chosen->hotSpot
+                               : (QPointF(chosen->hotSpot) / scale).toPoint();
+    return QCursor(pixmap, qBound(0, hotSpot.x(), chosen->image.width() - 1),
+                   qBound(0, hotSpot.y(), chosen->image.height() - 1));
 }
 
 } // namespace shell

@@ -1,5 +1,6 @@
 #include "filedialogs.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,10 +26,12 @@ std::string FolderPickerDialog::BrowseForFolder(const std::string& prompt,
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setWindowModality(Qt::ApplicationModal);
-    // A folder opened as the dialog's current folder is the one that OK confirms.
+    // A folder opened as the dialog's current folder is the one that OK confirms. Without one the
+    // picker opens at the home folder, every time: left to itself, QFileDialog would open where
+    // the last one was left, or in the working directory.
     const QString initial = fromFileSystem(initialFolder);
-    if (!initial.isEmpty() && QFileInfo(initial).isDir())
-        dialog.setDirectory(initial);
+    dialog.setDirectory(!initial.isEmpty() && QFileInfo(initial).isDir() ? initial
+                                                                         : QDir::homePath());
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QStringList chosen = dialog.selectedFiles();

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "cursorfile.h"
+#include "designedfont.h"
 #include "designedstyle.h"
 #include "filedialogs.h"
 #include "join/failure.h"
@@ -59,11 +60,14 @@ void place(QWidget* widget, const char* name, int left, int top, int width, int 
     widget->setGeometry(px(left), px(top), px(width), px(height));
 }
 
-void setBackground(QWidget* widget, const QColor& colour) {
+// A background is never forced alone: with a dark desktop palette the text would keep its light
+// colour on the forced light background.
+void setBackground(QWidget* widget, const QColor& background, const QColor& text) {
     // Buttons fill with their button colour by default; these fill with their background.
     widget->setBackgroundRole(QPalette::Window);
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
@@ -193,20 +197,31 @@ void Form1::createControls() {
 }
 
 void Form1::setDesignedAppearance() {
-    QFont windowFont(QStringLiteral("Arial"));
+    QFont windowFont(DesignedFontFamily());
     windowFont.setPointSizeF(9);
     windowFont.setWeight(QFont::Bold);
     setFont(windowFont);
-    QFont buttonFont(QStringLiteral("Arial"));
+    QFont buttonFont(DesignedFontFamily());
     buttonFont.setPointSizeF(11.25);
     buttonFont.setWeight(QFont::Bold);
-    for (QPushButton* button : std::as_const(m_commandButtons))
+    for (QPushButton* button : std::as_const(m_commandButtons)) {
         button->setFont(buttonFont);
+        // Return and Enter press the focused button, as in the desktop's dialogs; a plain
+        // button outside a dialog answers Space only.
+        button->setAutoDefault(true);
+    }
 
     for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_frame2),
                             static_cast<QWidget*>(m_frame1), static_cast<QWidget*>(m_option2),
                             static_cast<QWidget*>(m_option1)})
-        setBackground(widget, Qt::white);
+        setBackground(widget, Qt::white, Qt::black);
+
+    // The list keeps the desktop's colours; the window's forced background would otherwise show
+    // beside its header and behind its scroll bars.
+    QPalette listPalette = m_listView1->palette();
+    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText})
+        listPalette.setBrush(role, QApplication::palette(m_listView1).brush(role));
+    m_listView1->setPalette(listPalette);
 
     m_listView1->setRootIsDecorated(false);
     m_listView1->setUniformRowHeights(true);
@@ -215,6 +230,8 @@ void Form1::setDesignedAppearance() {
     m_listView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_listView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Paths that differ only at their end stay apart; each item's tooltip shows it whole.
+    m_listView1->setTextElideMode(Qt::ElideMiddle);
     m_listView1->header()->setStretchLastSection(false);
     m_listView1->header()->setSectionsMovable(false);
     m_listView1->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "
@@ -390,7 +407,7 @@ void Form1::Form_Load() {
 }
 
 void Form1::loadHandCursor(const QString& path) {
-    m_handCursor = LoadCursorFile(path);
+    m_handCursor = LoadCursorFile(path, devicePixelRatio());
     showPointer();
 }
 
@@ -401,10 +418,11 @@ void Form1::ApplySkin() {
     // The button face first, on the window and then on its option buttons and group boxes in
     // control order; the skin itself last.
     const QColor buttonFace = QApplication::palette().color(QPalette::Button);
-    setBackground(this, buttonFace);
+    const QColor buttonText = QApplication::palette().color(QPalette::ButtonText);
+    setBackground(this, buttonFace, buttonText);
     for (QWidget* child : findChildren<QWidget*>(Qt::FindChildrenRecursively)) {
         if (qobject_cast<QRadioButton*>(child) || qobject_cast<QGroupBox*>(child))
-            setBackground(child, buttonFace);
+            setBackground(child, buttonFace, buttonText);
     }
     QFile skin(skinPath);
     if (!skin.open(QIODevice::ReadOnly))

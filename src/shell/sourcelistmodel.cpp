@@ -2,6 +2,8 @@
 
 #include "join/failure.h"
 
+#include <QTextDocument>
+
 namespace shell {
 
 namespace {
@@ -75,11 +77,14 @@ int SourceListModel::columnCount(const QModelIndex& parent) const {
 QVariant SourceListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.column() != 0 || index.row() >= count())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-        const std::string& item = m_items[static_cast<size_t>(index.row())];
-        return QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size()));
-    }
-    return {};
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole && role != Qt::ToolTipRole)
+        return {};
+    const std::string& item = m_items[static_cast<size_t>(index.row())];
+    const QString text = QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size()));
+    // The list shows long paths elided; the tooltip shows the whole path, never read as markup.
+    if (role == Qt::ToolTipRole && Qt::mightBeRichText(text))
+        return QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(text.toHtmlEscaped());
+    return text;
 }
 
 QVariant SourceListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -2,6 +2,8 @@
 
 #include "join/failure.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTime>
 #include <random>
@@ -42,7 +44,13 @@ QString GetDesktopFolder(const std::function<QString()>& desktopFolder) {
 }
 
 QString StandardDesktopFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    // Many fresh accounts have no desktop folder (minimal desktops, and desktops that name it in
+    // another language); the home folder then stands in, so that the default output folder is
+    // one that exists.
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
+        return desktop;
+    return QDir::homePath();
 }
 
 void OpenHomePageByChance(const std::function<double()>& randomDraw,

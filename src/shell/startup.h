@@ -23,7 +23,7 @@ QString ApplicationTitle();
 // desktop folder; that is a failure (join::Failure 76), never a lone "/".
 QString GetDesktopFolder(const std::function<QString()>& desktopFolder);
 
-// The platform's desktop folder, or "" when it has none.
+// The user's desktop folder (the XDG desktop directory) when it exists, else the home folder.
 QString StandardDesktopFolder();
 
 // Opens the maker's home page on one start in a hundred: n = int(r * 100) + 1 for a draw

@@ -6,7 +6,8 @@ namespace shell {
 
 // A progress bar that shows a text of the program's choosing exactly as given. (A plain
 // QProgressBar's format turns "%p", "%v" and "%m" into numbers, and a folder name may hold them.)
-// It declares no meta-object of its own and so still presents itself as a QProgressBar.
+// Its accessible description follows the text. It declares no meta-object of its own and so
+// still presents itself as a QProgressBar.
 class TextProgressBar : public QProgressBar {
 public:
     using QProgressBar::QProgressBar;

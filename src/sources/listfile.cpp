@@ -149,7 +149,7 @@ namespace sources {
 
 namespace {
 
-const char* const LayoutNote = "File should look like:\rC:\\test1\rC:\\test2\retc.";
+const char* const LayoutNote = "File should look like:\r/home/user/test1\r/home/user/test2\retc.";
 const char* const DialogTitle = "Add File(s) - Hold Ctrl to select multiple files";
 // Every name: "*.*" would hide the many names here that hold no dot.
 const char* const AllFilesFilter = "All Files (*)";

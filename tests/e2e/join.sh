@@ -19,21 +19,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Polls a command until it succeeds, for at most $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
-}
+# fail, wait_for, start_display
+source "$(dirname "$0")/xdisplay.sh"
 
 # A settings store of our own: flat copy into $work/out/.
 mkdir -p "$work/home" "$work/config/Quorvik" "$work/out"
@@ -44,12 +31,7 @@ Option2=True
 Output%20Folder=$work/out/
 CONF
 
-# A display of our own.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_display "$work"
 
 HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=xcb \
     "$brimvale" >"$work/app.log" 2>&1 &

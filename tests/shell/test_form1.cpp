@@ -6,6 +6,8 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -17,6 +19,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using shelltest::FakeSurroundings;
@@ -56,6 +60,31 @@ QList<int> reportedLines(const FakeSurroundings& s) {
             lines.append(report.mid(at + Location.size(), 3).toInt());
     }
     return lines;
+}
+
+// The contrast ratio of two colours as the accessibility guidelines define it: 1 for equal
+// colours, 21 for black on white.
+double contrastRatio(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Every colour a brush paints: its colour, or the stops of its gradient.
+QList<QColor> coloursOf(const QBrush& brush) {
+    if (!brush.gradient())
+        return {brush.color()};
+    QList<QColor> colours;
+    for (const QGradientStop& stop : brush.gradient()->stops())
+        colours.append(stop.second);
+    return colours;
 }
 
 } // namespace
@@ -121,7 +150,10 @@ TEST(Form1Layout, EveryControlAsDesigned) {
         EXPECT_EQ(widget->geometry(),
                   QRect(px(row.left), px(row.top), px(row.width), px(row.height)));
         const QFont font = widget->font();
-        EXPECT_EQ(font.family(), QLatin1String("Arial"));
+        // Liberation Sans has Arial's metrics; it is used itself, not whatever stands in for
+        // Arial on this machine.
+        EXPECT_EQ(font.family(), QLatin1String("Liberation Sans"));
+        EXPECT_EQ(QFontInfo(font).family(), QLatin1String("Liberation Sans"));
         EXPECT_DOUBLE_EQ(font.pointSizeF(), row.buttonFont ? 11.25 : 9.0);
         EXPECT_EQ(font.weight(), QFont::Bold);
         EXPECT_TRUE(widget->toolTip().isEmpty() == (std::string_view(row.name) != "ListView1"));
@@ -140,7 +172,7 @@ TEST(Form1Layout, EveryControlAsDesigned) {
     const QPoint offCentre =
         window.geometry().center() - window.screen()->availableGeometry().center();
     EXPECT_LE(offCentre.manhattanLength(), 2);
-    EXPECT_EQ(window.font().family(), QLatin1String("Arial"));
+    EXPECT_EQ(window.font().family(), QLatin1String("Liberation Sans"));
     EXPECT_EQ(window.font().weight(), QFont::Bold);
 
     EXPECT_EQ(control<QTreeView>(window, "ListView1")->toolTip(),
@@ -198,6 +230,62 @@ TEST(Form1Layout, TabVisitsTheControlsInDesignedOrderAndEachHasAName) {
     }
     EXPECT_EQ(control(*window, "Text2")->accessibleName(), QLatin1String("Output folder"));
     EXPECT_EQ(control(*window, "ListView1")->accessibleName(), QLatin1String("Source folders"));
+}
+
+TEST(Form1Layout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
+    const QString shippedSkin = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+                                QStringLiteral("/../../resources/x/o.cjs");
+    QFile skin(shippedSkin);
+    ASSERT_TRUE(skin.open(QIODevice::ReadOnly)) << shippedSkin.toStdString();
+    const QByteArray skinBytes = skin.readAll();
+
+    const QPalette desktop = QApplication::palette();
+    const QColor darkGrey(0x35, 0x35, 0x35);
+    QApplication::setPalette(QPalette(Qt::white, darkGrey, darkGrey.lighter(150),
+                                      darkGrey.darker(150), darkGrey.darker(120), Qt::white,
+                                      Qt::white, QColor(0x2a, 0x2a, 0x2a), darkGrey));
+    // The pairs of roles each kind of control paints its text and its background with.
+    using Roles = QList<std::pair<QPalette::ColorRole, QPalette::ColorRole>>;
+    const Roles onWindow = {{QPalette::Window, QPalette::WindowText}};
+    const Roles onButton = {{QPalette::Button, QPalette::ButtonText}};
+    const Roles onBase = {{QPalette::Base, QPalette::Text}};
+
+    for (const bool skinned : {false, true}) {
+        SCOPED_TRACE(skinned ? "with the skin" : "without the skin");
+        FakeSurroundings s;
+        if (skinned)
+            s.writeProgramFile(QStringLiteral("x/o.cjs"), skinBytes);
+        auto window = s.startedWindow();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_EQ(!window->styleSheet().isEmpty(), skinned);
+
+        QList<QWidget*> controls = {window.get(),
+                                    control<QTreeView>(*window, "ListView1")->header()};
+        for (QWidget* child : window->findChildren<QWidget*>()) {
+            if (!child->objectName().isEmpty() && !child->objectName().startsWith(u"qt_"))
+                controls.append(child);
+        }
+        for (QWidget* widget : std::as_const(controls)) {
+            const Roles roles =
+                qobject_cast<QPushButton*>(widget) || qobject_cast<QHeaderView*>(widget) ? onButton
+                : qobject_cast<QLineEdit*>(widget) || qobject_cast<QTreeView*>(widget) ||
+                        qobject_cast<QProgressBar*>(widget)
+                    ? onBase
+                    : onWindow;
+            const QPalette& palette = widget->palette();
+            for (const auto& [background, text] : roles) {
+                for (const QColor& colour : coloursOf(palette.brush(background))) {
+                    EXPECT_GE(contrastRatio(colour, palette.color(text)), 4.5)
+                        << widget->objectName().toStdString() << " "
+                        << widget->metaObject()->className() << ": "
+                        << palette.color(text).name().toStdString() << " on "
+                        << colour.name().toStdString();
+                }
+            }
+        }
+    }
+    QApplication::setPalette(desktop);
 }
 
 TEST(Form1StartUp, FirstStartWithAnEmptyStore) {
@@ -591,6 +679,7 @@ TEST(Form1Host, WhatTheEngineReadsAndWrites) {
     host.setProgressText("Processing: 100%p %v done");
     EXPECT_EQ(bar->value(), 50);
     EXPECT_EQ(bar->text(), QLatin1String("Processing: 100%p %v done"));
+    EXPECT_EQ(bar->accessibleDescription(), bar->text());
     host.setProgressValue(0);
     host.setProgressText("Progress Bar");
     EXPECT_EQ(bar->text(), QLatin1String("Progress Bar"));

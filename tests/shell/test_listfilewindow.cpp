@@ -13,7 +13,8 @@ using testsupport::TestDir;
 
 namespace {
 
-const QString LayoutNote = QStringLiteral("File should look like:\rC:\\test1\rC:\\test2\retc.");
+const QString LayoutNote =
+    QStringLiteral("File should look like:\r/home/user/test1\r/home/user/test2\retc.");
 
 std::vector<std::string> items(shell::Form1& window) {
     std::vector<std::string> texts;

@@ -5,6 +5,8 @@
 #include "shell/startup.h"
 #include "shellfakes.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -51,6 +53,41 @@ TEST(StartUp, DesktopFolderGetsOneSeparatorOrFails) {
     EXPECT_EQ(shell::GetDesktopFolder([] { return QStringLiteral("/home/u/Desktop"); }),
               QLatin1String("/home/u/Desktop/"));
     EXPECT_EQ(failureNumber([] { shell::GetDesktopFolder([] { return QString(); }); }), 76);
+}
+
+TEST(StartUp, TheDesktopFolderWhenItExistsElseHome) {
+    struct Row {
+        const char* name;
+        const char* folder;   // made under the home folder; nullptr: none
+        const char* userDirs; // the XDG user-dirs file; nullptr: none
+        const char* expected; // under the home folder
+    };
+    const Row rows[] = {
+        {"desktop folder", "Desktop", nullptr, "/Desktop"},
+        {"no desktop folder", nullptr, nullptr, ""},
+        {"named by user-dirs", "Bureau", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", "/Bureau"},
+        {"named by user-dirs but missing", "Desktop", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", ""},
+    };
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    // Test mode would skip the user-dirs file.
+    QStandardPaths::setTestModeEnabled(false);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir home;
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+        if (row.folder)
+            QDir(home.path()).mkpath(QLatin1String(row.folder));
+        QFile userDirs(home.path() + QStringLiteral("/user-dirs.dirs"));
+        if (row.userDirs && userDirs.open(QIODevice::WriteOnly))
+            userDirs.write(row.userDirs);
+        userDirs.close();
+        EXPECT_EQ(shell::StandardDesktopFolder(), home.path() + QLatin1String(row.expected));
+    }
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
 TEST(StartUp, HomePageByChance) {

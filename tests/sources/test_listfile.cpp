@@ -17,7 +17,7 @@ using namespace std::string_literals;
 namespace {
 
 const std::string FileLocation = "in Brimvale2021/08/31.Form1.PushButton10_Click ";
-const std::string LayoutNote = "File should look like:\rC:\\test1\rC:\\test2\retc.";
+const std::string LayoutNote = "File should look like:\r/home/user/test1\r/home/user/test2\retc.";
 const std::string BadName = "\r\rwas not added because it has bad characters in the filename.";
 const std::string TooMany =
     "You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button.";

@@ -1,0 +1,27 @@
+# Shared by the scripts that drive the built program in Xvfb (sourced, not run).
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Polls a command until it succeeds, for at most $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+# Starts an X server of our own on a free display (its files in folder $1), exports DISPLAY and
+# sets xvfb_pid.
+start_display() {
+    exec 3>"$1/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$1/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    wait_for 10 test -s "$1/display" || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$1/display")"
+}
