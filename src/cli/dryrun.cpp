@@ -68,7 +68,8 @@ struct FlatFile {
 
 class Planner {
 public:
-    Planner(const JoinRequest& request, std::ostream& out) : m_request(request), m_out(out) {}
+    Planner(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine)
+        : m_request(request), m_out(out), m_examine(examine) {}
     int run();
 
 private:
@@ -86,6 +87,7 @@ private:
 
     const JoinRequest& m_request;
     std::ostream& m_out;
+    const ExamineFunction& m_examine;
     TargetFileSystem m_target;
     bool m_targetKnown = false;
     // What the output folder holds already, by the name its file system tells apart.
@@ -107,7 +109,7 @@ private:
 void Planner::describeTarget() {
     m_out << "Output folder: " << m_request.output << '\n';
     try {
-        m_target = join::ExamineTargetFileSystem(m_request.output);
+        m_target = m_examine(m_request.output);
         m_targetKnown = true;
     } catch (const join::Failure& failure) {
         m_out << "  its file system cannot be examined: " << failure.description() << '\n';
@@ -421,7 +423,11 @@ int Planner::run() {
 } // namespace
 
 int DryRun(const JoinRequest& request, std::ostream& out) {
-    Planner planner(request, out);
+    return DryRun(request, out, join::ExamineTargetFileSystem);
+}
+
+int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine) {
+    Planner planner(request, out, examine);
     return planner.run();
 }
 

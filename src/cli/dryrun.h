@@ -1,7 +1,9 @@
 #pragma once
 
 #include "commandline.h"
+#include "join/targetfs.h"
 
+#include <functional>
 #include <ostream>
 
 namespace cli {
@@ -12,5 +14,9 @@ namespace cli {
 // the engine's own walk and listing order, so that the plan names the files the join leaves.
 // Returns the exit status the join would have: whether it would copy everything.
 int DryRun(const JoinRequest& request, std::ostream& out);
+
+// The same with the output folder's file system told by `examine` instead of the real one.
+using ExamineFunction = std::function<join::TargetFileSystem(const std::string& folder)>;
+int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine);
 
 } // namespace cli
