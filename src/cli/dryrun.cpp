@@ -220,7 +220,9 @@ void Planner::planTree(const std::string& source) {
         }
         ++folders;
         m_needed += m_target.blockSize;
+        // Names by the form the file system tells apart, in listing order.
         std::unordered_map<std::string, std::vector<std::string>> siblings;
+        std::vector<std::string> keys;
         for (const join::FolderEntry& entry : listing.entries) {
             const std::string path = folder + entry.name;
             std::string refusal = m_targetKnown ? join::NameRefusal(m_target, entry.name) : "";
@@ -233,7 +235,10 @@ void Planner::planTree(const std::string& source) {
                 m_refused.push_back(path + ": the name " + refusal);
                 continue;
             }
-            siblings[join::NameKey(m_target, entry.name)].push_back(entry.name);
+            auto [spellings, added] = siblings.try_emplace(join::NameKey(m_target, entry.name));
+            if (added)
+                keys.push_back(spellings->first);
+            spellings->second.push_back(entry.name);
             switch (entry.type) {
             case join::FolderEntry::Type::Folder:
                 pending.push_back(path);
@@ -247,13 +252,15 @@ void Planner::planTree(const std::string& source) {
                 break;
             }
         }
-        for (const auto& [key, names] : siblings) {
+        for (const std::string& key : keys) {
+            const std::vector<std::string>& names = siblings[key];
             if (names.size() < 2)
                 continue;
             std::string line = folder + ": ";
             for (std::size_t i = 0; i < names.size(); ++i)
                 line += (i == 0 ? "" : ", ") + names[i];
-            m_caseClashes.push_back(line + " are one name on " + m_target.type);
+            m_caseClashes.push_back(line + " are one name on " + m_target.type +
+                                    "; only one is kept");
             m_caseClashCount += names.size() - 1;
         }
     }
