@@ -123,12 +123,14 @@ void Planner::describeTarget() {
     m_out << '\n';
     const bool fat = m_target.family != TargetFileSystem::Family::Other;
     m_out << "  names: " << (m_target.caseInsensitive ? "case ignored" : "case kept")
-          << ", at most " << m_target.nameMax << (fat ? " characters" : " bytes");
+          << ", at most " << m_target.nameMax << (fat ? " characters" : " bytes") << '\n';
     if (fat)
-        m_out << ", none of : ? * \" < > | \\ or control characters";
+        m_out << "  not allowed: : ? * \" < > | \\ and control characters in names";
     if (!m_target.storesLinks)
-        m_out << ", no symbolic links";
-    m_out << '\n' << "  free: " << sizeText(m_target.freeBytes) << '\n';
+        m_out << (fat ? ", " : "  not allowed: ") << "symbolic links";
+    if (fat || !m_target.storesLinks)
+        m_out << '\n';
+    m_out << "  free: " << sizeText(m_target.freeBytes) << '\n';
 }
 
 void Planner::readOutputFolder() {
