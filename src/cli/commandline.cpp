@@ -152,7 +152,8 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
         qtArguments.append(fromBytes(argument));
     if (!parser.parse(qtArguments))
         return usageError(console, toBytes(parser.errorText()));
-    if (parser.isSet(help)) {
+    // --help-all, which Qt adds, would list Qt's window options: the command line has none.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         // The usage line names the program as it is called from the PATH, not by its location.
         std::string text = toBytes(parser.helpText());
         const std::size_t name = text.find("Usage: ");
