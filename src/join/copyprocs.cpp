@@ -1,17 +1,18 @@
 #include "copyprocs.h"
 
+#include "background.h"
 #include "failure.h"
+#include "flatcopy.h"
 #include "paths.h"
 #include "posixfs.h"
 #include "subdirs.h"
+#include "treecopy.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <optional>
 #include <utility>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace join {
 
@@ -30,287 +31,203 @@ std::string parentText(const std::string& path) {
     return last == 0 ? std::string(1, Separator) : path.substr(0, last);
 }
 
-// True when `folder` is `path` or one of the folders above it, judged by identity along the
-// real chain of parents, so that links and other spellings of the same folder are seen through.
-// A `path` that does not exist yet is judged by the nearest level of it that does.
-bool liesInside(const std::string& path, const FileIdentity& folder) {
-    std::string probe = path;
-    std::optional<FileIdentity> current = IdentityOf(probe);
-    while (!current && probe != "." && probe != std::string(1, Separator)) {
-        probe = parentText(withoutTrailingSeparators(probe));
-        current = IdentityOf(probe);
-    }
-    while (current) {
-        if (*current == folder)
-            return true;
-        probe += "/..";
-        const std::optional<FileIdentity> parent = IdentityOf(probe);
-        if (!parent || *parent == *current)
-            return false;
-        current = parent;
-    }
-    return false;
-}
-
-// The tree copy behind CopyFolder. Walks the source depth first with one listing open at a
-// time, copies what it can and remembers what it could not.
-class TreeCopy {
+// Waits without a window: for callers that have none to keep alive.
+class BlockingPump : public EventPump {
 public:
-    void run(const std::string& source, const std::string& target, bool targetIsOutputFolder);
-    void throwIfFailed() const;
-
-private:
-    struct Folder {
-        std::string source;
-        std::string target;
-        bool mayReplaceLink;
-    };
-    struct CreatedFolder {
-        std::string path;
-        fs::perms permissions;
-    };
-
-    bool prepareFolder(const Folder& folder, unsigned permissions);
-    bool makeFolder(const Folder& folder, unsigned permissions);
-    void copyLink(const std::string& source, const std::string& target);
-    void copyFolderContents(const Folder& folder);
-    void fail(const std::string& path, const Failure& failure);
-    void fail(const std::string& path, const std::string& reason);
-
-    std::vector<Folder> m_pending;
-    std::vector<CreatedFolder> m_created;
-    int m_failed = 0;
-    std::optional<Failure> m_first;
-    unsigned m_linkCounter = 0;
+    void pumpEvents() override {}
 };
 
-void TreeCopy::fail(const std::string& path, const Failure& failure) {
-    if (m_failed++ == 0)
-        m_first =
-            Failure(failure.number(), failure.description().empty() ? path : failure.description());
+// Both ends of a folder copy, opened: the source, and either the existing target folder or the
+// folder in which the target is to be made.
+struct CopyEnds {
+    std::string from; // the source as named in reports
+    Descriptor source;
+    FolderStatus sourceStatus;
+    std::string targetPath;
+    Descriptor target;    // the target when it exists as a folder
+    Descriptor parent;    // else the folder that will hold it...
+    std::string name;     // ...under this name
+    bool followsTarget{}; // the target is the output folder itself, which may be a link
+};
+
+Failure intoItself(const std::string& text) {
+    return Failure(ErrorNumber::PathFileAccessError, "Cannot copy a folder into itself: " + text);
 }
 
-void TreeCopy::fail(const std::string& path, const std::string& reason) {
-    fail(path, Failure(ErrorNumber::PathFileAccessError, reason + ": " + path));
+CopyEnds openEnds(const std::string& source, const std::string& destination) {
+    CopyEnds ends;
+    ends.from = withoutTrailingSeparators(source);
+    ends.source = OpenFolder(ends.from);
+    if (!ends.source.valid() || !StatusOf(ends.source.get(), ends.sourceStatus))
+        throw failureFromErrno(errno, source);
+
+    // Into the destination under the source's own name, or the destination itself.
+    const bool intoDestination = EndsWithSeparator(destination);
+    ends.targetPath = intoDestination ? destination + LastPathPart(ends.from) : destination;
+    if (!intoDestination && FolderExists(destination)) {
+        ends.target = OpenFolder(destination);
+        ends.followsTarget = true;
+        if (!ends.target.valid())
+            throw failureFromErrno(errno, destination);
+        return ends;
+    }
+    const std::string folder =
+        intoDestination ? destination : parentText(withoutTrailingSeparators(destination));
+    ends.name = intoDestination ? LastPathPart(ends.from)
+                                : LastPathPart(withoutTrailingSeparators(destination));
+    ends.parent = OpenFolder(folder);
+    if (!ends.parent.valid())
+        throw failureFromErrno(errno, folder);
+    if (ends.name.empty() || ends.name == "." || ends.name == "..")
+        throw intoItself(destination + " lies inside " + ends.from); // the root, or no name
+    if (EntryTypeAt(ends.parent.get(), ends.name) == FolderEntry::Type::Folder)
+        ends.target = OpenFolderAt(ends.parent.get(), ends.name);
+    return ends;
 }
 
-void TreeCopy::run(const std::string& source, const std::string& target,
-                   bool targetIsOutputFolder) {
-    m_pending.push_back({source, target, !targetIsOutputFolder});
-    while (!m_pending.empty()) {
-        Folder folder = std::move(m_pending.back());
-        m_pending.pop_back();
-        copyFolderContents(folder);
-    }
-    // Folders that were made writable take the source's permissions last, deepest first, so
-    // that a read-only folder does not shut out its own children.
-    for (auto created = m_created.rbegin(); created != m_created.rend(); ++created) {
-        std::error_code error;
-        fs::permissions(created->path, created->permissions, fs::perm_options::replace, error);
-        if (error)
-            fail(created->path, failureFromErrno(error.value(), created->path));
-    }
-}
-
-// Makes the target folder ready to receive the source folder's entries: an existing folder is
-// merged into, a link in its place is replaced by a folder, and anything else there fails.
-bool TreeCopy::prepareFolder(const Folder& folder, unsigned permissions) {
-    if (makeFolder(folder, permissions))
-        return true;
-    if (errno != EEXIST) {
-        fail(folder.source, failureFromErrno(errno, folder.target));
-        return false;
-    }
-    // Something has the name already: a folder is merged into; a link is never written through.
-    std::error_code error;
-    const fs::file_status existing = fs::symlink_status(folder.target, error);
-    if (fs::is_directory(existing))
-        return true;
-    if (fs::is_symlink(existing) && !folder.mayReplaceLink && FolderExists(folder.target))
-        return true; // the output folder itself may be a link to a folder
-    if (!folder.mayReplaceLink || !fs::is_symlink(existing)) {
-        fail(folder.source, "A file that is not a folder stands in the way at " + folder.target);
-        return false;
-    }
-    fs::remove(folder.target, error);
-    if (error || !makeFolder(folder, permissions)) {
-        fail(folder.source, failureFromErrno(error ? error.value() : errno, folder.target));
-        return false;
-    }
-    return true;
-}
-
-// Makes a new folder with the source folder's permission bits, as far as the umask lets them
-// through, just as "cp -R" does. A folder its owner could not write into is made writable until
-// it has been filled and takes its bits at the end.
-bool TreeCopy::makeFolder(const Folder& folder, unsigned permissions) {
-    constexpr unsigned OwnerAll = 0700;
-    if (!MakeFolder(folder.target, permissions | OwnerAll))
-        return false;
-    if ((permissions & OwnerAll) != OwnerAll)
-        m_created.push_back({folder.target, static_cast<fs::perms>(permissions)});
-    return true;
-}
-
-void TreeCopy::copyFolderContents(const Folder& folder) {
-    FolderListing listing;
-    if (!ListFolder(folder.source, listing)) {
-        fail(folder.source, failureFromErrno(errno, folder.source));
+// A copy must not go into its own source, nor into a folder that holds its source: either way
+// it would read what it writes, or write over what it has still to read. Judged by identity
+// along the real chains of parents; when a chain cannot be read, the copy is refused.
+void refuseOverlap(const CopyEnds& ends, const std::string& destination) {
+    const int below = ends.target.valid() ? ends.target.get() : ends.parent.get();
+    const auto targetChain = ParentChainOf(below);
+    if (!targetChain ||
+        std::ranges::find(*targetChain, ends.sourceStatus.identity) != targetChain->end())
+        throw intoItself(destination + " lies inside " + ends.from);
+    if (!ends.target.valid())
         return;
-    }
-    if (!prepareFolder(folder, listing.permissions))
-        return;
-
-    const std::string sourcePrefix = withoutTrailingSeparators(folder.source) + Separator;
-    const std::string targetPrefix = withoutTrailingSeparators(folder.target) + Separator;
-    for (FolderEntry& entry : listing.entries) {
-        std::string source = sourcePrefix + entry.name;
-        std::string target = targetPrefix + entry.name;
-        // The listing's own record of each entry's type: no further query in the usual case.
-        switch (entry.type) {
-        case FolderEntry::Type::Link:
-            copyLink(source, target);
-            break;
-        case FolderEntry::Type::Folder:
-            m_pending.push_back({std::move(source), std::move(target), true});
-            break;
-        case FolderEntry::Type::File:
-            if (!CopyOneFile(source, target, IfDestinationExists::Replace)) {
-                const int reason = errno;
-                if (reason != 0)
-                    fail(source, failureFromErrno(reason, source));
-                else
-                    fail(source, "Could not copy the file");
-            }
-            break;
-        case FolderEntry::Type::Other:
-            // Pipes, sockets and devices are never opened: reading one could block or consume.
-            fail(source, "Not a file, folder or link, so not copied");
-            break;
-        }
-    }
+    const auto sourceChain = ParentChainOf(ends.source.get());
+    if (!sourceChain || std::ranges::find(*sourceChain, targetChain->front()) != sourceChain->end())
+        throw intoItself(ends.targetPath + " holds " + ends.from);
 }
 
-// Recreates a symbolic link with the same target text; the link is never followed.
-void TreeCopy::copyLink(const std::string& source, const std::string& target) {
-    std::error_code error;
-    const fs::path linkTarget = fs::read_symlink(source, error);
-    if (error) {
-        fail(source, failureFromErrno(error.value(), source));
-        return;
-    }
-    const fs::file_status existing = fs::symlink_status(target, error);
-    if (!fs::exists(existing)) {
-        fs::create_symlink(linkTarget, target, error);
-        if (error)
-            fail(source, failureFromErrno(error.value(), target));
-        return;
-    }
-    if (fs::is_directory(existing)) {
-        fail(source, "A folder stands in the way of the link at " + target);
-        return;
-    }
-    // Something else has the name: make the link beside it and rename it into place.
-    const std::string temporary =
-        parentText(target) + Separator + ".~brimvale-link-" + std::to_string(++m_linkCounter);
-    fs::remove(temporary, error);
-    fs::create_symlink(linkTarget, temporary, error);
-    if (!error)
-        fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        fail(source, failureFromErrno(error ? error.value() : EIO, target));
-    }
+TreeCopyRoot prepareCopy(const std::string& source, const std::string& destination) {
+    CopyEnds ends = openEnds(source, destination);
+    refuseOverlap(ends, destination);
+    TreeCopyRoot root;
+    int error = 0;
+    if (ends.followsTarget)
+        root.target = OpenTargetFolder(std::move(ends.target), root.permissions, error);
+    else
+        root.target =
+            PrepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
+                                root.permissions, error);
+    if (!root.target.valid())
+        throw error == EEXIST
+            ? Failure(ErrorNumber::PathFileAccessError,
+                      ends.targetPath + ": a file that is not a folder stands in the way")
+            : copyFailure(ends.targetPath, error);
+    root.source = std::move(ends.source);
+    root.sourcePath = ends.from;
+    root.targetPath = withoutTrailingSeparators(ends.targetPath);
+    return root;
 }
 
-void TreeCopy::throwIfFailed() const {
-    if (m_failed == 0)
-        return;
-    if (m_failed == 1)
-        throw *m_first;
-    throw Failure(m_first->number(), "Could not copy " + std::to_string(m_failed) +
-                                         " items; the first: " + m_first->description());
+// Runs `job` on the worker pool while `pump` keeps the window alive.
+void runInBackground(EventPump& pump, const std::function<void(CopyCounters&)>& job) {
+    BackgroundWork work;
+    WorkerPool::shared().start(work, [&] { job(work.counters()); });
+    pump.waitFor(work);
+}
+
+// The entry folder of a preserve copy: the entry without its one trailing separator.
+std::string preservedSource(const std::string& entry) {
+    return EndsWithSeparator(entry) ? entry.substr(0, entry.size() - 1) : entry;
+}
+
+// The path the existing-copy check looks at: the output folder text, a separator and the entry
+// folder without its root, normalised.
+std::string mirroredPath(const std::string& source, const std::string& output) {
+    const bool absolute = DriveRoot(source) == std::string(1, Separator);
+    return NormalizePath(output + Separator + (absolute ? source.substr(1) : source));
+}
+
+std::string alreadyExists(const std::string& mirrored) {
+    return mirrored + " already exists. Please delete.";
 }
 
 } // namespace
 
-void CopyFolder(const std::string& source, const std::string& destination) {
-    const std::string from = withoutTrailingSeparators(source);
-    if (from.empty() || !FolderExists(from))
-        throw failureFromErrno(ENOENT, source);
-    const std::optional<FileIdentity> sourceIdentity = IdentityOf(from);
-    if (!sourceIdentity)
-        throw failureFromErrno(ENOENT, source);
-
-    const bool intoDestination = EndsWithSeparator(destination);
-    if (intoDestination && !FolderExists(destination))
-        throw failureFromErrno(ENOENT, destination);
-    const std::string target = intoDestination
-                                   ? destination + LastPathPart(from == "/" ? std::string() : from)
-                                   : destination;
-    if (liesInside(target, *sourceIdentity))
-        throw Failure(ErrorNumber::PathFileAccessError,
-                      "Cannot copy a folder into itself: " + destination + " lies inside " + from);
-
-    TreeCopy copy;
-    copy.run(from, target, !intoDestination);
-    copy.throwIfFailed();
+void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump) {
+    TreeCopyRoot root = prepareCopy(source, destination);
+    CopyFailures failures;
+    runInBackground(pump,
+                    [&](CopyCounters& counters) { CopyTree(std::move(root), failures, counters); });
+    if (const std::optional<Failure> failure = failures.summary("item"))
+        throw *failure;
 }
 
-void CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap) {
-    // 122: the tree copy needs no object of its own.
-    trap.line(124, [&] { MakeFolderTree(host.outputFolderText()); });
+void CopyFolder(const std::string& source, const std::string& destination) {
+    BlockingPump pump;
+    CopyFolder(source, destination, pump);
+}
+
+PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText) {
+    PreservePlacement placement;
+    if (outputText.empty()) {
+        placement.outcome = PreservePlacement::Outcome::NoOutputFolder;
+        return placement;
+    }
+    placement.source = preservedSource(entry);
+    placement.mirrored = mirroredPath(placement.source, outputText);
+    if (FolderExists(placement.mirrored)) {
+        placement.outcome = PreservePlacement::Outcome::AlreadyExists;
+        placement.refusal = alreadyExists(placement.mirrored);
+        return placement;
+    }
+    try {
+        const CopyEnds ends = openEnds(placement.source, outputText);
+        placement.target = ends.targetPath;
+        refuseOverlap(ends, outputText);
+    } catch (const Failure& failure) {
+        placement.outcome = PreservePlacement::Outcome::Refused;
+        placement.refusal = failure.description();
+    }
+    return placement;
+}
+
+std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap) {
+    // 122: the tree copy needs no object of its own. The output folder text is read once for
+    // the entry; emptied during the run, it names no folder and nothing is copied.
+    const std::string output = host.outputFolderText();
+    if (output.empty())
+        return {};
+    trap.line(124, [&] { MakeFolderTree(output); });
     std::string source = entry;
     if (trap.test(126, [&] { return EndsWithSeparator(source); }))
-        trap.line(128, [&] {
-            if (!source.empty())
-                source.pop_back();
-        });
-    const std::string root = trap.value<std::string>(130, [&] { return DriveRoot(source); });
+        trap.line(128, [&] { source = preservedSource(source); });
     std::string mirrored;
-    trap.line(132, [&] {
-        const bool absolute = root.size() == 1 && root.front() == Separator;
-        mirrored = host.outputFolderText() + Separator + (absolute ? source.substr(1) : source);
-    });
-    trap.line(134, [&] { mirrored = NormalizePath(mirrored); });
-    if (trap.test(136, [&] { return FolderExists(mirrored); }))
-        trap.line(140, [&] { host.showMessage(mirrored + " already exists. Please delete."); });
-    else
-        trap.line(138, [&] { CopyFolder(source, host.outputFolderText()); });
+    trap.line(132, [&] { mirrored = mirroredPath(source, output); });
+    if (trap.test(136, [&] { return FolderExists(mirrored); })) {
+        trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
+        return {};
+    }
+    trap.line(138, [&] { CopyFolder(source, output, host); });
+    return output;
 }
 
-void CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) {
+std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) {
     // An empty entry names no folder; with the separator appended it would name the root.
     if (entry.empty())
-        return;
+        return {};
     FolderCollection folders;
     trap.line(142,
               [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
     trap.line(144, [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host); });
-    for (const std::string& folder : folders) { // 146
-        trap.line(148, [&] { host.pumpEvents(); });
-        std::vector<std::string> names;
-        if (!trap.line(150, [&] { names = ListFiles(folder, "*.*"); }))
-            continue; // a folder that cannot be listed contributes nothing
-        for (const std::string& name : names) { // 152
-            trap.line(154, [&] { host.pumpEvents(); });
-            if (trap.test(156, [&] { return name.starts_with('~'); }))
-                continue;
-            std::string source;
-            trap.line(158, [&] { source = folder + name; });
-            trap.line(160, [&] {
-                std::string destination = host.outputFolderText();
-                // Emptied during the run, the text names no folder; with the separator put
-                // between it would name the root folder.
-                if (destination.empty())
-                    return;
-                if (!EndsWithSeparator(destination))
-                    destination += Separator;
-                destination += name;
-                CopyOneFile(source, destination, IfDestinationExists::Replace);
-            });
-        } // 162
+    // Read once for the entry's files. Emptied during the run, the text names no folder.
+    const std::string output = host.outputFolderText();
+    if (output.empty())
+        return {};
+    FlatCopyResult result;
+    runInBackground(
+        host, [&](CopyCounters& counters) { CopyFilesFlat(folders, output, result, counters); });
+    for (const std::optional<Failure>& listing : result.listingFailures) { // 146
+        if (listing)
+            trap.line(150, [&] { throw *listing; });
     }
+    if (const std::optional<Failure> failure = result.copyFailures.summary("file"))
+        trap.line(160, [&] { throw *failure; });
+    return output;
 }
 
 } // namespace join

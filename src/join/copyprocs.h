@@ -8,22 +8,43 @@
 namespace join {
 
 // The two ways one list entry is copied into the output folder. Both read the output folder
-// text from the host at each use and report failures through the run's trap, whose line
-// numbers continue those of the run.
+// text from the host once per entry, copy on the worker pool while the host waits, and report
+// failures through the run's trap, whose line numbers continue those of the run. Each returns
+// the output folder it wrote into, or "" when it wrote nothing.
 
 // Copies the entry folder as a whole tree (after the existing-copy check).
-void CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap);
+std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap);
 
 // Copies every file of the entry folder and all folders below it directly into the output
-// folder; names beginning with "~" are skipped and a later file replaces an earlier one.
-void CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap);
+// folder; names beginning with "~" are skipped and a later file replaces an earlier one. Files
+// that cannot be copied are reported once, after the entry, with their count and the first.
+std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap);
 
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
 // with the separator the copy is made inside it under the source's own name; otherwise
 // `destination` itself receives the source's contents. Existing folders are merged into,
 // existing files replaced, symbolic links recreated as links, special files never opened.
-// Goes on past what it cannot copy, then throws one Failure naming the first and the count.
-// Refuses (throws, copies nothing) when the destination lies inside the source.
+// Refuses (throws, copies nothing) when the copy would go into the source or into a folder that
+// holds the source. Goes on past what it cannot copy, then throws one Failure naming the count
+// and the first in processing order. Waits through `pump`, which keeps the window alive.
+void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump);
 void CopyFolder(const std::string& source, const std::string& destination);
+
+// Where a preserve copy of an entry goes, as the copy itself decides it, without writing
+// anything: for a dry run, and for anyone who wants to know before copying.
+struct PreservePlacement {
+    enum class Outcome {
+        Copy,          // the tree goes to `target`
+        AlreadyExists, // refused: `mirrored` exists (the message is in `refusal`)
+        Refused,       // refused: the copy would go into itself, or cannot be made (`refusal`)
+        NoOutputFolder // the output folder text is empty: nothing is copied
+    };
+    Outcome outcome = Outcome::Copy;
+    std::string source;   // the entry folder, as copied
+    std::string mirrored; // the path the existing-copy check looks at
+    std::string target;   // the folder that receives the entry folder's contents
+    std::string refusal;  // the message or report text when refused
+};
+PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText);
 
 } // namespace join

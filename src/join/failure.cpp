@@ -64,6 +64,40 @@ Failure failureFromErrno(int error, const std::string& path) {
     return Failure(entry.number, text);
 }
 
+Failure copyFailure(const std::string& path, int error) {
+    if (error == SourceChanged)
+        return Failure(ErrorNumber::PathFileAccessError,
+                       path + ": the file changed while it was being copied");
+    const ErrnoEntry entry = entryForErrno(error);
+    std::string text = path + ": " + entry.text;
+    if (entry.number == ErrorNumber::PathFileAccessError && error != 0)
+        text += std::string(" (") + std::strerror(error) + ")";
+    return Failure(entry.number, text);
+}
+
+void CopyFailures::add(const Position& position, const Failure& failure) {
+    std::lock_guard lock(m_mutex);
+    ++m_count;
+    if (!m_first || position < m_firstPosition) {
+        m_first = failure;
+        m_firstPosition = position;
+    }
+}
+
+int CopyFailures::count() const {
+    std::lock_guard lock(m_mutex);
+    return m_count;
+}
+
+std::optional<Failure> CopyFailures::summary(std::string_view noun) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_first)
+        return std::nullopt;
+    std::string text = "Could not copy " + std::to_string(m_count) + " " + std::string(noun);
+    text += m_count == 1 ? ": " : "s; the first: ";
+    return Failure(m_first->number(), text + m_first->description());
+}
+
 Failure failureFromCurrentException() {
     if (!std::current_exception())
         return Failure(ErrorNumber::InternalError, "Unknown error");

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace join {
 
@@ -20,6 +25,10 @@ inline constexpr int PathNotFound = 76;
 inline constexpr int FileDialogBufferTooSmall = 20476;
 } // namespace ErrorNumber
 
+// A copy's reason beside the errno values: the source's size, modification or change time was
+// not the same after its copy as before.
+inline constexpr int SourceChanged = -1;
+
 // An unexpected failure: a number the program can act on and a description for the user.
 class Failure : public std::runtime_error {
 public:
@@ -36,6 +45,33 @@ private:
 // Maps an errno value to the program's numbers (EACCES/EPERM -> 70, ENOENT/ENOTDIR -> 76,
 // ENOSPC -> 61, EEXIST -> 58, ...). The description names the failure and, when given, the path.
 Failure failureFromErrno(int error, const std::string& path = {});
+
+// A failure to copy what `path` names: the path first, then the reason ("PATH: Disk full").
+// `error` is an errno value, or SourceChanged for a source that changed while it was copied.
+Failure copyFailure(const std::string& path, int error);
+
+// What one copy procedure could not copy: how many things, and the first of them in processing
+// order, whichever thread found it and whenever. Safe to use from several threads.
+class CopyFailures {
+public:
+    // Where a thing stands in processing order: its index in its folder's listing, after the
+    // indexes of the folders above it. A folder comes before what it holds.
+    using Position = std::vector<std::uint32_t>;
+
+    void add(const Position& position, const Failure& failure);
+    int count() const;
+
+    // Nothing when nothing failed; else the first failure's number, with the count and the first
+    // one's description: "Could not copy 3 files; the first: PATH: REASON". `noun` is the
+    // singular of what was counted ("file", "item").
+    std::optional<Failure> summary(std::string_view noun) const;
+
+private:
+    mutable std::mutex m_mutex;
+    int m_count = 0;
+    Position m_firstPosition;
+    std::optional<Failure> m_first;
+};
 
 // Number and description of any exception that reaches a trap.
 Failure failureFromCurrentException();

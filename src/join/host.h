@@ -1,5 +1,7 @@
 #pragma once
 
+#include "background.h"
+
 #include <string>
 
 namespace join {
@@ -11,6 +13,10 @@ class EventPump {
 public:
     virtual ~EventPump() = default;
     virtual void pumpEvents() = 0;
+
+    // Waits until work on other threads has finished. A window keeps answering meanwhile; this
+    // default, for callers without one, blocks.
+    virtual void waitFor(BackgroundWork& work) { work.wait(); }
 };
 
 // Shows the common "Application Error" report and waits until the user closes it.

@@ -7,7 +7,10 @@
 #include "trap.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace join {
 
@@ -38,6 +41,33 @@ private:
 
 } // namespace
 
+void FlushFileSystems(const std::vector<std::string>& folders, EventPump& pump) {
+    // Each file system once, however many of its folders were written to.
+    std::vector<std::pair<Descriptor, const std::string*>> open;
+    std::vector<dev_t> devices;
+    for (const std::string& folder : folders) {
+        Descriptor fd = OpenFolder(folder);
+        FolderStatus status;
+        if (!fd.valid() || !StatusOf(fd.get(), status))
+            throw failureFromErrno(errno, folder);
+        if (std::ranges::find(devices, status.identity.device) != devices.end())
+            continue;
+        devices.push_back(status.identity.device);
+        open.emplace_back(std::move(fd), &folder);
+    }
+    BackgroundWork work;
+    std::optional<Failure> failure;
+    WorkerPool::shared().start(work, [&] {
+        for (const auto& [fd, folder] : open) {
+            if (const int error = FlushFileSystem(fd.get()); error != 0 && !failure)
+                failure = failureFromErrno(error, *folder);
+        }
+    });
+    pump.waitFor(work);
+    if (failure)
+        throw *failure;
+}
+
 void JoinRun::run() {
     if (m_joinRunning) // 100
         return;
@@ -56,10 +86,13 @@ void JoinRun::run() {
     }
 
     const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
+    std::vector<std::string> writtenTo;
     for (int i = 1; i <= count; ++i) {
         trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
         std::string entry;
-        const bool entryRead = trap.line(112, [&] { entry = m_host.sourceText(i); });
+        // "." and ".." are resolved: the entry names the folder it leads to, under its own name.
+        const bool entryRead =
+            trap.line(112, [&] { entry = ResolveDotSegments(m_host.sourceText(i)); });
         trap.line(114, [&] { m_host.setProgressValue(progressPercent(i, m_host.sourceCount())); });
         trap.line(116, [&] { m_host.setProgressText("Processing: " + LastPathPart(entry)); });
         trap.line(118, [&] { m_host.pumpEvents(); });
@@ -67,13 +100,20 @@ void JoinRun::run() {
         if (!entryRead)
             continue;
         trap.line(120, [&] {
-            if (m_host.copyOption() == CopyOption::PreserveStructure)
-                CopyEntryPreservingStructure(entry, m_host, trap);
-            else
-                CopyEntryFlat(entry, m_host, trap);
+            const std::string written = m_host.copyOption() == CopyOption::PreserveStructure
+                                            ? CopyEntryPreservingStructure(entry, m_host, trap)
+                                            : CopyEntryFlat(entry, m_host, trap);
+            if (!written.empty() && std::ranges::find(writtenTo, written) == writtenTo.end())
+                writtenTo.push_back(written);
         });
     } // 164
 
+    // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
+    // must hold them.
+    if (!writtenTo.empty()) {
+        trap.line(172, [&] { m_host.setProgressText("Finishing writes to disk..."); });
+        trap.line(174, [&] { FlushFileSystems(writtenTo, m_host); });
+    }
     trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
     trap.line(168, [&] { m_host.setProgressValue(0); });
     trap.line(170, [&] { m_host.setProgressText("Progress Bar"); });

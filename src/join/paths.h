@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace join {
 
@@ -18,5 +19,15 @@ std::string LastPathPart(const std::string& path);
 std::string DriveRoot(const std::string& path);
 
 bool EndsWithSeparator(const std::string& path);
+
+// Resolves "." and ".." parts the way the path reads, without asking the file system: "/a/x/../"
+// names "/a/", "/a/b/." names "/a/b". ".." at the root stays at the root; a relative path keeps
+// the ".." parts it cannot resolve. A path without such parts comes back unchanged.
+std::string ResolveDotSegments(const std::string& path);
+
+// Natural name order: digit runs compare by value ("2" < "10"; on equal value the shorter run
+// first), other bytes by value with ASCII letters folded to lower case, and names still equal by
+// their plain bytes.
+bool NaturalLess(std::string_view a, std::string_view b);
 
 } // namespace join

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "failure.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // The file-system helpers everything else rests on. All POSIX calls of the engine live behind
@@ -19,9 +22,9 @@ bool FolderExists(const std::string& path);
 void MakeFolderTree(const std::string& path);
 
 // Names of the regular files of one folder (links to regular files included, names beginning
-// with "." included), in the order the directory lists them. Folders and special files (pipes,
-// sockets, devices) are never listed. "*.*" and "*" match every name; other patterns are
-// shell patterns. Throws Failure 70 (permission denied), 76 (path not found) or another number.
+// with "." included), in natural name order. Folders and special files (pipes, sockets,
+// devices) are never listed. "*.*" and "*" match every name; other patterns are shell patterns.
+// Throws Failure 70 (permission denied), 76 (path not found) or another number.
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern = "*.*");
 
 // True for a regular file, or a link to one, that can be opened for query. Never fails.
@@ -29,24 +32,79 @@ bool IsExistingFile(const std::string& path);
 
 enum class IfDestinationExists { Replace, Fail };
 
-// The one place where the program writes a file. Copies into a temporary file beside the
-// destination and renames it into place once every byte is written, so a failed copy leaves any
-// earlier destination untouched. Refuses to copy a file onto itself (same device and inode).
-// A destination that is a symbolic link is replaced, never written through. Keeps the source's
-// modification time and permission bits. Returns true on success; never throws. On failure errno
-// says why: EEXIST for an existing destination with IfDestinationExists::Fail, EISDIR for a
-// folder, EINVAL for another source that is not a regular file or for a source that is the
-// destination itself, else the system's reason.
+// Copies one file by path; see copyFileAt() for how. Returns true on success; never throws. On
+// failure errno says why: EEXIST for an existing destination with IfDestinationExists::Fail,
+// EISDIR for a folder, EINVAL for another source that is not a regular file or for a source
+// that is the destination itself, EAGAIN for a source that changed while it was copied, else the
+// system's reason.
 bool CopyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists);
 
-// How CopyOneFile moves the bytes. Each method steps down to the next by itself when the system
+// How file contents are moved. Each method steps down to the next by itself when the system
 // refuses it; tests start lower down to check every way.
 enum class CopyMethod { CopyFileRange, SendFile, ReadWrite };
 
 // Copies the first `size` bytes of the regular file `from` into the empty file `to`, keeping
-// holes as holes. False when a read or write fails or the source changes size meanwhile.
+// holes as holes. False, with errno set, when a read or write fails, the source's size changes
+// meanwhile, or a stop is requested.
 bool copyFileContents(int from, int to, off_t size, CopyMethod method);
+
+// ---- Stopping ----
+
+// Asks every copy under way to stop at its next step. A file being written is then removed, so
+// that nothing partly written is left under any name. Copies started afterwards fail at once
+// with ECANCELED until the request is withdrawn.
+void SetStopRequested(bool stop);
+bool StopRequested();
+
+// ---- Open folders ----
+
+// Owns one file descriptor and closes it when it goes out of scope.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(Descriptor&& other) noexcept : m_fd(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// Opens a folder by its path, links followed. Invalid, with errno set, when it cannot be opened.
+Descriptor OpenFolder(const std::string& path);
+
+// Opens the folder `name` inside an open folder. A link there is never followed (ELOOP or
+// ENOTDIR), so a folder swapped for a link is not entered. Invalid, with errno set, on failure.
+Descriptor OpenFolderAt(int parent, const std::string& name);
+
+// Identity of a file or folder, for telling the same one apart from its names.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// What an open folder is: its identity, its permission bits (07777) and whether this process
+// may change them.
+struct FolderStatus {
+    FileIdentity identity;
+    unsigned permissions = 0;
+    bool owned = false;
+};
+// False, with errno set, when the status cannot be read.
+bool StatusOf(int folder, FolderStatus& status);
 
 // One entry of a folder listing, typed as the directory records it.
 struct FolderEntry {
@@ -56,17 +114,77 @@ struct FolderEntry {
 };
 
 // A folder's own permission bits (07777 part, links followed) and its entries but "." and "..",
-// in the order the directory lists them. Opens the folder once and asks nothing per entry where
-// the directory records the type. False, with errno saying why, when it cannot be listed.
+// in natural name order. Asks nothing per entry where the directory records the type. False,
+// with errno saying why, when it cannot be listed.
 struct FolderListing {
     unsigned permissions = 0;
     std::vector<FolderEntry> entries;
 };
 bool ListFolder(const std::string& path, FolderListing& listing);
+bool ListFolderAt(int folder, FolderListing& listing);
+
+// The names of the regular files of an open folder, links to regular files included, in natural
+// name order. False, with errno set, when it cannot be listed.
+bool ListFilesAt(int folder, std::vector<std::string>& names);
 
 // Makes one folder with the given permission bits, as far as the umask lets them through.
 // False, with errno saying why (EEXIST when something has the name), when it cannot be made.
 bool MakeFolder(const std::string& path, unsigned permissions);
+// The same inside an open folder; returns 0 or the reason as an errno value.
+int MakeFolderAt(int parent, const std::string& name, unsigned permissions);
+
+// The type of what has the name `name` inside an open folder, the name's own entry (a link is a
+// link). nullopt, with errno set, when nothing has it or it cannot be read.
+std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name);
+
+// Removes the link `name` inside an open folder, and only a link. 0 or an errno value.
+int RemoveLinkAt(int parent, const std::string& name);
+
+// Sets an open folder's permission bits. 0 or an errno value.
+int SetPermissions(int folder, unsigned permissions);
+
+// The process's file mode creation mask.
+unsigned ProcessUmask();
+
+// ---- Copies between open folders ----
+
+// Which side a failure concerns: the file being read or the place being written.
+enum class Side { Source, Target };
+
+// How one copy ended. `error` is an errno value, or SourceChanged.
+struct CopyOutcome {
+    enum class Result { Copied, SameFile, Failed };
+    Result result = Result::Failed;
+    int error = 0;
+    Side side = Side::Source;
+    std::uint64_t bytes = 0;
+
+    bool copied() const { return result != Result::Failed; }
+};
+
+// Copies the regular file `name` of the open folder `from` (a link there followed only with
+// FollowLink::Yes) to `toName` in the open folder `to`. The copy is written to an unnamed
+// (O_TMPFILE) or hidden temporary file beside the destination and given its name only when every
+// byte is written and the source proved unchanged, so a failed or stopped copy leaves any
+// earlier destination untouched and no partial file. An existing destination is replaced (never
+// written through when it is a link), or refused with IfDestinationExists::Fail; a destination
+// that is the source itself is left alone and reported as SameFile. The copy keeps the source's
+// modification time and its permission bits as far as the umask lets them through, without
+// setuid, setgid and sticky bits. Pipes, sockets and devices are never opened.
+enum class FollowLink { No, Yes };
+CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
+                       const std::string& toName, IfDestinationExists ifExists);
+
+// Recreates the link `name` of the open folder `from` as `toName` in `to`, with the same target
+// text; neither link is ever followed. An existing file or link of that name is replaced in one
+// step; a folder there is refused (EISDIR).
+CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName);
+
+// Writes everything cached for the file system that holds the open folder to its disk. 0 or an
+// errno value.
+int FlushFileSystem(int folder);
+
+// ---- Probes ----
 
 // True when the path's date stamp can be read (the path exists, links followed). Never fails.
 bool FileIsPresent(const std::string& path);
@@ -90,13 +208,12 @@ int FolderAttributes(const std::string& path);
 // True when the path names the root folder "/" (through any spelling or link).
 bool IsRootFolder(const std::string& path);
 
-// Identity of what a path leads to (links followed), for telling the same file or folder apart
-// from its names.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
+// Identity of what a path leads to (links followed).
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// The identities of an open folder and of every folder above it, up to the root, following
+// ".." (the real chain of parents, whatever path led there). nullopt when a level cannot be
+// read, so that the chain is never taken as complete when it is not.
+std::optional<std::vector<FileIdentity>> ParentChainOf(int folder);
 
 } // namespace join

@@ -5,6 +5,7 @@
 #include "posixfs.h"
 #include "trap.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <exception>
@@ -209,24 +210,36 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     fs::directory_iterator listing(path, error);
     if (error)
         throw failureFromErrno(error.value(), path);
+    struct Child {
+        std::string name;
+        bool link;
+    };
+    std::vector<Child> children;
     for (; listing != fs::directory_iterator(); listing.increment(error)) { // 112
         const fs::directory_entry& child = *listing;
         if (!isSubfolder(child))
             continue;
-        m_host.pumpEvents();                                       // 114
-        const std::string name = child.path().filename().native(); // 116
+        m_host.pumpEvents();                                 // 114
+        std::string name = child.path().filename().native(); // 116
         if (name.size() >= MaxNameLength || HasBadCharacters(name) || name == "." || name == "..")
             continue; // 118
-        std::string childPath;
-        childPath.reserve(path.size() + name.size() + 1);
-        childPath.append(path).append(name).push_back(Separator);
         std::error_code notLink;
-        const bool descend = !child.is_symlink(notLink) || !leadsBackToChain(childPath, entry.node);
-        const auto length = static_cast<std::uint32_t>(childPath.size());
-        level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
+        children.push_back({std::move(name), child.is_symlink(notLink)});
     }
     if (error)
         throw failureFromErrno(error.value(), path);
+
+    // Subfolders are taken in natural name order, whatever order the directory keeps.
+    std::sort(children.begin(), children.end(),
+              [](const Child& a, const Child& b) { return NaturalLess(a.name, b.name); });
+    for (const Child& child : children) {
+        std::string childPath;
+        childPath.reserve(path.size() + child.name.size() + 1);
+        childPath.append(path).append(child.name).push_back(Separator);
+        const bool descend = !child.link || !leadsBackToChain(childPath, entry.node);
+        const auto length = static_cast<std::uint32_t>(childPath.size());
+        level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
+    }
 }
 
 // A directory link that leads to one of the folders it stands below would make the walk

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -98,6 +99,8 @@ Form1Environment Form1Environment::standard() {
     env.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     env.presenter = std::make_shared<MessageBoxPresenter>();
     env.endProcess = [] {
+        // Copies under way remove what they have partly written before the process ends.
+        join::StopAllCopies();
         std::fflush(nullptr);
         std::_Exit(0);
     };
@@ -563,6 +566,16 @@ void Form1::setProgressText(const std::string& text) {
 
 void Form1::pumpEvents() {
     QCoreApplication::processEvents();
+}
+
+// The window answers, repaints and takes commands while copies run on other threads; a close
+// request ends the process from here.
+void Form1::waitFor(join::BackgroundWork& work) {
+    QEventLoop loop;
+    work.whenFinished(
+        [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
+    if (!work.finished())
+        loop.exec();
 }
 
 void Form1::showMessage(const std::string& text) {

@@ -100,6 +100,7 @@ public:
     void setProgressValue(int percent) override;
     void setProgressText(const std::string& text) override;
     void pumpEvents() override;
+    void waitFor(join::BackgroundWork& work) override;
     void showMessage(const std::string& text) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;

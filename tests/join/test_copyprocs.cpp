@@ -1,15 +1,20 @@
 #include "fakejoinhost.h"
+#include "join/background.h"
 #include "join/copyprocs.h"
 #include "join/failure.h"
 #include "join/trap.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -59,8 +64,9 @@ TEST(CopyEntryFlat, WorkedExample) {
     FakeJoinHost host;
     host.output = dir.path("out", true);
     copyFlat(host, dir.path("A", true));
-    // The walk yields 4 times (A, sub read, sub, sub added), then once per folder and per file.
-    EXPECT_EQ(host.pumps, 4 + 2 + 4);
+    // The walk yields 4 times (A, sub read, sub, sub added); the copies run while the window
+    // waits.
+    EXPECT_EQ(host.pumps, 4);
     copyFlat(host, dir.path("B", true));
     EXPECT_EQ(listTree(dir.root() / "out"), "x.txt\ny.txt\n");
     EXPECT_EQ(dir.read("out/x.txt"), "A sub x");
@@ -113,34 +119,6 @@ TEST(CopyEntryFlat, MissingEntryIsReportedAndCopiesNothing) {
     EXPECT_EQ(listTree(dir.root() / "out"), "");
 }
 
-TEST(CopyEntryFlat, OutputTextIsReadAtEachFile) {
-    TestDir dir;
-    dir.make("src/a=a\nsrc/b=b\nout1/\nout2/");
-    FakeJoinHost host;
-    host.output = dir.path("out1", true);
-    host.onPump = [&] {
-        if (dir.exists("out1/a") || dir.exists("out1/b"))
-            host.output = dir.path("out2", true);
-    };
-    copyFlat(host, dir.path("src", true));
-    EXPECT_EQ(listTree(dir.root() / "out1") + "|" + listTree(dir.root() / "out2"),
-              dir.exists("out1/a") ? "a\n|b\n" : "b\n|a\n");
-}
-
-// The output folder text emptied during a run names no folder, not the root folder.
-TEST(CopyEntryFlat, EmptiedOutputTextCopiesNothing) {
-    TestDir dir;
-    const std::string name = "brimvale-test-" + std::to_string(::getpid()) + ".txt";
-    dir.make("src/" + name + "=x");
-    FakeJoinHost host;
-    host.output = "";
-    copyFlat(host, dir.path("src", true));
-    const bool inRoot = fs::exists("/" + name);
-    fs::remove("/" + name);
-    EXPECT_FALSE(inRoot);
-    EXPECT_TRUE(host.reports.empty());
-}
-
 // An empty entry would name the root with the separator appended; it names no folder.
 TEST(CopyEntryFlat, EmptyEntryCopiesNothing) {
     TestDir dir;
@@ -152,18 +130,58 @@ TEST(CopyEntryFlat, EmptyEntryCopiesNothing) {
     EXPECT_EQ(listTree(dir.root() / "out"), "");
 }
 
+// Files that cannot be copied are reported once per entry, with their count and the first in
+// processing order, however the workers met them; a name whose last file fails gets the file
+// before it. Run as an unprivileged user (so a file can really be unreadable) onto a real disk
+// too small for the videos.
+TEST(CopyEntryFlat, FilesThatCannotBeCopiedAreReportedOncePerEntry) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private mount";
+    TestDir dir;
+    dir.make(
+        "one/note.txt=note\none/a/photo.jpg=earlier\none/b/photo.jpg=later\none/~lock=l\nout/");
+    dir.write("two/video1.mp4", std::string(2 << 20, 'v'));
+    dir.write("two/video2.mp4", std::string(2 << 20, 'w'));
+    fs::permissions(dir.root() / "one/b/photo.jpg", fs::perms::none);
+    fs::permissions(dir.root(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const int code = testsupport::runInChild([&] {
+        if (!testsupport::usePrivateMounts() ||
+            !testsupport::mountSmallDisk(dir.path("out"), 1 << 20))
+            return testsupport::CouldNotMount;
+        if (!testsupport::dropToNobody())
+            return testsupport::CouldNotDropPrivileges;
+        FakeJoinHost host;
+        host.output = dir.path("out", true);
+        copyFlat(host, dir.path("one", true));
+        copyFlat(host, dir.path("two", true));
+        int wrong = 0;
+        if (host.reportLines() != std::vector<int>{160, 160})
+            return 1;
+        if (host.reports[0].description !=
+            "Could not copy 1 file: " + dir.path("one/b/photo.jpg") + ": Permission denied")
+            wrong |= 2;
+        if (host.reports[1].description !=
+            "Could not copy 2 files; the first: " + dir.path("out/video1.mp4") + ": Disk full")
+            wrong |= 4;
+        if (listTree(dir.root() / "out") != "note.txt\nphoto.jpg\n" ||
+            dir.read("out/photo.jpg") != "earlier")
+            wrong |= 8;
+        return wrong;
+    });
+    EXPECT_EQ(code, 0) << "1: reports, 2: unreadable file, 4: full disk, 8: output";
+}
+
 TEST(CopyEntryFlat, FolderThatCannotBeListedIsReportedAndContributesNothing) {
     TestDir dir;
     dir.make("src/a.txt=a\nsrc/gone/lost.txt=x\nsrc/later/b.txt=b\nout/");
     FakeJoinHost host;
     host.output = dir.path("out", true);
     // Once the walk is over, the folder vanishes just before its files are listed.
-    bool walked = false;
+    // The walk's last yield comes after it has taken "gone" and before it takes "later".
     host.onPump = [&] {
-        if (walked && dir.exists("src/gone"))
-            fs::remove_all(dir.root() / "src" / "gone");
         if (host.pumps == 7)
-            walked = true;
+            fs::remove_all(dir.root() / "src" / "gone");
     };
     copyFlat(host, dir.path("src", true));
     ASSERT_EQ(host.reportLines(), std::vector<int>{150});
@@ -276,7 +294,8 @@ TEST(CopyEntryPreservingStructure, PlacementCases) {
     EXPECT_EQ(dir.read("out/Photos/p"), "b") << "the later entry replaces files of its name";
 }
 
-// Copying a folder into itself would never end: nothing is copied and the run hears why.
+// Copying a folder into itself would never end, and copying it into a folder that holds it
+// writes over what it has still to read: nothing is copied and the run hears why.
 TEST(CopyEntryPreservingStructure, OutputFolderInsideTheEntryIsRefused) {
     struct Row {
         const char* name;
@@ -291,11 +310,13 @@ TEST(CopyEntryPreservingStructure, OutputFolderInsideTheEntryIsRefused) {
         {"output is the entry, no separator", "src", "src"},
         {"output reached through a link into the entry", "src/", "linked/out/"},
         {"entry is a link to a folder above the output", "link-to-src/", "src/out/"},
+        {"the copy goes to a folder that holds the entry", "src/src/", "./"},
+        {"output without separator holds the entry", "src/sub/", "src"},
     };
     for (const Row& row : rows) {
         TestDir dir;
         dir.make("src/a.txt=a\nsrc/sub/b.txt=b\nsrc/sub/out/\nsrc/out/\nlinked -> src\n"
-                 "link-to-src -> src");
+                 "link-to-src -> src\nsrc/src/sub/b.txt=inner b");
         const std::string before = listTree(dir.root() / "src");
         FakeJoinHost host;
         host.output = dir.path(row.output);
@@ -307,19 +328,56 @@ TEST(CopyEntryPreservingStructure, OutputFolderInsideTheEntryIsRefused) {
     }
 }
 
-TEST(CopyEntryPreservingStructure, RootEntryCopiesNothing) {
-    TestDir dir;
-    dir.make("out/");
-    FakeJoinHost host;
-    host.output = dir.path("out", true);
-    copyPreserving(host, "/");
-    EXPECT_EQ(listTree(dir.root() / "out"), "");
-    EXPECT_EQ(host.messages.size() + host.reports.size(), 1u);
-    EXPECT_NE(failureOf([&] { CopyFolder("/", dir.path("out", true)); }).find("into itself"),
-              std::string::npos);
-    EXPECT_NE(failureOf([&] { CopyFolder("/", dir.path("out")); }).find("into itself"),
-              std::string::npos);
-    EXPECT_EQ(listTree(dir.root() / "out"), "");
+// An entry "/" or an output text emptied during the run must not make the copy read the whole
+// machine or write into "/". Each row runs in a child shut into a small memory disk as its "/",
+// so that a regression fills that disk at once instead of the machine's.
+TEST(CopyProcedures, RootEntryAndEmptiedOutputTextCopyNothing) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private mount";
+    enum class Call { Preserve, Flat, FolderCopy };
+    struct Row {
+        const char* name;
+        Call call;
+        const char* entry;
+        const char* output;
+        const char* expected; // what the host was told, or the folder copy's failure
+    };
+    const Row rows[] = {
+        {"preserve, entry /", Call::Preserve, "/", "/out/", "message"},
+        {"preserve, emptied output text", Call::Preserve, "/src/", "", ""},
+        {"flat, emptied output text", Call::Flat, "/src/", "", ""},
+        {"folder copy of /", Call::FolderCopy, "/", "/out/", "into itself"},
+        {"folder copy of / into a text without separator", Call::FolderCopy, "/", "/out",
+         "into itself"},
+    };
+    for (const Row& row : rows) {
+        TestDir dir;
+        const int code = testsupport::runInChild([&] {
+            if (!testsupport::usePrivateMounts() ||
+                !testsupport::mountSmallDisk(dir.path(), 4 << 20))
+                return testsupport::CouldNotMount;
+            dir.make("src/f.txt=f\nsrc/sub/g.txt=g\nout/");
+            if (!testsupport::shutInto(dir.path()))
+                return testsupport::CouldNotMount;
+            FakeJoinHost host;
+            host.output = row.output;
+            Trap trap(host, RunLocation);
+            std::string told;
+            if (row.call == Call::Flat)
+                CopyEntryFlat(row.entry, host, trap);
+            else if (row.call == Call::Preserve)
+                CopyEntryPreservingStructure(row.entry, host, trap);
+            else if (failureOf([&] { CopyFolder(row.entry, row.output); }).find("into itself") !=
+                     std::string::npos)
+                told = "into itself";
+            if (!host.messages.empty())
+                told += "message";
+            for (const auto& report : host.reports)
+                told += "report " + report.description;
+            return listTree("/") != "src/f.txt\nsrc/sub/g.txt\n" ? 2 : told == row.expected ? 0 : 1;
+        });
+        EXPECT_EQ(code, 0) << row.name << " (1: told something else, 2: wrote)";
+    }
 }
 
 TEST(CopyFolder, KeepsLinksAsLinksAndMerges) {
@@ -351,18 +409,52 @@ TEST(CopyFolder, KeepsLinksAsLinksAndMerges) {
     EXPECT_EQ(listTree(dir.root() / "outside"), "secret\n");
 }
 
-TEST(CopyFolder, KeepsFolderPermissionsAndGoesOnPastSpecialFiles) {
+// Folders get the source's bits through the umask, without setuid, setgid and sticky bits, and
+// a read-only folder is filled before it takes its bits, also when a second copy merges into it.
+// Root writes anywhere, so this runs as the unprivileged user 65534.
+TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
     TestDir dir;
-    dir.make("src/ro/f=f\nsrc/after=after\nout/");
+    struct Row {
+        const char* name;
+        fs::perms source;
+        fs::perms copy;
+    };
+    const Row rows[] = {
+        {"m777", fs::perms::all, static_cast<fs::perms>(0755)},
+        {"m577", static_cast<fs::perms>(0577), static_cast<fs::perms>(0555)},
+        {"m2555", static_cast<fs::perms>(02555), static_cast<fs::perms>(0555)},
+        {"m555", static_cast<fs::perms>(0555), static_cast<fs::perms>(0555)},
+    };
+    for (const Row& row : rows)
+        dir.write(std::string("src/") + row.name + "/f", row.name);
     ASSERT_EQ(::mkfifo(dir.path("src/pipe").c_str(), 0644), 0);
-    fs::permissions(dir.root() / "src" / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string failure = failureOf([&] { CopyFolder(dir.path("src"), dir.path("out")); });
-    fs::permissions(dir.root() / "src" / "ro", fs::perms::owner_all);
-    EXPECT_NE(failure.find("pipe"), std::string::npos) << failure;
-    EXPECT_FALSE(dir.exists("out/pipe"));
-    EXPECT_EQ(listTree(dir.root() / "out"), "after\nro/f\n");
-    EXPECT_EQ(fs::status(dir.root() / "out" / "ro").permissions(),
-              fs::perms::owner_read | fs::perms::owner_exec);
+    for (const Row& row : rows)
+        fs::permissions(dir.root() / "src" / row.name, row.source);
+    fs::create_directories(dir.root() / "out");
+    fs::permissions(dir.root() / "out", fs::perms::all);
+    fs::permissions(dir.root(), static_cast<fs::perms>(0755));
+    const int code = testsupport::runInChild([&] {
+        if (::geteuid() == 0 && !testsupport::dropToNobody())
+            return testsupport::CouldNotDropPrivileges;
+        ::umask(022);
+        int wrong = 0;
+        for (int round = 1; round <= 2; ++round) {
+            const std::string failure =
+                failureOf([&] { CopyFolder(dir.path("src"), dir.path("out", true)); });
+            if (failure != "75 Could not copy 1 item: " + dir.path("src/pipe") +
+                               ": not a file, folder or link, so it is not copied")
+                wrong |= round;
+        }
+        for (const Row& row : rows) {
+            const std::string copy = dir.path("out/src/") + row.name;
+            if (fs::status(copy).permissions() != row.copy || dir.read(copy + "/f") != row.name)
+                wrong |= 4;
+        }
+        return wrong;
+    });
+    for (const Row& row : rows)
+        fs::permissions(dir.root() / "src" / row.name, fs::perms::owner_all);
+    EXPECT_EQ(code, 0) << "1: first copy, 2: second copy, 4: a folder's bits or contents";
 }
 
 TEST(CopyFolder, MissingSourceOrDestination) {
@@ -406,13 +498,70 @@ TEST(CopyFolder, GoesOnPastWhatItCannotReadThenReportsTheFirstAndTheCount) {
             CopyFolder(dir.path("src"), dir.path("out", true));
         } catch (const Failure& failure) {
             const std::string text = failure.description();
-            const bool named = text.find("Could not copy 3 items") != std::string::npos &&
-                               (text.find("locked") != std::string::npos ||
-                                text.find("secret") != std::string::npos);
+            // The first in processing order, whichever worker met which first.
+            const bool named =
+                text == "Could not copy 3 items; the first: " + dir.path("src/locked1") +
+                            ": Permission denied";
             return failure.number() == ErrorNumber::PermissionDenied && named ? 0 : 2;
         }
         return 1;
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(listTree(dir.root() / "out"), "src/a\nsrc/z/b\n");
+}
+
+// A folder swapped for a link while the tree is copied is never entered: the copy makes every
+// call relative to folders it has open, and no link below the root is followed.
+TEST(CopyFolder, AFolderSwappedForALinkIsNotFollowed) {
+    TestDir dir;
+    dir.make("secret/secret.txt=s\nsrc/sub/f.txt=f\nsrc/a.txt=a\nsrc/sublink -> ../secret");
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        const std::string sub = dir.path("src/sub");
+        const std::string link = dir.path("src/sublink");
+        while (!done)
+            ::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+    });
+    for (int round = 0; round < 200; ++round)
+        failureOf([&] { CopyFolder(dir.path("src"), dir.path("out" + std::to_string(round))); });
+    done = true;
+    swapper.join();
+    for (int round = 0; round < 200; ++round) {
+        const std::string copied = listTree(dir.root() / ("out" + std::to_string(round)));
+        EXPECT_EQ(copied.find("secret.txt"), std::string::npos) << round << ":\n" << copied;
+    }
+}
+
+// Asked to stop (the window is closing), a copy removes what it had partly written: every file
+// in the output folder is whole, and no temporary file is left, also on a file system without
+// unnamed temporary files (ramfs). Stopped at different moments, in a child with its own mounts.
+TEST(CopyFolder, StoppedCopyLeavesOnlyWholeFiles) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private mount";
+    TestDir dir;
+    for (int i = 0; i < 6; ++i)
+        dir.write("src/big" + std::to_string(i), std::string(24 << 20, static_cast<char>('a' + i)));
+    fs::create_directories(dir.root() / "out");
+    for (const char* type : {"ramfs", "tmpfs"}) {
+        for (int delay : {0, 2, 20}) {
+            const int code = testsupport::runInChild([&] {
+                if (!testsupport::usePrivateMounts() ||
+                    ::mount(type, dir.path("out").c_str(), type, 0, nullptr) != 0)
+                    return testsupport::CouldNotMount;
+                std::thread copy(
+                    [&] { failureOf([&] { CopyFolder(dir.path("src"), dir.path("out")); }); });
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                StopAllCopies();
+                copy.join();
+                for (const auto& entry : fs::directory_iterator(dir.root() / "out")) {
+                    const std::string name = entry.path().filename();
+                    if (fs::file_size(entry.path()) != 24 << 20 ||
+                        dir.read("out/" + name) != dir.read("src/" + name))
+                        return 1;
+                }
+                return 0;
+            });
+            EXPECT_EQ(code, 0) << type << " after " << delay << " ms";
+        }
+    }
 }

@@ -25,8 +25,10 @@ Events entryEvents(int percent, const std::string& lastPart) {
     return {"pointer 11", "progress " + std::to_string(percent), "text Processing: " + lastPart};
 }
 
+// After copies: the writes are finished on the disk, then the bar is reset and "Done." shown.
 Events closingEvents() {
-    return {"pointer 0", "progress 0", "text Progress Bar", "message Done."};
+    return {"text Finishing writes to disk...", "pointer 0", "progress 0", "text Progress Bar",
+            "message Done."};
 }
 
 Events concat(std::initializer_list<Events> parts) {
@@ -84,6 +86,35 @@ TEST(JoinRun, FourEntriesShowProgressThenResetThenDone) {
                                    entryEvents(75, "c"), entryEvents(100, ""), closingEvents()}));
     EXPECT_EQ(listTree(dir.root() / "out"), "a\nb\nc\nd\n");
     EXPECT_FALSE(run.JoinRunning());
+}
+
+// "." and ".." are resolved in an entry: it names the folder it leads to, whose own name the
+// copy, the existing-copy check and the progress text take.
+TEST(JoinRun, EntriesWithDotsNameTheFolderTheyLeadTo) {
+    struct Row {
+        const char* entry;
+        CopyOption option;
+        const char* expected; // listTree of out
+        const char* text;
+    };
+    const Row rows[] = {
+        {"data/src/x/../", CopyOption::PreserveStructure, "src/f\nsrc/x/g\n", "Processing: "},
+        {"data/src/x/..", CopyOption::PreserveStructure, "src/f\nsrc/x/g\n", "Processing: src"},
+        {"data/beta/./", CopyOption::PreserveStructure, "beta/b\n", "Processing: "},
+        {"data/./beta/.", CopyOption::Flat, "b\n", "Processing: beta"},
+    };
+    for (const Row& row : rows) {
+        TestDir dir;
+        dir.make("data/src/f=f\ndata/src/x/g=g\ndata/beta/b=b\nout/");
+        FakeJoinHost host;
+        host.sources = {dir.path(row.entry)};
+        host.output = dir.path("out", true);
+        host.option = row.option;
+        JoinRun(host).run();
+        EXPECT_EQ(listTree(dir.root() / "out"), row.expected) << row.entry;
+        EXPECT_EQ(host.progressTexts.front(), row.text) << row.entry;
+        EXPECT_EQ(host.messages, std::vector<std::string>{"Done."}) << row.entry;
+    }
 }
 
 TEST(JoinRun, SecondStartDuringARunDoesNothing) {
@@ -161,7 +192,7 @@ TEST(JoinRun, FailuresAreReportedAndTheRunGoesOn) {
     EXPECT_EQ(host.progressValues, (std::vector<int>{33, 100, 100, 0}));
     EXPECT_EQ(listTree(dir.root() / "src/out"), "other/g\n");
     EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
-    EXPECT_EQ(Events(host.events.end() - 4, host.events.end()), closingEvents());
+    EXPECT_EQ(Events(host.events.end() - 5, host.events.end()), closingEvents());
     EXPECT_FALSE(run.JoinRunning());
 }
 

@@ -172,15 +172,7 @@ TEST(MakeFolderTree, RelativePathsStartAtTheCurrentFolder) {
     EXPECT_TRUE(fs::is_directory(dir.root() / "rel/a"));
 }
 
-std::vector<std::string> regularFilesInDirectoryOrder(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.is_regular_file())
-            names.push_back(entry.path().filename().string());
-    return names;
-}
-
-TEST(ListFiles, ListsRegularFilesOnlyInDirectoryOrder) {
+TEST(ListFiles, ListsRegularFilesOnlyInNaturalOrder) {
     TestDir dir;
     dir.make(R"(
         src/a.txt=a
@@ -196,10 +188,8 @@ TEST(ListFiles, ListsRegularFilesOnlyInDirectoryOrder) {
     makeFifo(dir, "src/pipe");
     makeSocket(dir, "src/socket");
 
-    const std::vector<std::string> expected = regularFilesInDirectoryOrder(dir.root() / "src");
-    EXPECT_EQ(
-        std::set<std::string>(expected.begin(), expected.end()),
-        (std::set<std::string>{"a.txt", ".hidden", "noext", "~temp", "toFile", "bad\xff\xfe.bin"}));
+    const std::vector<std::string> expected{".hidden", "a.txt",  "bad\xff\xfe.bin",
+                                            "noext",   "toFile", "~temp"};
 
     // Never opening the pipe is what keeps these from blocking; the alarm turns a hang into a
     // failure.

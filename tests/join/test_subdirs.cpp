@@ -1,4 +1,5 @@
 #include "fakejoinhost.h"
+#include "join/paths.h"
 #include "join/subdirs.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
@@ -23,12 +24,13 @@ namespace {
 
 const std::string Location = "in MerotanTitle2021/08/31.AddFolder.GetSubDirectories2016 ";
 
-// The subfolders of a folder in the order the directory lists them, as the walk sees them.
+// The subfolders of a folder in natural name order, as the walk takes them.
 std::vector<std::string> listedSubfolders(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.is_directory())
             names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end(), NaturalLess);
     return names;
 }
 
@@ -91,7 +93,7 @@ std::string inChild(Privileges privileges, const std::function<std::string()>& w
 
 } // namespace
 
-TEST(GetSubDirectories2016, ListsLevelByLevelInListingOrder) {
+TEST(GetSubDirectories2016, ListsLevelByLevelInNaturalOrder) {
     TestDir dir;
     dir.make(R"(
         a/x/z/deep/
@@ -99,13 +101,17 @@ TEST(GetSubDirectories2016, ListsLevelByLevelInListingOrder) {
         a/y/v/
         a/y/file.txt
         a/q/
+        a/Folder 10/
+        a/Folder 2/
         b/m/n/
     )");
     FakeJoinHost host;
     const FolderCollection start{dir.path("a", true), dir.path("b", true)};
     const FolderCollection result = walk(start, host);
+    EXPECT_EQ(joined(result, dir),
+              "a/ b/ a/Folder 2/ a/Folder 10/ a/q/ a/x/ a/y/ b/m/ a/x/w/ a/x/z/ "
+              "a/y/v/ b/m/n/ a/x/z/deep/ ");
     EXPECT_EQ(joined(result, dir), joined(expectedWalk(start), dir));
-    EXPECT_EQ(result.size(), 11u);
     EXPECT_TRUE(host.reports.empty());
 }
 

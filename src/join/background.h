@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace join {
+
+// What a copy has done so far, counted while it runs, for whoever shows progress.
+struct CopyCounters {
+    std::atomic<std::uint64_t> files{0};
+    std::atomic<std::uint64_t> bytes{0};
+};
+
+// Work running on other threads, which the window waits for without freezing. It finishes once;
+// whoever waits is told, from the thread that finished it.
+class BackgroundWork {
+public:
+    BackgroundWork() = default;
+    BackgroundWork(const BackgroundWork&) = delete;
+    BackgroundWork& operator=(const BackgroundWork&) = delete;
+
+    // Calls `onFinished` once the work has finished: at once when it already has. The call may
+    // come from any thread; it must be short and must not call back into this object.
+    void whenFinished(std::function<void()> onFinished);
+    bool finished() const;
+    // Blocks the calling thread until the work has finished.
+    void wait();
+
+    CopyCounters& counters() { return m_counters; }
+    const CopyCounters& counters() const { return m_counters; }
+
+    // Called once, by the work itself, when it is done.
+    void finish();
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_finishedChanged;
+    bool m_finished = false;
+    std::function<void()> m_onFinished;
+    CopyCounters m_counters;
+};
+
+// The program's worker threads, one per processor core, started on first use and kept for the
+// life of the process. Jobs that use several workers post one loop per worker and let the
+// posting thread take part, so that a job finishes even when no other worker is free.
+class WorkerPool {
+public:
+    static WorkerPool& shared();
+
+    std::size_t size() const { return m_threads.size(); }
+
+    // Runs `task` on a worker thread, as soon as one is free.
+    void post(std::function<void()> task);
+
+    // Runs `work` on a worker thread and finishes `work` afterwards, whatever `work` throws.
+    void start(BackgroundWork& work, std::function<void()> job);
+
+    // Blocks until no task is running or waiting, or `timeout` has passed; true when idle.
+    bool waitUntilIdle(std::chrono::milliseconds timeout);
+
+    ~WorkerPool();
+
+private:
+    explicit WorkerPool(std::size_t threads);
+    void runWorker();
+
+    std::mutex m_mutex;
+    std::condition_variable m_taskPosted;
+    std::condition_variable m_idle;
+    std::deque<std::function<void()>> m_tasks;
+    std::size_t m_running = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+// Asks every copy under way to stop and waits, at most `limit`, until each has removed what it
+// had partly written. For a process about to end: copies started later fail at once.
+void StopAllCopies(std::chrono::milliseconds limit = std::chrono::seconds(2));
+
+} // namespace join

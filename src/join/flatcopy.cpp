@@ -1,0 +1,224 @@
+#include "flatcopy.h"
+
+#include "paths.h"
+#include "posixfs.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+#include <utility>
+
+namespace join {
+
+namespace {
+
+// A source folder, open while copies from it are waiting or under way.
+struct SourceFolder {
+    Descriptor fd;
+    std::string path;
+    std::uint32_t index;
+};
+
+// One file to copy, with its place in processing order.
+struct FileTask {
+    std::shared_ptr<const SourceFolder> folder;
+    std::string name;
+    std::uint32_t position;
+};
+
+// A place in processing order: the folder's place in the collection, then the file's among the
+// folder's files.
+using Place = std::pair<std::uint32_t, std::uint32_t>;
+
+class FlatJob {
+public:
+    FlatJob(Descriptor output, std::string outputPath, FlatCopyResult& result,
+            CopyCounters& counters)
+        : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
+          m_counters(counters), m_capacity(64 * WorkerPool::shared().size()) {}
+
+    // Queues a copy; while the queue is full, the caller copies from it itself.
+    void post(FileTask task) {
+        std::unique_lock lock(m_mutex);
+        while (m_tasks.size() >= m_capacity)
+            runOne(lock);
+        m_tasks.push_back(std::move(task));
+        m_changed.notify_one();
+    }
+
+    // Copies queued files until the queue is closed and empty.
+    void work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] { return !m_tasks.empty() || m_closed; });
+            if (m_tasks.empty())
+                return;
+            runOne(lock);
+        }
+    }
+
+    // No more copies will be queued: takes part until every queued copy is done.
+    void finishQueue() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
+        }
+        m_changed.notify_all();
+        work();
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_running == 0; });
+    }
+
+    // Copies one file now, on the calling thread. True when it is copied (or is its own
+    // destination); a failure is recorded.
+    bool copy(const FileTask& task) {
+        const CopyOutcome outcome =
+            copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
+                       IfDestinationExists::Replace);
+        if (outcome.copied()) {
+            m_counters.files.fetch_add(1, std::memory_order_relaxed);
+            m_counters.bytes.fetch_add(outcome.bytes, std::memory_order_relaxed);
+            return true;
+        }
+        if (outcome.error == ECANCELED)
+            return false;
+        const std::string path = outcome.side == Side::Source
+                                     ? withSeparator(task.folder->path) + task.name
+                                     : withSeparator(m_outputPath) + task.name;
+        m_result.copyFailures.add({task.folder->index, task.position},
+                                  copyFailure(path, outcome.error));
+        std::lock_guard lock(m_mutex);
+        m_failedWinners[task.name] = {task.folder->index, task.position};
+        return false;
+    }
+
+    // The names whose last file could not be copied, with that file's place.
+    std::map<std::string, Place> takeFailedWinners() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_failedWinners, {});
+    }
+
+    FileIdentity outputIdentity() const {
+        FolderStatus status;
+        StatusOf(m_output.get(), status);
+        return status.identity;
+    }
+
+    static std::string withSeparator(const std::string& path) {
+        return EndsWithSeparator(path) ? path : path + Separator;
+    }
+
+private:
+    void runOne(std::unique_lock<std::mutex>& lock) {
+        FileTask task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        ++m_running;
+        lock.unlock();
+        copy(task);
+        task = {};
+        lock.lock();
+        --m_running;
+        m_changed.notify_all();
+    }
+
+    const Descriptor m_output;
+    const std::string m_outputPath;
+    FlatCopyResult& m_result;
+    CopyCounters& m_counters;
+    const std::size_t m_capacity;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<FileTask> m_tasks;
+    std::size_t m_running = 0;
+    bool m_closed = false;
+    std::map<std::string, Place> m_failedWinners;
+};
+
+// The files of one folder of the collection, or nothing (with the failure recorded) when it
+// cannot be listed. The output folder itself gives nothing: each of its files is its own
+// destination.
+std::shared_ptr<SourceFolder> openFolder(const std::vector<std::string>& folders,
+                                         std::uint32_t index, const FileIdentity& output,
+                                         std::vector<std::string>& names,
+                                         std::vector<std::optional<Failure>>* failures) {
+    auto folder = std::make_shared<SourceFolder>(SourceFolder{{}, folders[index], index});
+    folder->fd = OpenFolder(folder->path);
+    FolderStatus status;
+    if (!folder->fd.valid() || !ListFilesAt(folder->fd.get(), names)) {
+        if (failures)
+            (*failures)[index] = failureFromErrno(errno, folder->path);
+        return nullptr;
+    }
+    if (StatusOf(folder->fd.get(), status) && status.identity == output)
+        return nullptr;
+    return folder;
+}
+
+bool isLeftOut(const std::string& name) {
+    return name.starts_with('~');
+}
+
+// When the last file of a name could not be copied, the one before it is copied instead, and so
+// on: one more pass from the end over the folders, rare and short, so done on this thread.
+void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
+                      const FileIdentity& output) {
+    std::map<std::string, Place> failed = job.takeFailedWinners();
+    std::vector<std::string> names;
+    for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0 && !failed.empty();) {
+        const auto folder = openFolder(folders, index, output, names, nullptr);
+        for (auto position = static_cast<std::uint32_t>(names.size());
+             folder && position-- > 0 && !StopRequested();) {
+            const auto waiting = failed.find(names[position]);
+            if (waiting == failed.end() || waiting->second <= Place{index, position} ||
+                isLeftOut(names[position]))
+                continue;
+            if (job.copy({folder, names[position], position}))
+                failed.erase(waiting);
+            else
+                waiting->second = {index, position};
+        }
+    }
+}
+
+} // namespace
+
+void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
+                   FlatCopyResult& result, CopyCounters& counters) {
+    result.listingFailures.assign(folders.size(), std::nullopt);
+    Descriptor outputFolder = OpenFolder(output);
+    if (!outputFolder.valid()) {
+        result.copyFailures.add({}, copyFailure(output, errno));
+        return;
+    }
+    auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, result, counters);
+    const FileIdentity outputIdentity = job->outputIdentity();
+    WorkerPool& pool = WorkerPool::shared();
+    for (std::size_t i = 1; i < pool.size(); ++i)
+        pool.post([job] { job->work(); });
+
+    // From the last folder to the first, the first file met of each name is the last in
+    // processing order: the one that would be left in the output folder.
+    std::unordered_set<std::string> claimed;
+    std::vector<std::string> names;
+    for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0;) {
+        if (StopRequested())
+            break;
+        const auto folder =
+            openFolder(folders, index, outputIdentity, names, &result.listingFailures);
+        for (auto position = static_cast<std::uint32_t>(names.size()); folder && position-- > 0;) {
+            std::string& name = names[position];
+            if (isLeftOut(name) || !claimed.insert(name).second)
+                continue;
+            job->post({folder, std::move(name), position});
+        }
+    }
+    job->finishQueue();
+    copyEarlierFiles(*job, folders, outputIdentity);
+}
+
+} // namespace join

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "background.h"
+#include "failure.h"
+#include "posixfs.h"
+
+#include <string>
+
+namespace join {
+
+// The folder `source` (open, named `sourcePath` in reports) copied into the open folder `target`
+// (named `targetPath`), whose contents it merges into. `permissions` are the bits the target
+// takes when everything is copied, if they are to change (a read-only folder is filled first).
+struct TreeCopyRoot {
+    Descriptor source;
+    std::string sourcePath;
+    Descriptor target;
+    std::string targetPath;
+    std::optional<unsigned> permissions;
+};
+
+// Copies a whole tree on the worker pool: every call below the root is made relative to an open
+// folder, and no link below the root is ever followed. Existing folders are merged into (made
+// writable while they are filled, if they must be, and given their bits back), existing files
+// replaced, links recreated as links, special files never opened. New folders get the source's
+// permission bits through the umask, without setuid, setgid and sticky bits. Goes on past what
+// it cannot copy and records each failure with its place in processing order (a folder's
+// entries in natural name order, each subfolder's contents at its place). Returns when all is
+// done, or soon after a stop is requested.
+void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters);
+
+// Makes the folder `name` in the open folder `parent` ready to receive a copy of a folder whose
+// permission bits are `sourcePermissions`, and opens it: a new folder is made; an existing
+// folder is merged into; a link in its place is replaced by a folder when `replaceLink` is set.
+// `restore` receives the bits the folder takes at the end when they are to change. Returns the
+// open folder, or an invalid one with `error` set (EEXIST: something other than a folder is
+// there).
+Descriptor PrepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
+                               bool replaceLink, std::optional<unsigned>& restore, int& error);
+
+// Takes the open existing folder as a copy's target, making it writable for the owner while it
+// is filled if it is not; `restore` receives the bits it takes back at the end.
+Descriptor OpenTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error);
+
+} // namespace join
