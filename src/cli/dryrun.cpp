@@ -1,5 +1,6 @@
 #include "dryrun.h"
 
+#include "join/copyprocs.h"
 #include "join/failure.h"
 #include "join/paths.h"
 #include "join/posixfs.h"
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -41,6 +44,15 @@ std::string withSeparator(std::string path) {
     if (!join::EndsWithSeparator(path))
         path += join::Separator;
     return path;
+}
+
+// A path without "." and ".." parts, doubled separators or a trailing separator, for telling
+// two spellings of one path apart as text.
+std::string lexicallyNormal(const std::string& path) {
+    std::string text = std::filesystem::path(path).lexically_normal().string();
+    while (text.size() > 1 && join::EndsWithSeparator(text))
+        text.pop_back();
+    return text;
 }
 
 std::uint64_t fileSize(const std::string& path) {
@@ -77,7 +89,7 @@ private:
     void readOutputFolder();
     void planFlatEntry(const std::string& entry);
     void planPreservedEntry(const std::string& entry);
-    void planTree(const std::string& source);
+    void planTree(const std::string& source, const std::string& target);
     void checkFlatNames();
     void printFlatCollisions();
     void printList(const std::string& heading, const std::vector<std::string>& lines);
@@ -93,6 +105,8 @@ private:
     // What the output folder holds already, by the name its file system tells apart.
     std::unordered_map<std::string, join::FolderEntry> m_existing;
 
+    // The folders the preserve copies planned so far would make, spelled lexically normal.
+    std::unordered_set<std::string> m_plannedFolders;
     std::vector<FlatFile> m_flatFiles;
     std::vector<std::string> m_skipped;
     std::vector<std::string> m_refused;
@@ -187,32 +201,43 @@ void Planner::planFlatEntry(const std::string& entry) {
           << m_request.output << '\n';
 }
 
+// The tree copy's own placement, then every folder, file and link the copy would make. An
+// earlier entry's copy may make the folder a later entry's existing-copy check looks at: the
+// folders planned so far count as existing.
 void Planner::planPreservedEntry(const std::string& entry) {
-    std::string source = entry;
-    while (source.size() > 1 && join::EndsWithSeparator(source))
-        source.pop_back();
-    if (source.empty() || !join::FolderExists(source)) {
-        m_out << "  refused: not a folder\n";
+    const join::PreservePlacement placement = join::PlacePreservedEntry(entry, m_request.output);
+    using Outcome = join::PreservePlacement::Outcome;
+    const bool plannedBefore = placement.outcome == Outcome::Copy &&
+                               m_plannedFolders.contains(lexicallyNormal(placement.mirrored));
+    if (plannedBefore) {
+        m_out << "  refused: " << placement.mirrored
+              << " will exist by then, made by an earlier entry's copy\n";
         ++m_refusedEntries;
         return;
     }
-    const std::string target = join::EndsWithSeparator(m_request.output)
-                                   ? m_request.output + join::LastPathPart(source)
-                                   : m_request.output;
-    m_out << "  goes to " << target << '\n';
-    planTree(source);
+    if (placement.outcome != Outcome::Copy) {
+        m_out << "  refused: " << placement.refusal << '\n';
+        ++m_refusedEntries;
+        return;
+    }
+    m_out << "  goes to " << placement.target
+          << (join::FolderExists(placement.target) ? " (merged into the folder there)\n" : "\n");
+    planTree(placement.source, placement.target);
 }
 
 // The tree copy's view of one entry: every folder, file and link below it, with the names the
 // output folder's file system refuses or takes as one.
-void Planner::planTree(const std::string& source) {
-    std::vector<std::string> pending{source};
+void Planner::planTree(const std::string& source, const std::string& target) {
+    // Each folder with the folder its copy becomes.
+    std::vector<std::pair<std::string, std::string>> pending{{source, target}};
     std::size_t files = 0;
     std::size_t folders = 0;
     std::size_t links = 0;
     while (!pending.empty()) {
-        const std::string folder = withSeparator(pending.back());
+        const std::string folder = withSeparator(pending.back().first);
+        const std::string copy = withSeparator(pending.back().second);
         pending.pop_back();
+        m_plannedFolders.insert(lexicallyNormal(copy));
         join::FolderListing listing;
         if (!join::ListFolder(folder, listing)) {
             m_out << "  cannot list " << folder << ": "
@@ -243,7 +268,7 @@ void Planner::planTree(const std::string& source) {
             spellings->second.push_back(entry.name);
             switch (entry.type) {
             case join::FolderEntry::Type::Folder:
-                pending.push_back(path);
+                pending.emplace_back(path, copy + entry.name);
                 break;
             case join::FolderEntry::Type::File:
                 ++files;
@@ -409,8 +434,9 @@ int Planner::run() {
 
     const std::size_t count = m_request.sources.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const std::string& entry = m_request.sources[i];
-        m_out << "Entry " << i + 1 << " of " << count << ": " << entry << '\n';
+        m_out << "Entry " << i + 1 << " of " << count << ": " << m_request.sources[i] << '\n';
+        // As the run reads an entry: "." and ".." lead to the folder they name.
+        const std::string entry = join::ResolveDotSegments(m_request.sources[i]);
         if (flat())
             planFlatEntry(entry);
         else

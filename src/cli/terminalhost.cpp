@@ -45,12 +45,18 @@ void ProgressLine::setEntry(int entry, int count, const std::string& activity) {
     show();
 }
 
+void ProgressLine::setStage(const std::string& activity) {
+    setEntry(0, m_count, activity);
+}
+
 std::string ProgressLine::counters() const {
+    if (m_entry == 0)
+        return {};
     return "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count) + ": ";
 }
 
 void ProgressLine::show() {
-    if (m_entry == 0)
+    if (m_entry == 0 && m_activity.empty())
         return;
     const std::string head = counters();
     if (!m_terminal) {
@@ -73,6 +79,7 @@ void ProgressLine::clear() {
         m_err << '\r' << ClearToEnd << std::flush;
     m_shown = false;
     m_entry = 0;
+    m_activity.clear();
 }
 
 void ProgressLine::printMessage(const std::string& text) {
@@ -124,10 +131,11 @@ void TerminalJoinHost::setProgressText(const std::string& text) {
     }
     m_entryBegun = true;
     // The window shows the entry's last path part; a terminal has room for the whole entry.
-    const bool processing = text.starts_with(ProcessingPrefix) && m_entry >= 1;
-    m_progress.setEntry(m_entry, sourceCount(),
-                        processing ? m_request.sources[static_cast<std::size_t>(m_entry - 1)]
-                                   : text);
+    if (text.starts_with(ProcessingPrefix) && m_entry >= 1)
+        m_progress.setEntry(m_entry, sourceCount(),
+                            m_request.sources[static_cast<std::size_t>(m_entry - 1)]);
+    else
+        m_progress.setStage(text);
 }
 
 int TerminalJoinHost::finish() {

@@ -17,6 +17,8 @@ public:
 
     // The entry under way, numbered from 1, and what the run is doing with it.
     void setEntry(int entry, int count, const std::string& activity);
+    // A step of the run after its entries, such as finishing the writes.
+    void setStage(const std::string& activity);
     // The run is done: the line goes.
     void clear();
     // Writes `text` on a line of its own, then the progress line again below it.
