@@ -9,6 +9,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev fonts-liberation
     rsync
+    dpkg-dev desktop-file-utils appstream man-db
+    exfatprogs exfat-fuse
 )
 
 missing=()

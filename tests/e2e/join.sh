@@ -64,6 +64,23 @@ answer_done() {
 samples="$bin_dir/Samples"
 [ -d "$samples/Folder1" ] && [ -d "$samples/Folder2" ] || fail "no sample folders beside the program"
 
+# The command line, given the window's list, an output folder text like the window's and the
+# same option, leaves the same output folder, and never touches the window's settings.
+same_from_terminal() {
+    local option=$1
+    shift
+    rm -rf "$work/cli" && mkdir "$work/cli"
+    local settings
+    settings=$(cat "$work/config/Quorvik/Quorvik.conf")
+    HOME="$work/home" XDG_CONFIG_HOME="$work/config" "$brimvale" join "$@" --output "$work/cli/" \
+        "$samples/Folder1" "$samples/Folder2" 2>"$work/cli.log" ||
+        fail "$option copy from the terminal: $(cat "$work/cli.log")"
+    diff -r "$work/out" "$work/cli" >/dev/null ||
+        fail "$option copy: the terminal's output folder differs from the window's"
+    [ "$(cat "$work/config/Quorvik/Quorvik.conf")" = "$settings" ] ||
+        fail "$option copy from the terminal changed the window's settings"
+}
+
 # Flat copy: every file of both sample trees lands directly in out/, "~" names left out.
 load_samples
 start_joining
@@ -79,6 +96,7 @@ while IFS= read -r name; do
     fi
 done <<<"$actual"
 [ -n "${shared_seen:-}" ] || fail "the sample folders share no file name"
+same_from_terminal flat --flat
 
 # Preserve structure into a fresh output folder: each sample tree arrives whole.
 rm -rf "$work/out" && mkdir "$work/out"
@@ -89,6 +107,7 @@ answer_done
 for folder in Folder1 Folder2; do
     diff -r "$samples/$folder" "$work/out/$folder" >/dev/null || fail "preserve copy: $folder differs"
 done
+same_from_terminal preserve
 
 # Closing the window ends the process.
 "$closewindow" "$main_window"

@@ -1,0 +1,218 @@
+#include "commandline.h"
+
+#include "dryrun.h"
+#include "join/failure.h"
+#include "join/joinrun.h"
+#include "join/posixfs.h"
+#include "sources/listfile.h"
+#include "sources/sourcelist.h"
+#include "terminalhost.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <array>
+#include <iostream>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+constexpr std::string_view TryHelp = "Try 'brimvale --help'.\n";
+
+// The options Qt's window takes for itself; with one of them first the window opens.
+constexpr std::array<std::string_view, 15> WindowOptions = {"platform",        "platformpluginpath",
+                                                            "platformtheme",   "plugin",
+                                                            "qwindowgeometry", "qwindowicon",
+                                                            "qwindowtitle",    "reverse",
+                                                            "session",         "display",
+                                                            "geometry",        "style",
+                                                            "stylesheet",      "widgetcount",
+                                                            "qmljsdebugger"};
+
+const char* const Epilog = R"(
+With --output DIR/ (a trailing "/") each source folder arrives inside DIR under its own name;
+with --output DIR its contents are merged into DIR itself. The folders of the --list files
+come first, in the order the files are given, then the SOURCE folders. Names beginning with "~"
+are never copied in the flat option.
+
+Exit status: 0 when everything was copied (or, with --dry-run, would be), 1 when something was
+not (each named on standard error), 2 for bad usage, no source folders or a missing output
+folder.
+)";
+
+// Arguments travel through the parser as Latin-1, which maps every byte to one character and
+// back, so that paths keep their bytes whatever their encoding.
+QString fromBytes(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string toBytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+// A source list of the command line's own: the list file reader appends to it.
+class CommandLineSourceList final : public sources::SourceList {
+public:
+    explicit CommandLineSourceList(std::vector<std::string>& items) : m_items(items) {}
+    int count() const override { return static_cast<int>(m_items.size()); }
+    std::string text(int index) const override {
+        return m_items.at(static_cast<std::size_t>(index - 1));
+    }
+    void append(const std::string& path) override { m_items.push_back(path); }
+    void removeAt(int index) override {
+        m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(index - 1));
+    }
+    void clear() override { m_items.clear(); }
+
+private:
+    std::vector<std::string>& m_items;
+};
+
+// Collects what the list file reader would show in a message box.
+class ListFileMessages final : public join::MessageSink {
+public:
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+int usageError(Console& console, const std::string& text) {
+    console.err << "brimvale: " << text << '\n' << TryHelp;
+    return ExitStatus::Usage;
+}
+
+// Appends the folders of one list file; false (after saying why) when it cannot be read.
+bool readListFile(const std::string& path, std::vector<std::string>& sources, Console& console) {
+    CommandLineSourceList list(sources);
+    ListFileMessages messages;
+    try {
+        sources::LoadListFromFile(list, messages, path);
+    } catch (const join::Failure& failure) {
+        console.err << "brimvale: cannot read the list file " << path << ": "
+                    << failure.description() << '\n';
+        return false;
+    }
+    for (const std::string& message : messages.messages)
+        console.err << "brimvale: " << path << ": " << message << '\n';
+    return messages.messages.empty();
+}
+
+} // namespace
+
+bool IsCommandLine(int argc, char** argv) {
+    if (argc < 2)
+        return false;
+    std::string_view first = argv[1];
+    if (!first.starts_with('-'))
+        return true;
+    first.remove_prefix(first.starts_with("--") ? 2 : 1);
+    first = first.substr(0, first.find('='));
+    for (const std::string_view option : WindowOptions)
+        if (first == option)
+            return false;
+    return true;
+}
+
+int Run(const std::vector<std::string>& arguments, Console& console) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Joins the contents of several source folders into one output folder.\n"
+                       "Without arguments Brimvale opens its window."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("The output folder (it must exist); see the trailing \"/\" below."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption flat(
+        {QStringLiteral("f"), QStringLiteral("flat")},
+        QStringLiteral("Just copy files: every file of each folder and of all folders below it "
+                       "goes directly into the output folder; a later file replaces an earlier "
+                       "one of the same name. Without it each folder is copied whole."));
+    const QCommandLineOption list(
+        {QStringLiteral("l"), QStringLiteral("list")},
+        QStringLiteral("A text file that lists source folders, one per line. May be repeated."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption dryRun(
+        {QStringLiteral("n"), QStringLiteral("dry-run")},
+        QStringLiteral("Write nothing: print where each folder goes, the names that collide, "
+                       "the names skipped, and what the output folder's file system will "
+                       "refuse or take as one name, and whether it all fits."));
+    parser.addOptions({output, flat, list, dryRun});
+    parser.addPositionalArgument(QStringLiteral("join"),
+                                 QStringLiteral("Join the source folders into the output folder."),
+                                 QStringLiteral("join"));
+    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A source folder."),
+                                 QStringLiteral("[SOURCE...]"));
+
+    QStringList qtArguments;
+    for (const std::string& argument : arguments)
+        qtArguments.append(fromBytes(argument));
+    if (!parser.parse(qtArguments))
+        return usageError(console, toBytes(parser.errorText()));
+    // --help-all, which Qt adds, would list Qt's window options: the command line has none.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        // The usage line names the program as it is called from the PATH, not by its location.
+        std::string text = toBytes(parser.helpText());
+        const std::size_t name = text.find("Usage: ");
+        const std::size_t end = text.find(" [options]");
+        if (name == 0 && end != std::string::npos)
+            text.replace(7, end - 7, "brimvale");
+        console.out << text << Epilog;
+        return ExitStatus::Copied;
+    }
+    if (parser.isSet(version)) {
+        console.out << "brimvale " << BRIMVALE_VERSION << '\n';
+        return ExitStatus::Copied;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return usageError(console, "no command: the command is 'join'.");
+    if (positional.first() != QStringLiteral("join"))
+        return usageError(console, "unknown command '" + toBytes(positional.first()) + "'.");
+    if (!parser.isSet(output))
+        return usageError(console, "join needs the output folder: --output DIR.");
+
+    JoinRequest request;
+    request.output = toBytes(parser.value(output));
+    request.option =
+        parser.isSet(flat) ? join::CopyOption::Flat : join::CopyOption::PreserveStructure;
+    for (const QString& file : parser.values(list))
+        if (!readListFile(toBytes(file), request.sources, console))
+            return ExitStatus::Usage;
+    for (qsizetype i = 1; i < positional.size(); ++i)
+        request.sources.push_back(toBytes(positional[i]));
+
+    if (request.sources.empty())
+        return usageError(console, "no source folders: name them as SOURCE or in a --list FILE.");
+    if (!join::FolderExists(request.output)) {
+        console.err << "brimvale: the output folder does not exist: " << request.output << '\n';
+        return ExitStatus::Usage;
+    }
+    if (parser.isSet(dryRun))
+        return DryRun(request, console.out);
+
+    TerminalJoinHost host(request, console);
+    join::JoinRun run(host);
+    run.run();
+    return host.finish();
+}
+
+int Main(int argc, char** argv) {
+    // The arguments as given, before Qt looks at them.
+    const std::vector<std::string> arguments(argv, argv + argc);
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("brimvale"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRIMVALE_VERSION));
+
+    Console console{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+    winsize size{};
+    if (console.errIsTerminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0)
+        console.width = size.ws_col;
+    return Run(arguments, console);
+}
+
+} // namespace cli

@@ -1,0 +1,469 @@
+#include "dryrun.h"
+
+#include "join/copyprocs.h"
+#include "join/failure.h"
+#include "join/paths.h"
+#include "join/posixfs.h"
+#include "join/subdirs.h"
+#include "join/targetfs.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+using join::TargetFileSystem;
+
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr std::array<const char*, 4> Units = {"KiB", "MiB", "GiB", "TiB"};
+    auto value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    for (value /= 1024; value >= 1024 && unit + 1 < Units.size(); value /= 1024)
+        ++unit;
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%.1f %s", value, Units[unit]);
+    return text.data();
+}
+
+std::string counted(std::size_t count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string withSeparator(std::string path) {
+    if (!join::EndsWithSeparator(path))
+        path += join::Separator;
+    return path;
+}
+
+// A path without "." and ".." parts, doubled separators or a trailing separator, for telling
+// two spellings of one path apart as text.
+std::string lexicallyNormal(const std::string& path) {
+    std::string text = std::filesystem::path(path).lexically_normal().string();
+    while (text.size() > 1 && join::EndsWithSeparator(text))
+        text.pop_back();
+    return text;
+}
+
+std::uint64_t fileSize(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
+
+// Keeps what the folder walk would report in the window's error box.
+class WalkReports final : public join::WalkHost {
+public:
+    void pumpEvents() override {}
+    void showErrorReport(const std::string& description, const std::string&, int) override {
+        reports.push_back(description);
+    }
+    std::vector<std::string> reports;
+};
+
+// A file the flat copy would copy, in processing order.
+struct FlatFile {
+    std::string source;
+    std::string name;
+    std::uint64_t size;
+};
+
+class Planner {
+public:
+    Planner(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine)
+        : m_request(request), m_out(out), m_examine(examine) {}
+    int run();
+
+private:
+    void describeTarget();
+    void readOutputFolder();
+    void planFlatEntry(const std::string& entry);
+    void planPreservedEntry(const std::string& entry);
+    void planTree(const std::string& source, const std::string& target);
+    void checkFlatNames();
+    void printFlatCollisions();
+    void printList(const std::string& heading, const std::vector<std::string>& lines);
+    void printSpace();
+    int printSummary();
+    bool flat() const { return m_request.option == join::CopyOption::Flat; }
+
+    const JoinRequest& m_request;
+    std::ostream& m_out;
+    const ExamineFunction& m_examine;
+    TargetFileSystem m_target;
+    bool m_targetKnown = false;
+    // What the output folder holds already, by the name its file system tells apart.
+    std::unordered_map<std::string, join::FolderEntry> m_existing;
+
+    // The folders the preserve copies planned so far would make, spelled lexically normal.
+    std::unordered_set<std::string> m_plannedFolders;
+    std::vector<FlatFile> m_flatFiles;
+    std::vector<std::string> m_skipped;
+    std::vector<std::string> m_refused;
+    std::vector<std::string> m_caseClashes;
+    std::uint64_t m_needed = 0;
+    std::uint64_t m_freed = 0;
+
+    std::size_t m_refusedEntries = 0;
+    std::size_t m_unreadable = 0;
+    std::size_t m_caseClashCount = 0;
+    bool m_tooBig = false;
+};
+
+void Planner::describeTarget() {
+    m_out << "Output folder: " << m_request.output << '\n';
+    try {
+        m_target = m_examine(m_request.output);
+        m_targetKnown = true;
+    } catch (const join::Failure& failure) {
+        m_out << "  its file system cannot be examined: " << failure.description() << '\n';
+        return;
+    }
+    m_out << "  file system: " << m_target.type;
+    if (!m_target.mountType.empty())
+        m_out << " (mounted as " << m_target.mountType << ")";
+    if (!m_target.source.empty())
+        m_out << " on " << m_target.source;
+    m_out << '\n';
+    const bool fat = m_target.family != TargetFileSystem::Family::Other;
+    m_out << "  names: " << (m_target.caseInsensitive ? "case ignored" : "case kept")
+          << ", at most " << m_target.nameMax << (fat ? " characters" : " bytes") << '\n';
+    if (fat)
+        m_out << "  not allowed: : ? * \" < > | \\ and control characters in names";
+    if (!m_target.storesLinks)
+        m_out << (fat ? ", " : "  not allowed: ") << "symbolic links";
+    if (fat || !m_target.storesLinks)
+        m_out << '\n';
+    m_out << "  free: " << sizeText(m_target.freeBytes) << '\n';
+}
+
+void Planner::readOutputFolder() {
+    join::FolderListing listing;
+    if (!join::ListFolder(m_request.output, listing))
+        return;
+    for (join::FolderEntry& entry : listing.entries) {
+        std::string key = join::NameKey(m_target, entry.name);
+        m_existing.emplace(std::move(key), std::move(entry));
+    }
+}
+
+// The flat copy's own steps: the entry and every folder below it in the walk's order, each
+// folder's files in the listing's order, "~" names left out.
+void Planner::planFlatEntry(const std::string& entry) {
+    if (entry.empty()) {
+        m_out << "  names no folder: nothing to copy\n";
+        return;
+    }
+    join::FolderCollection folders{withSeparator(entry)};
+    WalkReports walk;
+    try {
+        join::GetSubDirectories2016(folders, join::Recursion::AllLevels, walk);
+    } catch (const std::exception& failure) {
+        walk.reports.push_back(failure.what());
+    }
+    for (const std::string& report : walk.reports) {
+        m_out << "  cannot read a folder: " << report << '\n';
+        ++m_unreadable;
+    }
+    std::size_t files = 0;
+    for (const std::string& folder : folders) {
+        std::vector<std::string> names;
+        try {
+            names = join::ListFiles(folder, "*.*");
+        } catch (const join::Failure& failure) {
+            m_out << "  cannot list " << folder << ": " << failure.description() << '\n';
+            ++m_unreadable;
+            continue;
+        }
+        for (std::string& name : names) {
+            std::string source = folder + name;
+            if (name.starts_with('~')) {
+                m_skipped.push_back(std::move(source));
+                continue;
+            }
+            const std::uint64_t size = fileSize(source);
+            m_flatFiles.push_back({std::move(source), std::move(name), size});
+            ++files;
+        }
+    }
+    m_out << "  " << counted(files, "file", "files") << " from "
+          << counted(folders.size(), "folder", "folders") << " go directly into "
+          << m_request.output << '\n';
+}
+
+// The tree copy's own placement, then every folder, file and link the copy would make. An
+// earlier entry's copy may make the folder a later entry's existing-copy check looks at: the
+// folders planned so far count as existing.
+void Planner::planPreservedEntry(const std::string& entry) {
+    const join::PreservePlacement placement = join::PlacePreservedEntry(entry, m_request.output);
+    using Outcome = join::PreservePlacement::Outcome;
+    const bool plannedBefore = placement.outcome == Outcome::Copy &&
+                               m_plannedFolders.contains(lexicallyNormal(placement.mirrored));
+    if (plannedBefore) {
+        m_out << "  refused: " << placement.mirrored
+              << " will exist by then, made by an earlier entry's copy\n";
+        ++m_refusedEntries;
+        return;
+    }
+    if (placement.outcome != Outcome::Copy) {
+        m_out << "  refused: " << placement.refusal << '\n';
+        ++m_refusedEntries;
+        return;
+    }
+    m_out << "  goes to " << placement.target
+          << (join::FolderExists(placement.target) ? " (merged into the folder there)\n" : "\n");
+    planTree(placement.source, placement.target);
+}
+
+// The tree copy's view of one entry: every folder, file and link below it, with the names the
+// output folder's file system refuses or takes as one.
+void Planner::planTree(const std::string& source, const std::string& target) {
+    // Each folder with the folder its copy becomes.
+    std::vector<std::pair<std::string, std::string>> pending{{source, target}};
+    std::size_t files = 0;
+    std::size_t folders = 0;
+    std::size_t links = 0;
+    while (!pending.empty()) {
+        const std::string folder = withSeparator(pending.back().first);
+        const std::string copy = withSeparator(pending.back().second);
+        pending.pop_back();
+        m_plannedFolders.insert(lexicallyNormal(copy));
+        join::FolderListing listing;
+        if (!join::ListFolder(folder, listing)) {
+            m_out << "  cannot list " << folder << ": "
+                  << join::failureFromErrno(errno, folder).description() << '\n';
+            ++m_unreadable;
+            continue;
+        }
+        ++folders;
+        m_needed += m_target.blockSize;
+        // Names by the form the file system tells apart, in listing order.
+        std::unordered_map<std::string, std::vector<std::string>> siblings;
+        std::vector<std::string> keys;
+        for (const join::FolderEntry& entry : listing.entries) {
+            const std::string path = folder + entry.name;
+            std::string refusal = m_targetKnown ? join::NameRefusal(m_target, entry.name) : "";
+            if (refusal.empty() && entry.type == join::FolderEntry::Type::Link && m_targetKnown &&
+                !m_target.storesLinks)
+                refusal = "is a symbolic link, which " + m_target.type + " cannot store";
+            if (refusal.empty() && entry.type == join::FolderEntry::Type::Other)
+                refusal = "is not a file, folder or link";
+            if (!refusal.empty()) {
+                m_refused.push_back(path + ": the name " + refusal);
+                continue;
+            }
+            auto [spellings, added] = siblings.try_emplace(join::NameKey(m_target, entry.name));
+            if (added)
+                keys.push_back(spellings->first);
+            spellings->second.push_back(entry.name);
+            switch (entry.type) {
+            case join::FolderEntry::Type::Folder:
+                pending.emplace_back(path, copy + entry.name);
+                break;
+            case join::FolderEntry::Type::File:
+                ++files;
+                m_needed += join::SpaceFor(m_target, fileSize(path));
+                break;
+            default:
+                ++links;
+                break;
+            }
+        }
+        for (const std::string& key : keys) {
+            const std::vector<std::string>& names = siblings[key];
+            if (names.size() < 2)
+                continue;
+            std::string line = folder + ": ";
+            for (std::size_t i = 0; i < names.size(); ++i)
+                line += (i == 0 ? "" : ", ") + names[i];
+            m_caseClashes.push_back(line + " are one name on " + m_target.type +
+                                    "; only one is kept");
+            m_caseClashCount += names.size() - 1;
+        }
+    }
+    m_out << "  " << counted(files, "file", "files") << ", "
+          << counted(folders, "folder", "folders");
+    if (links > 0)
+        m_out << ", " << counted(links, "link", "links");
+    m_out << '\n';
+}
+
+// The names of the flat copy against the output folder's file system: refused names, names
+// that a folder there already takes, and different names that it takes as one.
+void Planner::checkFlatNames() {
+    // Per name as the file system tells them apart: each different spelling's last file.
+    struct Spellings {
+        std::vector<std::string> names;
+        std::vector<std::size_t> lastFile;
+    };
+    std::unordered_map<std::string, Spellings> byKey;
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < m_flatFiles.size(); ++i) {
+        const FlatFile& file = m_flatFiles[i];
+        if (m_targetKnown) {
+            const std::string refusal = join::NameRefusal(m_target, file.name);
+            if (!refusal.empty()) {
+                m_refused.push_back(file.source + ": the name " + refusal);
+                continue;
+            }
+        }
+        const std::string key = join::NameKey(m_target, file.name);
+        const auto existing = m_existing.find(key);
+        if (existing != m_existing.end() &&
+            existing->second.type == join::FolderEntry::Type::Folder) {
+            m_refused.push_back(file.source + ": a folder named " + existing->second.name +
+                                " stands in the output folder");
+            continue;
+        }
+        auto [found, added] = byKey.try_emplace(key);
+        if (added)
+            keys.push_back(key);
+        Spellings& spellings = found->second;
+        std::size_t spelling = 0;
+        while (spelling < spellings.names.size() && spellings.names[spelling] != file.name)
+            ++spelling;
+        if (spelling == spellings.names.size()) {
+            spellings.names.push_back(file.name);
+            spellings.lastFile.push_back(i);
+        }
+        spellings.lastFile[spelling] = i;
+    }
+
+    for (const std::string& key : keys) {
+        const Spellings& spellings = byKey[key];
+        std::size_t winner = 0;
+        for (std::size_t s = 1; s < spellings.lastFile.size(); ++s)
+            if (spellings.lastFile[s] > spellings.lastFile[winner])
+                winner = s;
+        const FlatFile& kept = m_flatFiles[spellings.lastFile[winner]];
+        m_needed += join::SpaceFor(m_target, kept.size);
+        const auto existing = m_existing.find(key);
+        if (existing != m_existing.end())
+            m_freed += join::SpaceFor(
+                m_target, fileSize(withSeparator(m_request.output) + existing->second.name));
+        if (spellings.names.size() < 2)
+            continue;
+        std::string line = kept.source + " replaces ";
+        for (std::size_t s = 0, listed = 0; s < spellings.names.size(); ++s)
+            if (s != winner)
+                line += (listed++ == 0 ? "" : ", ") + m_flatFiles[spellings.lastFile[s]].source;
+        m_caseClashes.push_back(line + " (one name on " + m_target.type + ")");
+        m_caseClashCount += spellings.names.size() - 1;
+    }
+}
+
+// Files of the same name: the later replaces the earlier, as the flat copy's rule says.
+void Planner::printFlatCollisions() {
+    std::unordered_map<std::string, std::vector<std::size_t>> byName;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < m_flatFiles.size(); ++i) {
+        auto [found, added] = byName.try_emplace(m_flatFiles[i].name);
+        if (added)
+            names.push_back(m_flatFiles[i].name);
+        found->second.push_back(i);
+    }
+    std::vector<std::string> lines;
+    for (const std::string& name : names) {
+        const std::vector<std::size_t>& files = byName[name];
+        if (files.size() < 2)
+            continue;
+        std::string line = name + ": " + m_flatFiles[files.back()].source + " replaces ";
+        for (std::size_t i = 0; i + 1 < files.size(); ++i)
+            line += (i == 0 ? "" : ", ") + m_flatFiles[files[i]].source;
+        lines.push_back(std::move(line));
+    }
+    printList("Name collisions (the later file wins)", lines);
+}
+
+void Planner::printList(const std::string& heading, const std::vector<std::string>& lines) {
+    m_out << '\n'
+          << heading << ": " << (lines.empty() ? "none" : std::to_string(lines.size())) << '\n';
+    for (const std::string& line : lines)
+        m_out << "  " << line << '\n';
+}
+
+void Planner::printSpace() {
+    if (!m_targetKnown)
+        return;
+    const std::uint64_t needed = m_needed > m_freed ? m_needed - m_freed : 0;
+    m_tooBig = needed > m_target.freeBytes;
+    m_out << "\nSpace: about " << sizeText(needed) << " to write, " << sizeText(m_target.freeBytes)
+          << " free: " << (m_tooBig ? "does not fit" : "fits") << '\n';
+}
+
+int Planner::printSummary() {
+    std::vector<std::string> problems;
+    if (m_refusedEntries > 0)
+        problems.push_back(counted(m_refusedEntries, "entry refused", "entries refused"));
+    if (m_unreadable > 0)
+        problems.push_back(counted(m_unreadable, "folder unreadable", "folders unreadable"));
+    if (!m_refused.empty())
+        problems.push_back(counted(m_refused.size(), "name refused", "names refused"));
+    if (m_caseClashCount > 0)
+        problems.push_back(
+            counted(m_caseClashCount, "file lost to a case clash", "files lost to case clashes"));
+    if (m_tooBig)
+        problems.push_back("not enough space");
+    if (problems.empty()) {
+        m_out << "\nThe join would copy everything.\n";
+        return ExitStatus::Copied;
+    }
+    m_out << "\nThe join would not copy everything: ";
+    for (std::size_t i = 0; i < problems.size(); ++i)
+        m_out << (i == 0 ? "" : ", ") << problems[i];
+    m_out << ".\n";
+    return ExitStatus::NotEverything;
+}
+
+int Planner::run() {
+    m_out << "Dry run: nothing is written.\n";
+    describeTarget();
+    readOutputFolder();
+    m_out << "Copy option: " << (flat() ? "just copy files (flat)" : "preserve folder structure")
+          << "\n\n";
+
+    const std::size_t count = m_request.sources.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        m_out << "Entry " << i + 1 << " of " << count << ": " << m_request.sources[i] << '\n';
+        // As the run reads an entry: "." and ".." lead to the folder they name.
+        const std::string entry = join::ResolveDotSegments(m_request.sources[i]);
+        if (flat())
+            planFlatEntry(entry);
+        else
+            planPreservedEntry(entry);
+    }
+
+    if (flat()) {
+        checkFlatNames();
+        printFlatCollisions();
+        printList("Skipped (names beginning with \"~\")", m_skipped);
+    }
+    printList(m_targetKnown ? "Refused by " + m_target.type : std::string("Refused"), m_refused);
+    if (m_target.caseInsensitive)
+        printList("Different names that are one on " + m_target.type, m_caseClashes);
+    printSpace();
+    return printSummary();
+}
+
+} // namespace
+
+int DryRun(const JoinRequest& request, std::ostream& out) {
+    return DryRun(request, out, join::ExamineTargetFileSystem);
+}
+
+int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine) {
+    Planner planner(request, out, examine);
+    return planner.run();
+}
+
+} // namespace cli

@@ -1,0 +1,155 @@
+#include "terminalhost.h"
+
+#include <string_view>
+#include <utility>
+
+namespace cli {
+
+namespace {
+
+constexpr std::string_view ProcessingPrefix = "Processing: ";
+constexpr std::string_view ResetText = "Progress Bar";
+constexpr std::string_view ClearToEnd = "\x1b[K";
+constexpr std::string_view Ellipsis = "...";
+
+// Characters a terminal shows for UTF-8 text (continuation bytes take no column).
+std::size_t columns(std::string_view text) {
+    std::size_t count = 0;
+    for (const char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+// Cuts the front of `text` so that it fits in `width` columns, keeping the end, which names
+// the folder; the cut is marked.
+std::string keepEnd(const std::string& text, std::size_t width) {
+    if (columns(text) <= width)
+        return text;
+    if (width <= Ellipsis.size())
+        return std::string(Ellipsis.substr(0, width));
+    std::size_t start = text.size();
+    for (std::size_t kept = 0; start > 0 && kept < width - Ellipsis.size();) {
+        --start;
+        if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80)
+            ++kept;
+    }
+    return std::string(Ellipsis) + text.substr(start);
+}
+
+} // namespace
+
+void ProgressLine::setEntry(int entry, int count, const std::string& activity) {
+    m_entry = entry;
+    m_count = count;
+    m_activity = activity;
+    show();
+}
+
+void ProgressLine::setStage(const std::string& activity) {
+    setEntry(0, m_count, activity);
+}
+
+std::string ProgressLine::counters() const {
+    if (m_entry == 0)
+        return {};
+    return "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count) + ": ";
+}
+
+void ProgressLine::show() {
+    if (m_entry == 0 && m_activity.empty())
+        return;
+    const std::string head = counters();
+    if (!m_terminal) {
+        m_err << head << m_activity << '\n' << std::flush;
+        return;
+    }
+    // One column stays free: writing into the last one makes some terminals wrap.
+    std::string line = head + m_activity;
+    if (m_width > 1) {
+        const std::size_t room = static_cast<std::size_t>(m_width - 1);
+        line = columns(head) < room ? head + keepEnd(m_activity, room - columns(head))
+                                    : keepEnd(line, room);
+    }
+    m_err << '\r' << line << ClearToEnd << std::flush;
+    m_shown = true;
+}
+
+void ProgressLine::clear() {
+    if (m_shown)
+        m_err << '\r' << ClearToEnd << std::flush;
+    m_shown = false;
+    m_entry = 0;
+    m_activity.clear();
+}
+
+void ProgressLine::printMessage(const std::string& text) {
+    if (m_shown)
+        m_err << '\r' << ClearToEnd;
+    m_err << text << '\n' << std::flush;
+    if (m_shown)
+        show();
+}
+
+TerminalJoinHost::TerminalJoinHost(JoinRequest request, Console& console)
+    : m_request(std::move(request)), m_console(console),
+      m_progress(console.err, console.errIsTerminal, console.width) {}
+
+std::string TerminalJoinHost::sourceText(int index) const {
+    m_entry = index;
+    return m_request.sources.at(static_cast<std::size_t>(index - 1));
+}
+
+std::string TerminalJoinHost::entryContext() const {
+    if (m_entry < 1 || m_entry > sourceCount())
+        return "brimvale: ";
+    return "brimvale: entry " + std::to_string(m_entry) + " (" +
+           m_request.sources[static_cast<std::size_t>(m_entry - 1)] + "): ";
+}
+
+void TerminalJoinHost::showErrorReport(const std::string& description, const std::string&, int) {
+    ++m_problems;
+    m_progress.printMessage(entryContext() + description);
+}
+
+void TerminalJoinHost::showMessage(const std::string& text) {
+    if (text == "Done.") {
+        m_done = true;
+        return;
+    }
+    // Before the first entry the run only refuses to start (no sources, no output folder).
+    if (m_entryBegun)
+        ++m_problems;
+    else
+        m_refusedToStart = true;
+    m_progress.printMessage(entryContext() + text);
+}
+
+void TerminalJoinHost::setProgressText(const std::string& text) {
+    if (text == ResetText) {
+        m_progress.clear();
+        return;
+    }
+    m_entryBegun = true;
+    // The window shows the entry's last path part; a terminal has room for the whole entry.
+    if (text.starts_with(ProcessingPrefix) && m_entry >= 1)
+        m_progress.setEntry(m_entry, sourceCount(),
+                            m_request.sources[static_cast<std::size_t>(m_entry - 1)]);
+    else
+        m_progress.setStage(text);
+}
+
+int TerminalJoinHost::finish() {
+    m_progress.clear();
+    if (m_refusedToStart)
+        return ExitStatus::Usage;
+    if (m_problems > 0) {
+        m_console.err << "brimvale: not everything was copied: " << m_problems
+                      << (m_problems == 1 ? " problem, named above\n" : " problems, named above\n");
+        return ExitStatus::NotEverything;
+    }
+    if (m_done)
+        m_console.err << "Done.\n";
+    return ExitStatus::Copied;
+}
+
+} // namespace cli

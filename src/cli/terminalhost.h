@@ -1,0 +1,79 @@
+#pragma once
+
+#include "commandline.h"
+#include "join/host.h"
+
+#include <ostream>
+#include <string>
+
+namespace cli {
+
+// The run's progress on standard error: on a terminal one line rewritten in place, elsewhere a
+// plain line each time it changes. Messages are written between, on lines of their own.
+class ProgressLine {
+public:
+    ProgressLine(std::ostream& err, bool terminal, int width)
+        : m_err(err), m_terminal(terminal), m_width(width) {}
+
+    // The entry under way, numbered from 1, and what the run is doing with it.
+    void setEntry(int entry, int count, const std::string& activity);
+    // A step of the run after its entries, such as finishing the writes.
+    void setStage(const std::string& activity);
+    // The run is done: the line goes.
+    void clear();
+    // Writes `text` on a line of its own, then the progress line again below it.
+    void printMessage(const std::string& text);
+
+private:
+    // What the line says before the activity: where the run is in the list.
+    std::string counters() const;
+    void show();
+
+    std::ostream& m_err;
+    bool m_terminal;
+    int m_width;
+    bool m_shown = false;
+    int m_entry = 0;
+    int m_count = 0;
+    std::string m_activity;
+};
+
+// The host of a join run from the command line. Messages and reports go to standard error in
+// plain words; every report and every message but "Done." after the first entry began means
+// that something was not copied. Never touches the window's settings.
+class TerminalJoinHost final : public join::JoinHost {
+public:
+    TerminalJoinHost(JoinRequest request, Console& console);
+
+    void pumpEvents() override {}
+    void showErrorReport(const std::string& description, const std::string& location,
+                         int line) override;
+    void showMessage(const std::string& text) override;
+
+    int sourceCount() const override { return static_cast<int>(m_request.sources.size()); }
+    std::string sourceText(int index) const override;
+    std::string outputFolderText() const override { return m_request.output; }
+    join::CopyOption copyOption() const override { return m_request.option; }
+
+    void setPointer(join::Pointer) override {}
+    void setProgressValue(int) override {}
+    void setProgressText(const std::string& text) override;
+
+    // After the run: says how it ended and gives its exit status.
+    int finish();
+
+private:
+    std::string entryContext() const;
+
+    JoinRequest m_request;
+    Console& m_console;
+    ProgressLine m_progress;
+    // The entry the run read last: the run reads each entry once, just before its progress.
+    mutable int m_entry = 0;
+    bool m_entryBegun = false;
+    bool m_refusedToStart = false;
+    bool m_done = false;
+    int m_problems = 0;
+};
+
+} // namespace cli

@@ -1,0 +1,315 @@
+#include "targetfs.h"
+
+#include "failure.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <linux/fs.h>
+#include <locale.h>
+#include <optional>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <vector>
+#include <wctype.h>
+
+namespace join {
+
+namespace {
+
+constexpr long FatMagic = 0x4d44;
+constexpr long ExFatMagic = 0x2011BAB0;
+constexpr long FuseMagic = 0x65735546;
+constexpr std::uint64_t FatNameMax = 255; // UTF-16 units, FAT's long names and exFAT alike
+constexpr std::size_t BootSectorSize = 512;
+
+// A mount point or source as /proc/self/mountinfo writes it: space, tab, newline and backslash
+// as three octal digits after a backslash.
+std::string unescapeMountField(const std::string& field) {
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string digits = field.substr(i + 1, 3);
+            if (digits.find_first_not_of("01234567") == std::string::npos) {
+                text.push_back(static_cast<char>(std::strtol(digits.c_str(), nullptr, 8)));
+                i += 3;
+                continue;
+            }
+        }
+        text.push_back(field[i]);
+    }
+    return text;
+}
+
+bool mountPointHolds(const std::string& mountPoint, const std::string& path) {
+    if (mountPoint == "/")
+        return true;
+    return path.starts_with(mountPoint) &&
+           (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+struct MountEntry {
+    std::string type;
+    std::string source;
+};
+
+// The mount that holds `path` (a canonical path): the longest mount point above it, the later
+// of equal ones, as the kernel resolves a path through stacked mounts.
+std::optional<MountEntry> mountHolding(const std::string& path) {
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::optional<MountEntry> found;
+    std::size_t foundLength = 0;
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> before;
+        std::string field;
+        while (fields >> field && field != "-")
+            before.push_back(field);
+        MountEntry entry;
+        if (before.size() < 5 || !(fields >> entry.type >> entry.source))
+            continue;
+        const std::string mountPoint = unescapeMountField(before[4]);
+        if (!mountPointHolds(mountPoint, path) || mountPoint.size() < foundLength)
+            continue;
+        entry.source = unescapeMountField(entry.source);
+        found = entry;
+        foundLength = mountPoint.size();
+    }
+    return found;
+}
+
+// The first sector of a block device, or "" when it cannot be read (reading a device usually
+// takes root or the disk group).
+std::string readBootSector(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    std::string sector(BootSectorSize, '\0');
+    struct stat info {};
+    ssize_t got = -1;
+    if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode))
+        got = ::pread(fd, sector.data(), sector.size(), 0);
+    ::close(fd);
+    if (got < 0)
+        return {};
+    sector.resize(static_cast<std::size_t>(got));
+    return sector;
+}
+
+std::string typeFromMagic(long magic) {
+    switch (magic) {
+    case FatMagic:
+        return "vfat";
+    case ExFatMagic:
+        return "exfat";
+    case FuseMagic:
+        return "fuse";
+    default:
+        return "unknown";
+    }
+}
+
+// File systems that ignore case as a rule; ext4 and f2fs can be told to per folder.
+bool ignoresCase(const std::string& type) {
+    return type == "hfsplus" || type == "hfs" || type == "cifs" || type == "smb3" ||
+           type == "smbfs";
+}
+
+bool folderIsCaseFolded(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    const bool folded = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL);
+    ::close(fd);
+    return folded;
+}
+
+// The length of the UTF-8 sequence that `lead` begins, or 0 when no sequence begins with it.
+int sequenceLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    if ((lead & 0xF8) == 0xF0)
+        return 4;
+    return 0;
+}
+
+// Decodes UTF-8 into code points; false at the first byte sequence that is not UTF-8.
+bool decodeUtf8(const std::string& text, std::vector<char32_t>& codePoints) {
+    codePoints.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = sequenceLength(lead);
+        if (length == 0 || i + static_cast<std::size_t>(length) > text.size())
+            return false;
+        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3F);
+        }
+        static constexpr std::array<char32_t, 5> Smallest = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < Smallest[static_cast<std::size_t>(length)] || point > 0x10FFFF ||
+            (point >= 0xD800 && point <= 0xDFFF))
+            return false;
+        codePoints.push_back(point);
+        i += static_cast<std::size_t>(length);
+    }
+    return true;
+}
+
+void appendUtf8(std::string& text, char32_t point) {
+    if (point < 0x80) {
+        text.push_back(static_cast<char>(point));
+    } else if (point < 0x800) {
+        text.push_back(static_cast<char>(0xC0 | (point >> 6)));
+        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else if (point < 0x10000) {
+        text.push_back(static_cast<char>(0xE0 | (point >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else {
+        text.push_back(static_cast<char>(0xF0 | (point >> 18)));
+        text.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+}
+
+// FAT and exFAT compare names through an upper-case table; the C library's Unicode upper case
+// stands in for it. Without a UTF-8 locale only ASCII letters are folded.
+char32_t upperCase(char32_t point) {
+    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    if (unicode)
+        return static_cast<char32_t>(::towupper_l(static_cast<wint_t>(point), unicode));
+    return point >= 'a' && point <= 'z' ? point - 'a' + 'A' : point;
+}
+
+} // namespace
+
+std::string VolumeTypeFromBootSector(std::string_view sector) {
+    const auto at = [&](std::size_t offset, std::string_view text) {
+        return sector.size() >= offset + text.size() && sector.substr(offset, text.size()) == text;
+    };
+    if (at(3, "EXFAT   "))
+        return "exfat";
+    if (at(3, "NTFS    "))
+        return "ntfs";
+    // FAT carries its type text at 54 (FAT12/16) or 82 (FAT32), and the boot signature.
+    const bool signed55AA = sector.size() >= BootSectorSize &&
+                            static_cast<unsigned char>(sector[510]) == 0x55 &&
+                            static_cast<unsigned char>(sector[511]) == 0xAA;
+    if (signed55AA &&
+        (at(54, "FAT12   ") || at(54, "FAT16   ") || at(54, "FAT     ") || at(82, "FAT32   ")))
+        return "vfat";
+    return {};
+}
+
+TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        throw failureFromErrno(errno, folder);
+
+    TargetFileSystem target;
+    target.type = typeFromMagic(info.f_type);
+    target.nameMax = static_cast<std::uint64_t>(info.f_namelen);
+    target.blockSize = static_cast<std::uint64_t>(info.f_bsize);
+    target.freeBytes = static_cast<std::uint64_t>(info.f_bavail) * target.blockSize;
+
+    char* canonical = ::realpath(folder.c_str(), nullptr);
+    const std::string path = canonical ? canonical : folder;
+    std::free(canonical);
+    if (const std::optional<MountEntry> mount = mountHolding(path)) {
+        target.type = mount->type;
+        target.source = mount->source;
+    }
+    // A FUSE driver names itself only vaguely ("fuseblk"); the volume's own first sector says
+    // what it really is.
+    if (target.type == "fuseblk") {
+        const std::string volumeType = VolumeTypeFromBootSector(readBootSector(target.source));
+        if (!volumeType.empty()) {
+            target.mountType = target.type;
+            target.type = volumeType;
+        }
+    } else if (target.type.starts_with("fuse.")) {
+        target.mountType = target.type;
+        target.type = target.type.substr(5);
+    }
+
+    if (target.type == "vfat" || target.type == "msdos" || target.type == "fat")
+        target.family = TargetFileSystem::Family::Fat;
+    else if (target.type == "exfat")
+        target.family = TargetFileSystem::Family::ExFat;
+    if (target.family != TargetFileSystem::Family::Other) {
+        target.caseInsensitive = true;
+        target.storesLinks = false;
+        target.nameMax = FatNameMax;
+    } else {
+        target.caseInsensitive = ignoresCase(target.type) || folderIsCaseFolded(folder);
+    }
+    return target;
+}
+
+std::string NameRefusal(const TargetFileSystem& target, const std::string& name) {
+    if (target.family == TargetFileSystem::Family::Other) {
+        if (name.size() > target.nameMax)
+            return "is longer than the " + std::to_string(target.nameMax) + " bytes " +
+                   target.type + " allows in a name";
+        return {};
+    }
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20)
+            return "holds a control character, which " + target.type + " does not allow in a name";
+        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
+            return std::string("holds \"") + c + "\", which " + target.type +
+                   " does not allow in a name";
+    }
+    std::vector<char32_t> points;
+    if (!decodeUtf8(name, points))
+        return "is not UTF-8 text, which " + target.type + " cannot store";
+    std::uint64_t units = 0;
+    for (const char32_t point : points)
+        units += point > 0xFFFF ? 2 : 1;
+    if (units > target.nameMax)
+        return "is longer than the " + std::to_string(target.nameMax) + " characters " +
+               target.type + " allows in a name";
+    return {};
+}
+
+std::string NameKey(const TargetFileSystem& target, const std::string& name) {
+    if (!target.caseInsensitive)
+        return name;
+    std::vector<char32_t> points;
+    if (!decodeUtf8(name, points)) {
+        std::string key = name;
+        for (char& c : key)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return key;
+    }
+    std::string key;
+    key.reserve(name.size());
+    for (const char32_t point : points)
+        appendUtf8(key, upperCase(point));
+    return key;
+}
+
+std::uint64_t SpaceFor(const TargetFileSystem& target, std::uint64_t size) {
+    if (target.blockSize == 0)
+        return size;
+    return (size + target.blockSize - 1) / target.blockSize * target.blockSize;
+}
+
+} // namespace join

@@ -1,0 +1,188 @@
+#include "cli/commandline.h"
+#include "cli/dryrun.h"
+#include "join/fakejoinhost.h"
+#include "join/joinrun.h"
+#include "support/testdir.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::FakeJoinHost;
+using testsupport::listTree;
+using testsupport::TestDir;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Result runCommandLine(std::vector<std::string> arguments) {
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::Console console{out, err};
+    arguments.insert(arguments.begin(), "brimvale");
+    const int status = cli::Run(arguments, console);
+    return {status, out.str(), err.str()};
+}
+
+// Every file below `folder` with its content, one "path=content" a line.
+std::string treeWithContents(const TestDir& dir, const std::string& folder) {
+    std::istringstream paths(listTree(dir.root() / folder));
+    std::string text;
+    for (std::string path; std::getline(paths, path);)
+        text += path + "=" + dir.read(folder + "/" + path) + "\n";
+    return text;
+}
+
+} // namespace
+
+TEST(CommandLine, JoinLeavesWhatTheEngineLeaves) {
+    TestDir dir;
+    dir.make("a/x.txt=a1\na/sub/y.txt=ay\na/~skip.txt=s\nb/x.txt=b1\nb/deep/er/z.txt=bz\n"
+             "b/~tilde/t.txt=t");
+    // The list file holds the first entry; the second is an argument.
+    dir.write("list.txt", dir.path("a") + "\r\n");
+    struct Row {
+        const char* name;
+        bool flat;
+        bool trailingSeparator;
+    } rows[] = {
+        {"flat", true, true}, {"preserve into", false, true}, {"preserve merged", false, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string cliOut = std::string("cli-") + row.name;
+        const std::string engineOut = std::string("engine-") + row.name;
+        dir.make(cliOut + "/\n" + engineOut + "/");
+
+        std::vector<std::string> arguments = {
+            "join", "--output",           dir.path(cliOut, row.trailingSeparator),
+            "-l",   dir.path("list.txt"), dir.path("b")};
+        if (row.flat)
+            arguments.push_back("--flat");
+        const Result result = runCommandLine(arguments);
+
+        FakeJoinHost host;
+        host.sources = {dir.path("a"), dir.path("b")};
+        host.output = dir.path(engineOut, row.trailingSeparator);
+        host.option = row.flat ? join::CopyOption::Flat : join::CopyOption::PreserveStructure;
+        join::JoinRun(host).run();
+
+        EXPECT_EQ(result.status, cli::ExitStatus::Copied) << result.err;
+        // One progress line per entry, then the run's own steps, then "Done.".
+        const std::string entries =
+            "entry 1 of 2: " + dir.path("a") + "\nentry 2 of 2: " + dir.path("b") + "\n";
+        EXPECT_TRUE(result.err.starts_with(entries) && result.err.ends_with("\nDone.\n"))
+            << result.err;
+        EXPECT_NE(treeWithContents(dir, cliOut), "");
+        EXPECT_EQ(treeWithContents(dir, cliOut), treeWithContents(dir, engineOut));
+    }
+}
+
+TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
+    TestDir dir;
+    dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=");
+    const std::string out = dir.path("out", true);
+    const std::string src = dir.path("src");
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        int status;
+        const char* errorContains;
+    } rows[] = {
+        {"version", {"--version"}, 0, ""},
+        {"help", {"join", "--help"}, 0, ""},
+        {"dry run that would copy everything", {"join", "-n", "-o", out, src}, 0, ""},
+        {"everything copied", {"join", "-o", out, src}, 0, "Done."},
+        {"folder into itself", {"join", "-o", dir.path("src/in", true), src}, 1, "into itself"},
+        {"dry run of a folder into itself",
+         {"join", "-n", "-o", dir.path("src/in", true), src},
+         1,
+         ""},
+        {"missing source folder", {"join", "-f", "-o", out, dir.path("gone")}, 1, "gone"},
+        {"dry run of a missing source folder",
+         {"join", "-n", "-f", "-o", out, dir.path("gone")},
+         1,
+         ""},
+        {"unknown option", {"join", "--bogus", "-o", out, src}, 2, "Unknown option 'bogus'"},
+        {"unknown command", {"copy", "-o", out, src}, 2, "unknown command 'copy'"},
+        {"no command", {"-o", out}, 2, "no command"},
+        {"no output option", {"join", src}, 2, "--output DIR"},
+        {"no sources", {"join", "-o", out}, 2, "no source folders"},
+        {"empty list file",
+         {"join", "-o", out, "--list", dir.path("empty.txt")},
+         2,
+         "no source folders"},
+        {"missing list file",
+         {"join", "-o", out, "--list", dir.path("nolist")},
+         2,
+         "File not found"},
+        {"missing output folder", {"join", "-o", dir.path("nowhere"), src}, 2, "does not exist"},
+        {"output names a file", {"join", "-n", "-o", dir.path("afile"), src}, 2, "does not exist"},
+    };
+    for (const Row& row : rows) {
+        const Result result = runCommandLine(row.arguments);
+        EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.err;
+        EXPECT_NE(result.err.find(row.errorContains), std::string::npos) << row.name << "\n"
+                                                                         << result.err;
+    }
+}
+
+TEST(DryRun, NamesCollisionsSkippedNamesAndWhatExFatRefusesBeforeWriting) {
+    TestDir dir;
+    dir.make("a/notes.txt=1\na/sub/Photo.JPG=22\na/~draft.txt=3\na/what:now.txt=4\n"
+             "b/notes.txt=55\nb/photo.jpg=6\nout/old.txt=7");
+    join::TargetFileSystem exfat;
+    exfat.type = "exfat";
+    exfat.mountType = "fuseblk";
+    exfat.source = "/dev/loop9";
+    exfat.family = join::TargetFileSystem::Family::ExFat;
+    exfat.caseInsensitive = true;
+    exfat.storesLinks = false;
+    exfat.blockSize = 4096;
+    exfat.freeBytes = 4096;
+    cli::JoinRequest request{
+        {dir.path("a"), dir.path("b", true)}, dir.path("out"), join::CopyOption::Flat};
+    std::ostringstream plan;
+    const int status = cli::DryRun(request, plan, [&](const std::string&) { return exfat; });
+
+    // The plan with the temporary folder written as "T".
+    std::string text = plan.str();
+    for (std::size_t at; (at = text.find(dir.path())) != std::string::npos;)
+        text.replace(at, dir.path().size(), "T");
+    EXPECT_EQ(text, R"(Dry run: nothing is written.
+Output folder: T/out
+  file system: exfat (mounted as fuseblk) on /dev/loop9
+  names: case ignored, at most 255 characters
+  not allowed: : ? * " < > | \ and control characters in names, symbolic links
+  free: 4.0 KiB
+Copy option: just copy files (flat)
+
+Entry 1 of 2: T/a
+  3 files from 2 folders go directly into T/out
+Entry 2 of 2: T/b/
+  2 files from 1 folder go directly into T/out
+
+Name collisions (the later file wins): 1
+  notes.txt: T/b/notes.txt replaces T/a/notes.txt
+
+Skipped (names beginning with "~"): 1
+  T/a/~draft.txt
+
+Refused by exfat: 1
+  T/a/what:now.txt: the name holds ":", which exfat does not allow in a name
+
+Different names that are one on exfat: 1
+  T/b/photo.jpg replaces T/a/sub/Photo.JPG (one name on exfat)
+
+Space: about 8.0 KiB to write, 4.0 KiB free: does not fit
+
+The join would not copy everything: 1 name refused, 1 file lost to a case clash, not enough space.
+)");
+    EXPECT_EQ(status, cli::ExitStatus::NotEverything);
+    EXPECT_EQ(listTree(dir.root() / "out"), "old.txt\n");
+}

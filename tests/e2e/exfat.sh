@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# A real exFAT volume: a 64 MiB image file on a loop device, mounted with exfat-fuse, which
+# statfs reports only as "fuseblk". In both copy options a dry run names the case clashes and the
+# names exFAT refuses while the volume stays empty, and the real join then reports exactly the
+# refused names. Needs root, loop devices and FUSE; skips only where the machine has none.
+# Usage: exfat.sh BRIMVALE
+set -euo pipefail
+
+brimvale=$1
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+[ -e /dev/loop-control ] || skip "no /dev/loop-control: this machine has no loop devices"
+[ -e /dev/fuse ] || skip "no /dev/fuse: this machine has no FUSE"
+[ "$(id -u)" -eq 0 ] || skip "mounting a loop device takes root"
+
+work=$(mktemp -d)
+stick="$work/stick"
+loop=""
+cleanup() {
+    if mountpoint -q "$stick" 2>/dev/null; then
+        umount "$stick" 2>/dev/null || umount -l "$stick" || true
+    fi
+    [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -f "$work/err" ] && sed 's/^/  stderr: /' "$work/err" >&2
+    [ -f "$work/plan" ] && sed 's/^/  plan: /' "$work/plan" >&2
+    exit 1
+}
+
+truncate -s 64M "$work/stick.img"
+mkfs.exfat "$work/stick.img" >/dev/null
+loop=$(losetup -f --show "$work/stick.img")
+mkdir "$stick"
+mount.exfat-fuse "$loop" "$stick"
+mountpoint -q "$stick" || fail "the exFAT volume did not mount"
+
+src="$work/src"
+mkdir -p "$src/a" "$src/b/sub"
+echo a-notes >"$src/a/notes.txt"
+echo a-photo >"$src/a/Photo.JPG"
+echo colon >"$src/a/what:now.txt"
+echo draft >"$src/a/~draft.txt"
+echo b-notes >"$src/b/notes.txt"
+echo b-photo >"$src/b/photo.jpg"
+echo question >"$src/b/sub/why?.txt"
+echo readme >"$src/b/sub/Readme.md"
+echo README >"$src/b/sub/README.md"
+refused=("$src/a/what:now.txt" "$src/b/sub/why?.txt")
+
+# Runs brimvale with the rest of the arguments; its exit status in $status.
+run() {
+    status=0
+    "$brimvale" "$@" >"$work/plan" 2>"$work/err" || status=$?
+}
+
+expect_in_plan() {
+    grep -qF -- "$1" "$work/plan" || fail "$option dry run lacks: $1"
+}
+
+for option in flat preserve; do
+    rm -rf "${stick:?}"/*
+    if [ $option = flat ]; then
+        arguments=(join --flat --output "$stick" "$src/a" "$src/b")
+    else
+        arguments=(join --output "$stick/" "$src/a" "$src/b")
+    fi
+
+    run "${arguments[@]}" --dry-run
+    [ "$status" -eq 1 ] || fail "$option dry run: exit status $status, not 1"
+    [ -z "$(ls -A "$stick")" ] || fail "$option dry run wrote into the volume: $(ls -A "$stick")"
+    expect_in_plan "file system: exfat (mounted as fuseblk) on $loop"
+    expect_in_plan "names: case ignored, at most 255 characters"
+    expect_in_plan "Refused by exfat: ${#refused[@]}"
+    for name in "${refused[@]}"; do
+        expect_in_plan "$name: the name holds"
+    done
+    if [ $option = flat ]; then
+        expect_in_plan "notes.txt: $src/b/notes.txt replaces $src/a/notes.txt"
+        expect_in_plan "$src/b/photo.jpg replaces $src/a/Photo.JPG (one name on exfat)"
+        expect_in_plan "$src/a/~draft.txt"
+    fi
+    expect_in_plan "README.md"
+
+    run "${arguments[@]}"
+    [ "$status" -eq 1 ] || fail "$option join: exit status $status, not 1"
+    # One report per entry, each naming its refused file (by where its copy would have gone).
+    for name in "${refused[@]}"; do
+        grep -qF -- "$(basename "$name")" "$work/err" || fail "$option join does not report $name"
+    done
+    reports=$(grep -c '^brimvale: entry' "$work/err" || true)
+    [ "$reports" -eq ${#refused[@]} ] || fail "$option join: $reports reports, not ${#refused[@]}"
+    if [ $option = flat ]; then
+        [ "$(cat "$stick/notes.txt")" = b-notes ] || fail "flat join: notes.txt is not b's"
+        [ "$(cat "$stick/photo.jpg")" = b-photo ] || fail "flat join: photo.jpg is not b's"
+    else
+        [ "$(cat "$stick/a/notes.txt")" = a-notes ] || fail "preserve join: a/notes.txt"
+        [ "$(cat "$stick/b/notes.txt")" = b-notes ] || fail "preserve join: b/notes.txt"
+    fi
+done
+echo "exfat: dry runs and joins on $loop agree in both options"

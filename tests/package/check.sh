@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The Debian package: builds it from the build folder with cpack, checks its name, version and
+# dependencies, validates its desktop entry, AppStream metainfo and manual page, unpacks it into a
+# temporary root (nothing is installed on this system) and runs the program from there.
+# Usage: check.sh BUILD_DIR VERSION
+set -euo pipefail
+
+build_dir=$1
+version=$2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+if ! cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log" >&2
+    fail "cpack could not build the package"
+fi
+deb="$work/out/brimvale_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || fail "no $(basename "$deb"); cpack made: $(ls "$work/out")"
+
+[ "$(dpkg-deb -f "$deb" Package)" = brimvale ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+# The package names alone, one a line.
+names=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6 fonts-liberation; do
+    grep -qxF "$needed" <<<"$names" || fail "Depends lacks $needed: $depends"
+done
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+for file in usr/bin/brimvale usr/lib/brimvale/brimvale usr/lib/brimvale/HAND-M.CUR \
+    usr/lib/brimvale/x/o.cjs usr/lib/brimvale/Samples/Folder1/readme.txt \
+    usr/share/applications/brimvale.desktop usr/share/icons/hicolor/256x256/apps/brimvale.png \
+    usr/share/icons/hicolor/scalable/apps/brimvale.svg usr/share/man/man1/brimvale.1.gz \
+    usr/share/metainfo/example.brimvale.brimvale.metainfo.xml; do
+    [ -e "$root/$file" ] || fail "the package lacks /$file"
+done
+
+desktop-file-validate "$root/usr/share/applications/brimvale.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$root/usr/share/metainfo/example.brimvale.brimvale.metainfo.xml" ||
+    fail "AppStream metainfo"
+man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/brimvale.1.gz" 2>&1 >/dev/null)
+[ -z "$man_warnings" ] || fail "manual page: $man_warnings"
+
+shown=$("$root/usr/bin/brimvale" --version)
+[ "$shown" = "brimvale $version" ] || fail "the unpacked program's --version says '$shown'"
+echo "package: $(basename "$deb") checked; its program says '$shown'"
