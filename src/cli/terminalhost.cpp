@@ -1,5 +1,8 @@
 #include "terminalhost.h"
 
+#include <chrono>
+#include <cstdio>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -36,6 +39,20 @@ std::string keepEnd(const std::string& text, std::size_t width) {
     return std::string(Ellipsis) + text.substr(start);
 }
 
+// A byte count as people read it: "512 bytes", "3.4 MiB".
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(units); ++unit)
+        value /= 1024;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
 } // namespace
 
 void ProgressLine::setEntry(int entry, int count, const std::string& activity) {
@@ -49,10 +66,22 @@ void ProgressLine::setStage(const std::string& activity) {
     setEntry(0, m_count, activity);
 }
 
+void ProgressLine::setCopied(std::uint64_t files, std::uint64_t bytes) {
+    const bool changed = files != m_files || bytes != m_bytes;
+    m_files = files;
+    m_bytes = bytes;
+    if (changed && m_terminal && m_shown)
+        show();
+}
+
 std::string ProgressLine::counters() const {
     if (m_entry == 0)
         return {};
-    return "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count) + ": ";
+    std::string text = "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count);
+    if (m_files > 0)
+        text += ", " + std::to_string(m_files) + (m_files == 1 ? " file, " : " files, ") +
+                sizeText(m_bytes);
+    return text + ": ";
 }
 
 void ProgressLine::show() {
@@ -136,6 +165,18 @@ void TerminalJoinHost::setProgressText(const std::string& text) {
                             m_request.sources[static_cast<std::size_t>(m_entry - 1)]);
     else
         m_progress.setStage(text);
+}
+
+void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
+    const auto shown = [&] {
+        m_progress.setCopied(m_filesCopied + work.counters().files.load(),
+                             m_bytesCopied + work.counters().bytes.load());
+    };
+    while (!work.waitAtMost(std::chrono::milliseconds(200)))
+        shown();
+    shown();
+    m_filesCopied += work.counters().files.load();
+    m_bytesCopied += work.counters().bytes.load();
 }
 
 int TerminalJoinHost::finish() {

@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "join/host.h"
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -19,6 +20,9 @@ public:
     void setEntry(int entry, int count, const std::string& activity);
     // A step of the run after its entries, such as finishing the writes.
     void setStage(const std::string& activity);
+    // What the run has copied so far. A terminal line shows it at once; plain lines with the
+    // next entry.
+    void setCopied(std::uint64_t files, std::uint64_t bytes);
     // The run is done: the line goes.
     void clear();
     // Writes `text` on a line of its own, then the progress line again below it.
@@ -35,6 +39,8 @@ private:
     bool m_shown = false;
     int m_entry = 0;
     int m_count = 0;
+    std::uint64_t m_files = 0;
+    std::uint64_t m_bytes = 0;
     std::string m_activity;
 };
 
@@ -46,6 +52,8 @@ public:
     TerminalJoinHost(JoinRequest request, Console& console);
 
     void pumpEvents() override {}
+    // Shows the files and bytes copied while the copy runs.
+    void waitFor(join::BackgroundWork& work) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;
     void showMessage(const std::string& text) override;
@@ -74,6 +82,8 @@ private:
     bool m_refusedToStart = false;
     bool m_done = false;
     int m_problems = 0;
+    std::uint64_t m_filesCopied = 0;
+    std::uint64_t m_bytesCopied = 0;
 };
 
 } // namespace cli

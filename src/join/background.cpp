@@ -31,6 +31,11 @@ void BackgroundWork::wait() {
     m_finishedChanged.wait(lock, [&] { return m_finished; });
 }
 
+bool BackgroundWork::waitAtMost(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_finishedChanged.wait_for(lock, timeout, [&] { return m_finished; });
+}
+
 void BackgroundWork::finish() {
     // Everything happens under the lock, the callback and the wake-up included: once a waiter
     // has seen the work finished, this object is not touched again, and the waiter may let it go.

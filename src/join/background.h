@@ -34,6 +34,8 @@ public:
     bool finished() const;
     // Blocks the calling thread until the work has finished.
     void wait();
+    // Blocks at most `timeout`; true when the work has finished.
+    bool waitAtMost(std::chrono::milliseconds timeout);
 
     CopyCounters& counters() { return m_counters; }
     const CopyCounters& counters() const { return m_counters; }
