@@ -218,7 +218,7 @@ Sample runShell(const std::string& command) {
 
 // A copying tool, timed until its copies are on the disk, as a join's are at "Done.".
 Sample runTool(const std::string& command) {
-    return runShell(command + " && sync");
+    return runShell(command + "; sync");
 }
 
 Sample runEngine(const std::string& mode, const std::vector<std::string>& arguments) {
@@ -615,8 +615,9 @@ int main(int argc, char** argv) {
              {}},
             {"find | xargs cp -t",
              [&](const std::string& out) {
+                 // cp complains of each name it has copied already in the same call.
                  return runTool("find " + quoted(card) + " -type f -print0 | xargs -0 cp -t " +
-                                quoted(out));
+                                quoted(out) + " 2>/dev/null");
              },
              {}},
         };

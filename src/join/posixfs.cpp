@@ -612,15 +612,12 @@ bool ListFolderAt(int folder, FolderListing& listing) {
     if (::lseek(folder, 0, SEEK_SET) != 0)
         return false;
     alignas(struct dirent64) char buffer[32 * 1024];
+    ssize_t got = 0;
     for (;;) {
-        const ssize_t got = ::getdents64(folder, buffer, sizeof buffer);
+        got = ::getdents64(folder, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            listing.entries.clear();
-            return false;
-        }
-        if (got == 0)
+        if (got <= 0)
             break;
         for (ssize_t at = 0; at < got;) {
             const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
@@ -641,10 +638,12 @@ bool ListFolderAt(int folder, FolderListing& listing) {
             listing.entries.push_back({name, kind});
         }
     }
+    const int error = errno;
     std::sort(
         listing.entries.begin(), listing.entries.end(),
         [](const FolderEntry& a, const FolderEntry& b) { return NaturalLess(a.name, b.name); });
-    return true;
+    errno = error;
+    return got == 0;
 }
 
 bool ListFilesAt(int folder, std::vector<std::string>& names) {
@@ -692,6 +691,11 @@ std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name
            : S_ISDIR(st.st_mode) ? FolderEntry::Type::Folder
            : S_ISLNK(st.st_mode) ? FolderEntry::Type::Link
                                  : FolderEntry::Type::Other;
+}
+
+bool LeadsToFolderAt(int parent, const std::string& name) {
+    struct stat st {};
+    return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 int RemoveLinkAt(int parent, const std::string& name) {

@@ -115,7 +115,8 @@ struct FolderEntry {
 
 // A folder's own permission bits (07777 part, links followed) and its entries but "." and "..",
 // in natural name order. Asks nothing per entry where the directory records the type. False,
-// with errno saying why, when it cannot be listed.
+// with errno saying why, when it cannot be listed; a listing that fails part-way keeps what it
+// had read.
 struct FolderListing {
     unsigned permissions = 0;
     std::vector<FolderEntry> entries;
@@ -136,6 +137,9 @@ int MakeFolderAt(int parent, const std::string& name, unsigned permissions);
 // The type of what has the name `name` inside an open folder, the name's own entry (a link is a
 // link). nullopt, with errno set, when nothing has it or it cannot be read.
 std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name);
+
+// True when `name` inside an open folder is a folder or a link to one. Never fails.
+bool LeadsToFolderAt(int parent, const std::string& name);
 
 // Removes the link `name` inside an open folder, and only a link. 0 or an errno value.
 int RemoveLinkAt(int parent, const std::string& name);

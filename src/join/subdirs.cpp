@@ -9,13 +9,10 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
-
-namespace fs = std::filesystem;
 
 namespace join {
 
@@ -45,11 +42,6 @@ bool passesFolderTest(const std::string& path) {
     if (attributes != ExcludedAttributes && attributes != ExcludedAliasAttributes)
         return true;
     return IsRootFolder(path);
-}
-
-bool isSubfolder(const fs::directory_entry& entry) {
-    std::error_code ignored;
-    return entry.is_directory(ignored); // links are followed: a link to a folder is a subfolder
 }
 
 // A folder found by the walk: its path and where it stands in the chain of folders walked.
@@ -206,32 +198,31 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         return;
 
     listingBegun = true; // 110
-    std::error_code error;
-    fs::directory_iterator listing(path, error);
-    if (error)
-        throw failureFromErrno(error.value(), path);
+    const Descriptor folder = OpenFolder(path);
+    if (!folder.valid())
+        throw failureFromErrno(errno, path);
+    // In natural name order, whatever order the directory keeps; a listing that fails part-way
+    // still gives the subfolders it read.
+    FolderListing listing;
+    const bool listed = ListFolderAt(folder.get(), listing);
+    const int listingError = errno;
     struct Child {
         std::string name;
         bool link;
     };
     std::vector<Child> children;
-    for (; listing != fs::directory_iterator(); listing.increment(error)) { // 112
-        const fs::directory_entry& child = *listing;
-        if (!isSubfolder(child))
+    for (FolderEntry& child : listing.entries) { // 112
+        const bool link = child.type == FolderEntry::Type::Link;
+        if (child.type != FolderEntry::Type::Folder &&
+            !(link && LeadsToFolderAt(folder.get(), child.name)))
             continue;
-        m_host.pumpEvents();                                 // 114
-        std::string name = child.path().filename().native(); // 116
+        m_host.pumpEvents();            // 114
+        std::string& name = child.name; // 116
         if (name.size() >= MaxNameLength || HasBadCharacters(name) || name == "." || name == "..")
             continue; // 118
-        std::error_code notLink;
-        children.push_back({std::move(name), child.is_symlink(notLink)});
+        children.push_back({std::move(name), link});
     }
-    if (error)
-        throw failureFromErrno(error.value(), path);
 
-    // Subfolders are taken in natural name order, whatever order the directory keeps.
-    std::sort(children.begin(), children.end(),
-              [](const Child& a, const Child& b) { return NaturalLess(a.name, b.name); });
     for (const Child& child : children) {
         std::string childPath;
         childPath.reserve(path.size() + child.name.size() + 1);
@@ -240,6 +231,8 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         const auto length = static_cast<std::uint32_t>(childPath.size());
         level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
     }
+    if (!listed)
+        throw failureFromErrno(listingError, path);
 }
 
 // A directory link that leads to one of the folders it stands below would make the walk
