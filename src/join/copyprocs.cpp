@@ -6,6 +6,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "subdirs.h"
+#include "targetfs.h"
 #include "treecopy.h"
 
 #include <algorithm>
@@ -119,6 +120,10 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
             : copyFailure(ends.targetPath, error);
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
+    try {
+        root.caseInsensitive = ExamineTargetFileSystem(destination).caseInsensitive;
+    } catch (const Failure&) {
+    }
     root.targetPath = withoutTrailingSeparators(ends.targetPath);
     return root;
 }

@@ -2,6 +2,7 @@
 
 #include "paths.h"
 #include "posixfs.h"
+#include "targetfs.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -39,7 +40,21 @@ public:
     FlatJob(Descriptor output, std::string outputPath, FlatCopyResult& result,
             CopyCounters& counters)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
-          m_counters(counters), m_capacity(64 * WorkerPool::shared().size()) {}
+          m_counters(counters), m_capacity(64 * WorkerPool::shared().size()) {
+        // Names are told apart as the output's file system tells them apart: where it ignores
+        // case, "Photo.JPG" and "photo.jpg" are one name.
+        try {
+            if (TargetFileSystem target = ExamineTargetFileSystem(m_outputPath);
+                target.caseInsensitive)
+                m_caseFolding = std::move(target);
+        } catch (const Failure&) {
+        }
+    }
+
+    // The destination name as the output folder tells names apart.
+    std::string keyOf(const std::string& name) const {
+        return m_caseFolding ? NameKey(*m_caseFolding, name) : name;
+    }
 
     // Queues a copy; while the queue is full, the caller copies from it itself.
     void post(FileTask task) {
@@ -92,7 +107,7 @@ public:
         m_result.copyFailures.add({task.folder->index, task.position},
                                   copyFailure(path, outcome.error));
         std::lock_guard lock(m_mutex);
-        m_failedWinners[task.name] = {task.folder->index, task.position};
+        m_failedWinners[keyOf(task.name)] = {task.folder->index, task.position};
         return false;
     }
 
@@ -130,6 +145,7 @@ private:
     FlatCopyResult& m_result;
     CopyCounters& m_counters;
     const std::size_t m_capacity;
+    std::optional<TargetFileSystem> m_caseFolding;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -173,7 +189,7 @@ void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
         const auto folder = openFolder(folders, index, output, names, nullptr);
         for (auto position = static_cast<std::uint32_t>(names.size());
              folder && position-- > 0 && !StopRequested();) {
-            const auto waiting = failed.find(names[position]);
+            const auto waiting = failed.find(job.keyOf(names[position]));
             if (waiting == failed.end() || waiting->second <= Place{index, position} ||
                 isLeftOut(names[position]))
                 continue;
@@ -212,7 +228,7 @@ void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& o
             openFolder(folders, index, outputIdentity, names, &result.listingFailures);
         for (auto position = static_cast<std::uint32_t>(names.size()); folder && position-- > 0;) {
             std::string& name = names[position];
-            if (isLeftOut(name) || !claimed.insert(name).second)
+            if (isLeftOut(name) || !claimed.insert(job->keyOf(name)).second)
                 continue;
             job->post({folder, std::move(name), position});
         }

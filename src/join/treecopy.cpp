@@ -70,7 +70,8 @@ class TreeJob {
 public:
     TreeJob(TreeCopyRoot& root, CopyFailures& failures, CopyCounters& counters)
         : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
-          m_counters(counters), m_workers(WorkerPool::shared().size()) {
+          m_counters(counters), m_workers(WorkerPool::shared().size()),
+          m_wholeFolders(root.caseInsensitive) {
         auto node = std::make_shared<Node>();
         node->source = std::move(root.source);
         node->target = std::move(root.target);
@@ -207,7 +208,9 @@ private:
         for (const FolderEntry& entry : node->entries)
             others += entry.type != FolderEntry::Type::Folder;
         const std::uint32_t run =
-            std::clamp<std::uint32_t>(others / static_cast<std::uint32_t>(2 * m_workers), 1, 256);
+            m_wholeFolders ? std::max<std::uint32_t>(others, 1)
+                           : std::clamp<std::uint32_t>(
+                                 others / static_cast<std::uint32_t>(2 * m_workers), 1, 256);
 
         std::vector<Task> tasks;
         for (std::uint32_t i = 0; i < count;) {
@@ -292,6 +295,7 @@ private:
     CopyFailures& m_failures;
     CopyCounters& m_counters;
     const std::size_t m_workers;
+    const bool m_wholeFolders;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -17,6 +17,9 @@ struct TreeCopyRoot {
     Descriptor target;
     std::string targetPath;
     std::optional<unsigned> permissions;
+    // The target's file system takes names that differ only in case as one: the files of a
+    // folder are then copied in their order by one worker, so that the later one is left.
+    bool caseInsensitive = false;
 };
 
 // Copies a whole tree on the worker pool: every call below the root is made relative to an open
