@@ -121,7 +121,7 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
     try {
-        root.caseInsensitive = ExamineTargetFileSystem(destination).caseInsensitive;
+        root.fileSystem = ExamineTargetFileSystem(destination);
     } catch (const Failure&) {
     }
     root.targetPath = withoutTrailingSeparators(ends.targetPath);

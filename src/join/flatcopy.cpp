@@ -41,19 +41,16 @@ public:
             CopyCounters& counters)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
           m_counters(counters), m_capacity(64 * WorkerPool::shared().size()) {
-        // Names are told apart as the output's file system tells them apart: where it ignores
-        // case, "Photo.JPG" and "photo.jpg" are one name.
         try {
-            if (TargetFileSystem target = ExamineTargetFileSystem(m_outputPath);
-                target.caseInsensitive)
-                m_caseFolding = std::move(target);
+            m_target = ExamineTargetFileSystem(m_outputPath);
         } catch (const Failure&) {
         }
     }
 
     // The destination name as the output folder tells names apart.
+    // Where the file system ignores case, "Photo.JPG" and "photo.jpg" are one name.
     std::string keyOf(const std::string& name) const {
-        return m_caseFolding ? NameKey(*m_caseFolding, name) : name;
+        return m_target && m_target->caseInsensitive ? NameKey(*m_target, name) : name;
     }
 
     // Queues a copy; while the queue is full, the caller copies from it itself.
@@ -101,11 +98,13 @@ public:
         }
         if (outcome.error == ECANCELED)
             return false;
-        const std::string path = outcome.side == Side::Source
-                                     ? withSeparator(task.folder->path) + task.name
-                                     : withSeparator(m_outputPath) + task.name;
-        m_result.copyFailures.add({task.folder->index, task.position},
-                                  copyFailure(path, outcome.error));
+        const bool source = outcome.side == Side::Source;
+        const std::string path =
+            withSeparator(source ? task.folder->path : m_outputPath) + task.name;
+        m_result.copyFailures.add(
+            {task.folder->index, task.position},
+            source || !m_target ? copyFailure(path, outcome.error)
+                                : TargetNameFailure(*m_target, path, task.name, outcome.error));
         std::lock_guard lock(m_mutex);
         m_failedWinners[keyOf(task.name)] = {task.folder->index, task.position};
         return false;
@@ -145,7 +144,8 @@ private:
     FlatCopyResult& m_result;
     CopyCounters& m_counters;
     const std::size_t m_capacity;
-    std::optional<TargetFileSystem> m_caseFolding;
+    // What the output folder's file system is, where it could be told.
+    std::optional<TargetFileSystem> m_target;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

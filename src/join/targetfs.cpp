@@ -262,6 +262,13 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
     return target;
 }
 
+Failure TargetNameFailure(const TargetFileSystem& target, const std::string& path,
+                          const std::string& name, int error) {
+    if (const std::string refusal = NameRefusal(target, name); !refusal.empty())
+        return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
+    return copyFailure(path, error);
+}
+
 std::string NameRefusal(const TargetFileSystem& target, const std::string& name) {
     if (target.family == TargetFileSystem::Family::Other) {
         if (name.size() > target.nameMax)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "failure.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,6 +46,11 @@ std::string NameRefusal(const TargetFileSystem& target, const std::string& name)
 // The form in which the file system tells names apart: folded to one case where it ignores
 // case, else the name itself. Two names with the same key are one name there.
 std::string NameKey(const TargetFileSystem& target, const std::string& name);
+
+// Why writing `name` at `path` there failed: where the file system does not allow the name, that
+// is the reason given, whatever error it answered with (exFAT's driver answers "no such file").
+Failure TargetNameFailure(const TargetFileSystem& target, const std::string& path,
+                          const std::string& name, int error);
 
 // The room a file of `size` bytes takes there, in whole blocks.
 std::uint64_t SpaceFor(const TargetFileSystem& target, std::uint64_t size);

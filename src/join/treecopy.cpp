@@ -71,7 +71,8 @@ public:
     TreeJob(TreeCopyRoot& root, CopyFailures& failures, CopyCounters& counters)
         : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
           m_counters(counters), m_workers(WorkerPool::shared().size()),
-          m_wholeFolders(root.caseInsensitive) {
+          m_fileSystem(std::move(root.fileSystem)),
+          m_wholeFolders(m_fileSystem && m_fileSystem->caseInsensitive) {
         auto node = std::make_shared<Node>();
         node->source = std::move(root.source);
         node->target = std::move(root.target);
@@ -139,9 +140,16 @@ private:
         return path;
     }
 
+    Failure failureAt(const std::string& path, const std::string& name, Side side,
+                      int error) const {
+        return side == Side::Target && m_fileSystem
+                   ? TargetNameFailure(*m_fileSystem, path, name, error)
+                   : copyFailure(path, error);
+    }
+
     void fail(const Node& node, Side side, int error) {
         if (error != ECANCELED)
-            m_failures.add(positionOf(node), copyFailure(pathOf(node, side), error));
+            m_failures.add(positionOf(node), failureAt(pathOf(node, side), node.name, side, error));
     }
 
     void fail(const Node& node, std::uint32_t entry, Side side, int error) {
@@ -149,8 +157,9 @@ private:
             return;
         CopyFailures::Position position = positionOf(node);
         position.push_back(entry);
-        const std::string path = pathOf(node, side) + Separator + node.entries[entry].name;
-        m_failures.add(position, copyFailure(path, error));
+        const std::string& name = node.entries[entry].name;
+        m_failures.add(position,
+                       failureAt(pathOf(node, side) + Separator + name, name, side, error));
     }
 
     void fail(const Node& node, std::uint32_t entry, const std::string& reason) {
@@ -257,6 +266,9 @@ private:
             if (outcome.copied()) {
                 m_counters.files.fetch_add(1, std::memory_order_relaxed);
                 m_counters.bytes.fetch_add(outcome.bytes, std::memory_order_relaxed);
+            } else if (entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
+                       m_fileSystem && !m_fileSystem->storesLinks) {
+                fail(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");
             } else {
                 fail(node, i, outcome.side, outcome.error);
             }
@@ -295,6 +307,7 @@ private:
     CopyFailures& m_failures;
     CopyCounters& m_counters;
     const std::size_t m_workers;
+    const std::optional<TargetFileSystem> m_fileSystem;
     const bool m_wholeFolders;
 
     std::mutex m_mutex;

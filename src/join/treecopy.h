@@ -3,6 +3,7 @@
 #include "background.h"
 #include "failure.h"
 #include "posixfs.h"
+#include "targetfs.h"
 
 #include <string>
 
@@ -17,9 +18,10 @@ struct TreeCopyRoot {
     Descriptor target;
     std::string targetPath;
     std::optional<unsigned> permissions;
-    // The target's file system takes names that differ only in case as one: the files of a
-    // folder are then copied in their order by one worker, so that the later one is left.
-    bool caseInsensitive = false;
+    // The target's file system, where it could be told. Where it takes names that differ only
+    // in case as one, the files of a folder are copied in their order by one worker, so that
+    // the later one is left; a name it does not allow is reported as such.
+    std::optional<TargetFileSystem> fileSystem;
 };
 
 // Copies a whole tree on the worker pool: every call below the root is made relative to an open

@@ -93,7 +93,8 @@ for option in flat preserve; do
     [ "$status" -eq 1 ] || fail "$option join: exit status $status, not 1"
     # One report per entry, each naming its refused file (by where its copy would have gone).
     for name in "${refused[@]}"; do
-        grep -qF -- "$(basename "$name")" "$work/err" || fail "$option join does not report $name"
+        grep -qF -- "$(basename "$name"): the name holds" "$work/err" ||
+            fail "$option join does not report $name as a name exfat refuses"
     done
     reports=$(grep -c '^brimvale: entry' "$work/err" || true)
     [ "$reports" -eq ${#refused[@]} ] || fail "$option join: $reports reports, not ${#refused[@]}"
