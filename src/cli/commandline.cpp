@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <array>
+#include <csignal>
 #include <iostream>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -201,7 +202,27 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
     return host.finish();
 }
 
+namespace {
+
+// Ctrl-C or a request to end: the copies under way stop and remove what they had partly
+// written, and the run ends. A second signal ends the process at once.
+void stopCopying(int) {
+    join::SetStopRequested(true);
+}
+
+void stopCopyingOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = &stopCopying;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
 int Main(int argc, char** argv) {
+    stopCopyingOnSignals();
     // The arguments as given, before Qt looks at them.
     const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication application(argc, argv);

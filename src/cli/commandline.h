@@ -14,6 +14,7 @@ namespace ExitStatus {
 inline constexpr int Copied = 0;        // everything was (or would be) copied
 inline constexpr int NotEverything = 1; // something was not: each reported on standard error
 inline constexpr int Usage = 2;         // bad usage, or nothing to run (no sources, no output)
+inline constexpr int Stopped = 130;     // stopped by Ctrl-C or a request to end
 } // namespace ExitStatus
 
 // Where the command line writes: results (help, version, a dry run's plan) to `out`; messages,

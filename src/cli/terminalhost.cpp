@@ -1,5 +1,7 @@
 #include "terminalhost.h"
 
+#include "join/posixfs.h"
+
 #include <chrono>
 #include <cstdio>
 #include <iterator>
@@ -181,6 +183,11 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
 
 int TerminalJoinHost::finish() {
     m_progress.clear();
+    if (join::StopRequested()) {
+        m_console.err << "brimvale: stopped: what was copied is whole, and nothing partly written "
+                         "is left\n";
+        return ExitStatus::Stopped;
+    }
     if (m_refusedToStart)
         return ExitStatus::Usage;
     if (m_problems > 0) {

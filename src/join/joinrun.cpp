@@ -88,6 +88,9 @@ void JoinRun::run() {
     const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
     std::vector<std::string> writtenTo;
     for (int i = 1; i <= count; ++i) {
+        // The process is ending (a close, an interrupt): no further entry is begun.
+        if (StopRequested())
+            break;
         trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
         std::string entry;
         // "." and ".." are resolved: the entry names the folder it leads to, under its own name.
