@@ -357,8 +357,9 @@ void Planner::checkFlatNames() {
         for (std::size_t s = 0, listed = 0; s < spellings.names.size(); ++s)
             if (s != winner)
                 line += (listed++ == 0 ? "" : ", ") + m_flatFiles[spellings.lastFile[s]].source;
+        // As with any two files of one name, the later replaces the earlier: nothing is lost
+        // that a flat copy would have kept.
         m_caseClashes.push_back(line + " (one name on " + m_target.type + ")");
-        m_caseClashCount += spellings.names.size() - 1;
     }
 }
 

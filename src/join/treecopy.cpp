@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <memory>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 namespace join {
@@ -243,10 +244,36 @@ private:
         pushAll(tasks);
     }
 
+    // Where the target takes names that differ only in case as one, the last entry of each
+    // such name is the one copied; the earlier ones could not be kept beside it.
+    std::vector<std::uint32_t> replacedInTarget(const Node& node, std::uint32_t begin,
+                                                std::uint32_t end) const {
+        std::vector<std::uint32_t> laterOf(end - begin, 0);
+        if (!m_wholeFolders)
+            return laterOf;
+        std::unordered_map<std::string, std::uint32_t> last;
+        for (std::uint32_t i = end; i-- > begin;) {
+            if (node.entries[i].type == FolderEntry::Type::Folder)
+                continue;
+            const auto [found, first] =
+                last.try_emplace(NameKey(*m_fileSystem, node.entries[i].name), i);
+            if (!first)
+                laterOf[i - begin] = found->second;
+        }
+        return laterOf;
+    }
+
     void copyEntries(const std::shared_ptr<Node>& shared, std::uint32_t begin, std::uint32_t end) {
         Node& node = *shared;
+        const std::vector<std::uint32_t> laterOf = replacedInTarget(node, begin, end);
         for (std::uint32_t i = begin; i < end; ++i) {
             const FolderEntry& entry = node.entries[i];
+            if (const std::uint32_t later = laterOf[i - begin]; later != 0) {
+                fail(node, i,
+                     "its name and \"" + node.entries[later].name + "\" are one on " +
+                         m_fileSystem->type + ", which keeps the later only");
+                continue;
+            }
             CopyOutcome outcome;
             switch (entry.type) {
             case FolderEntry::Type::Folder:

@@ -183,7 +183,7 @@ Different names that are one on exfat: 1
 
 Space: about 8.0 KiB to write, 4.0 KiB free: does not fit
 
-The join would not copy everything: 1 name refused, 1 file lost to a case clash, not enough space.
+The join would not copy everything: 1 name refused, not enough space.
 )");
     EXPECT_EQ(status, cli::ExitStatus::NotEverything);
     EXPECT_EQ(listTree(dir.root() / "out"), "old.txt\n");
