@@ -120,10 +120,7 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
             : copyFailure(ends.targetPath, error);
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
-    try {
-        root.fileSystem = ExamineTargetFileSystem(destination);
-    } catch (const Failure&) {
-    }
+    root.fileSystem = ExamineUnusualTarget(destination);
     root.targetPath = withoutTrailingSeparators(ends.targetPath);
     return root;
 }

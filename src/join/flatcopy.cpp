@@ -41,10 +41,7 @@ public:
             CopyCounters& counters)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
           m_counters(counters), m_capacity(64 * WorkerPool::shared().size()) {
-        try {
-            m_target = ExamineTargetFileSystem(m_outputPath);
-        } catch (const Failure&) {
-        }
+        m_target = ExamineUnusualTarget(m_outputPath);
     }
 
     // The destination name as the output folder tells names apart.

@@ -26,6 +26,12 @@ namespace {
 constexpr long FatMagic = 0x4d44;
 constexpr long ExFatMagic = 0x2011BAB0;
 constexpr long FuseMagic = 0x65735546;
+constexpr long CifsMagic = 0xFF534D42;
+constexpr long Smb2Magic = 0xFE534D42;
+constexpr long SmbMagic = 0x517B;
+constexpr long HfsMagic = 0x4244;
+constexpr long HfsPlusMagic = 0x482B;
+constexpr long NtfsMagic = 0x7366746E;
 constexpr std::uint64_t FatNameMax = 255; // UTF-16 units, FAT's long names and exFAT alike
 constexpr std::size_t BootSectorSize = 512;
 
@@ -267,6 +273,32 @@ Failure TargetNameFailure(const TargetFileSystem& target, const std::string& pat
     if (const std::string refusal = NameRefusal(target, name); !refusal.empty())
         return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
     return copyFailure(path, error);
+}
+
+std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder) {
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        return std::nullopt;
+    switch (info.f_type) {
+    case FatMagic:
+    case ExFatMagic:
+    case FuseMagic:
+    case CifsMagic:
+    case Smb2Magic:
+    case SmbMagic:
+    case HfsMagic:
+    case HfsPlusMagic:
+    case NtfsMagic:
+        break;
+    default:
+        if (!folderIsCaseFolded(folder))
+            return std::nullopt;
+    }
+    try {
+        return ExamineTargetFileSystem(folder);
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
 }
 
 std::string NameRefusal(const TargetFileSystem& target, const std::string& name) {

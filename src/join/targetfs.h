@@ -3,6 +3,7 @@
 #include "failure.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,11 @@ struct TargetFileSystem {
 // Examines the file system that holds `folder`. Throws Failure when the folder cannot be
 // examined at all; what cannot be told (an unreadable device) leaves the defaults above.
 TargetFileSystem ExamineTargetFileSystem(const std::string& folder);
+
+// The same, but only where the file system's names follow rules of their own: FAT, exFAT, FUSE
+// and network file systems, those that ignore case, and case-folded folders. Nothing for the
+// usual file systems, which take any name the source could hold; that answer costs one call.
+std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder);
 
 // "exfat", "vfat" or "ntfs" when `bootSector` (the first bytes of a volume) carries that
 // signature; "" otherwise.
