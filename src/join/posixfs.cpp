@@ -597,20 +597,16 @@ bool StatusOf(int folder, FolderStatus& status) {
 bool ListFolder(const std::string& path, FolderListing& listing) {
     listing = {};
     const Descriptor fd = OpenFolder(path);
-    return fd.valid() && ListFolderAt(fd.get(), listing);
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !ListFolderAt(fd.get(), listing))
+        return false;
+    listing.permissions = st.st_mode & 07777;
+    return true;
 }
 
 bool ListFolderAt(int folder, FolderListing& listing) {
     listing = {};
-    struct stat st {};
-    if (::fstat(folder, &st) != 0)
-        return false;
-    listing.permissions = st.st_mode & 07777;
-
-    // The directory's records are read in large blocks straight from the system, from the start
-    // whatever an earlier listing of the same descriptor left.
-    if (::lseek(folder, 0, SEEK_SET) != 0)
-        return false;
+    // The directory's records are read in large blocks straight from the system.
     alignas(struct dirent64) char buffer[32 * 1024];
     ssize_t got = 0;
     for (;;) {

@@ -122,6 +122,8 @@ struct FolderListing {
     std::vector<FolderEntry> entries;
 };
 bool ListFolder(const std::string& path, FolderListing& listing);
+// The same for a folder opened for the purpose (its permission bits left at 0): the listing
+// reads on from the descriptor's position, so a descriptor is listed once.
 bool ListFolderAt(int folder, FolderListing& listing);
 
 // The names of the regular files of an open folder, links to regular files included, in natural
