@@ -5,6 +5,7 @@
 // chooses where) and removed at the end.
 //
 //     bench_window_join [--scale S] [--runs N] [--dir FOLDER]
+#include "benchdata.h"
 #include "join/joinrun.h"
 #include "shell/form1.h"
 
@@ -89,58 +90,6 @@ private:
     Clock::time_point m_last;
 };
 
-void writeFile(const fs::path& path, std::size_t size, std::mt19937& random) {
-    static std::vector<char> buffer;
-    if (buffer.size() < size) {
-        buffer.resize(size);
-        for (auto& byte : buffer)
-            byte = static_cast<char>(random());
-    }
-    std::ofstream out(path, std::ios::binary);
-    out.write(buffer.data(), static_cast<std::streamsize>(size));
-}
-
-// Set A as one entry: a folder holding 4 trees 5 levels deep, 5,000 files of 1 to 8 KiB each.
-std::string makeSetA(const fs::path& root, double scale) {
-    std::mt19937 random(1);
-    const fs::path top = root / "A";
-    for (int source = 0; source < 4; ++source) {
-        std::vector<fs::path> folders{top / ("src" + std::to_string(source))};
-        for (std::size_t at = 0; at < folders.size(); ++at) {
-            fs::create_directories(folders[at]);
-            if (std::distance(folders[0].begin(), folders[0].end()) + 5 >
-                std::distance(folders[at].begin(), folders[at].end()))
-                for (int child = 0; child < 3; ++child)
-                    folders.push_back(folders[at] / ("d" + std::to_string(child)));
-        }
-        const int files = std::max(4, static_cast<int>(5000 * scale));
-        for (int k = 0; k < files; ++k)
-            writeFile(folders[(static_cast<std::size_t>(k) * 7919) % folders.size()] /
-                          ("f" + std::to_string(source * 100000 + k) + ".dat"),
-                      1024 + random() % (7 * 1024 + 1), random);
-    }
-    return top.string() + "/";
-}
-
-// Set B: 4 files of 256 MiB.
-std::string makeSetB(const fs::path& root, double scale) {
-    std::mt19937 random(2);
-    const fs::path top = root / "B";
-    fs::create_directories(top);
-    const auto size = std::max<std::size_t>(1 << 20, static_cast<std::size_t>((256 << 20) * scale));
-    for (int file = 0; file < 4; ++file) {
-        std::ofstream out(top / ("large" + std::to_string(file) + ".bin"), std::ios::binary);
-        std::vector<char> block(1 << 20);
-        for (std::size_t written = 0; written < size; written += block.size()) {
-            for (std::size_t i = 0; i < block.size(); i += 4096)
-                block[i] = static_cast<char>(random());
-            out.write(block.data(),
-                      static_cast<std::streamsize>(std::min(block.size(), size - written)));
-        }
-    }
-    return top.string() + "/";
-}
-
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
@@ -196,8 +145,10 @@ int main(int argc, char** argv) {
         const char* name;
         std::string source;
     };
-    const Set sets[] = {{"set A (20,000 small files, one entry)", makeSetA(root, scale)},
-                        {"set B (4 large files)", makeSetB(root, scale)}};
+    // Set A's 4 trees stand in one folder, which is the one entry.
+    benchdata::makeSetA(root, scale);
+    const Set sets[] = {{"set A (20,000 small files, one entry)", (root / "A").string() + "/"},
+                        {"set B (4 large files)", benchdata::makeSetB(root, scale) + "/"}};
     int outputs = 0;
     const auto freshOutput = [&] {
         const fs::path folder = root / "out" / std::to_string(++outputs);
