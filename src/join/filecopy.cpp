@@ -1,0 +1,525 @@
+#include "failure.h"
+#include "paths.h"
+#include "posixfs.h"
+#include "posixinternal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <random>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The single-file copy (contents, the temporary file it is written to, its placing), the link
+// copy, stopping and the final flush.
+namespace join {
+
+using namespace posix;
+
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+
+// ---- Moving file contents ----
+
+// Small enough that a stop request is seen within a fraction of a second on a slow disk.
+constexpr std::size_t MaxChunk = std::size_t{16} << 20;
+constexpr off_t SmallFile = 64 * 1024;
+// The read/write buffer stays small enough for the cache: 1 MiB ran at a tenth of the speed.
+constexpr std::size_t BufferSize = std::size_t{1} << 18;
+
+bool isMethodUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+           error == ENOTSUP || error == EBADF || error == ETXTBSY;
+}
+
+// A failure to move bytes and the side it concerns; error 0 means success.
+struct ContentFailure {
+    int error = 0;
+    Side side = Side::Source;
+};
+
+// Copies byte ranges between two descriptors at the same offsets, stepping down from
+// copy_file_range (which lets the file system clone) to sendfile and then plain reads and writes
+// when the system refuses the faster method, when it stops short, or when it fails: only plain
+// reads and writes tell whether the source or the target failed.
+class RangeCopier {
+public:
+    RangeCopier(int from, int to, CopyMethod method) : m_from(from), m_to(to), m_method(method) {}
+
+    ContentFailure copy(off_t offset, off_t length) {
+        off_t inOffset = offset;
+        off_t outOffset = offset;
+        while (length > 0) {
+            if (g_stopRequested.load(std::memory_order_relaxed))
+                return {ECANCELED, Side::Target};
+            const std::size_t chunk =
+                std::min<std::size_t>(static_cast<std::size_t>(length), MaxChunk);
+            ssize_t done = -1;
+            ContentFailure failure;
+            switch (m_method) {
+            case CopyMethod::CopyFileRange:
+                done = ::copy_file_range(m_from, &inOffset, m_to, &outOffset, chunk, 0);
+                break;
+            case CopyMethod::SendFile:
+                if (::lseek(m_to, outOffset, SEEK_SET) < 0)
+                    return {lastError(), Side::Target};
+                done = ::sendfile(m_to, m_from, &inOffset, chunk);
+                if (done > 0)
+                    outOffset += done;
+                break;
+            case CopyMethod::ReadWrite:
+                done = readWrite(inOffset, outOffset, chunk, failure);
+                if (done < 0)
+                    return failure;
+                break;
+            }
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0 && m_method != CopyMethod::ReadWrite) {
+                // Refused, stopped short (some file systems answer 0 before the end) or failed:
+                // the next method carries on from here.
+                m_method =
+                    m_method == CopyMethod::CopyFileRange && done < 0 && isMethodUnsupported(errno)
+                        ? CopyMethod::SendFile
+                        : CopyMethod::ReadWrite;
+                continue;
+            }
+            if (done == 0)
+                return {SourceChanged, Side::Source}; // it ended before its size said
+            length -= done;
+        }
+        return {};
+    }
+
+private:
+    ssize_t readWrite(off_t& inOffset, off_t& outOffset, std::size_t chunk,
+                      ContentFailure& failure) {
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(BufferSize);
+        ssize_t got = -1;
+        do
+            got = ::pread(m_from, m_buffer.get(), std::min(chunk, BufferSize), inOffset);
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            failure = {lastError(), Side::Source};
+            return -1;
+        }
+        ssize_t written = 0;
+        while (written < got) {
+            const ssize_t n =
+                ::pwrite(m_to, m_buffer.get() + written, static_cast<std::size_t>(got - written),
+                         outOffset + written);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                failure = {n == 0 ? EIO : lastError(), Side::Target};
+                return -1;
+            }
+            written += n;
+        }
+        inOffset += got;
+        outOffset += got;
+        return got;
+    }
+
+    int m_from;
+    int m_to;
+    CopyMethod m_method;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+ContentFailure copyContents(int from, int to, off_t size, CopyMethod method) {
+    RangeCopier copier(from, to, method);
+    off_t position = 0;
+    off_t written = 0;
+    // Asking a small file for its holes costs more than copying its few zeros.
+    bool holesKnown = size > SmallFile;
+    while (position < size) {
+        off_t dataStart = position;
+        off_t dataEnd = size;
+        if (holesKnown) {
+            const off_t data = ::lseek(from, position, SEEK_DATA);
+            if (data < 0 && errno == ENXIO)
+                break; // only a hole is left
+            if (data < 0) {
+                holesKnown = false;
+            } else {
+                if (data >= size)
+                    break;
+                const off_t hole = ::lseek(from, data, SEEK_HOLE);
+                dataStart = data;
+                dataEnd = hole > data ? std::min(hole, size) : size;
+            }
+        }
+        if (const ContentFailure failure = copier.copy(dataStart, dataEnd - dataStart);
+            failure.error != 0)
+            return failure;
+        position = written = dataEnd;
+    }
+    // A source that changed size meanwhile would give a copy that matches no state of it.
+    struct stat after {};
+    if (::fstat(from, &after) != 0)
+        return {lastError(), Side::Source};
+    if (after.st_size != size)
+        return {SourceChanged, Side::Source};
+    // A trailing hole is made by setting the length.
+    if (written != size && ::ftruncate(to, size) != 0)
+        return {lastError(), Side::Target};
+    return {};
+}
+
+// ---- The temporary file a copy is written to ----
+
+std::string randomTemporaryName() {
+    static thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seed{static_cast<std::uint64_t>(device()),
+                           static_cast<std::uint64_t>(::getpid()),
+                           static_cast<std::uint64_t>(
+                               std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }();
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = ".brimvale-";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
+    for (int i = 0; i < 12; ++i)
+        name += Letters[pick(generator)];
+    return name + ".tmp";
+}
+
+// Naming an unnamed temporary file goes through /proc without special privileges.
+bool unnamedFilesCanBeLinked() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+// Whether what `name` in `folder` leads to (links followed) is the file `file` itself.
+bool isSameFile(int folder, const std::string& name, const struct stat& file) {
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, 0) == 0 && st.st_dev == file.st_dev &&
+           st.st_ino == file.st_ino;
+}
+
+// Links the open unnamed file `fd` into `folder` as `name`; fails with EEXIST when the name is
+// taken. Naming the descriptor itself (AT_EMPTY_PATH) skips a walk through /proc but needs a
+// recent kernel or privileges; whichever way worked last is tried first.
+bool linkUnnamed(int fd, int folder, const std::string& name) {
+    static std::atomic<bool> descriptorFirst{true};
+    const auto byDescriptor = [&] {
+        return ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0;
+    };
+    const auto byProc = [&] {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+        return ::linkat(AT_FDCWD, procPath.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    };
+    const bool first = descriptorFirst.load(std::memory_order_relaxed);
+    if (first ? byDescriptor() : byProc())
+        return true;
+    if (errno == EEXIST)
+        return false;
+    const int firstError = errno;
+    if (first ? byProc() : byDescriptor()) {
+        descriptorFirst.store(!first, std::memory_order_relaxed);
+        return true;
+    }
+    // The walk through /proc names the real reason; the descriptor's refusal may only mean that
+    // it is not allowed.
+    if (first)
+        return false;
+    errno = errno == EEXIST ? EEXIST : firstError;
+    return false;
+}
+
+// Puts the named file `from` in `folder` at `name` unless something has that name: in one step
+// where the file system can (RENAME_NOREPLACE, or a hard link), else by looking first.
+bool renameWithoutReplacing(int folder, const std::string& from, const std::string& name) {
+    if (::renameat2(folder, from.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::linkat(folder, from.c_str(), folder, name.c_str(), 0) == 0) {
+        ::unlinkat(folder, from.c_str(), 0);
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    // Neither (FAT, exFAT and other file systems without links): look, then rename.
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(folder, from.c_str(), folder, name.c_str()) == 0;
+}
+
+// A file being written in the destination's folder: unnamed (O_TMPFILE) where the file system
+// allows it, else under a unique hidden name. Until it is placed, nothing of it is visible under
+// the destination's name, and a file that is never placed is removed.
+class TemporaryFile {
+public:
+    TemporaryFile(int folder, mode_t mode) : m_folder(folder) {
+        if (unnamedFilesCanBeLinked()) {
+            m_fd.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+            if (m_fd.valid())
+                return;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = randomTemporaryName();
+            m_fd.reset(::openat(folder, name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+            if (m_fd.valid()) {
+                m_name = std::move(name);
+                return;
+            }
+            if (errno != EEXIST)
+                return;
+        }
+    }
+
+    ~TemporaryFile() {
+        m_fd.reset();
+        if (!m_name.empty())
+            ::unlinkat(m_folder, m_name.c_str(), 0);
+    }
+
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return m_fd.valid(); }
+    int fd() const { return m_fd.get(); }
+
+    // Network and FUSE file systems may report a failed write only when the file is closed.
+    // Closing a second descriptor of the file hands over every write, so that such a failure is
+    // known before the file gets its name.
+    int finishWrites() {
+        const int second = ::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0);
+        if (second < 0)
+            return lastError();
+        return ::close(second) == 0 ? 0 : lastError();
+    }
+
+    // Gives the finished file its final name: in one step where the name is free (the usual case
+    // in a fresh output folder); with IfDestinationExists::Fail the check and the naming are
+    // always one step. An existing entry is replaced only with IfDestinationExists::Replace, and
+    // never when it is the source itself.
+    CopyOutcome placeAs(const std::string& name, IfDestinationExists ifExists,
+                        const struct stat& source) {
+        const bool unnamed = m_name.empty();
+        if (unnamed || ifExists == IfDestinationExists::Fail) {
+            if (unnamed ? linkUnnamed(m_fd.get(), m_folder, name)
+                        : renameWithoutReplacing(m_folder, m_name, name)) {
+                if (!unnamed)
+                    m_name.clear();
+                return {CopyOutcome::Result::Copied, 0, Side::Target};
+            }
+            if (errno != EEXIST)
+                return {CopyOutcome::Result::Failed, lastError(), Side::Target};
+        }
+        // Something has the name already.
+        if (isSameFile(m_folder, name, source))
+            return {CopyOutcome::Result::SameFile, 0, Side::Target};
+        if (ifExists == IfDestinationExists::Fail)
+            return {CopyOutcome::Result::Failed, EEXIST, Side::Target};
+        if (unnamed && !giveTemporaryName())
+            return {CopyOutcome::Result::Failed, lastError(), Side::Target};
+        if (::renameat(m_folder, m_name.c_str(), m_folder, name.c_str()) != 0)
+            return {CopyOutcome::Result::Failed, lastError(), Side::Target};
+        m_name.clear();
+        return {CopyOutcome::Result::Copied, 0, Side::Target};
+    }
+
+private:
+    // Links the unnamed file into the folder under a fresh hidden name.
+    bool giveTemporaryName() {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = randomTemporaryName();
+            if (linkUnnamed(m_fd.get(), m_folder, name)) {
+                m_name = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    int m_folder;
+    Descriptor m_fd;
+    std::string m_name;
+};
+
+CopyOutcome failed(int error, Side side) {
+    return {CopyOutcome::Result::Failed, error, side};
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Copies the open regular file `in`, as it was when `before` was read, to `name` in `folder`.
+CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const std::string& name,
+                         IfDestinationExists ifExists) {
+    // The new file gets the source's permission bits through the umask as it is made.
+    TemporaryFile temporary(folder, before.st_mode & 0777);
+    if (!temporary.valid())
+        return failed(lastError(), Side::Target);
+    if (const ContentFailure failure =
+            copyContents(in, temporary.fd(), before.st_size, CopyMethod::CopyFileRange);
+        failure.error != 0)
+        return failed(failure.error, failure.side);
+
+    // A source rewritten in place at the same size shows in its times.
+    struct stat after {};
+    if (::fstat(in, &after) != 0)
+        return failed(lastError(), Side::Source);
+    if (after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
+        !sameTime(after.st_ctim, before.st_ctim))
+        return failed(SourceChanged, Side::Source);
+
+    // The times are kept where the file system can hold them; the contents are what counts.
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ::futimens(temporary.fd(), times);
+    if (const int error = temporary.finishWrites(); error != 0)
+        return failed(error, Side::Target);
+    if (g_stopRequested.load(std::memory_order_relaxed))
+        return failed(ECANCELED, Side::Target);
+    CopyOutcome outcome = temporary.placeAs(name, ifExists, before);
+    if (outcome.result == CopyOutcome::Result::Copied)
+        outcome.bytes = static_cast<std::uint64_t>(before.st_size);
+    return outcome;
+}
+
+} // namespace
+
+// ---- Stopping ----
+
+void SetStopRequested(bool stop) {
+    g_stopRequested.store(stop);
+}
+
+bool StopRequested() {
+    return g_stopRequested.load(std::memory_order_relaxed);
+}
+
+bool CopyOneFile(const std::string& source, const std::string& destination,
+                 IfDestinationExists ifExists) {
+    int error = 0;
+    try {
+        const std::size_t last = destination.rfind(Separator);
+        const std::string folder = last == std::string::npos ? "."
+                                   : last == 0               ? std::string(1, Separator)
+                                                             : destination.substr(0, last);
+        const std::string name =
+            last == std::string::npos ? destination : destination.substr(last + 1);
+        Descriptor to;
+        if (!isUsablePath(source) || !isUsablePath(destination))
+            error = unusablePathError(isUsablePath(source) ? destination : source);
+        else if (!isPlainName(name))
+            error = EISDIR;
+        else if (to = OpenFolder(folder); !to.valid())
+            error = lastError();
+        else {
+            const CopyOutcome outcome =
+                copyFileAt(AT_FDCWD, source, FollowLink::Yes, to.get(), name, ifExists);
+            error = outcome.result == CopyOutcome::Result::Copied     ? 0
+                    : outcome.result == CopyOutcome::Result::SameFile ? EINVAL
+                    : outcome.error == SourceChanged                  ? EAGAIN
+                                                                      : outcome.error;
+        }
+    } catch (const std::exception&) {
+        error = ENOMEM;
+    }
+    // Set after every descriptor and temporary name is gone, so that nothing overwrites it.
+    if (error != 0)
+        errno = error;
+    return error == 0;
+}
+
+bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
+    const ContentFailure failure = copyContents(from, to, size, method);
+    if (failure.error != 0)
+        errno = failure.error == SourceChanged ? EAGAIN : failure.error;
+    return failure.error == 0;
+}
+
+// ---- Copies between open folders ----
+
+CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
+                       const std::string& toName, IfDestinationExists ifExists) {
+    if (g_stopRequested.load(std::memory_order_relaxed))
+        return failed(ECANCELED, Side::Target);
+    if (!isUsablePath(name))
+        return failed(unusablePathError(name), Side::Source);
+    if (!isPlainName(toName))
+        return failed(toName.empty() ? ENOENT : EISDIR, Side::Target);
+
+    // Only a regular file is opened: opening a pipe or a device could block or act on it. The
+    // listing said what the name is; O_NONBLOCK keeps a pipe swapped in meanwhile from blocking,
+    // and the open file is checked again.
+    struct stat before {};
+    const int noFollow = follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (::fstatat(from, name.c_str(), &before, noFollow) != 0)
+        return failed(lastError(), Side::Source);
+    if (!S_ISREG(before.st_mode))
+        return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+    Descriptor in(::openat(from, name.c_str(),
+                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                               (follow == FollowLink::Yes ? 0 : O_NOFOLLOW)));
+    if (!in.valid() || ::fstat(in.get(), &before) != 0)
+        return failed(lastError(), Side::Source);
+    if (!S_ISREG(before.st_mode))
+        return failed(EINVAL, Side::Source);
+    return copyOpenFile(in.get(), before, to, toName, ifExists);
+}
+
+CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName) {
+    if (!isPlainName(name))
+        return failed(EINVAL, Side::Source);
+    if (!isPlainName(toName))
+        return failed(EINVAL, Side::Target);
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(from, name.c_str(), target.data(), target.size());
+        if (length < 0)
+            return failed(lastError(), Side::Source);
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            break;
+        }
+        target.resize(target.size() * 2);
+    }
+    if (::symlinkat(target.c_str(), to, toName.c_str()) == 0)
+        return {CopyOutcome::Result::Copied, 0, Side::Target};
+    if (errno != EEXIST)
+        return failed(lastError(), Side::Target);
+    if (EntryTypeAt(to, toName) == FolderEntry::Type::Folder)
+        return failed(EISDIR, Side::Target);
+    // Something else has the name: the link is made under a fresh name beside it and renamed
+    // into place, so that the name never stands empty and nothing else is touched.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = randomTemporaryName();
+        if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return failed(lastError(), Side::Target);
+        }
+        if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
+            return {CopyOutcome::Result::Copied, 0, Side::Target};
+        const int error = lastError();
+        ::unlinkat(to, temporary.c_str(), 0);
+        return failed(error, Side::Target);
+    }
+    return failed(EEXIST, Side::Target);
+}
+
+int FlushFileSystem(int folder) {
+    return ::syncfs(folder) == 0 ? 0 : lastError();
+}
+} // namespace join
