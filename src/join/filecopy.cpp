@@ -28,8 +28,31 @@ std::atomic<bool> g_stopRequested{false};
 
 // ---- Moving file contents ----
 
-// Small enough that a stop request is seen within a fraction of a second on a slow disk.
+// One call moves a chunk of a size that keeps it within about a tenth of a second, so that a
+// stop request is seen soon at any speed: a slow or stalled device makes the chunks small, a
+// fast disk large. Each worker learns it across files, starting small.
+constexpr std::size_t MinChunk = std::size_t{16} << 10;
+constexpr std::size_t InitialChunk = std::size_t{256} << 10;
 constexpr std::size_t MaxChunk = std::size_t{16} << 20;
+constexpr auto FastCall = std::chrono::milliseconds(25);
+constexpr auto CallGoal = std::chrono::milliseconds(60);
+constexpr auto SlowCall = std::chrono::milliseconds(100);
+thread_local std::size_t t_chunk = InitialChunk;
+
+void learnChunk(std::size_t moved, std::chrono::steady_clock::duration took) {
+    if (moved < t_chunk)
+        return; // the end of a range says nothing of the speed
+    if (took < FastCall)
+        t_chunk = std::min(t_chunk * 2, MaxChunk);
+    else if (took > SlowCall)
+        t_chunk = std::max(
+            MinChunk,
+            static_cast<std::size_t>(
+                static_cast<double>(t_chunk) *
+                (static_cast<double>(CallGoal.count()) /
+                 static_cast<double>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(took).count()))));
+}
 constexpr off_t SmallFile = 64 * 1024;
 // The read/write buffer stays small enough for the cache: 1 MiB ran at a tenth of the speed.
 constexpr std::size_t BufferSize = std::size_t{1} << 18;
@@ -51,7 +74,15 @@ struct ContentFailure {
 // reads and writes tell whether the source or the target failed.
 class RangeCopier {
 public:
-    RangeCopier(int from, int to, CopyMethod method) : m_from(from), m_to(to), m_method(method) {}
+    RangeCopier(int from, int to, CopyMethod method, std::atomic<std::uint64_t>* progress)
+        : m_from(from), m_to(to), m_method(method), m_progress(progress) {}
+
+    // Takes back from the progress count what this copy added to it.
+    void withdrawProgress() {
+        if (m_progress)
+            m_progress->fetch_sub(m_counted, std::memory_order_relaxed);
+        m_counted = 0;
+    }
 
     ContentFailure copy(off_t offset, off_t length) {
         off_t inOffset = offset;
@@ -60,7 +91,8 @@ public:
             if (g_stopRequested.load(std::memory_order_relaxed))
                 return {ECANCELED, Side::Target};
             const std::size_t chunk =
-                std::min<std::size_t>(static_cast<std::size_t>(length), MaxChunk);
+                std::min<std::size_t>(static_cast<std::size_t>(length), t_chunk);
+            const auto started = std::chrono::steady_clock::now();
             ssize_t done = -1;
             ContentFailure failure;
             switch (m_method) {
@@ -93,6 +125,11 @@ public:
             }
             if (done == 0)
                 return {SourceChanged, Side::Source}; // it ended before its size said
+            learnChunk(static_cast<std::size_t>(done), std::chrono::steady_clock::now() - started);
+            if (m_progress) {
+                m_progress->fetch_add(static_cast<std::uint64_t>(done), std::memory_order_relaxed);
+                m_counted += static_cast<std::uint64_t>(done);
+            }
             length -= done;
         }
         return {};
@@ -132,11 +169,12 @@ private:
     int m_from;
     int m_to;
     CopyMethod m_method;
+    std::atomic<std::uint64_t>* m_progress;
+    std::uint64_t m_counted = 0;
     std::unique_ptr<char[]> m_buffer;
 };
 
-ContentFailure copyContents(int from, int to, off_t size, CopyMethod method) {
-    RangeCopier copier(from, to, method);
+ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size) {
     off_t position = 0;
     off_t written = 0;
     // Asking a small file for its holes costs more than copying its few zeros.
@@ -363,15 +401,11 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Copies the open regular file `in`, as it was when `before` was read, to `name` in `folder`.
-CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const std::string& name,
-                         IfDestinationExists ifExists) {
-    // The new file gets the source's permission bits through the umask as it is made.
-    TemporaryFile temporary(folder, before.st_mode & 0777);
-    if (!temporary.valid())
-        return failed(lastError(), Side::Target);
-    if (const ContentFailure failure =
-            copyContents(in, temporary.fd(), before.st_size, CopyMethod::CopyFileRange);
+// The copy's steps once its temporary file is made: the contents, the checks, the name.
+CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
+                      const struct stat& before, const std::string& name,
+                      IfDestinationExists ifExists) {
+    if (const ContentFailure failure = copyContents(copier, in, temporary.fd(), before.st_size);
         failure.error != 0)
         return failed(failure.error, failure.side);
 
@@ -390,9 +424,22 @@ CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const st
         return failed(error, Side::Target);
     if (g_stopRequested.load(std::memory_order_relaxed))
         return failed(ECANCELED, Side::Target);
-    CopyOutcome outcome = temporary.placeAs(name, ifExists, before);
+    return temporary.placeAs(name, ifExists, before);
+}
+
+// Copies the open regular file `in`, as it was when `before` was read, to `name` in `folder`.
+CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const std::string& name,
+                         IfDestinationExists ifExists, std::atomic<std::uint64_t>* progress) {
+    // The new file gets the source's permission bits through the umask as it is made.
+    TemporaryFile temporary(folder, before.st_mode & 0777);
+    if (!temporary.valid())
+        return failed(lastError(), Side::Target);
+    RangeCopier copier(in, temporary.fd(), CopyMethod::CopyFileRange, progress);
+    CopyOutcome outcome = placeCopy(copier, temporary, in, before, name, ifExists);
     if (outcome.result == CopyOutcome::Result::Copied)
         outcome.bytes = static_cast<std::uint64_t>(before.st_size);
+    else
+        copier.withdrawProgress();
     return outcome;
 }
 
@@ -443,7 +490,8 @@ bool CopyOneFile(const std::string& source, const std::string& destination,
 }
 
 bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
-    const ContentFailure failure = copyContents(from, to, size, method);
+    RangeCopier copier(from, to, method, nullptr);
+    const ContentFailure failure = copyContents(copier, from, to, size);
     if (failure.error != 0)
         errno = failure.error == SourceChanged ? EAGAIN : failure.error;
     return failure.error == 0;
@@ -452,7 +500,8 @@ bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
 // ---- Copies between open folders ----
 
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
-                       const std::string& toName, IfDestinationExists ifExists) {
+                       const std::string& toName, IfDestinationExists ifExists,
+                       std::atomic<std::uint64_t>* progress) {
     if (g_stopRequested.load(std::memory_order_relaxed))
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
@@ -476,7 +525,7 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         return failed(lastError(), Side::Source);
     if (!S_ISREG(before.st_mode))
         return failed(EINVAL, Side::Source);
-    return copyOpenFile(in.get(), before, to, toName, ifExists);
+    return copyOpenFile(in.get(), before, to, toName, ifExists, progress);
 }
 
 CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName) {

@@ -87,10 +87,9 @@ public:
     bool copy(const FileTask& task) {
         const CopyOutcome outcome =
             copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
-                       IfDestinationExists::Replace);
+                       IfDestinationExists::Replace, &m_counters.bytes);
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
-            m_counters.bytes.fetch_add(outcome.bytes, std::memory_order_relaxed);
             return true;
         }
         if (outcome.error == ECANCELED)

@@ -115,6 +115,10 @@ bool IsExistingFile(const std::string& path) {
 }
 // ---- Open folders ----
 
+Descriptor DuplicateDescriptor(int fd) {
+    return Descriptor(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
 Descriptor OpenFolder(const std::string& path) {
     if (!isUsablePath(path)) {
         errno = unusablePathError(path);
@@ -240,6 +244,15 @@ std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name
 bool LeadsToFolderAt(int parent, const std::string& name) {
     struct stat st {};
     return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool LeadsSomewhereAt(int parent, const std::string& name) {
+    struct stat st {};
+    return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0;
+}
+
+Descriptor OpenParentFolder(int folder) {
+    return Descriptor(::openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 int RemoveLinkAt(int parent, const std::string& name) {

@@ -2,6 +2,7 @@
 
 #include "failure.h"
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -82,6 +83,9 @@ private:
     int m_fd = -1;
 };
 
+// A second descriptor of the same open file or folder. Invalid, with errno set, on failure.
+Descriptor DuplicateDescriptor(int fd);
+
 // Opens a folder by its path, links followed. Invalid, with errno set, when it cannot be opened.
 Descriptor OpenFolder(const std::string& path);
 
@@ -143,6 +147,13 @@ std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name
 // True when `name` inside an open folder is a folder or a link to one. Never fails.
 bool LeadsToFolderAt(int parent, const std::string& name);
 
+// True when `name` inside an open folder is anything but a link that leads nowhere (a link to a
+// missing file, or a loop of links). Never fails.
+bool LeadsSomewhereAt(int parent, const std::string& name);
+
+// Opens the folder that holds an open folder (its ".."). Invalid, with errno set, on failure.
+Descriptor OpenParentFolder(int folder);
+
 // Removes the link `name` inside an open folder, and only a link. 0 or an errno value.
 int RemoveLinkAt(int parent, const std::string& name);
 
@@ -178,8 +189,11 @@ struct CopyOutcome {
 // modification time and its permission bits as far as the umask lets them through, without
 // setuid, setgid and sticky bits. Pipes, sockets and devices are never opened.
 enum class FollowLink { No, Yes };
+// `progress`, when given, grows by the bytes written as they are written, and shrinks by them
+// again when the copy fails.
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
-                       const std::string& toName, IfDestinationExists ifExists);
+                       const std::string& toName, IfDestinationExists ifExists,
+                       std::atomic<std::uint64_t>* progress = nullptr);
 
 // Recreates the link `name` of the open folder `from` as `toName` in `to`, with the same target
 // text; neither link is ever followed. An existing file or link of that name is replaced in one

@@ -11,6 +11,35 @@
 
 namespace join {
 
+FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
+                      const std::vector<std::string>& keys, std::size_t runLength) {
+    FolderPlan plan;
+    runLength = std::max<std::size_t>(runLength, 1);
+    // Folders whose names are one name on the target become one folder, at the place of the
+    // first of them.
+    std::unordered_map<std::string_view, std::size_t> groupOf;
+    std::vector<std::uint32_t>* run = nullptr;
+    for (std::uint32_t i = 0; i < types.size(); ++i) {
+        if (types[i] == FolderEntry::Type::Folder) {
+            if (!keys.empty()) {
+                const auto [group, added] = groupOf.try_emplace(keys[i], plan.folders.size());
+                if (!added) {
+                    plan.folders[group->second].push_back(i);
+                    continue;
+                }
+            }
+            plan.folders.push_back({i});
+            continue;
+        }
+        if (!run || run->size() >= runLength) {
+            plan.runs.emplace_back();
+            run = &plan.runs.back();
+        }
+        run->push_back(i);
+    }
+    return plan;
+}
+
 namespace {
 
 constexpr unsigned OwnerAll = 0700;
@@ -45,26 +74,41 @@ Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, i
     return folder;
 }
 
-// A folder being copied. Its descriptors stay open while its own entries are copied and until
-// every subfolder has opened its own, and no longer, so that a deep tree holds few open.
+// One source folder copied into a target folder. Where the target takes names that differ only
+// in case as one, several source folders ("Dir", "dir") go into one target folder, in their
+// listing order.
+struct Member {
+    std::string name;           // its name in its parent source folder; empty for the root
+    std::uint32_t parentMember; // which of the parent's members holds it
+    Descriptor source;
+};
+
+// An entry of a folder being copied, with the member it was listed in.
+struct Item {
+    FolderEntry entry;
+    std::uint32_t member;
+};
+
+// A target folder being filled. Its descriptors stay open while its own entries are copied and
+// until every subfolder has opened its own, and no longer, so that a deep tree holds few open.
 struct Node {
     std::shared_ptr<Node> parent;
-    std::string name;        // its name in the parent folder; empty for the root
-    std::uint32_t index = 0; // its place among the parent's entries
-    Descriptor source;
+    std::uint32_t index = 0; // its place among the parent's items
+    std::vector<Member> members;
     Descriptor target;
-    std::vector<FolderEntry> entries;
+    FileIdentity targetIdentity;
+    std::vector<Item> items;
+    // The bits the target takes once everything below it is copied, when they must change.
     std::optional<unsigned> restore;
-    std::atomic<int> users{1};   // the listing, the batches and the subfolders still to open
-    std::atomic<int> pending{1}; // the listing, the batches and the subfolders not yet done
+    std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
+
+    const std::string& name() const { return members.front().name; }
 };
 
 // One piece of work: open and list a folder, or copy a run of its entries other than folders.
 struct Task {
     std::shared_ptr<Node> node;
-    bool listing = true;
-    std::uint32_t begin = 0;
-    std::uint32_t end = 0;
+    std::vector<std::uint32_t> run; // empty: the listing
 };
 
 class TreeJob {
@@ -75,10 +119,18 @@ public:
           m_fileSystem(std::move(root.fileSystem)),
           m_wholeFolders(m_fileSystem && m_fileSystem->caseInsensitive) {
         auto node = std::make_shared<Node>();
-        node->source = std::move(root.source);
+        node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
+        // Kept for the last step, which gives folders their bits from the root down.
+        m_rootTarget = DuplicateDescriptor(node->target.get());
+        FolderStatus status;
+        if (StatusOf(node->target.get(), status))
+            node->targetIdentity = status.identity;
         node->restore = root.permissions;
-        push({std::move(node)});
+        if (node->restore)
+            m_restoring.push_back(node);
+        m_root = node;
+        push({std::move(node), {}});
     }
 
     // Takes part in the work until none is left.
@@ -91,16 +143,18 @@ public:
             Task task = std::move(m_tasks.back());
             m_tasks.pop_back();
             lock.unlock();
-            if (task.listing)
+            if (task.run.empty())
                 list(task.node);
             else
-                copyEntries(task.node, task.begin, task.end);
+                copyRun(*task.node, task.run);
             task = {};
             lock.lock();
             if (--m_outstanding == 0)
                 m_changed.notify_all();
         }
     }
+
+    void restorePermissions();
 
 private:
     void push(Task task) {
@@ -131,10 +185,14 @@ private:
         return position;
     }
 
-    std::string pathOf(const Node& node, Side side) const {
+    // The path of one member of a folder, or of its target.
+    std::string pathOf(const Node& node, std::uint32_t member, Side side) const {
         std::vector<const std::string*> names;
-        for (const Node* at = &node; at->parent; at = at->parent.get())
-            names.push_back(&at->name);
+        for (const Node* at = &node; at->parent; at = at->parent.get()) {
+            const Member& own = at->members[side == Side::Source ? member : 0];
+            names.push_back(&own.name);
+            member = own.parentMember;
+        }
         std::string path = side == Side::Source ? m_sourceRoot : m_targetRoot;
         for (auto name = names.rbegin(); name != names.rend(); ++name)
             path.append(1, Separator).append(**name);
@@ -148,185 +206,208 @@ private:
                    : copyFailure(path, error);
     }
 
-    void fail(const Node& node, Side side, int error) {
+    void failFolder(const Node& node, std::uint32_t member, Side side, int error) {
         if (error != ECANCELED)
-            m_failures.add(positionOf(node), failureAt(pathOf(node, side), node.name, side, error));
+            m_failures.add(positionOf(node),
+                           failureAt(pathOf(node, member, side), node.name(), side, error));
     }
 
-    void fail(const Node& node, std::uint32_t entry, Side side, int error) {
+    void failItem(const Node& node, std::uint32_t item, Side side, int error) {
         if (error == ECANCELED)
             return;
         CopyFailures::Position position = positionOf(node);
-        position.push_back(entry);
-        const std::string& name = node.entries[entry].name;
+        position.push_back(item);
+        const Item& at = node.items[item];
         m_failures.add(position,
-                       failureAt(pathOf(node, side) + Separator + name, name, side, error));
+                       failureAt(pathOf(node, at.member, side) + Separator + at.entry.name,
+                                 at.entry.name, side, error));
     }
 
-    void fail(const Node& node, std::uint32_t entry, const std::string& reason) {
+    void failItem(const Node& node, std::uint32_t item, const std::string& reason) {
         CopyFailures::Position position = positionOf(node);
-        position.push_back(entry);
-        const std::string path = pathOf(node, Side::Source) + Separator + node.entries[entry].name;
+        position.push_back(item);
+        const Item& at = node.items[item];
+        const std::string path = pathOf(node, at.member, Side::Source) + Separator + at.entry.name;
         m_failures.add(position, Failure(ErrorNumber::PathFileAccessError, path + ": " + reason));
     }
 
-    // Opens a subfolder and its target, lists it, and hands out its entries.
+    // Opens a folder and its target, lists it, and hands out its entries.
     void list(const std::shared_ptr<Node>& node) {
         if (node->parent && !StopRequested())
-            open(*node);
+            open(node);
         if (node->parent)
             release(*node->parent);
-        FolderListing listing;
-        if (node->source.valid() && node->target.valid() && !StopRequested()) {
-            if (ListFolderAt(node->source.get(), listing))
-                node->entries = std::move(listing.entries);
-            else
-                fail(*node, Side::Source, errno);
+        if (node->target.valid() && !StopRequested()) {
+            for (std::uint32_t m = 0; m < node->members.size(); ++m) {
+                Member& member = node->members[m];
+                FolderListing listing;
+                if (!member.source.valid())
+                    continue;
+                if (!ListFolderAt(member.source.get(), listing))
+                    failFolder(*node, m, Side::Source, errno);
+                for (FolderEntry& entry : listing.entries)
+                    node->items.push_back({std::move(entry), m});
+            }
         }
         handOut(node);
         release(*node);
-        finish(node);
     }
 
-    void open(Node& node) {
-        node.source = OpenFolderAt(node.parent->source.get(), node.name);
+    void open(const std::shared_ptr<Node>& shared) {
+        Node& node = *shared;
+        bool opened = false;
+        unsigned permissions = 0;
+        for (std::uint32_t m = 0; m < node.members.size(); ++m) {
+            Member& member = node.members[m];
+            member.source =
+                OpenFolderAt(node.parent->members[member.parentMember].source.get(), member.name);
+            FolderStatus status;
+            if (!member.source.valid() || !StatusOf(member.source.get(), status)) {
+                failFolder(node, m, Side::Source, errno);
+                member.source.reset();
+                continue;
+            }
+            if (!opened)
+                permissions = status.permissions;
+            opened = true;
+        }
+        if (!opened)
+            return;
+        int error = 0;
+        node.target = PrepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
+                                          node.restore, error);
         FolderStatus status;
-        if (!node.source.valid() || !StatusOf(node.source.get(), status)) {
-            fail(node, Side::Source, errno);
-            node.source.reset();
+        if (node.target.valid() && StatusOf(node.target.get(), status)) {
+            node.targetIdentity = status.identity;
+            if (node.restore) {
+                std::lock_guard lock(m_mutex);
+                m_restoring.push_back(shared);
+            }
             return;
         }
-        int error = 0;
-        node.target = PrepareTargetFolder(node.parent->target.get(), node.name, status.permissions,
-                                          true, node.restore, error);
-        if (node.target.valid())
-            return;
+        node.target.reset();
         if (error == EEXIST)
             m_failures.add(positionOf(node),
                            Failure(ErrorNumber::PathFileAccessError,
-                                   pathOf(node, Side::Target) +
+                                   pathOf(node, 0, Side::Target) +
                                        ": a file that is not a folder stands in the way"));
         else
-            fail(node, Side::Target, error);
+            failFolder(node, 0, Side::Target, error != 0 ? error : EIO);
     }
 
     // Subfolders become tasks of their own; the other entries are copied in runs, so that the
-    // workers share a large folder.
+    // workers share a large folder. Where the target ignores case, a folder's other entries are
+    // one run, copied in order, so that the later of two names that are one there is left.
     void handOut(const std::shared_ptr<Node>& node) {
-        const auto count = static_cast<std::uint32_t>(node->entries.size());
-        std::uint32_t others = 0;
-        for (const FolderEntry& entry : node->entries)
-            others += entry.type != FolderEntry::Type::Folder;
-        const std::uint32_t run =
-            m_wholeFolders ? std::max<std::uint32_t>(others, 1)
-                           : std::clamp<std::uint32_t>(
-                                 others / static_cast<std::uint32_t>(2 * m_workers), 1, 256);
+        std::vector<FolderEntry::Type> types;
+        std::vector<std::string> keys;
+        types.reserve(node->items.size());
+        std::size_t others = 0;
+        for (const Item& item : node->items) {
+            types.push_back(item.entry.type);
+            others += item.entry.type != FolderEntry::Type::Folder;
+            if (m_wholeFolders)
+                keys.push_back(NameKey(*m_fileSystem, item.entry.name));
+        }
+        const std::size_t runLength =
+            m_wholeFolders ? others : std::clamp<std::size_t>(others / (2 * m_workers), 1, 256);
+        FolderPlan plan = PlanFolder(types, keys, runLength);
 
         std::vector<Task> tasks;
-        for (std::uint32_t i = 0; i < count;) {
-            if (node->entries[i].type == FolderEntry::Type::Folder) {
-                auto child = std::make_shared<Node>();
-                child->parent = node;
-                child->name = node->entries[i].name;
-                child->index = i;
-                tasks.push_back({std::move(child)});
-                ++i;
-                continue;
-            }
-            Task batch{node, false, i, i};
-            for (std::uint32_t taken = 0; batch.end < count && taken < run; ++batch.end)
-                taken += node->entries[batch.end].type != FolderEntry::Type::Folder;
-            i = batch.end;
-            tasks.push_back(std::move(batch));
+        tasks.reserve(plan.folders.size() + plan.runs.size());
+        for (const std::vector<std::uint32_t>& group : plan.folders) {
+            auto child = std::make_shared<Node>();
+            child->parent = node;
+            child->index = group.front();
+            for (const std::uint32_t item : group)
+                child->members.push_back(
+                    {node->items[item].entry.name, node->items[item].member, Descriptor()});
+            tasks.push_back({std::move(child), {}});
         }
+        for (std::vector<std::uint32_t>& run : plan.runs)
+            tasks.push_back({node, std::move(run)});
+        // In listing order, each task at the place of its first entry.
+        std::sort(tasks.begin(), tasks.end(), [](const Task& a, const Task& b) {
+            const auto first = [](const Task& task) {
+                return task.run.empty() ? task.node->index : task.run.front();
+            };
+            return first(a) < first(b);
+        });
         node->users += static_cast<int>(tasks.size());
-        node->pending += static_cast<int>(tasks.size());
         pushAll(tasks);
     }
 
-    // Where the target takes names that differ only in case as one, the last entry of each
-    // such name is the one copied; the earlier ones could not be kept beside it.
-    std::vector<std::uint32_t> replacedInTarget(const Node& node, std::uint32_t begin,
-                                                std::uint32_t end) const {
-        std::vector<std::uint32_t> laterOf(end - begin, 0);
+    // Where the target ignores case, the last entry of each name there is the one copied; the
+    // earlier ones could not be kept beside it. For each entry of the run, the later one that
+    // replaces it, or none.
+    std::vector<std::optional<std::uint32_t>>
+    replacedInTarget(const Node& node, const std::vector<std::uint32_t>& run) const {
+        std::vector<std::optional<std::uint32_t>> laterOf(run.size());
         if (!m_wholeFolders)
             return laterOf;
         std::unordered_map<std::string, std::uint32_t> last;
-        for (std::uint32_t i = end; i-- > begin;) {
-            if (node.entries[i].type == FolderEntry::Type::Folder)
-                continue;
+        for (std::size_t i = run.size(); i-- > 0;) {
             const auto [found, first] =
-                last.try_emplace(NameKey(*m_fileSystem, node.entries[i].name), i);
+                last.try_emplace(NameKey(*m_fileSystem, node.items[run[i]].entry.name), run[i]);
             if (!first)
-                laterOf[i - begin] = found->second;
+                laterOf[i] = found->second;
         }
         return laterOf;
     }
 
-    void copyEntries(const std::shared_ptr<Node>& shared, std::uint32_t begin, std::uint32_t end) {
-        Node& node = *shared;
-        const std::vector<std::uint32_t> laterOf = replacedInTarget(node, begin, end);
-        for (std::uint32_t i = begin; i < end; ++i) {
-            const FolderEntry& entry = node.entries[i];
-            if (const std::uint32_t later = laterOf[i - begin]; later != 0) {
-                fail(node, i,
-                     "its name and \"" + node.entries[later].name + "\" are one on " +
-                         m_fileSystem->type + ", which keeps the later only");
+    void copyRun(Node& node, const std::vector<std::uint32_t>& run) {
+        const auto laterOf = replacedInTarget(node, run);
+        for (std::size_t k = 0; k < run.size(); ++k) {
+            const std::uint32_t i = run[k];
+            const Item& item = node.items[i];
+            const int source = node.members[item.member].source.get();
+            const std::string& name = item.entry.name;
+            if (laterOf[k]) {
+                failItem(node, i,
+                         "its name and \"" + node.items[*laterOf[k]].entry.name + "\" are one on " +
+                             m_fileSystem->type + ", which keeps the later only");
                 continue;
             }
             CopyOutcome outcome;
-            switch (entry.type) {
+            switch (item.entry.type) {
             case FolderEntry::Type::Folder:
-                continue;
+                continue; // never in a run
             case FolderEntry::Type::File:
-                outcome = copyFileAt(node.source.get(), entry.name, FollowLink::No,
-                                     node.target.get(), entry.name, IfDestinationExists::Replace);
+                outcome = copyFileAt(source, name, FollowLink::No, node.target.get(), name,
+                                     IfDestinationExists::Replace, &m_counters.bytes);
                 break;
             case FolderEntry::Type::Link:
-                outcome = copyLinkAt(node.source.get(), entry.name, node.target.get(), entry.name);
+                if (!LeadsSomewhereAt(source, name)) {
+                    failItem(node, i, "a link to nothing, so it is not copied");
+                    continue;
+                }
+                outcome = copyLinkAt(source, name, node.target.get(), name);
                 break;
             case FolderEntry::Type::Other:
                 // Pipes, sockets and devices are never opened: reading one could block or consume.
-                fail(node, i, "not a file, folder or link, so it is not copied");
+                failItem(node, i, "not a regular file, so it is not copied");
                 continue;
             }
             if (outcome.copied()) {
                 m_counters.files.fetch_add(1, std::memory_order_relaxed);
-                m_counters.bytes.fetch_add(outcome.bytes, std::memory_order_relaxed);
-            } else if (entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
+            } else if (item.entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
                        m_fileSystem && !m_fileSystem->storesLinks) {
-                fail(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");
+                failItem(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");
             } else {
-                fail(node, i, outcome.side, outcome.error);
+                failItem(node, i, outcome.side, outcome.error);
             }
         }
         release(node);
-        finish(shared);
     }
 
     // One user of the folder's descriptors is done with them.
     static void release(Node& node) {
         if (--node.users != 0)
             return;
-        node.source.reset();
-        node.entries = {};
-        if (!node.restore)
-            node.target.reset();
-    }
-
-    // One part of the folder's copy is done; when all are, the folder takes its permission
-    // bits, and its parent counts it done. Deepest folders first, so that a read-only folder
-    // never shuts out what goes into it.
-    void finish(std::shared_ptr<Node> node) {
-        while (node && --node->pending == 0) {
-            if (node->restore && node->target.valid()) {
-                if (const int error = SetPermissions(node->target.get(), *node->restore);
-                    error != 0)
-                    fail(*node, Side::Target, error);
-            }
-            node->target.reset();
-            node = node->parent;
-        }
+        for (Member& member : node.members)
+            member.source.reset();
+        node.target.reset();
+        node.items = {};
     }
 
     const std::string m_sourceRoot;
@@ -336,12 +417,89 @@ private:
     const std::size_t m_workers;
     const std::optional<TargetFileSystem> m_fileSystem;
     const bool m_wholeFolders;
+    std::shared_ptr<Node> m_root;
+    Descriptor m_rootTarget;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Task> m_tasks;
     std::size_t m_outstanding = 0;
+    // The folders whose bits change at the end.
+    std::vector<std::shared_ptr<Node>> m_restoring;
 };
+
+// Gives every folder that was made writable to be filled its own bits, deepest first, so that
+// a read-only folder never shuts out what goes into it. The walk holds one folder open at a
+// time: down by name from the folder above, up through "..", each checked by identity.
+void TreeJob::restorePermissions() {
+    if (m_restoring.empty())
+        return;
+    // The folders to visit (those to change and every folder above them), each with its own.
+    std::unordered_map<const Node*, std::vector<const Node*>> below;
+    for (const std::shared_ptr<Node>& node : m_restoring) {
+        for (const Node* at = node.get(); at->parent; at = at->parent.get()) {
+            auto [children, added] = below.try_emplace(at->parent.get());
+            children->second.push_back(at);
+            if (!added)
+                break;
+        }
+    }
+    for (auto& [parent, children] : below)
+        std::sort(children.begin(), children.end(),
+                  [](const Node* a, const Node* b) { return a->index < b->index; });
+
+    const auto identityOf = [](const Descriptor& folder) {
+        FolderStatus status;
+        return folder.valid() && StatusOf(folder.get(), status) ? std::optional(status.identity)
+                                                                : std::nullopt;
+    };
+    // Reopens a folder from the root, name by name: only when ".." did not lead back to it.
+    const auto reopen = [&](const Node& node) {
+        std::vector<const Node*> chain;
+        for (const Node* at = &node; at->parent; at = at->parent.get())
+            chain.push_back(at);
+        Descriptor folder = DuplicateDescriptor(m_rootTarget.get());
+        for (auto at = chain.rbegin(); at != chain.rend() && folder.valid(); ++at)
+            folder = OpenFolderAt(folder.get(), (*at)->name());
+        return identityOf(folder) == node.targetIdentity ? std::move(folder) : Descriptor();
+    };
+
+    struct Level {
+        const Node* node;
+        std::size_t next = 0;
+    };
+    std::vector<Level> path{{m_root.get()}};
+    Descriptor current = DuplicateDescriptor(m_rootTarget.get());
+    while (!path.empty()) {
+        Level& level = path.back();
+        const auto children = below.find(level.node);
+        if (current.valid() && children != below.end() && level.next < children->second.size()) {
+            const Node* child = children->second[level.next++];
+            Descriptor opened = OpenFolderAt(current.get(), child->name());
+            if (identityOf(opened) != child->targetIdentity)
+                continue; // no longer the folder that was filled: left as it is
+            current = std::move(opened);
+            path.push_back({child});
+            continue;
+        }
+        const Node* done = level.node;
+        path.pop_back();
+        if (!current.valid())
+            current = reopen(*done);
+        Descriptor parent;
+        if (!path.empty()) {
+            if (current.valid())
+                parent = OpenParentFolder(current.get());
+            if (identityOf(parent) != path.back().node->targetIdentity)
+                parent = reopen(*path.back().node);
+        }
+        if (done->restore && current.valid()) {
+            if (const int error = SetPermissions(current.get(), *done->restore); error != 0)
+                failFolder(*done, 0, Side::Target, error);
+        }
+        current = std::move(parent);
+    }
+}
 
 } // namespace
 
@@ -387,6 +545,7 @@ void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters)
     for (std::size_t i = 1; i < pool.size(); ++i)
         pool.post([job] { job->work(); });
     job->work();
+    job->restorePermissions();
 }
 
 } // namespace join

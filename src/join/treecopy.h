@@ -5,7 +5,9 @@
 #include "posixfs.h"
 #include "targetfs.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace join {
 
@@ -24,14 +26,32 @@ struct TreeCopyRoot {
     std::optional<TargetFileSystem> fileSystem;
 };
 
+// How the entries of one listed folder are shared out as work, decided apart from the copying:
+// every entry is in exactly one folder or one run. `folders`: each subfolder to copy, as the
+// entries that go into one target folder (several where the target takes their names as one);
+// `runs`: the other entries, in listing order, at most `runLength` to a run, copied in order by
+// one worker. A run never holds a folder.
+struct FolderPlan {
+    std::vector<std::vector<std::uint32_t>> folders;
+    std::vector<std::vector<std::uint32_t>> runs;
+};
+// `types` are the entries' types in listing order; `keys`, when not empty, the form in which
+// the target tells each entry's name apart (folders of one key become one).
+FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
+                      const std::vector<std::string>& keys, std::size_t runLength);
+
 // Copies a whole tree on the worker pool: every call below the root is made relative to an open
 // folder, and no link below the root is ever followed. Existing folders are merged into (made
 // writable while they are filled, if they must be, and given their bits back), existing files
 // replaced, links recreated as links, special files never opened. New folders get the source's
 // permission bits through the umask, without setuid, setgid and sticky bits. Goes on past what
 // it cannot copy and records each failure with its place in processing order (a folder's
-// entries in natural name order, each subfolder's contents at its place). Returns when all is
-// done, or soon after a stop is requested.
+// entries in natural name order, each subfolder's contents at its place). Pipes, sockets,
+// devices and links to nothing are not copied and are reported. Where the target takes names
+// that differ only in case as one, folders of such names are copied into one, in listing order,
+// and of files of such names the last is copied and the earlier reported. Folders made writable
+// to be filled get their bits once everything is copied, whatever the depth, with one folder
+// open at a time. Returns when all is done, or soon after a stop is requested.
 void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters);
 
 // Makes the folder `name` in the open folder `parent` ready to receive a copy of a folder whose
