@@ -12,8 +12,9 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
-TestDir::TestDir() {
-    std::string pattern = (fs::temp_directory_path() / "brimvale-test-XXXXXX").string();
+TestDir::TestDir(const fs::path& base) {
+    std::string pattern =
+        ((base.empty() ? fs::temp_directory_path() : base) / "brimvale-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder");
     m_root = pattern;

@@ -13,7 +13,8 @@ namespace testsupport {
 //     a/link -> ../b     a symbolic link
 class TestDir {
 public:
-    TestDir();
+    // Made in `base`, or in the system's temporary folder when it is empty.
+    explicit TestDir(const std::filesystem::path& base = {});
     ~TestDir();
     TestDir(const TestDir&) = delete;
     TestDir& operator=(const TestDir&) = delete;
