@@ -215,7 +215,8 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) 
     FolderCollection folders;
     trap.line(142,
               [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
-    trap.line(144, [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host); });
+    std::vector<LeftOutFolder> leftOut;
+    trap.line(144, [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut); });
     // Read once for the entry's files. Emptied during the run, the text names no folder.
     const std::string output = host.outputFolderText();
     if (output.empty())
@@ -223,6 +224,12 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) 
     FlatCopyResult result;
     runInBackground(
         host, [&](CopyCounters& counters) { CopyFilesFlat(folders, output, result, counters); });
+    // What the walk left out is said once, with the count and the first.
+    CopyFailures notWalked;
+    for (std::uint32_t i = 0; i < leftOut.size(); ++i)
+        notWalked.add({i}, Failure(leftOut[i].number, leftOut[i].path + ": " + leftOut[i].reason));
+    if (const std::optional<Failure> failure = notWalked.summary("folder", "Left out"))
+        trap.line(144, [&] { throw *failure; });
     for (const std::optional<Failure>& listing : result.listingFailures) { // 146
         if (listing)
             trap.line(150, [&] { throw *listing; });

@@ -89,11 +89,11 @@ int CopyFailures::count() const {
     return m_count;
 }
 
-std::optional<Failure> CopyFailures::summary(std::string_view noun) const {
+std::optional<Failure> CopyFailures::summary(std::string_view noun, std::string_view what) const {
     std::lock_guard lock(m_mutex);
     if (!m_first)
         return std::nullopt;
-    std::string text = "Could not copy " + std::to_string(m_count) + " " + std::string(noun);
+    std::string text = std::string(what) + " " + std::to_string(m_count) + " " + std::string(noun);
     text += m_count == 1 ? ": " : "s; the first: ";
     return Failure(m_first->number(), text + m_first->description());
 }

@@ -63,8 +63,9 @@ public:
 
     // Nothing when nothing failed; else the first failure's number, with the count and the first
     // one's description: "Could not copy 3 files; the first: PATH: REASON". `noun` is the
-    // singular of what was counted ("file", "item").
-    std::optional<Failure> summary(std::string_view noun) const;
+    // singular of what was counted ("file", "item"); `what` what befell them.
+    std::optional<Failure> summary(std::string_view noun,
+                                   std::string_view what = "Could not copy") const;
 
 private:
     mutable std::mutex m_mutex;

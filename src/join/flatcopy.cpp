@@ -151,28 +151,70 @@ private:
     std::map<std::string, Place> m_failedWinners;
 };
 
-// The files of one folder of the collection, or nothing (with the failure recorded) when it
-// cannot be listed. The output folder itself gives nothing: each of its files is its own
-// destination.
-std::shared_ptr<SourceFolder> openFolder(const std::vector<std::string>& folders,
-                                         std::uint32_t index, const FileIdentity& output,
-                                         std::vector<std::string>& names,
-                                         std::vector<std::optional<Failure>>* failures) {
-    auto folder = std::make_shared<SourceFolder>(SourceFolder{{}, folders[index], index});
-    folder->fd = OpenFolder(folder->path);
-    FolderStatus status;
-    if (!folder->fd.valid() || !ListFilesAt(folder->fd.get(), names)) {
-        if (failures)
-            (*failures)[index] = failureFromErrno(errno, folder->path);
-        return nullptr;
-    }
-    if (StatusOf(folder->fd.get(), status) && status.identity == output)
-        return nullptr;
-    return folder;
-}
+// A file of a folder to copy: its name and its place in the folder's listing.
+struct ListedFile {
+    std::string name;
+    std::uint32_t position;
+};
 
 bool isLeftOut(const std::string& name) {
     return name.starts_with('~');
+}
+
+// The files of one folder of the collection, or nothing (with the failure recorded) when it
+// cannot be listed. The output folder itself gives nothing: each of its files is its own
+// destination. Entries that cannot be copied as files (pipes, sockets, devices, links to
+// nothing) are recorded in `failures` when it is given; links to folders are the walk's.
+std::shared_ptr<SourceFolder> openFolder(const std::vector<std::string>& folders,
+                                         std::uint32_t index, const FileIdentity& output,
+                                         std::vector<ListedFile>& files, FlatCopyResult* failures) {
+    files.clear();
+    auto folder = std::make_shared<SourceFolder>(SourceFolder{{}, folders[index], index});
+    folder->fd = OpenFolder(folder->path);
+    FolderListing listing;
+    if (!folder->fd.valid() || !ListFolderAt(folder->fd.get(), listing)) {
+        if (failures)
+            failures->listingFailures[index] = failureFromErrno(errno, folder->path);
+        return nullptr;
+    }
+    FolderStatus status;
+    if (StatusOf(folder->fd.get(), status) && status.identity == output)
+        return nullptr;
+    for (std::uint32_t position = 0; position < listing.entries.size(); ++position) {
+        FolderEntry& entry = listing.entries[position];
+        const char* refusal = nullptr;
+        switch (entry.type) {
+        case FolderEntry::Type::Folder:
+            continue;
+        case FolderEntry::Type::File:
+            break;
+        case FolderEntry::Type::Link:
+            switch (EntryTypeBehind(folder->fd.get(), entry.name)) {
+            case LinkTarget::File:
+                break;
+            case LinkTarget::Folder:
+                continue;
+            case LinkTarget::Nothing:
+                refusal = "a link to nothing, so it is not copied";
+                break;
+            case LinkTarget::Other:
+                refusal = "not a regular file, so it is not copied";
+                break;
+            }
+            break;
+        case FolderEntry::Type::Other:
+            refusal = "not a regular file, so it is not copied";
+            break;
+        }
+        if (!refusal) {
+            files.push_back({std::move(entry.name), position});
+        } else if (failures && !isLeftOut(entry.name)) {
+            const std::string path = FlatJob::withSeparator(folder->path) + entry.name;
+            failures->copyFailures.add({index, position}, Failure(ErrorNumber::PathFileAccessError,
+                                                                  path + ": " + refusal));
+        }
+    }
+    return folder;
 }
 
 // When the last file of a name could not be copied, the one before it is copied instead, and so
@@ -180,19 +222,19 @@ bool isLeftOut(const std::string& name) {
 void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
                       const FileIdentity& output) {
     std::map<std::string, Place> failed = job.takeFailedWinners();
-    std::vector<std::string> names;
+    std::vector<ListedFile> files;
     for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0 && !failed.empty();) {
-        const auto folder = openFolder(folders, index, output, names, nullptr);
-        for (auto position = static_cast<std::uint32_t>(names.size());
-             folder && position-- > 0 && !StopRequested();) {
-            const auto waiting = failed.find(job.keyOf(names[position]));
-            if (waiting == failed.end() || waiting->second <= Place{index, position} ||
-                isLeftOut(names[position]))
+        const auto folder = openFolder(folders, index, output, files, nullptr);
+        for (auto file = files.rbegin(); folder && file != files.rend() && !StopRequested();
+             ++file) {
+            const Place place{index, file->position};
+            const auto waiting = failed.find(job.keyOf(file->name));
+            if (waiting == failed.end() || waiting->second <= place || isLeftOut(file->name))
                 continue;
-            if (job.copy({folder, names[position], position}))
+            if (job.copy({folder, file->name, file->position}))
                 failed.erase(waiting);
             else
-                waiting->second = {index, position};
+                waiting->second = place;
         }
     }
 }
@@ -216,17 +258,15 @@ void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& o
     // From the last folder to the first, the first file met of each name is the last in
     // processing order: the one that would be left in the output folder.
     std::unordered_set<std::string> claimed;
-    std::vector<std::string> names;
+    std::vector<ListedFile> files;
     for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0;) {
         if (StopRequested())
             break;
-        const auto folder =
-            openFolder(folders, index, outputIdentity, names, &result.listingFailures);
-        for (auto position = static_cast<std::uint32_t>(names.size()); folder && position-- > 0;) {
-            std::string& name = names[position];
-            if (isLeftOut(name) || !claimed.insert(job->keyOf(name)).second)
+        const auto folder = openFolder(folders, index, outputIdentity, files, &result);
+        for (auto file = files.rbegin(); folder && file != files.rend(); ++file) {
+            if (isLeftOut(file->name) || !claimed.insert(job->keyOf(file->name)).second)
                 continue;
-            job->post({folder, std::move(name), position});
+            job->post({folder, std::move(file->name), file->position});
         }
     }
     job->finishQueue();

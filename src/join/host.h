@@ -2,6 +2,7 @@
 
 #include "background.h"
 
+#include <cstddef>
 #include <string>
 
 namespace join {
@@ -36,7 +37,11 @@ public:
 
 // What the folder walk asks of the window: a yield to the event loop and the common report.
 // Inherited virtually, so that one window can serve as every kind of host at once.
-class WalkHost : public virtual EventPump, public virtual ErrorReporter {};
+class WalkHost : public virtual EventPump, public virtual ErrorReporter {
+public:
+    // How many folders the walk has found so far, told before each yield; a host may show it.
+    virtual void foldersFound(std::size_t /*count*/) {}
+};
 
 // The main window's pointer value, which doubles as the program's busy flag.
 enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };

@@ -246,6 +246,18 @@ bool LeadsToFolderAt(int parent, const std::string& name) {
     return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
+LinkTarget EntryTypeBehind(int parent, const std::string& name) {
+    struct stat st {};
+    if (!isPlainName(name))
+        return LinkTarget::Nothing;
+    if (::fstatat(parent, name.c_str(), &st, 0) != 0)
+        // What cannot be reached for another reason is left to the copy to report.
+        return errno == ENOENT || errno == ELOOP ? LinkTarget::Nothing : LinkTarget::File;
+    return S_ISREG(st.st_mode)   ? LinkTarget::File
+           : S_ISDIR(st.st_mode) ? LinkTarget::Folder
+                                 : LinkTarget::Other;
+}
+
 bool LeadsSomewhereAt(int parent, const std::string& name) {
     struct stat st {};
     return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0;

@@ -147,6 +147,12 @@ std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name
 // True when `name` inside an open folder is a folder or a link to one. Never fails.
 bool LeadsToFolderAt(int parent, const std::string& name);
 
+// What a link inside an open folder leads to, links followed: a regular file, a folder,
+// nothing (the target is missing, or the links loop), or another kind of file. A target that
+// cannot be examined for another reason counts as a file, whose copy then says why.
+enum class LinkTarget { File, Folder, Nothing, Other };
+LinkTarget EntryTypeBehind(int parent, const std::string& name);
+
 // True when `name` inside an open folder is anything but a link that leads nowhere (a link to a
 // missing file, or a loop of links). Never fails.
 bool LeadsSomewhereAt(int parent, const std::string& name);

@@ -103,7 +103,7 @@ private:
 // One walk over a folder collection and everything below it.
 class Walk {
 public:
-    explicit Walk(WalkHost& host) : m_host(host) {}
+    Walk(WalkHost& host, std::vector<LeftOutFolder>* leftOut) : m_host(host), m_leftOut(leftOut) {}
 
     std::vector<Entry> start(FolderCollection& folders) {
         std::vector<Entry> entries;
@@ -128,7 +128,14 @@ private:
         return static_cast<std::uint32_t>(m_chain.size() - 1);
     }
 
+    void leaveOut(std::string path, std::string reason, int number) {
+        if (m_leftOut)
+            m_leftOut->push_back({std::move(path), std::move(reason), number});
+    }
+
     WalkHost& m_host;
+    std::vector<LeftOutFolder>* m_leftOut;
+    std::size_t m_found = 0;
     std::vector<ChainNode> m_chain;
 };
 
@@ -139,13 +146,21 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
     bool listingBegun = false;
 
     for (const Entry& entry : folders) { // 102
+        if (StopRequested())
+            break;
         try {
             examine(entry, trap, listingBegun, level);
         } catch (...) {
             // Only failures after the first listing began get here; they are not reported.
-            const int number = failureFromCurrentException().number();
-            if (number == ErrorNumber::PermissionDenied || number == ErrorNumber::PathNotFound)
+            const Failure failure = failureFromCurrentException();
+            const int number = failure.number();
+            if (number == ErrorNumber::PermissionDenied || number == ErrorNumber::PathNotFound) {
                 removals.removeFirstEqual(entry.path);
+                std::string reason = failure.description();
+                if (reason.ends_with(": " + entry.path))
+                    reason.resize(reason.size() - entry.path.size() - 2);
+                leaveOut(entry.path, std::move(reason), number);
+            }
         }
     }
     removals.compact(folders);
@@ -155,7 +170,7 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
     // folders below them, which the deeper levels have just tested themselves. Testing those
     // again at every level above would cost as much as the tree's depth times its size.
     std::size_t children = level.size();
-    if (recursion == Recursion::AllLevels && !level.empty())
+    if (recursion == Recursion::AllLevels && !level.empty() && !StopRequested())
         trap.line(130, [&] { children = expand(level, recursion); });
 
     folders.reserve(folders.size() + level.size());
@@ -169,6 +184,9 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
             trap.line(136, [&] { m_host.pumpEvents(); });
             if (trap.test(138, [&] { return passesFolderTest(next.path); }))
                 trap.line(140, [&] { folders.push_back(std::move(next)); });
+        } else if (next.path.size() >= MaxListedPathLength) {
+            leaveOut(next.path, "the path is longer than the system can reach",
+                     ErrorNumber::PathFileAccessError);
         }
     }
     return kept;
@@ -193,14 +211,17 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         return;
     if (!entry.descend)
         return;
-    statement(106, [&] { m_host.pumpEvents(); });
+    statement(106, [&] {
+        m_host.foldersFound(m_found);
+        m_host.pumpEvents();
+    });
     if (!condition(108, [&] { return passesFolderTest(path); }))
         return;
 
     listingBegun = true; // 110
     const Descriptor folder = OpenFolder(path);
     if (!folder.valid())
-        throw failureFromErrno(errno, path);
+        throw failureFromErrno(errno);
     // In natural name order, whatever order the directory keeps; a listing that fails part-way
     // still gives the subfolders it read.
     FolderListing listing;
@@ -218,8 +239,10 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
             continue;
         m_host.pumpEvents();            // 114
         std::string& name = child.name; // 116
-        if (name.size() >= MaxNameLength || HasBadCharacters(name) || name == "." || name == "..")
+        if (std::string reason = RejectedNameReason(name); !reason.empty()) {
+            leaveOut(path + name + Separator, std::move(reason), ErrorNumber::PathFileAccessError);
             continue; // 118
+        }
         children.push_back({std::move(name), link});
     }
 
@@ -231,8 +254,9 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         const auto length = static_cast<std::uint32_t>(childPath.size());
         level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
     }
+    m_found += children.size();
     if (!listed)
-        throw failureFromErrno(listingError, path);
+        throw failureFromErrno(listingError);
 }
 
 // A directory link that leads to one of the folders it stands below would make the walk
@@ -270,10 +294,41 @@ int sequenceLength(unsigned char lead) {
     return 0;
 }
 
+constexpr const char* NotUtf8 = "the name is not UTF-8 text";
+
+// Why a name fails the walk's character test, or "" when it passes.
+std::string badCharacterReason(const std::string& name) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+    const std::size_t size = name.size();
+    for (std::size_t i = 0; i < size;) {
+        const int length = sequenceLength(bytes[i]);
+        if (length == 0 || i + static_cast<std::size_t>(length) > size)
+            return NotUtf8;
+        char32_t code = length == 1 ? bytes[i] : bytes[i] & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const unsigned char next = bytes[i + static_cast<std::size_t>(k)];
+            if ((next & 0xC0) != 0x80)
+                return NotUtf8;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and code points beyond Unicode are not valid UTF-8.
+        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return NotUtf8;
+        if (code == U'?')
+            return "the name holds \"?\"";
+        if (code < 32 || (code >= 127 && code <= 159))
+            return "the name holds a control character";
+        i += static_cast<std::size_t>(length);
+    }
+    return {};
+}
+
 } // namespace
 
-void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host) {
-    Walk walk(host);
+void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host,
+                           std::vector<LeftOutFolder>* leftOut) {
+    Walk walk(host, leftOut);
     std::vector<Entry> entries = walk.start(folders);
     walk.expand(entries, recursion);
     folders.clear();
@@ -283,28 +338,13 @@ void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkH
 }
 
 bool HasBadCharacters(const std::string& name) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
-    const std::size_t size = name.size();
-    for (std::size_t i = 0; i < size;) {
-        const int length = sequenceLength(bytes[i]);
-        if (length == 0 || i + static_cast<std::size_t>(length) > size)
-            return true;
-        char32_t code = length == 1 ? bytes[i] : bytes[i] & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-            const unsigned char next = bytes[i + static_cast<std::size_t>(k)];
-            if ((next & 0xC0) != 0x80)
-                return true;
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points beyond Unicode are not valid UTF-8.
-        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return true;
-        if (code < 32 || (code >= 127 && code <= 159) || code == U'?')
-            return true;
-        i += static_cast<std::size_t>(length);
-    }
-    return false;
+    return !badCharacterReason(name).empty();
+}
+
+std::string RejectedNameReason(const std::string& name) {
+    if (name.size() >= MaxNameLength)
+        return "the name is " + std::to_string(MaxNameLength) + " bytes or longer";
+    return badCharacterReason(name);
 }
 
 } // namespace join
