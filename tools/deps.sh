@@ -11,6 +11,7 @@ packages=(
     rsync
     dpkg-dev desktop-file-utils appstream man-db
     exfatprogs exfat-fuse
+    mount e2fsprogs xfsprogs btrfs-progs ntfs-3g fuse3 sshfs openssh-server openssh-client
 )
 
 missing=()
