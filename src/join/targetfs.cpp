@@ -11,6 +11,7 @@
 #include <linux/fs.h>
 #include <locale.h>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -128,6 +129,40 @@ bool ignoresCase(const std::string& type) {
            type == "smbfs";
 }
 
+// Whether the folder takes names that differ only in case as one, found by trying: a fresh name
+// is made there, looked up in upper case, and removed. For a volume whose type cannot be read
+// (its device is only readable by root); nullopt when nothing can be made there.
+std::optional<bool> caseIgnoredByTrial(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<bool> ignored;
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    for (int attempt = 0; attempt < 10 && !ignored; ++attempt) {
+        std::string name = ".brimvale-case-";
+        for (int i = 0; i < 12; ++i)
+            name += Letters[random() % (sizeof Letters - 1)];
+        const int made =
+            ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (made < 0) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        ::close(made);
+        std::string upper = name;
+        for (char& c : upper)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        struct stat info {};
+        ignored = ::fstatat(fd, upper.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        ::unlinkat(fd, name.c_str(), 0);
+    }
+    ::close(fd);
+    return ignored;
+}
+
 bool folderIsCaseFolded(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -243,11 +278,15 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
     }
     // A FUSE driver names itself only vaguely ("fuseblk"); the volume's own first sector says
     // what it really is.
+    bool caseTried = false;
     if (target.type == "fuseblk") {
         const std::string volumeType = VolumeTypeFromBootSector(readBootSector(target.source));
         if (!volumeType.empty()) {
             target.mountType = target.type;
             target.type = volumeType;
+        } else if (const std::optional<bool> ignored = caseIgnoredByTrial(folder)) {
+            target.caseInsensitive = *ignored;
+            caseTried = true;
         }
     } else if (target.type.starts_with("fuse.")) {
         target.mountType = target.type;
@@ -262,7 +301,7 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
         target.caseInsensitive = true;
         target.storesLinks = false;
         target.nameMax = FatNameMax;
-    } else {
+    } else if (!caseTried) {
         target.caseInsensitive = ignoresCase(target.type) || folderIsCaseFolded(folder);
     }
     return target;

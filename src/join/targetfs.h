@@ -33,7 +33,9 @@ struct TargetFileSystem {
 };
 
 // Examines the file system that holds `folder`. Throws Failure when the folder cannot be
-// examined at all; what cannot be told (an unreadable device) leaves the defaults above.
+// examined at all; what cannot be told leaves the defaults above. Where a FUSE volume's device
+// cannot be read (it takes root), whether it ignores case is found by making a fresh name in
+// the folder, looking it up in the other case, and removing it.
 TargetFileSystem ExamineTargetFileSystem(const std::string& folder);
 
 // The same, but only where the file system's names follow rules of their own: FAT, exFAT, FUSE
