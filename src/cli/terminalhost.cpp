@@ -58,6 +58,7 @@ std::string sizeText(std::uint64_t bytes) {
 } // namespace
 
 void ProgressLine::setEntry(int entry, int count, const std::string& activity) {
+    m_found = 0;
     m_entry = entry;
     m_count = count;
     m_activity = activity;
@@ -76,10 +77,19 @@ void ProgressLine::setCopied(std::uint64_t files, std::uint64_t bytes) {
         show();
 }
 
+void ProgressLine::setFoldersFound(std::size_t count) {
+    const bool changed = count != m_found;
+    m_found = count;
+    if (changed && m_terminal && m_shown)
+        show();
+}
+
 std::string ProgressLine::counters() const {
     if (m_entry == 0)
         return {};
     std::string text = "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count);
+    if (m_found > 0)
+        text += ", " + std::to_string(m_found) + (m_found == 1 ? " folder" : " folders") + " found";
     if (m_files > 0)
         text += ", " + std::to_string(m_files) + (m_files == 1 ? " file, " : " files, ") +
                 sizeText(m_bytes);
@@ -169,12 +179,21 @@ void TerminalJoinHost::setProgressText(const std::string& text) {
         m_progress.setStage(text);
 }
 
+void TerminalJoinHost::foldersFound(std::size_t count) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_foundShown < std::chrono::milliseconds(250))
+        return;
+    m_foundShown = now;
+    m_progress.setFoldersFound(count);
+}
+
 void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
+    m_progress.setFoldersFound(0);
     const auto shown = [&] {
         m_progress.setCopied(m_filesCopied + work.counters().files.load(),
                              m_bytesCopied + work.counters().bytes.load());
     };
-    while (!work.waitAtMost(std::chrono::milliseconds(200)))
+    while (!work.waitAtMost(std::chrono::milliseconds(250)))
         shown();
     shown();
     m_filesCopied += work.counters().files.load();

@@ -113,10 +113,11 @@ bool WorkerPool::waitUntilIdle(std::chrono::milliseconds timeout) {
     return m_idle.wait_for(lock, timeout, [&] { return m_running == 0 && m_tasks.empty(); });
 }
 
-void StopAllCopies(std::chrono::milliseconds limit) {
+void StopAllCopies() {
     SetStopRequested(true);
     if (WorkerPool* pool = g_pool.load())
-        pool->waitUntilIdle(limit);
+        while (!pool->waitUntilIdle(std::chrono::seconds(1))) {
+        }
 }
 
 void WorkerPool::runWorker() {

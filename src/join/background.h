@@ -84,8 +84,9 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-// Asks every copy under way to stop and waits, at most `limit`, until each has removed what it
-// had partly written. For a process about to end: copies started later fail at once.
-void StopAllCopies(std::chrono::milliseconds limit = std::chrono::seconds(2));
+// Asks every copy under way to stop and waits until each has removed what it had partly
+// written, however long a stalled device makes that take. For a process about to end: copies
+// started later fail at once.
+void StopAllCopies();
 
 } // namespace join

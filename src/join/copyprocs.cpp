@@ -217,9 +217,10 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) 
               [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
     std::vector<LeftOutFolder> leftOut;
     trap.line(144, [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut); });
-    // Read once for the entry's files. Emptied during the run, the text names no folder.
+    // Read once for the entry's files. Emptied during the run, the text names no folder. A walk
+    // that a stop cut short copies nothing.
     const std::string output = host.outputFolderText();
-    if (output.empty())
+    if (output.empty() || StopRequested())
         return {};
     FlatCopyResult result;
     runInBackground(

@@ -543,8 +543,12 @@ void Form1::pointerMoved(join::Pointer shape) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // Every setting is stored the moment it changes; nothing is left to save or to ask.
+    // Every setting is stored the moment it changes; nothing is left to save or to ask. The
+    // window goes at once; the process ends once the copies under way have removed what they
+    // had partly written.
     event->accept();
+    hide();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     m_env.endProcess();
 }
 
