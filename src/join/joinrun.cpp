@@ -41,26 +41,24 @@ private:
 
 } // namespace
 
-void FlushFileSystems(const std::vector<std::string>& folders, EventPump& pump) {
-    // Each file system once, however many of its folders were written to.
-    std::vector<std::pair<Descriptor, const std::string*>> open;
-    std::vector<dev_t> devices;
-    for (const std::string& folder : folders) {
-        Descriptor fd = OpenFolder(folder);
-        FolderStatus status;
-        if (!fd.valid() || !StatusOf(fd.get(), status))
-            throw failureFromErrno(errno, folder);
-        if (std::ranges::find(devices, status.identity.device) != devices.end())
-            continue;
-        devices.push_back(status.identity.device);
-        open.emplace_back(std::move(fd), &folder);
-    }
+void OutputFileSystems::open(const std::string& folder) {
+    Descriptor fd = OpenFolder(folder);
+    FolderStatus status;
+    if (!fd.valid() || !StatusOf(fd.get(), status))
+        return;
+    for (const Open& open : m_open)
+        if (open.device == status.identity.device)
+            return;
+    m_open.push_back({std::move(fd), status.identity.device, folder});
+}
+
+void OutputFileSystems::flush(EventPump& pump) {
     BackgroundWork work;
     std::optional<Failure> failure;
     WorkerPool::shared().start(work, [&] {
-        for (const auto& [fd, folder] : open) {
-            if (const int error = FlushFileSystem(fd.get()); error != 0 && !failure)
-                failure = failureFromErrno(error, *folder);
+        for (const Open& open : m_open) {
+            if (const int error = FlushFileSystem(open.folder.get()); error != 0 && !failure)
+                failure = failureFromErrno(error, open.path);
         }
     });
     pump.waitFor(work);
@@ -86,7 +84,8 @@ void JoinRun::run() {
     }
 
     const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
-    std::vector<std::string> writtenTo;
+    OutputFileSystems outputs;
+    bool written = false;
     for (int i = 1; i <= count; ++i) {
         // The process is ending (a close, an interrupt): no further entry is begun.
         if (StopRequested())
@@ -103,19 +102,23 @@ void JoinRun::run() {
         if (!entryRead)
             continue;
         trap.line(120, [&] {
-            const std::string written = m_host.copyOption() == CopyOption::PreserveStructure
-                                            ? CopyEntryPreservingStructure(entry, m_host, trap)
-                                            : CopyEntryFlat(entry, m_host, trap);
-            if (!written.empty() && std::ranges::find(writtenTo, written) == writtenTo.end())
-                writtenTo.push_back(written);
+            // Opened before anything is written there, so that the flush sees every error.
+            outputs.open(m_host.outputFolderText());
+            const std::string folder = m_host.copyOption() == CopyOption::PreserveStructure
+                                           ? CopyEntryPreservingStructure(entry, m_host, trap)
+                                           : CopyEntryFlat(entry, m_host, trap);
+            if (!folder.empty()) {
+                outputs.open(folder);
+                written = true;
+            }
         });
     } // 164
 
     // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
     // must hold them.
-    if (!writtenTo.empty()) {
+    if (written && !outputs.empty()) {
         trap.line(172, [&] { m_host.setProgressText("Finishing writes to disk..."); });
-        trap.line(174, [&] { FlushFileSystems(writtenTo, m_host); });
+        trap.line(174, [&] { outputs.flush(m_host); });
     }
     trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
     trap.line(168, [&] { m_host.setProgressValue(0); });

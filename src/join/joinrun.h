@@ -1,19 +1,37 @@
 #pragma once
 
 #include "host.h"
+#include "posixfs.h"
 
 #include <string>
 #include <vector>
 
 namespace join {
 
+// The file systems a run writes to, each opened once before anything is written there: a
+// flush through that descriptor reports every write error since, however early.
+class OutputFileSystems {
+public:
+    // Opens the file system that holds `folder`, unless it is open already. Never fails: a
+    // folder that cannot be opened is left to the copy to report.
+    void open(const std::string& folder);
+    // Writes everything cached for each open file system to its disk, on a worker thread while
+    // `pump` keeps the window alive. Throws Failure naming the first that failed.
+    void flush(EventPump& pump);
+    bool empty() const { return m_open.empty(); }
+
+private:
+    struct Open {
+        Descriptor folder;
+        dev_t device;
+        std::string path;
+    };
+    std::vector<Open> m_open;
+};
+
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
 // feedback, one copy procedure per entry, and "Done.". Guards itself against a second start
 // while it yields to the event loop.
-// Writes everything cached for the file systems that hold `folders` to their disks, each file
-// system once, on a worker thread while `pump` keeps the window alive. Throws Failure.
-void FlushFileSystems(const std::vector<std::string>& folders, EventPump& pump);
-
 class JoinRun {
 public:
     explicit JoinRun(JoinHost& host) : m_host(host) {}
