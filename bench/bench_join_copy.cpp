@@ -14,8 +14,13 @@
 // runs, since this disk creates files slowly soon after many were deleted. Each result is the
 // engine's median time over the tool's, with the range of the per-round ratios, and the engine's
 // peak memory.
+// After every run, outside the timed part, the contender's output is checked against what it
+// must hold, worked out from the source data by benchcheck.h; a contender whose output misses,
+// adds or alters anything gets no ratio ("NOT CHECKED/FAILED") and the benchmark ends with
+// status 1.
 //
 //     bench_join_copy [--scale S] [--runs N] [--sets ABCDM] [--dir FOLDER]
+#include "benchcheck.h"
 #include "benchdata.h"
 #include "join/joinrun.h"
 #include "join/subdirs.h"
@@ -177,8 +182,9 @@ int childMain(int argc, char** argv) {
 
 struct Sample {
     double seconds;
-    double cpuSeconds; // user and system time of the process and its children
-    long peakKiB;      // the engine's peak memory; -1 for the tools
+    double cpuSeconds;  // user and system time of the process and its children
+    long peakKiB;       // the engine's peak memory; -1 for the tools
+    std::string report; // what the process printed
 };
 
 std::string g_self;
@@ -216,7 +222,7 @@ Sample runProcess(const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "  (%s ... ended with status %d)\n", arguments[0].c_str(), status);
     const auto cpu = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
     return {seconds, cpu(usage.ru_utime) + cpu(usage.ru_stime),
-            peak == std::string::npos ? -1 : std::atol(output.c_str() + peak + 5)};
+            peak == std::string::npos ? -1 : std::atol(output.c_str() + peak + 5), output};
 }
 
 Sample runShell(const std::string& command) {
@@ -241,11 +247,54 @@ std::string quoted(const std::string& text) {
     return result + "'";
 }
 
+// Empty when a run's output (its folder, or what it printed) is what it must be; otherwise the
+// first difference.
+using Check = std::function<std::string(const std::string& output, const Sample& sample)>;
+
+// A copy whose output folder must hold `expected`.
+Check holds(const benchcheck::Expected& expected,
+            benchcheck::Winner winner = benchcheck::Winner::Last) {
+    return [&expected, winner](const std::string& output, const Sample&) {
+        return benchcheck::differences(output, expected, winner);
+    };
+}
+
+// A walk that must count `folders` folders: the number the engine prints, or the lines a tool
+// wrote into `listName` in its output folder.
+Check countsFolders(std::uintmax_t folders, const std::string& listName = "") {
+    return [folders, listName](const std::string& output, const Sample& sample) {
+        std::uintmax_t counted = 0;
+        if (listName.empty()) {
+            const std::size_t at = sample.report.find("walk: ");
+            counted = at == std::string::npos ? 0 : std::stoull(sample.report.substr(at + 6));
+        } else {
+            std::ifstream list(output + listName);
+            for (std::string line; std::getline(list, line);)
+                ++counted;
+        }
+        return counted == folders ? std::string()
+                                  : "counted " + std::to_string(counted) + " folders, expected " +
+                                        std::to_string(folders);
+    };
+}
+
+void describe(const char* what, const benchcheck::Expected& expected) {
+    const auto totals = benchcheck::totalsOf(expected);
+    std::printf("  %s: checked against %ju files, %.1f MiB, %ju folders\n", what, totals.files,
+                static_cast<double>(totals.bytes) / 1048576.0, totals.folders);
+}
+
 struct Contender {
+    Contender(std::string name_, std::function<Sample(const std::string& output)> run_,
+              Check check_)
+        : name(std::move(name_)), run(std::move(run_)), check(std::move(check_)) {}
+
     std::string name;
     // Runs once into a fresh output folder (created empty before the call).
     std::function<Sample(const std::string& output)> run;
+    Check check;
     std::vector<Sample> samples;
+    bool failed = false;
 };
 
 double median(std::vector<double> values) {
@@ -269,6 +318,7 @@ public:
     // pair the runs of one round.
     // `maxRuns` limits the rounds where every run writes much data.
     void measure(const std::string& set, std::vector<Contender>& contenders, int maxRuns = 1000) {
+        double checking = 0;
         for (int round = 0; round < std::min(m_runs, maxRuns); ++round) {
             // Each round starts with the next contender: the first run of a round tends to be the
             // fastest on this disk, and no contender should always have that place.
@@ -279,6 +329,18 @@ public:
                     m_root / "out" / (set + "-" + contender.name + "-" + std::to_string(round));
                 fs::create_directories(output);
                 contender.samples.push_back(contender.run(output.string() + "/"));
+                if (contender.failed)
+                    continue;
+                const auto begin = Clock::now();
+                const std::string difference =
+                    contender.check(output.string() + "/", contender.samples.back());
+                checking += std::chrono::duration<double>(Clock::now() - begin).count();
+                if (!difference.empty()) {
+                    std::printf("  CHECK FAILED: %s, set %s, run %d: %s\n", contender.name.c_str(),
+                                set.c_str(), round + 1, difference.c_str());
+                    contender.failed = true;
+                    m_failed = true;
+                }
             }
         }
         for (const auto& contender : contenders) {
@@ -292,16 +354,24 @@ public:
             char memory[32] = "";
             if (peak >= 0)
                 std::snprintf(memory, sizeof memory, "  peak memory %.1f MiB", peak / 1024.0);
-            std::printf("  %-22s median %7.3f s  (min %.3f, max %.3f)  cpu %6.3f s%s\n",
+            std::printf("  %-22s median %7.3f s  (min %.3f, max %.3f)  cpu %6.3f s%s%s\n",
                         contender.name.c_str(), median(seconds),
                         *std::min_element(seconds.begin(), seconds.end()),
-                        *std::max_element(seconds.begin(), seconds.end()), median(cpu), memory);
+                        *std::max_element(seconds.begin(), seconds.end()), median(cpu), memory,
+                        contender.failed ? "  output FAILED its check" : "");
         }
+        std::printf("  outputs checked after every run, %.2f s in all\n", checking);
+        std::fflush(stdout);
     }
 
     // The engine's time over the tool's: ratio of medians, and the range of per-round ratios.
     static void ratio(const Contender& engine, const Contender& tool, const char* target,
                       double limit) {
+        if (engine.failed || tool.failed) {
+            std::printf("  %-10s / %-22s = NOT CHECKED/FAILED\n", engine.name.c_str(),
+                        tool.name.c_str());
+            return;
+        }
         std::vector<double> perRound;
         for (std::size_t i = 0; i < engine.samples.size(); ++i)
             perRound.push_back(engine.samples[i].seconds / tool.samples[i].seconds);
@@ -313,9 +383,12 @@ public:
                     value <= limit ? "met" : "MISSED");
     }
 
+    bool failed() const { return m_failed; }
+
 private:
     fs::path m_root;
     int m_runs;
+    bool m_failed = false;
 };
 
 // ---- Data ----
@@ -412,6 +485,12 @@ int main(int argc, char** argv) {
         runShell("find " + joinedQuoted(sources) + " -type f -exec cat {} + >/dev/null");
         std::printf("\nSet A: %d small files (1 to 8 KiB) in 4 trees, 5 levels deep\n",
                     4 * std::max(4, static_cast<int>(5000 * scale)));
+        // A name repeats only across sources, never within one: every contender, the tools too,
+        // leaves the file of the last source, as a join does.
+        const auto preserved = benchcheck::expectPreserved(sources);
+        const auto flattened = benchcheck::expectFlat(sources);
+        describe("preserve", preserved);
+        describe("flat", flattened);
         std::vector<Contender> preserve{
             {"engine preserve",
              [&](const std::string& out) {
@@ -422,17 +501,17 @@ int main(int argc, char** argv) {
                      return args;
                  }());
              },
-             {}},
+             holds(preserved)},
             {"cp -r",
              [&](const std::string& out) {
                  return runTool("cp -r " + joinedQuoted(sources) + quoted(out));
              },
-             {}},
+             holds(preserved)},
             {"rsync -a",
              [&](const std::string& out) {
                  return runTool("rsync -a " + joinedQuoted(sources) + quoted(out));
              },
-             {}},
+             holds(preserved)},
         };
         bench.measure("A", preserve);
         Bench::ratio(preserve[0], preserve[1], "<= 0.75x", 0.75);
@@ -448,21 +527,21 @@ int main(int argc, char** argv) {
                      return args;
                  }());
              },
-             {}},
+             holds(flattened)},
             {"find | xargs cp -t",
              [&](const std::string& out) {
                  return runTool("for s in " + joinedQuoted(sources) +
                                 "; do find \"$s\" -type f -print0 | xargs -0 cp -t " + quoted(out) +
                                 "; done");
              },
-             {}},
+             holds(flattened)},
             {"copy_file_range loop",
              [&](const std::string& out) {
                  std::vector<std::string> args{out};
                  args.insert(args.end(), sources.begin(), sources.end());
                  return runEngine("cfr", args);
              },
-             {}},
+             holds(flattened)},
         };
         bench.measure("A", flat);
         Bench::ratio(flat[0], flat[1], "<= 0.85x", 0.85);
@@ -475,22 +554,26 @@ int main(int argc, char** argv) {
         std::printf("\nSet B: 4 large files of %.0f MiB (at most 3 runs each)\n",
                     std::max<std::size_t>(1 << 20, static_cast<std::size_t>((256 << 20) * scale)) /
                         1048576.0);
+        const auto preserved = benchcheck::expectPreserved({big});
+        const auto flattened = benchcheck::expectFlat({big});
+        describe("preserve", preserved);
+        describe("flat", flattened);
         std::vector<Contender> large{
             {"engine preserve",
              [&](const std::string& out) {
                  return runEngine("preserve", {out, big + "/"});
              },
-             {}},
+             holds(preserved)},
             {"engine flat",
              [&](const std::string& out) {
                  return runEngine("flat", {out, big + "/"});
              },
-             {}},
+             holds(flattened)},
             {"cp -r",
              [&](const std::string& out) {
                  return runTool("cp -r " + quoted(big) + " " + quoted(out));
              },
-             {}},
+             holds(preserved)},
         };
         bench.measure("B", large, 3);
         Bench::ratio(large[0], large[2], "<= 1.05x", 1.05);
@@ -502,15 +585,21 @@ int main(int argc, char** argv) {
         runShell("find " + quoted(tree) + " -type f -exec cat {} + >/dev/null");
         std::printf("\nSet C: %zu folders with one file each\n",
                     std::max<std::size_t>(10, static_cast<std::size_t>(20000 * scale)));
+        const auto preserved = benchcheck::expectPreserved({tree});
+        const auto flattened = benchcheck::expectFlat({tree});
+        const std::uintmax_t folders = benchcheck::totalsOf(preserved).folders;
+        describe("preserve", preserved);
+        describe("flat", flattened);
         std::vector<Contender> walk{
-            {"engine walk",
-             [&](const std::string&) { return runEngine("walk", {tree + "/"}); },
-             {}},
+            {"engine walk", [&](const std::string&) { return runEngine("walk", {tree + "/"}); },
+             countsFolders(folders)},
             {"find -type d",
-             [&](const std::string&) {
-                 return runShell("find " + quoted(tree) + " -type d >/dev/null");
+             // Its list goes to a file, not to /dev/null, so that it can be counted.
+             [&](const std::string& out) {
+                 return runShell("find " + quoted(tree) + " -type d >" + quoted(out) +
+                                 "folders.txt");
              },
-             {}},
+             countsFolders(folders, "folders.txt")},
         };
         bench.measure("C", walk);
         Bench::ratio(walk[0], walk[1], "<= 1.20x", 1.20);
@@ -519,17 +608,17 @@ int main(int argc, char** argv) {
              [&](const std::string& out) {
                  return runEngine("preserve", {out, tree + "/"});
              },
-             {}},
+             holds(preserved)},
             {"engine flat",
              [&](const std::string& out) {
                  return runEngine("flat", {out, tree + "/"});
              },
-             {}},
+             holds(flattened)},
             {"cp -r",
              [&](const std::string& out) {
                  return runTool("cp -r " + quoted(tree) + " " + quoted(out));
              },
-             {}},
+             holds(preserved)},
         };
         bench.measure("C", copies);
         Bench::ratio(copies[0], copies[2], "<= 0.80x", 0.80);
@@ -540,19 +629,24 @@ int main(int argc, char** argv) {
         const std::string card = makeSetD(root, scale);
         std::printf("\nSet D: a camera card, 10 folders of the same %d names of 64 KiB\n",
                     std::max(2, static_cast<int>(2000 * scale)));
+        const auto flattened = benchcheck::expectFlat({card});
+        describe("flat", flattened);
         std::vector<Contender> camera{
             {"engine flat",
              [&](const std::string& out) {
                  return runEngine("flat", {out, card + "/"});
              },
-             {}},
+             holds(flattened)},
             {"find | xargs cp -t",
              [&](const std::string& out) {
                  // cp complains of each name it has copied already in the same call.
                  return runTool("find " + quoted(card) + " -type f -print0 | xargs -0 cp -t " +
                                 quoted(out) + " 2>/dev/null");
              },
-             {}},
+             // find lists in the directory's own order and cp keeps the first file of a name in
+             // one call, so which of the 10 files of a name is left differs from a join's by
+             // design: any one of them, whole, passes.
+             holds(flattened, benchcheck::Winner::AnyOfTheName)},
         };
         bench.measure("D", camera, 3);
         Bench::ratio(camera[0], camera[1], "<= 0.30x", 0.30);
@@ -563,12 +657,14 @@ int main(int argc, char** argv) {
         std::printf("\nSet M: %d small files in %d folders, flat\n",
                     std::max(1000, static_cast<int>(200000 * scale)),
                     std::max(1000, static_cast<int>(200000 * scale)) / 1000);
+        const auto flattened = benchcheck::expectFlat({many});
+        describe("flat", flattened);
         std::vector<Contender> flat{
             {"engine flat",
              [&](const std::string& out) {
                  return runEngine("flat", {out, many + "/"});
              },
-             {}},
+             holds(flattened)},
         };
         bench.measure("M", flat, 1);
     }
@@ -576,5 +672,7 @@ int main(int argc, char** argv) {
     std::printf("\nRemoving %s ...\n", root.c_str());
     std::error_code ignored;
     fs::remove_all(root, ignored);
-    return 0;
+    if (bench.failed())
+        std::printf("Some output FAILED its check: those ratios are not given.\n");
+    return bench.failed() ? 1 : 0;
 }

@@ -1,10 +1,13 @@
 // A preserve join through the real window (offscreen) beside the engine alone, on set A (20,000
 // small files in 4 trees, joined as one entry) and set B (4 large files), and how alive the
 // window stays meanwhile: the longest wait between two turns of its event loop, watched by a
-// 1 ms timer. Prints figures; asserts nothing. The data is made in a temporary folder (--dir
-// chooses where) and removed at the end.
+// 1 ms timer. Prints figures. After every run, outside the timed part, both outputs are checked
+// against what the set must give (benchcheck.h); an output that misses, adds or alters anything
+// gets no figures ("NOT CHECKED/FAILED") and the benchmark ends with status 1. The data is made
+// in a temporary folder (--dir chooses where) and removed at the end.
 //
 //     bench_window_join [--scale S] [--runs N] [--dir FOLDER]
+#include "benchcheck.h"
 #include "benchdata.h"
 #include "join/joinrun.h"
 #include "shell/form1.h"
@@ -144,11 +147,15 @@ int main(int argc, char** argv) {
     struct Set {
         const char* name;
         std::string source;
+        benchcheck::Expected expected;
     };
     // Set A's 4 trees stand in one folder, which is the one entry.
     benchdata::makeSetA(root, scale);
-    const Set sets[] = {{"set A (20,000 small files, one entry)", (root / "A").string() + "/"},
-                        {"set B (4 large files)", benchdata::makeSetB(root, scale) + "/"}};
+    const std::string big = benchdata::makeSetB(root, scale);
+    const Set sets[] = {{"set A (20,000 small files, one entry)", (root / "A").string() + "/",
+                         benchcheck::expectPreserved({(root / "A").string()})},
+                        {"set B (4 large files)", big + "/", benchcheck::expectPreserved({big})}};
+    bool anyFailed = false;
     int outputs = 0;
     const auto freshOutput = [&] {
         const fs::path folder = root / "out" / std::to_string(++outputs);
@@ -159,6 +166,7 @@ int main(int argc, char** argv) {
     for (const Set& set : sets) {
         std::printf("\n%s\n", set.name);
         std::vector<double> engine, windowed, ratios, longest;
+        bool failed[2] = {false, false}; // engine alone, through the window
         for (int run = 0; run < runs; ++run) {
             // Alternating which goes first, as the disk favours the first run after a pause.
             for (int turn = 0; turn < 2; ++turn) {
@@ -182,9 +190,27 @@ int main(int argc, char** argv) {
                     join::JoinRun(host).run();
                     engine.push_back(secondsSince(begin));
                 }
+                const std::string difference =
+                    failed[throughWindow]
+                        ? std::string()
+                        : benchcheck::differences(out, set.expected, benchcheck::Winner::Last);
+                if (!difference.empty()) {
+                    std::printf("  CHECK FAILED: %s, %s, run %d: %s\n",
+                                throughWindow ? "through window" : "engine alone", set.name,
+                                run + 1, difference.c_str());
+                    failed[throughWindow] = true;
+                }
             }
             ratios.push_back(windowed.back() / engine.back());
         }
+        if (failed[0] || failed[1]) {
+            anyFailed = true;
+            std::printf("  window / engine = NOT CHECKED/FAILED\n");
+            continue;
+        }
+        const auto totals = benchcheck::totalsOf(set.expected);
+        std::printf("  both outputs checked: %ju files, %.1f MiB, %ju folders each\n", totals.files,
+                    static_cast<double>(totals.bytes) / 1048576.0, totals.folders);
         std::printf("  engine alone     median %7.3f s\n", median(engine));
         std::printf("  through window   median %7.3f s\n", median(windowed));
         const double ratio = median(windowed) / median(engine);
@@ -200,5 +226,5 @@ int main(int argc, char** argv) {
     std::printf("\n%d reports\nRemoving %s ...\n", presenter->reports, root.c_str());
     std::error_code ignored;
     fs::remove_all(root, ignored);
-    return 0;
+    return anyFailed ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #     bench/run-bench.sh [SCALE] [RUNS]
 #
 # SCALE shrinks every data set (0.1 gives a quick run); RUNS is the number of runs per contender.
+# Every output is checked after its run; the status is 1 when one is not what it must be.
 # BUILD_DIR chooses the build folder, BENCH_DIR the folder for the data (default: TMPDIR or /tmp).
 # The disk creates files slowly for a while after many were deleted: leave a minute between runs.
 set -euo pipefail
