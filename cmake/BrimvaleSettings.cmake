@@ -1,5 +1,5 @@
 # Build settings shared by every target of our own: the language standard, warnings as
-# errors, and the maker's addresses, which are build settings rather than code.
+# errors, hardening, and the maker's addresses, which are build settings rather than code.
 
 set(BRIMVALE_HOME_PAGE "https://brimvale.example/" CACHE STRING "The maker's home page")
 set(BRIMVALE_CONTACT_PAGE "https://brimvale.example/contact" CACHE STRING "The maker's contact page")
@@ -14,6 +14,11 @@ target_compile_options(brimvale_build INTERFACE -Wall -Wextra -Wpedantic -Werror
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(brimvale_build INTERFACE -Wno-restrict)
 endif()
+# Hardening, as Debian builds its packages: a stack protector, checked buffer functions (these
+# need the optimiser, so not in Debug builds) and relocations made read-only at start.
+target_compile_options(brimvale_build INTERFACE -fstack-protector-strong
+    "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+target_link_options(brimvale_build INTERFACE -Wl,-z,relro -Wl,-z,now)
 target_compile_definitions(brimvale_build INTERFACE
     BRIMVALE_HOME_PAGE="${BRIMVALE_HOME_PAGE}"
     BRIMVALE_CONTACT_PAGE="${BRIMVALE_CONTACT_PAGE}"

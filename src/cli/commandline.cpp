@@ -3,6 +3,7 @@
 #include "dryrun.h"
 #include "join/failure.h"
 #include "join/joinrun.h"
+#include "join/paths.h"
 #include "join/posixfs.h"
 #include "sources/listfile.h"
 #include "sources/sourcelist.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <array>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -35,14 +37,19 @@ constexpr std::array<std::string_view, 15> WindowOptions = {"platform",        "
 
 const char* const Epilog = R"(
 With --output DIR/ (a trailing "/") each source folder arrives inside DIR under its own name;
-with --output DIR its contents are merged into DIR itself. The folders of the --list files
-come first, in the order the files are given, then the SOURCE folders. Names beginning with "~"
-are never copied in the flat option.
+with --output DIR its contents are merged into DIR itself. A relative source folder is taken
+from the working folder: "." is the working folder itself, under its own name. The folders of
+the --list files come first, in the order the files are given, then the SOURCE folders;
+"--list -" reads the list from standard input. Names beginning with "~" are never copied in the
+flat option.
 
 Exit status: 0 when everything was copied (or, with --dry-run, would be), 1 when something was
-not (each named on standard error), 2 for bad usage, no source folders or a missing output
-folder.
+not (each named on standard error), 2 for bad usage, no source folders, a source or output that
+is not a folder, or a missing output folder, 130 when stopped by Ctrl-C, SIGTERM or SIGHUP
+(what was copied is whole; nothing partly written is left).
 )";
+
+constexpr std::string_view StandardInput = "-";
 
 // Arguments travel through the parser as Latin-1, which maps every byte to one character and
 // back, so that paths keep their bytes whatever their encoding.
@@ -84,12 +91,16 @@ int usageError(Console& console, const std::string& text) {
     return ExitStatus::Usage;
 }
 
-// Appends the folders of one list file; false (after saying why) when it cannot be read.
+// Appends the folders of one list file, "-" being standard input; false (after saying why)
+// when it cannot be read.
 bool readListFile(const std::string& path, std::vector<std::string>& sources, Console& console) {
     CommandLineSourceList list(sources);
     ListFileMessages messages;
     try {
-        sources::LoadListFromFile(list, messages, path);
+        if (path == StandardInput)
+            sources::LoadListFromDescriptor(list, console.in, "standard input");
+        else
+            sources::LoadListFromFile(list, messages, path);
     } catch (const join::Failure& failure) {
         console.err << "brimvale: cannot read the list file " << path << ": "
                     << failure.description() << '\n';
@@ -98,6 +109,57 @@ bool readListFile(const std::string& path, std::vector<std::string>& sources, Co
     for (const std::string& message : messages.messages)
         console.err << "brimvale: " << path << ": " << message << '\n';
     return messages.messages.empty();
+}
+
+// The working folder, where relative source folders are found; "" when it cannot be told.
+std::string workingFolder() {
+    std::error_code error;
+    std::string folder = std::filesystem::current_path(error).string();
+    return error ? std::string() : folder;
+}
+
+// A relative source folder, made absolute against the working folder, with "." and ".." parts
+// resolved: "." is the working folder under its own name, as the user means it, not a folder
+// named ".". An empty entry stays empty: it names no folder and copies nothing.
+std::string fromWorkingFolder(const std::string& source, const std::string& working) {
+    if (source.empty() || source.front() == join::Separator || working.empty())
+        return source;
+    const std::string joined =
+        join::EndsWithSeparator(working) ? working + source : working + join::Separator + source;
+    return join::ResolveDotSegments(joined);
+}
+
+// Refuses, before anything is copied, what cannot be a source folder: the root folder, which
+// would hold the output folder, and something that is not a folder. A folder that is missing is
+// the run's to report with the other entries. False after saying why.
+bool checkSource(const std::string& given, const std::string& source, Console& console) {
+    if (source.empty())
+        return true;
+    if (join::IsRootFolder(source)) {
+        console.err << "brimvale: the root folder cannot be a source folder: " << given << '\n';
+        return false;
+    }
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(source, error);
+    if (!error && status.type() != std::filesystem::file_type::directory) {
+        console.err << "brimvale: not a folder: " << given << '\n';
+        return false;
+    }
+    return true;
+}
+
+// Says why the output text names no folder: nothing there, something else there, or a path
+// that cannot be followed.
+void explainOutput(const std::string& output, Console& console) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(output, error);
+    if (status.type() == std::filesystem::file_type::not_found || output.empty())
+        console.err << "brimvale: the output folder does not exist: " << output << '\n';
+    else if (!error)
+        console.err << "brimvale: the output is not a folder: " << output << '\n';
+    else
+        console.err << "brimvale: the output folder cannot be reached: " << output << ": "
+                    << join::failureFromErrno(error.value(), "").description() << '\n';
 }
 
 } // namespace
@@ -121,7 +183,13 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
     parser.setApplicationDescription(
         QStringLiteral("Joins the contents of several source folders into one output folder.\n"
                        "Without arguments Brimvale opens its window."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Qt's own help option would offer --help-all for its window options, which the command
+    // line does not take; --help-all stays as a quiet spelling of --help.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays this help."));
+    QCommandLineOption helpAll(QStringLiteral("help-all"));
+    helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({help, helpAll});
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
@@ -153,8 +221,7 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
         qtArguments.append(fromBytes(argument));
     if (!parser.parse(qtArguments))
         return usageError(console, toBytes(parser.errorText()));
-    // --help-all, which Qt adds, would list Qt's window options: the command line has none.
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(help) || parser.isSet(helpAll)) {
         // The usage line names the program as it is called from the PATH, not by its location.
         std::string text = toBytes(parser.helpText());
         const std::size_t name = text.find("Usage: ");
@@ -176,21 +243,35 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
         return usageError(console, "unknown command '" + toBytes(positional.first()) + "'.");
     if (!parser.isSet(output))
         return usageError(console, "join needs the output folder: --output DIR.");
+    if (parser.values(output).size() > 1)
+        return usageError(console, "--output is given more than once: a join has one output "
+                                   "folder.");
 
     JoinRequest request;
     request.output = toBytes(parser.value(output));
     request.option =
         parser.isSet(flat) ? join::CopyOption::Flat : join::CopyOption::PreserveStructure;
+    std::vector<std::string> given;
     for (const QString& file : parser.values(list))
-        if (!readListFile(toBytes(file), request.sources, console))
+        if (!readListFile(toBytes(file), given, console))
             return ExitStatus::Usage;
+    if (join::StopRequested())
+        return ExitStatus::Stopped;
     for (qsizetype i = 1; i < positional.size(); ++i)
-        request.sources.push_back(toBytes(positional[i]));
+        given.push_back(toBytes(positional[i]));
 
-    if (request.sources.empty())
+    if (given.empty())
         return usageError(console, "no source folders: name them as SOURCE or in a --list FILE.");
+    const std::string working = workingFolder();
+    bool sourcesUsable = true;
+    for (const std::string& source : given) {
+        request.sources.push_back(fromWorkingFolder(source, working));
+        sourcesUsable = checkSource(source, request.sources.back(), console) && sourcesUsable;
+    }
+    if (!sourcesUsable)
+        return ExitStatus::Usage;
     if (!join::FolderExists(request.output)) {
-        console.err << "brimvale: the output folder does not exist: " << request.output << '\n';
+        explainOutput(request.output, console);
         return ExitStatus::Usage;
     }
     if (parser.isSet(dryRun))
@@ -229,7 +310,7 @@ int Main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("brimvale"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BRIMVALE_VERSION));
 
-    Console console{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+    Console console{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, 0, STDIN_FILENO};
     winsize size{};
     if (console.errIsTerminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0)
         console.width = size.ws_col;

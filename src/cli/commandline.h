@@ -19,11 +19,13 @@ inline constexpr int Stopped = 130;     // stopped by Ctrl-C or a request to end
 
 // Where the command line writes: results (help, version, a dry run's plan) to `out`; messages,
 // reports and progress to `err`, which may be a terminal `width` columns wide (0: unknown).
+// "--list -" reads the descriptor `in`.
 struct Console {
     std::ostream& out;
     std::ostream& err;
     bool errIsTerminal = false;
     int width = 0;
+    int in = 0;
 };
 
 // A join as the command line asks for it: the window's list, output folder text and option.

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <unordered_map>
@@ -86,6 +87,7 @@ public:
 
 private:
     void describeTarget();
+    void checkCreation(const std::string& folder, const std::string& what);
     void readOutputFolder();
     void planFlatEntry(const std::string& entry);
     void planPreservedEntry(const std::string& entry);
@@ -116,6 +118,8 @@ private:
 
     std::size_t m_refusedEntries = 0;
     std::size_t m_unreadable = 0;
+    std::unordered_set<std::string> m_creationChecked;
+    std::size_t m_unwritable = 0;
     std::size_t m_caseClashCount = 0;
     bool m_tooBig = false;
 };
@@ -145,6 +149,17 @@ void Planner::describeTarget() {
     if (fat || !m_target.storesLinks)
         m_out << '\n';
     m_out << "  free: " << sizeText(m_target.freeBytes) << '\n';
+}
+
+// The join creates files and folders in the output folder and in the existing folders a preserve
+// copy merges into: says so when this user may not.
+void Planner::checkCreation(const std::string& folder, const std::string& what) {
+    if (!m_creationChecked.insert(lexicallyNormal(folder)).second)
+        return;
+    if (const int error = join::CreationRefusedIn(folder); error != 0) {
+        m_out << "  cannot create files in " << what << ": " << std::strerror(error) << '\n';
+        ++m_unwritable;
+    }
 }
 
 void Planner::readOutputFolder() {
@@ -205,6 +220,10 @@ void Planner::planFlatEntry(const std::string& entry) {
 // earlier entry's copy may make the folder a later entry's existing-copy check looks at: the
 // folders planned so far count as existing.
 void Planner::planPreservedEntry(const std::string& entry) {
+    if (entry.empty()) {
+        m_out << "  names no folder: nothing to copy\n";
+        return;
+    }
     const join::PreservePlacement placement = join::PlacePreservedEntry(entry, m_request.output);
     using Outcome = join::PreservePlacement::Outcome;
     const bool plannedBefore = placement.outcome == Outcome::Copy &&
@@ -220,8 +239,11 @@ void Planner::planPreservedEntry(const std::string& entry) {
         ++m_refusedEntries;
         return;
     }
+    const bool merged = join::FolderExists(placement.target);
     m_out << "  goes to " << placement.target
-          << (join::FolderExists(placement.target) ? " (merged into the folder there)\n" : "\n");
+          << (merged ? " (merged into the folder there)\n" : "\n");
+    if (merged)
+        checkCreation(placement.target, placement.target);
     planTree(placement.source, placement.target);
 }
 
@@ -408,6 +430,8 @@ int Planner::printSummary() {
         problems.push_back(counted(m_refusedEntries, "entry refused", "entries refused"));
     if (m_unreadable > 0)
         problems.push_back(counted(m_unreadable, "folder unreadable", "folders unreadable"));
+    if (m_unwritable > 0)
+        problems.push_back(counted(m_unwritable, "folder not writable", "folders not writable"));
     if (!m_refused.empty())
         problems.push_back(counted(m_refused.size(), "name refused", "names refused"));
     if (m_caseClashCount > 0)
@@ -429,6 +453,7 @@ int Planner::printSummary() {
 int Planner::run() {
     m_out << "Dry run: nothing is written.\n";
     describeTarget();
+    checkCreation(m_request.output, "it");
     readOutputFolder();
     m_out << "Copy option: " << (flat() ? "just copy files (flat)" : "preserve folder structure")
           << "\n\n";

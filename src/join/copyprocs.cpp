@@ -189,6 +189,9 @@ PreservePlacement PlacePreservedEntry(const std::string& entry, const std::strin
 }
 
 std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap) {
+    // An empty entry names no folder; its mirrored path would be the output folder itself.
+    if (entry.empty())
+        return {};
     // 122: the tree copy needs no object of its own. The output folder text is read once for
     // the entry; emptied during the run, it names no folder and nothing is copied.
     const std::string output = host.outputFolderText();

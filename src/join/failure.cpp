@@ -23,8 +23,9 @@ ErrnoEntry entryForErrno(int error) {
     case EPERM:
         return {ErrorNumber::PermissionDenied, "Permission denied"};
     case ENOENT:
-    case ENOTDIR:
         return {ErrorNumber::PathNotFound, "Path not found"};
+    case ENOTDIR:
+        return {ErrorNumber::PathNotFound, "Not a folder"};
     case ENOSPC:
     case EDQUOT:
         return {ErrorNumber::DiskFull, "Disk full"};

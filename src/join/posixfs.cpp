@@ -365,4 +365,10 @@ std::optional<std::vector<FileIdentity>> ParentChainOf(int folder) {
     return std::nullopt;
 }
 
+int CreationRefusedIn(const std::string& folder) {
+    if (!isUsablePath(folder))
+        return unusablePathError(folder);
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 } // namespace join

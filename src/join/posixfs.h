@@ -242,4 +242,9 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // read, so that the chain is never taken as complete when it is not.
 std::optional<std::vector<FileIdentity>> ParentChainOf(int folder);
 
+// Whether this process may make files and folders in `folder`: write and search permission for
+// its effective user, on a file system mounted for writing. 0, or the errno value that says why
+// not. Asks the system; writes nothing to find out.
+int CreationRefusedIn(const std::string& folder);
+
 } // namespace join

@@ -7,9 +7,12 @@
 #include "join/trap.h"
 #include "selection.h"
 
+#include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -45,15 +48,15 @@ public:
             }
             if (stop == end)
                 break;
+            // CR, CR LF and LF each end a line; a line end at the end of the file opens no
+            // further line.
             endPiece();
+            m_lineOpen = false;
             if (*stop++ == '\r') {
-                m_lineOpen = false;
                 if (stop == end)
                     m_afterCR = true;
                 else if (*stop == '\n')
                     ++stop;
-            } else {
-                m_lineOpen = true; // the rest of the line, even if empty, is one more piece
             }
             next = stop;
         }
@@ -105,6 +108,80 @@ private:
     int m_fd;
 };
 
+// Reads until the block is full or the input ends, so that the first block holds the whole
+// byte-order mark whatever pieces a pipe delivers. A stop asked for (Ctrl-C while a list comes
+// from a terminal) ends the input.
+std::size_t readBlock(int fd, std::vector<char>& block, const std::string& name) {
+    std::size_t filled = 0;
+    while (filled < block.size()) {
+        const ssize_t got = ::read(fd, block.data() + filled, block.size() - filled);
+        if (got < 0 && errno == EINTR && !join::StopRequested())
+            continue;
+        if (got < 0 && errno != EINTR)
+            throw join::failureFromErrno(errno, name);
+        if (got <= 0)
+            break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return filled;
+}
+
+// The text form a byte-order mark announces. UTF-16 and UTF-32 lists (as some editors save
+// them) are read as text; anything else is taken as the file system's own bytes.
+struct TextForm {
+    std::size_t markLength = 0;
+    std::optional<QStringConverter::Encoding> encoding; // none: bytes as they are
+};
+
+TextForm textFormOf(std::string_view start) {
+    if (start.starts_with("\xEF\xBB\xBF"))
+        return {3, std::nullopt};
+    if (start.starts_with(std::string_view("\xFF\xFE\0\0", 4)))
+        return {4, QStringConverter::Utf32LE};
+    if (start.starts_with(std::string_view("\0\0\xFE\xFF", 4)))
+        return {4, QStringConverter::Utf32BE};
+    if (start.starts_with("\xFF\xFE"))
+        return {2, QStringConverter::Utf16LE};
+    if (start.starts_with("\xFE\xFF"))
+        return {2, QStringConverter::Utf16BE};
+    return {};
+}
+
+void readList(SourceList& list, int fd, const std::string& name) {
+    PieceCutter cutter(list);
+    std::vector<char> block(BlockSize);
+    std::optional<QStringDecoder> decoder;
+    bool first = true;
+    for (;;) {
+        std::size_t got = 0;
+        try {
+            got = readBlock(fd, block, name);
+        } catch (const join::Failure&) {
+            cutter.flush();
+            throw;
+        }
+        if (got == 0)
+            break;
+        const char* data = block.data();
+        if (first) {
+            first = false;
+            const TextForm form = textFormOf(std::string_view(data, got));
+            data += form.markLength;
+            got -= form.markLength;
+            if (form.encoding)
+                decoder.emplace(*form.encoding);
+        }
+        if (!decoder) {
+            cutter.feed(data, got);
+            continue;
+        }
+        const QString decoded = decoder->decode(QByteArrayView(data, static_cast<qsizetype>(got)));
+        const QByteArray text = decoded.toUtf8();
+        cutter.feed(text.constData(), static_cast<std::size_t>(text.size()));
+    }
+    cutter.finish();
+}
+
 } // namespace
 
 void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path) {
@@ -124,23 +201,11 @@ void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::
     if (!S_ISREG(info.st_mode))
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
                             "Path/File access error: " + path + " (not a regular file)");
+    readList(list, file.fd(), path);
+}
 
-    PieceCutter cutter(list);
-    std::vector<char> block(BlockSize);
-    for (;;) {
-        const ssize_t got = ::read(file.fd(), block.data(), block.size());
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            cutter.flush();
-            throw join::failureFromErrno(error, path);
-        }
-        if (got == 0)
-            break;
-        cutter.feed(block.data(), static_cast<std::size_t>(got));
-    }
-    cutter.finish();
+void LoadListFromDescriptor(SourceList& list, int fd, const std::string& name) {
+    readList(list, fd, name);
 }
 
 } // namespace sources

@@ -2,11 +2,16 @@
 #include "cli/dryrun.h"
 #include "join/fakejoinhost.h"
 #include "join/joinrun.h"
+#include "join/test_childprocess.h"
 #include "support/testdir.h"
 
+#include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using testsupport::FakeJoinHost;
@@ -21,10 +26,10 @@ struct Result {
     std::string err;
 };
 
-Result runCommandLine(std::vector<std::string> arguments) {
+Result runCommandLine(std::vector<std::string> arguments, int in = -1) {
     std::ostringstream out;
     std::ostringstream err;
-    cli::Console console{out, err};
+    cli::Console console{out, err, false, 0, in};
     arguments.insert(arguments.begin(), "brimvale");
     const int status = cli::Run(arguments, console);
     return {status, out.str(), err.str()};
@@ -87,14 +92,24 @@ TEST(CommandLine, JoinLeavesWhatTheEngineLeaves) {
 
 TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
-    dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=");
+    dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
+             "dot/\ndotdot/\nblank/\npiped/");
+    // Lists as they are written on this system: LF line ends, the last line ended too.
+    dir.write("lf.txt", dir.path("src") + "\n\n");
+    dir.write("piped.txt", dir.path("src") + "\n");
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(dir.path("src").c_str(), 0755);
+    ::chmod(dir.path("root-owned").c_str(), 0755); // root's: uid 65534 may not create files there
     const std::string out = dir.path("out", true);
     const std::string src = dir.path("src");
     struct Row {
         const char* name;
         std::vector<std::string> arguments;
         int status;
-        const char* errorContains;
+        std::string errorContains; // in standard error, or standard output for a dry run
+        std::string workingFolder = {};
+        bool asNobody = false;
+        const char* standardInput = nullptr; // a file of the test folder
     } rows[] = {
         {"version", {"--version"}, 0, ""},
         {"help", {"join", "--help"}, 0, ""},
@@ -124,14 +139,87 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          2,
          "File not found"},
         {"missing output folder", {"join", "-o", dir.path("nowhere"), src}, 2, "does not exist"},
-        {"output names a file", {"join", "-n", "-o", dir.path("afile"), src}, 2, "does not exist"},
+        {"output names a file", {"join", "-n", "-o", dir.path("afile"), src}, 2, "not a folder"},
+        {"output given twice", {"join", "-o", out, "-o", out, src}, 2, "more than once"},
+        {"source names a file",
+         {"join", "-o", out, src, dir.path("afile")},
+         2,
+         "not a folder: " + dir.path("afile")},
+        {"source is the root folder", {"join", "-n", "-o", out, "/"}, 2, "root folder"},
+        {"source leads to the root folder", {"join", "-n", "-o", out, "/tmp/.."}, 2, "root"},
+        {"LF list file with a blank last line, preserve",
+         {"join", "-o", dir.path("blank", true), "-l", dir.path("lf.txt")},
+         0,
+         "Done."},
+        {"dry run of an empty entry", {"join", "-n", "-o", out, ""}, 0, "names no folder"},
+        {"list from standard input",
+         {"join", "-o", dir.path("piped", true), "--list", "-"},
+         0,
+         "Done.",
+         {},
+         false,
+         "piped.txt"},
+        {"\".\" from the working folder",
+         {"join", "-o", dir.path("dot", true), "."},
+         0,
+         "entry 1 of 1: " + src + "\n",
+         src},
+        {"\"..\" from the working folder",
+         {"join", "-o", dir.path("dotdot", true), "-n", ".."},
+         0,
+         "goes to " + dir.path("dotdot/src"),
+         dir.path("src/in")},
+        {"relative source", {"join", "-o", out, "-n", "f.txt"}, 2, "not a folder: f.txt", src},
+        {"help names the exit status of a stop, and no window option",
+         {"--help"},
+         0,
+         "130 when stopped"},
+        {"dry run into a folder this user may not write",
+         {"join", "-n", "-o", dir.path("root-owned"), src},
+         1,
+         "1 folder not writable",
+         {},
+         true},
     };
     for (const Row& row : rows) {
-        const Result result = runCommandLine(row.arguments);
-        EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.err;
-        EXPECT_NE(result.err.find(row.errorContains), std::string::npos) << row.name << "\n"
-                                                                         << result.err;
+        const auto check = [&] {
+            int in = -1;
+            if (row.standardInput)
+                in = ::open(dir.path(row.standardInput).c_str(), O_RDONLY | O_CLOEXEC);
+            if (!row.workingFolder.empty() && ::chdir(row.workingFolder.c_str()) != 0)
+                return std::string("cannot enter the working folder");
+            const Result result = runCommandLine(row.arguments, in);
+            if (in >= 0)
+                ::close(in);
+            std::string wrong;
+            if (result.status != row.status)
+                wrong += "status " + std::to_string(result.status) + "; ";
+            if ((result.err + result.out).find(row.errorContains) == std::string::npos)
+                wrong += "lacks \"" + row.errorContains + "\"; ";
+            if (row.arguments.front() == "--help" && result.out.find("Qt") != std::string::npos)
+                wrong += "names Qt; ";
+            return wrong.empty() ? wrong : wrong + "\n" + result.err + result.out;
+        };
+        if (row.workingFolder.empty() && !row.asNobody) {
+            EXPECT_EQ(check(), "") << row.name;
+            continue;
+        }
+        // In a child of its own: the working folder and the user change only there.
+        const int code = testsupport::runInChild([&] {
+            if (row.asNobody && !testsupport::dropToNobody())
+                return testsupport::CouldNotDropPrivileges;
+            const std::string wrong = check();
+            std::fputs(wrong.c_str(), stderr);
+            return wrong.empty() ? 0 : 1;
+        });
+        if (code == testsupport::CouldNotDropPrivileges && ::geteuid() != 0)
+            continue; // an ordinary user cannot become another; the row needs root
+        EXPECT_EQ(code, 0) << row.name << " (its reasons above)";
     }
+    EXPECT_EQ(listTree(dir.root() / "blank"), "src/f.txt\n");
+    EXPECT_EQ(listTree(dir.root() / "dot"), "src/f.txt\n");
+    EXPECT_EQ(listTree(dir.root() / "piped"), "src/f.txt\n");
+    EXPECT_EQ(listTree(dir.root() / "root-owned"), "");
 }
 
 TEST(DryRun, NamesCollisionsSkippedNamesAndWhatExFatRefusesBeforeWriting) {

@@ -328,9 +328,9 @@ TEST(CopyEntryPreservingStructure, OutputFolderInsideTheEntryIsRefused) {
     }
 }
 
-// An entry "/" or an output text emptied during the run must not make the copy read the whole
-// machine or write into "/". Each row runs in a child shut into a small memory disk as its "/",
-// so that a regression fills that disk at once instead of the machine's.
+// An entry "/" or "", or an output text emptied during the run, must not make the copy read the
+// whole machine or write into "/". Each row runs in a child shut into a small memory disk as its
+// "/", so that a regression fills that disk at once instead of the machine's.
 TEST(CopyProcedures, RootEntryAndEmptiedOutputTextCopyNothing) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root for a private mount";
@@ -345,6 +345,7 @@ TEST(CopyProcedures, RootEntryAndEmptiedOutputTextCopyNothing) {
     const Row rows[] = {
         {"preserve, entry /", Call::Preserve, "/", "/out/", "message"},
         {"preserve, emptied output text", Call::Preserve, "/src/", "", ""},
+        {"preserve, empty entry", Call::Preserve, "", "/out/", ""},
         {"flat, emptied output text", Call::Flat, "/src/", "", ""},
         {"folder copy of /", Call::FolderCopy, "/", "/out/", "into itself"},
         {"folder copy of / into a text without separator", Call::FolderCopy, "/", "/out",

@@ -76,7 +76,7 @@ TEST(FailureModel, ErrnoNumbersAndDescriptions) {
         {EACCES, 70, "Permission denied: /x/y"},
         {EPERM, 70, "Permission denied: /x/y"},
         {ENOENT, 76, "Path not found: /x/y"},
-        {ENOTDIR, 76, "Path not found: /x/y"},
+        {ENOTDIR, 76, "Not a folder: /x/y"},
         {ENOSPC, 61, "Disk full: /x/y"},
         {EEXIST, 58, "File already exists: /x/y"},
         {EMFILE, 67, "Too many files: /x/y"},

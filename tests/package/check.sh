@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Debian package: builds it from the build folder with cpack, checks its name, version and
-# dependencies, validates its desktop entry, AppStream metainfo and manual page, unpacks it into a
-# temporary root (nothing is installed on this system) and runs the program from there.
-# Usage: check.sh BUILD_DIR VERSION
+# dependencies, lets lintian judge it (any error or warning fails), validates its desktop entry,
+# AppStream metainfo, manual page and change log, unpacks it into a temporary root (nothing is
+# installed on this system) and runs the program from there.
+# Usage: check.sh BUILD_DIR DEBIAN_VERSION   (DEBIAN_VERSION: the program's version, "-", release)
 set -euo pipefail
 
 build_dir=$1
 version=$2
+upstream=${version%-*}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -32,14 +34,31 @@ for needed in libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6 fonts-liberation;
     grep -qxF "$needed" <<<"$names" || fail "Depends lacks $needed: $depends"
 done
 
+# Lintian as Debian's archive would run it, its pedantic notes shown too. As root it must be
+# told that running as root is meant.
+lintian_options=(--pedantic --fail-on error,warning)
+[ "$(id -u)" -ne 0 ] || lintian_options+=(--allow-root)
+if ! lintian "${lintian_options[@]}" "$deb" >"$work/lintian.log" 2>&1; then
+    cat "$work/lintian.log" >&2
+    fail "lintian finds errors or warnings in the package"
+fi
+cat "$work/lintian.log"
+
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
+icons=usr/share/icons/hicolor
 for file in usr/bin/brimvale usr/lib/brimvale/brimvale usr/lib/brimvale/HAND-M.CUR \
     usr/lib/brimvale/x/o.cjs usr/lib/brimvale/Samples/Folder1/readme.txt \
-    usr/share/applications/brimvale.desktop usr/share/icons/hicolor/256x256/apps/brimvale.png \
-    usr/share/icons/hicolor/scalable/apps/brimvale.svg usr/share/man/man1/brimvale.1.gz \
+    usr/share/applications/brimvale.desktop $icons/scalable/apps/brimvale.svg \
+    usr/share/man/man1/brimvale.1.gz usr/share/doc/brimvale/copyright \
+    usr/share/doc/brimvale/changelog.Debian.gz \
     usr/share/metainfo/example.brimvale.brimvale.metainfo.xml; do
     [ -e "$root/$file" ] || fail "the package lacks /$file"
+done
+for size in 16 22 24 32 48 64 128 256; do
+    icon="$root/$icons/${size}x${size}/apps/brimvale.png"
+    [ -e "$icon" ] || fail "the package lacks the ${size} px icon"
+    file "$icon" | grep -q "PNG image data, $size x $size," || fail "$icon: $(file -b "$icon")"
 done
 
 desktop-file-validate "$root/usr/share/applications/brimvale.desktop" || fail "desktop entry"
@@ -47,7 +66,11 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/example.brimvale.brimva
     fail "AppStream metainfo"
 man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/brimvale.1.gz" 2>&1 >/dev/null)
 [ -z "$man_warnings" ] || fail "manual page: $man_warnings"
+zcat "$root/usr/share/doc/brimvale/changelog.Debian.gz" >"$work/changelog"
+logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
+[ "$logged" = "$version" ] ||
+    fail "the change log's latest entry is $logged, the package $version: add an entry"
 
 shown=$("$root/usr/bin/brimvale" --version)
-[ "$shown" = "brimvale $version" ] || fail "the unpacked program's --version says '$shown'"
+[ "$shown" = "brimvale $upstream" ] || fail "the unpacked program's --version says '$shown'"
 echo "package: $(basename "$deb") checked; its program says '$shown'"

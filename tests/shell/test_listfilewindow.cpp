@@ -31,8 +31,11 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
     dir.write("lists/a.txt", "/a1\n/a2");
     dir.write("lists/b.txt", "/b\r\r");
     dir.write("other/d.txt", "/d\n");
+    // As a text editor saves UTF-16: a byte-order mark, then two bytes a character.
+    dir.write("other/u.txt", std::string("\xff\xfe/\0c\0a\0f\0\xe9\0\r\0\n\0", 16));
     const std::string c = dir.path("lists/c.txt"), a = dir.path("lists/a.txt"),
-                      b = dir.path("lists/b.txt"), d = dir.path("other/d.txt");
+                      b = dir.path("lists/b.txt"), d = dir.path("other/d.txt"),
+                      u = dir.path("other/u.txt");
     const QString tooMany = QStringLiteral("You've selected too many files to add.\r\rPlease try "
                                            "adding via the \"Add All\" button.");
     const QString badName = QStringLiteral("\r\rwas not added because it has bad characters in the "
@@ -55,7 +58,8 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
          {"C:\\c1", " /c2 ", "/a1", "/a2", "/b", ""},
          {}},
         {"one file", {a}, {"/a1", "/a2"}, {}},
-        {"files of two folders", {d, a}, {"/d", "", "/a1", "/a2"}, {}},
+        {"files of two folders", {d, a}, {"/d", "/a1", "/a2"}, {}},
+        {"a UTF-16 file", {u}, {"/caf\xc3\xa9"}, {}},
         {"too many files", manyFiles, {}, {tooMany}},
         {"a missing file among others",
          {a, dir.path("lists/missing.txt"), b},

@@ -32,15 +32,16 @@ TEST(LoadListFromFile, CutsLinesAndPiecesAsWritten) {
     } rows[] = {
         {"CR LF, final line end", "/a\r\n/b\r\n", {"/a", "/b"}},
         {"CR LF, no final line end", "/a\r\n/b", {"/a", "/b"}},
-        {"LF only, final line end", "/a\n/b\n", {"/a", "/b", ""}},
+        {"LF only, final line end", "/a\n/b\n", {"/a", "/b"}},
+        {"LF only, a blank line inside", "/a\n\n/b\n", {"/a", "", "/b"}},
         {"LF only, no final line end", "/a\n/b", {"/a", "/b"}},
         {"CR only, final line end", "/a\r/b\r", {"/a", "/b"}},
         {"CR only, no final line end", "/a\r/b", {"/a", "/b"}},
         {"blank lines and spaces", " /a \r\n\r\n\t/b\r\n  \r\n", {" /a ", "", "\t/b", "  "}},
         {"empty file", "", {}},
         {"one line end only", "\r\n", {""}},
-        {"one LF only", "\n", {"", ""}},
-        {"LF after a CR LF", "/a\r\n\n", {"/a", "", ""}},
+        {"one LF only", "\n", {""}},
+        {"LF after a CR LF", "/a\r\n\n", {"/a", ""}},
         {"LF before a CR", "/a\n\r/b", {"/a", "", "/b"}},
         {"mixed", "/a\n/b\r/c\r\n/d", {"/a", "/b", "/c", "/d"}},
         {"backslashes and no trailing separator",
@@ -49,6 +50,15 @@ TEST(LoadListFromFile, CutsLinesAndPiecesAsWritten) {
         {"bytes that are not UTF-8, a NUL",
          "/caf\xe9\r\n/\xff\xfe\x00z\r\n"s,
          {"/caf\xe9", "/\xff\xfe\x00z"s}},
+        {"UTF-8 byte-order mark", "\xef\xbb\xbf/caf\xc3\xa9\n/b\n", {"/caf\xc3\xa9", "/b"}},
+        {"a mark that is not at the start", "/a\n\xef\xbb\xbf/b\n", {"/a", "\xef\xbb\xbf/b"}},
+        {"UTF-16 little-endian with its mark",
+         "\xff\xfe/\0c\0a\0f\0\xe9\0\r\0\n\0/\0b\0\r\0\n\0"s,
+         {"/caf\xc3\xa9", "/b"}},
+        {"UTF-16 big-endian with its mark, a character beyond 16 bits",
+         "\xfe\xff\0/\0a\xd8\x3d\xdc\xc1\0\n\0/\0b"s,
+         {"/a\xf0\x9f\x93\x81", "/b"}},
+        {"UTF-32 little-endian with its mark", "\xff\xfe\0\0/\0\0\0a\0\0\0\n\0\0\0"s, {"/a"}},
     };
     TestDir dir;
     for (const auto& row : rows) {
@@ -162,7 +172,7 @@ TEST(LoadFolderListCommand, LoadsPickedFilesInSelectionOrderAndReportsTheRest) {
                        dir.path("lists/one.txt"), dir.path("lists/dangling.txt"),
                        dir.path("lists/three.txt")};
     sources::PushButton10_Click(host);
-    EXPECT_EQ(joined(host.list.items), "/two/a\n/two/b\n\n\n/one\n/three\n");
+    EXPECT_EQ(joined(host.list.items), "/two/a\n/two/b\n\n/one\n/three\n");
     EXPECT_EQ(joined(host.messages),
               joined({LayoutNote, dir.path("lists/missing.txt") + BadName, "File not found"}));
     EXPECT_TRUE(host.reports.empty());
