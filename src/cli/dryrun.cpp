@@ -113,6 +113,14 @@ private:
     std::vector<std::string> m_skipped;
     std::vector<std::string> m_refused;
     std::vector<std::string> m_caseClashes;
+    // Pipes, sockets, devices and links to nothing, which are not copied.
+    std::vector<std::string> m_notFiles;
+    // Folders the flat copy's walk leaves out, with why.
+    std::vector<std::string> m_leftOut;
+    // The files the preserve copies planned so far would leave, by the place the target tells
+    // apart, with their sources; and the files a later entry's copy replaces.
+    std::unordered_map<std::string, std::string> m_plannedFiles;
+    std::vector<std::string> m_replaced;
     std::uint64_t m_needed = 0;
     std::uint64_t m_freed = 0;
 
@@ -172,6 +180,23 @@ void Planner::readOutputFolder() {
     }
 }
 
+// Why the copy would not copy the entry at `path` as a file: a pipe, socket or device, or a
+// link to nothing; "" for a regular file (or a link to one). Links to folders are the walk's.
+std::string notAFileReason(const std::string& path, join::FolderEntry::Type type) {
+    if (type == join::FolderEntry::Type::Other)
+        return "not a regular file";
+    if (type != join::FolderEntry::Type::Link)
+        return {};
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return "a link to nothing";
+    if (status.type() == std::filesystem::file_type::regular ||
+        status.type() == std::filesystem::file_type::directory || error)
+        return {};
+    return "not a regular file";
+}
+
 // The flat copy's own steps: the entry and every folder below it in the walk's order, each
 // folder's files in the listing's order, "~" names left out.
 void Planner::planFlatEntry(const std::string& entry) {
@@ -181,8 +206,9 @@ void Planner::planFlatEntry(const std::string& entry) {
     }
     join::FolderCollection folders{withSeparator(entry)};
     WalkReports walk;
+    std::vector<join::LeftOutFolder> leftOut;
     try {
-        join::GetSubDirectories2016(folders, join::Recursion::AllLevels, walk);
+        join::GetSubDirectories2016(folders, join::Recursion::AllLevels, walk, &leftOut);
     } catch (const std::exception& failure) {
         walk.reports.push_back(failure.what());
     }
@@ -190,24 +216,33 @@ void Planner::planFlatEntry(const std::string& entry) {
         m_out << "  cannot read a folder: " << report << '\n';
         ++m_unreadable;
     }
+    for (const join::LeftOutFolder& folder : leftOut)
+        m_leftOut.push_back(folder.path + ": " + folder.reason);
     std::size_t files = 0;
     for (const std::string& folder : folders) {
-        std::vector<std::string> names;
-        try {
-            names = join::ListFiles(folder, "*.*");
-        } catch (const join::Failure& failure) {
-            m_out << "  cannot list " << folder << ": " << failure.description() << '\n';
+        join::FolderListing listing;
+        if (!join::ListFolder(folder, listing)) {
+            m_out << "  cannot list " << folder << ": "
+                  << join::failureFromErrno(errno, folder).description() << '\n';
             ++m_unreadable;
             continue;
         }
-        for (std::string& name : names) {
-            std::string source = folder + name;
-            if (name.starts_with('~')) {
+        for (join::FolderEntry& file : listing.entries) {
+            std::string source = folder + file.name;
+            if (file.type == join::FolderEntry::Type::Folder ||
+                (file.type == join::FolderEntry::Type::Link &&
+                 std::filesystem::is_directory(source)))
+                continue;
+            if (file.name.starts_with('~')) {
                 m_skipped.push_back(std::move(source));
                 continue;
             }
+            if (const std::string reason = notAFileReason(source, file.type); !reason.empty()) {
+                m_notFiles.push_back(source + ": " + reason);
+                continue;
+            }
             const std::uint64_t size = fileSize(source);
-            m_flatFiles.push_back({std::move(source), std::move(name), size});
+            m_flatFiles.push_back({std::move(source), std::move(file.name), size});
             ++files;
         }
     }
@@ -248,70 +283,105 @@ void Planner::planPreservedEntry(const std::string& entry) {
 }
 
 // The tree copy's view of one entry: every folder, file and link below it, with the names the
-// output folder's file system refuses or takes as one.
+// output folder's file system refuses or takes as one. Where it ignores case, folders whose
+// names are one there are one folder, their entries in listing order; of files whose names are
+// one there the last is copied. A file that an earlier entry's copy put at the same place is
+// replaced.
 void Planner::planTree(const std::string& source, const std::string& target) {
-    // Each folder with the folder its copy becomes.
-    std::vector<std::pair<std::string, std::string>> pending{{source, target}};
+    // A folder to make, with the source folders whose entries go into it.
+    struct Folder {
+        std::vector<std::string> sources;
+        std::string target;
+    };
+    struct Item {
+        std::string folder;
+        join::FolderEntry entry;
+    };
+    std::vector<Folder> pending{{{source}, target}};
     std::size_t files = 0;
     std::size_t folders = 0;
     std::size_t links = 0;
     while (!pending.empty()) {
-        const std::string folder = withSeparator(pending.back().first);
-        const std::string copy = withSeparator(pending.back().second);
+        const Folder folder = std::move(pending.back());
         pending.pop_back();
+        const std::string copy = withSeparator(folder.target);
         m_plannedFolders.insert(lexicallyNormal(copy));
-        join::FolderListing listing;
-        if (!join::ListFolder(folder, listing)) {
-            m_out << "  cannot list " << folder << ": "
-                  << join::failureFromErrno(errno, folder).description() << '\n';
-            ++m_unreadable;
-            continue;
-        }
         ++folders;
         m_needed += m_target.blockSize;
-        // Names by the form the file system tells apart, in listing order.
-        std::unordered_map<std::string, std::vector<std::string>> siblings;
-        std::vector<std::string> keys;
-        for (const join::FolderEntry& entry : listing.entries) {
-            const std::string path = folder + entry.name;
+        std::vector<Item> items;
+        for (const std::string& sourceFolder : folder.sources) {
+            const std::string from = withSeparator(sourceFolder);
+            join::FolderListing listing;
+            if (!join::ListFolder(from, listing)) {
+                m_out << "  cannot list " << from << ": "
+                      << join::failureFromErrno(errno, from).description() << '\n';
+                ++m_unreadable;
+                continue;
+            }
+            for (join::FolderEntry& entry : listing.entries)
+                items.push_back({from, std::move(entry)});
+        }
+        // Subfolders by the name the target tells apart; of other entries, the last of each.
+        std::vector<Folder> children;
+        std::unordered_map<std::string, std::size_t> childOf;
+        std::unordered_map<std::string, std::size_t> lastOf;
+        std::vector<std::string> keys(items.size());
+        std::vector<bool> copied(items.size(), false);
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const join::FolderEntry& entry = items[i].entry;
+            const std::string path = items[i].folder + entry.name;
             std::string refusal = m_targetKnown ? join::NameRefusal(m_target, entry.name) : "";
             if (refusal.empty() && entry.type == join::FolderEntry::Type::Link && m_targetKnown &&
                 !m_target.storesLinks)
                 refusal = "is a symbolic link, which " + m_target.type + " cannot store";
-            if (refusal.empty() && entry.type == join::FolderEntry::Type::Other)
-                refusal = "is not a file, folder or link";
             if (!refusal.empty()) {
                 m_refused.push_back(path + ": the name " + refusal);
                 continue;
             }
-            auto [spellings, added] = siblings.try_emplace(join::NameKey(m_target, entry.name));
-            if (added)
-                keys.push_back(spellings->first);
-            spellings->second.push_back(entry.name);
-            switch (entry.type) {
-            case join::FolderEntry::Type::Folder:
-                pending.emplace_back(path, copy + entry.name);
-                break;
-            case join::FolderEntry::Type::File:
+            if (const std::string reason = notAFileReason(path, entry.type); !reason.empty()) {
+                m_notFiles.push_back(path + ": " + reason);
+                continue;
+            }
+            keys[i] = join::NameKey(m_target, entry.name);
+            if (entry.type == join::FolderEntry::Type::Folder) {
+                const auto [child, added] = childOf.try_emplace(keys[i], children.size());
+                if (added)
+                    children.push_back({{}, copy + entry.name});
+                children[child->second].sources.push_back(path);
+                continue;
+            }
+            lastOf[keys[i]] = i;
+            copied[i] = true;
+        }
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (!copied[i])
+                continue;
+            const join::FolderEntry& entry = items[i].entry;
+            const std::string path = items[i].folder + entry.name;
+            const Item& last = items[lastOf[keys[i]]];
+            if (&last != &items[i]) {
+                m_caseClashes.push_back(last.folder + last.entry.name + " replaces " + path +
+                                        " (one name on " + m_target.type + ")");
+                ++m_caseClashCount;
+                continue;
+            }
+            if (entry.type == join::FolderEntry::Type::File) {
                 ++files;
                 m_needed += join::SpaceFor(m_target, fileSize(path));
-                break;
-            default:
+            } else {
                 ++links;
-                break;
+            }
+            // An earlier entry's copy may have put a file here: this one replaces it.
+            const std::string place = lexicallyNormal(copy + entry.name);
+            const auto [earlier, added] =
+                m_plannedFiles.try_emplace(join::NameKey(m_target, place), path);
+            if (!added) {
+                m_replaced.push_back(place + ": " + path + " replaces " + earlier->second);
+                earlier->second = path;
             }
         }
-        for (const std::string& key : keys) {
-            const std::vector<std::string>& names = siblings[key];
-            if (names.size() < 2)
-                continue;
-            std::string line = folder + ": ";
-            for (std::size_t i = 0; i < names.size(); ++i)
-                line += (i == 0 ? "" : ", ") + names[i];
-            m_caseClashes.push_back(line + " are one name on " + m_target.type +
-                                    "; only one is kept");
-            m_caseClashCount += names.size() - 1;
-        }
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            pending.push_back(std::move(*child));
     }
     m_out << "  " << counted(files, "file", "files") << ", "
           << counted(folders, "folder", "folders");
@@ -434,6 +504,10 @@ int Planner::printSummary() {
         problems.push_back(counted(m_unwritable, "folder not writable", "folders not writable"));
     if (!m_refused.empty())
         problems.push_back(counted(m_refused.size(), "name refused", "names refused"));
+    if (!m_notFiles.empty())
+        problems.push_back(counted(m_notFiles.size(), "entry not a file", "entries not files"));
+    if (!m_leftOut.empty())
+        problems.push_back(counted(m_leftOut.size(), "folder left out", "folders left out"));
     if (m_caseClashCount > 0)
         problems.push_back(
             counted(m_caseClashCount, "file lost to a case clash", "files lost to case clashes"));
@@ -474,6 +548,13 @@ int Planner::run() {
         printFlatCollisions();
         printList("Skipped (names beginning with \"~\")", m_skipped);
     }
+    // These lists show only when they have something to say.
+    if (!m_replaced.empty())
+        printList("Files a later entry replaces (the later file wins)", m_replaced);
+    if (!m_leftOut.empty())
+        printList("Folders left out by the walk", m_leftOut);
+    if (!m_notFiles.empty())
+        printList("Not copied (not regular files, links to nothing)", m_notFiles);
     printList(m_targetKnown ? "Refused by " + m_target.type : std::string("Refused"), m_refused);
     if (m_target.caseInsensitive)
         printList("Different names that are one on " + m_target.type, m_caseClashes);

@@ -225,7 +225,8 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
 TEST(DryRun, NamesCollisionsSkippedNamesAndWhatExFatRefusesBeforeWriting) {
     TestDir dir;
     dir.make("a/notes.txt=1\na/sub/Photo.JPG=22\na/~draft.txt=3\na/what:now.txt=4\n"
-             "b/notes.txt=55\nb/photo.jpg=6\nout/old.txt=7");
+             "a/why?/lost.txt=8\nb/notes.txt=55\nb/photo.jpg=6\nb/gone -> nowhere\nout/old.txt=7");
+    ASSERT_EQ(::mkfifo(dir.path("b/pipe").c_str(), 0644), 0);
     join::TargetFileSystem exfat;
     exfat.type = "exfat";
     exfat.mountType = "fuseblk";
@@ -263,6 +264,13 @@ Name collisions (the later file wins): 1
 Skipped (names beginning with "~"): 1
   T/a/~draft.txt
 
+Folders left out by the walk: 1
+  T/a/why?/: the name holds "?"
+
+Not copied (not regular files, links to nothing): 2
+  T/b/gone: a link to nothing
+  T/b/pipe: not a regular file
+
 Refused by exfat: 1
   T/a/what:now.txt: the name holds ":", which exfat does not allow in a name
 
@@ -271,8 +279,24 @@ Different names that are one on exfat: 1
 
 Space: about 8.0 KiB to write, 4.0 KiB free: does not fit
 
-The join would not copy everything: 1 name refused, not enough space.
+The join would not copy everything: 1 name refused, 2 entries not files, 1 folder left out, not enough space.
 )");
     EXPECT_EQ(status, cli::ExitStatus::NotEverything);
     EXPECT_EQ(listTree(dir.root() / "out"), "old.txt\n");
+
+    // Preserve: entries of one name merge, the later file winning; folders whose names are one
+    // on exFAT are one folder.
+    dir.make("x/data/same.txt=x\nx/data/Dir/f=1\nx/data/dir/F=2\ny/data/same.txt=y");
+    exfat.freeBytes = 1 << 20;
+    request = {{dir.path("x/data"), dir.path("y/data")},
+               dir.path("out", true),
+               join::CopyOption::PreserveStructure};
+    plan.str("");
+    cli::DryRun(request, plan, [&](const std::string&) { return exfat; });
+    for (const std::string& line :
+         {dir.path("out/data/same.txt") + ": " + dir.path("y/data/same.txt") + " replaces " +
+              dir.path("x/data/same.txt"),
+          dir.path("x/data/dir/F") + " replaces " + dir.path("x/data/Dir/f") +
+              " (one name on exfat)"})
+        EXPECT_NE(plan.str().find(line), std::string::npos) << line << "\nnot in\n" << plan.str();
 }
