@@ -7,6 +7,7 @@
 #include <memory>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace join {
@@ -436,13 +437,11 @@ void TreeJob::restorePermissions() {
         return;
     // The folders to visit (those to change and every folder above them), each with its own.
     std::unordered_map<const Node*, std::vector<const Node*>> below;
+    std::unordered_set<const Node*> linked;
     for (const std::shared_ptr<Node>& node : m_restoring) {
-        for (const Node* at = node.get(); at->parent; at = at->parent.get()) {
-            auto [children, added] = below.try_emplace(at->parent.get());
-            children->second.push_back(at);
-            if (!added)
-                break;
-        }
+        for (const Node* at = node.get(); at->parent && linked.insert(at).second;
+             at = at->parent.get())
+            below[at->parent.get()].push_back(at);
     }
     for (auto& [parent, children] : below)
         std::sort(children.begin(), children.end(),

@@ -13,6 +13,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -413,7 +414,8 @@ TEST(CopyFolder, KeepsLinksAsLinksAndMerges) {
 }
 
 // Folders get the source's bits through the umask, without setuid, setgid and sticky bits, and
-// a read-only folder is filled before it takes its bits, also when a second copy merges into it.
+// a read-only folder is filled before it takes its bits, also when a second copy merges into it,
+// and however deep read-only folders nest: a chain of them deeper than the open files allowed.
 // Root writes anywhere, so this runs as the unprivileged user 65534.
 TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
     TestDir dir;
@@ -431,6 +433,17 @@ TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
     for (const Row& row : rows)
         dir.write(std::string("src/") + row.name + "/f", row.name);
     ASSERT_EQ(::mkfifo(dir.path("src/pipe").c_str(), 0644), 0);
+    // A path this deep is too long for the system, so the chain is made one level at a time.
+    constexpr int Depth = 1500;
+    std::vector<int> chain{::open(dir.path("src/m555").c_str(), O_RDONLY | O_DIRECTORY)};
+    for (int level = 0; level < Depth; ++level) {
+        ASSERT_EQ(::mkdirat(chain.back(), "d", 0755), 0);
+        chain.push_back(::openat(chain.back(), "d", O_RDONLY | O_DIRECTORY));
+    }
+    for (auto fd = chain.rbegin(); fd != chain.rend(); ++fd) {
+        ::fchmod(*fd, 0555);
+        ::close(*fd);
+    }
     for (const Row& row : rows)
         fs::permissions(dir.root() / "src" / row.name, row.source);
     fs::create_directories(dir.root() / "out");
@@ -440,6 +453,8 @@ TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
         ::umask(022);
+        const rlimit files{256, 256};
+        ::setrlimit(RLIMIT_NOFILE, &files);
         int wrong = 0;
         for (int round = 1; round <= 2; ++round) {
             const std::string failure =
@@ -453,11 +468,32 @@ TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
             if (fs::status(copy).permissions() != row.copy || dir.read(copy + "/f") != row.name)
                 wrong |= 4;
         }
+        int deepest = ::open(dir.path("out/src/m555").c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < Depth && deepest >= 0; ++level) {
+            struct stat st {};
+            const int next = ::openat(deepest, "d", O_RDONLY | O_DIRECTORY);
+            if (next < 0 || ::fstat(next, &st) != 0 || (st.st_mode & 0777) != 0555)
+                wrong |= 8;
+            ::close(deepest);
+            deepest = next;
+        }
+        ::close(deepest);
         return wrong;
     });
     for (const Row& row : rows)
         fs::permissions(dir.root() / "src" / row.name, fs::perms::owner_all);
-    EXPECT_EQ(code, 0) << "1: first copy, 2: second copy, 4: a folder's bits or contents";
+    // Folders too deep for a path are given their bits back one level at a time.
+    for (const char* tree : {"src/m555", "out/src/m555"}) {
+        int fd = ::open(dir.path(tree).c_str(), O_RDONLY | O_DIRECTORY);
+        while (fd >= 0) {
+            ::fchmod(fd, 0755);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+    }
+    EXPECT_EQ(code, 0) << "1: first copy, 2: second copy, 4: a folder's bits or contents, "
+                          "8: a deep folder's bits";
 }
 
 TEST(CopyFolder, MissingSourceOrDestination) {
