@@ -209,7 +209,11 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
         QStringLiteral("Write nothing: print where each folder goes, the names that collide, "
                        "the names skipped, and what the output folder's file system will "
                        "refuse or take as one name, and whether it all fits."));
-    parser.addOptions({output, flat, list, dryRun});
+    const QCommandLineOption alwaysCopy(
+        QStringLiteral("always-copy"),
+        QStringLiteral("Copy every file anew. Without it a file whose destination already has "
+                       "its size and modification time is left alone."));
+    parser.addOptions({output, flat, list, dryRun, alwaysCopy});
     parser.addPositionalArgument(QStringLiteral("join"),
                                  QStringLiteral("Join the source folders into the output folder."),
                                  QStringLiteral("join"));
@@ -251,6 +255,7 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
     request.output = toBytes(parser.value(output));
     request.option =
         parser.isSet(flat) ? join::CopyOption::Flat : join::CopyOption::PreserveStructure;
+    request.alwaysCopy = parser.isSet(alwaysCopy);
     std::vector<std::string> given;
     for (const QString& file : parser.values(list))
         if (!readListFile(toBytes(file), given, console))

@@ -33,6 +33,8 @@ struct JoinRequest {
     std::vector<std::string> sources;
     std::string output;
     join::CopyOption option = join::CopyOption::PreserveStructure;
+    // Copy every file anew, also where its destination already has its size and time.
+    bool alwaysCopy = false;
 };
 
 // True when the arguments ask for the command line: any argument but the window options that

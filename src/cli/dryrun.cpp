@@ -121,6 +121,9 @@ private:
     // apart, with their sources; and the files a later entry's copy replaces.
     std::unordered_map<std::string, std::string> m_plannedFiles;
     std::vector<std::string> m_replaced;
+    // Files whose destination already has their size and time, which the join leaves alone.
+    std::size_t m_alreadyThere = 0;
+    bool countIfThere(const std::string& source, const std::string& destination);
     std::uint64_t m_needed = 0;
     std::uint64_t m_freed = 0;
 
@@ -378,6 +381,9 @@ void Planner::planTree(const std::string& source, const std::string& target) {
             if (!added) {
                 m_replaced.push_back(place + ": " + path + " replaces " + earlier->second);
                 earlier->second = path;
+            } else if (entry.type == join::FolderEntry::Type::File) {
+                if (countIfThere(path, place))
+                    m_needed -= join::SpaceFor(m_target, fileSize(path));
             }
         }
         for (auto child = children.rbegin(); child != children.rend(); ++child)
@@ -438,9 +444,12 @@ void Planner::checkFlatNames() {
             if (spellings.lastFile[s] > spellings.lastFile[winner])
                 winner = s;
         const FlatFile& kept = m_flatFiles[spellings.lastFile[winner]];
-        m_needed += join::SpaceFor(m_target, kept.size);
+        const bool there =
+            countIfThere(kept.source, withSeparator(m_request.output) + kept.name);
+        if (!there)
+            m_needed += join::SpaceFor(m_target, kept.size);
         const auto existing = m_existing.find(key);
-        if (existing != m_existing.end())
+        if (existing != m_existing.end() && !there)
             m_freed += join::SpaceFor(
                 m_target, fileSize(withSeparator(m_request.output) + existing->second.name));
         if (spellings.names.size() < 2)
@@ -476,6 +485,14 @@ void Planner::printFlatCollisions() {
         lines.push_back(std::move(line));
     }
     printList("Name collisions (the later file wins)", lines);
+}
+
+// A file whose destination already has its size and time is left alone, and needs no room.
+bool Planner::countIfThere(const std::string& source, const std::string& destination) {
+    if (m_request.alwaysCopy || !join::IsAlreadyCopied(source, destination))
+        return false;
+    ++m_alreadyThere;
+    return true;
 }
 
 void Planner::printList(const std::string& heading, const std::vector<std::string>& lines) {
@@ -558,6 +575,8 @@ int Planner::run() {
     printList(m_targetKnown ? "Refused by " + m_target.type : std::string("Refused"), m_refused);
     if (m_target.caseInsensitive)
         printList("Different names that are one on " + m_target.type, m_caseClashes);
+    if (m_alreadyThere > 0)
+        m_out << "\nAlready there (same size and time), left alone: " << m_alreadyThere << '\n';
     printSpace();
     return printSummary();
 }

@@ -197,6 +197,7 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
         shown();
     shown();
     m_filesCopied += work.counters().files.load();
+    m_alreadyThere += work.counters().alreadyThere.load();
     m_bytesCopied += work.counters().bytes.load();
 }
 
@@ -209,13 +210,19 @@ int TerminalJoinHost::finish() {
     }
     if (m_refusedToStart)
         return ExitStatus::Usage;
+    // What was copied, and what was already there and left alone.
+    const std::uint64_t copied = m_filesCopied - m_alreadyThere;
+    const std::string tally = std::to_string(copied) + (copied == 1 ? " file" : " files") +
+                              " copied, " + std::to_string(m_alreadyThere) +
+                              " already there (same size and time) and left alone";
     if (m_problems > 0) {
         m_console.err << "brimvale: not everything was copied: " << m_problems
-                      << (m_problems == 1 ? " problem, named above\n" : " problems, named above\n");
+                      << (m_problems == 1 ? " problem, named above; " : " problems, named above; ")
+                      << tally << '\n';
         return ExitStatus::NotEverything;
     }
     if (m_done)
-        m_console.err << "Done.\n";
+        m_console.err << "Done: " << tally << ".\n";
     return ExitStatus::Copied;
 }
 

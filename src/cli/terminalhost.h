@@ -69,6 +69,7 @@ public:
     std::string sourceText(int index) const override;
     std::string outputFolderText() const override { return m_request.output; }
     join::CopyOption copyOption() const override { return m_request.option; }
+    bool alwaysCopy() const override { return m_request.alwaysCopy; }
 
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
@@ -91,6 +92,7 @@ private:
     int m_problems = 0;
     std::uint64_t m_filesCopied = 0;
     std::uint64_t m_bytesCopied = 0;
+    std::uint64_t m_alreadyThere = 0;
     std::chrono::steady_clock::time_point m_foundShown;
 };
 

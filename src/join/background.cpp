@@ -49,6 +49,42 @@ void BackgroundWork::finish() {
 
 namespace {
 
+// FNV-1a over the bytes, with ASCII letters in upper case.
+std::uint64_t mix(std::uint64_t hash, std::string_view text) {
+    for (char c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+} // namespace
+
+std::uint64_t PlacedFiles::folderKey(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    return mix(0xcbf29ce484222325ULL, path);
+}
+
+std::uint64_t PlacedFiles::placeKey(std::uint64_t folder, std::string_view name) {
+    return mix(mix(folder, "/"), name);
+}
+
+void PlacedFiles::add(std::uint64_t place) {
+    if (!m_recording)
+        return;
+    std::lock_guard lock(m_mutex);
+    m_places.insert(place);
+}
+
+bool PlacedFiles::contains(std::uint64_t place) const {
+    std::lock_guard lock(m_mutex);
+    return m_places.contains(place);
+}
+
+namespace {
+
 std::atomic<WorkerPool*> g_pool{nullptr};
 std::mutex g_poolCreation;
 

@@ -8,15 +8,41 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace join {
 
 // What a copy has done so far, counted while it runs, for whoever shows progress.
 struct CopyCounters {
-    std::atomic<std::uint64_t> files{0};
+    std::atomic<std::uint64_t> files{0}; // copied, or already there
     std::atomic<std::uint64_t> bytes{0};
+    // Of `files`, those already at their destination with the source's size and time, left alone.
+    std::atomic<std::uint64_t> alreadyThere{0};
+};
+
+// The files a join run has placed so far, so that a file the run placed itself is never taken
+// for one that was already there: when an earlier entry's file and a later one's share a place,
+// size and time, the later still replaces the earlier. A place is kept as a 64-bit key of its
+// path with ASCII letters in one case, since a file system that ignores case may take another
+// spelling for the same file; a key that two places share only means one more copy. Recorded
+// only while a later entry may still come. Safe to use from several threads.
+class PlacedFiles {
+public:
+    // The key of a folder by its path, and of a name in a folder by the folder's key.
+    static std::uint64_t folderKey(std::string_view path);
+    static std::uint64_t placeKey(std::uint64_t folder, std::string_view name);
+
+    void setRecording(bool recording) { m_recording = recording; }
+    void add(std::uint64_t place);
+    bool contains(std::uint64_t place) const;
+
+private:
+    std::atomic<bool> m_recording{false};
+    mutable std::mutex m_mutex;
+    std::unordered_set<std::uint64_t> m_places;
 };
 
 // Work running on other threads, which the window waits for without freezing. It finishes once;

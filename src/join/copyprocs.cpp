@@ -144,14 +144,21 @@ std::string mirroredPath(const std::string& source, const std::string& output) {
     return NormalizePath(output + Separator + (absolute ? source.substr(1) : source));
 }
 
+IfDestinationExists ifExistsFor(const JoinHost& host) {
+    return host.alwaysCopy() ? IfDestinationExists::Replace : IfDestinationExists::KeepCopy;
+}
+
 std::string alreadyExists(const std::string& mirrored) {
     return mirrored + " already exists. Please delete.";
 }
 
 } // namespace
 
-void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump) {
+void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+                IfDestinationExists ifExists, PlacedFiles* placed) {
     TreeCopyRoot root = prepareCopy(source, destination);
+    root.ifExists = ifExists;
+    root.placed = placed;
     CopyFailures failures;
     runInBackground(pump,
                     [&](CopyCounters& counters) { CopyTree(std::move(root), failures, counters); });
@@ -188,7 +195,8 @@ PreservePlacement PlacePreservedEntry(const std::string& entry, const std::strin
     return placement;
 }
 
-std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap) {
+std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap,
+                                         PlacedFiles* placed) {
     // An empty entry names no folder; its mirrored path would be the output folder itself.
     if (entry.empty())
         return {};
@@ -207,11 +215,12 @@ std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& hos
         trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
         return {};
     }
-    trap.line(138, [&] { CopyFolder(source, output, host); });
+    trap.line(138, [&] { CopyFolder(source, output, host, ifExistsFor(host), placed); });
     return output;
 }
 
-std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) {
+std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap,
+                          PlacedFiles* placed) {
     // An empty entry names no folder; with the separator appended it would name the root.
     if (entry.empty())
         return {};
@@ -226,8 +235,9 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap) 
     if (output.empty() || StopRequested())
         return {};
     FlatCopyResult result;
-    runInBackground(
-        host, [&](CopyCounters& counters) { CopyFilesFlat(folders, output, result, counters); });
+    runInBackground(host, [&](CopyCounters& counters) {
+        CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed);
+    });
     // What the walk left out is said once, with the count and the first.
     CopyFailures notWalked;
     for (std::uint32_t i = 0; i < leftOut.size(); ++i)

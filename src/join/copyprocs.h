@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host.h"
+#include "posixfs.h"
 #include "trap.h"
 
 #include <string>
@@ -13,12 +14,15 @@ namespace join {
 // the output folder it wrote into, or "" when it wrote nothing.
 
 // Copies the entry folder as a whole tree (after the existing-copy check).
-std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap);
+// `placed`, when given, is the run's record of the files it placed (see copyFileAt).
+std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap,
+                                         PlacedFiles* placed = nullptr);
 
 // Copies every file of the entry folder and all folders below it directly into the output
 // folder; names beginning with "~" are skipped and a later file replaces an earlier one. Files
 // that cannot be copied are reported once, after the entry, with their count and the first.
-std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap);
+std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap,
+                          PlacedFiles* placed = nullptr);
 
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
 // with the separator the copy is made inside it under the source's own name; otherwise
@@ -26,8 +30,12 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap);
 // existing files replaced, symbolic links recreated as links, special files never opened.
 // Refuses (throws, copies nothing) when the copy would go into the source or into a folder that
 // holds the source. Goes on past what it cannot copy, then throws one Failure naming the count
-// and the first in processing order. Waits through `pump`, which keeps the window alive.
-void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump);
+// and the first in processing order. Waits through `pump`, which keeps the window alive. A file
+// already at its place that is the source's copy (same size and modification time) is left
+// alone, unless `ifExists` says to replace it as any other.
+void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+                IfDestinationExists ifExists = IfDestinationExists::KeepCopy,
+                PlacedFiles* placed = nullptr);
 void CopyFolder(const std::string& source, const std::string& destination);
 
 // Where a preserve copy of an entry goes, as the copy itself decides it, without writing

@@ -238,6 +238,15 @@ bool unnamedFilesCanBeLinked() {
     return available;
 }
 
+// Whether `name` in `folder` already is a copy of the regular file `source`: a regular file
+// (not a link) that this user can read, of its size and modification time.
+bool isCopyOf(int folder, const std::string& name, const struct stat& source) {
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size == source.st_size && SameModificationTime(source.st_mtim, st.st_mtim) &&
+           ::faccessat(folder, name.c_str(), R_OK, AT_EACCESS) == 0;
+}
+
 // Whether what `name` in `folder` leads to (links followed) is the file `file` itself.
 bool isSameFile(int folder, const std::string& name, const struct stat& file) {
     struct stat st {};
@@ -518,6 +527,10 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         return failed(lastError(), Side::Source);
     if (!S_ISREG(before.st_mode))
         return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+    if (ifExists == IfDestinationExists::KeepCopy && isCopyOf(to, toName, before))
+        return {CopyOutcome::Result::AlreadyThere, 0, Side::Target};
+    if (ifExists == IfDestinationExists::KeepCopy)
+        ifExists = IfDestinationExists::Replace;
     Descriptor in(::openat(from, name.c_str(),
                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
                                (follow == FollowLink::Yes ? 0 : O_NOFOLLOW)));
@@ -566,6 +579,30 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
         return failed(error, Side::Target);
     }
     return failed(EEXIST, Side::Target);
+}
+
+bool IsAlreadyCopied(const std::string& source, const std::string& destination) {
+    struct stat st {};
+    return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st);
+}
+
+// A file system that cannot keep nanoseconds cuts the time down to its own step: 100 ns on NTFS,
+// 10 ms on exFAT (or whole seconds through FUSE), whole seconds over SFTP, two seconds on FAT.
+// The step shows in the copy's own time, as the largest power of ten its nanoseconds are a
+// multiple of; FAT's even seconds are the one step that does not.
+bool SameModificationTime(const struct timespec& source, const struct timespec& copy) {
+    constexpr long Second = 1'000'000'000;
+    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
+        return true;
+    long step = 1;
+    while (step < Second && copy.tv_nsec % (step * 10) == 0)
+        step *= 10;
+    if (step < Second)
+        return source.tv_sec == copy.tv_sec &&
+               source.tv_nsec - source.tv_nsec % step == copy.tv_nsec;
+    return copy.tv_sec == source.tv_sec ||
+           (copy.tv_sec % 2 == 0 && copy.tv_sec == source.tv_sec - (source.tv_sec & 1));
 }
 
 int FlushFileSystem(int folder) {

@@ -38,9 +38,10 @@ using Place = std::pair<std::uint32_t, std::uint32_t>;
 class FlatJob {
 public:
     FlatJob(Descriptor output, std::string outputPath, FlatCopyResult& result,
-            CopyCounters& counters)
+            CopyCounters& counters, IfDestinationExists ifExists, PlacedFiles* placed)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
-          m_counters(counters), m_capacity(64 * WorkerPool::shared().size()) {
+          m_counters(counters), m_capacity(64 * WorkerPool::shared().size()), m_ifExists(ifExists),
+          m_placed(placed) {
         m_target = ExamineUnusualTarget(m_outputPath);
     }
 
@@ -85,11 +86,19 @@ public:
     // Copies one file now, on the calling thread. True when it is copied (or is its own
     // destination); a failure is recorded.
     bool copy(const FileTask& task) {
+        // Left alone when it already is there, unless this run put it there.
+        const std::uint64_t place = m_placed ? PlacedFiles::placeKey(m_outputKey, task.name) : 0;
+        const IfDestinationExists ifExists =
+            m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
         const CopyOutcome outcome =
             copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
-                       IfDestinationExists::Replace, &m_counters.bytes);
+                       ifExists, &m_counters.bytes);
+        if (m_placed && outcome.result == CopyOutcome::Result::Copied)
+            m_placed->add(place);
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
+            if (outcome.result == CopyOutcome::Result::AlreadyThere)
+                m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
             return true;
         }
         if (outcome.error == ECANCELED)
@@ -140,6 +149,9 @@ private:
     FlatCopyResult& m_result;
     CopyCounters& m_counters;
     const std::size_t m_capacity;
+    const IfDestinationExists m_ifExists;
+    PlacedFiles* const m_placed;
+    const std::uint64_t m_outputKey = PlacedFiles::folderKey(m_outputPath);
     // What the output folder's file system is, where it could be told.
     std::optional<TargetFileSystem> m_target;
 
@@ -242,14 +254,16 @@ void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
 } // namespace
 
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
-                   FlatCopyResult& result, CopyCounters& counters) {
+                   FlatCopyResult& result, CopyCounters& counters, IfDestinationExists ifExists,
+                   PlacedFiles* placed) {
     result.listingFailures.assign(folders.size(), std::nullopt);
     Descriptor outputFolder = OpenFolder(output);
     if (!outputFolder.valid()) {
         result.copyFailures.add({}, copyFailure(output, errno));
         return;
     }
-    auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, result, counters);
+    auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, result, counters,
+                                         ifExists, placed);
     const FileIdentity outputIdentity = job->outputIdentity();
     WorkerPool& pool = WorkerPool::shared();
     for (std::size_t i = 1; i < pool.size(); ++i)

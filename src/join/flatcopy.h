@@ -2,6 +2,7 @@
 
 #include "background.h"
 #include "failure.h"
+#include "posixfs.h"
 
 #include <optional>
 #include <string>
@@ -21,9 +22,12 @@ struct FlatCopyResult {
 // beginning with "~" left out. A later file replaces an earlier one of the same name, so only
 // the last of each name is copied; when its copy fails, the one before it is copied instead, so
 // that the output holds what copying every file in turn would have left. A file in the output
-// folder itself is its own destination and counts as copied. Runs on the worker pool; returns
-// when all is done, or soon after a stop is requested.
+// folder itself is its own destination and counts as copied; so does a file whose destination
+// already is its copy, with IfDestinationExists::KeepCopy. Runs on the worker pool; returns when
+// all is done, or soon after a stop is requested.
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
-                   FlatCopyResult& result, CopyCounters& counters);
+                   FlatCopyResult& result, CopyCounters& counters,
+                   IfDestinationExists ifExists = IfDestinationExists::KeepCopy,
+                   PlacedFiles* placed = nullptr);
 
 } // namespace join

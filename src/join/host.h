@@ -58,6 +58,9 @@ public:
     // Read afresh at every use: the user may change them during a run.
     virtual std::string outputFolderText() const = 0;
     virtual CopyOption copyOption() const = 0;
+    // Whether every file is copied anew, also where its destination already is its copy (the
+    // same size and modification time), which is otherwise left alone.
+    virtual bool alwaysCopy() const { return false; }
 
     virtual void setPointer(Pointer pointer) = 0;
     virtual void setProgressValue(int percent) = 0;

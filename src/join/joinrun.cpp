@@ -86,6 +86,7 @@ void JoinRun::run() {
     const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
     OutputFileSystems outputs;
     bool written = false;
+    PlacedFiles placed;
     for (int i = 1; i <= count; ++i) {
         // The process is ending (a close, an interrupt): no further entry is begun.
         if (StopRequested())
@@ -104,9 +105,12 @@ void JoinRun::run() {
         trap.line(120, [&] {
             // Opened before anything is written there, so that the flush sees every error.
             outputs.open(m_host.outputFolderText());
-            const std::string folder = m_host.copyOption() == CopyOption::PreserveStructure
-                                           ? CopyEntryPreservingStructure(entry, m_host, trap)
-                                           : CopyEntryFlat(entry, m_host, trap);
+            // A later entry must not take what this one places for a file already there.
+            placed.setRecording(i < count);
+            const std::string folder =
+                m_host.copyOption() == CopyOption::PreserveStructure
+                    ? CopyEntryPreservingStructure(entry, m_host, trap, &placed)
+                    : CopyEntryFlat(entry, m_host, trap, &placed);
             if (!folder.empty()) {
                 outputs.open(folder);
                 written = true;

@@ -4,9 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -31,7 +35,10 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
 // True for a regular file, or a link to one, that can be opened for query. Never fails.
 bool IsExistingFile(const std::string& path);
 
-enum class IfDestinationExists { Replace, Fail };
+// What a copy does with a file already at its destination: replace it, refuse, or replace it
+// unless it already is the source's copy (KeepCopy: a regular file this user can read, of the
+// source's size and modification time, as far as its file system keeps the time).
+enum class IfDestinationExists { Replace, Fail, KeepCopy };
 
 // Copies one file by path; see copyFileAt() for how. Returns true on success; never throws. On
 // failure errno says why: EEXIST for an existing destination with IfDestinationExists::Fail,
@@ -176,7 +183,7 @@ enum class Side { Source, Target };
 
 // How one copy ended. `error` is an errno value, or SourceChanged.
 struct CopyOutcome {
-    enum class Result { Copied, SameFile, Failed };
+    enum class Result { Copied, SameFile, AlreadyThere, Failed };
     Result result = Result::Failed;
     int error = 0;
     Side side = Side::Source;
@@ -191,10 +198,13 @@ struct CopyOutcome {
 // byte is written and the source proved unchanged, so a failed or stopped copy leaves any
 // earlier destination untouched and no partial file. An existing destination is replaced (never
 // written through when it is a link), or refused with IfDestinationExists::Fail; a destination
-// that is the source itself is left alone and reported as SameFile. The copy keeps the source's
+// that is the source itself is left alone and reported as SameFile, and with
+// IfDestinationExists::KeepCopy one that already is its copy as AlreadyThere, without opening the
+// source. The copy keeps the source's
 // modification time and its permission bits as far as the umask lets them through, without
 // setuid, setgid and sticky bits. Pipes, sockets and devices are never opened.
 enum class FollowLink { No, Yes };
+
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
 // again when the copy fails.
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
@@ -209,6 +219,14 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
 // Writes everything cached for the file system that holds the open folder to its disk. 0 or an
 // errno value.
 int FlushFileSystem(int folder);
+
+// True when `destination` already is a copy of the regular file `source` (links followed), as
+// IfDestinationExists::KeepCopy tells it. Never fails.
+bool IsAlreadyCopied(const std::string& source, const std::string& destination);
+
+// True when a copy's modification time `copy` is the source's `source` as far as the copy's file
+// system keeps it: to the nanosecond, or cut to the coarser step that file system stores.
+bool SameModificationTime(const struct timespec& source, const struct timespec& copy);
 
 // ---- Probes ----
 

@@ -99,6 +99,8 @@ struct Node {
     Descriptor target;
     FileIdentity targetIdentity;
     std::vector<Item> items;
+    // Its place among those the run has filled (see PlacedFiles).
+    std::uint64_t placeKey = 0;
     // The bits the target takes once everything below it is copied, when they must change.
     std::optional<unsigned> restore;
     std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
@@ -118,7 +120,8 @@ public:
         : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
           m_counters(counters), m_workers(WorkerPool::shared().size()),
           m_fileSystem(std::move(root.fileSystem)),
-          m_wholeFolders(m_fileSystem && m_fileSystem->caseInsensitive) {
+          m_wholeFolders(m_fileSystem && m_fileSystem->caseInsensitive), m_ifExists(root.ifExists),
+          m_placed(root.placed) {
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
@@ -128,6 +131,7 @@ public:
         if (StatusOf(node->target.get(), status))
             node->targetIdentity = status.identity;
         node->restore = root.permissions;
+        node->placeKey = PlacedFiles::folderKey(m_targetRoot);
         if (node->restore)
             m_restoring.push_back(node);
         m_root = node;
@@ -320,6 +324,8 @@ private:
             auto child = std::make_shared<Node>();
             child->parent = node;
             child->index = group.front();
+            child->placeKey =
+                PlacedFiles::placeKey(node->placeKey, node->items[group.front()].entry.name);
             for (const std::uint32_t item : group)
                 child->members.push_back(
                     {node->items[item].entry.name, node->items[item].member, Descriptor()});
@@ -374,8 +380,7 @@ private:
             case FolderEntry::Type::Folder:
                 continue; // never in a run
             case FolderEntry::Type::File:
-                outcome = copyFileAt(source, name, FollowLink::No, node.target.get(), name,
-                                     IfDestinationExists::Replace, &m_counters.bytes);
+                outcome = copyFile(node, source, name);
                 break;
             case FolderEntry::Type::Link:
                 if (!LeadsSomewhereAt(source, name)) {
@@ -391,6 +396,8 @@ private:
             }
             if (outcome.copied()) {
                 m_counters.files.fetch_add(1, std::memory_order_relaxed);
+                if (outcome.result == CopyOutcome::Result::AlreadyThere)
+                    m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
             } else if (item.entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
                        m_fileSystem && !m_fileSystem->storesLinks) {
                 failItem(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");
@@ -399,6 +406,18 @@ private:
             }
         }
         release(node);
+    }
+
+    // A file of the folder, left alone when it already is there, unless this run put it there.
+    CopyOutcome copyFile(const Node& node, int source, const std::string& name) {
+        const std::uint64_t place = m_placed ? PlacedFiles::placeKey(node.placeKey, name) : 0;
+        const IfDestinationExists ifExists =
+            m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
+        const CopyOutcome outcome = copyFileAt(source, name, FollowLink::No, node.target.get(),
+                                               name, ifExists, &m_counters.bytes);
+        if (m_placed && outcome.result == CopyOutcome::Result::Copied)
+            m_placed->add(place);
+        return outcome;
     }
 
     // One user of the folder's descriptors is done with them.
@@ -418,6 +437,8 @@ private:
     const std::size_t m_workers;
     const std::optional<TargetFileSystem> m_fileSystem;
     const bool m_wholeFolders;
+    const IfDestinationExists m_ifExists;
+    PlacedFiles* const m_placed;
     std::shared_ptr<Node> m_root;
     Descriptor m_rootTarget;
 

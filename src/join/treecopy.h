@@ -24,6 +24,11 @@ struct TreeCopyRoot {
     // in case as one, the files of a folder are copied in their order by one worker, so that
     // the later one is left; a name it does not allow is reported as such.
     std::optional<TargetFileSystem> fileSystem;
+    // What becomes of a file already at its place: by default it is left when it already is the
+    // source's copy (same size and modification time), else replaced.
+    IfDestinationExists ifExists = IfDestinationExists::KeepCopy;
+    // The files the run has placed, when it keeps them (see copyFileAt).
+    PlacedFiles* placed = nullptr;
 };
 
 // How the entries of one listed folder are shared out as work, decided apart from the copying:

@@ -83,7 +83,7 @@ TEST(CommandLine, JoinLeavesWhatTheEngineLeaves) {
         const std::string entries = "entry 1 of 2: " + dir.path("a") + "\nentry 2 of 2, ";
         EXPECT_TRUE(result.err.starts_with(entries) &&
                     result.err.find(": " + dir.path("b") + "\n") != std::string::npos &&
-                    result.err.ends_with("\nDone.\n"))
+                    result.err.find("\nDone: ") != std::string::npos)
             << result.err;
         EXPECT_NE(treeWithContents(dir, cliOut), "");
         EXPECT_EQ(treeWithContents(dir, cliOut), treeWithContents(dir, engineOut));
@@ -114,7 +114,19 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
         {"version", {"--version"}, 0, ""},
         {"help", {"join", "--help"}, 0, ""},
         {"dry run that would copy everything", {"join", "-n", "-o", out, src}, 0, ""},
-        {"everything copied", {"join", "-o", out, src}, 0, "Done."},
+        {"everything copied", {"join", "-o", out, src}, 0, "Done: 1 file copied, 0 already"},
+        {"joined again: already there",
+         {"join", "-o", out, src},
+         0,
+         "Done: 0 files copied, 1 already there (same size and time) and left alone."},
+        {"joined again, always copying",
+         {"join", "--always-copy", "-o", out, src},
+         0,
+         "Done: 1 file copied, 0 already"},
+        {"dry run of a join again",
+         {"join", "-n", "-o", out, src},
+         0,
+         "Already there (same size and time), left alone: 1"},
         {"folder into itself", {"join", "-o", dir.path("src/in", true), src}, 1, "into itself"},
         {"dry run of a folder into itself",
          {"join", "-n", "-o", dir.path("src/in", true), src},
@@ -150,12 +162,12 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
         {"LF list file with a blank last line, preserve",
          {"join", "-o", dir.path("blank", true), "-l", dir.path("lf.txt")},
          0,
-         "Done."},
+         "Done: "},
         {"dry run of an empty entry", {"join", "-n", "-o", out, ""}, 0, "names no folder"},
         {"list from standard input",
          {"join", "-o", dir.path("piped", true), "--list", "-"},
          0,
-         "Done.",
+         "Done: ",
          {},
          false,
          "piped.txt"},

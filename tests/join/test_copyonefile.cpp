@@ -24,6 +24,7 @@ namespace {
 
 constexpr auto Replace = IfDestinationExists::Replace;
 constexpr auto Fail = IfDestinationExists::Fail;
+constexpr auto KeepCopy = IfDestinationExists::KeepCopy;
 
 struct stat ownStat(const std::string& path) {
     struct stat st {};
@@ -112,27 +113,55 @@ TEST(CopyOneFile, CopiesContentsModeAndTimes) {
 }
 
 TEST(CopyOneFile, ExistingDestination) {
+    // The source "new" has its modification time at 1600000001.123456789.
+    constexpr time_t Seconds = 1600000001;
+    constexpr long Nanoseconds = 123456789;
     struct Row {
         const char* name;
         bool destinationExists;
         IfDestinationExists ifExists;
         bool copied;
         const char* result;
+        // The destination's contents, its time and what it is, when it exists.
+        const char* old = "old";
+        time_t seconds = Seconds;
+        long nanoseconds = Nanoseconds;
+        bool link = false;
     } rows[] = {
         {"replace existing", true, Replace, true, "new"},
         {"fail on existing", true, Fail, false, "old"},
         {"fail, nothing there", false, Fail, true, "new"},
         {"replace, nothing there", false, Replace, true, "new"},
+        // A destination that already is the source's copy is left alone, and counts as copied.
+        {"keep, same size and time", true, KeepCopy, true, "old"},
+        {"keep, same size, other time", true, KeepCopy, true, "new", "old", Seconds, 1},
+        {"keep, other size, same time", true, KeepCopy, true, "new", "older"},
+        {"keep, destination a link", true, KeepCopy, true, "new", "old", Seconds, Nanoseconds,
+         true},
+        {"keep, nothing there", false, KeepCopy, true, "new"},
+        // Where the destination's file system keeps coarser times, its own step counts: whole
+        // seconds as exFAT through FUSE and SFTP keep them, 10 ms as exFAT, two seconds as FAT.
+        {"keep, whole seconds", true, KeepCopy, true, "old", "old", Seconds, 0},
+        {"keep, 10 ms", true, KeepCopy, true, "old", "old", Seconds, 120000000},
+        {"keep, two seconds", true, KeepCopy, true, "old", "old", Seconds - 1, 0},
+        {"keep, another second", true, KeepCopy, true, "new", "old", Seconds + 1, 0},
+        {"keep, another 10 ms", true, KeepCopy, true, "new", "old", Seconds, 130000000},
     };
     for (const Row& row : rows) {
         TestDir dir;
         dir.make("src=new\nout/");
-        if (row.destinationExists)
-            dir.write("out/dst", "old");
+        setTimes(dir.path("src"), Seconds, Nanoseconds);
+        if (row.destinationExists) {
+            dir.write(row.link ? "elsewhere" : "out/dst", row.old);
+            setTimes(dir.path(row.link ? "elsewhere" : "out/dst"), row.seconds, row.nanoseconds);
+            if (row.link)
+                fs::create_symlink(dir.root() / "elsewhere", dir.root() / "out/dst");
+        }
         const ino_t before = row.destinationExists ? ownStat(dir.path("out/dst")).st_ino : 0;
         EXPECT_EQ(CopyOneFile(dir.path("src"), dir.path("out/dst"), row.ifExists), row.copied)
             << row.name;
         EXPECT_EQ(dir.read("out/dst"), row.result) << row.name;
+        EXPECT_EQ(fs::is_symlink(dir.root() / "out/dst"), row.link && !row.copied) << row.name;
         if (!row.copied) {
             EXPECT_EQ(errno, EEXIST) << row.name;
             EXPECT_EQ(ownStat(dir.path("out/dst")).st_ino, before) << row.name << ": untouched";
