@@ -444,8 +444,7 @@ void Planner::checkFlatNames() {
             if (spellings.lastFile[s] > spellings.lastFile[winner])
                 winner = s;
         const FlatFile& kept = m_flatFiles[spellings.lastFile[winner]];
-        const bool there =
-            countIfThere(kept.source, withSeparator(m_request.output) + kept.name);
+        const bool there = countIfThere(kept.source, withSeparator(m_request.output) + kept.name);
         if (!there)
             m_needed += join::SpaceFor(m_target, kept.size);
         const auto existing = m_existing.find(key);
