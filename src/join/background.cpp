@@ -49,10 +49,10 @@ void BackgroundWork::finish() {
 
 namespace {
 
-// FNV-1a over the bytes, with ASCII letters in upper case.
-std::uint64_t mix(std::uint64_t hash, std::string_view text) {
+// FNV-1a over the bytes, with ASCII letters in upper case when case is ignored.
+std::uint64_t mix(std::uint64_t hash, std::string_view text, bool ignoreCase) {
     for (char c : text) {
-        if (c >= 'a' && c <= 'z')
+        if (ignoreCase && c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
         hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
     }
@@ -61,14 +61,14 @@ std::uint64_t mix(std::uint64_t hash, std::string_view text) {
 
 } // namespace
 
-std::uint64_t PlacedFiles::folderKey(std::string_view path) {
+std::uint64_t PlacedFiles::folderKey(std::string_view path, bool ignoreCase) {
     while (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);
-    return mix(0xcbf29ce484222325ULL, path);
+    return mix(0xcbf29ce484222325ULL, path, ignoreCase);
 }
 
-std::uint64_t PlacedFiles::placeKey(std::uint64_t folder, std::string_view name) {
-    return mix(mix(folder, "/"), name);
+std::uint64_t PlacedFiles::placeKey(std::uint64_t folder, std::string_view name, bool ignoreCase) {
+    return mix(mix(folder, "/", false), name, ignoreCase);
 }
 
 void PlacedFiles::add(std::uint64_t place) {

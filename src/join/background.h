@@ -26,14 +26,14 @@ struct CopyCounters {
 // The files a join run has placed so far, so that a file the run placed itself is never taken
 // for one that was already there: when an earlier entry's file and a later one's share a place,
 // size and time, the later still replaces the earlier. A place is kept as a 64-bit key of its
-// path with ASCII letters in one case, since a file system that ignores case may take another
-// spelling for the same file; a key that two places share only means one more copy. Recorded
-// only while a later entry may still come. Safe to use from several threads.
+// path, with ASCII letters in one case where the file system ignores case (it may show another
+// spelling of a name as another file); a key that two places share only means one more copy.
+// Recorded only while a later entry may still come. Safe to use from several threads.
 class PlacedFiles {
 public:
     // The key of a folder by its path, and of a name in a folder by the folder's key.
-    static std::uint64_t folderKey(std::string_view path);
-    static std::uint64_t placeKey(std::uint64_t folder, std::string_view name);
+    static std::uint64_t folderKey(std::string_view path, bool ignoreCase);
+    static std::uint64_t placeKey(std::uint64_t folder, std::string_view name, bool ignoreCase);
 
     void setRecording(bool recording) { m_recording = recording; }
     void add(std::uint64_t place);

@@ -219,8 +219,8 @@ std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& hos
     return output;
 }
 
-std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap,
-                          PlacedFiles* placed) {
+std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap, PlacedFiles* placed,
+                          const LaterFiles* later, std::size_t index) {
     // An empty entry names no folder; with the separator appended it would name the root.
     if (entry.empty())
         return {};
@@ -236,7 +236,7 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap,
         return {};
     FlatCopyResult result;
     runInBackground(host, [&](CopyCounters& counters) {
-        CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed);
+        CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed, later, index);
     });
     // What the walk left out is said once, with the count and the first.
     CopyFailures notWalked;

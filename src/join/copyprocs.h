@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flatcopy.h"
 #include "host.h"
 #include "posixfs.h"
 #include "trap.h"
@@ -21,8 +22,10 @@ std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& hos
 // Copies every file of the entry folder and all folders below it directly into the output
 // folder; names beginning with "~" are skipped and a later file replaces an earlier one. Files
 // that cannot be copied are reported once, after the entry, with their count and the first.
+// `later`, when given, says what the entries after this one (numbered `index` from 0) hold.
 std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap,
-                          PlacedFiles* placed = nullptr);
+                          PlacedFiles* placed = nullptr, const LaterFiles* later = nullptr,
+                          std::size_t index = 0);
 
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
 // with the separator the copy is made inside it under the source's own name; otherwise

@@ -2,6 +2,7 @@
 
 #include "paths.h"
 #include "posixfs.h"
+#include "subdirs.h"
 #include "targetfs.h"
 
 #include <cerrno>
@@ -38,11 +39,14 @@ using Place = std::pair<std::uint32_t, std::uint32_t>;
 class FlatJob {
 public:
     FlatJob(Descriptor output, std::string outputPath, FlatCopyResult& result,
-            CopyCounters& counters, IfDestinationExists ifExists, PlacedFiles* placed)
+            CopyCounters& counters, IfDestinationExists ifExists, PlacedFiles* placed,
+            const LaterFiles* later, std::size_t entry)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
           m_counters(counters), m_capacity(64 * WorkerPool::shared().size()), m_ifExists(ifExists),
-          m_placed(placed) {
+          m_placed(placed), m_later(later), m_entry(entry) {
         m_target = ExamineUnusualTarget(m_outputPath);
+        m_ignoreCase = m_target && m_target->caseInsensitive;
+        m_outputKey = PlacedFiles::folderKey(m_outputPath, m_ignoreCase);
     }
 
     // The destination name as the output folder tells names apart.
@@ -87,9 +91,15 @@ public:
     // destination); a failure is recorded.
     bool copy(const FileTask& task) {
         // Left alone when it already is there, unless this run put it there.
-        const std::uint64_t place = m_placed ? PlacedFiles::placeKey(m_outputKey, task.name) : 0;
+        const std::uint64_t place =
+            m_placed ? PlacedFiles::placeKey(m_outputKey, task.name, m_ignoreCase) : 0;
         const IfDestinationExists ifExists =
             m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
+        if (ifExists == IfDestinationExists::KeepCopy && m_later && laterIsThere(task.name)) {
+            m_counters.files.fetch_add(1, std::memory_order_relaxed);
+            m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        }
         const CopyOutcome outcome =
             copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
                        ifExists, &m_counters.bytes);
@@ -132,6 +142,13 @@ public:
     }
 
 private:
+    // Whether a later entry's file of this name replaces this one, and the output folder
+    // already holds its copy.
+    bool laterIsThere(const std::string& name) const {
+        const std::string later = m_later->after(m_entry, name);
+        return !later.empty() && IsAlreadyCopied(later, withSeparator(m_outputPath) + name);
+    }
+
     void runOne(std::unique_lock<std::mutex>& lock) {
         FileTask task = std::move(m_tasks.front());
         m_tasks.pop_front();
@@ -151,7 +168,10 @@ private:
     const std::size_t m_capacity;
     const IfDestinationExists m_ifExists;
     PlacedFiles* const m_placed;
-    const std::uint64_t m_outputKey = PlacedFiles::folderKey(m_outputPath);
+    const LaterFiles* const m_later;
+    const std::size_t m_entry;
+    bool m_ignoreCase = false;
+    std::uint64_t m_outputKey = 0;
     // What the output folder's file system is, where it could be told.
     std::optional<TargetFileSystem> m_target;
 
@@ -251,11 +271,57 @@ void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
     }
 }
 
+// Walks without a window: nothing to keep alive, nothing to report.
+class QuietWalk final : public WalkHost {
+public:
+    void pumpEvents() override {}
+    void showErrorReport(const std::string&, const std::string&, int) override {}
+};
+
 } // namespace
+
+LaterFiles::LaterFiles(const std::vector<std::string>& entries) {
+    for (std::uint32_t entry = 1; entry < entries.size() && !StopRequested(); ++entry) {
+        if (entries[entry].empty())
+            continue;
+        FolderCollection folders{EndsWithSeparator(entries[entry]) ? entries[entry]
+                                                                   : entries[entry] + Separator};
+        QuietWalk walk;
+        try {
+            GetSubDirectories2016(folders, Recursion::AllLevels, walk);
+        } catch (const std::exception&) {
+            continue;
+        }
+        std::vector<std::string> names;
+        for (std::string& folder : folders) {
+            const Descriptor fd = OpenFolder(folder);
+            if (!fd.valid() || !ListFilesAt(fd.get(), names))
+                continue;
+            const auto index = static_cast<std::uint32_t>(m_folders.size());
+            m_folders.push_back(std::move(folder));
+            for (const std::string& name : names) {
+                if (isLeftOut(name))
+                    continue;
+                std::vector<Last>& last = m_last[name];
+                if (!last.empty() && last.back().entry == entry)
+                    last.back().folder = index;
+                else
+                    last.push_back({entry, index});
+            }
+        }
+    }
+}
+
+std::string LaterFiles::after(std::size_t entry, const std::string& name) const {
+    const auto found = m_last.find(name);
+    if (found == m_last.end() || found->second.back().entry <= entry)
+        return {};
+    return FlatJob::withSeparator(m_folders[found->second.back().folder]) + name;
+}
 
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
                    FlatCopyResult& result, CopyCounters& counters, IfDestinationExists ifExists,
-                   PlacedFiles* placed) {
+                   PlacedFiles* placed, const LaterFiles* later, std::size_t entry) {
     result.listingFailures.assign(folders.size(), std::nullopt);
     Descriptor outputFolder = OpenFolder(output);
     if (!outputFolder.valid()) {
@@ -263,7 +329,7 @@ void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& o
         return;
     }
     auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, result, counters,
-                                         ifExists, placed);
+                                         ifExists, placed, later, entry);
     const FileIdentity outputIdentity = job->outputIdentity();
     WorkerPool& pool = WorkerPool::shared();
     for (std::size_t i = 1; i < pool.size(); ++i)

@@ -4,8 +4,10 @@
 #include "failure.h"
 #include "posixfs.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace join {
@@ -15,6 +17,29 @@ namespace join {
 struct FlatCopyResult {
     std::vector<std::optional<Failure>> listingFailures;
     CopyFailures copyFailures;
+};
+
+// For a flat run of several entries: where the last file of each name stands among the entries
+// after each one. An earlier entry's file that a later entry's file of its name replaces need not
+// be copied where the output folder already holds the later file's copy: joined again, such
+// files are not copied twice.
+class LaterFiles {
+public:
+    // Walks and lists the entries as the flat copy does (in processing order, "~" names left
+    // out), without yielding or reporting. The first entry is never after another: it is skipped.
+    explicit LaterFiles(const std::vector<std::string>& entries);
+    // The path of the last file named `name` in the entries after `entry` (numbered from 0), or
+    // "" when none holds one.
+    std::string after(std::size_t entry, const std::string& name) const;
+
+private:
+    struct Last {
+        std::uint32_t entry;
+        std::uint32_t folder;
+    };
+    std::vector<std::string> m_folders;
+    // Per name, its last file in each entry that holds one, in entry order.
+    std::unordered_map<std::string, std::vector<Last>> m_last;
 };
 
 // Copies every file of `folders` (in processing order: the folders in the order given, each
@@ -28,6 +53,7 @@ struct FlatCopyResult {
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
                    FlatCopyResult& result, CopyCounters& counters,
                    IfDestinationExists ifExists = IfDestinationExists::KeepCopy,
-                   PlacedFiles* placed = nullptr);
+                   PlacedFiles* placed = nullptr, const LaterFiles* later = nullptr,
+                   std::size_t entry = 0);
 
 } // namespace join

@@ -39,6 +39,24 @@ private:
     bool& m_flag;
 };
 
+// What the entries after each one hold, found on a worker while the window waits. Only a way
+// to copy less: an entry that cannot be read counts as empty.
+std::optional<LaterFiles> laterFiles(JoinHost& host, int count) {
+    std::vector<std::string> entries;
+    for (int i = 1; i <= count; ++i) {
+        try {
+            entries.push_back(ResolveDotSegments(host.sourceText(i)));
+        } catch (const std::exception&) {
+            entries.emplace_back();
+        }
+    }
+    std::optional<LaterFiles> later;
+    BackgroundWork work;
+    WorkerPool::shared().start(work, [&] { later.emplace(entries); });
+    host.waitFor(work);
+    return later;
+}
+
 } // namespace
 
 void OutputFileSystems::open(const std::string& folder) {
@@ -87,6 +105,8 @@ void JoinRun::run() {
     OutputFileSystems outputs;
     bool written = false;
     PlacedFiles placed;
+    // Joined again, a flat run copies no file that a later entry's file, already there, replaces.
+    std::optional<LaterFiles> later;
     for (int i = 1; i <= count; ++i) {
         // The process is ending (a close, an interrupt): no further entry is begun.
         if (StopRequested())
@@ -107,10 +127,14 @@ void JoinRun::run() {
             outputs.open(m_host.outputFolderText());
             // A later entry must not take what this one places for a file already there.
             placed.setRecording(i < count);
+            if (i == 1 && count > 1 && !m_host.alwaysCopy() &&
+                m_host.copyOption() == CopyOption::Flat)
+                later = laterFiles(m_host, count);
             const std::string folder =
                 m_host.copyOption() == CopyOption::PreserveStructure
                     ? CopyEntryPreservingStructure(entry, m_host, trap, &placed)
-                    : CopyEntryFlat(entry, m_host, trap, &placed);
+                    : CopyEntryFlat(entry, m_host, trap, &placed, later ? &*later : nullptr,
+                                    static_cast<std::size_t>(i - 1));
             if (!folder.empty()) {
                 outputs.open(folder);
                 written = true;

@@ -131,7 +131,7 @@ public:
         if (StatusOf(node->target.get(), status))
             node->targetIdentity = status.identity;
         node->restore = root.permissions;
-        node->placeKey = PlacedFiles::folderKey(m_targetRoot);
+        node->placeKey = PlacedFiles::folderKey(m_targetRoot, m_wholeFolders);
         if (node->restore)
             m_restoring.push_back(node);
         m_root = node;
@@ -324,8 +324,8 @@ private:
             auto child = std::make_shared<Node>();
             child->parent = node;
             child->index = group.front();
-            child->placeKey =
-                PlacedFiles::placeKey(node->placeKey, node->items[group.front()].entry.name);
+            child->placeKey = PlacedFiles::placeKey(
+                node->placeKey, node->items[group.front()].entry.name, m_wholeFolders);
             for (const std::uint32_t item : group)
                 child->members.push_back(
                     {node->items[item].entry.name, node->items[item].member, Descriptor()});
@@ -410,7 +410,8 @@ private:
 
     // A file of the folder, left alone when it already is there, unless this run put it there.
     CopyOutcome copyFile(const Node& node, int source, const std::string& name) {
-        const std::uint64_t place = m_placed ? PlacedFiles::placeKey(node.placeKey, name) : 0;
+        const std::uint64_t place =
+            m_placed ? PlacedFiles::placeKey(node.placeKey, name, m_wholeFolders) : 0;
         const IfDestinationExists ifExists =
             m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
         const CopyOutcome outcome = copyFileAt(source, name, FollowLink::No, node.target.get(),

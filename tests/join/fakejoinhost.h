@@ -2,6 +2,7 @@
 
 #include "join/host.h"
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -37,6 +38,16 @@ public:
     // "message Done.", "report 150", "pump".
     std::vector<std::string> events;
     bool recordPumpEvents = false;
+
+    // What the copies waited for did: files copied (or already there), and of them already there.
+    std::uint64_t filesCopied = 0;
+    std::uint64_t filesAlreadyThere = 0;
+
+    void waitFor(join::BackgroundWork& work) override {
+        work.wait();
+        filesCopied += work.counters().files.load();
+        filesAlreadyThere += work.counters().alreadyThere.load();
+    }
 
     void pumpEvents() override {
         ++pumps;

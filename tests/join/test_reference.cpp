@@ -101,6 +101,8 @@ private:
 struct Tree {
     std::map<std::string, std::string> files;
     std::set<std::string> folders;
+    // How many entries' copies write each file, in the reference.
+    std::map<std::string, int> writes;
 };
 
 // A folder's files, its folders, or both, in natural name order.
@@ -129,7 +131,10 @@ int copyTreeInOrder(const fs::path& source, const std::string& target, Tree& out
         if (fs::is_directory(entry)) {
             replaced += copyTreeInOrder(entry, path, out, written);
         } else {
-            replaced += !written.insert(keyOf(path)).second;
+            if (written.insert(keyOf(path)).second)
+                ++out.writes[keyOf(path)];
+            else
+                ++replaced;
             out.files[keyOf(path)] = readFile(entry);
         }
     }
@@ -273,6 +278,25 @@ TEST(Reference, RandomTreesAndListsInBothOptions) {
                 listed += "\n  " + entry;
             EXPECT_EQ(firstDifference(expected, readOutput(output)), "")
                 << context << "; the list:" << listed;
+
+            // Joined again, the output is the same, and every file is already there: a flat
+            // copy leaves alone also an earlier entry's file whose name a later entry's file,
+            // already there, takes; a tree copy leaves alone at least every file that only one
+            // entry writes.
+            FakeJoinHost again;
+            again.sources = host.sources;
+            again.output = host.output;
+            again.option = host.option;
+            join::JoinRun(again).run();
+            EXPECT_EQ(again.messages, host.messages) << context << ", joined again";
+            EXPECT_EQ(again.reports.size(), host.reports.size()) << context << ", joined again";
+            std::uint64_t once = 0;
+            for (const auto& [place, count] : expected.writes)
+                once += count == 1;
+            EXPECT_GE(again.filesAlreadyThere, flat ? again.filesCopied : once)
+                << context << ", joined again: " << again.filesCopied << " files";
+            EXPECT_EQ(firstDifference(expected, readOutput(output)), "")
+                << context << ", joined again; the list:" << listed;
             fs::remove_all(output);
         }
     }
