@@ -6,7 +6,9 @@
 //          find -type d, both copies beside cp -r;
 //   set D, a camera card: 10 folders holding the same 2,000 names of 64 KiB, flat beside
 //          find | xargs cp -t;
-//   set M, 200,000 small files in 200 folders: the engine's flat join alone, for its memory.
+//   set M, 200,000 small files in 200 folders: the engine's flat join alone, for its memory;
+//   set A joined again into the output of a first join, in both options, beside rsync -a run a
+//          second time, then again after 1 % of the sources were rewritten.
 // A join ends by writing everything to the disk before "Done.", so every copying tool is timed
 // with a sync after it, and the bare loop syncs too.
 // Every contender runs as a fresh process (the engine by re-running this program in a child
@@ -38,6 +40,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -85,8 +88,15 @@ public:
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
     void setProgressText(const std::string&) override {}
+    void waitFor(join::BackgroundWork& work) override {
+        work.wait();
+        files += work.counters().files.load();
+        alreadyThere += work.counters().alreadyThere.load();
+    }
 
     long pumps = 0;
+    std::uint64_t files = 0;
+    std::uint64_t alreadyThere = 0;
     int reports = 0;
 
 private:
@@ -99,6 +109,9 @@ int runJoin(join::CopyOption option, const std::string& output,
             const std::vector<std::string>& sources) {
     CountingHost host(sources, output, option);
     join::JoinRun(host).run();
+    std::printf("copied %ju, already there %ju\n",
+                static_cast<std::uintmax_t>(host.files - host.alreadyThere),
+                static_cast<std::uintmax_t>(host.alreadyThere));
     return host.reports == 0 ? 0 : 1;
 }
 
@@ -384,6 +397,7 @@ public:
     }
 
     bool failed() const { return m_failed; }
+    void markFailed() { m_failed = true; }
 
 private:
     fs::path m_root;
@@ -446,6 +460,123 @@ std::vector<std::string> withSeparator(std::vector<std::string> paths) {
     for (auto& path : paths)
         path += "/";
     return paths;
+}
+
+// How many files a join run printed that it copied anew; -1 when it printed none.
+long copiedBy(const Sample& sample) {
+    const std::size_t at = sample.report.rfind("copied ");
+    return at == std::string::npos ? -1 : std::atol(sample.report.c_str() + at + 7);
+}
+
+// Set A joined again into the output of a first join, beside rsync -a run a second time; then,
+// with 1 % of the sources rewritten, joined once more: exactly the rewritten files that a join
+// leaves must be copied.
+void joinAgain(Bench& bench, const fs::path& root, double scale, int runs) {
+    const auto sources = makeSetA(root / "again", scale);
+    std::printf("\nSet A joined again into the first join's output\n");
+    const auto engineArguments = [&](const std::string& out) {
+        std::vector<std::string> args{out};
+        for (const auto& s : withSeparator(sources))
+            args.push_back(s);
+        return args;
+    };
+    const std::string rsync = "rsync -a " + joinedQuoted(sources);
+    struct Option {
+        const char* mode;
+        benchcheck::Expected expected;
+        std::vector<double> first, again, rsyncAgain;
+        fs::path last;
+    };
+    Option options[] = {{"preserve", benchcheck::expectPreserved(sources), {}, {}, {}, {}},
+                        {"flat", benchcheck::expectFlat(sources), {}, {}, {}, {}}};
+    bool failed = false;
+    const auto fail = [&](const std::string& what) {
+        std::printf("  CHECK FAILED: %s\n", what.c_str());
+        failed = true;
+    };
+    for (int round = 0; round < runs; ++round) {
+        for (Option& option : options) {
+            const fs::path out =
+                root / "out" / ("again-" + std::string(option.mode) + "-" + std::to_string(round));
+            const fs::path rsyncOut = out.string() + "-rsync";
+            fs::create_directories(out);
+            fs::create_directories(rsyncOut);
+            const Sample first = runEngine(option.mode, engineArguments(out.string() + "/"));
+            const Sample again = runEngine(option.mode, engineArguments(out.string() + "/"));
+            runTool(rsync + quoted(rsyncOut.string() + "/"));
+            const Sample rsyncAgain = runTool(rsync + quoted(rsyncOut.string() + "/"));
+            option.first.push_back(first.seconds);
+            option.again.push_back(again.seconds);
+            option.rsyncAgain.push_back(rsyncAgain.seconds);
+            option.last = out;
+            if (const std::string difference = benchcheck::differences(
+                    out.string() + "/", option.expected, benchcheck::Winner::Last);
+                !difference.empty())
+                fail(std::string(option.mode) + " joined again: " + difference);
+            if (copiedBy(again) != 0)
+                fail(std::string(option.mode) + " joined again copied " +
+                     std::to_string(copiedBy(again)) + " files, not 0");
+        }
+    }
+    for (const Option& option : options) {
+        const double again = median(option.again);
+        std::printf("  engine %-8s first join %.3f s, joined again %.3f s; rsync -a again %.3f s\n",
+                    option.mode, median(option.first), again, median(option.rsyncAgain));
+        if (failed) {
+            std::printf("  %s joined again = NOT CHECKED/FAILED\n", option.mode);
+            continue;
+        }
+        const double overFirst = again / median(option.first);
+        const double overRsync = again / median(option.rsyncAgain);
+        std::printf("  %-8s again / first join     = %5.3fx  target <= 0.10x: %s\n", option.mode,
+                    overFirst, overFirst <= 0.10 ? "met" : "MISSED");
+        std::printf("  %-8s again / rsync -a again = %5.2fx  target <= 1.00x: %s\n", option.mode,
+                    overRsync, overRsync <= 1.0 ? "met" : "MISSED");
+    }
+
+    // 1 % of the source files rewritten: new contents of the same size, a new time.
+    std::vector<fs::path> files;
+    for (const auto& source : sources)
+        for (const auto& found : fs::recursive_directory_iterator(source))
+            if (found.is_regular_file())
+                files.push_back(found.path());
+    std::sort(files.begin(), files.end());
+    std::mt19937 random(6);
+    std::shuffle(files.begin(), files.end(), random);
+    files.resize(std::max<std::size_t>(1, files.size() / 100));
+    for (const auto& file : files) {
+        std::string content(fs::file_size(file), '\0');
+        for (char& byte : content)
+            byte = static_cast<char>(random());
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(5));
+    }
+    const std::set<fs::path> rewritten(files.begin(), files.end());
+    for (Option& option : options) {
+        const bool flat = std::string(option.mode) == "flat";
+        const auto expected =
+            flat ? benchcheck::expectFlat(sources) : benchcheck::expectPreserved(sources);
+        // What a join leaves of the rewritten files: all of them whole, only the last of each
+        // name flat.
+        long leaves = 0;
+        for (const auto& [path, item] : expected)
+            leaves += !item.folder && rewritten.contains(item.from.back().first);
+        const Sample again = runEngine(option.mode, engineArguments(option.last.string() + "/"));
+        const std::string difference =
+            benchcheck::differences(option.last.string() + "/", expected, benchcheck::Winner::Last);
+        std::printf("  %-8s %zu sources rewritten: joined again in %.3f s, copied %ld (%ld "
+                    "expected)%s\n",
+                    option.mode, files.size(), again.seconds, copiedBy(again), leaves,
+                    difference.empty() ? "" : "; output FAILED its check");
+        if (!difference.empty())
+            fail(std::string(option.mode) + " after rewriting: " + difference);
+        if (copiedBy(again) != leaves)
+            fail(std::string(option.mode) + " after rewriting copied " +
+                 std::to_string(copiedBy(again)) + " files, not " + std::to_string(leaves));
+    }
+    if (failed)
+        bench.markFailed();
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -547,6 +678,9 @@ int main(int argc, char** argv) {
         Bench::ratio(flat[0], flat[1], "<= 0.85x", 0.85);
         Bench::ratio(flat[0], flat[2], "<= 1.00x", 1.00);
     }
+
+    if (sets.find('A') != std::string::npos)
+        joinAgain(bench, root, scale, runs);
 
     if (sets.find('B') != std::string::npos) {
         const std::string big = makeSetB(root, scale);

@@ -95,11 +95,8 @@ public:
             m_placed ? PlacedFiles::placeKey(m_outputKey, task.name, m_ignoreCase) : 0;
         const IfDestinationExists ifExists =
             m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
-        if (ifExists == IfDestinationExists::KeepCopy && m_later && laterIsThere(task.name)) {
-            m_counters.files.fetch_add(1, std::memory_order_relaxed);
-            m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+        if (ifExists == IfDestinationExists::KeepCopy && m_later && laterReplaces(task.name))
             return true;
-        }
         const CopyOutcome outcome =
             copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
                        ifExists, &m_counters.bytes);
@@ -142,11 +139,11 @@ public:
     }
 
 private:
-    // Whether a later entry's file of this name replaces this one, and the output folder
-    // already holds its copy.
-    bool laterIsThere(const std::string& name) const {
+    // Whether a later entry holds a file of this name that can be copied, and so replaces
+    // this one.
+    bool laterReplaces(const std::string& name) const {
         const std::string later = m_later->after(m_entry, name);
-        return !later.empty() && IsAlreadyCopied(later, withSeparator(m_outputPath) + name);
+        return !later.empty() && IsReadableFile(later);
     }
 
     void runOne(std::unique_lock<std::mutex>& lock) {

@@ -20,9 +20,10 @@ struct FlatCopyResult {
 };
 
 // For a flat run of several entries: where the last file of each name stands among the entries
-// after each one. An earlier entry's file that a later entry's file of its name replaces need not
-// be copied where the output folder already holds the later file's copy: joined again, such
-// files are not copied twice.
+// after each one. An earlier entry's file that a later entry's readable file of its name will
+// replace is not copied at all, as within one entry only the last file of a name is: a join
+// copies each name once, and joined again copies only what changed. (Should the later file then
+// fail to copy, it is reported, and the earlier one is not copied in its place.)
 class LaterFiles {
 public:
     // Walks and lists the entries as the flat copy does (in processing order, "~" names left

@@ -113,6 +113,11 @@ bool IsExistingFile(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+bool IsReadableFile(const std::string& path) {
+    return IsExistingFile(path) && ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+}
+
 // ---- Open folders ----
 
 Descriptor DuplicateDescriptor(int fd) {

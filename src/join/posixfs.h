@@ -35,6 +35,9 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
 // True for a regular file, or a link to one, that can be opened for query. Never fails.
 bool IsExistingFile(const std::string& path);
 
+// True for a regular file, or a link to one, that this user may read. Never fails.
+bool IsReadableFile(const std::string& path);
+
 // What a copy does with a file already at its destination: replace it, refuse, or replace it
 // unless it already is the source's copy (KeepCopy: a regular file this user can read, of the
 // source's size and modification time, as far as its file system keeps the time).
