@@ -21,6 +21,9 @@ struct CopyCounters {
     std::atomic<std::uint64_t> bytes{0};
     // Of `files`, those already at their destination with the source's size and time, left alone.
     std::atomic<std::uint64_t> alreadyThere{0};
+    // Files, links and folders made or replaced, and folders whose bits were set: what a flush
+    // has to write. Nothing when a join again found everything there.
+    std::atomic<std::uint64_t> made{0};
 };
 
 // The files a join run has placed so far, so that a file the run placed itself is never taken

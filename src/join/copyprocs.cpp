@@ -113,6 +113,7 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
         root.target =
             PrepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
                                 root.permissions, error);
+    root.made = root.target.valid() && !ends.followsTarget && error == 0;
     if (!root.target.valid())
         throw error == EEXIST
             ? Failure(ErrorNumber::PathFileAccessError,
@@ -126,10 +127,12 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
 }
 
 // Runs `job` on the worker pool while `pump` keeps the window alive.
-void runInBackground(EventPump& pump, const std::function<void(CopyCounters&)>& job) {
+// Returns how many things the job made or replaced.
+std::uint64_t runInBackground(EventPump& pump, const std::function<void(CopyCounters&)>& job) {
     BackgroundWork work;
     WorkerPool::shared().start(work, [&] { job(work.counters()); });
     pump.waitFor(work);
+    return work.counters().made.load();
 }
 
 // The entry folder of a preserve copy: the entry without its one trailing separator.
@@ -154,21 +157,22 @@ std::string alreadyExists(const std::string& mirrored) {
 
 } // namespace
 
-void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 IfDestinationExists ifExists, PlacedFiles* placed) {
     TreeCopyRoot root = prepareCopy(source, destination);
     root.ifExists = ifExists;
     root.placed = placed;
     CopyFailures failures;
-    runInBackground(pump,
-                    [&](CopyCounters& counters) { CopyTree(std::move(root), failures, counters); });
+    const std::uint64_t made = runInBackground(
+        pump, [&](CopyCounters& counters) { CopyTree(std::move(root), failures, counters); });
     if (const std::optional<Failure> failure = failures.summary("item"))
         throw *failure;
+    return made > 0;
 }
 
-void CopyFolder(const std::string& source, const std::string& destination) {
+bool CopyFolder(const std::string& source, const std::string& destination) {
     BlockingPump pump;
-    CopyFolder(source, destination, pump);
+    return CopyFolder(source, destination, pump);
 }
 
 PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText) {
@@ -215,8 +219,11 @@ std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& hos
         trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
         return {};
     }
-    trap.line(138, [&] { CopyFolder(source, output, host, ifExistsFor(host), placed); });
-    return output;
+    // A copy that failed may have written something: only one that made nothing is known not
+    // to have.
+    bool made = true;
+    trap.line(138, [&] { made = CopyFolder(source, output, host, ifExistsFor(host), placed); });
+    return made ? output : std::string();
 }
 
 std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap, PlacedFiles* placed,
@@ -235,7 +242,7 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap, 
     if (output.empty() || StopRequested())
         return {};
     FlatCopyResult result;
-    runInBackground(host, [&](CopyCounters& counters) {
+    const std::uint64_t made = runInBackground(host, [&](CopyCounters& counters) {
         CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed, later, index);
     });
     // What the walk left out is said once, with the count and the first.
@@ -250,7 +257,7 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap, 
     }
     if (const std::optional<Failure> failure = result.copyFailures.summary("file"))
         trap.line(160, [&] { throw *failure; });
-    return output;
+    return made > 0 ? output : std::string();
 }
 
 } // namespace join

@@ -12,7 +12,8 @@ namespace join {
 // The two ways one list entry is copied into the output folder. Both read the output folder
 // text from the host once per entry, copy on the worker pool while the host waits, and report
 // failures through the run's trap, whose line numbers continue those of the run. Each returns
-// the output folder it wrote into, or "" when it wrote nothing.
+// the output folder it wrote into, or "" when it wrote nothing (also when, joined again, it
+// found everything there already).
 
 // Copies the entry folder as a whole tree (after the existing-copy check).
 // `placed`, when given, is the run's record of the files it placed (see copyFileAt).
@@ -35,11 +36,12 @@ std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap,
 // holds the source. Goes on past what it cannot copy, then throws one Failure naming the count
 // and the first in processing order. Waits through `pump`, which keeps the window alive. A file
 // already at its place that is the source's copy (same size and modification time) is left
-// alone, unless `ifExists` says to replace it as any other.
-void CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+// alone, unless `ifExists` says to replace it as any other. Returns whether it made or replaced
+// anything.
+bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 IfDestinationExists ifExists = IfDestinationExists::KeepCopy,
                 PlacedFiles* placed = nullptr);
-void CopyFolder(const std::string& source, const std::string& destination);
+bool CopyFolder(const std::string& source, const std::string& destination);
 
 // Where a preserve copy of an entry goes, as the copy itself decides it, without writing
 // anything: for a dry run, and for anyone who wants to know before copying.

@@ -244,7 +244,7 @@ bool isCopyOf(int folder, const std::string& name, const struct stat& source) {
     struct stat st {};
     return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
            st.st_size == source.st_size && SameModificationTime(source.st_mtim, st.st_mtim) &&
-           ::faccessat(folder, name.c_str(), R_OK, AT_EACCESS) == 0;
+           mayRead(st);
 }
 
 // Whether what `name` in `folder` leads to (links followed) is the file `file` itself.

@@ -100,8 +100,11 @@ public:
         const CopyOutcome outcome =
             copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
                        ifExists, &m_counters.bytes);
-        if (m_placed && outcome.result == CopyOutcome::Result::Copied)
-            m_placed->add(place);
+        if (outcome.result == CopyOutcome::Result::Copied) {
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
+            if (m_placed)
+                m_placed->add(place);
+        }
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
             if (outcome.result == CopyOutcome::Result::AlreadyThere)

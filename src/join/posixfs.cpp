@@ -29,6 +29,28 @@ void Descriptor::reset(int fd) {
     m_fd = fd;
 }
 
+namespace posix {
+
+bool mayRead(const struct stat& file) {
+    static const uid_t user = ::geteuid();
+    if (user == 0)
+        return true;
+    if (file.st_uid == user)
+        return (file.st_mode & S_IRUSR) != 0;
+    static const std::vector<gid_t> groups = [] {
+        std::vector<gid_t> all(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+        all.resize(static_cast<std::size_t>(
+            std::max(0, ::getgroups(static_cast<int>(all.size()), all.data()))));
+        all.push_back(::getegid());
+        return all;
+    }();
+    if (std::find(groups.begin(), groups.end(), file.st_gid) != groups.end())
+        return (file.st_mode & S_IRGRP) != 0;
+    return (file.st_mode & S_IROTH) != 0;
+}
+
+} // namespace posix
+
 namespace {
 
 bool isDotOrDotDot(const char* name) {
@@ -115,7 +137,9 @@ bool IsExistingFile(const std::string& path) {
 }
 
 bool IsReadableFile(const std::string& path) {
-    return IsExistingFile(path) && ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           mayRead(st);
 }
 
 // ---- Open folders ----

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <sys/stat.h>
 
 // Small rules shared by the engine's POSIX files: what a path or a name must be before the
 // system is asked about it, and the reason a call failed.
@@ -34,5 +35,9 @@ inline bool isPlainName(const std::string& name) {
 inline int lastError() {
     return errno != 0 ? errno : EIO;
 }
+
+// Whether this process may read a file of this status, told from its permission bits alone (as
+// the kernel does without access control lists), so that no further call is needed.
+bool mayRead(const struct stat& file);
 
 } // namespace join::posix

@@ -131,6 +131,8 @@ public:
         if (StatusOf(node->target.get(), status))
             node->targetIdentity = status.identity;
         node->restore = root.permissions;
+        if (root.made)
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
         node->placeKey = PlacedFiles::folderKey(m_targetRoot, m_wholeFolders);
         if (node->restore)
             m_restoring.push_back(node);
@@ -282,6 +284,9 @@ private:
         node.target = PrepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
                                           node.restore, error);
         FolderStatus status;
+        // The error stays EEXIST when the folder was there already.
+        if (node.target.valid() && error == 0)
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
         if (node.target.valid() && StatusOf(node.target.get(), status)) {
             node.targetIdentity = status.identity;
             if (node.restore) {
@@ -394,6 +399,8 @@ private:
                 failItem(node, i, "not a regular file, so it is not copied");
                 continue;
             }
+            if (outcome.result == CopyOutcome::Result::Copied)
+                m_counters.made.fetch_add(1, std::memory_order_relaxed);
             if (outcome.copied()) {
                 m_counters.files.fetch_add(1, std::memory_order_relaxed);
                 if (outcome.result == CopyOutcome::Result::AlreadyThere)
@@ -517,6 +524,8 @@ void TreeJob::restorePermissions() {
         if (done->restore && current.valid()) {
             if (const int error = SetPermissions(current.get(), *done->restore); error != 0)
                 failFolder(*done, 0, Side::Target, error);
+            else
+                m_counters.made.fetch_add(1, std::memory_order_relaxed);
         }
         current = std::move(parent);
     }

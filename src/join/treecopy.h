@@ -20,6 +20,8 @@ struct TreeCopyRoot {
     Descriptor target;
     std::string targetPath;
     std::optional<unsigned> permissions;
+    // Whether the copy made `target` itself.
+    bool made = false;
     // The target's file system, where it could be told. Where it takes names that differ only
     // in case as one, the files of a folder are copied in their order by one worker, so that
     // the later one is left; a name it does not allow is reported as such.
