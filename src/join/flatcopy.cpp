@@ -280,7 +280,10 @@ public:
 
 } // namespace
 
-LaterFiles::LaterFiles(const std::vector<std::string>& entries) {
+LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::string& output)
+    : m_target(ExamineUnusualTarget(output)) {
+    if (m_target && !m_target->caseInsensitive)
+        m_target.reset();
     for (std::uint32_t entry = 1; entry < entries.size() && !StopRequested(); ++entry) {
         if (entries[entry].empty())
             continue;
@@ -302,21 +305,23 @@ LaterFiles::LaterFiles(const std::vector<std::string>& entries) {
             for (const std::string& name : names) {
                 if (isLeftOut(name))
                     continue;
-                std::vector<Last>& last = m_last[name];
-                if (!last.empty() && last.back().entry == entry)
-                    last.back().folder = index;
-                else
-                    last.push_back({entry, index});
+                std::vector<Last>& last = m_last[m_target ? NameKey(*m_target, name) : name];
+                if (last.empty() || last.back().entry != entry)
+                    last.push_back({entry, index, {}});
+                last.back().folder = index;
+                if (m_target)
+                    last.back().name = name;
             }
         }
     }
 }
 
 std::string LaterFiles::after(std::size_t entry, const std::string& name) const {
-    const auto found = m_last.find(name);
+    const auto found = m_last.find(m_target ? NameKey(*m_target, name) : name);
     if (found == m_last.end() || found->second.back().entry <= entry)
         return {};
-    return FlatJob::withSeparator(m_folders[found->second.back().folder]) + name;
+    const Last& last = found->second.back();
+    return FlatJob::withSeparator(m_folders[last.folder]) + (m_target ? last.name : name);
 }
 
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,

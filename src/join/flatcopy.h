@@ -3,6 +3,7 @@
 #include "background.h"
 #include "failure.h"
 #include "posixfs.h"
+#include "targetfs.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,16 +29,19 @@ class LaterFiles {
 public:
     // Walks and lists the entries as the flat copy does (in processing order, "~" names left
     // out), without yielding or reporting. The first entry is never after another: it is skipped.
-    explicit LaterFiles(const std::vector<std::string>& entries);
-    // The path of the last file named `name` in the entries after `entry` (numbered from 0), or
-    // "" when none holds one.
+    // Names are told apart as the output folder `output` tells them.
+    LaterFiles(const std::vector<std::string>& entries, const std::string& output);
+    // The path of the last file whose name is `name` in the output folder, in the entries after
+    // `entry` (numbered from 0), or "" when none holds one.
     std::string after(std::size_t entry, const std::string& name) const;
 
 private:
     struct Last {
         std::uint32_t entry;
         std::uint32_t folder;
+        std::string name; // its own name, where the output folder ignores case
     };
+    std::optional<TargetFileSystem> m_target;
     std::vector<std::string> m_folders;
     // Per name, its last file in each entry that holds one, in entry order.
     std::unordered_map<std::string, std::vector<Last>> m_last;

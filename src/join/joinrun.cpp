@@ -42,6 +42,7 @@ private:
 // What the entries after each one hold, found on a worker while the window waits. Only a way
 // to copy less: an entry that cannot be read counts as empty.
 std::optional<LaterFiles> laterFiles(JoinHost& host, int count) {
+    const std::string output = host.outputFolderText();
     std::vector<std::string> entries;
     for (int i = 1; i <= count; ++i) {
         try {
@@ -52,7 +53,7 @@ std::optional<LaterFiles> laterFiles(JoinHost& host, int count) {
     }
     std::optional<LaterFiles> later;
     BackgroundWork work;
-    WorkerPool::shared().start(work, [&] { later.emplace(entries); });
+    WorkerPool::shared().start(work, [&] { later.emplace(entries, output); });
     host.waitFor(work);
     return later;
 }
