@@ -1,5 +1,6 @@
 #include "terminalhost.h"
 
+#include "join/joinrun.h"
 #include "join/posixfs.h"
 
 #include <chrono>
@@ -152,9 +153,24 @@ void TerminalJoinHost::showErrorReport(const std::string& description, const std
     m_progress.printMessage(entryContext() + description);
 }
 
+void TerminalJoinHost::showListedErrorReport(const std::string& description,
+                                             const std::string& location, int line,
+                                             const std::vector<std::string>& listed,
+                                             const std::string&) {
+    showErrorReport(description, location, line);
+    for (const std::string& failure : listed)
+        m_progress.printMessage("brimvale:   " + failure);
+}
+
 void TerminalJoinHost::showMessage(const std::string& text) {
     if (text == "Done.") {
         m_done = true;
+        return;
+    }
+    if (text.starts_with(join::StoppedMessageStart)) {
+        m_stopSaid = true;
+        m_progress.clear();
+        m_console.err << "brimvale: " << text << '\n';
         return;
     }
     // Before the first entry the run only refuses to start (no sources, no output folder).
@@ -204,8 +220,9 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
 int TerminalJoinHost::finish() {
     m_progress.clear();
     if (join::StopRequested()) {
-        m_console.err << "brimvale: stopped: what was copied is whole, and nothing partly written "
-                         "is left\n";
+        if (!m_stopSaid)
+            m_console.err << "brimvale: stopped: what was copied is whole, and nothing partly "
+                             "written is left\n";
         return ExitStatus::Stopped;
     }
     if (m_refusedToStart)

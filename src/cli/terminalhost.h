@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -63,6 +64,10 @@ public:
     void waitFor(join::BackgroundWork& work) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;
+    // The report, then every thing it lists on a line of its own.
+    void showListedErrorReport(const std::string& description, const std::string& location,
+                               int line, const std::vector<std::string>& listed,
+                               const std::string& listFile) override;
     void showMessage(const std::string& text) override;
 
     int sourceCount() const override { return static_cast<int>(m_request.sources.size()); }
@@ -89,6 +94,7 @@ private:
     bool m_entryBegun = false;
     bool m_refusedToStart = false;
     bool m_done = false;
+    bool m_stopSaid = false;
     int m_problems = 0;
     std::uint64_t m_filesCopied = 0;
     std::uint64_t m_bytesCopied = 0;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace join {
@@ -69,6 +70,14 @@ public:
     CopyCounters& counters() { return m_counters; }
     const CopyCounters& counters() const { return m_counters; }
 
+    // How the work's progress is shown, set by whoever started it. Whoever waits calls
+    // reportProgress() from time to time, on its own thread; without a report it does nothing.
+    void setProgressReport(std::function<void()> report) { m_progressReport = std::move(report); }
+    void reportProgress() {
+        if (m_progressReport)
+            m_progressReport();
+    }
+
     // Called once, by the work itself, when it is done.
     void finish();
 
@@ -77,6 +86,7 @@ private:
     std::condition_variable m_finishedChanged;
     bool m_finished = false;
     std::function<void()> m_onFinished;
+    std::function<void()> m_progressReport;
     CopyCounters m_counters;
 };
 

@@ -5,6 +5,7 @@
 #include "flatcopy.h"
 #include "paths.h"
 #include "posixfs.h"
+#include "runprogress.h"
 #include "subdirs.h"
 #include "targetfs.h"
 #include "treecopy.h"
@@ -126,12 +127,17 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     return root;
 }
 
-// Runs `job` on the worker pool while `pump` keeps the window alive.
-// Returns how many things the job made or replaced.
-std::uint64_t runInBackground(EventPump& pump, const std::function<void(CopyCounters&)>& job) {
+// Runs `job` on the worker pool while `pump` keeps the window alive and `progress`, when given,
+// shows how far it has come. Returns how many things the job made or replaced.
+std::uint64_t runInBackground(EventPump& pump, RunProgress* progress,
+                              const std::function<void(CopyCounters&)>& job) {
     BackgroundWork work;
+    if (progress)
+        work.setProgressReport([&] { progress->show(work.counters()); });
     WorkerPool::shared().start(work, [&] { job(work.counters()); });
     pump.waitFor(work);
+    if (progress)
+        progress->endCopy(work.counters());
     return work.counters().made.load();
 }
 
@@ -158,13 +164,16 @@ std::string alreadyExists(const std::string& mirrored) {
 } // namespace
 
 bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
-                IfDestinationExists ifExists, PlacedFiles* placed) {
+                IfDestinationExists ifExists, PlacedFiles* placed, RunProgress* progress) {
     TreeCopyRoot root = prepareCopy(source, destination);
     root.ifExists = ifExists;
     root.placed = placed;
+    if (progress)
+        progress->countTree(root.sourcePath);
     CopyFailures failures;
-    const std::uint64_t made = runInBackground(
-        pump, [&](CopyCounters& counters) { CopyTree(std::move(root), failures, counters); });
+    const std::uint64_t made = runInBackground(pump, progress, [&](CopyCounters& counters) {
+        CopyTree(std::move(root), failures, counters);
+    });
     if (const std::optional<Failure> failure = failures.summary("item"))
         throw *failure;
     return made > 0;
@@ -199,15 +208,12 @@ PreservePlacement PlacePreservedEntry(const std::string& entry, const std::strin
     return placement;
 }
 
-std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& host, Trap& trap,
-                                         PlacedFiles* placed) {
+std::string CopyEntryPreservingStructure(const std::string& entry, const std::string& output,
+                                         JoinHost& host, Trap& trap, PlacedFiles* placed,
+                                         RunProgress* progress) {
     // An empty entry names no folder; its mirrored path would be the output folder itself.
-    if (entry.empty())
-        return {};
-    // 122: the tree copy needs no object of its own. The output folder text is read once for
-    // the entry; emptied during the run, it names no folder and nothing is copied.
-    const std::string output = host.outputFolderText();
-    if (output.empty())
+    // 122: the tree copy needs no object of its own. An empty output text names no folder.
+    if (entry.empty() || output.empty())
         return {};
     trap.line(124, [&] { MakeFolderTree(output); });
     std::string source = entry;
@@ -222,27 +228,30 @@ std::string CopyEntryPreservingStructure(const std::string& entry, JoinHost& hos
     // A copy that failed may have written something: only one that made nothing is known not
     // to have.
     bool made = true;
-    trap.line(138, [&] { made = CopyFolder(source, output, host, ifExistsFor(host), placed); });
+    trap.line(
+        138, [&] { made = CopyFolder(source, output, host, ifExistsFor(host), placed, progress); });
     return made ? output : std::string();
 }
 
-std::string CopyEntryFlat(const std::string& entry, JoinHost& host, Trap& trap, PlacedFiles* placed,
-                          const LaterFiles* later, std::size_t index) {
-    // An empty entry names no folder; with the separator appended it would name the root.
-    if (entry.empty())
+std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
+                          Trap& trap, PlacedFiles* placed, const LaterFiles* later,
+                          std::size_t index, RunProgress* progress) {
+    // An empty entry names no folder; with the separator appended it would name the root. An
+    // empty output text names no folder either.
+    if (entry.empty() || output.empty())
         return {};
     FolderCollection folders;
     trap.line(142,
               [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
     std::vector<LeftOutFolder> leftOut;
     trap.line(144, [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut); });
-    // Read once for the entry's files. Emptied during the run, the text names no folder. A walk
-    // that a stop cut short copies nothing.
-    const std::string output = host.outputFolderText();
-    if (output.empty() || StopRequested())
+    // A walk that a stop cut short copies nothing.
+    if (StopRequested())
         return {};
+    if (progress)
+        progress->countFlat(folders);
     FlatCopyResult result;
-    const std::uint64_t made = runInBackground(host, [&](CopyCounters& counters) {
+    const std::uint64_t made = runInBackground(host, progress, [&](CopyCounters& counters) {
         CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed, later, index);
     });
     // What the walk left out is said once, with the count and the first.

@@ -1,5 +1,6 @@
 #include "failure.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cxxabi.h>
@@ -76,27 +77,42 @@ Failure copyFailure(const std::string& path, int error) {
     return Failure(entry.number, text);
 }
 
+const std::vector<std::string>& Failure::listed() const {
+    static const std::vector<std::string> none;
+    return m_listed ? *m_listed : none;
+}
+
 void CopyFailures::add(const Position& position, const Failure& failure) {
     std::lock_guard lock(m_mutex);
-    ++m_count;
-    if (!m_first || position < m_firstPosition) {
-        m_first = failure;
-        m_firstPosition = position;
-    }
+    m_failures.push_back({position, failure.description(), failure.number()});
 }
 
 int CopyFailures::count() const {
     std::lock_guard lock(m_mutex);
-    return m_count;
+    return static_cast<int>(m_failures.size());
 }
 
 std::optional<Failure> CopyFailures::summary(std::string_view noun, std::string_view what) const {
-    std::lock_guard lock(m_mutex);
-    if (!m_first)
+    std::vector<Recorded> failures;
+    {
+        std::lock_guard lock(m_mutex);
+        failures = m_failures;
+    }
+    if (failures.empty())
         return std::nullopt;
-    std::string text = std::string(what) + " " + std::to_string(m_count) + " " + std::string(noun);
-    text += m_count == 1 ? ": " : "s; the first: ";
-    return Failure(m_first->number(), text + m_first->description());
+    // Workers record in the order they finish; the user reads them in processing order.
+    std::stable_sort(failures.begin(), failures.end(),
+                     [](const Recorded& a, const Recorded& b) { return a.position < b.position; });
+    const std::size_t count = failures.size();
+    std::string text = std::string(what) + " " + std::to_string(count) + " " + std::string(noun);
+    text += count == 1 ? ": " : "s; the first: ";
+    text += failures.front().description;
+    const int number = failures.front().number;
+    std::vector<std::string> listed;
+    listed.reserve(count);
+    for (Recorded& failure : failures)
+        listed.push_back(std::move(failure.description));
+    return Failure(number, text, std::move(listed));
 }
 
 Failure failureFromCurrentException() {

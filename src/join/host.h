@@ -2,8 +2,11 @@
 
 #include "background.h"
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace join {
 
@@ -26,6 +29,14 @@ public:
     virtual ~ErrorReporter() = default;
     virtual void showErrorReport(const std::string& description, const std::string& location,
                                  int line) = 0;
+    // The same report for a failure that sums up many: `listed` names every one ("PATH: REASON",
+    // in processing order) and `listFile`, when not empty, is a file that holds the list too. A
+    // reporter that cannot show a list shows the report alone.
+    virtual void showListedErrorReport(const std::string& description, const std::string& location,
+                                       int line, const std::vector<std::string>& /*listed*/,
+                                       const std::string& /*listFile*/) {
+        showErrorReport(description, location, line);
+    }
 };
 
 // Shows a plain message: OK only, no icon, the application title as caption. Waits for OK.
@@ -48,6 +59,17 @@ enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
 
 enum class CopyOption { PreserveStructure, Flat };
 
+// How a run that passed its checks ended, for a host that tells the user once it is over.
+struct JoinOutcome {
+    std::uint64_t filesCopied = 0;
+    // What the run's reports listed as not copied.
+    std::uint64_t notCopied = 0;
+    // Reports shown during the run, listed or not.
+    int reports = 0;
+    bool stopped = false;
+    std::chrono::steady_clock::duration took{};
+};
+
 // Everything a join run reads and writes on the window.
 class JoinHost : public virtual WalkHost, public virtual MessageSink {
 public:
@@ -55,12 +77,24 @@ public:
     virtual int sourceCount() const = 0;
     virtual std::string sourceText(int index) const = 0;
 
-    // Read afresh at every use: the user may change them during a run.
+    // Read once, when a run starts, and used for every entry: a change made during the run
+    // applies from the next run.
     virtual std::string outputFolderText() const = 0;
     virtual CopyOption copyOption() const = 0;
     // Whether every file is copied anew, also where its destination already is its copy (the
     // same size and modification time), which is otherwise left alone.
     virtual bool alwaysCopy() const { return false; }
+
+    // Whether the host shows a copy's progress against what its entry has to copy (it calls
+    // BackgroundWork::reportProgress while it waits); only then is that counted, beside the copy.
+    virtual bool showsCopyProgress() const { return false; }
+
+    // The folder in which a run keeps the list of what it could not copy, a file per run; ""
+    // keeps none.
+    virtual std::string failureListFolder() const { return {}; }
+
+    // Told once when a run that passed its checks has ended, before its closing message.
+    virtual void joinEnded(const JoinOutcome& /*outcome*/) {}
 
     virtual void setPointer(Pointer pointer) = 0;
     virtual void setProgressValue(int percent) = 0;

@@ -2,12 +2,15 @@
 
 #include "copyprocs.h"
 #include "failure.h"
+#include "failurelist.h"
 #include "paths.h"
 #include "posixfs.h"
+#include "runprogress.h"
 #include "trap.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -58,7 +61,50 @@ std::optional<LaterFiles> laterFiles(JoinHost& host, int count) {
     return later;
 }
 
+// The run's reports go to the host; a failure that lists many also goes to the run's file of
+// what could not be copied, which the report names. Counts what it reported.
+class RunReporter : public ErrorReporter {
+public:
+    explicit RunReporter(JoinHost& host) : m_host(host) {}
+
+    // The entry whose copy reports from now on.
+    void setEntry(const std::string& entry) { m_entry = entry; }
+
+    void showErrorReport(const std::string& description, const std::string& location,
+                         int line) override {
+        ++m_reports;
+        m_host.showErrorReport(description, location, line);
+    }
+
+    void showListedErrorReport(const std::string& description, const std::string& location,
+                               int line, const std::vector<std::string>& listed,
+                               const std::string&) override {
+        ++m_reports;
+        m_notCopied += listed.size();
+        if (!m_file)
+            m_file.emplace(m_host.failureListFolder());
+        const std::string file = m_file->add(m_entry, listed);
+        m_host.showListedErrorReport(description, location, line, listed, file);
+    }
+
+    int reports() const { return m_reports; }
+    std::uint64_t notCopied() const { return m_notCopied; }
+
+private:
+    JoinHost& m_host;
+    std::string m_entry;
+    std::optional<FailureListFile> m_file;
+    int m_reports = 0;
+    std::uint64_t m_notCopied = 0;
+};
+
 } // namespace
+
+std::string StoppedMessage(std::uint64_t filesCopied) {
+    return std::string(StoppedMessageStart) + CountText(filesCopied) +
+           (filesCopied == 1 ? " file was copied" : " files were copied") +
+           ". What was copied stays; nothing partly written is left.";
+}
 
 void OutputFileSystems::open(const std::string& folder) {
     Descriptor fd = OpenFolder(folder);
@@ -88,71 +134,107 @@ void OutputFileSystems::flush(EventPump& pump) {
 void JoinRun::run() {
     if (m_joinRunning) // 100
         return;
-    Trap trap(m_host, Location);
+    RunReporter reporter(m_host);
+    Trap trap(reporter, Location);
     RunningFlag running(m_joinRunning); // 102, and 218 when it goes out of scope
 
     if (trap.test(104, [&] { return m_host.sourceCount() == 0; })) {
         trap.line(216, [&] { m_host.showMessage("No folders added."); });
         return;
     }
-    if (trap.test(106, [&] { return !FolderExists(m_host.outputFolderText()); })) {
+    // The output folder and the option are read once: what the user changes during the run
+    // applies from the next run, never to half of this one.
+    std::string output;
+    if (trap.test(106, [&] {
+            output = m_host.outputFolderText();
+            return !FolderExists(output);
+        })) {
         trap.line(214, [&] {
             m_host.showMessage("Folder does not exist. Please select another folder.");
         });
         return;
     }
 
+    const auto began = std::chrono::steady_clock::now();
+    const CopyOption option = trap.value<CopyOption>(
+        108, [&] { return m_host.copyOption(); }, CopyOption::Flat);
     const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
+    RunProgress progress(m_host);
     OutputFileSystems outputs;
     bool written = false;
     PlacedFiles placed;
     // Joined again, a flat run copies no file that a later entry's file, already there, replaces.
     std::optional<LaterFiles> later;
-    for (int i = 1; i <= count; ++i) {
-        // The process is ending (a close, an interrupt): no further entry is begun.
-        if (StopRequested())
-            break;
-        trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
-        std::string entry;
-        // "." and ".." are resolved: the entry names the folder it leads to, under its own name.
-        const bool entryRead =
-            trap.line(112, [&] { entry = ResolveDotSegments(m_host.sourceText(i)); });
-        trap.line(114, [&] { m_host.setProgressValue(progressPercent(i, m_host.sourceCount())); });
-        trap.line(116, [&] { m_host.setProgressText("Processing: " + LastPathPart(entry)); });
-        trap.line(118, [&] { m_host.pumpEvents(); });
-        // An entry that could not be read names no folder: there is nothing to copy for it.
-        if (!entryRead)
-            continue;
-        trap.line(120, [&] {
-            // Opened before anything is written there, so that the flush sees every error.
-            outputs.open(m_host.outputFolderText());
-            // A later entry must not take what this one places for a file already there.
-            placed.setRecording(i < count);
-            if (i == 1 && count > 1 && !m_host.alwaysCopy() &&
-                m_host.copyOption() == CopyOption::Flat)
-                later = laterFiles(m_host, count);
-            const std::string folder =
-                m_host.copyOption() == CopyOption::PreserveStructure
-                    ? CopyEntryPreservingStructure(entry, m_host, trap, &placed)
-                    : CopyEntryFlat(entry, m_host, trap, &placed, later ? &*later : nullptr,
-                                    static_cast<std::size_t>(i - 1));
-            if (!folder.empty()) {
-                outputs.open(folder);
-                written = true;
-            }
-        });
-    } // 164
+    {
+        RunningFlag holdsHourglass(m_holdsHourglass);
+        for (int i = 1; i <= count; ++i) {
+            // Stopped (Escape, a close, an interrupt): no further entry is begun.
+            if (StopRequested())
+                break;
+            trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
+            std::string entry;
+            // "." and ".." are resolved: the entry names the folder it leads to, under its own
+            // name.
+            const bool entryRead =
+                trap.line(112, [&] { entry = ResolveDotSegments(m_host.sourceText(i)); });
+            int shownCount = 0;
+            trap.line(114, [&] {
+                shownCount = m_host.sourceCount();
+                m_host.setProgressValue(progressPercent(i, shownCount));
+            });
+            std::string text;
+            trap.line(116, [&] {
+                text = "Processing: " + LastPathPart(entry);
+                m_host.setProgressText(text);
+            });
+            progress.beginEntry(i, shownCount, text);
+            trap.line(118, [&] { m_host.pumpEvents(); });
+            // An entry that could not be read names no folder: there is nothing to copy for it.
+            if (!entryRead)
+                continue;
+            reporter.setEntry(entry);
+            trap.line(120, [&] {
+                // Opened before anything is written there, so that the flush sees every error.
+                outputs.open(output);
+                // A later entry must not take what this one places for a file already there.
+                placed.setRecording(i < count);
+                if (i == 1 && count > 1 && !m_host.alwaysCopy() && option == CopyOption::Flat)
+                    later = laterFiles(m_host, count);
+                const std::string folder =
+                    option == CopyOption::PreserveStructure
+                        ? CopyEntryPreservingStructure(entry, output, m_host, trap, &placed,
+                                                       &progress)
+                        : CopyEntryFlat(entry, output, m_host, trap, &placed,
+                                        later ? &*later : nullptr, static_cast<std::size_t>(i - 1),
+                                        &progress);
+                if (!folder.empty()) {
+                    outputs.open(folder);
+                    written = true;
+                }
+            });
+        } // 164
 
-    // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
-    // must hold them.
-    if (written && !outputs.empty()) {
-        trap.line(172, [&] { m_host.setProgressText("Finishing writes to disk..."); });
-        trap.line(174, [&] { outputs.flush(m_host); });
+        // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
+        // must hold them. So are those of a stopped run.
+        if (written && !outputs.empty()) {
+            trap.line(172, [&] { m_host.setProgressText("Finishing writes to disk..."); });
+            trap.line(174, [&] { outputs.flush(m_host); });
+        }
     }
     trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
     trap.line(168, [&] { m_host.setProgressValue(0); });
     trap.line(170, [&] { m_host.setProgressText("Progress Bar"); });
-    trap.line(212, [&] { m_host.showMessage("Done."); });
+    JoinOutcome outcome;
+    outcome.filesCopied = progress.filesCopied();
+    outcome.notCopied = reporter.notCopied();
+    outcome.reports = reporter.reports();
+    outcome.stopped = StopRequested();
+    outcome.took = std::chrono::steady_clock::now() - began;
+    trap.line(176, [&] { m_host.joinEnded(outcome); });
+    if (outcome.stopped)
+        trap.line(212, [&] { m_host.showMessage(StoppedMessage(outcome.filesCopied)); });
+    else
+        trap.line(212, [&] { m_host.showMessage("Done."); });
 }
 
 } // namespace join

@@ -3,7 +3,9 @@
 #include "host.h"
 #include "posixfs.h"
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace join {
@@ -29,9 +31,15 @@ private:
     std::vector<Open> m_open;
 };
 
+// How a run that was stopped ends: "The join was stopped: 12 files were copied. ...".
+inline constexpr std::string_view StoppedMessageStart = "The join was stopped: ";
+std::string StoppedMessage(std::uint64_t filesCopied);
+
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
-// feedback, one copy procedure per entry, and "Done.". Guards itself against a second start
-// while it yields to the event loop.
+// feedback, one copy procedure per entry, and "Done.". Reads the output folder text and the
+// copy option once, when it starts. Guards itself against a second start while it yields to the
+// event loop. A stop of every copy (SetStopRequested) ends it after the entry under way, with a
+// message that says so; what was copied stays.
 class JoinRun {
 public:
     explicit JoinRun(JoinHost& host) : m_host(host) {}
@@ -40,10 +48,14 @@ public:
     void run();
 
     bool JoinRunning() const { return m_joinRunning; }
+    // True from the first entry until the run gives the pointer back: the busy state is then
+    // the run's, and a command that ends meanwhile must leave the hourglass showing.
+    bool HoldsHourglass() const { return m_holdsHourglass; }
 
 private:
     JoinHost& m_host;
     bool m_joinRunning = false;
+    bool m_holdsHourglass = false;
 };
 
 } // namespace join

@@ -369,6 +369,16 @@ bool IsRootFolder(const std::string& path) {
     return root && IdentityOf(path) == root;
 }
 
+std::optional<std::uint64_t> RegularFileSizeAt(int folder, const std::string& name,
+                                               FollowLink follow) {
+    struct stat status {};
+    if (::fstatat(folder, name.c_str(), &status,
+                  follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
     if (!isUsablePath(path) || ::stat(path.c_str(), &st) != 0)

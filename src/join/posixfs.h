@@ -255,6 +255,11 @@ int FolderAttributes(const std::string& path);
 // True when the path names the root folder "/" (through any spelling or link).
 bool IsRootFolder(const std::string& path);
 
+// The size of the regular file `name` inside an open folder, a link there followed only with
+// FollowLink::Yes; nothing when it is not a regular file or cannot be examined. Never fails.
+std::optional<std::uint64_t> RegularFileSizeAt(int folder, const std::string& name,
+                                               FollowLink follow);
+
 // Identity of what a path leads to (links followed).
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 

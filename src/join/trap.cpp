@@ -74,7 +74,11 @@ void Trap::report(int number) {
         m_specialHandler();
         return;
     }
-    m_reporter.showErrorReport(failure.description(), m_location, number);
+    if (!failure.listed().empty())
+        m_reporter.showListedErrorReport(failure.description(), m_location, number,
+                                         failure.listed(), {});
+    else
+        m_reporter.showErrorReport(failure.description(), m_location, number);
 }
 
 } // namespace join

@@ -93,7 +93,8 @@ TEST(CommandLine, JoinLeavesWhatTheEngineLeaves) {
 TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
-             "dot/\ndotdot/\nblank/\npiped/");
+             "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nflat/");
+    ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
     // Lists as they are written on this system: LF line ends, the last line ended too.
     dir.write("lf.txt", dir.path("src") + "\n\n");
     dir.write("piped.txt", dir.path("src") + "\n");
@@ -128,6 +129,10 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          0,
          "Already there (same size and time), left alone: 1"},
         {"folder into itself", {"join", "-o", dir.path("src/in", true), src}, 1, "into itself"},
+        {"every file not copied is named, not only the first",
+         {"join", "-f", "-o", dir.path("flat", true), dir.path("odd")},
+         1,
+         "\nbrimvale:   " + dir.path("odd/zlink") + ": a link to nothing"},
         {"dry run of a folder into itself",
          {"join", "-n", "-o", dir.path("src/in", true), src},
          1,

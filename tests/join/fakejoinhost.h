@@ -18,6 +18,9 @@ public:
         std::string description;
         std::string location;
         int line;
+        // What a report that sums up many lists, and the file it names.
+        std::vector<std::string> listed = {};
+        std::string listFile = {};
     };
 
     // The source list, the output folder text and the option, as the window would hold them.
@@ -61,6 +64,14 @@ public:
                          int line) override {
         reports.push_back({description, location, line});
         events.push_back("report " + std::to_string(line));
+    }
+
+    void showListedErrorReport(const std::string& description, const std::string& location,
+                               int line, const std::vector<std::string>& listed,
+                               const std::string& listFile) override {
+        showErrorReport(description, location, line);
+        reports.back().listed = listed;
+        reports.back().listFile = listFile;
     }
 
     void showMessage(const std::string& text) override {

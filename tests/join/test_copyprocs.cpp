@@ -31,12 +31,12 @@ const std::string RunLocation = "in Brimvale2021/08/31.Form1.PushButton2_Click "
 
 void copyFlat(FakeJoinHost& host, const std::string& entry) {
     Trap trap(host, RunLocation);
-    CopyEntryFlat(entry, host, trap);
+    CopyEntryFlat(entry, host.output, host, trap);
 }
 
 void copyPreserving(FakeJoinHost& host, const std::string& entry) {
     Trap trap(host, RunLocation);
-    CopyEntryPreservingStructure(entry, host, trap);
+    CopyEntryPreservingStructure(entry, host.output, host, trap);
 }
 
 std::string failureOf(const std::function<void()>& call) {
@@ -132,9 +132,9 @@ TEST(CopyEntryFlat, EmptyEntryCopiesNothing) {
 }
 
 // Files that cannot be copied are reported once per entry, with their count and the first in
-// processing order, however the workers met them; a name whose last file fails gets the file
-// before it. Run as an unprivileged user (so a file can really be unreadable) onto a real disk
-// too small for the videos.
+// processing order, and listed every one in that order, however the workers met them; a name
+// whose last file fails gets the file before it. Run as an unprivileged user (so a file can
+// really be unreadable) onto a real disk too small for the videos.
 TEST(CopyEntryFlat, FilesThatCannotBeCopiedAreReportedOncePerEntry) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root for a private mount";
@@ -162,8 +162,11 @@ TEST(CopyEntryFlat, FilesThatCannotBeCopiedAreReportedOncePerEntry) {
         if (host.reports[0].description !=
             "Could not copy 1 file: " + dir.path("one/b/photo.jpg") + ": Permission denied")
             wrong |= 2;
-        if (host.reports[1].description !=
-            "Could not copy 2 files; the first: " + dir.path("out/video1.mp4") + ": Disk full")
+        if (host.reports[1].description != "Could not copy 2 files; the first: " +
+                                               dir.path("out/video1.mp4") + ": Disk full" ||
+            host.reports[1].listed !=
+                std::vector<std::string>{dir.path("out/video1.mp4") + ": Disk full",
+                                         dir.path("out/video2.mp4") + ": Disk full"})
             wrong |= 4;
         if (listTree(dir.root() / "out") != "note.txt\nphoto.jpg\n" ||
             dir.read("out/photo.jpg") != "earlier")
@@ -366,9 +369,9 @@ TEST(CopyProcedures, RootEntryAndEmptiedOutputTextCopyNothing) {
             Trap trap(host, RunLocation);
             std::string told;
             if (row.call == Call::Flat)
-                CopyEntryFlat(row.entry, host, trap);
+                CopyEntryFlat(row.entry, host.output, host, trap);
             else if (row.call == Call::Preserve)
-                CopyEntryPreservingStructure(row.entry, host, trap);
+                CopyEntryPreservingStructure(row.entry, host.output, host, trap);
             else if (failureOf([&] { CopyFolder(row.entry, row.output); }).find("into itself") !=
                      std::string::npos)
                 told = "into itself";
