@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev fonts-liberation
     rsync
+    dbus-daemon dbus-bin dbus-session-bus-common
     dpkg-dev desktop-file-utils appstream man-db lintian file
     exfatprogs exfat-fuse
     mount e2fsprogs xfsprogs btrfs-progs ntfs-3g fuse3 sshfs openssh-server openssh-client

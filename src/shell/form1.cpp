@@ -5,6 +5,7 @@
 #include "designedstyle.h"
 #include "filedialogs.h"
 #include "join/failure.h"
+#include "join/failurelist.h"
 #include "join/paths.h"
 #include "join/posixfs.h"
 #include "join/trap.h"
@@ -29,7 +30,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeView>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +111,7 @@ Form1Environment Form1Environment::standard() {
         std::fflush(nullptr);
         std::_Exit(0);
     };
+    env.stateFolder = QFile::decodeName(QByteArray::fromStdString(join::UserStateFolder()));
     return env;
 }
 
@@ -131,6 +135,8 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
         m_env.folderDialog = std::make_shared<FolderPickerDialog>(this);
     if (!m_env.fileOpenDialog)
         m_env.fileOpenDialog = std::make_shared<FilePickerDialog>(this);
+    if (m_env.stateFolder.isEmpty())
+        m_env.stateFolder = standard.stateFolder;
 
     createControls();
     setDesignedAppearance();
@@ -301,6 +307,9 @@ void Form1::connectOwnHandlers() {
             storeCopyOptions("Option2_Click");
     });
     connect(m_pushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    // Wherever the focus is in the window.
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, this, &Form1::askToStop);
 }
 
 // The commands work at any time, also while a join run yields to the event loop; those that
@@ -373,6 +382,24 @@ void Form1::PushButton1_Click() {
 
 void Form1::PushButton2_Click() {
     m_joinRun.run();
+    // Every copy of the stopped run has ended (the run waits for them), so the stop is withdrawn
+    // before anything else can start one.
+    if (m_stopAsked && !m_joinRun.JoinRunning()) {
+        m_stopAsked = false;
+        join::SetStopRequested(false);
+    }
+}
+
+void Form1::askToStop() {
+    if (!m_joinRun.JoinRunning() || join::StopRequested())
+        return;
+    const bool stop = m_env.presenter->askYesNo(
+        this, ApplicationTitle(),
+        QStringLiteral("Stop joining? What was copied stays; nothing partly written is left."));
+    if (!stop || !m_joinRun.JoinRunning())
+        return;
+    m_stopAsked = true;
+    join::SetStopRequested(true);
 }
 
 void Form1::Form_Load() {
@@ -480,6 +507,10 @@ void Form1::storeSetting(const QString& key, const QString& value, const char* p
 }
 
 void Form1::setPointer(join::Pointer pointer) {
+    // While a run copies, the busy state is the run's: a command that ends meanwhile (an add,
+    // the browse button) leaves the hourglass, so the list still cannot be emptied or shortened.
+    if (m_joinRun.HoldsHourglass() && pointer != join::Pointer::Hourglass)
+        pointer = join::Pointer::Hourglass;
     m_pointer = pointer;
     showPointer();
 }
@@ -580,6 +611,8 @@ join::CopyOption Form1::copyOption() const {
 
 void Form1::setProgressValue(int percent) {
     m_progressBar1->setValue(percent);
+    if (m_joinRun.HoldsHourglass())
+        m_desktop.showProgress(percent);
 }
 
 void Form1::setProgressText(const std::string& text) {
@@ -596,8 +629,15 @@ void Form1::waitFor(join::BackgroundWork& work) {
     QEventLoop loop;
     work.whenFinished(
         [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
+    // The copy's progress, at most 4 times a second.
+    QTimer progress;
+    progress.setTimerType(Qt::PreciseTimer);
+    progress.setInterval(250);
+    connect(&progress, &QTimer::timeout, this, [&work] { work.reportProgress(); });
+    progress.start();
     if (!work.finished())
         loop.exec();
+    progress.stop();
     // The worker may still be telling: it is done with `work` only once this returns.
     work.wait();
 }
@@ -609,6 +649,30 @@ void Form1::showMessage(const std::string& text) {
 void Form1::showErrorReport(const std::string& description, const std::string& location, int line) {
     m_env.presenter->showErrorReport(
         this, QString::fromUtf8(join::errorReportText(description, location, line)));
+}
+
+void Form1::showListedErrorReport(const std::string& description, const std::string& location,
+                                  int line, const std::vector<std::string>& listed,
+                                  const std::string& listFile) {
+    QString text = QString::fromUtf8(join::errorReportText(description, location, line));
+    if (!listFile.empty())
+        text += QStringLiteral("\r\rThe whole list is in this file: ") + fromFileSystem(listFile);
+    QStringList details;
+    details.reserve(static_cast<qsizetype>(listed.size()));
+    for (const std::string& failure : listed)
+        details.append(QString::fromUtf8(failure));
+    m_env.presenter->showListedErrorReport(this, text, details.join(QLatin1Char('\n')));
+}
+
+std::string Form1::failureListFolder() const {
+    return fileSystemPath(m_env.stateFolder);
+}
+
+void Form1::joinEnded(const join::JoinOutcome& outcome) {
+    m_desktop.hideProgress();
+    // Told only when the user may have turned to something else meanwhile.
+    if (outcome.took > m_env.noticeAfter && !isActiveWindow())
+        m_desktop.notify(ApplicationTitle(), EndOfRunNotice(outcome));
 }
 
 } // namespace shell

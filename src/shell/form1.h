@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktopbus.h"
 #include "join/host.h"
 #include "join/joinrun.h"
 #include "messagepresenter.h"
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,9 +49,15 @@ struct Form1Environment {
     // ones (QFileDialog) over itself.
     std::shared_ptr<sources::FolderDialog> folderDialog;
     std::shared_ptr<sources::FileOpenDialog> fileOpenDialog;
+    // Where a run keeps the list of what it could not copy.
+    QString stateFolder;
+    // A run that took longer than this and ends while the window is not the active one ends
+    // with a desktop notification.
+    std::chrono::milliseconds noticeAfter{10000};
 
     // The real services: QCoreApplication::applicationDirPath(), the user's store, a draw seeded
-    // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, std::_Exit.
+    // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, std::_Exit, the
+    // user's state folder.
     static Form1Environment standard();
 };
 
@@ -104,6 +112,13 @@ public:
     void showMessage(const std::string& text) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;
+    // The report names the file that holds the list and shows the list under "Show Details...".
+    void showListedErrorReport(const std::string& description, const std::string& location,
+                               int line, const std::vector<std::string>& listed,
+                               const std::string& listFile) override;
+    bool showsCopyProgress() const override { return true; }
+    std::string failureListFolder() const override;
+    void joinEnded(const join::JoinOutcome& outcome) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -126,6 +141,8 @@ private:
     void storeSetting(const QString& key, const QString& value, const char* procedure);
     void showPointer();
     void pointerMoved(join::Pointer shape);
+    // Escape during a run: asks whether to stop it.
+    void askToStop();
 
     Form1Environment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
@@ -138,6 +155,9 @@ private:
     QList<QWidget*> m_listParts;
     QList<QWidget*> m_groupBoxes;
     bool m_settingsFailureReported = false;
+    // The user stopped the run under way; the stop is withdrawn when the run has ended.
+    bool m_stopAsked = false;
+    DesktopBus m_desktop;
 
     SourceListModel* m_sourceList = nullptr;
     QTreeView* m_listView1 = nullptr;

@@ -6,10 +6,14 @@ namespace shell {
 
 namespace {
 
-void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+             const QString& details = {}) {
     QMessageBox box(icon, caption, DisplayText(text), QMessageBox::Ok, parent);
     // Texts carry folder names and failure descriptions; they must never be read as markup.
     box.setTextFormat(Qt::PlainText);
+    // Shown as plain text in a box of its own, behind "Show Details...".
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 
@@ -22,6 +26,20 @@ void MessageBoxPresenter::showPlainMessage(QWidget* parent, const QString& capti
 
 void MessageBoxPresenter::showErrorReport(QWidget* parent, const QString& text) {
     showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text);
+}
+
+void MessageBoxPresenter::showListedErrorReport(QWidget* parent, const QString& text,
+                                                const QString& details) {
+    showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text, details);
+}
+
+bool MessageBoxPresenter::askYesNo(QWidget* parent, const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Question, caption, DisplayText(text),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 QString DisplayText(const QString& text) {

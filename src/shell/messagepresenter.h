@@ -17,6 +17,16 @@ public:
 
     // The common failure report: titled "Application Error", warning icon, OK only.
     virtual void showErrorReport(QWidget* parent, const QString& text) = 0;
+
+    // The same report for a failure that sums up many, with `details` (one a line) under
+    // "Show Details...".
+    virtual void showListedErrorReport(QWidget* parent, const QString& text,
+                                       const QString& /*details*/) {
+        showErrorReport(parent, text);
+    }
+
+    // A question with Yes and No, the given caption, the question icon; true for Yes.
+    virtual bool askYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
 // The real boxes: QMessageBox, modal, text shown as plain text.
@@ -24,6 +34,10 @@ class MessageBoxPresenter : public MessagePresenter {
 public:
     void showPlainMessage(QWidget* parent, const QString& caption, const QString& text) override;
     void showErrorReport(QWidget* parent, const QString& text) override;
+    void showListedErrorReport(QWidget* parent, const QString& text,
+                               const QString& details) override;
+    // Yes is the default button; Escape answers No.
+    bool askYesNo(QWidget* parent, const QString& caption, const QString& text) override;
 };
 
 // The message text as a box shows it: every CR LF and every lone CR becomes a line break.

@@ -72,12 +72,32 @@ public:
         if (onMessage)
             onMessage(messages.back());
     }
-    void showErrorReport(QWidget*, const QString& text) override { reports.append(text); }
+    void showErrorReport(QWidget*, const QString& text) override {
+        reports.append(text);
+        reportDetails.append(QString());
+    }
+    void showListedErrorReport(QWidget*, const QString& text, const QString& details) override {
+        reports.append(text);
+        reportDetails.append(details);
+    }
+    bool askYesNo(QWidget*, const QString& caption, const QString& text) override {
+        questions.append({caption, text});
+        if (whileAsking)
+            whileAsking();
+        return answerYes;
+    }
 
     QList<PlainMessage> messages;
     QStringList reports;
+    // The list under "Show Details..." of each report, "" where it has none.
+    QStringList reportDetails;
     // Runs while a plain message "is open", after it has been recorded.
     std::function<void(const PlainMessage&)> onMessage;
+    // Questions asked, and the answer each gets (Yes unless set); `whileAsking` runs while the
+    // question "is open".
+    QList<PlainMessage> questions;
+    bool answerYes = true;
+    std::function<void()> whileAsking;
 };
 
 // The folder picker: answers from `answers` in turn ("" once they run out, as on cancel) and
@@ -207,6 +227,7 @@ struct FakeSurroundings {
         };
         env.folderDialog = folderDialog;
         env.fileOpenDialog = fileDialog;
+        env.stateFolder = root.path() + QStringLiteral("/state");
         return env;
     }
 

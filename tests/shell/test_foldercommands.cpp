@@ -234,9 +234,9 @@ TEST(AddAllSubfolders, AddsTheTreeLevelByLevelWhileTheWindowStaysAlive) {
     EXPECT_TRUE(s.presenter->reports.isEmpty()) << s.presenter->reports.join(u'|').toStdString();
 }
 
-// The output folder text and the option are read at each use: a change made while the run
-// yields is stored at once and applies to the entries still to come.
-TEST(BrowseOutputFolder, ChangesDuringARunApplyToTheEntriesStillToCome) {
+// The output folder text and the option are read when a run starts: a change made while the run
+// yields is stored at once and applies from the next run.
+TEST(BrowseOutputFolder, ChangesDuringARunApplyFromTheNextRun) {
     TestDir dir;
     dir.make("a/f=f\nb/s/g=g\nout1/\nout2/\n");
     FakeSurroundings s;
@@ -263,8 +263,9 @@ TEST(BrowseOutputFolder, ChangesDuringARunApplyToTheEntriesStillToCome) {
 
     EXPECT_EQ(storedDuringRun, (QStringList{QString::fromStdString(dir.path("out2", true)),
                                             QStringLiteral("False,True")}));
-    // The first entry was read before the changes, the second after them.
-    EXPECT_EQ(listTree(dir.root() / "out1"), "a/f\n");
-    EXPECT_EQ(listTree(dir.root() / "out2"), "g\n");
+    EXPECT_EQ(listTree(dir.root() / "out1"), "a/f\nb/s/g\n");
+    EXPECT_EQ(listTree(dir.root() / "out2"), "");
     EXPECT_EQ(window->pointer(), Pointer::Default);
+    click(*window, "PushButton2");
+    EXPECT_EQ(listTree(dir.root() / "out2"), "f\ng\n");
 }

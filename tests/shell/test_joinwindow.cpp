@@ -1,6 +1,7 @@
 // A whole join from the window: the validation messages, both copy options on the sample folders
-// and on a tree with name collisions, the progress shown for each entry, and what the other
-// commands do while a run yields to the event loop, closing the window included.
+// and on a tree with name collisions, the progress shown for each entry, and what every other
+// command does while a run yields to the event loop: adding, removing, the output folder text,
+// the option, Escape and closing the window.
 #include "shellfakes.h"
 #include "support/testdir.h"
 
@@ -103,6 +104,34 @@ std::map<std::string, std::string> filesIn(const fs::path& folder) {
     for (std::string name; std::getline(names, name);)
         files[name] = readFile(folder / name);
     return files;
+}
+
+// Four large files: their copy lasts long enough to be acted on in the middle of.
+void makeLargeSource(const TestDir& dir) {
+    for (int i = 1; i <= 4; ++i)
+        dir.write("a/f" + std::to_string(i), std::string(32 << 20, static_cast<char>('0' + i)));
+    dir.make("out/\n");
+}
+
+// What a row of CommandsDuringARun acts on and records.
+struct DuringRun {
+    TestDir& dir;
+    FakeSurroundings& s;
+    shell::Form1& window;
+    // The pointer just after the row's commands, and the files in the output folder then.
+    Pointer pointer = Pointer::Default;
+    int filesThen = -1;
+    fs::path out() const { return dir.root() / "out"; }
+};
+
+// What is wrong with the files of `folder` beside those of the sources they copy ("" when each
+// is whole).
+std::string notWhole(const TestDir& dir, const fs::path& folder, const std::string& source) {
+    std::string wrong;
+    for (const auto& [name, content] : filesIn(folder))
+        if (content != readFile(dir.root() / source / name))
+            wrong += name + " is not whole; ";
+    return wrong;
 }
 
 } // namespace
@@ -260,9 +289,12 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
                              dir.path("out", true), CopyOption::Flat);
 
     std::vector<BarState> seen{barState(*window)};
+    // A copy that lasts long enough shows its own progress ("Processing: c — 1 of 1 file, ...");
+    // these tiny ones seldom do, and the states between entries are what is checked here.
     EachLoopTurn watch([&] {
-        if (!(barState(*window) == seen.back()))
-            seen.push_back(barState(*window));
+        const BarState now = barState(*window);
+        if (!(now == seen.back()) && !now.text.contains(QStringLiteral(" \u2014 ")))
+            seen.push_back(now);
     });
     std::vector<BarState> atDone;
     s.presenter->onMessage = [&](const shelltest::PlainMessage&) {
@@ -310,123 +342,207 @@ TEST(JoinWindow, ASecondStartDuringARunDoesNothing) {
     EXPECT_EQ(listTree(dir.root() / "out"), "a/f\nb/g\n");
 }
 
-// Delete, double-click and "Clear List" refuse while the run shows the hourglass; "Help" opens
-// its box and the run goes on when it is closed.
-TEST(JoinWindow, RemovalRefusedAndHelpShownDuringARun) {
-    TestDir dir;
-    dir.make("a/f=f\nb/g=g\nc/h=h\nout/\n");
-    FakeSurroundings s;
-    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true), dir.path("c", true)},
-                             dir.path("out", true), CopyOption::Flat);
-    auto* list = control<QTreeView>(*window, "ListView1");
+// Every command a user can give while a run copies. The list is never emptied or shortened
+// under the run, whatever ran before (a command that ends gives the hourglass back, not the
+// arrow); the output folder text and the option count from the next run; Escape asks and stops
+// after the entry under way, leaving only whole files; closing the window ends the process
+// without asking. Each row acts once, on the run's first entry (in the middle of its copy where
+// the first entry is large); `check` says what is wrong afterwards.
+TEST(JoinWindow, CommandsDuringARun) {
     const QString help =
         QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
-
-    bool acted = false;
-    int countAfter = -1;
-    bool runningDuringHelp = false;
-    s.presenter->onMessage = [&](const shelltest::PlainMessage& message) {
-        if (message.text == help)
-            runningDuringHelp = window->JoinRunning();
-    };
-    EachLoopTurn during([&] {
-        if (acted || !window->JoinRunning())
-            return;
-        acted = true;
+    const QString stopQuestion =
+        QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
+    auto select = [](shell::Form1& window, int row) {
+        auto* list = control<QTreeView>(window, "ListView1");
         list->setFocus();
-        list->setCurrentIndex(list->model()->index(1, 0));
-        QTest::keyClick(list, Qt::Key_Delete);
-        QTest::keyClick(list, Qt::Key_Delete, Qt::ShiftModifier);
+        list->setCurrentIndex(list->model()->index(row, 0));
+        return list;
+    };
+    auto doubleClick = [&](shell::Form1& window, int row) {
+        auto* list = select(window, row);
         // A user's double-click: press, release, double-click, release.
-        const QPoint second = list->visualRect(list->model()->index(1, 0)).center();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
-        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
-        click(*window, "PushButton7");
-        countAfter = window->sourceCount();
-        click(*window, "PushButton4");
-    });
-    click(*window, "PushButton2");
+        const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
+    };
+    auto text2 = [](shell::Form1& window) { return control<QLineEdit>(window, "Text2"); };
+    auto expect = [](bool holds, const std::string& what) {
+        return holds ? std::string() : what + "; ";
+    };
+    const std::string smallOutput = "f\ng\nh\n";
 
-    ASSERT_TRUE(acted);
-    EXPECT_EQ(countAfter, 3);
-    EXPECT_TRUE(runningDuringHelp);
-    EXPECT_EQ(messageTexts(s), (QStringList{help, Done}));
-    EXPECT_EQ(listTree(dir.root() / "out"), "f\ng\nh\n");
-
-    // Idle again, the same key removes the selected entry.
-    list->setCurrentIndex(list->model()->index(1, 0));
-    QTest::keyClick(list, Qt::Key_Delete);
-    EXPECT_EQ(window->sourceCount(), 2);
-    EXPECT_EQ(window->sourceText(2), dir.path("c", true));
-}
-
-// Entries added while the run yields are not copied, but they count in the share shown; the add
-// command ends its own busy period and the run shows the hourglass again at its next entry.
-TEST(JoinWindow, EntriesAddedDuringARunAreNotCopiedButCount) {
-    TestDir dir;
-    dir.make("a/f=f\nb/g=g\nlate/l=l\nout/\n");
-    FakeSurroundings s;
-    s.copySamples();
-    s.folderDialog->answers = {dir.path("late")};
-    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
-                             CopyOption::Flat);
-    std::vector<BarState> seen;
-    std::vector<Pointer> pointerAfterAdd;
-    EachLoopTurn during([&] {
-        if (!window->JoinRunning())
-            return;
-        if (seen.empty() || !(seen.back() == barState(*window)))
-            seen.push_back(barState(*window));
-        if (pointerAfterAdd.empty()) {
-            click(*window, "PushButton3");
-            click(*window, "PushButton6");
-            pointerAfterAdd.push_back(window->pointer());
+    struct Row {
+        const char* name;
+        CopyOption option;
+        bool large; // the first entry is 4 large files
+        std::function<void(DuringRun&)> during;
+        std::function<std::string(DuringRun&)> check;
+    };
+    const Row rows[] = {
+        {"Delete, Shift+Delete, double-click and Clear List refused; Help opens", CopyOption::Flat,
+         false,
+         [&](DuringRun& r) {
+             QTest::keyClick(select(r.window, 1), Qt::Key_Delete);
+             QTest::keyClick(select(r.window, 1), Qt::Key_Delete, Qt::ShiftModifier);
+             doubleClick(r.window, 1);
+             click(r.window, "PushButton7");
+             click(r.window, "PushButton4");
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(messageTexts(r.s) == QStringList{help, Done}, "messages");
+             wrong += expect(r.window.sourceCount() == 3, "the list changed");
+             wrong += expect(listTree(r.out()) == smallOutput, "output");
+             // Idle again, the same key removes the selected entry.
+             QTest::keyClick(select(r.window, 1), Qt::Key_Delete);
+             return wrong + expect(r.window.sourceCount() == 2, "idle Delete refused");
+         }},
+        {"Add Folder(s), then Clear List", CopyOption::Flat, false,
+         [&](DuringRun& r) {
+             r.s.folderDialog->answers = {r.dir.path("late")};
+             click(r.window, "PushButton3");
+             r.pointer = r.window.pointer();
+             click(r.window, "PushButton7");
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.pointer == Pointer::Hourglass, "arrow after the add");
+             wrong += expect(r.window.sourceCount() == 4 &&
+                                 r.window.sourceText(4) == r.dir.path("late", true),
+                             "list");
+             return wrong + expect(listTree(r.out()) == smallOutput, "output");
+         }},
+        {"Add All Subfolders In Folder, then Delete", CopyOption::Flat, false,
+         [&](DuringRun& r) {
+             r.s.folderDialog->answers = {r.dir.path("late")};
+             click(r.window, "PushButton5");
+             r.pointer = r.window.pointer();
+             QTest::keyClick(select(r.window, 0), Qt::Key_Delete);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.pointer == Pointer::Hourglass, "arrow after the add");
+             wrong += expect(r.window.sourceCount() == 5 &&
+                                 r.window.sourceText(1) == r.dir.path("a", true),
+                             "list");
+             return wrong + expect(listTree(r.out()) == smallOutput, "output");
+         }},
+        {"sample folders and the browse button, then a double-click", CopyOption::Flat, false,
+         [&](DuringRun& r) {
+             r.s.folderDialog->answers = {r.dir.path("other")};
+             click(r.window, "PushButton6");
+             click(r.window, "PushButton1");
+             r.pointer = r.window.pointer();
+             doubleClick(r.window, 0);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.pointer == Pointer::Hourglass, "arrow after browsing");
+             wrong += expect(r.window.sourceCount() == 5, "list");
+             wrong += expect(text2(r.window)->text().toStdString() == r.dir.path("other", true),
+                             "browsed text");
+             wrong += expect(listTree(r.out()) == smallOutput, "output");
+             return wrong + expect(listTree(r.dir.root() / "other").empty(), "other written");
+         }},
+        {"output text half typed", CopyOption::PreserveStructure, false,
+         [&](DuringRun& r) {
+             text2(r.window)->clear();
+             QTest::keyClicks(text2(r.window), QString::fromStdString(r.dir.path("newpl")));
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(!r.dir.exists("newpl"), "half-typed folder made");
+             wrong += expect(r.s.store().GetSetting(QStringLiteral("Output Folder"), {}) ==
+                                 QString::fromStdString(r.dir.path("newpl")),
+                             "typed text not stored");
+             return wrong + expect(listTree(r.out()) == "a/f\nb/g\nc/h\n", "output");
+         }},
+        {"output text emptied", CopyOption::Flat, false,
+         [&](DuringRun& r) { text2(r.window)->clear(); },
+         [&](DuringRun& r) {
+             std::string wrong = expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             return wrong + expect(listTree(r.out()) == smallOutput, "output");
+         }},
+        {"option switched", CopyOption::PreserveStructure, false,
+         [&](DuringRun& r) { click(r.window, "Option2"); },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.window.copyOption() == CopyOption::Flat, "option");
+             wrong += expect(r.s.store().GetSetting(QStringLiteral("Option2"), {}) ==
+                                 QLatin1String("True"),
+                             "option not stored");
+             return wrong + expect(listTree(r.out()) == "a/f\nb/g\nc/h\n", "output");
+         }},
+        {"Escape, answered Yes", CopyOption::Flat, true,
+         [&](DuringRun& r) { QTest::keyClick(&r.window, Qt::Key_Escape); },
+         [&](DuringRun& r) {
+             const int copied = fileCount(r.out());
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             const QString stopped =
+                 QStringLiteral("The join was stopped: %1 file%2 copied. What "
+                                "was copied stays; nothing partly written is "
+                                "left.")
+                     .arg(copied)
+                     .arg(copied == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
+             wrong += expect(messageTexts(r.s) == QStringList{stopped}, "closing message");
+             // Only whole files of the first entry: no further entry was begun.
+             wrong += expect(copied >= 1 && !r.dir.exists("out/g") && !r.dir.exists("out/h"),
+                             "files copied: " + listTree(r.out()));
+             wrong += notWhole(r.dir, r.out(), "a");
+             wrong += expect(!join::StopRequested(), "the stop outlives the run");
+             // The next run starts afresh and copies everything; Escape when idle asks nothing.
+             click(r.window, "PushButton2");
+             wrong += expect(listTree(r.out()) == "f1\nf2\nf3\nf4\ng\nh\n", "next run");
+             QTest::keyClick(&r.window, Qt::Key_Escape);
+             return wrong + expect(r.s.presenter->questions.size() == 1, "asked when idle");
+         }},
+        {"Escape, answered No", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             r.s.presenter->answerYes = false;
+             QTest::keyClick(&r.window, Qt::Key_Escape);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.size() == 1, "question");
+             wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             return wrong + expect(listTree(r.out()) == "f1\nf2\nf3\nf4\ng\nh\n", "output");
+         }},
+        {"closing the window", CopyOption::PreserveStructure, true,
+         [&](DuringRun& r) {
+             r.s.onEnd = [&r] { r.filesThen = fileCount(r.out()); };
+             r.window.close();
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.endings == 1, "process ender not reached");
+             wrong += expect(r.filesThen >= 1, "the ender ran after the copy");
+             return wrong + expect(r.s.presenter->questions.isEmpty(), "asked");
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestDir dir;
+        dir.make("a/f=f\nb/g=g\nc/h=h\nlate/l=l\nlate/sub/m=m\nother/\nout/\n");
+        if (row.large) {
+            fs::remove_all(dir.root() / "a");
+            makeLargeSource(dir);
         }
-    });
-    click(*window, "PushButton2");
+        FakeSurroundings s;
+        s.copySamples();
+        auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true), dir.path("c", true)},
+                                 dir.path("out", true), row.option);
+        DuringRun during{dir, s, *window};
+        bool acted = false;
+        EachLoopTurn act([&] {
+            if (acted || !window->JoinRunning() || (row.large && fileCount(during.out()) < 1))
+                return;
+            acted = true;
+            row.during(during);
+        });
+        click(*window, "PushButton2");
 
-    ASSERT_EQ(window->sourceCount(), 5);
-    EXPECT_EQ(window->sourceText(3), dir.path("late", true));
-    EXPECT_EQ(pointerAfterAdd, std::vector<Pointer>{Pointer::Default});
-    // 1 of 2 before the additions; 2 of 5 after them.
-    ASSERT_GE(seen.size(), 3u);
-    EXPECT_EQ(seen[0], (BarState{50, QStringLiteral("Processing: "), Pointer::Hourglass}));
-    EXPECT_EQ(seen[1], (BarState{50, QStringLiteral("Processing: "), Pointer::Default}));
-    EXPECT_EQ(seen[2], (BarState{40, QStringLiteral("Processing: "), Pointer::Hourglass}));
-    EXPECT_EQ(listTree(dir.root() / "out"), "f\ng\n");
-    EXPECT_EQ(messageTexts(s), QStringList{Done});
-    EXPECT_TRUE(s.presenter->reports.isEmpty());
-}
-
-// Four large files: their copy lasts long enough to be closed in the middle of.
-void makeLargeSource(const TestDir& dir) {
-    for (int i = 1; i <= 4; ++i)
-        dir.write("a/f" + std::to_string(i), std::string(32 << 20, static_cast<char>('0' + i)));
-    dir.make("out/\n");
-}
-
-// Closing the window while a tree is being copied on the workers reaches the process ender at
-// once, from the loop the window waits in.
-TEST(JoinWindow, ClosingTheWindowDuringACopyEndsTheProcess) {
-    TestDir dir;
-    makeLargeSource(dir);
-    FakeSurroundings s;
-    auto window =
-        joinWindow(s, {dir.path("a", true)}, dir.path("out", true), CopyOption::PreserveStructure);
-    int filesAtEnd = -1;
-    s.onEnd = [&] { filesAtEnd = window->JoinRunning() ? fileCount(dir.root() / "out") : -2; };
-    bool closed = false;
-    EachLoopTurn closeDuringTheCopy([&] {
-        if (!closed && window->JoinRunning() && fileCount(dir.root() / "out") >= 1) {
-            closed = true;
-            window->close();
-        }
-    });
-    click(*window, "PushButton2");
-
-    EXPECT_EQ(s.endings, 1);
-    EXPECT_GE(filesAtEnd, 1) << "the ender ran during the copy";
+        ASSERT_TRUE(acted);
+        EXPECT_TRUE(s.presenter->reports.isEmpty())
+            << s.presenter->reports.join(u'|').toStdString();
+        EXPECT_EQ(row.check(during), "");
+        EXPECT_FALSE(window->JoinRunning());
+    }
 }
 
 // Run by the next test in a process of its own, with the real process ender: closing the window
@@ -529,35 +645,4 @@ TEST(JoinWindow, TheRealMessageBoxesOpenOverTheWindow) {
         EXPECT_EQ(box.bar, (BarState{0, QStringLiteral("Progress Bar"), Pointer::Default}));
     }
     EXPECT_EQ(listTree(dir.root() / "out"), "a/f\n");
-}
-
-// An add command run during a join ends the hourglass early, so "Clear List" is no longer
-// refused until the next entry starts. The run then reports the entries it can no longer read
-// and still ends as usual.
-TEST(JoinWindow, ClearedByTheUserDuringARunAfterAnAddCommand) {
-    TestDir dir;
-    dir.make("a/f=f\nb/g=g\nlate/\nout/\n");
-    FakeSurroundings s;
-    s.folderDialog->answers = {dir.path("late")};
-    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
-                             CopyOption::Flat);
-    bool acted = false;
-    EachLoopTurn during([&] {
-        if (acted || !window->JoinRunning())
-            return;
-        acted = true;
-        click(*window, "PushButton3");
-        click(*window, "PushButton7");
-    });
-    click(*window, "PushButton2");
-
-    EXPECT_EQ(window->sourceCount(), 0);
-    ASSERT_EQ(s.presenter->reports.size(), 2) << s.presenter->reports.join(u'|').toStdString();
-    EXPECT_TRUE(
-        s.presenter->reports[0].contains(QStringLiteral("Form1.PushButton2_Click at line 112")));
-    EXPECT_TRUE(
-        s.presenter->reports[1].contains(QStringLiteral("Form1.PushButton2_Click at line 114")));
-    EXPECT_EQ(messageTexts(s), QStringList{Done});
-    EXPECT_EQ(listTree(dir.root() / "out"), "f\n");
-    EXPECT_EQ(barState(*window), (BarState{0, QStringLiteral("Progress Bar"), Pointer::Default}));
 }
