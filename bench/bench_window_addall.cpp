@@ -28,6 +28,7 @@ class QuietPresenter : public shell::MessagePresenter {
 public:
     void showPlainMessage(QWidget*, const QString&, const QString&) override {}
     void showErrorReport(QWidget*, const QString&) override { ++reports; }
+    bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
     int reports = 0;
 };
 

@@ -1,21 +1,32 @@
 // A preserve join through the real window (offscreen) beside the engine alone, on set A (20,000
 // small files in 4 trees, joined as one entry) and set B (4 large files), and how alive the
 // window stays meanwhile: the longest wait between two turns of its event loop, watched by a
-// 1 ms timer. Prints figures. After every run, outside the timed part, both outputs are checked
-// against what the set must give (benchcheck.h); an output that misses, adds or alters anything
-// gets no figures ("NOT CHECKED/FAILED") and the benchmark ends with status 1. The data is made
-// in a temporary folder (--dir chooses where) and removed at the end.
+// 1 ms timer. The window also runs without its copy progress (the count of what each entry has
+// to copy, made beside the copy), which gives that progress's cost. Prints figures. After every
+// run, outside the timed part, every output is checked against what the set must give
+// (benchcheck.h); an output that misses, adds or alters anything gets no figures ("NOT
+// CHECKED/FAILED") and the benchmark ends with status 1. The data is made in a temporary folder
+// (--dir chooses where) and removed at the end.
+//
+// --stop-at FOLDER (any number of times) measures a stop instead: set B joined into FOLDER
+// through the window, Escape pressed and answered Yes after --stop-after milliseconds of copying
+// (1000 by default); it prints the time from Yes to the end of the copies and to the closing
+// message, and checks that every file left in FOLDER is whole. bench/stop-bench.sh runs it on a
+// folder whose writes go at 1 MB/s and on the disk.
 //
 //     bench_window_join [--scale S] [--runs N] [--dir FOLDER]
+//     bench_window_join --stop-at FOLDER [--stop-after MS] [--scale S] [--dir FOLDER]
 #include "benchcheck.h"
 #include "benchdata.h"
 #include "join/joinrun.h"
+#include "join/posixfs.h"
 #include "shell/form1.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -40,9 +51,38 @@ double secondsSince(Clock::time_point start) {
 
 class QuietPresenter : public shell::MessagePresenter {
 public:
-    void showPlainMessage(QWidget*, const QString&, const QString&) override {}
+    void showPlainMessage(QWidget*, const QString&, const QString& text) override {
+        messageAt = Clock::now();
+        lastMessage = text;
+    }
     void showErrorReport(QWidget*, const QString&) override { ++reports; }
+    // Every question (the stop) is answered Yes at once.
+    bool askYesNo(QWidget*, const QString&, const QString&) override {
+        yesAt = Clock::now();
+        return true;
+    }
     int reports = 0;
+    Clock::time_point yesAt;
+    Clock::time_point messageAt;
+    QString lastMessage;
+};
+
+// The window as it is, or without its copy progress; either notes when the first wait for
+// copies after a stop has ended.
+class BenchWindow : public shell::Form1 {
+public:
+    BenchWindow(shell::Form1Environment env, bool copyProgress)
+        : shell::Form1(std::move(env)), m_copyProgress(copyProgress) {}
+    bool showsCopyProgress() const override { return m_copyProgress; }
+    void waitFor(join::BackgroundWork& work) override {
+        shell::Form1::waitFor(work);
+        if (join::StopRequested() && copiesEndedAt == Clock::time_point())
+            copiesEndedAt = Clock::now();
+    }
+    Clock::time_point copiesEndedAt;
+
+private:
+    bool m_copyProgress;
 };
 
 // The engine without a window: it waits for the workers by blocking.
@@ -99,6 +139,57 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// Joins set B into `folder` through `window`, stops it `afterMs` into the copy, and prints how
+// long the stop took. False when the figures are not to be trusted.
+bool measureStop(BenchWindow& window, QuietPresenter& presenter, const std::string& big,
+                 const fs::path& folder, int afterMs) {
+    std::printf("\nStop: set B into %s, Escape answered Yes after %d ms of copying\n",
+                folder.c_str(), afterMs);
+    fs::create_directories(folder);
+    window.sourceList().clear();
+    window.sourceList().append(big + "/");
+    window.findChild<QLineEdit*>(QStringLiteral("Text2"))
+        ->setText(QString::fromStdString(folder.string() + "/"));
+    window.copiesEndedAt = {};
+    presenter.yesAt = {};
+    presenter.messageAt = {};
+    QTimer::singleShot(afterMs, &window, [&] { QTest::keyClick(&window, Qt::Key_Escape); });
+    const auto begin = Clock::now();
+    window.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+    const auto end = Clock::now();
+    if (presenter.yesAt == Clock::time_point()) {
+        std::printf(
+            "  the copy ended before Yes (%.2f s): no figure; give a smaller --stop-after\n",
+            std::chrono::duration<double>(end - begin).count());
+        return false;
+    }
+    const auto ms = [&](Clock::time_point at) {
+        return std::chrono::duration<double, std::milli>(at - presenter.yesAt).count();
+    };
+    // What is left must be whole: every file there is its source, byte for byte.
+    std::size_t whole = 0;
+    std::string broken;
+    std::error_code error;
+    for (const auto& found : fs::recursive_directory_iterator(folder, error)) {
+        if (!found.is_regular_file())
+            continue;
+        const fs::path source = fs::path(big) / found.path().filename();
+        if (benchcheck::sameContent(found.path(), source))
+            ++whole;
+        else
+            broken += " " + found.path().filename().string();
+    }
+    std::printf("  Yes to the end of the copies: %.0f ms  target <= 250 ms: %s\n",
+                ms(window.copiesEndedAt), ms(window.copiesEndedAt) <= 250 ? "met" : "MISSED");
+    std::printf("  Yes to the closing message (writes finished on the disk): %.0f ms\n",
+                ms(presenter.messageAt));
+    std::printf("  \"%s\"\n", presenter.lastMessage.toUtf8().constData());
+    std::printf("  left in the folder: %zu whole files%s%s\n", whole,
+                broken.empty() ? ", nothing partly written" : "; NOT WHOLE:", broken.c_str());
+    join::SetStopRequested(false);
+    return broken.empty();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -107,6 +198,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     double scale = 1.0;
     int runs = 3;
+    int stopAfterMs = 1000;
+    std::vector<fs::path> stopFolders;
     std::string base = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -116,6 +209,10 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         else if (option == "--dir")
             base = argv[i + 1];
+        else if (option == "--stop-at")
+            stopFolders.emplace_back(argv[i + 1]);
+        else if (option == "--stop-after")
+            stopAfterMs = std::max(0, std::atoi(argv[i + 1]));
     }
     std::string pattern = (fs::path(base) / "brimvale-bench-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
@@ -123,9 +220,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fs::path root = pattern;
-    std::printf("A preserve join through the window beside the engine alone: scale %.3g, %d runs, "
-                "data in %s\n",
-                scale, runs, root.c_str());
 
     shell::Form1Environment env;
     env.programFolder = QString::fromStdString(root.string());
@@ -136,14 +230,33 @@ int main(int argc, char** argv) {
     auto presenter = std::make_shared<QuietPresenter>();
     env.presenter = presenter;
     env.endProcess = [] {};
-    shell::Form1 window(env);
-    window.Form_Load();
-    window.show();
-    window.findChild<QRadioButton*>(QStringLiteral("Option1"))->setChecked(true);
-    auto* output = window.findChild<QLineEdit*>(QStringLiteral("Text2"));
-    auto* start = window.findChild<QPushButton*>(QStringLiteral("PushButton2"));
+    env.stateFolder = QString::fromStdString((root / "state").string());
+    // The window as it is, and without its copy progress.
+    BenchWindow window(env, true);
+    BenchWindow plainWindow(env, false);
+    for (BenchWindow* each : {&window, &plainWindow}) {
+        each->Form_Load();
+        each->show();
+        each->findChild<QRadioButton*>(QStringLiteral("Option1"))->setChecked(true);
+    }
     QCoreApplication::processEvents();
 
+    if (!stopFolders.empty()) {
+        std::printf("A stop through the window: scale %.3g, data in %s\n", scale, root.c_str());
+        const std::string big = benchdata::makeSetB(root, scale);
+        bool trusted = true;
+        for (const fs::path& folder : stopFolders)
+            trusted = measureStop(window, *presenter, big, folder / "brimvale-stop", stopAfterMs) &&
+                      trusted;
+        std::printf("\nRemoving %s ...\n", root.c_str());
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+        return trusted ? 0 : 1;
+    }
+
+    std::printf("A preserve join through the window beside the engine alone: scale %.3g, %d runs, "
+                "data in %s\n",
+                scale, runs, root.c_str());
     struct Set {
         const char* name;
         std::string source;
@@ -163,61 +276,72 @@ int main(int argc, char** argv) {
         ::sync(); // the previous run's writes are not this run's cost
         return folder.string() + "/";
     };
+    const char* const contenders[] = {"engine alone", "through window",
+                                      "window without copy progress"};
     for (const Set& set : sets) {
         std::printf("\n%s\n", set.name);
-        std::vector<double> engine, windowed, ratios, longest;
-        bool failed[2] = {false, false}; // engine alone, through the window
+        std::vector<double> times[3], ratios, costs, longest;
+        bool failed[3] = {false, false, false};
         for (int run = 0; run < runs; ++run) {
-            // Alternating which goes first, as the disk favours the first run after a pause.
-            for (int turn = 0; turn < 2; ++turn) {
-                const bool throughWindow = (turn + run) % 2 == 1;
+            // Turning which goes first, as the disk favours the first run after a pause.
+            for (int turn = 0; turn < 3; ++turn) {
+                const int who = (turn + run) % 3;
                 const std::string out = freshOutput();
-                if (throughWindow) {
-                    window.sourceList().clear();
-                    window.sourceList().append(set.source);
-                    output->setText(QString::fromStdString(out));
+                if (who == 0) {
+                    EngineOnly host(set.source, out);
+                    const auto begin = Clock::now();
+                    join::JoinRun(host).run();
+                    times[0].push_back(secondsSince(begin));
+                } else {
+                    BenchWindow& w = who == 1 ? window : plainWindow;
+                    w.sourceList().clear();
+                    w.sourceList().append(set.source);
+                    w.findChild<QLineEdit*>(QStringLiteral("Text2"))
+                        ->setText(QString::fromStdString(out));
+                    auto* start = w.findChild<QPushButton*>(QStringLiteral("PushButton2"));
                     LoopWatch watch;
                     QCoreApplication::processEvents();
                     const auto begin = Clock::now();
                     watch.start();
                     start->click();
                     watch.stop();
-                    windowed.push_back(secondsSince(begin));
-                    longest.push_back(watch.longestMs);
-                } else {
-                    EngineOnly host(set.source, out);
-                    const auto begin = Clock::now();
-                    join::JoinRun(host).run();
-                    engine.push_back(secondsSince(begin));
+                    times[who].push_back(secondsSince(begin));
+                    if (who == 1)
+                        longest.push_back(watch.longestMs);
                 }
                 const std::string difference =
-                    failed[throughWindow]
+                    failed[who]
                         ? std::string()
                         : benchcheck::differences(out, set.expected, benchcheck::Winner::Last);
                 if (!difference.empty()) {
-                    std::printf("  CHECK FAILED: %s, %s, run %d: %s\n",
-                                throughWindow ? "through window" : "engine alone", set.name,
+                    std::printf("  CHECK FAILED: %s, %s, run %d: %s\n", contenders[who], set.name,
                                 run + 1, difference.c_str());
-                    failed[throughWindow] = true;
+                    failed[who] = true;
                 }
             }
-            ratios.push_back(windowed.back() / engine.back());
+            ratios.push_back(times[1].back() / times[0].back());
+            costs.push_back(times[1].back() / times[2].back() - 1);
         }
-        if (failed[0] || failed[1]) {
+        if (failed[0] || failed[1] || failed[2]) {
             anyFailed = true;
             std::printf("  window / engine = NOT CHECKED/FAILED\n");
             continue;
         }
         const auto totals = benchcheck::totalsOf(set.expected);
-        std::printf("  both outputs checked: %ju files, %.1f MiB, %ju folders each\n", totals.files,
+        std::printf("  every output checked: %ju files, %.1f MiB, %ju folders each\n", totals.files,
                     static_cast<double>(totals.bytes) / 1048576.0, totals.folders);
-        std::printf("  engine alone     median %7.3f s\n", median(engine));
-        std::printf("  through window   median %7.3f s\n", median(windowed));
-        const double ratio = median(windowed) / median(engine);
+        for (int who = 0; who < 3; ++who)
+            std::printf("  %-29s median %7.3f s\n", contenders[who], median(times[who]));
+        const double ratio = median(times[1]) / median(times[0]);
         std::printf("  window / engine = %.2fx (rounds %.2f to %.2f)  target <= 1.05x: %s\n", ratio,
                     *std::min_element(ratios.begin(), ratios.end()),
                     *std::max_element(ratios.begin(), ratios.end()),
                     ratio <= 1.05 ? "met" : "MISSED");
+        const double cost = median(times[1]) / median(times[2]) - 1;
+        std::printf(
+            "  copy progress costs %+.1f %% (rounds %+.1f to %+.1f %%)  target <= 3 %%: %s\n",
+            cost * 100, *std::min_element(costs.begin(), costs.end()) * 100,
+            *std::max_element(costs.begin(), costs.end()) * 100, cost <= 0.03 ? "met" : "MISSED");
         const double worst = *std::max_element(longest.begin(), longest.end());
         std::printf("  longest wait between event-loop turns: %.1f ms (median of runs %.1f ms)  "
                     "target <= 50 ms: %s\n",

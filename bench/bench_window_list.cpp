@@ -32,6 +32,7 @@ class QuietPresenter : public shell::MessagePresenter {
 public:
     void showPlainMessage(QWidget*, const QString&, const QString&) override {}
     void showErrorReport(QWidget*, const QString&) override {}
+    bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
 };
 
 struct Window {
