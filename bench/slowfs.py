@@ -15,7 +15,7 @@ class SlowFolder(Operations):
     def __init__(self, backing, rate):
         self.backing = backing
         self.rate = rate
-        self.lock = threading.Lock()
+        self.device_lock = threading.Lock()
         self.next_free = time.monotonic()
 
     def _path(self, path):
@@ -23,7 +23,7 @@ class SlowFolder(Operations):
 
     def _wait_for(self, size):
         # One device: writes queue behind each other at the set speed.
-        with self.lock:
+        with self.device_lock:
             start = max(self.next_free, time.monotonic())
             self.next_free = start + size / self.rate
             done = self.next_free

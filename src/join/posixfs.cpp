@@ -13,6 +13,7 @@
 #include <fnmatch.h>
 #include <linux/msdos_fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -75,6 +76,13 @@ int fatAttributes(const std::string& path) {
 }
 
 } // namespace
+
+// ---- Threads ----
+
+void LowerThisThreadsPriority() {
+    // On Linux a nice value belongs to a thread, named by its thread id.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+}
 
 // ---- Paths ----
 

@@ -68,6 +68,11 @@ bool copyFileContents(int from, int to, off_t size, CopyMethod method);
 void SetStopRequested(bool stop);
 bool StopRequested();
 
+// ---- Threads ----
+
+// Gives the calling thread the lowest priority: it runs on what the others leave free.
+void LowerThisThreadsPriority();
+
 // ---- Open folders ----
 
 // Owns one file descriptor and closes it when it goes out of scope.

@@ -86,6 +86,8 @@ EntryCount::~EntryCount() {
 
 void EntryCount::start(std::function<void()> count) {
     m_thread = std::thread([this, count = std::move(count)] {
+        // The count must not slow the copy it runs beside.
+        LowerThisThreadsPriority();
         try {
             count();
         } catch (...) {
@@ -137,8 +139,8 @@ void EntryCount::countFlat(const std::vector<std::string>& folders) {
         if (!fd.valid() || !ListFolderAt(fd.get(), listing))
             continue;
         for (const FolderEntry& entry : listing.entries) {
-            if (entry.name.starts_with('~') || (entry.type != FolderEntry::Type::File &&
-                                                entry.type != FolderEntry::Type::Link))
+            if (entry.name.starts_with('~') ||
+                (entry.type != FolderEntry::Type::File && entry.type != FolderEntry::Type::Link))
                 continue;
             const auto size = RegularFileSizeAt(fd.get(), entry.name, FollowLink::Yes);
             if (size && claimed.insert(entry.name).second)
@@ -151,30 +153,34 @@ void EntryCount::countFlat(const std::vector<std::string>& folders) {
 
 void RunProgress::beginEntry(int entry, int count, std::string text) {
     m_entry = entry;
-    m_count = count;
+    m_entries = count;
     m_text = std::move(text);
 }
 
-void RunProgress::beginCopy() {
-    m_copyBegan = Clock::now();
-}
-
 void RunProgress::countTree(const std::string& folder) {
-    beginCopy();
+    m_copyBegan = Clock::now();
     if (m_host.showsCopyProgress())
-        m_toCopy = EntryCount::ofTree(folder);
+        m_count = [folder] { return EntryCount::ofTree(folder); };
 }
 
 void RunProgress::countFlat(const std::vector<std::string>& folders) {
-    beginCopy();
+    m_copyBegan = Clock::now();
     if (m_host.showsCopyProgress())
-        m_toCopy = EntryCount::ofFlat(folders);
+        m_count = [folders] { return EntryCount::ofFlat(folders); };
 }
 
 void RunProgress::show(const CopyCounters& copied) {
+    // Counting begins with the first progress shown: a copy over before then needs no count.
+    if (m_count) {
+        m_toCopy = m_count();
+        m_count = nullptr;
+    }
     const std::uint64_t files = copied.files.load(std::memory_order_relaxed);
     const std::uint64_t bytes = copied.bytes.load(std::memory_order_relaxed);
-    std::string text = m_text + " \u2014 ";
+    // "Processing: NAME — 12 of 30 files, ..."; without a name, "Processing: 12 of 30 files, ...".
+    std::string text = m_text;
+    if (!text.empty() && text.back() != ' ')
+        text += " \u2014 ";
     if (!m_toCopy || !m_toCopy->complete()) {
         // Still counting: what is done so far, and the bar stays where the entry began.
         m_host.setProgressText(text + filesText(files) + ", " + SizeText(bytes) + " copied");
@@ -192,11 +198,12 @@ void RunProgress::show(const CopyCounters& copied) {
     const std::chrono::duration<double> took = Clock::now() - m_copyBegan;
     if (took >= EstimateAfter && done > 0 && done < 1)
         text += ", " + TimeLeftText(took.count() * (1 - done) / done);
-    m_host.setProgressValue(percentOf(m_entry - 1 + done, m_count));
+    m_host.setProgressValue(percentOf(m_entry - 1 + done, m_entries));
     m_host.setProgressText(text);
 }
 
 void RunProgress::endCopy(const CopyCounters& copied) {
+    m_count = nullptr;
     m_toCopy.reset();
     m_filesCopied += copied.files.load(std::memory_order_relaxed);
 }

@@ -67,12 +67,13 @@ public:
 
     // Entry `entry` of the `count` the list holds begins; `text` is what the bar says for it.
     void beginEntry(int entry, int count, std::string text);
-    // The entry's copy begins: what it has to copy is counted beside it, when the host shows it.
+    // The entry's copy begins: what it has to copy is counted beside it, when the host shows it,
+    // from the first time the copy's progress is shown.
     void countTree(const std::string& folder);
     void countFlat(const std::vector<std::string>& folders);
-    // Shows how far the entry's copy has come, at most 4 times a second: the bar follows the
-    // bytes copied against the bytes to copy; its text adds the files and bytes and the time
-    // left to the entry's text.
+    // Shows how far the entry's copy has come; the host calls it at most 4 times a second. The
+    // bar follows the bytes copied against the bytes to copy, within the entry's share of the
+    // list; its text adds the files and bytes and the time left to the entry's text.
     void show(const CopyCounters& copied);
     // The entry's copy has ended: counting stops, and its files count toward the run's.
     void endCopy(const CopyCounters& copied);
@@ -82,12 +83,12 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void beginCopy();
-
     JoinHost& m_host;
     int m_entry = 0;
-    int m_count = 0;
+    int m_entries = 0;
     std::string m_text;
+    // The count to begin, until it is begun; then the count.
+    std::function<std::unique_ptr<EntryCount>()> m_count;
     std::unique_ptr<EntryCount> m_toCopy;
     Clock::time_point m_copyBegan;
     Clock::time_point m_shown;

@@ -27,8 +27,9 @@ QString files(std::uint64_t count) {
 bool DesktopBus::connected() {
     if (!m_connected) {
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        const bool named = !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
-                           (!runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus")));
+        const bool named =
+            !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
+            (!runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus")));
         m_connected = named && QDBusConnection::sessionBus().isConnected();
     }
     return *m_connected;
@@ -38,8 +39,8 @@ void DesktopBus::showProgress(int percent) {
     if (percent == m_shownPercent || !connected())
         return;
     m_shownPercent = percent;
-    QDBusMessage update = QDBusMessage::createSignal(LauncherPath, LauncherInterface,
-                                                     QStringLiteral("Update"));
+    QDBusMessage update =
+        QDBusMessage::createSignal(LauncherPath, LauncherInterface, QStringLiteral("Update"));
     update << ApplicationUri
            << QVariantMap{{QStringLiteral("progress"), percent / 100.0},
                           {QStringLiteral("progress-visible"), true}};
@@ -50,8 +51,8 @@ void DesktopBus::hideProgress() {
     if (m_shownPercent < 0 || !connected())
         return;
     m_shownPercent = -1;
-    QDBusMessage update = QDBusMessage::createSignal(LauncherPath, LauncherInterface,
-                                                     QStringLiteral("Update"));
+    QDBusMessage update =
+        QDBusMessage::createSignal(LauncherPath, LauncherInterface, QStringLiteral("Update"));
     update << ApplicationUri
            << QVariantMap{{QStringLiteral("progress"), 0.0},
                           {QStringLiteral("progress-visible"), false}};

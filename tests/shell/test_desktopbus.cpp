@@ -1,5 +1,6 @@
 // The desktop hears about a join over the session bus: the task bar entry's progress while it
-// runs, and a notification when a long one ends while the window is not the active one. Runs on
+// runs, and a notification when a long one ends while the window is not the active one; what
+// could not be copied is also kept in a file that the report names. Runs on
 // a private session bus (ctest starts it under dbus-run-session), with a listener on a connection
 // of its own that stands in for the desktop's notification service and task bar.
 #include "shellfakes.h"
@@ -61,9 +62,9 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
     ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &desktop,
                                    QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(bus.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                            QStringLiteral("Update"), &desktop,
-                            SLOT(launcherUpdate(QString, QVariantMap))));
+    ASSERT_TRUE(bus.connect(
+        QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+        QStringLiteral("Update"), &desktop, SLOT(launcherUpdate(QString, QVariantMap))));
 
     TestDir dir;
     dir.make("good/a=a\ngood/b=b\ngood/c=c\nodd/x=x\nodd/gone -> nowhere\nout/\n");
@@ -75,9 +76,13 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
         QStringList notices;
     };
     const Row rows[] = {
-        {"everything copied", dir.path("good", true), false,
+        {"everything copied",
+         dir.path("good", true),
+         false,
          {QStringLiteral("Brimvale: 3 files copied")}},
-        {"files that could not be copied", dir.path("odd", true), false,
+        {"files that could not be copied",
+         dir.path("odd", true),
+         false,
          {QStringLiteral("Brimvale: 2 files could not be copied")}},
         {"the window is the active one", dir.path("good", true), true, {}},
     };
@@ -110,9 +115,8 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
                           Qt::LeftButton);
 
         // The bus delivers in order: once the last update is in, any notice sent before it is.
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            return !desktop.updates.isEmpty() && !desktop.updates.back().visible;
-        }));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !desktop.updates.isEmpty() && !desktop.updates.back().visible; }));
         QTest::qWait(100);
         ASSERT_GE(desktop.updates.size(), 2);
         EXPECT_EQ(desktop.updates.front().uri, QStringLiteral("application://brimvale.desktop"));
@@ -121,6 +125,30 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
         EXPECT_EQ(desktop.notices, row.notices);
         if (!row.notices.isEmpty()) {
             EXPECT_EQ(desktop.noticeApps, QStringList{QStringLiteral("Brimvale")});
+        }
+        // What could not be copied: the report names the file that lists it all, and shows the
+        // list under "Show Details...".
+        if (row.source == dir.path("odd", true)) {
+            const QString pipe = QString::fromStdString(dir.path("odd/pipe"));
+            const QString link = QString::fromStdString(dir.path("odd/gone"));
+            ASSERT_EQ(s.presenter->reports.size(), 1);
+            EXPECT_EQ(s.presenter->reportDetails[0],
+                      link + QStringLiteral(": a link to nothing, so it is not copied\n") + pipe +
+                          QStringLiteral(": not a regular file, so it is not copied"));
+            const QDir state(s.root.path() + QStringLiteral("/state"));
+            const QStringList files = state.entryList(QDir::Files);
+            ASSERT_EQ(files.size(), 1);
+            EXPECT_TRUE(s.presenter->reports[0].endsWith(
+                QStringLiteral("The whole list is in this file: ") + state.filePath(files[0])))
+                << s.presenter->reports[0].toStdString();
+            QFile list(state.filePath(files[0]));
+            ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+            const QString entry = QString::fromStdString(dir.path("odd", true));
+            EXPECT_EQ(QString::fromUtf8(list.readAll()),
+                      entry + u'\t' + link +
+                          QStringLiteral(": a link to nothing, so it is not copied\n") + entry +
+                          u'\t' + pipe +
+                          QStringLiteral(": not a regular file, so it is not copied\n"));
         }
     }
 }

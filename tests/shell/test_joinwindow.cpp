@@ -293,7 +293,7 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
     // these tiny ones seldom do, and the states between entries are what is checked here.
     EachLoopTurn watch([&] {
         const BarState now = barState(*window);
-        if (!(now == seen.back()) && !now.text.contains(QStringLiteral(" \u2014 ")))
+        if (!(now == seen.back()) && !now.text.contains(QStringLiteral(" file")))
             seen.push_back(now);
     });
     std::vector<BarState> atDone;
