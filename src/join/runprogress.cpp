@@ -188,13 +188,18 @@ void RunProgress::show(const CopyCounters& copied) {
     }
     const std::uint64_t totalFiles = m_toCopy->files();
     const std::uint64_t totalBytes = m_toCopy->bytes();
+    // A file already at its destination is done without a byte written: it counts with the
+    // entry's average size.
+    const std::uint64_t alreadyThere = copied.alreadyThere.load(std::memory_order_relaxed);
+    const std::uint64_t bytesDone = std::min(
+        totalBytes, bytes + (totalFiles > 0 ? alreadyThere * (totalBytes / totalFiles) : 0));
     double done = 1.0;
     if (totalBytes > 0)
-        done = std::min(1.0, static_cast<double>(bytes) / static_cast<double>(totalBytes));
+        done = static_cast<double>(bytesDone) / static_cast<double>(totalBytes);
     else if (totalFiles > 0)
         done = std::min(1.0, static_cast<double>(files) / static_cast<double>(totalFiles));
-    text += CountText(files) + " of " + filesText(totalFiles) + ", " + SizeText(bytes) + " of " +
-            SizeText(totalBytes);
+    text += CountText(files) + " of " + filesText(totalFiles) + ", " + SizeText(bytesDone) +
+            " of " + SizeText(totalBytes);
     const std::chrono::duration<double> took = Clock::now() - m_copyBegan;
     if (took >= EstimateAfter && done > 0 && done < 1)
         text += ", " + TimeLeftText(took.count() * (1 - done) / done);
@@ -205,7 +210,9 @@ void RunProgress::show(const CopyCounters& copied) {
 void RunProgress::endCopy(const CopyCounters& copied) {
     m_count = nullptr;
     m_toCopy.reset();
-    m_filesCopied += copied.files.load(std::memory_order_relaxed);
+    // Files already at their destination were left alone, not copied.
+    m_filesCopied += copied.files.load(std::memory_order_relaxed) -
+                     copied.alreadyThere.load(std::memory_order_relaxed);
 }
 
 } // namespace join

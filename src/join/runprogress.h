@@ -75,7 +75,8 @@ public:
     // bar follows the bytes copied against the bytes to copy, within the entry's share of the
     // list; its text adds the files and bytes and the time left to the entry's text.
     void show(const CopyCounters& copied);
-    // The entry's copy has ended: counting stops, and its files count toward the run's.
+    // The entry's copy has ended: counting stops, and the files it copied (not those already at
+    // their destination) count toward the run's.
     void endCopy(const CopyCounters& copied);
 
     std::uint64_t filesCopied() const { return m_filesCopied; }
