@@ -44,8 +44,7 @@ private:
 
 // What the entries after each one hold, found on a worker while the window waits. Only a way
 // to copy less: an entry that cannot be read counts as empty.
-std::optional<LaterFiles> laterFiles(JoinHost& host, int count) {
-    const std::string output = host.outputFolderText();
+std::optional<LaterFiles> laterFiles(JoinHost& host, int count, const std::string& output) {
     std::vector<std::string> entries;
     for (int i = 1; i <= count; ++i) {
         try {
@@ -199,7 +198,7 @@ void JoinRun::run() {
                 // A later entry must not take what this one places for a file already there.
                 placed.setRecording(i < count);
                 if (i == 1 && count > 1 && !m_host.alwaysCopy() && option == CopyOption::Flat)
-                    later = laterFiles(m_host, count);
+                    later = laterFiles(m_host, count, output);
                 const std::string folder =
                     option == CopyOption::PreserveStructure
                         ? CopyEntryPreservingStructure(entry, output, m_host, trap, &placed,
