@@ -27,6 +27,8 @@ std::string filesText(std::uint64_t files) {
 
 // Before this much of a copy has gone by, its speed says too little about the time left.
 constexpr std::chrono::seconds EstimateAfter{2};
+// A copy over within a second needs no count of what it has to copy.
+constexpr std::chrono::seconds CountAfter{1};
 
 } // namespace
 
@@ -170,8 +172,9 @@ void RunProgress::countFlat(const std::vector<std::string>& folders) {
 }
 
 void RunProgress::show(const CopyCounters& copied) {
-    // Counting begins with the first progress shown: a copy over before then needs no count.
-    if (m_count) {
+    // Counting begins a second into the copy: a copy over before then needs no count, and a
+    // short one pays nothing for it.
+    if (m_count && Clock::now() - m_copyBegan >= CountAfter) {
         m_toCopy = m_count();
         m_count = nullptr;
     }

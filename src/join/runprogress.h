@@ -68,7 +68,7 @@ public:
     // Entry `entry` of the `count` the list holds begins; `text` is what the bar says for it.
     void beginEntry(int entry, int count, std::string text);
     // The entry's copy begins: what it has to copy is counted beside it, when the host shows it,
-    // from the first time the copy's progress is shown.
+    // from the first time the copy's progress is shown a second or more into the copy.
     void countTree(const std::string& folder);
     void countFlat(const std::vector<std::string>& folders);
     // Shows how far the entry's copy has come; the host calls it at most 4 times a second. The
