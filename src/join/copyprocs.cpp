@@ -234,17 +234,24 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
 }
 
 std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
-                          Trap& trap, PlacedFiles* placed, const LaterFiles* later,
-                          std::size_t index, RunProgress* progress) {
+                          Trap& trap, PlacedFiles* placed, LaterFiles* later, std::size_t index,
+                          RunProgress* progress) {
     // An empty entry names no folder; with the separator appended it would name the root. An
     // empty output text names no folder either.
     if (entry.empty() || output.empty())
         return {};
     FolderCollection folders;
-    trap.line(142,
-              [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
     std::vector<LeftOutFolder> leftOut;
-    trap.line(144, [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut); });
+    // A walk the look-ahead made, clean, is this entry's walk; otherwise it walks now, reporting.
+    if (std::optional<FolderCollection> walked =
+            later ? later->takeWalk(index, entry) : std::nullopt) {
+        folders = std::move(*walked);
+    } else {
+        trap.line(142,
+                  [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
+        trap.line(144,
+                  [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut); });
+    }
     // A walk that a stop cut short copies nothing.
     if (StopRequested())
         return {};

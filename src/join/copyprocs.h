@@ -27,11 +27,10 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
 // folder; names beginning with "~" are skipped and a later file replaces an earlier one. Files
 // that cannot be copied are reported once, after the entry, with their count and the first, and
 // listed every one. `later`, when given, says what the entries after this one (numbered `index`
-// from 0) hold.
+// from 0) hold, and may already have walked this one.
 std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
-                          Trap& trap, PlacedFiles* placed = nullptr,
-                          const LaterFiles* later = nullptr, std::size_t index = 0,
-                          RunProgress* progress = nullptr);
+                          Trap& trap, PlacedFiles* placed = nullptr, LaterFiles* later = nullptr,
+                          std::size_t index = 0, RunProgress* progress = nullptr);
 
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
 // with the separator the copy is made inside it under the source's own name; otherwise

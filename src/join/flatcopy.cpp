@@ -5,6 +5,7 @@
 #include "subdirs.h"
 #include "targetfs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -271,12 +272,51 @@ void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
     }
 }
 
-// Walks without a window: nothing to keep alive, nothing to report.
+// Walks without a window: nothing to keep alive; what it would report is only counted.
 class QuietWalk final : public WalkHost {
 public:
     void pumpEvents() override {}
-    void showErrorReport(const std::string&, const std::string&, int) override {}
+    void showErrorReport(const std::string&, const std::string&, int) override { ++reports; }
+    int reports = 0;
 };
+
+// What one entry of a flat run holds: its folders in processing order, each with its files,
+// and the walk that found them when it went as the entry's own walk would, reporting nothing.
+struct EntryFiles {
+    std::vector<std::string> folders;
+    std::vector<std::vector<std::string>> names;
+    std::optional<FolderCollection> walk;
+};
+
+// Walks one entry as the flat copy does, without reporting, and lists its folders when
+// `listFiles`; an entry that cannot be walked holds nothing.
+EntryFiles listEntry(const std::string& entry, bool listFiles) {
+    EntryFiles found;
+    if (entry.empty() || StopRequested())
+        return found;
+    FolderCollection folders{EndsWithSeparator(entry) ? entry : entry + Separator};
+    QuietWalk walk;
+    std::vector<LeftOutFolder> leftOut;
+    try {
+        GetSubDirectories2016(folders, Recursion::AllLevels, walk, &leftOut);
+    } catch (const std::exception&) {
+        return found;
+    }
+    if (walk.reports == 0 && leftOut.empty() && !StopRequested())
+        found.walk = folders;
+    std::vector<std::string> names;
+    for (std::string& folder : folders) {
+        if (!listFiles || StopRequested())
+            break;
+        const Descriptor fd = OpenFolder(folder);
+        if (!fd.valid() || !ListFilesAt(fd.get(), names))
+            continue;
+        std::erase_if(names, isLeftOut);
+        found.folders.push_back(std::move(folder));
+        found.names.push_back(std::move(names));
+    }
+    return found;
+}
 
 } // namespace
 
@@ -284,27 +324,47 @@ LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::strin
     : m_target(ExamineUnusualTarget(output)) {
     if (m_target && !m_target->caseInsensitive)
         m_target.reset();
-    for (std::uint32_t entry = 1; entry < entries.size() && !StopRequested(); ++entry) {
-        if (entries[entry].empty())
-            continue;
-        FolderCollection folders{EndsWithSeparator(entries[entry]) ? entries[entry]
-                                                                   : entries[entry] + Separator};
-        QuietWalk walk;
-        try {
-            GetSubDirectories2016(folders, Recursion::AllLevels, walk);
-        } catch (const std::exception&) {
-            continue;
+    // The entries are walked (the first too) and listed side by side, on the workers and this
+    // thread; their names are taken in entry order, each entry as soon as those before it are.
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::optional<EntryFiles>> listed;
+        std::size_t next = 0;
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->listed.resize(entries.size());
+    auto take = [shared, entries] {
+        std::unique_lock lock(shared->mutex);
+        while (shared->next < entries.size()) {
+            const std::size_t entry = shared->next++;
+            lock.unlock();
+            EntryFiles files = listEntry(entries[entry], entry > 0);
+            lock.lock();
+            shared->listed[entry] = std::move(files);
+            shared->changed.notify_all();
         }
-        std::vector<std::string> names;
-        for (std::string& folder : folders) {
-            const Descriptor fd = OpenFolder(folder);
-            if (!fd.valid() || !ListFilesAt(fd.get(), names))
-                continue;
+    };
+    WorkerPool& pool = WorkerPool::shared();
+    for (std::size_t i = 1; i < std::min(entries.size(), pool.size()); ++i)
+        pool.post(take);
+    take();
+
+    m_walks.resize(entries.size());
+    for (std::uint32_t entry = 0; entry < entries.size(); ++entry) {
+        EntryFiles files;
+        {
+            std::unique_lock lock(shared->mutex);
+            shared->changed.wait(lock, [&] { return shared->listed[entry].has_value(); });
+            files = std::move(*shared->listed[entry]);
+            shared->listed[entry].reset();
+        }
+        if (files.walk)
+            m_walks[entry] = Walked{entries[entry], std::move(*files.walk)};
+        for (std::size_t folder = 0; folder < files.folders.size(); ++folder) {
             const auto index = static_cast<std::uint32_t>(m_folders.size());
-            m_folders.push_back(std::move(folder));
-            for (const std::string& name : names) {
-                if (isLeftOut(name))
-                    continue;
+            m_folders.push_back(std::move(files.folders[folder]));
+            for (const std::string& name : files.names[folder]) {
                 std::vector<Last>& last = m_last[m_target ? NameKey(*m_target, name) : name];
                 if (last.empty() || last.back().entry != entry)
                     last.push_back({entry, index, {}});
@@ -314,6 +374,15 @@ LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::strin
             }
         }
     }
+    // Helpers that found no entry left may still be on their way out: they hold only `shared`.
+}
+
+std::optional<FolderCollection> LaterFiles::takeWalk(std::size_t entry, const std::string& path) {
+    if (entry >= m_walks.size() || !m_walks[entry] || m_walks[entry]->path != path)
+        return std::nullopt;
+    std::optional<FolderCollection> folders = std::move(m_walks[entry]->folders);
+    m_walks[entry].reset();
+    return folders;
 }
 
 std::string LaterFiles::after(std::size_t entry, const std::string& name) const {

@@ -3,6 +3,7 @@
 #include "background.h"
 #include "failure.h"
 #include "posixfs.h"
+#include "subdirs.h"
 #include "targetfs.h"
 
 #include <cstdint>
@@ -28,12 +29,16 @@ struct FlatCopyResult {
 class LaterFiles {
 public:
     // Walks and lists the entries as the flat copy does (in processing order, "~" names left
-    // out), without yielding or reporting. The first entry is never after another: it is skipped.
+    // out), without yielding or reporting. The first entry is never after another: it is only
+    // walked.
     // Names are told apart as the output folder `output` tells them.
     LaterFiles(const std::vector<std::string>& entries, const std::string& output);
     // The path of the last file whose name is `name` in the output folder, in the entries after
     // `entry` (numbered from 0), or "" when none holds one.
     std::string after(std::size_t entry, const std::string& name) const;
+    // The folders the walk of entry `entry`, whose path was `path`, found, when that walk left
+    // nothing out and reported nothing: what the entry's own walk would find, taken once.
+    std::optional<FolderCollection> takeWalk(std::size_t entry, const std::string& path);
 
 private:
     struct Last {
@@ -41,7 +46,12 @@ private:
         std::uint32_t folder;
         std::string name; // its own name, where the output folder ignores case
     };
+    struct Walked {
+        std::string path;
+        FolderCollection folders;
+    };
     std::optional<TargetFileSystem> m_target;
+    std::vector<std::optional<Walked>> m_walks;
     std::vector<std::string> m_folders;
     // Per name, its last file in each entry that holds one, in entry order.
     std::unordered_map<std::string, std::vector<Last>> m_last;

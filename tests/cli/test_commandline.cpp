@@ -93,7 +93,8 @@ TEST(CommandLine, JoinLeavesWhatTheEngineLeaves) {
 TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
-             "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nflat/");
+             "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nodd/why?/w.txt=w\n"
+             "flat/\nflat2/");
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
     // Lists as they are written on this system: LF line ends, the last line ended too.
     dir.write("lf.txt", dir.path("src") + "\n\n");
@@ -133,6 +134,10 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          {"join", "-f", "-o", dir.path("flat", true), dir.path("odd")},
          1,
          "\nbrimvale:   " + dir.path("odd/zlink") + ": a link to nothing"},
+        {"a folder a later entry's walk leaves out is named",
+         {"join", "-f", "-o", dir.path("flat2", true), src, dir.path("odd")},
+         1,
+         "Left out 1 folder: " + dir.path("odd/why?", true) + ": the name holds \"?\""},
         {"dry run of a folder into itself",
          {"join", "-n", "-o", dir.path("src/in", true), src},
          1,
