@@ -241,11 +241,13 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
     if (entry.empty() || output.empty())
         return {};
     FolderCollection folders;
+    std::vector<std::optional<FolderListing>> listings;
     std::vector<LeftOutFolder> leftOut;
-    // A walk the look-ahead made, clean, is this entry's walk; otherwise it walks now, reporting.
-    if (std::optional<FolderCollection> walked =
-            later ? later->takeWalk(index, entry) : std::nullopt) {
-        folders = std::move(*walked);
+    // A walk the look-ahead made, clean, is this entry's walk, with the listings it kept;
+    // otherwise it walks now, reporting.
+    if (std::optional<WalkedEntry> walked = later ? later->takeWalk(index, entry) : std::nullopt) {
+        folders = std::move(walked->folders);
+        listings = std::move(walked->listings);
     } else {
         trap.line(142,
                   [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
@@ -259,7 +261,8 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
         progress->countFlat(folders);
     FlatCopyResult result;
     const std::uint64_t made = runInBackground(host, progress, [&](CopyCounters& counters) {
-        CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed, later, index);
+        CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed, later, index,
+                      listings.empty() ? nullptr : &listings);
     });
     // What the walk left out is said once, with the count and the first.
     CopyFailures notWalked;

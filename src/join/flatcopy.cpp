@@ -200,12 +200,18 @@ bool isLeftOut(const std::string& name) {
 // nothing) are recorded in `failures` when it is given; links to folders are the walk's.
 std::shared_ptr<SourceFolder> openFolder(const std::vector<std::string>& folders,
                                          std::uint32_t index, const FileIdentity& output,
-                                         std::vector<ListedFile>& files, FlatCopyResult* failures) {
+                                         std::vector<ListedFile>& files, FlatCopyResult* failures,
+                                         std::optional<FolderListing>* known = nullptr) {
     files.clear();
     auto folder = std::make_shared<SourceFolder>(SourceFolder{{}, folders[index], index});
     folder->fd = OpenFolder(folder->path);
     FolderListing listing;
-    if (!folder->fd.valid() || !ListFolderAt(folder->fd.get(), listing)) {
+    const bool listed = known && known->has_value();
+    if (listed) {
+        listing = std::move(**known);
+        known->reset();
+    }
+    if (!folder->fd.valid() || (!listed && !ListFolderAt(folder->fd.get(), listing))) {
         if (failures)
             failures->listingFailures[index] = failureFromErrno(errno, folder->path);
         return nullptr;
@@ -280,40 +286,72 @@ public:
     int reports = 0;
 };
 
+// How many names the look-ahead keeps of the listings its walks made, for the entries' copies
+// to take instead of listing again; past that, each folder is listed again.
+constexpr std::size_t KeptNames = std::size_t{1} << 18;
+
 // What one entry of a flat run holds: its folders in processing order, each with its files,
 // and the walk that found them when it went as the entry's own walk would, reporting nothing.
 struct EntryFiles {
     std::vector<std::string> folders;
     std::vector<std::vector<std::string>> names;
-    std::optional<FolderCollection> walk;
+    std::optional<WalkedEntry> walk;
+    std::chrono::steady_clock::time_point walked;
 };
 
-// Walks one entry as the flat copy does, without reporting, and lists its folders when
-// `listFiles`; an entry that cannot be walked holds nothing.
-EntryFiles listEntry(const std::string& entry, bool listFiles) {
+// Walks one entry as the flat copy does, without reporting, keeping listings of at most `room`
+// names, and takes the files of its folders when `listFiles`; an entry that cannot be walked
+// holds nothing.
+EntryFiles listEntry(const std::string& entry, bool listFiles, std::size_t room) {
     EntryFiles found;
     if (entry.empty() || StopRequested())
         return found;
     FolderCollection folders{EndsWithSeparator(entry) ? entry : entry + Separator};
     QuietWalk walk;
     std::vector<LeftOutFolder> leftOut;
+    WalkListings listings{room, {}};
     try {
-        GetSubDirectories2016(folders, Recursion::AllLevels, walk, &leftOut);
+        GetSubDirectories2016(folders, Recursion::AllLevels, walk, &leftOut, &listings);
     } catch (const std::exception&) {
         return found;
     }
-    if (walk.reports == 0 && leftOut.empty() && !StopRequested())
-        found.walk = folders;
+    found.walked = std::chrono::steady_clock::now();
+    const bool clean = walk.reports == 0 && leftOut.empty() && !StopRequested();
+    if (clean)
+        found.walk =
+            WalkedEntry{folders, std::vector<std::optional<FolderListing>>(folders.size())};
     std::vector<std::string> names;
-    for (std::string& folder : folders) {
-        if (!listFiles || StopRequested())
+    for (std::size_t i = 0; i < folders.size() && (listFiles || clean); ++i) {
+        if (StopRequested())
             break;
-        const Descriptor fd = OpenFolder(folder);
-        if (!fd.valid() || !ListFilesAt(fd.get(), names))
+        const std::string& folder = folders[i];
+        const auto known = listings.byPath.find(folder);
+        const bool fromWalk = known != listings.byPath.end();
+        FolderListing listing;
+        if (fromWalk) {
+            listing = std::move(known->second);
+            listings.byPath.erase(known);
+        } else if (!listFiles) {
             continue;
-        std::erase_if(names, isLeftOut);
-        found.folders.push_back(std::move(folder));
-        found.names.push_back(std::move(names));
+        } else {
+            const Descriptor fd = OpenFolder(folder);
+            if (!fd.valid() || !ListFolderAt(fd.get(), listing))
+                continue;
+        }
+        if (listFiles) {
+            // The files as the copy takes them: regular files and links to them.
+            names.clear();
+            for (const FolderEntry& file : listing.entries) {
+                if (!isLeftOut(file.name) &&
+                    (file.type == FolderEntry::Type::File ||
+                     (file.type == FolderEntry::Type::Link && IsExistingFile(folder + file.name))))
+                    names.push_back(file.name);
+            }
+            found.folders.push_back(folder);
+            found.names.push_back(std::move(names));
+        }
+        if (clean && fromWalk)
+            found.walk->listings[i] = std::move(listing);
     }
     return found;
 }
@@ -334,12 +372,13 @@ LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::strin
     };
     auto shared = std::make_shared<Shared>();
     shared->listed.resize(entries.size());
-    auto take = [shared, entries] {
+    const std::size_t room = entries.empty() ? 0 : KeptNames / entries.size();
+    auto take = [shared, entries, room] {
         std::unique_lock lock(shared->mutex);
         while (shared->next < entries.size()) {
             const std::size_t entry = shared->next++;
             lock.unlock();
-            EntryFiles files = listEntry(entries[entry], entry > 0);
+            EntryFiles files = listEntry(entries[entry], entry > 0, room);
             lock.lock();
             shared->listed[entry] = std::move(files);
             shared->changed.notify_all();
@@ -360,7 +399,7 @@ LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::strin
             shared->listed[entry].reset();
         }
         if (files.walk)
-            m_walks[entry] = Walked{entries[entry], std::move(*files.walk)};
+            m_walks[entry] = Walked{entries[entry], std::move(*files.walk), files.walked};
         for (std::size_t folder = 0; folder < files.folders.size(); ++folder) {
             const auto index = static_cast<std::uint32_t>(m_folders.size());
             m_folders.push_back(std::move(files.folders[folder]));
@@ -377,12 +416,17 @@ LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::strin
     // Helpers that found no entry left may still be on their way out: they hold only `shared`.
 }
 
-std::optional<FolderCollection> LaterFiles::takeWalk(std::size_t entry, const std::string& path) {
-    if (entry >= m_walks.size() || !m_walks[entry] || m_walks[entry]->path != path)
+std::optional<WalkedEntry> LaterFiles::takeWalk(std::size_t entry, const std::string& path) {
+    if (entry >= m_walks.size() || !m_walks[entry])
         return std::nullopt;
-    std::optional<FolderCollection> folders = std::move(m_walks[entry]->folders);
+    if (m_walks[entry]->path != path ||
+        std::chrono::steady_clock::now() - m_walks[entry]->made > std::chrono::seconds(2)) {
+        m_walks[entry].reset();
+        return std::nullopt;
+    }
+    std::optional<WalkedEntry> found = std::move(m_walks[entry]->found);
     m_walks[entry].reset();
-    return folders;
+    return found;
 }
 
 std::string LaterFiles::after(std::size_t entry, const std::string& name) const {
@@ -395,8 +439,11 @@ std::string LaterFiles::after(std::size_t entry, const std::string& name) const 
 
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
                    FlatCopyResult& result, CopyCounters& counters, IfDestinationExists ifExists,
-                   PlacedFiles* placed, const LaterFiles* later, std::size_t entry) {
+                   PlacedFiles* placed, const LaterFiles* later, std::size_t entry,
+                   std::vector<std::optional<FolderListing>>* listings) {
     result.listingFailures.assign(folders.size(), std::nullopt);
+    if (listings && listings->size() != folders.size())
+        listings = nullptr;
     Descriptor outputFolder = OpenFolder(output);
     if (!outputFolder.valid()) {
         result.copyFailures.add({}, copyFailure(output, errno));
@@ -416,7 +463,8 @@ void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& o
     for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0;) {
         if (StopRequested())
             break;
-        const auto folder = openFolder(folders, index, outputIdentity, files, &result);
+        const auto folder = openFolder(folders, index, outputIdentity, files, &result,
+                                       listings ? &(*listings)[index] : nullptr);
         for (auto file = files.rbegin(); folder && file != files.rend(); ++file) {
             if (isLeftOut(file->name) || !claimed.insert(job->keyOf(file->name)).second)
                 continue;

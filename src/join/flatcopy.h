@@ -6,6 +6,7 @@
 #include "subdirs.h"
 #include "targetfs.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,13 @@ namespace join {
 struct FlatCopyResult {
     std::vector<std::optional<Failure>> listingFailures;
     CopyFailures copyFailures;
+};
+
+// Where a look-ahead walked an entry already: the folders it found and, where it could keep
+// them, what each folder's listing held (none, or one for each folder).
+struct WalkedEntry {
+    FolderCollection folders;
+    std::vector<std::optional<FolderListing>> listings;
 };
 
 // For a flat run of several entries: where the last file of each name stands among the entries
@@ -36,9 +44,10 @@ public:
     // The path of the last file whose name is `name` in the output folder, in the entries after
     // `entry` (numbered from 0), or "" when none holds one.
     std::string after(std::size_t entry, const std::string& name) const;
-    // The folders the walk of entry `entry`, whose path was `path`, found, when that walk left
-    // nothing out and reported nothing: what the entry's own walk would find, taken once.
-    std::optional<FolderCollection> takeWalk(std::size_t entry, const std::string& path);
+    // What the walk of entry `entry`, whose path was `path`, found, when that walk left nothing
+    // out, reported nothing and was made less than two seconds ago: what the entry's own walk
+    // would find, taken once. An older one may have missed what changed since.
+    std::optional<WalkedEntry> takeWalk(std::size_t entry, const std::string& path);
 
 private:
     struct Last {
@@ -48,7 +57,8 @@ private:
     };
     struct Walked {
         std::string path;
-        FolderCollection folders;
+        WalkedEntry found;
+        std::chrono::steady_clock::time_point made;
     };
     std::optional<TargetFileSystem> m_target;
     std::vector<std::optional<Walked>> m_walks;
@@ -64,11 +74,13 @@ private:
 // that the output holds what copying every file in turn would have left. A file in the output
 // folder itself is its own destination and counts as copied; so does a file whose destination
 // already is its copy, with IfDestinationExists::KeepCopy. Runs on the worker pool; returns when
-// all is done, or soon after a stop is requested.
+// all is done, or soon after a stop is requested. `listings`, when given, holds for each folder
+// what a walk found in it, taken instead of listing it again.
 void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
                    FlatCopyResult& result, CopyCounters& counters,
                    IfDestinationExists ifExists = IfDestinationExists::KeepCopy,
                    PlacedFiles* placed = nullptr, const LaterFiles* later = nullptr,
-                   std::size_t entry = 0);
+                   std::size_t entry = 0,
+                   std::vector<std::optional<FolderListing>>* listings = nullptr);
 
 } // namespace join

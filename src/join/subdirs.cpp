@@ -103,7 +103,8 @@ private:
 // One walk over a folder collection and everything below it.
 class Walk {
 public:
-    Walk(WalkHost& host, std::vector<LeftOutFolder>* leftOut) : m_host(host), m_leftOut(leftOut) {}
+    Walk(WalkHost& host, std::vector<LeftOutFolder>* leftOut, WalkListings* listings)
+        : m_host(host), m_leftOut(leftOut), m_listings(listings) {}
 
     std::vector<Entry> start(FolderCollection& folders) {
         std::vector<Entry> entries;
@@ -135,6 +136,7 @@ private:
 
     WalkHost& m_host;
     std::vector<LeftOutFolder>* m_leftOut;
+    WalkListings* m_listings;
     std::size_t m_found = 0;
     std::vector<ChainNode> m_chain;
 };
@@ -243,7 +245,7 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
             leaveOut(path + name + Separator, std::move(reason), ErrorNumber::PathFileAccessError);
             continue; // 118
         }
-        children.push_back({std::move(name), link});
+        children.push_back({m_listings ? name : std::move(name), link});
     }
 
     for (const Child& child : children) {
@@ -257,6 +259,10 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     m_found += children.size();
     if (!listed)
         throw failureFromErrno(listingError);
+    if (m_listings && listing.entries.size() <= m_listings->room) {
+        m_listings->room -= listing.entries.size();
+        m_listings->byPath[path] = std::move(listing);
+    }
 }
 
 // A directory link that leads to one of the folders it stands below would make the walk
@@ -327,8 +333,8 @@ std::string badCharacterReason(const std::string& name) {
 } // namespace
 
 void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host,
-                           std::vector<LeftOutFolder>* leftOut) {
-    Walk walk(host, leftOut);
+                           std::vector<LeftOutFolder>* leftOut, WalkListings* listings) {
+    Walk walk(host, leftOut, listings);
     std::vector<Entry> entries = walk.start(folders);
     walk.expand(entries, recursion);
     folders.clear();

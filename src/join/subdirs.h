@@ -1,8 +1,10 @@
 #pragma once
 
 #include "host.h"
+#include "posixfs.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace join {
@@ -28,9 +30,15 @@ struct LeftOutFolder {
 // `leftOut`, when given, receives in walk order the folders left out by the walk's rules: those
 // whose listing was refused or that vanished, those whose names it does not take, and those
 // whose paths are too long to reach. Ends early, with what it has found, once a stop is
-// requested.
+// requested. `listings`, when given, receives folders the walk listed whole, by their paths,
+// with what each listing held, for as long as it has room.
+struct WalkListings {
+    std::size_t room = 0; // how many more names it takes
+    std::unordered_map<std::string, FolderListing> byPath;
+};
 void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host,
-                           std::vector<LeftOutFolder>* leftOut = nullptr);
+                           std::vector<LeftOutFolder>* leftOut = nullptr,
+                           WalkListings* listings = nullptr);
 
 // True when a name holds a code point below 32, from 127 to 159, or "?", or is not valid UTF-8.
 bool HasBadCharacters(const std::string& name);
