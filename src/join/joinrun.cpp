@@ -161,6 +161,8 @@ void JoinRun::run() {
     RunProgress progress(m_host);
     OutputFileSystems outputs;
     bool written = false;
+    // Whether a stop cut the copies short; one asked while the writes are finished stops nothing.
+    bool stopped = false;
     PlacedFiles placed;
     // Joined again, a flat run copies no file that a later entry's file, already there, replaces.
     std::optional<LaterFiles> later;
@@ -212,6 +214,7 @@ void JoinRun::run() {
                 }
             });
         } // 164
+        stopped = StopRequested();
 
         // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
         // must hold them. So are those of a stopped run.
@@ -227,7 +230,7 @@ void JoinRun::run() {
     outcome.filesCopied = progress.filesCopied();
     outcome.notCopied = reporter.notCopied();
     outcome.reports = reporter.reports();
-    outcome.stopped = StopRequested();
+    outcome.stopped = stopped;
     outcome.took = std::chrono::steady_clock::now() - began;
     trap.line(176, [&] { m_host.joinEnded(outcome); });
     if (outcome.stopped)

@@ -1,5 +1,6 @@
 #include "fakejoinhost.h"
 #include "join/joinrun.h"
+#include "join/posixfs.h"
 #include "support/testdir.h"
 
 #include <filesystem>
@@ -165,6 +166,42 @@ TEST(JoinRun, ChangesMadeDuringTheRun) {
     EXPECT_EQ(listTree(dir.root() / "out1"), "a/s/f\nb/s/g\nc/s/h\n");
     EXPECT_EQ(listTree(dir.root() / "out2"), "");
     EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
+}
+
+// A stop asked as the second entry begins ends the run there, saying so; one asked
+// once every entry is copied, while the writes are being finished, stops nothing: "Done.".
+TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nc/h=h\nout1/\nout2/");
+    struct StoppingHost : FakeJoinHost {
+        std::string stopAt; // the progress text on which the stop is asked
+        void setProgressText(const std::string& text) override {
+            FakeJoinHost::setProgressText(text);
+            if (text == stopAt)
+                SetStopRequested(true);
+        }
+    };
+    const struct Row {
+        const char* stopAt;
+        const char* output;
+        const char* copied;
+        std::string message;
+    } rows[] = {
+        {"Processing: b", "out1", "a/f\n", StoppedMessage(1)},
+        {"Finishing writes to disk...", "out2", "a/f\nb/g\nc/h\n", "Done."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stopAt);
+        StoppingHost host;
+        host.stopAt = row.stopAt;
+        host.sources = {dir.path("a"), dir.path("b"), dir.path("c")};
+        host.output = dir.path(row.output, true);
+        host.option = CopyOption::PreserveStructure;
+        JoinRun(host).run();
+        SetStopRequested(false);
+        EXPECT_EQ(host.messages, std::vector<std::string>{row.message});
+        EXPECT_EQ(listTree(dir.root() / row.output), row.copied);
+    }
 }
 
 // Failures are reported with the run's location and line, the run goes on, and it always ends
