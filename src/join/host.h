@@ -52,6 +52,9 @@ class WalkHost : public virtual EventPump, public virtual ErrorReporter {
 public:
     // How many folders the walk has found so far, told before each yield; a host may show it.
     virtual void foldersFound(std::size_t /*count*/) {}
+    // Whether the walk is to end early, with what it has found: by default once every copy is
+    // asked to stop.
+    virtual bool walkStopped() const;
 };
 
 // The main window's pointer value, which doubles as the program's busy flag.

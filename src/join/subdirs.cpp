@@ -148,7 +148,7 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
     bool listingBegun = false;
 
     for (const Entry& entry : folders) { // 102
-        if (StopRequested())
+        if (m_host.walkStopped())
             break;
         try {
             examine(entry, trap, listingBegun, level);
@@ -172,7 +172,7 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
     // folders below them, which the deeper levels have just tested themselves. Testing those
     // again at every level above would cost as much as the tree's depth times its size.
     std::size_t children = level.size();
-    if (recursion == Recursion::AllLevels && !level.empty() && !StopRequested())
+    if (recursion == Recursion::AllLevels && !level.empty() && !m_host.walkStopped())
         trap.line(130, [&] { children = expand(level, recursion); });
 
     folders.reserve(folders.size() + level.size());
@@ -331,6 +331,10 @@ std::string badCharacterReason(const std::string& name) {
 }
 
 } // namespace
+
+bool WalkHost::walkStopped() const {
+    return StopRequested();
+}
 
 void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host,
                            std::vector<LeftOutFolder>* leftOut, WalkListings* listings) {

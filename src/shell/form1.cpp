@@ -29,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
@@ -319,8 +320,11 @@ void Form1::connectCommands() {
     connect(m_pushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     connect(m_pushButton3, &QPushButton::clicked, this,
             [this] { sources::PushButton3_Click(*this); });
-    connect(m_pushButton5, &QPushButton::clicked, this,
-            [this] { sources::PushButton5_Click(*this); });
+    connect(m_pushButton5, &QPushButton::clicked, this, [this] {
+        ++m_listWalks;
+        const auto walked = qScopeGuard([this] { --m_listWalks; });
+        sources::PushButton5_Click(*this);
+    });
     connect(m_pushButton6, &QPushButton::clicked, this,
             [this] { sources::PushButton6_Click(*this); });
     connect(m_pushButton7, &QPushButton::clicked, this,

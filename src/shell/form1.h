@@ -108,6 +108,9 @@ public:
     void setProgressValue(int percent) override;
     void setProgressText(const std::string& text) override;
     void pumpEvents() override;
+    // A stop asked for a run does not cut short the walk of a command that adds folders to the
+    // list meanwhile: that list would miss folders without a word.
+    bool walkStopped() const override { return m_listWalks == 0 && join::StopRequested(); }
     void waitFor(join::BackgroundWork& work) override;
     void showMessage(const std::string& text) override;
     void showErrorReport(const std::string& description, const std::string& location,
@@ -157,6 +160,8 @@ private:
     bool m_settingsFailureReported = false;
     // The user stopped the run under way; the stop is withdrawn when the run has ended.
     bool m_stopAsked = false;
+    // How many commands that walk folders for the list are under way.
+    int m_listWalks = 0;
     DesktopBus m_desktop;
 
     SourceListModel* m_sourceList = nullptr;

@@ -421,10 +421,28 @@ TEST(JoinWindow, CommandsDuringARun) {
          },
          [&](DuringRun& r) {
              std::string wrong = expect(r.pointer == Pointer::Hourglass, "arrow after the add");
-             wrong += expect(r.window.sourceCount() == 5 &&
+             wrong += expect(r.window.sourceCount() == 6 &&
                                  r.window.sourceText(1) == r.dir.path("a", true),
                              "list");
              return wrong + expect(listTree(r.out()) == smallOutput, "output");
+         }},
+        {"Add All Subfolders In Folder, the run stopped during its walk", CopyOption::Flat, false,
+         [&](DuringRun& r) {
+             r.s.folderDialog->answers = {r.dir.path("late")};
+             // Escape, answered Yes, at the walk's first yield.
+             QTimer::singleShot(0, &r.window, [&r] { QTest::keyClick(&r.window, Qt::Key_Escape); });
+             click(r.window, "PushButton5");
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.size() == 1, "question");
+             wrong +=
+                 expect(messageTexts(r.s).size() == 1 &&
+                            messageTexts(r.s)[0].startsWith(QStringLiteral("The join was stopped")),
+                        "messages");
+             return wrong + expect(r.window.sourceCount() == 6 &&
+                                       r.window.sourceText(6) == r.dir.path("late/sub/in", true),
+                                   "the walk was cut short: " +
+                                       std::to_string(r.window.sourceCount()) + " entries");
          }},
         {"sample folders and the browse button, then a double-click", CopyOption::Flat, false,
          [&](DuringRun& r) {
@@ -518,7 +536,7 @@ TEST(JoinWindow, CommandsDuringARun) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TestDir dir;
-        dir.make("a/f=f\nb/g=g\nc/h=h\nlate/l=l\nlate/sub/m=m\nother/\nout/\n");
+        dir.make("a/f=f\nb/g=g\nc/h=h\nlate/l=l\nlate/sub/m=m\nlate/sub/in/\nother/\nout/\n");
         if (row.large) {
             fs::remove_all(dir.root() / "a");
             makeLargeSource(dir);
