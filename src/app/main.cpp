@@ -35,6 +35,28 @@ bool displayFound() {
     return false;
 }
 
+// While the application starts, a fatal message from Qt means that no platform could open, most
+// often because the display named (a DISPLAY left over from another session) does not answer:
+// said the program's way after Qt's own warnings, with the status of a display not found.
+bool g_starting = false;
+QtMessageHandler g_qtHandler = nullptr;
+
+void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg && g_starting) {
+        const char* display = isSet("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY")
+                              : isSet("DISPLAY")       ? std::getenv("DISPLAY")
+                                                       : "";
+        std::fprintf(stderr,
+                     "brimvale: the display %s does not answer, so the window cannot open.\n"
+                     "brimvale join works without one: see 'brimvale --help'.\n",
+                     display);
+        std::fflush(stderr);
+        std::_Exit(2);
+    }
+    if (g_qtHandler)
+        g_qtHandler(type, context, message);
+}
+
 } // namespace
 
 // With arguments Brimvale runs from the terminal and needs no display; without, its window opens.
@@ -48,7 +70,10 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
+    g_qtHandler = qInstallMessageHandler(startupMessages);
+    g_starting = true;
     QApplication app(argc, argv);
+    g_starting = false;
     shell::Form1 window(shell::Form1Environment::standard());
     window.Form_Load();
     window.show();

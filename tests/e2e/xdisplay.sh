@@ -1,7 +1,12 @@
 # Shared by the scripts that drive the built program in Xvfb (sourced, not run).
 
+# Says what failed, with what the program printed when the script keeps it in $work/app.log.
 fail() {
     echo "FAIL: $*" >&2
+    if [ -n "${work:-}" ] && [ -s "$work/app.log" ]; then
+        echo "--- the program printed:" >&2
+        cat "$work/app.log" >&2
+    fi
     exit 1
 }
 
@@ -24,4 +29,11 @@ start_display() {
     xvfb_pid=$!
     wait_for 10 test -s "$1/display" || fail "Xvfb did not start"
     export DISPLAY=":$(head -n1 "$1/display")"
+    # Only a server that answers a client is ready: a program started before would find no
+    # display.
+    wait_for 10 display_answers || fail "Xvfb does not answer on $DISPLAY: $(cat "$1/xvfb.log")"
+}
+
+display_answers() {
+    xdotool getdisplaygeometry >/dev/null 2>&1
 }
