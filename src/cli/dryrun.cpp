@@ -4,6 +4,7 @@
 #include "join/failure.h"
 #include "join/paths.h"
 #include "join/posixfs.h"
+#include "join/runprogress.h"
 #include "join/subdirs.h"
 #include "join/targetfs.h"
 
@@ -23,19 +24,6 @@ namespace cli {
 namespace {
 
 using join::TargetFileSystem;
-
-std::string sizeText(std::uint64_t bytes) {
-    if (bytes < 1024)
-        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    static constexpr std::array<const char*, 4> Units = {"KiB", "MiB", "GiB", "TiB"};
-    auto value = static_cast<double>(bytes);
-    std::size_t unit = 0;
-    for (value /= 1024; value >= 1024 && unit + 1 < Units.size(); value /= 1024)
-        ++unit;
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%.1f %s", value, Units[unit]);
-    return text.data();
-}
 
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -159,7 +147,7 @@ void Planner::describeTarget() {
         m_out << (fat ? ", " : "  not allowed: ") << "symbolic links";
     if (fat || !m_target.storesLinks)
         m_out << '\n';
-    m_out << "  free: " << sizeText(m_target.freeBytes) << '\n';
+    m_out << "  free: " << join::SizeText(m_target.freeBytes) << '\n';
 }
 
 // The join creates files and folders in the output folder and in the existing folders a preserve
@@ -506,8 +494,9 @@ void Planner::printSpace() {
         return;
     const std::uint64_t needed = m_needed > m_freed ? m_needed - m_freed : 0;
     m_tooBig = needed > m_target.freeBytes;
-    m_out << "\nSpace: about " << sizeText(needed) << " to write, " << sizeText(m_target.freeBytes)
-          << " free: " << (m_tooBig ? "does not fit" : "fits") << '\n';
+    m_out << "\nSpace: about " << join::SizeText(needed) << " to write, "
+          << join::SizeText(m_target.freeBytes) << " free: " << (m_tooBig ? "does not fit" : "fits")
+          << '\n';
 }
 
 int Planner::printSummary() {

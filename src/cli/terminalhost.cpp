@@ -2,6 +2,7 @@
 
 #include "join/joinrun.h"
 #include "join/posixfs.h"
+#include "join/runprogress.h"
 
 #include <chrono>
 #include <cstdio>
@@ -42,20 +43,6 @@ std::string keepEnd(const std::string& text, std::size_t width) {
     return std::string(Ellipsis) + text.substr(start);
 }
 
-// A byte count as people read it: "512 bytes", "3.4 MiB".
-std::string sizeText(std::uint64_t bytes) {
-    if (bytes < 1024)
-        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double value = static_cast<double>(bytes) / 1024;
-    std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < std::size(units); ++unit)
-        value /= 1024;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
-}
-
 } // namespace
 
 void ProgressLine::setEntry(int entry, int count, const std::string& activity) {
@@ -93,7 +80,7 @@ std::string ProgressLine::counters() const {
         text += ", " + std::to_string(m_found) + (m_found == 1 ? " folder" : " folders") + " found";
     if (m_files > 0)
         text += ", " + std::to_string(m_files) + (m_files == 1 ? " file, " : " files, ") +
-                sizeText(m_bytes);
+                join::SizeText(m_bytes);
     return text + ": ";
 }
 

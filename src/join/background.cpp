@@ -76,9 +76,12 @@ void PlacedFiles::add(std::uint64_t place) {
         return;
     std::lock_guard lock(m_mutex);
     m_places.insert(place);
+    m_any.store(true, std::memory_order_release);
 }
 
 bool PlacedFiles::contains(std::uint64_t place) const {
+    if (!m_any.load(std::memory_order_acquire))
+        return false;
     std::lock_guard lock(m_mutex);
     return m_places.contains(place);
 }

@@ -45,6 +45,8 @@ public:
 
 private:
     std::atomic<bool> m_recording{false};
+    // Whether any place was added: until then a look needs no lock.
+    std::atomic<bool> m_any{false};
     mutable std::mutex m_mutex;
     std::unordered_set<std::uint64_t> m_places;
 };

@@ -5,12 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/types.h>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -208,9 +205,9 @@ struct CopyOutcome {
 // written through when it is a link), or refused with IfDestinationExists::Fail; a destination
 // that is the source itself is left alone and reported as SameFile, and with
 // IfDestinationExists::KeepCopy one that already is its copy as AlreadyThere, without opening the
-// source. The copy keeps the source's
-// modification time and its permission bits as far as the umask lets them through, without
-// setuid, setgid and sticky bits. Pipes, sockets and devices are never opened.
+// source. The copy keeps the source's modification time and its permission bits as far as the
+// umask lets them through, without setuid, setgid and sticky bits. Pipes, sockets and devices are
+// never opened.
 enum class FollowLink { No, Yes };
 
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
