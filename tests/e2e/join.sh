@@ -31,10 +31,17 @@ Option2=True
 Output%20Folder=$work/out/
 CONF
 
+# At start-up the program opens its home page by chance (one second of the day in a hundred); a
+# browser of our own takes it, so that the window comes up whatever the time and whatever this
+# machine has installed.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+
 start_display "$work"
 
 HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=xcb \
-    "$brimvale" >"$work/app.log" 2>&1 &
+    PATH="$work/bin:$PATH" "$brimvale" >"$work/app.log" 2>&1 &
 app_pid=$!
 
 visible_windows() { xdotool search --onlyvisible --name '^Brimvale$' 2>/dev/null || true; }
