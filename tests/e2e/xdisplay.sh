@@ -25,7 +25,9 @@ wait_for() {
 # sets xvfb_pid.
 start_display() {
     exec 3>"$1/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$1/xvfb.log" 2>&1 &
+    # -noreset: the server would otherwise reset once its last client leaves (the readiness
+    # probe below), refusing connections for a moment.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$1/xvfb.log" 2>&1 &
     xvfb_pid=$!
     wait_for 10 test -s "$1/display" || fail "Xvfb did not start"
     export DISPLAY=":$(head -n1 "$1/display")"
