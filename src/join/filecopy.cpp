@@ -247,11 +247,13 @@ bool isCopyOf(int folder, const std::string& name, const struct stat& source) {
            mayRead(st);
 }
 
-// Whether what `name` in `folder` leads to (links followed) is the file `file` itself.
+// Whether `name` in `folder` is the file `file` itself (another name of it). A link there is
+// never the file, even when it leads to it: it is replaced by a real copy, so that the output
+// does not lose the data with the source.
 bool isSameFile(int folder, const std::string& name, const struct stat& file) {
     struct stat st {};
-    return ::fstatat(folder, name.c_str(), &st, 0) == 0 && st.st_dev == file.st_dev &&
-           st.st_ino == file.st_ino;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           st.st_dev == file.st_dev && st.st_ino == file.st_ino;
 }
 
 // Links the open unnamed file `fd` into `folder` as `name`; fails with EEXIST when the name is

@@ -180,9 +180,8 @@ TEST(CopyOneFile, NeverOntoItself) {
     const struct stat before = ownStat(dir.path("folder/data"));
 
     const std::string destinations[] = {
-        dir.path("folder/data"),           dir.path("folder/./data"), dir.path("folder//data"),
-        dir.path("folder/hard"),           dir.path("folder/soft"),   dir.path("folder/softToHard"),
-        dir.path("folder/../folder/data"),
+        dir.path("folder/data"), dir.path("folder/./data"),         dir.path("folder//data"),
+        dir.path("folder/hard"), dir.path("folder/../folder/data"),
     };
     for (const std::string& destination : destinations) {
         for (IfDestinationExists ifExists : {Replace, Fail}) {
@@ -193,6 +192,10 @@ TEST(CopyOneFile, NeverOntoItself) {
                 << destination;
         }
     }
+    // A link to the source is not the source: as a source it leads to it, as a destination it
+    // is not written through.
+    for (const std::string link : {"folder/soft", "folder/softToHard"})
+        EXPECT_FALSE(CopyOneFile(dir.path(link), dir.path("folder/data"), Replace)) << link;
     const struct stat after = ownStat(dir.path("folder/data"));
     EXPECT_EQ(dir.read("folder/data"), content);
     EXPECT_EQ(after.st_ino, before.st_ino);
@@ -226,6 +229,21 @@ TEST(CopyOneFile, DestinationLinkIsReplacedNotWrittenThrough) {
 
     EXPECT_EQ(dir.read("outside/target.txt"), "keep");
     EXPECT_EQ(entriesOf(dir.root() / "outside"), std::set<std::string>{"target.txt"});
+
+    // A link that leads to the source itself is replaced by a real copy, whatever the rule for
+    // an existing destination, so that the output keeps the data when the source goes.
+    dir.make("out/toSource1 -> ../src\nout/toSource2 -> ../src\nout/toSource3 -> ../src");
+    setTimes(dir.path("src"), 1500000000, 5);
+    for (const auto& [link, ifExists] :
+         {std::pair{"out/toSource1", Replace}, std::pair{"out/toSource2", KeepCopy}}) {
+        EXPECT_TRUE(CopyOneFile(dir.path("src"), dir.path(link), ifExists)) << link;
+        EXPECT_FALSE(fs::is_symlink(dir.root() / link)) << link;
+        EXPECT_NE(ownStat(dir.path(link)).st_ino, ownStat(dir.path("src")).st_ino) << link;
+        EXPECT_EQ(dir.read(link), "new") << link;
+    }
+    EXPECT_FALSE(CopyOneFile(dir.path("src"), dir.path("out/toSource3"), Fail));
+    EXPECT_TRUE(fs::is_symlink(dir.root() / "out/toSource3"));
+    EXPECT_EQ(dir.read("src"), "new");
 }
 
 TEST(CopyOneFile, SourceThatIsALinkCopiesTheFile) {
