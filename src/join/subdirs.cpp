@@ -153,15 +153,20 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
         try {
             examine(entry, trap, listingBegun, level);
         } catch (...) {
-            // Only failures after the first listing began get here; they are not reported.
+            // Only failures after the first listing began get here; they are not reported, but
+            // every folder the walk could not finish is left out with its reason. A refused or
+            // vanished folder goes from the collection; any other keeps its place, with what
+            // its listing gave before it failed.
             const Failure failure = failureFromCurrentException();
             const int number = failure.number();
+            std::string reason = failure.description();
+            if (reason.ends_with(": " + entry.path))
+                reason.resize(reason.size() - entry.path.size() - 2);
             if (number == ErrorNumber::PermissionDenied || number == ErrorNumber::PathNotFound) {
                 removals.removeFirstEqual(entry.path);
-                std::string reason = failure.description();
-                if (reason.ends_with(": " + entry.path))
-                    reason.resize(reason.size() - entry.path.size() - 2);
                 leaveOut(entry.path, std::move(reason), number);
+            } else {
+                leaveOut(entry.path, "its subfolders could not all be read: " + reason, number);
             }
         }
     }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -335,21 +336,50 @@ TEST(GetSubDirectories2016, RemovesFoldersWhoseListingIsRefused) {
         const char* name;
         FolderCollection start;
         FolderCollection expected;
+        std::string leftOut;
+        // Whether the walk runs with no file descriptor left to open a folder with.
+        bool noDescriptors = false;
     };
     const Row rows[] = {
-        {"refused subfolder is left out", {top}, {top, top + "open/", top + "open/inner/"}},
-        {"refused starting folder is removed", {locked2}, {}},
+        {"refused subfolder is left out",
+         {top},
+         {top, top + "open/", top + "open/inner/"},
+         "top/locked/: Permission denied"},
+        {"refused starting folder is removed", {locked2}, {}, "locked2/: Permission denied"},
         {"each refusal removes one equal entry",
          {locked2, top, locked2},
-         {top, top + "open/", top + "open/inner/"}},
+         {top, top + "open/", top + "open/inner/"},
+         "locked2/: Permission denied locked2/: Permission denied top/locked/: Permission "
+         "denied"},
+        {"a folder that cannot be opened for another reason stays, and is left out with it",
+         {top},
+         {top},
+         "top/: its subfolders could not all be read: Too many files",
+         true},
     };
     for (const Row& row : rows) {
         const std::string result = inChild(Privileges::DropToNobody, [&] {
             FakeJoinHost host;
-            return joined(walk(row.start, host), dir) + "| reports " +
-                   std::to_string(host.reports.size());
+            FolderCollection folders = row.start;
+            std::vector<LeftOutFolder> leftOut;
+            if (row.noDescriptors) {
+                const int lowest = ::dup(0);
+                ::close(lowest);
+                const struct rlimit limit {
+                    static_cast<rlim_t>(lowest), static_cast<rlim_t>(lowest)
+                };
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut);
+            std::string leftOutText;
+            for (const LeftOutFolder& folder : leftOut)
+                leftOutText += (leftOutText.empty() ? "" : " ") +
+                               folder.path.substr(dir.path({}, true).size()) + ": " + folder.reason;
+            return joined(folders, dir) + "| reports " + std::to_string(host.reports.size()) +
+                   " | left out " + leftOutText;
         });
-        EXPECT_EQ(result, joined(row.expected, dir) + "| reports 0") << row.name;
+        EXPECT_EQ(result, joined(row.expected, dir) + "| reports 0 | left out " + row.leftOut)
+            << row.name;
     }
 }
 
