@@ -2,6 +2,7 @@
 
 #include "join/copyprocs.h"
 #include "join/failure.h"
+#include "join/joinplan.h"
 #include "join/paths.h"
 #include "join/posixfs.h"
 #include "join/runprogress.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -60,17 +62,26 @@ public:
     std::vector<std::string> reports;
 };
 
-// A file the flat copy would copy, in processing order.
+// A file the flat copy would take, in processing order.
 struct FlatFile {
     std::string source;
     std::string name;
     std::uint64_t size;
 };
 
+// Why the copy takes no file from an entry, in the dry run's words.
+std::string notCopiedWords(join::FlatTake take) {
+    return take == join::FlatTake::LinkToNothing ? "a link to nothing" : "not a regular file";
+}
+std::string notCopiedWords(join::TreeTake take) {
+    return take == join::TreeTake::LinkToNothing ? "a link to nothing" : "not a regular file";
+}
+
 class Planner {
 public:
-    Planner(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine)
-        : m_request(request), m_out(out), m_examine(examine) {}
+    Planner(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine,
+            PlannedJoin* record = nullptr)
+        : m_request(request), m_out(out), m_examine(examine), m_record(record) {}
     int run();
 
 private:
@@ -87,11 +98,22 @@ private:
     int printSummary();
     bool flat() const { return m_request.option == join::CopyOption::Flat; }
 
+    void recordFile(const std::string& destination, const std::string& source, bool there);
+    void recordNotCopied(const std::string& source);
+
     const JoinRequest& m_request;
     std::ostream& m_out;
     const ExamineFunction& m_examine;
+    PlannedJoin* m_record;
     TargetFileSystem m_target;
     bool m_targetKnown = false;
+    // The rules the join decides by, from the file system examined.
+    join::OutputRules m_rules;
+    join::FileIdentity m_outputIdentity;
+    // The flat plans of the entries, in list order.
+    std::vector<std::shared_ptr<const join::FlatEntryPlan>> m_flatPlans;
+    // Where each planned place stands in the record.
+    std::unordered_map<std::string, std::size_t> m_recorded;
     // What the output folder holds already, by the name its file system tells apart.
     std::unordered_map<std::string, join::FolderEntry> m_existing;
 
@@ -148,6 +170,23 @@ void Planner::describeTarget() {
     if (fat || !m_target.storesLinks)
         m_out << '\n';
     m_out << "  free: " << join::SizeText(m_target.freeBytes) << '\n';
+    m_rules = join::OutputRules(m_target);
+}
+
+void Planner::recordFile(const std::string& destination, const std::string& source, bool there) {
+    if (!m_record)
+        return;
+    const auto [at, added] =
+        m_recorded.try_emplace(m_rules.key(destination), m_record->files.size());
+    if (added)
+        m_record->files.push_back({destination, source, there});
+    else
+        m_record->files[at->second] = {destination, source, there};
+}
+
+void Planner::recordNotCopied(const std::string& source) {
+    if (m_record)
+        m_record->notCopied.push_back(source);
 }
 
 // The join creates files and folders in the output folder and in the existing folders a preserve
@@ -166,40 +205,26 @@ void Planner::readOutputFolder() {
     if (!join::ListFolder(m_request.output, listing))
         return;
     for (join::FolderEntry& entry : listing.entries) {
-        std::string key = join::NameKey(m_target, entry.name);
+        std::string key = m_rules.key(entry.name);
         m_existing.emplace(std::move(key), std::move(entry));
     }
 }
 
-// Why the copy would not copy the entry at `path` as a file: a pipe, socket or device, or a
-// link to nothing; "" for a regular file (or a link to one). Links to folders are the walk's.
-std::string notAFileReason(const std::string& path, join::FolderEntry::Type type) {
-    if (type == join::FolderEntry::Type::Other)
-        return "not a regular file";
-    if (type != join::FolderEntry::Type::Link)
-        return {};
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found)
-        return "a link to nothing";
-    if (status.type() == std::filesystem::file_type::regular ||
-        status.type() == std::filesystem::file_type::directory || error)
-        return {};
-    return "not a regular file";
-}
-
-// The flat copy's own steps: the entry and every folder below it in the walk's order, each
-// folder's files in the listing's order, "~" names left out.
+// The flat copy's own plan of the entry: the entry and every folder below it in the walk's
+// order, each folder's files in the listing's order, "~" names left out, the output folder's
+// own files its own.
 void Planner::planFlatEntry(const std::string& entry) {
     if (entry.empty()) {
         m_out << "  names no folder: nothing to copy\n";
+        m_flatPlans.push_back(std::make_shared<const join::FlatEntryPlan>());
         return;
     }
     join::FolderCollection folders{withSeparator(entry)};
     WalkReports walk;
     std::vector<join::LeftOutFolder> leftOut;
+    join::WalkListings listings{std::size_t{1} << 18, {}};
     try {
-        join::GetSubDirectories2016(folders, join::Recursion::AllLevels, walk, &leftOut);
+        join::GetSubDirectories2016(folders, join::Recursion::AllLevels, walk, &leftOut, &listings);
     } catch (const std::exception& failure) {
         walk.reports.push_back(failure.what());
     }
@@ -207,39 +232,37 @@ void Planner::planFlatEntry(const std::string& entry) {
         m_out << "  cannot read a folder: " << report << '\n';
         ++m_unreadable;
     }
-    for (const join::LeftOutFolder& folder : leftOut)
+    auto plan = std::make_shared<const join::FlatEntryPlan>(join::PlanFlatFolders(
+        entry, std::move(folders), std::move(leftOut), &listings, m_rules, m_outputIdentity));
+    for (const join::LeftOutFolder& folder : plan->leftOut) {
         m_leftOut.push_back(folder.path + ": " + folder.reason);
+        recordNotCopied(folder.path);
+    }
     std::size_t files = 0;
-    for (const std::string& folder : folders) {
-        join::FolderListing listing;
-        if (!join::ListFolder(folder, listing)) {
-            m_out << "  cannot list " << folder << ": "
-                  << join::failureFromErrno(errno, folder).description() << '\n';
+    for (const join::FlatFolder& folder : plan->contents) {
+        if (folder.listingFailure) {
+            m_out << "  cannot list " << folder.path << ": " << folder.listingFailure->description()
+                  << '\n';
             ++m_unreadable;
             continue;
         }
-        for (join::FolderEntry& file : listing.entries) {
-            std::string source = folder + file.name;
-            if (file.type == join::FolderEntry::Type::Folder ||
-                (file.type == join::FolderEntry::Type::Link &&
-                 std::filesystem::is_directory(source)))
-                continue;
-            if (file.name.starts_with('~')) {
-                m_skipped.push_back(std::move(source));
-                continue;
-            }
-            if (const std::string reason = notAFileReason(source, file.type); !reason.empty()) {
-                m_notFiles.push_back(source + ": " + reason);
-                continue;
-            }
+        for (const join::ListedFile& file : folder.leftOut)
+            m_skipped.push_back(folder.path + file.name);
+        for (const auto& [file, take] : folder.notCopied) {
+            m_notFiles.push_back(folder.path + file.name + ": " + notCopiedWords(take));
+            recordNotCopied(folder.path + file.name);
+        }
+        for (const join::ListedFile& file : folder.files) {
+            std::string source = folder.path + file.name;
             const std::uint64_t size = fileSize(source);
-            m_flatFiles.push_back({std::move(source), std::move(file.name), size});
+            m_flatFiles.push_back({std::move(source), file.name, size});
             ++files;
         }
     }
     m_out << "  " << counted(files, "file", "files") << " from "
-          << counted(folders.size(), "folder", "folders") << " go directly into "
+          << counted(plan->folders.size(), "folder", "folders") << " go directly into "
           << m_request.output << '\n';
+    m_flatPlans.push_back(std::move(plan));
 }
 
 // The tree copy's own placement, then every folder, file and link the copy would make. An
@@ -273,11 +296,11 @@ void Planner::planPreservedEntry(const std::string& entry) {
     planTree(placement.source, placement.target);
 }
 
-// The tree copy's view of one entry: every folder, file and link below it, with the names the
-// output folder's file system refuses or takes as one. Where it ignores case, folders whose
-// names are one there are one folder, their entries in listing order; of files whose names are
-// one there the last is copied. A file that an earlier entry's copy put at the same place is
-// replaced.
+// The tree copy's view of one entry: every folder, file and link below it, shared out as the
+// copy shares them (join::PlanFolder, join::TakeForTree), with the names the output folder's
+// file system refuses or takes as one. Where it ignores case, folders whose names are one there
+// are one folder, their entries in listing order; of other entries whose names are one there
+// the last is copied. A file that an earlier entry's copy put at the same place is replaced.
 void Planner::planTree(const std::string& source, const std::string& target) {
     // A folder to make, with the source folders whose entries go into it.
     struct Folder {
@@ -286,12 +309,14 @@ void Planner::planTree(const std::string& source, const std::string& target) {
     };
     struct Item {
         std::string folder;
+        int fd;
         join::FolderEntry entry;
     };
     std::vector<Folder> pending{{{source}, target}};
     std::size_t files = 0;
     std::size_t folders = 0;
     std::size_t links = 0;
+    const bool wholeFolders = m_rules.ignoresCase();
     while (!pending.empty()) {
         const Folder folder = std::move(pending.back());
         pending.pop_back();
@@ -299,79 +324,96 @@ void Planner::planTree(const std::string& source, const std::string& target) {
         m_plannedFolders.insert(lexicallyNormal(copy));
         ++folders;
         m_needed += m_target.blockSize;
+        std::vector<join::Descriptor> open;
         std::vector<Item> items;
         for (const std::string& sourceFolder : folder.sources) {
             const std::string from = withSeparator(sourceFolder);
+            join::Descriptor fd = join::OpenFolder(from);
             join::FolderListing listing;
-            if (!join::ListFolder(from, listing)) {
+            if (!fd.valid() || !join::ListFolderAt(fd.get(), listing)) {
                 m_out << "  cannot list " << from << ": "
                       << join::failureFromErrno(errno, from).description() << '\n';
                 ++m_unreadable;
                 continue;
             }
             for (join::FolderEntry& entry : listing.entries)
-                items.push_back({from, std::move(entry)});
+                items.push_back({from, fd.get(), std::move(entry)});
+            open.push_back(std::move(fd));
         }
-        // Subfolders by the name the target tells apart; of other entries, the last of each.
-        std::vector<Folder> children;
-        std::unordered_map<std::string, std::size_t> childOf;
-        std::unordered_map<std::string, std::size_t> lastOf;
-        std::vector<std::string> keys(items.size());
-        std::vector<bool> copied(items.size(), false);
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const join::FolderEntry& entry = items[i].entry;
-            const std::string path = items[i].folder + entry.name;
-            std::string refusal = m_targetKnown ? join::NameRefusal(m_target, entry.name) : "";
-            if (refusal.empty() && entry.type == join::FolderEntry::Type::Link && m_targetKnown &&
+        std::vector<join::FolderEntry::Type> types;
+        std::vector<std::string> keys;
+        for (const Item& item : items) {
+            types.push_back(item.entry.type);
+            if (wholeFolders)
+                keys.push_back(m_rules.key(item.entry.name));
+        }
+        const join::FolderPlan plan = join::PlanFolder(types, keys, items.size());
+        // Why the target refuses a name it is asked to hold, or "".
+        const auto refusal = [&](const Item& item) {
+            if (!m_targetKnown)
+                return std::string();
+            std::string refused = join::NameRefusal(m_target, item.entry.name);
+            if (refused.empty() && item.entry.type == join::FolderEntry::Type::Link &&
                 !m_target.storesLinks)
-                refusal = "is a symbolic link, which " + m_target.type + " cannot store";
-            if (!refusal.empty()) {
-                m_refused.push_back(path + ": the name " + refusal);
+                refused = "is a symbolic link, which " + m_target.type + " cannot store";
+            return refused;
+        };
+        std::vector<Folder> children;
+        for (const std::vector<std::uint32_t>& group : plan.folders) {
+            const Item& first = items[group.front()];
+            if (const std::string refused = refusal(first); !refused.empty()) {
+                m_refused.push_back(first.folder + first.entry.name + ": the name " + refused);
+                recordNotCopied(first.folder + first.entry.name);
                 continue;
             }
-            if (const std::string reason = notAFileReason(path, entry.type); !reason.empty()) {
-                m_notFiles.push_back(path + ": " + reason);
-                continue;
-            }
-            keys[i] = join::NameKey(m_target, entry.name);
-            if (entry.type == join::FolderEntry::Type::Folder) {
-                const auto [child, added] = childOf.try_emplace(keys[i], children.size());
-                if (added)
-                    children.push_back({{}, copy + entry.name});
-                children[child->second].sources.push_back(path);
-                continue;
-            }
-            lastOf[keys[i]] = i;
-            copied[i] = true;
+            Folder child{{}, copy + first.entry.name};
+            for (const std::uint32_t i : group)
+                child.sources.push_back(items[i].folder + items[i].entry.name);
+            children.push_back(std::move(child));
         }
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (!copied[i])
-                continue;
-            const join::FolderEntry& entry = items[i].entry;
-            const std::string path = items[i].folder + entry.name;
-            const Item& last = items[lastOf[keys[i]]];
-            if (&last != &items[i]) {
-                m_caseClashes.push_back(last.folder + last.entry.name + " replaces " + path +
-                                        " (one name on " + m_target.type + ")");
-                ++m_caseClashCount;
-                continue;
-            }
-            if (entry.type == join::FolderEntry::Type::File) {
-                ++files;
-                m_needed += join::SpaceFor(m_target, fileSize(path));
-            } else {
-                ++links;
-            }
-            // An earlier entry's copy may have put a file here: this one replaces it.
-            const std::string place = lexicallyNormal(copy + entry.name);
-            const auto [earlier, added] =
-                m_plannedFiles.try_emplace(join::NameKey(m_target, place), path);
-            if (!added) {
-                m_replaced.push_back(place + ": " + path + " replaces " + earlier->second);
-                earlier->second = path;
-            } else if (entry.type == join::FolderEntry::Type::File) {
-                if (countIfThere(path, place))
+        for (const std::vector<std::uint32_t>& run : plan.runs) {
+            for (const std::uint32_t i : run) {
+                const Item& item = items[i];
+                const std::string path = item.folder + item.entry.name;
+                if (const std::optional<std::uint32_t> later = plan.replacedBy[i]) {
+                    const Item& kept = items[*later];
+                    m_caseClashes.push_back(kept.folder + kept.entry.name + " replaces " + path +
+                                            " (one name on " + m_target.type + ")");
+                    ++m_caseClashCount;
+                    recordNotCopied(path);
+                    continue;
+                }
+                const join::TreeTake take = join::TakeForTree(item.fd, item.entry);
+                if (take == join::TreeTake::LinkToNothing || take == join::TreeTake::NotAFile) {
+                    m_notFiles.push_back(path + ": " + notCopiedWords(take));
+                    recordNotCopied(path);
+                    continue;
+                }
+                if (const std::string refused = refusal(item); !refused.empty()) {
+                    m_refused.push_back(path + ": the name " + refused);
+                    recordNotCopied(path);
+                    continue;
+                }
+                const bool file = take == join::TreeTake::File;
+                if (file) {
+                    ++files;
+                    m_needed += join::SpaceFor(m_target, fileSize(path));
+                } else {
+                    ++links;
+                }
+                // An earlier entry's copy may have put a file here: this one replaces it.
+                const std::string place = lexicallyNormal(copy + item.entry.name);
+                const auto [earlier, added] = m_plannedFiles.try_emplace(m_rules.key(place), path);
+                bool there = false;
+                if (!added) {
+                    m_replaced.push_back(place + ": " + path + " replaces " + earlier->second);
+                    earlier->second = path;
+                } else if (file && countIfThere(path, place)) {
+                    there = true;
                     m_needed -= join::SpaceFor(m_target, fileSize(path));
+                }
+                if (file)
+                    recordFile(place, path, there);
             }
         }
         for (auto child = children.rbegin(); child != children.rend(); ++child)
@@ -385,8 +427,18 @@ void Planner::planTree(const std::string& source, const std::string& target) {
 }
 
 // The names of the flat copy against the output folder's file system: refused names, names
-// that a folder there already takes, and different names that it takes as one.
+// that a folder there already takes, and different names that it takes as one. The file that
+// each name ends with is the join's own choice (join::FlatRun).
 void Planner::checkFlatNames() {
+    // The file of each key the join leaves: the copies of each entry, those that no later
+    // entry's file replaces.
+    join::FlatRun run(m_flatPlans, m_rules);
+    std::unordered_map<std::string, std::string> winnerOf;
+    for (std::size_t entry = 0; entry < m_flatPlans.size(); ++entry)
+        for (const join::FlatPlace& place : run.copiesOf(*m_flatPlans[entry], m_rules, entry))
+            winnerOf[m_rules.key(m_flatPlans[entry]->file(place).name)] =
+                m_flatPlans[entry]->pathOf(place);
+
     // Per name as the file system tells them apart: each different spelling's last file.
     struct Spellings {
         std::vector<std::string> names;
@@ -394,21 +446,26 @@ void Planner::checkFlatNames() {
     };
     std::unordered_map<std::string, Spellings> byKey;
     std::vector<std::string> keys;
+    std::unordered_set<std::string> refused;
     for (std::size_t i = 0; i < m_flatFiles.size(); ++i) {
         const FlatFile& file = m_flatFiles[i];
         if (m_targetKnown) {
             const std::string refusal = join::NameRefusal(m_target, file.name);
             if (!refusal.empty()) {
                 m_refused.push_back(file.source + ": the name " + refusal);
+                recordNotCopied(file.source);
+                refused.insert(file.source);
                 continue;
             }
         }
-        const std::string key = join::NameKey(m_target, file.name);
+        const std::string key = m_rules.key(file.name);
         const auto existing = m_existing.find(key);
         if (existing != m_existing.end() &&
             existing->second.type == join::FolderEntry::Type::Folder) {
             m_refused.push_back(file.source + ": a folder named " + existing->second.name +
                                 " stands in the output folder");
+            recordNotCopied(file.source);
+            refused.insert(file.source);
             continue;
         }
         auto [found, added] = byKey.try_emplace(key);
@@ -427,12 +484,18 @@ void Planner::checkFlatNames() {
 
     for (const std::string& key : keys) {
         const Spellings& spellings = byKey[key];
-        std::size_t winner = 0;
-        for (std::size_t s = 1; s < spellings.lastFile.size(); ++s)
-            if (spellings.lastFile[s] > spellings.lastFile[winner])
+        const auto chosen = winnerOf.find(key);
+        if (chosen == winnerOf.end() || refused.contains(chosen->second))
+            continue;
+        std::size_t winner = spellings.lastFile.size();
+        for (std::size_t s = 0; s < spellings.lastFile.size(); ++s)
+            if (m_flatFiles[spellings.lastFile[s]].source == chosen->second)
                 winner = s;
+        if (winner == spellings.lastFile.size())
+            continue;
         const FlatFile& kept = m_flatFiles[spellings.lastFile[winner]];
         const bool there = countIfThere(kept.source, withSeparator(m_request.output) + kept.name);
+        recordFile(kept.name, kept.source, there);
         if (!there)
             m_needed += join::SpaceFor(m_target, kept.size);
         const auto existing = m_existing.find(key);
@@ -476,7 +539,7 @@ void Planner::printFlatCollisions() {
 
 // A file whose destination already has its size and time is left alone, and needs no room.
 bool Planner::countIfThere(const std::string& source, const std::string& destination) {
-    if (m_request.alwaysCopy || !join::IsAlreadyCopied(source, destination))
+    if (m_request.alwaysCopy || !join::IsAlreadyCopied(source, destination, m_rules.timeStep()))
         return false;
     ++m_alreadyThere;
     return true;
@@ -532,6 +595,7 @@ int Planner::printSummary() {
 int Planner::run() {
     m_out << "Dry run: nothing is written.\n";
     describeTarget();
+    m_outputIdentity = join::IdentityOf(m_request.output).value_or(join::FileIdentity{});
     checkCreation(m_request.output, "it");
     readOutputFolder();
     m_out << "Copy option: " << (flat() ? "just copy files (flat)" : "preserve folder structure")
@@ -578,6 +642,15 @@ int DryRun(const JoinRequest& request, std::ostream& out) {
 int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine) {
     Planner planner(request, out, examine);
     return planner.run();
+}
+
+PlannedJoin PlanJoin(const JoinRequest& request) {
+    PlannedJoin plan;
+    std::ostringstream ignored;
+    const ExamineFunction examine = join::ExamineTargetFileSystem;
+    Planner planner(request, ignored, examine, &plan);
+    planner.run();
+    return plan;
 }
 
 } // namespace cli

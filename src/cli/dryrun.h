@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace cli {
 
@@ -18,5 +20,20 @@ int DryRun(const JoinRequest& request, std::ostream& out);
 // The same with the output folder's file system told by `examine` instead of the real one.
 using ExamineFunction = std::function<join::TargetFileSystem(const std::string& folder)>;
 int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine);
+
+// The plan a dry run prints, file by file: for each file the join would leave, its destination
+// and its source, and whether it is already there and left alone; and every source path the
+// join would name as not copied (refused names, what is not a regular file, files that a name
+// one with theirs on the target replaces). For checking the plan against the join.
+struct PlannedFile {
+    std::string destination;
+    std::string source;
+    bool alreadyThere = false;
+};
+struct PlannedJoin {
+    std::vector<PlannedFile> files;
+    std::vector<std::string> notCopied;
+};
+PlannedJoin PlanJoin(const JoinRequest& request);
 
 } // namespace cli

@@ -14,8 +14,6 @@ namespace cli {
 
 namespace {
 
-constexpr std::string_view ProcessingPrefix = "Processing: ";
-constexpr std::string_view ResetText = "Progress Bar";
 constexpr std::string_view ClearToEnd = "\x1b[K";
 constexpr std::string_view Ellipsis = "...";
 
@@ -124,62 +122,67 @@ TerminalJoinHost::TerminalJoinHost(JoinRequest request, Console& console)
       m_progress(console.err, console.errIsTerminal, console.width) {}
 
 std::string TerminalJoinHost::sourceText(int index) const {
-    m_entry = index;
     return m_request.sources.at(static_cast<std::size_t>(index - 1));
 }
 
-std::string TerminalJoinHost::entryContext() const {
-    if (m_entry < 1 || m_entry > sourceCount())
+std::string TerminalJoinHost::entryContext(int entry) const {
+    if (entry < 1 || entry > sourceCount())
         return "brimvale: ";
-    return "brimvale: entry " + std::to_string(m_entry) + " (" +
-           m_request.sources[static_cast<std::size_t>(m_entry - 1)] + "): ";
+    return "brimvale: entry " + std::to_string(entry) + " (" +
+           m_request.sources[static_cast<std::size_t>(entry - 1)] + "): ";
 }
 
-void TerminalJoinHost::showErrorReport(const std::string& description, const std::string&, int) {
+void TerminalJoinHost::entryBegins(int entry, int count, const std::string&) {
+    m_entry = entry;
+    // The window shows the entry's last path part; a terminal has room for the whole entry.
+    m_progress.setEntry(entry, count,
+                        entry >= 1 && entry <= sourceCount() ? sourceText(entry) : "");
+}
+
+void TerminalJoinHost::writesFinishing() {
+    m_progress.setStage("Finishing writes to disk...");
+}
+
+void TerminalJoinHost::showEntryReport(int entry, const std::string& description,
+                                       const std::string&, int,
+                                       const std::vector<std::string>& listed, const std::string&) {
     ++m_problems;
-    m_progress.printMessage(entryContext() + description);
+    m_progress.printMessage(entryContext(entry) + description);
+    for (const std::string& failure : listed)
+        m_progress.printMessage("brimvale:   " + failure);
+}
+
+// Reports that come past the run's own reporter (the walk's) belong to the entry under way.
+void TerminalJoinHost::showErrorReport(const std::string& description, const std::string& location,
+                                       int line) {
+    showEntryReport(m_entry, description, location, line, {}, {});
 }
 
 void TerminalJoinHost::showListedErrorReport(const std::string& description,
                                              const std::string& location, int line,
                                              const std::vector<std::string>& listed,
-                                             const std::string&) {
-    showErrorReport(description, location, line);
-    for (const std::string& failure : listed)
-        m_progress.printMessage("brimvale:   " + failure);
+                                             const std::string& listFile) {
+    showEntryReport(m_entry, description, location, line, listed, listFile);
+}
+
+void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
+    m_outcome = outcome;
+    m_progress.clear();
 }
 
 void TerminalJoinHost::showMessage(const std::string& text) {
-    if (text == "Done.") {
-        m_done = true;
-        return;
-    }
-    if (text.starts_with(join::StoppedMessageStart)) {
-        m_stopSaid = true;
-        m_progress.clear();
-        m_console.err << "brimvale: " << text << '\n';
+    // The closing message: "Done." goes without saying; a run that ended early says so.
+    if (m_outcome) {
+        if (m_outcome->ending != join::JoinOutcome::Ending::Done)
+            m_console.err << "brimvale: " << text << '\n';
         return;
     }
     // Before the first entry the run only refuses to start (no sources, no output folder).
-    if (m_entryBegun)
+    if (m_entry > 0)
         ++m_problems;
     else
         m_refusedToStart = true;
-    m_progress.printMessage(entryContext() + text);
-}
-
-void TerminalJoinHost::setProgressText(const std::string& text) {
-    if (text == ResetText) {
-        m_progress.clear();
-        return;
-    }
-    m_entryBegun = true;
-    // The window shows the entry's last path part; a terminal has room for the whole entry.
-    if (text.starts_with(ProcessingPrefix) && m_entry >= 1)
-        m_progress.setEntry(m_entry, sourceCount(),
-                            m_request.sources[static_cast<std::size_t>(m_entry - 1)]);
-    else
-        m_progress.setStage(text);
+    m_progress.printMessage(entryContext(m_entry) + text);
 }
 
 void TerminalJoinHost::foldersFound(std::size_t count) {
@@ -207,7 +210,7 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
 int TerminalJoinHost::finish() {
     m_progress.clear();
     if (join::StopRequested()) {
-        if (!m_stopSaid)
+        if (!m_outcome || !m_outcome->stopped())
             m_console.err << "brimvale: stopped: what was copied is whole, and nothing partly "
                              "written is left\n";
         return ExitStatus::Stopped;
@@ -225,7 +228,9 @@ int TerminalJoinHost::finish() {
                       << tally << '\n';
         return ExitStatus::NotEverything;
     }
-    if (m_done)
+    if (m_outcome && m_outcome->ending == join::JoinOutcome::Ending::Faulted)
+        return ExitStatus::NotEverything;
+    if (m_outcome)
         m_console.err << "Done: " << tally << ".\n";
     return ExitStatus::Copied;
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -51,8 +52,9 @@ private:
 };
 
 // The host of a join run from the command line. Messages and reports go to standard error in
-// plain words; every report and every message but "Done." after the first entry began means
-// that something was not copied. Never touches the window's settings.
+// plain words, each report with the entry it belongs to; every report and every message after
+// the first entry began, but the closing one, means that something was not copied. Never
+// touches the window's settings.
 class TerminalJoinHost final : public join::JoinHost {
 public:
     TerminalJoinHost(JoinRequest request, Console& console);
@@ -69,6 +71,12 @@ public:
                                int line, const std::vector<std::string>& listed,
                                const std::string& listFile) override;
     void showMessage(const std::string& text) override;
+    void showEntryReport(int entry, const std::string& description, const std::string& location,
+                         int line, const std::vector<std::string>& listed,
+                         const std::string& listFile) override;
+    void entryBegins(int entry, int count, const std::string& entryText) override;
+    void writesFinishing() override;
+    void joinEnded(const join::JoinOutcome& outcome) override;
 
     int sourceCount() const override { return static_cast<int>(m_request.sources.size()); }
     std::string sourceText(int index) const override;
@@ -78,23 +86,22 @@ public:
 
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
-    void setProgressText(const std::string& text) override;
+    // The window's bar texts: a terminal says what the run does in words of its own.
+    void setProgressText(const std::string&) override {}
 
     // After the run: says how it ended and gives its exit status.
     int finish();
 
 private:
-    std::string entryContext() const;
+    std::string entryContext(int entry) const;
 
     JoinRequest m_request;
     Console& m_console;
     ProgressLine m_progress;
-    // The entry the run read last: the run reads each entry once, just before its progress.
-    mutable int m_entry = 0;
-    bool m_entryBegun = false;
+    // The entry under way, from 1; 0 before the first.
+    int m_entry = 0;
     bool m_refusedToStart = false;
-    bool m_done = false;
-    bool m_stopSaid = false;
+    std::optional<join::JoinOutcome> m_outcome;
     int m_problems = 0;
     std::uint64_t m_filesCopied = 0;
     std::uint64_t m_bytesCopied = 0;

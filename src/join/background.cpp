@@ -47,30 +47,6 @@ void BackgroundWork::finish() {
     m_finishedChanged.notify_all();
 }
 
-namespace {
-
-// FNV-1a over the bytes, with ASCII letters in upper case when case is ignored.
-std::uint64_t mix(std::uint64_t hash, std::string_view text, bool ignoreCase) {
-    for (char c : text) {
-        if (ignoreCase && c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-    }
-    return hash;
-}
-
-} // namespace
-
-std::uint64_t PlacedFiles::folderKey(std::string_view path, bool ignoreCase) {
-    while (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    return mix(0xcbf29ce484222325ULL, path, ignoreCase);
-}
-
-std::uint64_t PlacedFiles::placeKey(std::uint64_t folder, std::string_view name, bool ignoreCase) {
-    return mix(mix(folder, "/", false), name, ignoreCase);
-}
-
 void PlacedFiles::add(std::uint64_t place) {
     if (!m_recording)
         return;
@@ -150,6 +126,19 @@ void WorkerPool::start(BackgroundWork& work, std::function<void()> job) {
 bool WorkerPool::waitUntilIdle(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_idle.wait_for(lock, timeout, [&] { return m_running == 0 && m_tasks.empty(); });
+}
+
+namespace {
+std::atomic<void (*)()> g_taskProbe{nullptr};
+} // namespace
+
+void ProbeTask() {
+    if (void (*probe)() = g_taskProbe.load(std::memory_order_relaxed))
+        probe();
+}
+
+void SetTaskProbe(void (*probe)()) {
+    g_taskProbe.store(probe);
 }
 
 void StopAllCopies() {

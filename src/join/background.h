@@ -29,16 +29,13 @@ struct CopyCounters {
 
 // The files a join run has placed so far, so that a file the run placed itself is never taken
 // for one that was already there: when an earlier entry's file and a later one's share a place,
-// size and time, the later still replaces the earlier. A place is kept as a 64-bit key of its
-// path, with ASCII letters in one case where the file system ignores case (it may show another
-// spelling of a name as another file); a key that two places share only means one more copy.
-// Recorded only while a later entry may still come. Safe to use from several threads.
+// size and time, the later still replaces the earlier. A place is kept as a 64-bit key of the
+// folder's identity and the name as the output's file system tells names apart (PlaceOf), so
+// that any spelling of a name that is one there is one place; a key that two places share only
+// means one more copy. Recorded only while a later entry may still come. Safe to use from
+// several threads.
 class PlacedFiles {
 public:
-    // The key of a folder by its path, and of a name in a folder by the folder's key.
-    static std::uint64_t folderKey(std::string_view path, bool ignoreCase);
-    static std::uint64_t placeKey(std::uint64_t folder, std::string_view name, bool ignoreCase);
-
     void setRecording(bool recording) { m_recording = recording; }
     void add(std::uint64_t place);
     bool contains(std::uint64_t place) const;
@@ -124,6 +121,11 @@ private:
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };
+
+// Called as each task of a copy job begins. Does nothing, unless a test has set a probe, which
+// may throw to make that task fail as a program fault would (an allocation that fails).
+void ProbeTask();
+void SetTaskProbe(void (*probe)());
 
 // Asks every copy under way to stop and waits until each has removed what it had partly
 // written, however long a stalled device makes that take. For a process about to end: copies

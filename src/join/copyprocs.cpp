@@ -103,7 +103,8 @@ void refuseOverlap(const CopyEnds& ends, const std::string& destination) {
         throw intoItself(ends.targetPath + " holds " + ends.from);
 }
 
-TreeCopyRoot prepareCopy(const std::string& source, const std::string& destination) {
+TreeCopyRoot prepareCopy(const std::string& source, const std::string& destination,
+                         const OutputRules& rules) {
     CopyEnds ends = openEnds(source, destination);
     refuseOverlap(ends, destination);
     TreeCopyRoot root;
@@ -122,22 +123,34 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
             : copyFailure(ends.targetPath, error);
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
-    root.fileSystem = ExamineUnusualTarget(destination);
+    root.rules = rules;
     root.targetPath = withoutTrailingSeparators(ends.targetPath);
     return root;
 }
 
 // Runs `job` on the worker pool while `pump` keeps the window alive and `progress`, when given,
-// shows how far it has come. Returns how many things the job made or replaced.
-std::uint64_t runInBackground(EventPump& pump, RunProgress* progress,
+// shows how far it has come. Returns how many things the job made or replaced. What the job
+// throws is thrown here, and sets `faulted`.
+std::uint64_t runInBackground(EventPump& pump, RunProgress* progress, bool& faulted,
                               const std::function<void(CopyCounters&)>& job) {
     BackgroundWork work;
     if (progress)
         work.setProgressReport([&] { progress->show(work.counters()); });
-    WorkerPool::shared().start(work, [&] { job(work.counters()); });
+    std::exception_ptr fault;
+    WorkerPool::shared().start(work, [&] {
+        try {
+            job(work.counters());
+        } catch (...) {
+            fault = std::current_exception();
+        }
+    });
     pump.waitFor(work);
     if (progress)
         progress->endCopy(work.counters());
+    if (fault) {
+        faulted = true;
+        std::rethrow_exception(fault);
+    }
     return work.counters().made.load();
 }
 
@@ -157,23 +170,32 @@ IfDestinationExists ifExistsFor(const JoinHost& host) {
     return host.alwaysCopy() ? IfDestinationExists::Replace : IfDestinationExists::KeepCopy;
 }
 
+// How many names an entry's own walk keeps of its listings, for its plan to take instead of
+// listing again.
+constexpr std::size_t WalkKeeps = std::size_t{1} << 18;
+
 std::string alreadyExists(const std::string& mirrored) {
     return mirrored + " already exists. Please delete.";
 }
 
 } // namespace
 
+RunContext::RunContext(const std::string& output, IfDestinationExists ifExists)
+    : rules(OutputRules::of(output)), output(IdentityOf(output).value_or(FileIdentity{})),
+      ifExists(ifExists) {}
+
 bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
-                IfDestinationExists ifExists, PlacedFiles* placed, RunProgress* progress) {
-    TreeCopyRoot root = prepareCopy(source, destination);
-    root.ifExists = ifExists;
-    root.placed = placed;
-    if (progress)
-        progress->countTree(root.sourcePath);
+                RunContext& run) {
+    TreeCopyRoot root = prepareCopy(source, destination, run.rules);
+    root.ifExists = run.ifExists;
+    root.placed = &run.placed;
+    if (run.progress)
+        run.progress->countTree(root.sourcePath);
     CopyFailures failures;
-    const std::uint64_t made = runInBackground(pump, progress, [&](CopyCounters& counters) {
-        CopyTree(std::move(root), failures, counters);
-    });
+    const std::uint64_t made =
+        runInBackground(pump, run.progress, run.faulted, [&](CopyCounters& counters) {
+            CopyTree(std::move(root), failures, counters);
+        });
     if (const std::optional<Failure> failure = failures.summary("item"))
         throw *failure;
     return made > 0;
@@ -181,7 +203,8 @@ bool CopyFolder(const std::string& source, const std::string& destination, Event
 
 bool CopyFolder(const std::string& source, const std::string& destination) {
     BlockingPump pump;
-    return CopyFolder(source, destination, pump);
+    RunContext run(destination, IfDestinationExists::KeepCopy);
+    return CopyFolder(source, destination, pump, run);
 }
 
 PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText) {
@@ -209,12 +232,14 @@ PreservePlacement PlacePreservedEntry(const std::string& entry, const std::strin
 }
 
 std::string CopyEntryPreservingStructure(const std::string& entry, const std::string& output,
-                                         JoinHost& host, Trap& trap, PlacedFiles* placed,
-                                         RunProgress* progress) {
+                                         JoinHost& host, Trap& trap, RunContext* run) {
     // An empty entry names no folder; its mirrored path would be the output folder itself.
     // 122: the tree copy needs no object of its own. An empty output text names no folder.
     if (entry.empty() || output.empty())
         return {};
+    std::optional<RunContext> own;
+    if (!run)
+        run = &own.emplace(output, ifExistsFor(host));
     trap.line(124, [&] { MakeFolderTree(output); });
     std::string source = entry;
     if (trap.test(126, [&] { return EndsWithSeparator(source); }))
@@ -228,53 +253,72 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
     // A copy that failed may have written something: only one that made nothing is known not
     // to have.
     bool made = true;
-    trap.line(
-        138, [&] { made = CopyFolder(source, output, host, ifExistsFor(host), placed, progress); });
+    trap.line(138, [&] { made = CopyFolder(source, output, host, *run); });
     return made ? output : std::string();
 }
 
 std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
-                          Trap& trap, PlacedFiles* placed, LaterFiles* later, std::size_t index,
-                          RunProgress* progress) {
+                          Trap& trap, RunContext* run) {
     // An empty entry names no folder; with the separator appended it would name the root. An
     // empty output text names no folder either.
     if (entry.empty() || output.empty())
         return {};
-    FolderCollection folders;
-    std::vector<std::optional<FolderListing>> listings;
-    std::vector<LeftOutFolder> leftOut;
-    // A walk the look-ahead made, clean, is this entry's walk, with the listings it kept;
-    // otherwise it walks now, reporting.
-    if (std::optional<WalkedEntry> walked = later ? later->takeWalk(index, entry) : std::nullopt) {
-        folders = std::move(walked->folders);
-        listings = std::move(walked->listings);
-    } else {
+    std::optional<RunContext> own;
+    if (!run)
+        run = &own.emplace(output, ifExistsFor(host));
+    // A plan the look-ahead made from a walk that went as this one would is this entry's plan;
+    // otherwise it walks now, reporting, and plans from that walk.
+    std::shared_ptr<const FlatEntryPlan> plan =
+        run->flat ? run->flat->takePlan(run->entry, entry) : nullptr;
+    if (!plan) {
+        FolderCollection folders;
+        std::vector<LeftOutFolder> leftOut;
+        WalkListings listings{WalkKeeps, {}};
         trap.line(142,
                   [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
-        trap.line(144,
-                  [&] { GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut); });
+        trap.line(144, [&] {
+            GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut, &listings);
+        });
+        // A walk that a stop cut short copies nothing.
+        if (StopRequested())
+            return {};
+        // Listing the folders takes a while in a large tree: on a worker, while the window waits.
+        trap.line(146, [&] {
+            runInBackground(host, nullptr, run->faulted, [&](CopyCounters&) {
+                plan = std::make_shared<const FlatEntryPlan>(
+                    PlanFlatFolders(entry, std::move(folders), std::move(leftOut), &listings,
+                                    run->rules, run->output));
+            });
+        });
     }
-    // A walk that a stop cut short copies nothing.
-    if (StopRequested())
+    if (!plan || StopRequested())
         return {};
-    if (progress)
-        progress->countFlat(folders);
-    FlatCopyResult result;
-    const std::uint64_t made = runInBackground(host, progress, [&](CopyCounters& counters) {
-        CopyFilesFlat(folders, output, result, counters, ifExistsFor(host), placed, later, index,
-                      listings.empty() ? nullptr : &listings);
+    const std::vector<FlatPlace> copies =
+        run->flat ? run->flat->copiesOf(*plan, run->rules, run->entry) : plan->winners;
+    if (run->progress)
+        run->progress->countFlat(plan, copies);
+    CopyFailures failures;
+    const FlatCopyOptions options{&run->rules, run->ifExists, &run->placed,
+                                  run->flat ? &*run->flat : nullptr, run->entry};
+    std::uint64_t made = 0;
+    trap.line(146, [&] {
+        made = runInBackground(host, run->progress, run->faulted, [&](CopyCounters& counters) {
+            CopyFilesFlat(*plan, copies, output, options, failures, counters);
+        });
     });
     // What the walk left out is said once, with the count and the first.
     CopyFailures notWalked;
-    for (std::uint32_t i = 0; i < leftOut.size(); ++i)
-        notWalked.add({i}, Failure(leftOut[i].number, leftOut[i].path + ": " + leftOut[i].reason));
+    for (std::uint32_t i = 0; i < plan->leftOut.size(); ++i) {
+        const LeftOutFolder& folder = plan->leftOut[i];
+        notWalked.add({i}, Failure(folder.number, folder.path + ": " + folder.reason));
+    }
     if (const std::optional<Failure> failure = notWalked.summary("folder", "Left out"))
         trap.line(144, [&] { throw *failure; });
-    for (const std::optional<Failure>& listing : result.listingFailures) { // 146
-        if (listing)
-            trap.line(150, [&] { throw *listing; });
+    for (const FlatFolder& folder : plan->contents) { // 146
+        if (folder.listingFailure)
+            trap.line(150, [&] { throw *folder.listingFailure; });
     }
-    if (const std::optional<Failure> failure = result.copyFailures.summary("file"))
+    if (const std::optional<Failure> failure = failures.summary("file"))
         trap.line(160, [&] { throw *failure; });
     return made > 0 ? output : std::string();
 }

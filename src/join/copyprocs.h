@@ -2,35 +2,56 @@
 
 #include "flatcopy.h"
 #include "host.h"
+#include "joinplan.h"
 #include "posixfs.h"
 #include "trap.h"
 
+#include <optional>
 #include <string>
 
 namespace join {
 
 class RunProgress;
 
+// What a run keeps from one entry to the next and hands to each entry's copy: the rules and
+// identity of the output folder, found once, what becomes of a file already there, the files
+// placed so far, the flat run's look-ahead, and the progress.
+struct RunContext {
+    RunContext(const std::string& output, IfDestinationExists ifExists);
+
+    OutputRules rules;
+    FileIdentity output;
+    IfDestinationExists ifExists;
+    PlacedFiles placed;
+    std::optional<FlatRun> flat;
+    // Counts what an entry has to copy beside the copy, shows how far it has come and adds up
+    // the files copied; none when nothing shows it.
+    RunProgress* progress = nullptr;
+    // The entry under way, from 0.
+    std::size_t entry = 0;
+    // Set when a copy's own work failed, a fault of the program rather than anything on the
+    // disk (an allocation that failed): it is reported, and the run begins no further entry.
+    bool faulted = false;
+};
+
 // The two ways one list entry is copied into the output folder `output` (the output folder text
 // the run read when it started). Both copy on the worker pool while the host waits, and report
-// failures through the run's trap, whose line numbers continue those of the run. `progress`, when
-// given, counts what the entry has to copy beside the copy, shows how far it has come and adds
-// up the files copied. Each returns the output folder it wrote into, or "" when it wrote nothing
-// (also when, joined again, it found everything there already).
+// failures through the run's trap, whose line numbers continue those of the run. `run`, when
+// given, is the run's context, `output`'s; without one the entry is copied as a run of its own.
+// Each returns the output folder it wrote into, or "" when it wrote nothing (also when, joined
+// again, it found everything there already).
 
 // Copies the entry folder as a whole tree (after the existing-copy check).
 std::string CopyEntryPreservingStructure(const std::string& entry, const std::string& output,
-                                         JoinHost& host, Trap& trap, PlacedFiles* placed = nullptr,
-                                         RunProgress* progress = nullptr);
+                                         JoinHost& host, Trap& trap, RunContext* run = nullptr);
 
 // Copies every file of the entry folder and all folders below it directly into the output
 // folder; names beginning with "~" are skipped and a later file replaces an earlier one. Files
 // that cannot be copied are reported once, after the entry, with their count and the first, and
-// listed every one. `later`, when given, says what the entries after this one (numbered `index`
-// from 0) hold, and may already have walked this one.
+// listed every one. The run's look-ahead says what the entries after this one hold, and may
+// already have planned this one.
 std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
-                          Trap& trap, PlacedFiles* placed = nullptr, LaterFiles* later = nullptr,
-                          std::size_t index = 0, RunProgress* progress = nullptr);
+                          Trap& trap, RunContext* run = nullptr);
 
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
 // with the separator the copy is made inside it under the source's own name; otherwise
@@ -39,12 +60,11 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
 // Refuses (throws, copies nothing) when the copy would go into the source or into a folder that
 // holds the source. Goes on past what it cannot copy, then throws one Failure naming the count
 // and the first in processing order and listing every one. Waits through `pump`, which keeps the
-// window alive; `progress` as above. A file already at its place that is the source's copy (same
-// size and modification time) is left alone, unless `ifExists` says to replace it as any other.
-// Returns whether it made or replaced anything.
+// window alive. A file already at its place that is the source's copy (same size and
+// modification time) is left alone, unless the run says to replace it as any other. Returns
+// whether it made or replaced anything.
 bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
-                IfDestinationExists ifExists = IfDestinationExists::KeepCopy,
-                PlacedFiles* placed = nullptr, RunProgress* progress = nullptr);
+                RunContext& run);
 bool CopyFolder(const std::string& source, const std::string& destination);
 
 // Where a preserve copy of an entry goes, as the copy itself decides it, without writing

@@ -239,12 +239,14 @@ bool unnamedFilesCanBeLinked() {
 }
 
 // Whether `name` in `folder` already is a copy of the regular file `source`: a regular file
-// (not a link) that this user can read, of its size and modification time.
-bool isCopyOf(int folder, const std::string& name, const struct stat& source) {
+// (not a link) that this user can read, of its size and modification time as far as a file
+// system that keeps times to `timeStep` nanoseconds keeps it.
+bool isCopyOf(int folder, const std::string& name, const struct stat& source,
+              std::int64_t timeStep) {
     struct stat st {};
     return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-           st.st_size == source.st_size && SameModificationTime(source.st_mtim, st.st_mtim) &&
-           mayRead(st);
+           st.st_size == source.st_size &&
+           SameModificationTime(source.st_mtim, st.st_mtim, timeStep) && mayRead(st);
 }
 
 // Whether `name` in `folder` is the file `file` itself (another name of it). A link there is
@@ -512,7 +514,7 @@ bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
 
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
-                       std::atomic<std::uint64_t>* progress) {
+                       std::atomic<std::uint64_t>* progress, std::int64_t timeStep) {
     if (g_stopRequested.load(std::memory_order_relaxed))
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
@@ -529,7 +531,7 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         return failed(lastError(), Side::Source);
     if (!S_ISREG(before.st_mode))
         return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
-    if (ifExists == IfDestinationExists::KeepCopy && isCopyOf(to, toName, before))
+    if (ifExists == IfDestinationExists::KeepCopy && isCopyOf(to, toName, before, timeStep))
         return {CopyOutcome::Result::AlreadyThere, 0, Side::Target};
     if (ifExists == IfDestinationExists::KeepCopy)
         ifExists = IfDestinationExists::Replace;
@@ -583,28 +585,27 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
     return failed(EEXIST, Side::Target);
 }
 
-bool IsAlreadyCopied(const std::string& source, const std::string& destination) {
+bool IsAlreadyCopied(const std::string& source, const std::string& destination,
+                     std::int64_t timeStep) {
     struct stat st {};
     return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
-           S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st);
+           S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
 }
 
-// A file system that cannot keep nanoseconds cuts the time down to its own step: 100 ns on NTFS,
-// 10 ms on exFAT (or whole seconds through FUSE), whole seconds over SFTP, two seconds on FAT.
-// The step shows in the copy's own time, as the largest power of ten its nanoseconds are a
-// multiple of; FAT's even seconds are the one step that does not.
-bool SameModificationTime(const struct timespec& source, const struct timespec& copy) {
-    constexpr long Second = 1'000'000'000;
-    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
-        return true;
-    long step = 1;
-    while (step < Second && copy.tv_nsec % (step * 10) == 0)
-        step *= 10;
-    if (step < Second)
-        return source.tv_sec == copy.tv_sec &&
-               source.tv_nsec - source.tv_nsec % step == copy.tv_nsec;
-    return copy.tv_sec == source.tv_sec ||
-           (copy.tv_sec % 2 == 0 && copy.tv_sec == source.tv_sec - (source.tv_sec & 1));
+// NTFS keeps 100 ns, exFAT 10 ms (whole seconds through FUSE), FAT two seconds: a copy's time is
+// the source's cut down to that step.
+bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
+                          std::int64_t timeStep) {
+    constexpr std::int64_t Second = 1'000'000'000;
+    const auto nanoseconds = [](const struct timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * Second + time.tv_nsec;
+    };
+    const std::int64_t exact = nanoseconds(source);
+    const std::int64_t step = std::max<std::int64_t>(1, timeStep);
+    // Cut toward the past, also before 1970.
+    const std::int64_t cut = exact - ((exact % step) + step) % step;
+    const std::int64_t kept = nanoseconds(copy);
+    return kept == exact || kept == cut;
 }
 
 int FlushFileSystem(int folder) {

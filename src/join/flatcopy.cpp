@@ -2,16 +2,17 @@
 
 #include "paths.h"
 #include "posixfs.h"
-#include "subdirs.h"
 #include "targetfs.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -23,44 +24,51 @@ namespace {
 struct SourceFolder {
     Descriptor fd;
     std::string path;
-    std::uint32_t index;
+    int error = 0; // why it could not be opened
 };
 
-// One file to copy, with its place in processing order.
+std::shared_ptr<const SourceFolder> openSource(std::string path) {
+    auto folder = std::make_shared<SourceFolder>();
+    folder->path = std::move(path);
+    folder->fd = OpenFolder(folder->path);
+    folder->error = folder->fd.valid() ? 0 : errno;
+    return folder;
+}
+
+// One file to copy, with its place in processing order: in the plan, or after it for a file an
+// earlier entry left to this one.
 struct FileTask {
     std::shared_ptr<const SourceFolder> folder;
     std::string name;
-    std::uint32_t position;
+    CopyFailures::Position position;
+    std::optional<FlatPlace> planned;
 };
 
-// A place in processing order: the folder's place in the collection, then the file's among the
-// folder's files.
-using Place = std::pair<std::uint32_t, std::uint32_t>;
+std::string withSeparator(const std::string& path) {
+    return EndsWithSeparator(path) ? path : path + Separator;
+}
 
 class FlatJob {
 public:
-    FlatJob(Descriptor output, std::string outputPath, FlatCopyResult& result,
-            CopyCounters& counters, IfDestinationExists ifExists, PlacedFiles* placed,
-            const LaterFiles* later, std::size_t entry)
-        : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_result(result),
-          m_counters(counters), m_capacity(64 * WorkerPool::shared().size()), m_ifExists(ifExists),
-          m_placed(placed), m_later(later), m_entry(entry) {
-        m_target = ExamineUnusualTarget(m_outputPath);
-        m_ignoreCase = m_target && m_target->caseInsensitive;
-        m_outputKey = PlacedFiles::folderKey(m_outputPath, m_ignoreCase);
+    FlatJob(Descriptor output, std::string outputPath, const FlatCopyOptions& options,
+            CopyFailures& failures, CopyCounters& counters, std::unordered_set<std::string> watched)
+        : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_options(options),
+          m_failures(failures), m_counters(counters), m_capacity(64 * WorkerPool::shared().size()),
+          m_watched(std::move(watched)) {
+        FolderStatus status;
+        if (StatusOf(m_output.get(), status))
+            m_outputIdentity = status.identity;
     }
 
-    // The destination name as the output folder tells names apart.
-    // Where the file system ignores case, "Photo.JPG" and "photo.jpg" are one name.
-    std::string keyOf(const std::string& name) const {
-        return m_target && m_target->caseInsensitive ? NameKey(*m_target, name) : name;
-    }
+    const OutputRules& rules() const { return *m_options.rules; }
 
     // Queues a copy; while the queue is full, the caller copies from it itself.
     void post(FileTask task) {
         std::unique_lock lock(m_mutex);
-        while (m_tasks.size() >= m_capacity)
+        while (m_tasks.size() >= m_capacity && !m_fault)
             runOne(lock);
+        if (m_fault)
+            return;
         m_tasks.push_back(std::move(task));
         m_changed.notify_one();
     }
@@ -76,7 +84,8 @@ public:
         }
     }
 
-    // No more copies will be queued: takes part until every queued copy is done.
+    // No more copies will be queued: takes part until every queued copy is done. Throws what a
+    // task threw.
     void finishQueue() {
         {
             std::lock_guard lock(m_mutex);
@@ -86,30 +95,39 @@ public:
         work();
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return m_running == 0; });
+        if (m_fault)
+            std::rethrow_exception(m_fault);
     }
 
-    // Copies one file now, on the calling thread. True when it is copied (or is its own
-    // destination); a failure is recorded.
+    // Copies one file now, on the calling thread. True when its name is placed: copied, already
+    // there, or its own destination. A failure is recorded.
     bool copy(const FileTask& task) {
+        ProbeTask();
+        const bool keyed = m_options.placed || !m_watched.empty();
+        const std::string key = keyed ? rules().key(task.name) : std::string();
         // Left alone when it already is there, unless this run put it there.
-        const std::uint64_t place =
-            m_placed ? PlacedFiles::placeKey(m_outputKey, task.name, m_ignoreCase) : 0;
-        const IfDestinationExists ifExists =
-            m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
-        if (ifExists == IfDestinationExists::KeepCopy && m_later && laterReplaces(task.name))
-            return true;
+        const std::uint64_t place = m_options.placed ? PlaceOf(m_outputIdentity, key) : 0;
+        const IfDestinationExists ifExists = m_options.placed && m_options.placed->contains(place)
+                                                 ? IfDestinationExists::Replace
+                                                 : m_options.ifExists;
         const CopyOutcome outcome =
-            copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(), task.name,
-                       ifExists, &m_counters.bytes);
+            task.folder->fd.valid()
+                ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
+                             task.name, ifExists, &m_counters.bytes, rules().timeStep())
+                : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
-            if (m_placed)
-                m_placed->add(place);
+            if (m_options.placed)
+                m_options.placed->add(place);
         }
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
             if (outcome.result == CopyOutcome::Result::AlreadyThere)
                 m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+            if (m_watched.contains(key)) {
+                std::lock_guard lock(m_mutex);
+                m_placedKeys.insert(key);
+            }
             return true;
         }
         if (outcome.error == ECANCELED)
@@ -117,362 +135,182 @@ public:
         const bool source = outcome.side == Side::Source;
         const std::string path =
             withSeparator(source ? task.folder->path : m_outputPath) + task.name;
-        m_result.copyFailures.add(
-            {task.folder->index, task.position},
-            source || !m_target ? copyFailure(path, outcome.error)
-                                : TargetNameFailure(*m_target, path, task.name, outcome.error));
-        std::lock_guard lock(m_mutex);
-        m_failedWinners[keyOf(task.name)] = {task.folder->index, task.position};
+        const TargetFileSystem* fileSystem = rules().fileSystem();
+        m_failures.add(task.position,
+                       source || !fileSystem
+                           ? copyFailure(path, outcome.error)
+                           : TargetNameFailure(*fileSystem, path, task.name, outcome.error));
+        if (task.planned) {
+            std::lock_guard lock(m_mutex);
+            m_failedWinners[keyed ? key : rules().key(task.name)] = *task.planned;
+        }
         return false;
     }
 
-    // The names whose last file could not be copied, with that file's place.
-    std::map<std::string, Place> takeFailedWinners() {
+    // The names whose planned file could not be copied, with that file's place.
+    std::unordered_map<std::string, FlatPlace> takeFailedWinners() {
         std::lock_guard lock(m_mutex);
         return std::exchange(m_failedWinners, {});
     }
 
-    FileIdentity outputIdentity() const {
-        FolderStatus status;
-        StatusOf(m_output.get(), status);
-        return status.identity;
-    }
-
-    static std::string withSeparator(const std::string& path) {
-        return EndsWithSeparator(path) ? path : path + Separator;
+    bool placedKey(const std::string& key) {
+        std::lock_guard lock(m_mutex);
+        return m_placedKeys.contains(key);
     }
 
 private:
-    // Whether a later entry holds a file of this name that can be copied, and so replaces
-    // this one.
-    bool laterReplaces(const std::string& name) const {
-        const std::string later = m_later->after(m_entry, name);
-        return !later.empty() && IsReadableFile(later);
-    }
-
     void runOne(std::unique_lock<std::mutex>& lock) {
         FileTask task = std::move(m_tasks.front());
         m_tasks.pop_front();
         ++m_running;
         lock.unlock();
-        copy(task);
+        std::exception_ptr fault;
+        try {
+            copy(task);
+        } catch (...) {
+            fault = std::current_exception();
+        }
         task = {};
         lock.lock();
         --m_running;
+        // A task that throws ends the job: nothing more is copied, and the fault is thrown to
+        // whoever waits for the job.
+        if (fault && !m_fault) {
+            m_fault = fault;
+            m_tasks.clear();
+        }
         m_changed.notify_all();
     }
 
     const Descriptor m_output;
     const std::string m_outputPath;
-    FlatCopyResult& m_result;
+    const FlatCopyOptions& m_options;
+    CopyFailures& m_failures;
     CopyCounters& m_counters;
     const std::size_t m_capacity;
-    const IfDestinationExists m_ifExists;
-    PlacedFiles* const m_placed;
-    const LaterFiles* const m_later;
-    const std::size_t m_entry;
-    bool m_ignoreCase = false;
-    std::uint64_t m_outputKey = 0;
-    // What the output folder's file system is, where it could be told.
-    std::optional<TargetFileSystem> m_target;
+    const std::unordered_set<std::string> m_watched;
+    FileIdentity m_outputIdentity;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<FileTask> m_tasks;
     std::size_t m_running = 0;
     bool m_closed = false;
-    std::map<std::string, Place> m_failedWinners;
+    std::exception_ptr m_fault;
+    std::unordered_map<std::string, FlatPlace> m_failedWinners;
+    std::unordered_set<std::string> m_placedKeys;
 };
 
-// A file of a folder to copy: its name and its place in the folder's listing.
-struct ListedFile {
-    std::string name;
-    std::uint32_t position;
+// The plan's folders, each opened once when a copy first needs it.
+class OpenFolders {
+public:
+    explicit OpenFolders(const FlatEntryPlan& plan) : m_plan(plan), m_open(plan.contents.size()) {}
+
+    std::shared_ptr<const SourceFolder> at(std::uint32_t index) {
+        if (!m_open[index])
+            m_open[index] = openSource(m_plan.contents[index].path);
+        return m_open[index];
+    }
+
+    void close(std::uint32_t index) { m_open[index].reset(); }
+
+private:
+    const FlatEntryPlan& m_plan;
+    std::vector<std::shared_ptr<const SourceFolder>> m_open;
 };
 
-bool isLeftOut(const std::string& name) {
-    return name.starts_with('~');
-}
-
-// The files of one folder of the collection, or nothing (with the failure recorded) when it
-// cannot be listed. The output folder itself gives nothing: each of its files is its own
-// destination. Entries that cannot be copied as files (pipes, sockets, devices, links to
-// nothing) are recorded in `failures` when it is given; links to folders are the walk's.
-std::shared_ptr<SourceFolder> openFolder(const std::vector<std::string>& folders,
-                                         std::uint32_t index, const FileIdentity& output,
-                                         std::vector<ListedFile>& files, FlatCopyResult* failures,
-                                         std::optional<FolderListing>* known = nullptr) {
-    files.clear();
-    auto folder = std::make_shared<SourceFolder>(SourceFolder{{}, folders[index], index});
-    folder->fd = OpenFolder(folder->path);
-    FolderListing listing;
-    const bool listed = known && known->has_value();
-    if (listed) {
-        listing = std::move(**known);
-        known->reset();
-    }
-    if (!folder->fd.valid() || (!listed && !ListFolderAt(folder->fd.get(), listing))) {
-        if (failures)
-            failures->listingFailures[index] = failureFromErrno(errno, folder->path);
-        return nullptr;
-    }
-    FolderStatus status;
-    if (StatusOf(folder->fd.get(), status) && status.identity == output)
-        return nullptr;
-    for (std::uint32_t position = 0; position < listing.entries.size(); ++position) {
-        FolderEntry& entry = listing.entries[position];
-        const char* refusal = nullptr;
-        switch (entry.type) {
-        case FolderEntry::Type::Folder:
-            continue;
-        case FolderEntry::Type::File:
-            break;
-        case FolderEntry::Type::Link:
-            switch (EntryTypeBehind(folder->fd.get(), entry.name)) {
-            case LinkTarget::File:
-                break;
-            case LinkTarget::Folder:
+// When the planned file of a name could not be copied, the one before it of that name is
+// copied instead, and so on: one more pass from the end over the plan, rare and short, so done
+// on this thread.
+void copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
+    std::unordered_map<std::string, FlatPlace> failed = job.takeFailedWinners();
+    OpenFolders folders(plan);
+    for (auto index = static_cast<std::uint32_t>(plan.contents.size());
+         index-- > 0 && !failed.empty() && !StopRequested();) {
+        const std::vector<ListedFile>& files = plan.contents[index].files;
+        for (auto file = static_cast<std::uint32_t>(files.size()); file-- > 0;) {
+            const FlatPlace place{index, file};
+            const auto waiting = failed.find(job.rules().key(files[file].name));
+            if (waiting == failed.end() ||
+                std::pair(waiting->second.folder, waiting->second.file) <= std::pair(index, file))
                 continue;
-            case LinkTarget::Nothing:
-                refusal = "a link to nothing, so it is not copied";
-                break;
-            case LinkTarget::Other:
-                refusal = "not a regular file, so it is not copied";
-                break;
-            }
-            break;
-        case FolderEntry::Type::Other:
-            refusal = "not a regular file, so it is not copied";
-            break;
-        }
-        if (!refusal) {
-            files.push_back({std::move(entry.name), position});
-        } else if (failures && !isLeftOut(entry.name)) {
-            const std::string path = FlatJob::withSeparator(folder->path) + entry.name;
-            failures->copyFailures.add({index, position}, Failure(ErrorNumber::PathFileAccessError,
-                                                                  path + ": " + refusal));
-        }
-    }
-    return folder;
-}
-
-// When the last file of a name could not be copied, the one before it is copied instead, and so
-// on: one more pass from the end over the folders, rare and short, so done on this thread.
-void copyEarlierFiles(FlatJob& job, const std::vector<std::string>& folders,
-                      const FileIdentity& output) {
-    std::map<std::string, Place> failed = job.takeFailedWinners();
-    std::vector<ListedFile> files;
-    for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0 && !failed.empty();) {
-        const auto folder = openFolder(folders, index, output, files, nullptr);
-        for (auto file = files.rbegin(); folder && file != files.rend() && !StopRequested();
-             ++file) {
-            const Place place{index, file->position};
-            const auto waiting = failed.find(job.keyOf(file->name));
-            if (waiting == failed.end() || waiting->second <= place || isLeftOut(file->name))
-                continue;
-            if (job.copy({folder, file->name, file->position}))
+            if (job.copy({folders.at(index), files[file].name, {index, files[file].position}, {}}))
                 failed.erase(waiting);
             else
                 waiting->second = place;
         }
+        folders.close(index);
     }
 }
 
-// Walks without a window: nothing to keep alive; what it would report is only counted.
-class QuietWalk final : public WalkHost {
-public:
-    void pumpEvents() override {}
-    void showErrorReport(const std::string&, const std::string&, int) override { ++reports; }
-    int reports = 0;
-};
-
-// How many names the look-ahead keeps of the listings its walks made, for the entries' copies
-// to take instead of listing again; past that, each folder is listed again.
-constexpr std::size_t KeptNames = std::size_t{1} << 18;
-
-// What one entry of a flat run holds: its folders in processing order, each with its files,
-// and the walk that found them when it went as the entry's own walk would, reporting nothing.
-struct EntryFiles {
-    std::vector<std::string> folders;
-    std::vector<std::vector<std::string>> names;
-    std::optional<WalkedEntry> walk;
-    std::chrono::steady_clock::time_point walked;
-};
-
-// Walks one entry as the flat copy does, without reporting, keeping listings of at most `room`
-// names, and takes the files of its folders when `listFiles`; an entry that cannot be walked
-// holds nothing.
-EntryFiles listEntry(const std::string& entry, bool listFiles, std::size_t room) {
-    EntryFiles found;
-    if (entry.empty() || StopRequested())
-        return found;
-    FolderCollection folders{EndsWithSeparator(entry) ? entry : entry + Separator};
-    QuietWalk walk;
-    std::vector<LeftOutFolder> leftOut;
-    WalkListings listings{room, {}};
-    try {
-        GetSubDirectories2016(folders, Recursion::AllLevels, walk, &leftOut, &listings);
-    } catch (const std::exception&) {
-        return found;
-    }
-    found.walked = std::chrono::steady_clock::now();
-    const bool clean = walk.reports == 0 && leftOut.empty() && !StopRequested();
-    if (clean)
-        found.walk =
-            WalkedEntry{folders, std::vector<std::optional<FolderListing>>(folders.size())};
-    std::vector<std::string> names;
-    for (std::size_t i = 0; i < folders.size() && (listFiles || clean); ++i) {
-        if (StopRequested())
-            break;
-        const std::string& folder = folders[i];
-        const auto known = listings.byPath.find(folder);
-        const bool fromWalk = known != listings.byPath.end();
-        FolderListing listing;
-        if (fromWalk) {
-            listing = std::move(known->second);
-            listings.byPath.erase(known);
-        } else if (!listFiles) {
-            continue;
-        } else {
-            const Descriptor fd = OpenFolder(folder);
-            if (!fd.valid() || !ListFolderAt(fd.get(), listing))
-                continue;
+// The files earlier entries left to this one, for the names this entry placed none of after
+// all: of each name, the latest that can be copied is copied.
+void copyLeftFiles(FlatJob& job, const FlatEntryPlan& plan,
+                   std::unordered_map<std::string, std::vector<FlatRun::Deferred>>& awaited) {
+    std::vector<std::vector<FlatRun::Deferred>*> waiting;
+    for (auto& [key, files] : awaited)
+        if (!job.placedKey(key) && !files.empty())
+            waiting.push_back(&files);
+    // In processing order of their last files, so that what is reported comes in that order.
+    std::sort(waiting.begin(), waiting.end(), [](const auto* a, const auto* b) {
+        return std::pair(a->back().entry, a->back().path) <
+               std::pair(b->back().entry, b->back().path);
+    });
+    const auto after = static_cast<std::uint32_t>(plan.contents.size());
+    std::uint32_t position = 0;
+    for (std::vector<FlatRun::Deferred>* files : waiting) {
+        for (auto file = files->rbegin(); file != files->rend() && !StopRequested(); ++file) {
+            const std::string folder = file->path.substr(0, file->path.size() - file->name.size());
+            if (job.copy({openSource(folder), file->name, {after, position++}, {}}))
+                break;
         }
-        if (listFiles) {
-            // The files as the copy takes them: regular files and links to them.
-            names.clear();
-            for (const FolderEntry& file : listing.entries) {
-                if (!isLeftOut(file.name) &&
-                    (file.type == FolderEntry::Type::File ||
-                     (file.type == FolderEntry::Type::Link && IsExistingFile(folder + file.name))))
-                    names.push_back(file.name);
-            }
-            found.folders.push_back(folder);
-            found.names.push_back(std::move(names));
-        }
-        if (clean && fromWalk)
-            found.walk->listings[i] = std::move(listing);
     }
-    return found;
 }
 
 } // namespace
 
-LaterFiles::LaterFiles(const std::vector<std::string>& entries, const std::string& output)
-    : m_target(ExamineUnusualTarget(output)) {
-    if (m_target && !m_target->caseInsensitive)
-        m_target.reset();
-    // The entries are walked (the first too) and listed side by side, on the workers and this
-    // thread; their names are taken in entry order, each entry as soon as those before it are.
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<std::optional<EntryFiles>> listed;
-        std::size_t next = 0;
-    };
-    auto shared = std::make_shared<Shared>();
-    shared->listed.resize(entries.size());
-    const std::size_t room = entries.empty() ? 0 : KeptNames / entries.size();
-    auto take = [shared, entries, room] {
-        std::unique_lock lock(shared->mutex);
-        while (shared->next < entries.size()) {
-            const std::size_t entry = shared->next++;
-            lock.unlock();
-            EntryFiles files = listEntry(entries[entry], entry > 0, room);
-            lock.lock();
-            shared->listed[entry] = std::move(files);
-            shared->changed.notify_all();
-        }
-    };
-    WorkerPool& pool = WorkerPool::shared();
-    for (std::size_t i = 1; i < std::min(entries.size(), pool.size()); ++i)
-        pool.post(take);
-    take();
-
-    m_walks.resize(entries.size());
-    for (std::uint32_t entry = 0; entry < entries.size(); ++entry) {
-        EntryFiles files;
-        {
-            std::unique_lock lock(shared->mutex);
-            shared->changed.wait(lock, [&] { return shared->listed[entry].has_value(); });
-            files = std::move(*shared->listed[entry]);
-            shared->listed[entry].reset();
-        }
-        if (files.walk)
-            m_walks[entry] = Walked{entries[entry], std::move(*files.walk), files.walked};
-        for (std::size_t folder = 0; folder < files.folders.size(); ++folder) {
-            const auto index = static_cast<std::uint32_t>(m_folders.size());
-            m_folders.push_back(std::move(files.folders[folder]));
-            for (const std::string& name : files.names[folder]) {
-                std::vector<Last>& last = m_last[m_target ? NameKey(*m_target, name) : name];
-                if (last.empty() || last.back().entry != entry)
-                    last.push_back({entry, index, {}});
-                last.back().folder = index;
-                if (m_target)
-                    last.back().name = name;
-            }
-        }
-    }
-    // Helpers that found no entry left may still be on their way out: they hold only `shared`.
-}
-
-std::optional<WalkedEntry> LaterFiles::takeWalk(std::size_t entry, const std::string& path) {
-    if (entry >= m_walks.size() || !m_walks[entry])
-        return std::nullopt;
-    if (m_walks[entry]->path != path ||
-        std::chrono::steady_clock::now() - m_walks[entry]->made > std::chrono::seconds(2)) {
-        m_walks[entry].reset();
-        return std::nullopt;
-    }
-    std::optional<WalkedEntry> found = std::move(m_walks[entry]->found);
-    m_walks[entry].reset();
-    return found;
-}
-
-std::string LaterFiles::after(std::size_t entry, const std::string& name) const {
-    const auto found = m_last.find(m_target ? NameKey(*m_target, name) : name);
-    if (found == m_last.end() || found->second.back().entry <= entry)
-        return {};
-    const Last& last = found->second.back();
-    return FlatJob::withSeparator(m_folders[last.folder]) + (m_target ? last.name : name);
-}
-
-void CopyFilesFlat(const std::vector<std::string>& folders, const std::string& output,
-                   FlatCopyResult& result, CopyCounters& counters, IfDestinationExists ifExists,
-                   PlacedFiles* placed, const LaterFiles* later, std::size_t entry,
-                   std::vector<std::optional<FolderListing>>* listings) {
-    result.listingFailures.assign(folders.size(), std::nullopt);
-    if (listings && listings->size() != folders.size())
-        listings = nullptr;
+void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
+                   const std::string& output, const FlatCopyOptions& options,
+                   CopyFailures& failures, CopyCounters& counters) {
+    // What the plan could not take is said with what the copy could not copy.
+    for (std::uint32_t index = 0; index < plan.contents.size(); ++index)
+        for (const auto& [file, take] : plan.contents[index].notCopied)
+            failures.add({index, file.position}, Failure(ErrorNumber::PathFileAccessError,
+                                                         plan.contents[index].path + file.name +
+                                                             ": " + NotCopiedReason(take)));
     Descriptor outputFolder = OpenFolder(output);
     if (!outputFolder.valid()) {
-        result.copyFailures.add({}, copyFailure(output, errno));
+        failures.add({}, copyFailure(output, errno));
         return;
     }
-    auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, result, counters,
-                                         ifExists, placed, later, entry);
-    const FileIdentity outputIdentity = job->outputIdentity();
+    // The names whose last file the look-ahead found here, with earlier entries' files left to
+    // this entry: whether this entry places them is watched.
+    std::unordered_map<std::string, std::vector<FlatRun::Deferred>> awaited;
+    if (options.run)
+        awaited = options.run->takeAwaited(options.entry);
+    std::unordered_set<std::string> watched;
+    for (const auto& [key, files] : awaited)
+        watched.insert(key);
+    auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, options, failures,
+                                         counters, std::move(watched));
     WorkerPool& pool = WorkerPool::shared();
     for (std::size_t i = 1; i < pool.size(); ++i)
         pool.post([job] { job->work(); });
 
-    // From the last folder to the first, the first file met of each name is the last in
-    // processing order: the one that would be left in the output folder.
-    std::unordered_set<std::string> claimed;
-    std::vector<ListedFile> files;
-    for (auto index = static_cast<std::uint32_t>(folders.size()); index-- > 0;) {
-        if (StopRequested())
-            break;
-        const auto folder = openFolder(folders, index, outputIdentity, files, &result,
-                                       listings ? &(*listings)[index] : nullptr);
-        for (auto file = files.rbegin(); folder && file != files.rend(); ++file) {
-            if (isLeftOut(file->name) || !claimed.insert(job->keyOf(file->name)).second)
-                continue;
-            job->post({folder, std::move(file->name), file->position});
+    {
+        // A folder stays open while copies from it wait or run, and no longer.
+        OpenFolders folders(plan);
+        for (std::size_t i = 0; i < copies.size() && !StopRequested(); ++i) {
+            const FlatPlace place = copies[i];
+            if (i > 0 && copies[i - 1].folder != place.folder)
+                folders.close(copies[i - 1].folder);
+            const ListedFile& file = plan.file(place);
+            job->post({folders.at(place.folder), file.name, {place.folder, file.position}, place});
         }
     }
     job->finishQueue();
-    copyEarlierFiles(*job, folders, outputIdentity);
+    copyEarlierFiles(*job, plan);
+    copyLeftFiles(*job, plan, awaited);
 }
 
 } // namespace join

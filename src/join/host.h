@@ -64,13 +64,20 @@ enum class CopyOption { PreserveStructure, Flat };
 
 // How a run that passed its checks ended, for a host that tells the user once it is over.
 struct JoinOutcome {
+    enum class Ending {
+        Done,    // every entry was visited
+        Stopped, // a stop cut the copies short
+        Faulted  // a copy failed in the program itself (reported): no further entry was begun
+    };
+    Ending ending = Ending::Done;
     std::uint64_t filesCopied = 0;
     // What the run's reports listed as not copied.
     std::uint64_t notCopied = 0;
     // Reports shown during the run, listed or not.
     int reports = 0;
-    bool stopped = false;
     std::chrono::steady_clock::duration took{};
+
+    bool stopped() const { return ending == Ending::Stopped; }
 };
 
 // Everything a join run reads and writes on the window.
@@ -98,6 +105,23 @@ public:
 
     // Told once when a run that passed its checks has ended, before its closing message.
     virtual void joinEnded(const JoinOutcome& /*outcome*/) {}
+
+    // What the run is doing, for a host that says it in words of its own: entry `entry` (from 1)
+    // of the `count` the list holds begins, read as `entry text`; the writes are being finished.
+    virtual void entryBegins(int /*entry*/, int /*count*/, const std::string& /*entryText*/) {}
+    virtual void writesFinishing() {}
+
+    // A report of the copy of entry `entry` (from 1); `listed` and `listFile` as in
+    // showListedErrorReport. By default the common report, listed when it lists.
+    virtual void showEntryReport(int /*entry*/, const std::string& description,
+                                 const std::string& location, int line,
+                                 const std::vector<std::string>& listed,
+                                 const std::string& listFile) {
+        if (listed.empty())
+            showErrorReport(description, location, line);
+        else
+            showListedErrorReport(description, location, line, listed, listFile);
+    }
 
     virtual void setPointer(Pointer pointer) = 0;
     virtual void setProgressValue(int percent) = 0;

@@ -42,9 +42,10 @@ private:
     bool& m_flag;
 };
 
-// What the entries after each one hold, found on a worker while the window waits. Only a way
-// to copy less: an entry that cannot be read counts as empty.
-std::optional<LaterFiles> laterFiles(JoinHost& host, int count, const std::string& output) {
+// Plans every entry of a flat run before the first is copied, on a worker while the window
+// waits: the run's look-ahead. Only a way to copy less: an entry that cannot be read counts as
+// empty, and a look-ahead that fails leaves the run without one.
+void lookAhead(JoinHost& host, int count, RunContext& run) {
     std::vector<std::string> entries;
     for (int i = 1; i <= count; ++i) {
         try {
@@ -53,11 +54,9 @@ std::optional<LaterFiles> laterFiles(JoinHost& host, int count, const std::strin
             entries.emplace_back();
         }
     }
-    std::optional<LaterFiles> later;
     BackgroundWork work;
-    WorkerPool::shared().start(work, [&] { later.emplace(entries, output); });
+    WorkerPool::shared().start(work, [&] { run.flat.emplace(entries, run.rules, run.output); });
     host.waitFor(work);
-    return later;
 }
 
 // The run's reports go to the host; a failure that lists many also goes to the run's file of
@@ -66,13 +65,16 @@ class RunReporter : public ErrorReporter {
 public:
     explicit RunReporter(JoinHost& host) : m_host(host) {}
 
-    // The entry whose copy reports from now on.
-    void setEntry(const std::string& entry) { m_entry = entry; }
+    // The entry whose copy reports from now on: its place in the list (from 1) and its text.
+    void setEntry(int index, const std::string& entry) {
+        m_index = index;
+        m_entry = entry;
+    }
 
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override {
         ++m_reports;
-        m_host.showErrorReport(description, location, line);
+        m_host.showEntryReport(m_index, description, location, line, {}, {});
     }
 
     void showListedErrorReport(const std::string& description, const std::string& location,
@@ -83,7 +85,7 @@ public:
         if (!m_file)
             m_file.emplace(m_host.failureListFolder());
         const std::string file = m_file->add(m_entry, listed);
-        m_host.showListedErrorReport(description, location, line, listed, file);
+        m_host.showEntryReport(m_index, description, location, line, listed, file);
     }
 
     int reports() const { return m_reports; }
@@ -91,6 +93,7 @@ public:
 
 private:
     JoinHost& m_host;
+    int m_index = 0;
     std::string m_entry;
     std::optional<FailureListFile> m_file;
     int m_reports = 0;
@@ -100,7 +103,13 @@ private:
 } // namespace
 
 std::string StoppedMessage(std::uint64_t filesCopied) {
-    return std::string(StoppedMessageStart) + CountText(filesCopied) +
+    return "The join was stopped: " + CountText(filesCopied) +
+           (filesCopied == 1 ? " file was copied" : " files were copied") +
+           ". What was copied stays; nothing partly written is left.";
+}
+
+std::string FaultedMessage(std::uint64_t filesCopied) {
+    return "The join ended early, after the failure reported: " + CountText(filesCopied) +
            (filesCopied == 1 ? " file was copied" : " files were copied") +
            ". What was copied stays; nothing partly written is left.";
 }
@@ -163,14 +172,16 @@ void JoinRun::run() {
     bool written = false;
     // Whether a stop cut the copies short; one asked while the writes are finished stops nothing.
     bool stopped = false;
-    PlacedFiles placed;
-    // Joined again, a flat run copies no file that a later entry's file, already there, replaces.
-    std::optional<LaterFiles> later;
+    // The output folder's rules are found once, for every entry.
+    RunContext context(output, m_host.alwaysCopy() ? IfDestinationExists::Replace
+                                                   : IfDestinationExists::KeepCopy);
+    context.progress = &progress;
     {
         RunningFlag holdsHourglass(m_holdsHourglass);
         for (int i = 1; i <= count; ++i) {
-            // Stopped (Escape, a close, an interrupt): no further entry is begun.
-            if (StopRequested())
+            // Stopped (Escape, a close, an interrupt), or a copy failed in the program itself: no
+            // further entry is begun.
+            if (StopRequested() || context.faulted)
                 break;
             trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
             std::string entry;
@@ -189,25 +200,25 @@ void JoinRun::run() {
                 m_host.setProgressText(text);
             });
             progress.beginEntry(i, shownCount, text);
+            trap.line(116, [&] { m_host.entryBegins(i, shownCount, entry); });
             trap.line(118, [&] { m_host.pumpEvents(); });
             // An entry that could not be read names no folder: there is nothing to copy for it.
             if (!entryRead)
                 continue;
-            reporter.setEntry(entry);
+            reporter.setEntry(i, entry);
             trap.line(120, [&] {
                 // Opened before anything is written there, so that the flush sees every error.
                 outputs.open(output);
                 // A later entry must not take what this one places for a file already there.
-                placed.setRecording(i < count);
-                if (i == 1 && count > 1 && !m_host.alwaysCopy() && option == CopyOption::Flat)
-                    later = laterFiles(m_host, count, output);
+                context.placed.setRecording(i < count);
+                context.entry = static_cast<std::size_t>(i - 1);
+                // A flat run copies no file that a later entry's file of its name replaces.
+                if (i == 1 && count > 1 && option == CopyOption::Flat)
+                    lookAhead(m_host, count, context);
                 const std::string folder =
                     option == CopyOption::PreserveStructure
-                        ? CopyEntryPreservingStructure(entry, output, m_host, trap, &placed,
-                                                       &progress)
-                        : CopyEntryFlat(entry, output, m_host, trap, &placed,
-                                        later ? &*later : nullptr, static_cast<std::size_t>(i - 1),
-                                        &progress);
+                        ? CopyEntryPreservingStructure(entry, output, m_host, trap, &context)
+                        : CopyEntryFlat(entry, output, m_host, trap, &context);
                 if (!folder.empty()) {
                     outputs.open(folder);
                     written = true;
@@ -219,7 +230,11 @@ void JoinRun::run() {
         // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
         // must hold them. So are those of a stopped run.
         if (written && !outputs.empty()) {
-            trap.line(172, [&] { m_host.setProgressText("Finishing writes to disk..."); });
+            reporter.setEntry(0, {});
+            trap.line(172, [&] {
+                m_host.writesFinishing();
+                m_host.setProgressText("Finishing writes to disk...");
+            });
             trap.line(174, [&] { outputs.flush(m_host); });
         }
     }
@@ -230,11 +245,15 @@ void JoinRun::run() {
     outcome.filesCopied = progress.filesCopied();
     outcome.notCopied = reporter.notCopied();
     outcome.reports = reporter.reports();
-    outcome.stopped = stopped;
+    outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
+                     : context.faulted ? JoinOutcome::Ending::Faulted
+                                       : JoinOutcome::Ending::Done;
     outcome.took = std::chrono::steady_clock::now() - began;
     trap.line(176, [&] { m_host.joinEnded(outcome); });
-    if (outcome.stopped)
+    if (outcome.ending == JoinOutcome::Ending::Stopped)
         trap.line(212, [&] { m_host.showMessage(StoppedMessage(outcome.filesCopied)); });
+    else if (outcome.ending == JoinOutcome::Ending::Faulted)
+        trap.line(212, [&] { m_host.showMessage(FaultedMessage(outcome.filesCopied)); });
     else
         trap.line(212, [&] { m_host.showMessage("Done."); });
 }

@@ -32,8 +32,9 @@ private:
 };
 
 // How a run that was stopped ends: "The join was stopped: 12 files were copied. ...".
-inline constexpr std::string_view StoppedMessageStart = "The join was stopped: ";
 std::string StoppedMessage(std::uint64_t filesCopied);
+// How a run ends whose copy failed in the program itself.
+std::string FaultedMessage(std::uint64_t filesCopied);
 
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
 // feedback, one copy procedure per entry, and "Done.". Reads the output folder text and the

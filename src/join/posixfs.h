@@ -211,10 +211,11 @@ struct CopyOutcome {
 enum class FollowLink { No, Yes };
 
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
-// again when the copy fails.
+// again when the copy fails. `timeStep` is the step, in nanoseconds, to which the destination's
+// file system keeps a modification time (see SameModificationTime).
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
-                       std::atomic<std::uint64_t>* progress = nullptr);
+                       std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1);
 
 // Recreates the link `name` of the open folder `from` as `toName` in `to`, with the same target
 // text; neither link is ever followed. An existing file or link of that name is replaced in one
@@ -226,12 +227,16 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
 int FlushFileSystem(int folder);
 
 // True when `destination` already is a copy of the regular file `source` (links followed), as
-// IfDestinationExists::KeepCopy tells it. Never fails.
-bool IsAlreadyCopied(const std::string& source, const std::string& destination);
+// IfDestinationExists::KeepCopy tells it, on a file system that keeps times to `timeStep`
+// nanoseconds. Never fails.
+bool IsAlreadyCopied(const std::string& source, const std::string& destination,
+                     std::int64_t timeStep);
 
 // True when a copy's modification time `copy` is the source's `source` as far as the copy's file
-// system keeps it: to the nanosecond, or cut to the coarser step that file system stores.
-bool SameModificationTime(const struct timespec& source, const struct timespec& copy);
+// system keeps it: to the nanosecond, or cut down to `timeStep`, the step (in nanoseconds) that
+// file system keeps. The step is the file system's, never guessed from one file's time.
+bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
+                          std::int64_t timeStep);
 
 // ---- Probes ----
 

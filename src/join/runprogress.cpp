@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
-#include <unordered_set>
 #include <utility>
 
 namespace join {
@@ -73,10 +72,13 @@ std::unique_ptr<EntryCount> EntryCount::ofTree(std::string folder) {
     return count;
 }
 
-std::unique_ptr<EntryCount> EntryCount::ofFlat(std::vector<std::string> folders) {
+std::unique_ptr<EntryCount> EntryCount::ofFlat(std::shared_ptr<const FlatEntryPlan> plan,
+                                               std::vector<FlatPlace> copies) {
     std::unique_ptr<EntryCount> count(new EntryCount);
     EntryCount* self = count.get();
-    count->start([self, folders = std::move(folders)] { self->countFlat(folders); });
+    count->start([self, plan = std::move(plan), copies = std::move(copies)] {
+        self->countFlat(*plan, copies);
+    });
     return count;
 }
 
@@ -131,23 +133,17 @@ void EntryCount::countTree(const std::string& folder) {
     }
 }
 
-void EntryCount::countFlat(const std::vector<std::string>& folders) {
-    // From the last folder to the first, the first file met of each name is the one copied.
-    std::unordered_set<std::string> claimed;
-    FolderListing listing;
-    for (std::size_t index = folders.size(); index-- > 0 && !cancelled();) {
-        const Descriptor fd = OpenFolder(folders[index]);
-        listing.entries.clear();
-        if (!fd.valid() || !ListFolderAt(fd.get(), listing))
+void EntryCount::countFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies) {
+    // The plan says which files the copy copies; only their sizes are asked for.
+    Descriptor folder;
+    for (std::size_t i = 0; i < copies.size() && !cancelled(); ++i) {
+        if (i == 0 || copies[i].folder != copies[i - 1].folder)
+            folder = OpenFolder(plan.contents[copies[i].folder].path);
+        if (!folder.valid())
             continue;
-        for (const FolderEntry& entry : listing.entries) {
-            if (entry.name.starts_with('~') ||
-                (entry.type != FolderEntry::Type::File && entry.type != FolderEntry::Type::Link))
-                continue;
-            const auto size = RegularFileSizeAt(fd.get(), entry.name, FollowLink::Yes);
-            if (size && claimed.insert(entry.name).second)
-                add(*size);
-        }
+        if (const auto size =
+                RegularFileSizeAt(folder.get(), plan.file(copies[i]).name, FollowLink::Yes))
+            add(*size);
     }
 }
 
@@ -165,10 +161,13 @@ void RunProgress::countTree(const std::string& folder) {
         m_count = [folder] { return EntryCount::ofTree(folder); };
 }
 
-void RunProgress::countFlat(const std::vector<std::string>& folders) {
+void RunProgress::countFlat(std::shared_ptr<const FlatEntryPlan> plan,
+                            std::vector<FlatPlace> copies) {
     m_copyBegan = Clock::now();
     if (m_host.showsCopyProgress())
-        m_count = [folders] { return EntryCount::ofFlat(folders); };
+        m_count = [plan = std::move(plan), copies = std::move(copies)] {
+            return EntryCount::ofFlat(plan, copies);
+        };
 }
 
 void RunProgress::show(const CopyCounters& copied) {

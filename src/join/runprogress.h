@@ -2,6 +2,7 @@
 
 #include "background.h"
 #include "host.h"
+#include "joinplan.h"
 
 #include <atomic>
 #include <chrono>
@@ -29,9 +30,10 @@ public:
     // What a preserve copy of the tree `folder` copies: every regular file at any depth. Links
     // are not followed.
     static std::unique_ptr<EntryCount> ofTree(std::string folder);
-    // What a flat copy of `folders` copies: the last regular file of each name (links to files
-    // followed), names beginning with "~" left out.
-    static std::unique_ptr<EntryCount> ofFlat(std::vector<std::string> folders);
+    // What a flat copy of an entry copies: the files `copies` of its plan (links to files
+    // followed).
+    static std::unique_ptr<EntryCount> ofFlat(std::shared_ptr<const FlatEntryPlan> plan,
+                                              std::vector<FlatPlace> copies);
 
     // Stops counting and waits for the thread.
     ~EntryCount();
@@ -49,7 +51,7 @@ private:
     bool cancelled() const;
     void add(std::uint64_t size);
     void countTree(const std::string& folder);
-    void countFlat(const std::vector<std::string>& folders);
+    void countFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies);
 
     std::atomic<std::uint64_t> m_files{0};
     std::atomic<std::uint64_t> m_bytes{0};
@@ -70,7 +72,7 @@ public:
     // The entry's copy begins: what it has to copy is counted beside it, when the host shows it,
     // from the first time the copy's progress is shown a second or more into the copy.
     void countTree(const std::string& folder);
-    void countFlat(const std::vector<std::string>& folders);
+    void countFlat(std::shared_ptr<const FlatEntryPlan> plan, std::vector<FlatPlace> copies);
     // Shows how far the entry's copy has come; the host calls it at most 4 times a second. The
     // bar follows the bytes copied against the bytes to copy, within the entry's share of the
     // list; its text adds the files and bytes and the time left to the entry's text.

@@ -30,6 +30,8 @@ struct TargetFileSystem {
     std::uint64_t nameMax = 255;
     std::uint64_t freeBytes = 0;
     std::uint64_t blockSize = 0;
+    // The step, in nanoseconds, to which it keeps a file's modification time.
+    std::int64_t timeStep = 1;
 };
 
 // Examines the file system that holds `folder`. Throws Failure when the folder cannot be

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <memory>
 #include <unistd.h>
 #include <unordered_map>
@@ -11,35 +12,6 @@
 #include <utility>
 
 namespace join {
-
-FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
-                      const std::vector<std::string>& keys, std::size_t runLength) {
-    FolderPlan plan;
-    runLength = std::max<std::size_t>(runLength, 1);
-    // Folders whose names are one name on the target become one folder, at the place of the
-    // first of them.
-    std::unordered_map<std::string_view, std::size_t> groupOf;
-    std::vector<std::uint32_t>* run = nullptr;
-    for (std::uint32_t i = 0; i < types.size(); ++i) {
-        if (types[i] == FolderEntry::Type::Folder) {
-            if (!keys.empty()) {
-                const auto [group, added] = groupOf.try_emplace(keys[i], plan.folders.size());
-                if (!added) {
-                    plan.folders[group->second].push_back(i);
-                    continue;
-                }
-            }
-            plan.folders.push_back({i});
-            continue;
-        }
-        if (!run || run->size() >= runLength) {
-            plan.runs.emplace_back();
-            run = &plan.runs.back();
-        }
-        run->push_back(i);
-    }
-    return plan;
-}
 
 namespace {
 
@@ -99,8 +71,8 @@ struct Node {
     Descriptor target;
     FileIdentity targetIdentity;
     std::vector<Item> items;
-    // Its place among those the run has filled (see PlacedFiles).
-    std::uint64_t placeKey = 0;
+    // For each item other than a folder, the later item that the target keeps instead.
+    std::vector<std::optional<std::uint32_t>> replacedBy;
     // The bits the target takes once everything below it is copied, when they must change.
     std::optional<unsigned> restore;
     std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
@@ -119,9 +91,8 @@ public:
     TreeJob(TreeCopyRoot& root, CopyFailures& failures, CopyCounters& counters)
         : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
           m_counters(counters), m_workers(WorkerPool::shared().size()),
-          m_fileSystem(std::move(root.fileSystem)),
-          m_wholeFolders(m_fileSystem && m_fileSystem->caseInsensitive), m_ifExists(root.ifExists),
-          m_placed(root.placed) {
+          m_rules(std::move(root.rules)), m_fileSystem(m_rules.fileSystem()),
+          m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed) {
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
@@ -133,7 +104,6 @@ public:
         node->restore = root.permissions;
         if (root.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
-        node->placeKey = PlacedFiles::folderKey(m_targetRoot, m_wholeFolders);
         if (node->restore)
             m_restoring.push_back(node);
         m_root = node;
@@ -150,15 +120,34 @@ public:
             Task task = std::move(m_tasks.back());
             m_tasks.pop_back();
             lock.unlock();
-            if (task.run.empty())
-                list(task.node);
-            else
-                copyRun(*task.node, task.run);
+            std::exception_ptr fault;
+            try {
+                ProbeTask();
+                if (task.run.empty())
+                    list(task.node);
+                else
+                    copyRun(*task.node, task.run);
+            } catch (...) {
+                fault = std::current_exception();
+            }
             task = {};
             lock.lock();
+            // A task that throws ends the job: the tasks still waiting are dropped, and the
+            // fault is thrown to whoever waits for the copy.
+            if (fault && !m_fault) {
+                m_fault = fault;
+                m_outstanding -= m_tasks.size();
+                m_tasks.clear();
+            }
             if (--m_outstanding == 0)
                 m_changed.notify_all();
         }
+    }
+
+    // What a task threw, if one did.
+    std::exception_ptr fault() {
+        std::lock_guard lock(m_mutex);
+        return m_fault;
     }
 
     void restorePermissions();
@@ -167,6 +156,8 @@ private:
     void push(Task task) {
         {
             std::lock_guard lock(m_mutex);
+            if (m_fault)
+                return;
             m_tasks.push_back(std::move(task));
             ++m_outstanding;
         }
@@ -176,6 +167,8 @@ private:
     void pushAll(std::vector<Task>& tasks) {
         {
             std::lock_guard lock(m_mutex);
+            if (m_fault)
+                return;
             // The last pushed is taken first: pushing in reverse keeps listing order.
             for (auto task = tasks.rbegin(); task != tasks.rend(); ++task)
                 m_tasks.push_back(std::move(*task));
@@ -317,11 +310,12 @@ private:
             types.push_back(item.entry.type);
             others += item.entry.type != FolderEntry::Type::Folder;
             if (m_wholeFolders)
-                keys.push_back(NameKey(*m_fileSystem, item.entry.name));
+                keys.push_back(m_rules.key(item.entry.name));
         }
         const std::size_t runLength =
             m_wholeFolders ? others : std::clamp<std::size_t>(others / (2 * m_workers), 1, 256);
         FolderPlan plan = PlanFolder(types, keys, runLength);
+        node->replacedBy = std::move(plan.replacedBy);
 
         std::vector<Task> tasks;
         tasks.reserve(plan.folders.size() + plan.runs.size());
@@ -329,8 +323,6 @@ private:
             auto child = std::make_shared<Node>();
             child->parent = node;
             child->index = group.front();
-            child->placeKey = PlacedFiles::placeKey(
-                node->placeKey, node->items[group.front()].entry.name, m_wholeFolders);
             for (const std::uint32_t item : group)
                 child->members.push_back(
                     {node->items[item].entry.name, node->items[item].member, Descriptor()});
@@ -349,54 +341,32 @@ private:
         pushAll(tasks);
     }
 
-    // Where the target ignores case, the last entry of each name there is the one copied; the
-    // earlier ones could not be kept beside it. For each entry of the run, the later one that
-    // replaces it, or none.
-    std::vector<std::optional<std::uint32_t>>
-    replacedInTarget(const Node& node, const std::vector<std::uint32_t>& run) const {
-        std::vector<std::optional<std::uint32_t>> laterOf(run.size());
-        if (!m_wholeFolders)
-            return laterOf;
-        std::unordered_map<std::string, std::uint32_t> last;
-        for (std::size_t i = run.size(); i-- > 0;) {
-            const auto [found, first] =
-                last.try_emplace(NameKey(*m_fileSystem, node.items[run[i]].entry.name), run[i]);
-            if (!first)
-                laterOf[i] = found->second;
-        }
-        return laterOf;
-    }
-
     void copyRun(Node& node, const std::vector<std::uint32_t>& run) {
-        const auto laterOf = replacedInTarget(node, run);
-        for (std::size_t k = 0; k < run.size(); ++k) {
-            const std::uint32_t i = run[k];
+        for (const std::uint32_t i : run) {
             const Item& item = node.items[i];
             const int source = node.members[item.member].source.get();
             const std::string& name = item.entry.name;
-            if (laterOf[k]) {
+            // Where the target takes two names as one, it keeps the later only.
+            if (const std::optional<std::uint32_t> later = node.replacedBy[i]) {
                 failItem(node, i,
-                         "its name and \"" + node.items[*laterOf[k]].entry.name + "\" are one on " +
+                         "its name and \"" + node.items[*later].entry.name + "\" are one on " +
                              m_fileSystem->type + ", which keeps the later only");
                 continue;
             }
             CopyOutcome outcome;
-            switch (item.entry.type) {
-            case FolderEntry::Type::Folder:
+            switch (const TreeTake take = TakeForTree(source, item.entry)) {
+            case TreeTake::Folder:
                 continue; // never in a run
-            case FolderEntry::Type::File:
+            case TreeTake::File:
                 outcome = copyFile(node, source, name);
                 break;
-            case FolderEntry::Type::Link:
-                if (!LeadsSomewhereAt(source, name)) {
-                    failItem(node, i, "a link to nothing, so it is not copied");
-                    continue;
-                }
+            case TreeTake::Link:
                 outcome = copyLinkAt(source, name, node.target.get(), name);
                 break;
-            case FolderEntry::Type::Other:
+            case TreeTake::LinkToNothing:
+            case TreeTake::NotAFile:
                 // Pipes, sockets and devices are never opened: reading one could block or consume.
-                failItem(node, i, "not a regular file, so it is not copied");
+                failItem(node, i, NotCopiedReason(take));
                 continue;
             }
             if (outcome.result == CopyOutcome::Result::Copied)
@@ -417,12 +387,12 @@ private:
 
     // A file of the folder, left alone when it already is there, unless this run put it there.
     CopyOutcome copyFile(const Node& node, int source, const std::string& name) {
-        const std::uint64_t place =
-            m_placed ? PlacedFiles::placeKey(node.placeKey, name, m_wholeFolders) : 0;
+        const std::uint64_t place = m_placed ? PlaceOf(node.targetIdentity, m_rules.key(name)) : 0;
         const IfDestinationExists ifExists =
             m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
-        const CopyOutcome outcome = copyFileAt(source, name, FollowLink::No, node.target.get(),
-                                               name, ifExists, &m_counters.bytes);
+        const CopyOutcome outcome =
+            copyFileAt(source, name, FollowLink::No, node.target.get(), name, ifExists,
+                       &m_counters.bytes, m_rules.timeStep());
         if (m_placed && outcome.result == CopyOutcome::Result::Copied)
             m_placed->add(place);
         return outcome;
@@ -443,7 +413,8 @@ private:
     CopyFailures& m_failures;
     CopyCounters& m_counters;
     const std::size_t m_workers;
-    const std::optional<TargetFileSystem> m_fileSystem;
+    const OutputRules m_rules;
+    const TargetFileSystem* const m_fileSystem;
     const bool m_wholeFolders;
     const IfDestinationExists m_ifExists;
     PlacedFiles* const m_placed;
@@ -454,6 +425,7 @@ private:
     std::condition_variable m_changed;
     std::vector<Task> m_tasks;
     std::size_t m_outstanding = 0;
+    std::exception_ptr m_fault;
     // The folders whose bits change at the end.
     std::vector<std::shared_ptr<Node>> m_restoring;
 };
@@ -576,6 +548,8 @@ void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters)
         pool.post([job] { job->work(); });
     job->work();
     job->restorePermissions();
+    if (const std::exception_ptr fault = job->fault())
+        std::rethrow_exception(fault);
 }
 
 } // namespace join

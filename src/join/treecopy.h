@@ -2,6 +2,7 @@
 
 #include "background.h"
 #include "failure.h"
+#include "joinplan.h"
 #include "posixfs.h"
 #include "targetfs.h"
 
@@ -22,30 +23,16 @@ struct TreeCopyRoot {
     std::optional<unsigned> permissions;
     // Whether the copy made `target` itself.
     bool made = false;
-    // The target's file system, where it could be told. Where it takes names that differ only
-    // in case as one, the files of a folder are copied in their order by one worker, so that
-    // the later one is left; a name it does not allow is reported as such.
-    std::optional<TargetFileSystem> fileSystem;
+    // The rules of the target's file system. Where it takes names that differ only in case as
+    // one, the files of a folder are copied in their order by one worker, so that the later one
+    // is left; a name it does not allow is reported as such.
+    OutputRules rules;
     // What becomes of a file already at its place: by default it is left when it already is the
     // source's copy (same size and modification time), else replaced.
     IfDestinationExists ifExists = IfDestinationExists::KeepCopy;
     // The files the run has placed, when it keeps them (see copyFileAt).
     PlacedFiles* placed = nullptr;
 };
-
-// How the entries of one listed folder are shared out as work, decided apart from the copying:
-// every entry is in exactly one folder or one run. `folders`: each subfolder to copy, as the
-// entries that go into one target folder (several where the target takes their names as one);
-// `runs`: the other entries, in listing order, at most `runLength` to a run, copied in order by
-// one worker. A run never holds a folder.
-struct FolderPlan {
-    std::vector<std::vector<std::uint32_t>> folders;
-    std::vector<std::vector<std::uint32_t>> runs;
-};
-// `types` are the entries' types in listing order; `keys`, when not empty, the form in which
-// the target tells each entry's name apart (folders of one key become one).
-FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
-                      const std::vector<std::string>& keys, std::size_t runLength);
 
 // Copies a whole tree on the worker pool: every call below the root is made relative to an open
 // folder, and no link below the root is ever followed. Existing folders are merged into (made
@@ -58,7 +45,8 @@ FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
 // that differ only in case as one, folders of such names are copied into one, in listing order,
 // and of files of such names the last is copied and the earlier reported. Folders made writable
 // to be filled get their bits once everything is copied, whatever the depth, with one folder
-// open at a time. Returns when all is done, or soon after a stop is requested.
+// open at a time. Returns when all is done, or soon after a stop is requested. A task that
+// throws ends the copy: its exception is thrown here once every worker has left.
 void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters);
 
 // Makes the folder `name` in the open folder `parent` ready to receive a copy of a folder whose

@@ -76,8 +76,11 @@ void DesktopBus::notify(const QString& summary, const QString& body) {
 }
 
 QString EndOfRunNotice(const join::JoinOutcome& outcome) {
-    if (outcome.stopped)
+    if (outcome.stopped())
         return QStringLiteral("The join was stopped: ") + files(outcome.filesCopied) +
+               QStringLiteral(" copied");
+    if (outcome.ending == join::JoinOutcome::Ending::Faulted)
+        return QStringLiteral("The join ended early: ") + files(outcome.filesCopied) +
                QStringLiteral(" copied");
     if (outcome.notCopied > 0)
         return files(outcome.notCopied) + QStringLiteral(" could not be copied");
