@@ -2,6 +2,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "posixinternal.h"
+#include "temporaries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +12,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
-#include <random>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,23 +215,6 @@ ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size) {
 
 // ---- The temporary file a copy is written to ----
 
-std::string randomTemporaryName() {
-    static thread_local std::mt19937_64 generator = [] {
-        std::random_device device;
-        std::seed_seq seed{static_cast<std::uint64_t>(device()),
-                           static_cast<std::uint64_t>(::getpid()),
-                           static_cast<std::uint64_t>(
-                               std::chrono::steady_clock::now().time_since_epoch().count())};
-        return std::mt19937_64(seed);
-    }();
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name = ".brimvale-";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
-    for (int i = 0; i < 12; ++i)
-        name += Letters[pick(generator)];
-    return name + ".tmp";
-}
-
 // Naming an unnamed temporary file goes through /proc without special privileges.
 bool unnamedFilesCanBeLinked() {
     static const bool available = ::access("/proc/self/fd", X_OK) == 0;
@@ -318,7 +301,7 @@ public:
                 return;
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = randomTemporaryName();
+            std::string name = TemporaryName(TemporaryKind::File);
             m_fd.reset(::openat(folder, name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
             if (m_fd.valid()) {
@@ -332,8 +315,10 @@ public:
 
     ~TemporaryFile() {
         m_fd.reset();
+        // A name that cannot be removed stays as this process's temporary: once the process has
+        // ended, RemoveEndedTemporaries() removes it.
         if (!m_name.empty())
-            ::unlinkat(m_folder, m_name.c_str(), 0);
+            RemoveTemporaryName(m_folder, m_name);
     }
 
     TemporaryFile(const TemporaryFile&) = delete;
@@ -386,7 +371,7 @@ private:
     // Links the unnamed file into the folder under a fresh hidden name.
     bool giveTemporaryName() {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = randomTemporaryName();
+            std::string name = TemporaryName(TemporaryKind::File);
             if (linkUnnamed(m_fd.get(), m_folder, name)) {
                 m_name = std::move(name);
                 return true;
@@ -566,7 +551,7 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
     // Something else has the name: the link is made under a fresh name beside it and renamed
     // into place, so that the name never stands empty and nothing else is touched.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = randomTemporaryName();
+        const std::string temporary = TemporaryName(TemporaryKind::Link);
         if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
             if (errno == EEXIST)
                 continue;
@@ -575,7 +560,7 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
         if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
             return {CopyOutcome::Result::Copied, 0, Side::Target};
         const int error = lastError();
-        ::unlinkat(to, temporary.c_str(), 0);
+        RemoveTemporaryName(to, temporary);
         return failed(error, Side::Target);
     }
     return failed(EEXIST, Side::Target);
