@@ -267,16 +267,34 @@ bool linkUnnamed(int fd, int folder, const std::string& name) {
     return false;
 }
 
+// Whether the names `a` and `b` in `folder` are the same file (links not followed).
+bool isSameFileAt(int folder, const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::fstatat(folder, a.c_str(), &first, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(folder, b.c_str(), &second, AT_SYMLINK_NOFOLLOW) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 // Puts the named file `from` in `folder` at `name` unless something has that name: in one step
-// where the file system can (RENAME_NOREPLACE, or a hard link), else by looking first.
+// where the file system can (RENAME_NOREPLACE, or a hard link), else by looking first. On failure
+// errno says why, and `name` is as it was unless the file system refuses to remove even the link
+// just made.
 bool renameWithoutReplacing(int folder, const std::string& from, const std::string& name) {
     if (::renameat2(folder, from.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return false;
     if (::linkat(folder, from.c_str(), folder, name.c_str(), 0) == 0) {
-        ::unlinkat(folder, from.c_str(), 0);
-        return true;
+        // Both names now lead to the file. Where the temporary name cannot be removed, the new
+        // one is, so that the file does not stay under a second name.
+        const int error = RemoveTemporaryName(folder, from);
+        if (error == 0)
+            return true;
+        if (isSameFileAt(folder, name, from))
+            RemoveTemporaryName(folder, name);
+        errno = error;
+        return false;
     }
     if (errno == EEXIST)
         return false;
