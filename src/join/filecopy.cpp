@@ -2,6 +2,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "posixinternal.h"
+#include "temporaries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +12,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
-#include <random>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,23 +215,6 @@ ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size) {
 
 // ---- The temporary file a copy is written to ----
 
-std::string randomTemporaryName() {
-    static thread_local std::mt19937_64 generator = [] {
-        std::random_device device;
-        std::seed_seq seed{static_cast<std::uint64_t>(device()),
-                           static_cast<std::uint64_t>(::getpid()),
-                           static_cast<std::uint64_t>(
-                               std::chrono::steady_clock::now().time_since_epoch().count())};
-        return std::mt19937_64(seed);
-    }();
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name = ".brimvale-";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
-    for (int i = 0; i < 12; ++i)
-        name += Letters[pick(generator)];
-    return name + ".tmp";
-}
-
 // Naming an unnamed temporary file goes through /proc without special privileges.
 bool unnamedFilesCanBeLinked() {
     static const bool available = ::access("/proc/self/fd", X_OK) == 0;
@@ -288,16 +271,34 @@ bool linkUnnamed(int fd, int folder, const std::string& name) {
     return false;
 }
 
+// Whether the names `a` and `b` in `folder` are the same file (links not followed).
+bool isSameFileAt(int folder, const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::fstatat(folder, a.c_str(), &first, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(folder, b.c_str(), &second, AT_SYMLINK_NOFOLLOW) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 // Puts the named file `from` in `folder` at `name` unless something has that name: in one step
-// where the file system can (RENAME_NOREPLACE, or a hard link), else by looking first.
+// where the file system can (RENAME_NOREPLACE, or a hard link), else by looking first. On failure
+// errno says why, and `name` is as it was unless the file system refuses to remove even the link
+// just made.
 bool renameWithoutReplacing(int folder, const std::string& from, const std::string& name) {
     if (::renameat2(folder, from.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return false;
     if (::linkat(folder, from.c_str(), folder, name.c_str(), 0) == 0) {
-        ::unlinkat(folder, from.c_str(), 0);
-        return true;
+        // Both names now lead to the file. Where the temporary name cannot be removed, the new
+        // one is, so that the file does not stay under a second name.
+        const int error = RemoveTemporaryName(folder, from);
+        if (error == 0)
+            return true;
+        if (isSameFileAt(folder, name, from))
+            RemoveTemporaryName(folder, name);
+        errno = error;
+        return false;
     }
     if (errno == EEXIST)
         return false;
@@ -322,7 +323,7 @@ public:
                 return;
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = randomTemporaryName();
+            std::string name = TemporaryName(TemporaryKind::File);
             m_fd.reset(::openat(folder, name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
             if (m_fd.valid()) {
@@ -336,8 +337,10 @@ public:
 
     ~TemporaryFile() {
         m_fd.reset();
+        // A name that cannot be removed stays as this process's temporary: once the process has
+        // ended, RemoveEndedTemporaries() removes it.
         if (!m_name.empty())
-            ::unlinkat(m_folder, m_name.c_str(), 0);
+            RemoveTemporaryName(m_folder, m_name);
     }
 
     TemporaryFile(const TemporaryFile&) = delete;
@@ -390,7 +393,7 @@ private:
     // Links the unnamed file into the folder under a fresh hidden name.
     bool giveTemporaryName() {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = randomTemporaryName();
+            std::string name = TemporaryName(TemporaryKind::File);
             if (linkUnnamed(m_fd.get(), m_folder, name)) {
                 m_name = std::move(name);
                 return true;
@@ -570,7 +573,7 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
     // Something else has the name: the link is made under a fresh name beside it and renamed
     // into place, so that the name never stands empty and nothing else is touched.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = randomTemporaryName();
+        const std::string temporary = TemporaryName(TemporaryKind::Link);
         if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
             if (errno == EEXIST)
                 continue;
@@ -579,7 +582,7 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
         if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
             return {CopyOutcome::Result::Copied, 0, Side::Target};
         const int error = lastError();
-        ::unlinkat(to, temporary.c_str(), 0);
+        RemoveTemporaryName(to, temporary);
         return failed(error, Side::Target);
     }
     return failed(EEXIST, Side::Target);

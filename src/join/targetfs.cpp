@@ -1,6 +1,7 @@
 #include "targetfs.h"
 
 #include "failure.h"
+#include "temporaries.h"
 
 #include <array>
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <linux/fs.h>
 #include <locale.h>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -137,12 +137,10 @@ std::optional<bool> caseIgnoredByTrial(const std::string& folder) {
     if (fd < 0)
         return std::nullopt;
     std::optional<bool> ignored;
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz";
-    std::random_device random;
     for (int attempt = 0; attempt < 10 && !ignored; ++attempt) {
-        std::string name = ".brimvale-case-";
-        for (int i = 0; i < 12; ++i)
-            name += Letters[random() % (sizeof Letters - 1)];
+        // A temporary's name, which says who made it: should this process end before it removes
+        // the file, RemoveEndedTemporaries() can tell that the file is left over.
+        const std::string name = TemporaryName(TemporaryKind::File);
         const int made =
             ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (made < 0) {
@@ -157,7 +155,7 @@ std::optional<bool> caseIgnoredByTrial(const std::string& folder) {
                 c = static_cast<char>(c - 'a' + 'A');
         struct stat info {};
         ignored = ::fstatat(fd, upper.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-        ::unlinkat(fd, name.c_str(), 0);
+        RemoveTemporaryName(fd, name);
     }
     ::close(fd);
     return ignored;

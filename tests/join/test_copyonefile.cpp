@@ -1,7 +1,9 @@
 #include "join/posixfs.h"
+#include "join/temporaries.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -11,14 +13,27 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
 using namespace join;
 using testsupport::TestDir;
 namespace fs = std::filesystem;
+
+// While set, every removal of a name of ours fails as on a file system that refuses it.
+std::atomic<bool> g_refuseRemovingTemporaries{false};
+
+extern "C" int unlinkat(int folder, const char* name, int flags) noexcept {
+    if (g_refuseRemovingTemporaries && std::string_view(name).starts_with(".brimvale-")) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_unlinkat, folder, name, flags));
+}
 
 namespace {
 
@@ -510,6 +525,226 @@ TEST(CopyOneFile, AcrossFileSystems) {
     ::unlink(shared.c_str());
     EXPECT_TRUE(copied);
     EXPECT_TRUE(same);
+}
+
+// ---- Temporaries left by runs that ended ----
+
+// A 12-digit id other than `id`.
+std::string otherId(const std::string& id) {
+    return id == "aaaaaaaaaaaa" ? "bbbbbbbbbbbb" : "aaaaaaaaaaaa";
+}
+
+TEST(Temporaries, OnlyThoseOfEndedMakersAreRemoved) {
+    const std::optional<TemporaryMaker> self = ThisProcessAsMaker();
+    ASSERT_TRUE(self) << "this process's boot, start time or PID namespace cannot be read";
+    const pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    const auto& [machine, boot, ns, pid, start] = *self;
+    const TemporaryMaker anotherBoot{machine, otherId(boot), ns, pid, start};
+    const auto noProcess = static_cast<std::uint64_t>(ended);
+
+    constexpr auto File = TemporaryKind::File;
+    constexpr auto Link = TemporaryKind::Link;
+    enum class Make { File, Link, Folder, Pipe };
+    struct Row {
+        const char* label;
+        std::string name;
+        Make make;
+        bool removed;
+    } rows[] = {
+        {"this process's file", TemporaryName(*self, File), Make::File, false},
+        {"this process's link", TemporaryName(*self, Link), Make::Link, false},
+        {"another boot's file", TemporaryName(anotherBoot, File), Make::File, true},
+        {"another boot's link", TemporaryName(anotherBoot, Link), Make::Link, true},
+        {"a number no process has", TemporaryName({machine, boot, ns, noProcess, start}, File),
+         Make::File, true},
+        {"this number, started later", TemporaryName({machine, boot, ns, pid, start + 1}, File),
+         Make::File, true},
+        {"another machine's", TemporaryName({otherId(machine), otherId(boot), ns, pid, 1}, File),
+         Make::File, false},
+        {"another PID namespace's",
+         TemporaryName({machine, boot, ns == "1" ? "2" : "1", noProcess, start}, File), Make::File,
+         false},
+        {"a folder under an ended name", TemporaryName(anotherBoot, File), Make::Folder, false},
+        {"a pipe under an ended name", TemporaryName(anotherBoot, File), Make::Pipe, false},
+        {"a link under an ended file's name", TemporaryName(anotherBoot, File), Make::Link, false},
+        {"a file under an ended link's name", TemporaryName(anotherBoot, Link), Make::File, false},
+        {"a name of an earlier form", ".brimvale-abcdefghijkl.tmp", Make::File, false},
+        {"a field short", ".brimvale-" + machine + "-" + boot + "-1-2-abcdefgh.tmp", Make::File,
+         false},
+    };
+    for (const bool listingGiven : {false, true}) {
+        const char* way = listingGiven ? "listing given: " : "folder listed: ";
+        TestDir dir;
+        dir.write("notes.txt", "kept");
+        std::size_t removable = 0;
+        for (const Row& row : rows) {
+            const std::string path = dir.path(row.name);
+            EXPECT_EQ(row.make == Make::File     ? ::close(::creat(path.c_str(), 0644))
+                      : row.make == Make::Link   ? ::symlink("notes.txt", path.c_str())
+                      : row.make == Make::Folder ? ::mkdir(path.c_str(), 0755)
+                                                 : ::mkfifo(path.c_str(), 0644),
+                      0)
+                << row.label;
+            removable += row.removed ? 1 : 0;
+        }
+        const Descriptor folder = OpenFolder(dir.path());
+        FolderListing listing;
+        ASSERT_TRUE(ListFolder(dir.path(), listing));
+        const TemporaryRemoval removal = listingGiven
+                                             ? RemoveEndedTemporaries(folder.get(), listing.entries)
+                                             : RemoveEndedTemporaries(folder.get());
+        EXPECT_EQ(removal.removed, removable) << way;
+        EXPECT_EQ(removal.refused.size(), 0u) << way;
+        for (const Row& row : rows)
+            EXPECT_EQ(dir.exists(row.name), !row.removed) << way << row.label;
+        EXPECT_EQ(dir.read("notes.txt"), "kept") << way << "a link's target stays";
+    }
+}
+
+TEST(Temporaries, RefusalsAreReported) {
+    // As root the child gives up its privileges and is one of the others; else it is the owner.
+    const struct {
+        const char* label;
+        mode_t allowed; // r-x: listed, but nothing can be removed; -wx: not even listed
+        bool nameRefused;
+    } rows[] = {{"removal refused", 05, true}, {"listing refused", 03, false}};
+    TemporaryMaker ended = ThisProcessAsMaker().value();
+    ended.boot = otherId(ended.boot);
+    const std::string name = TemporaryName(ended, TemporaryKind::File);
+    for (const auto& row : rows) {
+        TestDir dir;
+        dir.write(name, "partial");
+        const int result = testsupport::runInChild([&] {
+            const Descriptor folder = OpenFolder(dir.path());
+            const bool root = ::geteuid() == 0;
+            if (::fchmod(folder.get(), root ? 0700 | row.allowed : row.allowed << 6) != 0 ||
+                (root && !testsupport::dropToNobody()))
+                return testsupport::CouldNotDropPrivileges;
+            const TemporaryRemoval removal = RemoveEndedTemporaries(folder.get());
+            const TemporaryRemoval::Refusal refusal{row.nameRefused ? name : "", EACCES};
+            return removal.removed == 0 && removal.refused == std::vector{refusal} ? 0 : 1;
+        });
+        fs::permissions(dir.root(), fs::perms::owner_all, fs::perm_options::add);
+        EXPECT_EQ(result, 0) << row.label;
+        EXPECT_TRUE(dir.exists(name)) << row.label;
+    }
+}
+
+// A fresh volume in an image in `folder`, made by `make` (a mkfs command), on a loop device and
+// mounted by the FUSE driver `driver` as a USB stick is, in mounts of a helper process's own,
+// reached through /proc/PID/root. The helper takes it down once the pipe to it closes, as this
+// object or this process goes. `status` is 0 once mounted, 77 where the machine lacks root, loop
+// devices, FUSE or the tools.
+struct FuseVolume {
+    pid_t helper = -1;
+    int toHelper = -1;
+    int status = 77;
+    std::string path;
+
+    FuseVolume(const char* make, const char* driver, const std::string& folder) {
+        static constexpr const char* Script = R"(set -eu
+            PATH=$PATH:/usr/sbin:/sbin
+            [ -e /dev/loop-control ] && [ -e /dev/fuse ] && command -v ${1%% *} $2 || exit 77
+            truncate -s 32M "$3/volume.img"
+            $1 "$3/volume.img"
+            mkdir "$3/volume"
+            loop=$(losetup -f --show "$3/volume.img")
+            trap 'umount "$3/volume" || umount -l "$3/volume"; losetup -d "$loop"' EXIT
+            $2 "$loop" "$3/volume"
+            echo >&3
+            read -r _ || true)";
+        int in[2];
+        int out[2];
+        if (::geteuid() != 0 || ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+            return;
+        if ((helper = ::fork()) == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 3);
+            ::dup2(::open("/dev/null", O_WRONLY), 1);
+            if (testsupport::usePrivateMounts())
+                ::execl("/bin/sh", "sh", "-c", Script, "sh", make, driver, folder.c_str(), nullptr);
+            ::_exit(77);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        toHelper = in[1];
+        char ready = 0;
+        status = ::read(out[0], &ready, 1) == 1 ? 0 : stop();
+        ::close(out[0]);
+        path = "/proc/" + std::to_string(helper) + "/root" + folder + "/volume";
+    }
+    ~FuseVolume() { stop(); }
+    // Takes the volume down; the helper's exit code.
+    int stop() {
+        int code = -1;
+        ::close(std::exchange(toHelper, -1));
+        if (helper > 0 && ::waitpid(std::exchange(helper, -1), &code, 0) > 0)
+            code = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+        return code;
+    }
+};
+
+TEST(Temporaries, AnEndedCopysPartialFileIsRemoved) {
+    // No unnamed files there, so a copy writes under a temporary name; NTFS also lacks
+    // RENAME_NOREPLACE, so a copy is placed by a link and an unlink.
+    enum class Ending { KilledMidCopy, TemporaryNameNotRemovable };
+    const struct {
+        const char* label;
+        const char* make;
+        const char* driver;
+        Ending ending;
+    } rows[] = {
+        {"exFAT, killed mid-copy", "mkfs.exfat", "mount.exfat-fuse", Ending::KilledMidCopy},
+        {"NTFS, killed mid-copy", "mkntfs -QF", "ntfs-3g", Ending::KilledMidCopy},
+        {"NTFS, temporary name not removable", "mkntfs -QF", "ntfs-3g",
+         Ending::TemporaryNameNotRemovable},
+    };
+    // Left beside the partial file: a temporary of this live process, one made on another
+    // machine, a folder under an ended maker's name and a file under a name not of our form.
+    const auto [machine, boot, ns, pid, start] = ThisProcessAsMaker().value();
+    const std::string live = TemporaryName(TemporaryKind::File);
+    const std::string foreign =
+        TemporaryName({otherId(machine), otherId(boot), ns, pid, start}, TemporaryKind::File);
+    const std::string notOurs = ".brimvale-notours.tmp";
+    const std::string folder =
+        TemporaryName({machine, otherId(boot), ns, pid, start}, TemporaryKind::File);
+    for (const auto& row : rows) {
+        TestDir dir;
+        dir.write("big", randomBytes(1 << 20, 10));
+        const FuseVolume volume(row.make, row.driver, dir.path());
+        if (volume.status == 77)
+            GTEST_SKIP() << row.label << ": needs root, loop devices, FUSE and the driver";
+        ASSERT_EQ(volume.status, 0) << row.label << ": the volume did not mount";
+        const std::string destination = volume.path + "/dst";
+        const int result = testsupport::runInChild([&] {
+            if (row.ending == Ending::TemporaryNameNotRemovable) {
+                g_refuseRemovingTemporaries = true;
+                return CopyOneFile(dir.path("big"), destination, Fail) ? 1 : errno == EPERM ? 0 : 2;
+            }
+            // Past 64 KiB the file-size limit's signal comes, and the child kills itself.
+            ::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
+            const struct rlimit limit = {64 * 1024, 64 * 1024};
+            return ::setrlimit(RLIMIT_FSIZE, &limit) != 0               ? 3
+                   : CopyOneFile(dir.path("big"), destination, Replace) ? 1
+                                                                        : 4;
+        });
+        EXPECT_EQ(result, row.ending == Ending::KilledMidCopy ? -SIGKILL : 0) << row.label;
+        const std::set<std::string> leftOver = entriesOf(volume.path);
+        ASSERT_EQ(leftOver.size(), 1u) << row.label << ": only the partial file, once";
+        EXPECT_TRUE(ParseTemporaryName(*leftOver.begin())) << row.label;
+
+        for (const std::string& name : {live, foreign, notOurs})
+            ::close(::creat((volume.path + "/" + name).c_str(), 0644));
+        ::mkdir((volume.path + "/" + folder).c_str(), 0755);
+        const TemporaryRemoval removal = RemoveEndedTemporaries(OpenFolder(volume.path).get());
+        EXPECT_EQ(removal.removed, 1u) << row.label;
+        EXPECT_EQ(removal.refused.size(), 0u) << row.label;
+        EXPECT_EQ(entriesOf(volume.path), (std::set<std::string>{live, foreign, notOurs, folder}))
+            << row.label;
+    }
 }
 
 } // namespace
