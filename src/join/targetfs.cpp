@@ -1,5 +1,6 @@
 #include "targetfs.h"
 
+#include "exfatupcase.h"
 #include "failure.h"
 
 #include <array>
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <wctype.h>
 
@@ -35,6 +37,7 @@ constexpr long HfsPlusMagic = 0x482B;
 constexpr long NtfsMagic = 0x7366746E;
 constexpr std::uint64_t FatNameMax = 255; // UTF-16 units, FAT's long names and exFAT alike
 constexpr std::size_t BootSectorSize = 512;
+constexpr std::size_t UpcaseUnits = 0x10000;
 
 // A mount point or source as /proc/self/mountinfo writes it: space, tab, newline and backslash
 // as three octal digits after a backslash.
@@ -173,6 +176,115 @@ bool folderIsCaseFolded(const std::string& folder) {
     return folded;
 }
 
+std::uint32_t littleEndian32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+std::uint64_t littleEndian64(const unsigned char* bytes) {
+    return littleEndian32(bytes) | static_cast<std::uint64_t>(littleEndian32(bytes + 4)) << 32;
+}
+
+// Reads exactly `size` bytes at `offset`; false on an error or a short read.
+bool readExactly(int fd, std::uint64_t offset, unsigned char* into, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, into, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        into += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// The up-case table of the exFAT volume open as `fd`: the boot sector leads to the root
+// directory, which is followed through the FAT to the table's entry (type 0x82); the table is
+// read from its first cluster on, as Linux's exfat and exfat-fuse read it.
+std::shared_ptr<const std::vector<char16_t>> readUpcaseTable(int fd) {
+    unsigned char boot[BootSectorSize];
+    if (!readExactly(fd, 0, boot, sizeof boot) ||
+        VolumeTypeFromBootSector(
+            std::string_view(reinterpret_cast<const char*>(boot), sizeof boot)) != "exfat")
+        return nullptr;
+    const std::uint64_t fatOffset = littleEndian32(boot + 80);
+    const std::uint64_t heapOffset = littleEndian32(boot + 88);
+    const std::uint32_t clusterCount = littleEndian32(boot + 92);
+    const std::uint32_t rootCluster = littleEndian32(boot + 96);
+    const unsigned sectorShift = boot[108];
+    const unsigned clusterShift = boot[109];
+    if (sectorShift < 9 || sectorShift > 12 || sectorShift + clusterShift > 25)
+        return nullptr;
+    const std::uint64_t sectorSize = std::uint64_t{1} << sectorShift;
+    const std::uint64_t clusterSize = sectorSize << clusterShift;
+    const auto isCluster = [&](std::uint64_t cluster) {
+        return cluster >= 2 && cluster - 2 < clusterCount;
+    };
+    const auto clusterOffset = [&](std::uint64_t cluster) {
+        return heapOffset * sectorSize + (cluster - 2) * clusterSize;
+    };
+
+    // The root directory, one cluster after another, up to its end or the table's entry.
+    std::vector<unsigned char> cluster(clusterSize);
+    const unsigned char* entry = nullptr;
+    std::uint64_t at = rootCluster;
+    for (std::uint64_t walked = 0; isCluster(at) && walked < clusterCount; ++walked) {
+        if (!readExactly(fd, clusterOffset(at), cluster.data(), cluster.size()))
+            return nullptr;
+        bool ended = false;
+        for (std::size_t offset = 0; offset < cluster.size() && !entry && !ended; offset += 32) {
+            ended = cluster[offset] == 0x00;
+            if (cluster[offset] == 0x82)
+                entry = cluster.data() + offset;
+        }
+        if (entry || ended)
+            break;
+        unsigned char next[4];
+        if (!readExactly(fd, fatOffset * sectorSize + 4 * at, next, sizeof next))
+            return nullptr;
+        at = littleEndian32(next);
+    }
+    if (!entry)
+        return nullptr;
+    const std::uint32_t checksum = littleEndian32(entry + 4);
+    const std::uint32_t firstCluster = littleEndian32(entry + 20);
+    const std::uint64_t length = littleEndian64(entry + 24);
+    if (!isCluster(firstCluster) || length == 0 || length % 2 != 0 || length > 2 * UpcaseUnits ||
+        !isCluster(firstCluster + (length - 1) / clusterSize))
+        return nullptr;
+    std::vector<unsigned char> stored(length);
+    if (!readExactly(fd, clusterOffset(firstCluster), stored.data(), stored.size()))
+        return nullptr;
+    std::uint32_t sum = 0;
+    for (const unsigned char byte : stored)
+        sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + byte;
+    if (sum != checksum)
+        return nullptr;
+
+    // 0xFFFF and a count stand for that many units that map to themselves.
+    auto table = std::make_shared<std::vector<char16_t>>(UpcaseUnits);
+    for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
+        (*table)[unit] = static_cast<char16_t>(unit);
+    std::size_t index = 0;
+    bool run = false;
+    for (std::size_t offset = 0; offset < stored.size() && index < UpcaseUnits; offset += 2) {
+        const auto unit = static_cast<char16_t>(stored[offset] | stored[offset + 1] << 8);
+        if (run) {
+            index += unit;
+            run = false;
+        } else if (unit == index) {
+            ++index;
+        } else if (unit == 0xFFFF) {
+            run = true;
+        } else {
+            (*table)[index++] = unit;
+        }
+    }
+    return table;
+}
+
 // The length of the UTF-8 sequence that `lead` begins, or 0 when no sequence begins with it.
 int sequenceLength(unsigned char lead) {
     if (lead < 0x80)
@@ -229,7 +341,7 @@ void appendUtf8(std::string& text, char32_t point) {
     }
 }
 
-// FAT and exFAT compare names through an upper-case table; the C library's Unicode upper case
+// FAT compares names through an upper-case table of its own; the C library's Unicode upper case
 // stands in for it. Without a UTF-8 locale only ASCII letters are folded.
 char32_t upperCase(char32_t point) {
     static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
@@ -238,7 +350,52 @@ char32_t upperCase(char32_t point) {
     return point >= 'a' && point <= 'z' ? point - 'a' + 'A' : point;
 }
 
+// Appends `point` as exFAT keys it: each of its UTF-16 units mapped through `table`. A pair of
+// surrogates that the table leaves a pair stays one character; any other surrogate is kept as a
+// unit of its own (encoded as UTF-8 would encode its number), which no character's key holds.
+void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32_t point) {
+    if (point < UpcaseUnits) {
+        appendUtf8(key, table[point]);
+        return;
+    }
+    const char16_t high = table[0xD800 + ((point - 0x10000) >> 10)];
+    const char16_t low = table[0xDC00 + (point & 0x3FF)];
+    if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+        appendUtf8(key, 0x10000 + ((char32_t{high} - 0xD800) << 10) + (low - 0xDC00));
+    } else {
+        appendUtf8(key, high);
+        appendUtf8(key, low);
+    }
+}
+
 } // namespace
+
+const std::vector<char16_t>& StandardExFatUpcaseTable() {
+    static const std::vector<char16_t> table = [] {
+        std::vector<char16_t> units(UpcaseUnits);
+        for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
+            units[unit] = static_cast<char16_t>(unit);
+        for (const ExFatUpcaseRun& run : StandardExFatUpcaseRuns())
+            for (std::size_t k = 0; k < run.count; ++k) {
+                const std::size_t unit = run.first + k * run.stride;
+                units[unit] = static_cast<char16_t>(static_cast<std::int64_t>(unit) + run.delta);
+            }
+        return units;
+    }();
+    return table;
+}
+
+std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::string& volume) {
+    const int fd = ::open(volume.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    std::shared_ptr<const std::vector<char16_t>> table;
+    if (::fstat(fd, &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode)))
+        table = readUpcaseTable(fd);
+    ::close(fd);
+    return table;
+}
 
 std::string VolumeTypeFromBootSector(std::string_view sector) {
     const auto at = [&](std::size_t offset, std::string_view text) {
@@ -303,6 +460,13 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
         target.nameMax = FatNameMax;
     } else if (!caseTried) {
         target.caseInsensitive = ignoresCase(target.type) || folderIsCaseFolded(folder);
+    }
+    // The volume's own up-case table, where its device can be read and the table is not the
+    // standard one.
+    if (target.family == TargetFileSystem::Family::ExFat && target.source.starts_with('/')) {
+        std::shared_ptr<const std::vector<char16_t>> table = ReadExFatUpcaseTable(target.source);
+        if (table && *table != StandardExFatUpcaseTable())
+            target.upcaseTable = std::move(table);
     }
     return target;
 }
@@ -379,6 +543,15 @@ std::string NameKey(const TargetFileSystem& target, const std::string& name) {
     }
     std::string key;
     key.reserve(name.size());
+    if (target.family == TargetFileSystem::Family::ExFat) {
+        const std::vector<char16_t>& table =
+            target.upcaseTable && target.upcaseTable->size() == UpcaseUnits
+                ? *target.upcaseTable
+                : StandardExFatUpcaseTable();
+        for (const char32_t point : points)
+            appendExFatKey(key, table, point);
+        return key;
+    }
     for (const char32_t point : points)
         appendUtf8(key, upperCase(point));
     return key;

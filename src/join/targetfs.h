@@ -3,9 +3,11 @@
 #include "failure.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What the output folder's file system will refuse or merge, found before anything is copied:
 // a USB stick formatted FAT or exFAT refuses some characters in names, treats "Photo.JPG" and
@@ -30,6 +32,11 @@ struct TargetFileSystem {
     std::uint64_t nameMax = 255;
     std::uint64_t freeBytes = 0;
     std::uint64_t blockSize = 0;
+    // exFAT: the up-case table through which the volume compares names (the upper case of every
+    // UTF-16 code unit, 65536 of them), where it was read from the volume's device and is not the
+    // standard one. Null means the standard table, which is also taken where the device cannot
+    // be read (that takes root).
+    std::shared_ptr<const std::vector<char16_t>> upcaseTable;
 };
 
 // Examines the file system that holds `folder`. Throws Failure when the folder cannot be
@@ -43,6 +50,14 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder);
 // usual file systems, which take any name the source could hold; that answer costs one call.
 std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder);
 
+// exFAT's standard up-case table, the one mkfs.exfat writes: 65536 UTF-16 code units.
+const std::vector<char16_t>& StandardExFatUpcaseTable();
+
+// The up-case table of the exFAT volume on `volume`, a block device or an image file, as its
+// drivers read it: decompressed, 65536 UTF-16 code units, those the table leaves out mapped to
+// themselves. Null when it cannot be read, is no exFAT volume, or its table fails its checksum.
+std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::string& volume);
+
 // "exfat", "vfat" or "ntfs" when `bootSector` (the first bytes of a volume) carries that
 // signature; "" otherwise.
 std::string VolumeTypeFromBootSector(std::string_view bootSector);
@@ -52,7 +67,9 @@ std::string VolumeTypeFromBootSector(std::string_view bootSector);
 std::string NameRefusal(const TargetFileSystem& target, const std::string& name);
 
 // The form in which the file system tells names apart: folded to one case where it ignores
-// case, else the name itself. Two names with the same key are one name there.
+// case, else the name itself. Two names with the same key are one name there. exFAT maps each
+// UTF-16 unit through its up-case table; other file systems that ignore case take the C
+// library's Unicode upper case. Names that are not UTF-8 have only their ASCII letters folded.
 std::string NameKey(const TargetFileSystem& target, const std::string& name);
 
 // Why writing `name` at `path` there failed: where the file system does not allow the name, that

@@ -2,8 +2,13 @@
 #include "join/targetfs.h"
 #include "support/testdir.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
+#include <vector>
 
 using join::TargetFileSystem;
 using namespace std::string_literals;
@@ -27,6 +32,82 @@ TargetFileSystem fileSystem(TargetFileSystem::Family family, const std::string& 
     target.family = family;
     target.caseInsensitive = family != TargetFileSystem::Family::Other;
     return target;
+}
+
+std::vector<char16_t> identityTable() {
+    std::vector<char16_t> table(0x10000);
+    for (std::size_t unit = 0; unit < table.size(); ++unit)
+        table[unit] = static_cast<char16_t>(unit);
+    return table;
+}
+
+// exFAT's checksum of the up-case table as stored.
+std::uint32_t tableChecksum(const std::string& bytes) {
+    std::uint32_t sum = 0;
+    for (const char byte : bytes)
+        sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + static_cast<unsigned char>(byte);
+    return sum;
+}
+
+void putLittleEndian(std::string& bytes, std::size_t at, std::uint64_t value, int size = 4) {
+    for (int i = 0; i < size; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+}
+
+struct Volume {
+    std::vector<char16_t> stored; // the up-case table as stored, compressed or not
+    int checksumOff = 0;          // added to the right checksum
+    bool withTableEntry = true;
+    std::size_t cutTo = 0; // the image's length when not 0
+    const char* bootText = "EXFAT   ";
+};
+
+// An exFAT volume small enough to write by hand, in `path`: 512-byte sectors and clusters, the FAT
+// in sector 1, 400 clusters from sector 2. The root directory takes clusters 2 and 5, joined in
+// the FAT; its first cluster is full of deleted entries, so the table's entry is found only by
+// following the FAT. The table starts at cluster 6.
+void writeVolume(const std::string& path, const Volume& volume) {
+    constexpr std::size_t Sector = 512;
+    const auto clusterAt = [](std::size_t cluster) { return cluster * Sector; };
+    std::string image(Sector * 402, '\0');
+    image.replace(3, 8, volume.bootText);
+    putLittleEndian(image, 80, 1);   // FAT offset
+    putLittleEndian(image, 84, 1);   // FAT length
+    putLittleEndian(image, 88, 2);   // cluster heap offset
+    putLittleEndian(image, 92, 400); // cluster count
+    putLittleEndian(image, 96, 2);   // root directory
+    image[108] = 9;                  // 512-byte sectors
+    image[109] = 0;                  // one sector a cluster
+    image[110] = 1;                  // one FAT
+    image[510] = '\x55';
+    image[511] = '\xAA';
+    putLittleEndian(image, Sector + 4 * 2, 5);
+    putLittleEndian(image, Sector + 4 * 5, 0xFFFFFFFF);
+    for (std::size_t entry = 0; entry < Sector; entry += 32)
+        image[clusterAt(2) + entry] = '\x05';
+    std::string stored;
+    for (const char16_t unit : volume.stored) {
+        stored += static_cast<char>(unit & 0xFF);
+        stored += static_cast<char>(unit >> 8);
+    }
+    if (volume.withTableEntry) {
+        const std::size_t entry = clusterAt(5);
+        image[entry] = '\x82';
+        putLittleEndian(image, entry + 4,
+                        tableChecksum(stored) + static_cast<std::uint32_t>(volume.checksumOff));
+        putLittleEndian(image, entry + 20, 6);
+        putLittleEndian(image, entry + 24, stored.size(), 8);
+    }
+    image.replace(clusterAt(6), stored.size(), stored);
+    if (volume.cutTo != 0)
+        image.resize(volume.cutTo);
+    std::ofstream(path, std::ios::binary) << image;
+}
+
+// Runs a command through the shell with the system folders that hold mkfs tools on its path; its
+// exit status.
+int runTool(const std::string& command) {
+    return std::system(("PATH=\"$PATH:/usr/sbin:/sbin\" " + command + " >/dev/null 2>&1").c_str());
 }
 
 } // namespace
@@ -100,7 +181,96 @@ TEST(TargetFileSystem, ExaminesATemporaryFolder) {
     const TargetFileSystem target = join::ExamineTargetFileSystem(dir.path());
     EXPECT_FALSE(target.type.empty());
     EXPECT_EQ(target.family, TargetFileSystem::Family::Other) << target.type;
+    EXPECT_EQ(target.upcaseTable, nullptr);
     EXPECT_GT(target.freeBytes, 0u);
     EXPECT_GT(target.blockSize, 0u);
     EXPECT_THROW(join::ExamineTargetFileSystem(dir.path("missing")), join::Failure);
+}
+
+TEST(TargetFileSystem, NamesTakenAsOneOnExFat) {
+    const TargetFileSystem exfat = fileSystem(TargetFileSystem::Family::ExFat, "exfat");
+    // A volume whose own table leaves ASCII letters alone and makes ı an I.
+    TargetFileSystem ownTable = exfat;
+    auto table = std::make_shared<std::vector<char16_t>>(identityTable());
+    (*table)[0x0131] = u'I';
+    ownTable.upcaseTable = table;
+    struct Row {
+        const char* name;
+        const TargetFileSystem& target;
+        std::string a;
+        std::string b;
+        bool one;
+    } rows[] = {
+        {"dotless i and i", exfat, "k\xC4\xB1s", "kis", false},
+        {"long s and s", exfat, "\xC5\xBF", "s", false},
+        {"micro sign and mu", exfat, "\xC2\xB5", "\xCE\xBC", false},
+        {"omega and Omega", exfat, "\xCF\x89", "\xCE\xA9", true},
+        {"accented letters", exfat, "r\xC3\xA9sum\xC3\xA9", "R\xC3\x89SUM\xC3\x89", true},
+        {"ASCII", exfat, "kis", "KIS", true},
+        {"title-case dz and small dz", exfat, "\xC7\x85", "\xC7\x86", false},
+        {"small dz and capital DZ", exfat, "\xC7\x86", "\xC7\x84", true},
+        {"Deseret beyond the BMP (surrogates are not folded)", exfat, "\xF0\x90\x90\xA8",
+         "\xF0\x90\x90\x80", false},
+        {"not UTF-8, ASCII folded", exfat, "caf\xE9", "CAF\xE9", true},
+        {"not UTF-8, other bytes kept", exfat, "caf\xE9", "caf\xC9", false},
+        {"the volume's own table: ASCII kept", ownTable, "Photo.JPG", "photo.jpg", false},
+        {"the volume's own table: dotless i", ownTable, "k\xC4\xB1s", "kIs", true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(join::NameKey(row.target, row.a) == join::NameKey(row.target, row.b), row.one)
+            << row.name;
+}
+
+TEST(TargetFileSystem, ReadsTheUpcaseTableOfAVolume) {
+    testsupport::TestDir dir;
+    std::vector<char16_t> runs = identityTable();
+    runs[0x61] = u'A';
+    runs[0x62] = u'B';
+    runs[0xE9] = 0xC9;
+    std::vector<char16_t> full = identityTable();
+    full[0xE9] = u'E';
+    const std::vector<char16_t> compressed = {0xFFFF, 0x61, 0x41, 0x42, 0x63, 0xFFFF, 0x85, 0xC9};
+    struct Row {
+        const char* name;
+        Volume volume;
+        std::optional<std::vector<char16_t>> table;
+    } rows[] = {
+        {"runs of units that map to themselves", {compressed}, runs},
+        {"stored in full", {full}, full},
+        {"a checksum that does not match", {compressed, 1}, std::nullopt},
+        {"no table in the root directory", {compressed, 0, false}, std::nullopt},
+        {"the image ends inside the table", {full, 0, true, 6 * 512 + 1000}, std::nullopt},
+        {"not exFAT", {compressed, 0, true, 0, "NTFS    "}, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const std::string image = dir.path("volume.img");
+        writeVolume(image, row.volume);
+        const auto table = join::ReadExFatUpcaseTable(image);
+        EXPECT_EQ(table != nullptr, row.table.has_value()) << row.name;
+        if (table && row.table) {
+            EXPECT_TRUE(*table == *row.table) << row.name;
+        }
+    }
+    EXPECT_EQ(join::ReadExFatUpcaseTable(dir.path("missing.img")), nullptr);
+}
+
+TEST(TargetFileSystem, TheStandardTableIsTheOneMkfsExfatWrites) {
+    if (runTool("command -v mkfs.exfat") != 0)
+        GTEST_SKIP() << "mkfs.exfat is missing: tools/deps.sh installs exfatprogs";
+    testsupport::TestDir dir;
+    const std::string image = dir.path("volume.img");
+    std::ofstream(image).close();
+    std::filesystem::resize_file(image, 8 << 20);
+    ASSERT_EQ(runTool("mkfs.exfat " + image), 0);
+    const auto table = join::ReadExFatUpcaseTable(image);
+    ASSERT_NE(table, nullptr);
+    const std::vector<char16_t>& standard = join::StandardExFatUpcaseTable();
+    ASSERT_EQ(table->size(), standard.size());
+    int differing = 0;
+    for (std::size_t unit = 0; unit < standard.size(); ++unit)
+        if ((*table)[unit] != standard[unit] && ++differing <= 10)
+            ADD_FAILURE() << std::hex << "U+" << unit << ": the volume has U+"
+                          << static_cast<unsigned>((*table)[unit]) << ", the program U+"
+                          << static_cast<unsigned>(standard[unit]);
+    EXPECT_EQ(differing, 0);
 }
