@@ -2,6 +2,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "posixinternal.h"
+#include "targetfs.h"
 
 #include <algorithm>
 #include <atomic>
@@ -587,22 +588,11 @@ bool IsAlreadyCopied(const std::string& source, const std::string& destination) 
            S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st);
 }
 
-// A file system that cannot keep nanoseconds cuts the time down to its own step: 100 ns on NTFS,
-// 10 ms on exFAT (or whole seconds through FUSE), whole seconds over SFTP, two seconds on FAT.
-// The step shows in the copy's own time, as the largest power of ten its nanoseconds are a
-// multiple of; FAT's even seconds are the one step that does not.
+// Without the file system's step, only the same time to the nanosecond is the same time: a
+// step guessed from the copy's own time would take a stale file at a whole even second on ext4
+// for a copy cut to FAT's two seconds.
 bool SameModificationTime(const struct timespec& source, const struct timespec& copy) {
-    constexpr long Second = 1'000'000'000;
-    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
-        return true;
-    long step = 1;
-    while (step < Second && copy.tv_nsec % (step * 10) == 0)
-        step *= 10;
-    if (step < Second)
-        return source.tv_sec == copy.tv_sec &&
-               source.tv_nsec - source.tv_nsec % step == copy.tv_nsec;
-    return copy.tv_sec == source.tv_sec ||
-           (copy.tv_sec % 2 == 0 && copy.tv_sec == source.tv_sec - (source.tv_sec & 1));
+    return SameModificationTime(source, copy, 1);
 }
 
 int FlushFileSystem(int folder) {

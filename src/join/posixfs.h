@@ -229,8 +229,8 @@ int FlushFileSystem(int folder);
 // IfDestinationExists::KeepCopy tells it. Never fails.
 bool IsAlreadyCopied(const std::string& source, const std::string& destination);
 
-// True when a copy's modification time `copy` is the source's `source` as far as the copy's file
-// system keeps it: to the nanosecond, or cut to the coarser step that file system stores.
+// True when a copy's modification time `copy` is the source's `source` to the nanosecond: the
+// three-argument form in targetfs.h with a step of 1 ns.
 bool SameModificationTime(const struct timespec& source, const struct timespec& copy);
 
 // ---- Probes ----

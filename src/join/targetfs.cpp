@@ -35,8 +35,12 @@ constexpr long SmbMagic = 0x517B;
 constexpr long HfsMagic = 0x4244;
 constexpr long HfsPlusMagic = 0x482B;
 constexpr long NtfsMagic = 0x7366746E;
+constexpr long NfsMagic = 0x6969;
+constexpr long V9fsMagic = 0x01021997;
+constexpr long ReiserfsMagic = 0x52654973;
 constexpr std::uint64_t FatNameMax = 255; // UTF-16 units, FAT's long names and exFAT alike
 constexpr std::size_t BootSectorSize = 512;
+constexpr std::int64_t Second = 1'000'000'000;
 constexpr std::size_t UpcaseUnits = 0x10000;
 
 // A mount point or source as /proc/self/mountinfo writes it: space, tab, newline and backslash
@@ -174,6 +178,72 @@ bool folderIsCaseFolded(const std::string& folder) {
     const bool folded = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL);
     ::close(fd);
     return folded;
+}
+
+// Whether the folder's own change time is in whole seconds: so it shows on a file system that
+// keeps only seconds (ext2/3/4 with 128-byte inodes), and one time in a billion elsewhere.
+bool changeTimeInWholeSeconds(const std::string& folder) {
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && info.st_ctim.tv_nsec == 0;
+}
+
+// The step to which file systems of `type` keep modification times, where their drivers keep
+// one step on every volume; 0 for types that do not tell it.
+std::int64_t timeStepOfType(const std::string& type) {
+    static constexpr std::pair<std::string_view, std::int64_t> Steps[] = {
+        {"ext2", 1},          {"ext3", 1},           {"ext4", 1},         {"xfs", 1},
+        {"btrfs", 1},         {"tmpfs", 1},          {"ramfs", 1},        {"f2fs", 1},
+        {"zfs", 1},           {"ntfs3", 100},        {"ntfs", 100},       {"exfat", Second / 100},
+        {"vfat", 2 * Second}, {"msdos", 2 * Second}, {"fat", 2 * Second}, {"hfsplus", Second},
+        {"hfs", Second},      {"reiserfs", Second},
+    };
+    for (const auto& [name, step] : Steps)
+        if (name == type)
+            return step;
+    return 0;
+}
+
+// The time a probe sets: an odd second, and nanoseconds with no zero digit, so that each step a
+// file system may cut it to leaves another value.
+constexpr struct timespec ProbeTime = {1'600'000'001, 123'456'789};
+
+// A fresh name for a probe's file: hidden, and ending as the program's temporary files do.
+std::string probeName() {
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    std::string letters;
+    for (int i = 0; i < 12; ++i)
+        letters += Letters[random() % (sizeof Letters - 1)];
+    return ".brimvale-probe-" + letters + ".tmp";
+}
+
+// The modification time of `name` in `folder` as the file system holds it: FUSE is asked again
+// instead of answering from the attributes it keeps for a while.
+std::optional<struct timespec> modificationTimeAt(int folder, const std::string& name) {
+    struct statx fresh {};
+    if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_MTIME,
+                &fresh) == 0 &&
+        (fresh.stx_mask & STATX_MTIME))
+        return timespec{fresh.stx_mtime.tv_sec, fresh.stx_mtime.tv_nsec};
+    struct stat info {};
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        return info.st_mtim;
+    return std::nullopt;
+}
+
+// The time step of `target`, the file system that holds `folder`: told by its type where that
+// tells it, else by a probe there, else by its type after all, or as 1 ns.
+std::int64_t timeStepOf(const TargetFileSystem& target, const std::string& folder) {
+    const bool throughFuse =
+        target.type.starts_with("fuse") || target.mountType.starts_with("fuse");
+    const std::int64_t byType = timeStepOfType(target.type);
+    if (!throughFuse && byType > 1)
+        return byType;
+    if (!throughFuse && byType == 1 && !changeTimeInWholeSeconds(folder))
+        return 1;
+    if (const std::optional<std::int64_t> probed = ProbeTimeStep(folder))
+        return *probed;
+    return byType > 0 ? byType : 1;
 }
 
 std::uint32_t littleEndian32(const unsigned char* bytes) {
@@ -397,6 +467,64 @@ std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::str
     return table;
 }
 
+std::int64_t TimeStepFromProbe(const struct timespec& set, const struct timespec& readBack) {
+    if (readBack.tv_sec == set.tv_sec) {
+        if (readBack.tv_nsec == set.tv_nsec)
+            return 1;
+        for (std::int64_t step = Second; step > 1; step /= 10)
+            if (set.tv_nsec - set.tv_nsec % step == readBack.tv_nsec)
+                return step;
+        return 1;
+    }
+    if (set.tv_sec % 2 != 0 && readBack.tv_sec == set.tv_sec - 1 && readBack.tv_nsec == 0)
+        return 2 * Second;
+    return 1;
+}
+
+std::optional<std::int64_t> ProbeTimeStep(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::int64_t> step;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const std::string name = probeName();
+        const int probe =
+            ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (probe < 0) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        // Both times: exfat-fuse ignores a new modification time that comes alone.
+        const struct timespec times[2] = {ProbeTime, ProbeTime};
+        const bool set = ::futimens(probe, times) == 0;
+        const bool closed = ::close(probe) == 0;
+        const std::optional<struct timespec> readBack =
+            set && closed ? modificationTimeAt(fd, name) : std::nullopt;
+        ::unlinkat(fd, name.c_str(), 0);
+        if (readBack)
+            step = TimeStepFromProbe(ProbeTime, *readBack);
+        break;
+    }
+    ::close(fd);
+    return step;
+}
+
+bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
+                          std::int64_t stepNs) {
+    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
+        return true;
+    if (stepNs > 1 && Second % stepNs == 0)
+        return copy.tv_sec == source.tv_sec &&
+               copy.tv_nsec == source.tv_nsec - source.tv_nsec % stepNs;
+    if (stepNs > Second && stepNs % Second == 0) {
+        const std::int64_t seconds = stepNs / Second;
+        const std::int64_t past = (source.tv_sec % seconds + seconds) % seconds;
+        return copy.tv_nsec == 0 && copy.tv_sec == source.tv_sec - past;
+    }
+    return false;
+}
+
 std::string VolumeTypeFromBootSector(std::string_view sector) {
     const auto at = [&](std::size_t offset, std::string_view text) {
         return sector.size() >= offset + text.size() && sector.substr(offset, text.size()) == text;
@@ -468,6 +596,7 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
         if (table && *table != StandardExFatUpcaseTable())
             target.upcaseTable = std::move(table);
     }
+    target.timeStepNs = timeStepOf(target, folder);
     return target;
 }
 
@@ -492,9 +621,12 @@ std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder) 
     case HfsMagic:
     case HfsPlusMagic:
     case NtfsMagic:
+    case NfsMagic:
+    case V9fsMagic:
+    case ReiserfsMagic:
         break;
     default:
-        if (!folderIsCaseFolded(folder))
+        if (!folderIsCaseFolded(folder) && !changeTimeInWholeSeconds(folder))
             return std::nullopt;
     }
     try {

@@ -1,6 +1,7 @@
 #include "join/failure.h"
 #include "join/targetfs.h"
 #include "support/testdir.h"
+#include "test_childprocess.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -181,6 +182,7 @@ TEST(TargetFileSystem, ExaminesATemporaryFolder) {
     const TargetFileSystem target = join::ExamineTargetFileSystem(dir.path());
     EXPECT_FALSE(target.type.empty());
     EXPECT_EQ(target.family, TargetFileSystem::Family::Other) << target.type;
+    EXPECT_EQ(target.timeStepNs, 1) << target.type;
     EXPECT_EQ(target.upcaseTable, nullptr);
     EXPECT_GT(target.freeBytes, 0u);
     EXPECT_GT(target.blockSize, 0u);
@@ -273,4 +275,76 @@ TEST(TargetFileSystem, TheStandardTableIsTheOneMkfsExfatWrites) {
                           << static_cast<unsigned>((*table)[unit]) << ", the program U+"
                           << static_cast<unsigned>(standard[unit]);
     EXPECT_EQ(differing, 0);
+}
+
+TEST(TargetFileSystem, SameModificationTimeToTheStep) {
+    constexpr std::int64_t Ms = 1'000'000;
+    constexpr std::int64_t S = 1'000'000'000;
+    constexpr time_t TenOClock = 1'704'103'200; // 2024-01-01 10:00:00 UTC, an even second
+    struct Row {
+        const char* name;
+        timespec source;
+        timespec copy;
+        std::int64_t step;
+        bool same;
+    } rows[] = {
+        {"equal", {TenOClock, 5}, {TenOClock, 5}, 1, true},
+        {"one nanosecond off", {TenOClock, 5}, {TenOClock, 4}, 1, false},
+        {"NTFS: cut to 100 ns", {TenOClock, 123456789}, {TenOClock, 123456700}, 100, true},
+        {"NTFS: rounded up", {TenOClock, 123456789}, {TenOClock, 123456800}, 100, false},
+        {"NTFS: cut too far", {TenOClock, 123456789}, {TenOClock, 123456000}, 100, false},
+        {"exFAT: cut to 10 ms", {TenOClock, 123456789}, {TenOClock, 120000000}, 10 * Ms, true},
+        {"exFAT: 10 ms off", {TenOClock, 123456789}, {TenOClock, 110000000}, 10 * Ms, false},
+        {"1 s: cut to the second", {TenOClock + 1, 999999999}, {TenOClock + 1, 0}, S, true},
+        {"1 s: rounded up", {TenOClock + 1, 500000000}, {TenOClock + 2, 0}, S, false},
+        {"10:00:01.9 as 10:00:00 on ext4", {TenOClock + 1, 900000000}, {TenOClock, 0}, 1, false},
+        {"10:00:01.9 as 10:00:00 on FAT", {TenOClock + 1, 900000000}, {TenOClock, 0}, 2 * S, true},
+        {"FAT: no odd second", {TenOClock + 1, 900000000}, {TenOClock + 1, 0}, 2 * S, false},
+        {"FAT: an even second kept", {TenOClock + 2, 500000000}, {TenOClock + 2, 0}, 2 * S, true},
+        {"FAT: two seconds off", {TenOClock + 2, 0}, {TenOClock, 0}, 2 * S, false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(join::SameModificationTime(row.source, row.copy, row.step), row.same) << row.name;
+}
+
+TEST(TargetFileSystem, TimeStepFromWhatAProbeReadsBack) {
+    constexpr timespec Set = {1'600'000'001, 123456789};
+    struct Row {
+        const char* name;
+        timespec readBack;
+        std::int64_t step;
+    } rows[] = {
+        {"kept to the nanosecond", Set, 1},
+        {"NTFS", {Set.tv_sec, 123456700}, 100},
+        {"kernel exFAT", {Set.tv_sec, 120000000}, 10'000'000},
+        {"whole seconds (exfat-fuse, SFTP)", {Set.tv_sec, 0}, 1'000'000'000},
+        {"FAT: the even second below", {Set.tv_sec - 1, 0}, 2'000'000'000},
+        {"rounded up to the next second", {Set.tv_sec + 1, 0}, 1},
+        {"rounded up at 10 ns", {Set.tv_sec, 123456790}, 1},
+        {"ignored: the time of the write", {1'700'000'000, 42}, 1},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(join::TimeStepFromProbe(Set, row.readBack), row.step) << row.name;
+}
+
+TEST(TargetFileSystem, ProbesTheTimeStepInAFolder) {
+    testsupport::TestDir dir;
+    dir.make("out/");
+    EXPECT_EQ(join::ProbeTimeStep(dir.path("out")), std::optional<std::int64_t>(1));
+    EXPECT_EQ(testsupport::listTree(dir.root()), "") << "the probe's file is left";
+
+    // Where nothing can be made the probe does not tell.
+    std::filesystem::permissions(dir.root(), std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add);
+    std::filesystem::permissions(dir.path("out"), std::filesystem::perms::owner_read |
+                                                      std::filesystem::perms::owner_exec |
+                                                      std::filesystem::perms::others_read |
+                                                      std::filesystem::perms::others_exec);
+    const int result = testsupport::runInChild([&] {
+        if (::geteuid() == 0 && !testsupport::dropToNobody())
+            return testsupport::CouldNotDropPrivileges;
+        return join::ProbeTimeStep(dir.path("out")) ? 1 : 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(join::ProbeTimeStep(dir.path("missing")), std::nullopt);
 }
