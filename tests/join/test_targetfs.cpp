@@ -4,12 +4,16 @@
 #include "test_childprocess.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
+#include <wctype.h>
 
 using join::TargetFileSystem;
 using namespace std::string_literals;
@@ -33,6 +37,22 @@ TargetFileSystem fileSystem(TargetFileSystem::Family family, const std::string& 
     target.family = family;
     target.caseInsensitive = family != TargetFileSystem::Family::Other;
     return target;
+}
+
+// A UTF-16 code unit (a BMP code point) as UTF-8.
+std::string utf8(char32_t point) {
+    std::string text;
+    if (point < 0x80) {
+        text += static_cast<char>(point);
+    } else if (point < 0x800) {
+        text += static_cast<char>(0xC0 | (point >> 6));
+        text += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        text += static_cast<char>(0xE0 | (point >> 12));
+        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (point & 0x3F));
+    }
+    return text;
 }
 
 std::vector<char16_t> identityTable() {
@@ -347,4 +367,75 @@ TEST(TargetFileSystem, ProbesTheTimeStepInAFolder) {
     });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(join::ProbeTimeStep(dir.path("missing")), std::nullopt);
+}
+
+// On a real exFAT volume, named by BRIMVALE_EXFAT_FOLDER (a folder there to write in; the e2e test
+// exfat.sh gives one on exfat-fuse): the names the program's keys take as one are one there and
+// those they keep apart are two, for every letter whose case exFAT's table and the C library tell
+// differently and every letter the table maps; and a time set there is the same time at the step
+// the examination finds.
+TEST(TargetFileSystem, NamesAndTimesOnARealExFatVolume) {
+    const char* folder = std::getenv("BRIMVALE_EXFAT_FOLDER");
+    if (!folder || !*folder)
+        GTEST_SKIP() << "BRIMVALE_EXFAT_FOLDER names no folder on an exFAT volume";
+    const TargetFileSystem target = join::ExamineTargetFileSystem(folder);
+    ASSERT_EQ(target.family, TargetFileSystem::Family::ExFat) << target.type;
+
+    const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    ASSERT_NE(unicode, locale_t{});
+    const std::vector<char16_t>& table = join::StandardExFatUpcaseTable();
+    std::vector<std::pair<char32_t, char32_t>> pairs;
+    for (char32_t point = 0x80; point < 0x10000; ++point) {
+        if (point >= 0xD800 && point <= 0xDFFF)
+            continue;
+        const auto upper = static_cast<char32_t>(::towupper_l(static_cast<wint_t>(point), unicode));
+        if (table[point] != point)
+            pairs.emplace_back(point, table[point]);
+        if (upper != point && upper != table[point] && upper < 0x10000)
+            pairs.emplace_back(point, upper);
+    }
+    ::freelocale(unicode);
+    ASSERT_GT(pairs.size(), 1000u);
+
+    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << folder;
+    int wrong = 0;
+    int apart = 0;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        // Names of their own for each pair: the kernel keeps what it found under a name for a
+        // while, and would find a name it saw an earlier file under without asking the volume.
+        const auto [a, b] = pairs[i];
+        const std::string made = std::to_string(i) + "-" + utf8(a);
+        const std::string other = std::to_string(i) + "-" + utf8(b);
+        const int file = ::openat(fd, made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(file, 0) << std::hex << "U+" << static_cast<std::uint32_t>(a);
+        ::close(file);
+        struct stat info {};
+        const bool oneThere = ::fstatat(fd, other.c_str(), &info, 0) == 0;
+        const bool oneByKey = join::NameKey(target, made) == join::NameKey(target, other);
+        apart += oneByKey ? 0 : 1;
+        if (oneThere != oneByKey && ++wrong <= 10)
+            ADD_FAILURE() << std::hex << "U+" << static_cast<std::uint32_t>(a) << " and U+"
+                          << static_cast<std::uint32_t>(b) << ": "
+                          << (oneThere ? "one name" : "two names") << " on the volume";
+        ::unlinkat(fd, made.c_str(), 0);
+    }
+    EXPECT_EQ(wrong, 0) << "of " << pairs.size() << " pairs";
+    EXPECT_GT(apart, 300) << "pairs the keys keep apart";
+
+    // A time to the nanosecond, set and read back as a copy's would be.
+    const int file = ::openat(fd, "timed", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(file, 0);
+    const timespec source = {1'704'103'201, 987654321};
+    const timespec times[2] = {source, source};
+    EXPECT_EQ(::futimens(file, times), 0);
+    ::close(file);
+    struct stat info {};
+    ASSERT_EQ(::fstatat(fd, "timed", &info, 0), 0);
+    ::unlinkat(fd, "timed", 0);
+    ::close(fd);
+    EXPECT_GT(target.timeStepNs, 1) << "exFAT keeps no nanoseconds";
+    EXPECT_TRUE(join::SameModificationTime(source, info.st_mtim, target.timeStepNs))
+        << info.st_mtim.tv_sec << "." << info.st_mtim.tv_nsec << " at a step of "
+        << target.timeStepNs << " ns";
 }
