@@ -2,6 +2,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "posixinternal.h"
+#include "targetfs.h"
 #include "temporaries.h"
 
 #include <algorithm>
@@ -593,22 +594,6 @@ bool IsAlreadyCopied(const std::string& source, const std::string& destination,
     struct stat st {};
     return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
            S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
-}
-
-// NTFS keeps 100 ns, exFAT 10 ms (whole seconds through FUSE), FAT two seconds: a copy's time is
-// the source's cut down to that step.
-bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
-                          std::int64_t timeStep) {
-    constexpr std::int64_t Second = 1'000'000'000;
-    const auto nanoseconds = [](const struct timespec& time) {
-        return static_cast<std::int64_t>(time.tv_sec) * Second + time.tv_nsec;
-    };
-    const std::int64_t exact = nanoseconds(source);
-    const std::int64_t step = std::max<std::int64_t>(1, timeStep);
-    // Cut toward the past, also before 1970.
-    const std::int64_t cut = exact - ((exact % step) + step) % step;
-    const std::int64_t kept = nanoseconds(copy);
-    return kept == exact || kept == cut;
 }
 
 int FlushFileSystem(int folder) {

@@ -24,7 +24,7 @@ std::string OutputRules::key(const std::string& name) const {
 }
 
 std::int64_t OutputRules::timeStep() const {
-    return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStep) : 1;
+    return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStepNs) : 1;
 }
 
 std::uint64_t PlaceOf(const FileIdentity& folder, const std::string& key) {

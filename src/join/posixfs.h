@@ -232,12 +232,6 @@ int FlushFileSystem(int folder);
 bool IsAlreadyCopied(const std::string& source, const std::string& destination,
                      std::int64_t timeStep);
 
-// True when a copy's modification time `copy` is the source's `source` as far as the copy's file
-// system keeps it: to the nanosecond, or cut down to `timeStep`, the step (in nanoseconds) that
-// file system keeps. The step is the file system's, never guessed from one file's time.
-bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
-                          std::int64_t timeStep);
-
 // ---- Probes ----
 
 // True when the path's date stamp can be read (the path exists, links followed). Never fails.

@@ -1,5 +1,6 @@
 #include "targetfs.h"
 
+#include "exfatupcase.h"
 #include "failure.h"
 #include "temporaries.h"
 
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <wctype.h>
 
@@ -33,8 +35,13 @@ constexpr long SmbMagic = 0x517B;
 constexpr long HfsMagic = 0x4244;
 constexpr long HfsPlusMagic = 0x482B;
 constexpr long NtfsMagic = 0x7366746E;
+constexpr long NfsMagic = 0x6969;
+constexpr long V9fsMagic = 0x01021997;
+constexpr long ReiserfsMagic = 0x52654973;
 constexpr std::uint64_t FatNameMax = 255; // UTF-16 units, FAT's long names and exFAT alike
 constexpr std::size_t BootSectorSize = 512;
+constexpr std::int64_t Second = 1'000'000'000;
+constexpr std::size_t UpcaseUnits = 0x10000;
 
 // A mount point or source as /proc/self/mountinfo writes it: space, tab, newline and backslash
 // as three octal digits after a backslash.
@@ -171,6 +178,177 @@ bool folderIsCaseFolded(const std::string& folder) {
     return folded;
 }
 
+// Whether the folder's own change time is in whole seconds: so it shows on a file system that
+// keeps only seconds (ext2/3/4 with 128-byte inodes), and one time in a billion elsewhere.
+bool changeTimeInWholeSeconds(const std::string& folder) {
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && info.st_ctim.tv_nsec == 0;
+}
+
+// The step to which file systems of `type` keep modification times, where their drivers keep
+// one step on every volume; 0 for types that do not tell it.
+std::int64_t timeStepOfType(const std::string& type) {
+    static constexpr std::pair<std::string_view, std::int64_t> Steps[] = {
+        {"ext2", 1},          {"ext3", 1},           {"ext4", 1},         {"xfs", 1},
+        {"btrfs", 1},         {"tmpfs", 1},          {"ramfs", 1},        {"f2fs", 1},
+        {"zfs", 1},           {"ntfs3", 100},        {"ntfs", 100},       {"exfat", Second / 100},
+        {"vfat", 2 * Second}, {"msdos", 2 * Second}, {"fat", 2 * Second}, {"hfsplus", Second},
+        {"hfs", Second},      {"reiserfs", Second},
+    };
+    for (const auto& [name, step] : Steps)
+        if (name == type)
+            return step;
+    return 0;
+}
+
+// The time a probe sets: an odd second, and nanoseconds with no zero digit, so that each step a
+// file system may cut it to leaves another value.
+constexpr struct timespec ProbeTime = {1'600'000'001, 123'456'789};
+
+// A fresh name for a probe's file: a temporary name of this process, so that a probe a killed
+// run left is removed as any of its temporaries is.
+std::string probeName() {
+    return TemporaryName(TemporaryKind::File);
+}
+
+// The modification time of `name` in `folder` as the file system holds it: FUSE is asked again
+// instead of answering from the attributes it keeps for a while.
+std::optional<struct timespec> modificationTimeAt(int folder, const std::string& name) {
+    struct statx fresh {};
+    if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_MTIME,
+                &fresh) == 0 &&
+        (fresh.stx_mask & STATX_MTIME))
+        return timespec{fresh.stx_mtime.tv_sec, fresh.stx_mtime.tv_nsec};
+    struct stat info {};
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        return info.st_mtim;
+    return std::nullopt;
+}
+
+// The time step of `target`, the file system that holds `folder`: told by its type where that
+// tells it, else by a probe there, else by its type after all, or as 1 ns.
+std::int64_t timeStepOf(const TargetFileSystem& target, const std::string& folder) {
+    const bool throughFuse =
+        target.type.starts_with("fuse") || target.mountType.starts_with("fuse");
+    const std::int64_t byType = timeStepOfType(target.type);
+    if (!throughFuse && byType > 1)
+        return byType;
+    if (!throughFuse && byType == 1 && !changeTimeInWholeSeconds(folder))
+        return 1;
+    if (const std::optional<std::int64_t> probed = ProbeTimeStep(folder))
+        return *probed;
+    return byType > 0 ? byType : 1;
+}
+
+std::uint32_t littleEndian32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+std::uint64_t littleEndian64(const unsigned char* bytes) {
+    return littleEndian32(bytes) | static_cast<std::uint64_t>(littleEndian32(bytes + 4)) << 32;
+}
+
+// Reads exactly `size` bytes at `offset`; false on an error or a short read.
+bool readExactly(int fd, std::uint64_t offset, unsigned char* into, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, into, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        into += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// The up-case table of the exFAT volume open as `fd`: the boot sector leads to the root
+// directory, which is followed through the FAT to the table's entry (type 0x82); the table is
+// read from its first cluster on, as Linux's exfat and exfat-fuse read it.
+std::shared_ptr<const std::vector<char16_t>> readUpcaseTable(int fd) {
+    unsigned char boot[BootSectorSize];
+    if (!readExactly(fd, 0, boot, sizeof boot) ||
+        VolumeTypeFromBootSector(
+            std::string_view(reinterpret_cast<const char*>(boot), sizeof boot)) != "exfat")
+        return nullptr;
+    const std::uint64_t fatOffset = littleEndian32(boot + 80);
+    const std::uint64_t heapOffset = littleEndian32(boot + 88);
+    const std::uint32_t clusterCount = littleEndian32(boot + 92);
+    const std::uint32_t rootCluster = littleEndian32(boot + 96);
+    const unsigned sectorShift = boot[108];
+    const unsigned clusterShift = boot[109];
+    if (sectorShift < 9 || sectorShift > 12 || sectorShift + clusterShift > 25)
+        return nullptr;
+    const std::uint64_t sectorSize = std::uint64_t{1} << sectorShift;
+    const std::uint64_t clusterSize = sectorSize << clusterShift;
+    const auto isCluster = [&](std::uint64_t cluster) {
+        return cluster >= 2 && cluster - 2 < clusterCount;
+    };
+    const auto clusterOffset = [&](std::uint64_t cluster) {
+        return heapOffset * sectorSize + (cluster - 2) * clusterSize;
+    };
+
+    // The root directory, one cluster after another, up to its end or the table's entry.
+    std::vector<unsigned char> cluster(clusterSize);
+    const unsigned char* entry = nullptr;
+    std::uint64_t at = rootCluster;
+    for (std::uint64_t walked = 0; isCluster(at) && walked < clusterCount; ++walked) {
+        if (!readExactly(fd, clusterOffset(at), cluster.data(), cluster.size()))
+            return nullptr;
+        bool ended = false;
+        for (std::size_t offset = 0; offset < cluster.size() && !entry && !ended; offset += 32) {
+            ended = cluster[offset] == 0x00;
+            if (cluster[offset] == 0x82)
+                entry = cluster.data() + offset;
+        }
+        if (entry || ended)
+            break;
+        unsigned char next[4];
+        if (!readExactly(fd, fatOffset * sectorSize + 4 * at, next, sizeof next))
+            return nullptr;
+        at = littleEndian32(next);
+    }
+    if (!entry)
+        return nullptr;
+    const std::uint32_t checksum = littleEndian32(entry + 4);
+    const std::uint32_t firstCluster = littleEndian32(entry + 20);
+    const std::uint64_t length = littleEndian64(entry + 24);
+    if (!isCluster(firstCluster) || length == 0 || length % 2 != 0 || length > 2 * UpcaseUnits ||
+        !isCluster(firstCluster + (length - 1) / clusterSize))
+        return nullptr;
+    std::vector<unsigned char> stored(length);
+    if (!readExactly(fd, clusterOffset(firstCluster), stored.data(), stored.size()))
+        return nullptr;
+    std::uint32_t sum = 0;
+    for (const unsigned char byte : stored)
+        sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + byte;
+    if (sum != checksum)
+        return nullptr;
+
+    // 0xFFFF and a count stand for that many units that map to themselves.
+    auto table = std::make_shared<std::vector<char16_t>>(UpcaseUnits);
+    for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
+        (*table)[unit] = static_cast<char16_t>(unit);
+    std::size_t index = 0;
+    bool run = false;
+    for (std::size_t offset = 0; offset < stored.size() && index < UpcaseUnits; offset += 2) {
+        const auto unit = static_cast<char16_t>(stored[offset] | stored[offset + 1] << 8);
+        if (run) {
+            index += unit;
+            run = false;
+        } else if (unit == index) {
+            ++index;
+        } else if (unit == 0xFFFF) {
+            run = true;
+        } else {
+            (*table)[index++] = unit;
+        }
+    }
+    return table;
+}
+
 // The length of the UTF-8 sequence that `lead` begins, or 0 when no sequence begins with it.
 int sequenceLength(unsigned char lead) {
     if (lead < 0x80)
@@ -227,7 +405,7 @@ void appendUtf8(std::string& text, char32_t point) {
     }
 }
 
-// FAT and exFAT compare names through an upper-case table; the C library's Unicode upper case
+// FAT compares names through an upper-case table of its own; the C library's Unicode upper case
 // stands in for it. Without a UTF-8 locale only ASCII letters are folded.
 char32_t upperCase(char32_t point) {
     static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
@@ -236,7 +414,110 @@ char32_t upperCase(char32_t point) {
     return point >= 'a' && point <= 'z' ? point - 'a' + 'A' : point;
 }
 
+// Appends `point` as exFAT keys it: each of its UTF-16 units mapped through `table`. A pair of
+// surrogates that the table leaves a pair stays one character; any other surrogate is kept as a
+// unit of its own (encoded as UTF-8 would encode its number), which no character's key holds.
+void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32_t point) {
+    if (point < UpcaseUnits) {
+        appendUtf8(key, table[point]);
+        return;
+    }
+    const char16_t high = table[0xD800 + ((point - 0x10000) >> 10)];
+    const char16_t low = table[0xDC00 + (point & 0x3FF)];
+    if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+        appendUtf8(key, 0x10000 + ((char32_t{high} - 0xD800) << 10) + (low - 0xDC00));
+    } else {
+        appendUtf8(key, high);
+        appendUtf8(key, low);
+    }
+}
+
 } // namespace
+
+const std::vector<char16_t>& StandardExFatUpcaseTable() {
+    static const std::vector<char16_t> table = [] {
+        std::vector<char16_t> units(UpcaseUnits);
+        for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
+            units[unit] = static_cast<char16_t>(unit);
+        for (const ExFatUpcaseRun& run : StandardExFatUpcaseRuns())
+            for (std::size_t k = 0; k < run.count; ++k) {
+                const std::size_t unit = run.first + k * run.stride;
+                units[unit] = static_cast<char16_t>(static_cast<std::int64_t>(unit) + run.delta);
+            }
+        return units;
+    }();
+    return table;
+}
+
+std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::string& volume) {
+    const int fd = ::open(volume.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    std::shared_ptr<const std::vector<char16_t>> table;
+    if (::fstat(fd, &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode)))
+        table = readUpcaseTable(fd);
+    ::close(fd);
+    return table;
+}
+
+std::int64_t TimeStepFromProbe(const struct timespec& set, const struct timespec& readBack) {
+    if (readBack.tv_sec == set.tv_sec) {
+        if (readBack.tv_nsec == set.tv_nsec)
+            return 1;
+        for (std::int64_t step = Second; step > 1; step /= 10)
+            if (set.tv_nsec - set.tv_nsec % step == readBack.tv_nsec)
+                return step;
+        return 1;
+    }
+    if (set.tv_sec % 2 != 0 && readBack.tv_sec == set.tv_sec - 1 && readBack.tv_nsec == 0)
+        return 2 * Second;
+    return 1;
+}
+
+std::optional<std::int64_t> ProbeTimeStep(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::int64_t> step;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const std::string name = probeName();
+        const int probe =
+            ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (probe < 0) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        // Both times: exfat-fuse ignores a new modification time that comes alone.
+        const struct timespec times[2] = {ProbeTime, ProbeTime};
+        const bool set = ::futimens(probe, times) == 0;
+        const bool closed = ::close(probe) == 0;
+        const std::optional<struct timespec> readBack =
+            set && closed ? modificationTimeAt(fd, name) : std::nullopt;
+        RemoveTemporaryName(fd, name);
+        if (readBack)
+            step = TimeStepFromProbe(ProbeTime, *readBack);
+        break;
+    }
+    ::close(fd);
+    return step;
+}
+
+bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
+                          std::int64_t stepNs) {
+    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
+        return true;
+    if (stepNs > 1 && Second % stepNs == 0)
+        return copy.tv_sec == source.tv_sec &&
+               copy.tv_nsec == source.tv_nsec - source.tv_nsec % stepNs;
+    if (stepNs > Second && stepNs % Second == 0) {
+        const std::int64_t seconds = stepNs / Second;
+        const std::int64_t past = (source.tv_sec % seconds + seconds) % seconds;
+        return copy.tv_nsec == 0 && copy.tv_sec == source.tv_sec - past;
+    }
+    return false;
+}
 
 std::string VolumeTypeFromBootSector(std::string_view sector) {
     const auto at = [&](std::size_t offset, std::string_view text) {
@@ -302,6 +583,14 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
     } else if (!caseTried) {
         target.caseInsensitive = ignoresCase(target.type) || folderIsCaseFolded(folder);
     }
+    // The volume's own up-case table, where its device can be read and the table is not the
+    // standard one.
+    if (target.family == TargetFileSystem::Family::ExFat && target.source.starts_with('/')) {
+        std::shared_ptr<const std::vector<char16_t>> table = ReadExFatUpcaseTable(target.source);
+        if (table && *table != StandardExFatUpcaseTable())
+            target.upcaseTable = std::move(table);
+    }
+    target.timeStepNs = timeStepOf(target, folder);
     return target;
 }
 
@@ -326,9 +615,12 @@ std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder) 
     case HfsMagic:
     case HfsPlusMagic:
     case NtfsMagic:
+    case NfsMagic:
+    case V9fsMagic:
+    case ReiserfsMagic:
         break;
     default:
-        if (!folderIsCaseFolded(folder))
+        if (!folderIsCaseFolded(folder) && !changeTimeInWholeSeconds(folder))
             return std::nullopt;
     }
     try {
@@ -377,6 +669,15 @@ std::string NameKey(const TargetFileSystem& target, const std::string& name) {
     }
     std::string key;
     key.reserve(name.size());
+    if (target.family == TargetFileSystem::Family::ExFat) {
+        const std::vector<char16_t>& table =
+            target.upcaseTable && target.upcaseTable->size() == UpcaseUnits
+                ? *target.upcaseTable
+                : StandardExFatUpcaseTable();
+        for (const char32_t point : points)
+            appendExFatKey(key, table, point);
+        return key;
+    }
     for (const char32_t point : points)
         appendUtf8(key, upperCase(point));
     return key;

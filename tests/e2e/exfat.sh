@@ -2,11 +2,14 @@
 # A real exFAT volume: a 64 MiB image file on a loop device, mounted with exfat-fuse, which
 # statfs reports only as "fuseblk". In both copy options a dry run names the case clashes and the
 # names exFAT refuses while the volume stays empty, and the real join then reports exactly the
-# refused names. Needs root, loop devices and FUSE; skips only where the machine has none.
-# Usage: exfat.sh BRIMVALE
+# refused names. Given the engine's test join_test_targetfs, it also runs its check of names and
+# times against the volume. Needs root, loop devices and FUSE; skips only where the machine has
+# none.
+# Usage: exfat.sh BRIMVALE [JOIN_TEST_TARGETFS]
 set -euo pipefail
 
 brimvale=$1
+targetfs_test=${2:-}
 
 skip() {
     echo "SKIP: $*"
@@ -113,6 +116,18 @@ for option in flat preserve; do
         [ "$(cat "$stick/b/notes.txt")" = b-notes ] || fail "preserve join: b/notes.txt"
     fi
 done
+
+# The engine's keys for names against the names the volume takes as one, for every letter whose
+# upper case exFAT and the C library tell differently; and its time step against a time set there.
+if [ -n "$targetfs_test" ]; then
+    rm -rf "${stick:?}"/*
+    mkdir "$stick/names"
+    BRIMVALE_EXFAT_FOLDER="$stick/names" "$targetfs_test" \
+        --gtest_filter=TargetFileSystem.NamesAndTimesOnARealExFatVolume >"$work/gtest" 2>&1 ||
+        fail "the engine's names or times differ from the volume's: $(cat "$work/gtest")"
+    grep -q '^\[       OK \] TargetFileSystem.NamesAndTimesOnARealExFatVolume' "$work/gtest" ||
+        fail "the check of names and times on the volume did not run: $(cat "$work/gtest")"
+fi
 
 # A user who cannot read the device: the volume mounted for user 65534, who runs the join. Its
 # case rule is found by trying names in the output folder, so the later of two names that are

@@ -154,9 +154,9 @@ TEST(CopyOneFile, ExistingDestination) {
         {"keep, destination a link", true, KeepCopy, true, "new", "old", Seconds, Nanoseconds,
          true},
         {"keep, nothing there", false, KeepCopy, true, "new"},
-        // The step is the destination's file system's (here nanoseconds), never guessed from
-        // the destination's own time: one that looks cut to whole seconds, 10 ms or FAT's two
-        // seconds is not the source's copy.
+        // The test's folder keeps nanoseconds, so a destination at the source's time cut to a
+        // coarser step (whole seconds as exFAT through FUSE and SFTP keep them, 10 ms as exFAT,
+        // two seconds as FAT) is another file that happens to have such a time, not its copy.
         {"keep, whole seconds", true, KeepCopy, true, "new", "old", Seconds, 0},
         {"keep, 10 ms", true, KeepCopy, true, "new", "old", Seconds, 120000000},
         {"keep, two seconds", true, KeepCopy, true, "new", "old", Seconds - 1, 0},
