@@ -495,7 +495,7 @@ void Planner::checkFlatNames() {
             continue;
         const FlatFile& kept = m_flatFiles[spellings.lastFile[winner]];
         const bool there = countIfThere(kept.source, withSeparator(m_request.output) + kept.name);
-        recordFile(kept.name, kept.source, there);
+        recordFile(withSeparator(m_request.output) + kept.name, kept.source, there);
         if (!there)
             m_needed += join::SpaceFor(m_target, kept.size);
         const auto existing = m_existing.find(key);

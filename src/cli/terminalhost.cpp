@@ -168,13 +168,18 @@ void TerminalJoinHost::showListedErrorReport(const std::string& description,
 void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
     m_outcome = outcome;
     m_progress.clear();
+    if (outcome.temporariesRemoved > 0)
+        m_console.err << "brimvale: " << join::RemovedTemporariesText(outcome.temporariesRemoved)
+                      << '\n';
 }
 
 void TerminalJoinHost::showMessage(const std::string& text) {
     // The closing message: "Done." goes without saying; a run that ended early says so.
     if (m_outcome) {
-        if (m_outcome->ending != join::JoinOutcome::Ending::Done)
-            m_console.err << "brimvale: " << text << '\n';
+        if (m_outcome->ending == join::JoinOutcome::Ending::Stopped)
+            m_console.err << "brimvale: " << join::StoppedMessage(m_outcome->filesCopied) << '\n';
+        else if (m_outcome->ending == join::JoinOutcome::Ending::Faulted)
+            m_console.err << "brimvale: " << join::FaultedMessage(m_outcome->filesCopied) << '\n';
         return;
     }
     // Before the first entry the run only refuses to start (no sources, no output folder).

@@ -25,6 +25,8 @@ struct CopyCounters {
     // Files, links and folders made or replaced, and folders whose bits were set: what a flush
     // has to write. Nothing when a join again found everything there.
     std::atomic<std::uint64_t> made{0};
+    // Partly written files that an ended run had left in the folders written to, removed.
+    std::atomic<std::uint64_t> temporariesRemoved{0};
 };
 
 // The files a join run has placed so far, so that a file the run placed itself is never taken

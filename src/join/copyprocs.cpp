@@ -298,8 +298,9 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
     if (run->progress)
         run->progress->countFlat(plan, copies);
     CopyFailures failures;
-    const FlatCopyOptions options{&run->rules, run->ifExists, &run->placed,
-                                  run->flat ? &*run->flat : nullptr, run->entry};
+    const FlatCopyOptions options{&run->rules,  run->ifExists,
+                                  &run->placed, run->flat ? &*run->flat : nullptr,
+                                  run->entry,   !std::exchange(run->outputCleaned, true)};
     std::uint64_t made = 0;
     trap.line(146, [&] {
         made = runInBackground(host, run->progress, run->faulted, [&](CopyCounters& counters) {

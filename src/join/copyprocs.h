@@ -29,6 +29,8 @@ struct RunContext {
     RunProgress* progress = nullptr;
     // The entry under way, from 0.
     std::size_t entry = 0;
+    // Whether the flat copies have rid the output folder of what an ended run partly wrote.
+    bool outputCleaned = false;
     // Set when a copy's own work failed, a fault of the program rather than anything on the
     // disk (an allocation that failed): it is reported, and the run begins no further entry.
     bool faulted = false;

@@ -3,6 +3,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "targetfs.h"
+#include "temporaries.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -282,6 +283,12 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
     if (!outputFolder.valid()) {
         failures.add({}, copyFailure(output, errno));
         return;
+    }
+    if (options.removeEndedTemporaries) {
+        const TemporaryRemoval removal = RemoveEndedTemporaries(outputFolder.get());
+        counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
+        for (const TemporaryRemoval::Refusal& refused : removal.refused)
+            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error));
     }
     // The names whose last file the look-ahead found here, with earlier entries' files left to
     // this entry: whether this entry places them is watched.

@@ -20,6 +20,8 @@ struct FlatCopyOptions {
     PlacedFiles* placed = nullptr;
     FlatRun* run = nullptr;
     std::size_t entry = 0;
+    // Whether the output folder is first rid of what a run killed mid-copy partly wrote there.
+    bool removeEndedTemporaries = false;
 };
 
 // Carries out an entry's flat plan: copies each file of `copies` (winners of `plan`) directly

@@ -75,6 +75,8 @@ struct JoinOutcome {
     std::uint64_t notCopied = 0;
     // Reports shown during the run, listed or not.
     int reports = 0;
+    // Partly written files that an ended run had left in the folders written to, removed.
+    std::uint64_t temporariesRemoved = 0;
     std::chrono::steady_clock::duration took{};
 
     bool stopped() const { return ending == Ending::Stopped; }

@@ -108,6 +108,12 @@ std::string StoppedMessage(std::uint64_t filesCopied) {
            ". What was copied stays; nothing partly written is left.";
 }
 
+std::string RemovedTemporariesText(std::uint64_t removed) {
+    return "Removed " + CountText(removed) +
+           (removed == 1 ? " partly written file" : " partly written files") +
+           " that an ended join had left in the output folder.";
+}
+
 std::string FaultedMessage(std::uint64_t filesCopied) {
     return "The join ended early, after the failure reported: " + CountText(filesCopied) +
            (filesCopied == 1 ? " file was copied" : " files were copied") +
@@ -245,6 +251,7 @@ void JoinRun::run() {
     outcome.filesCopied = progress.filesCopied();
     outcome.notCopied = reporter.notCopied();
     outcome.reports = reporter.reports();
+    outcome.temporariesRemoved = progress.temporariesRemoved();
     outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
                      : context.faulted ? JoinOutcome::Ending::Faulted
                                        : JoinOutcome::Ending::Done;
@@ -254,8 +261,12 @@ void JoinRun::run() {
         trap.line(212, [&] { m_host.showMessage(StoppedMessage(outcome.filesCopied)); });
     else if (outcome.ending == JoinOutcome::Ending::Faulted)
         trap.line(212, [&] { m_host.showMessage(FaultedMessage(outcome.filesCopied)); });
-    else
+    else if (outcome.temporariesRemoved == 0)
         trap.line(212, [&] { m_host.showMessage("Done."); });
+    else
+        trap.line(212, [&] {
+            m_host.showMessage("Done.\n\n" + RemovedTemporariesText(outcome.temporariesRemoved));
+        });
 }
 
 } // namespace join

@@ -33,6 +33,8 @@ private:
 
 // How a run that was stopped ends: "The join was stopped: 12 files were copied. ...".
 std::string StoppedMessage(std::uint64_t filesCopied);
+// What a run says of the partly written files that ended runs had left and that it removed.
+std::string RemovedTemporariesText(std::uint64_t removed);
 // How a run ends whose copy failed in the program itself.
 std::string FaultedMessage(std::uint64_t filesCopied);
 

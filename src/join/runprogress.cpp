@@ -215,6 +215,7 @@ void RunProgress::endCopy(const CopyCounters& copied) {
     // Files already at their destination were left alone, not copied.
     m_filesCopied += copied.files.load(std::memory_order_relaxed) -
                      copied.alreadyThere.load(std::memory_order_relaxed);
+    m_temporariesRemoved += copied.temporariesRemoved.load(std::memory_order_relaxed);
 }
 
 } // namespace join

@@ -82,6 +82,8 @@ public:
     void endCopy(const CopyCounters& copied);
 
     std::uint64_t filesCopied() const { return m_filesCopied; }
+    // Partly written files of ended runs that the copies removed.
+    std::uint64_t temporariesRemoved() const { return m_temporariesRemoved; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -96,6 +98,7 @@ private:
     Clock::time_point m_copyBegan;
     Clock::time_point m_shown;
     std::uint64_t m_filesCopied = 0;
+    std::uint64_t m_temporariesRemoved = 0;
 };
 
 } // namespace join

@@ -1,6 +1,7 @@
 #include "treecopy.h"
 
 #include "paths.h"
+#include "temporaries.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -104,6 +105,8 @@ public:
         node->restore = root.permissions;
         if (root.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
+        else
+            removeEndedTemporaries(*node);
         if (node->restore)
             m_restoring.push_back(node);
         m_root = node;
@@ -231,6 +234,18 @@ private:
         m_failures.add(position, Failure(ErrorNumber::PathFileAccessError, path + ": " + reason));
     }
 
+    // A folder that was there already may hold what a run killed mid-copy partly wrote: that
+    // goes, once its maker has ended.
+    void removeEndedTemporaries(const Node& node) {
+        const TemporaryRemoval removal = RemoveEndedTemporaries(node.target.get());
+        m_counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
+        for (const TemporaryRemoval::Refusal& refused : removal.refused)
+            m_failures.add(positionOf(node),
+                           copyFailure(pathOf(node, 0, Side::Target) +
+                                           (refused.name.empty() ? "" : "/" + refused.name),
+                                       refused.error));
+    }
+
     // Opens a folder and its target, lists it, and hands out its entries.
     void list(const std::shared_ptr<Node>& node) {
         if (node->parent && !StopRequested())
@@ -280,6 +295,8 @@ private:
         // The error stays EEXIST when the folder was there already.
         if (node.target.valid() && error == 0)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
+        else if (node.target.valid())
+            removeEndedTemporaries(node);
         if (node.target.valid() && StatusOf(node.target.get(), status)) {
             node.targetIdentity = status.identity;
             if (node.restore) {

@@ -2,12 +2,14 @@
 #include "cli/dryrun.h"
 #include "join/fakejoinhost.h"
 #include "join/joinrun.h"
+#include "join/temporaries.h"
 #include "join/test_childprocess.h"
 #include "support/testdir.h"
 
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -94,7 +96,7 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
              "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nodd/why?/w.txt=w\n"
-             "flat/\nflat2/");
+             "flat/\nflat2/\nflat3/\nended/");
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
     // Lists as they are written on this system: LF line ends, the last line ended too.
     dir.write("lf.txt", dir.path("src") + "\n\n");
@@ -104,6 +106,12 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     ::chmod(dir.path("root-owned").c_str(), 0755); // root's: uid 65534 may not create files there
     const std::string out = dir.path("out", true);
     const std::string src = dir.path("src");
+    // What a join killed mid-copy left: a temporary of a process of another boot.
+    std::optional<join::TemporaryMaker> ended = join::ThisProcessAsMaker();
+    ASSERT_TRUE(ended);
+    ended->boot = std::string(ended->boot.size(), ended->boot.front() == '0' ? '1' : '0');
+    dir.write("ended/" + join::TemporaryName(*ended, join::TemporaryKind::File), "part");
+    dir.write("ended2/src/" + join::TemporaryName(*ended, join::TemporaryKind::File), "part");
     struct Row {
         const char* name;
         std::vector<std::string> arguments;
@@ -138,6 +146,19 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          {"join", "-f", "-o", dir.path("flat2", true), src, dir.path("odd")},
          1,
          "Left out 1 folder: " + dir.path("odd/why?", true) + ": the name holds \"?\""},
+        {"a failure is named with the entry it belongs to",
+         {"join", "-f", "-o", dir.path("flat3", true), dir.path("odd"), src, src},
+         1,
+         "brimvale: entry 1 (" + dir.path("odd") + "): Could not copy 2 files"},
+        {"a join removes what an ended join partly wrote, and says so",
+         {"join", "-f", "-o", dir.path("ended", true), src},
+         0,
+         "brimvale: Removed 1 partly written file that an ended join had left in the output "
+         "folder.\nDone: 1 file copied"},
+        {"a preserve join removes them from the folders it merges into",
+         {"join", "-o", dir.path("ended2", true), src},
+         0,
+         "partly written file that an ended join had left"},
         {"dry run of a folder into itself",
          {"join", "-n", "-o", dir.path("src/in", true), src},
          1,

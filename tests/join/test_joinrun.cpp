@@ -169,16 +169,24 @@ TEST(JoinRun, ChangesMadeDuringTheRun) {
 }
 
 // A stop asked as the second entry begins ends the run there, saying so; one asked
-// once every entry is copied, while the writes are being finished, stops nothing: "Done.".
+// once every entry is copied, while the writes are being finished, stops nothing: "Done.". A copy
+// whose own work fails (an allocation, in a task on the workers) is reported, and the run ends
+// there too, saying so, instead of waiting for ever or going on as if nothing had happened.
 TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
     TestDir dir;
-    dir.make("a/f=f\nb/g=g\nc/h=h\nout1/\nout2/");
+    dir.make("a/f=f\nb/g=g\nc/h=h\nout1/\nout2/\nout3/\nout4/");
+    enum class Act { Stop, FailTasks };
     struct StoppingHost : FakeJoinHost {
-        std::string stopAt; // the progress text on which the stop is asked
+        std::string stopAt; // the progress text on which the stop is asked, or the tasks fail
+        Act act = Act::Stop;
         void setProgressText(const std::string& text) override {
             FakeJoinHost::setProgressText(text);
-            if (text == stopAt)
+            if (text != stopAt)
+                return;
+            if (act == Act::Stop)
                 SetStopRequested(true);
+            else
+                SetTaskProbe([] { throw std::bad_alloc(); });
         }
     };
     const struct Row {
@@ -186,21 +194,43 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         const char* output;
         const char* copied;
         std::string message;
+        Act act = Act::Stop;
+        CopyOption option = CopyOption::PreserveStructure;
+        std::vector<int> reportLines = {};
     } rows[] = {
         {"Processing: b", "out1", "a/f\n", StoppedMessage(1)},
         {"Finishing writes to disk...", "out2", "a/f\nb/g\nc/h\n", "Done."},
+        {"Processing: b",
+         "out3",
+         "a/f\n",
+         FaultedMessage(1),
+         Act::FailTasks,
+         CopyOption::PreserveStructure,
+         {138}},
+        {"Processing: b",
+         "out4",
+         "f\n",
+         FaultedMessage(1),
+         Act::FailTasks,
+         CopyOption::Flat,
+         {146}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.stopAt);
+        SCOPED_TRACE(std::string(row.stopAt) + " " + row.output);
         StoppingHost host;
         host.stopAt = row.stopAt;
+        host.act = row.act;
         host.sources = {dir.path("a"), dir.path("b"), dir.path("c")};
         host.output = dir.path(row.output, true);
-        host.option = CopyOption::PreserveStructure;
+        host.option = row.option;
         JoinRun(host).run();
         SetStopRequested(false);
+        SetTaskProbe(nullptr);
         EXPECT_EQ(host.messages, std::vector<std::string>{row.message});
         EXPECT_EQ(listTree(dir.root() / row.output), row.copied);
+        EXPECT_EQ(host.reportLines(), row.reportLines);
+        for (const auto& report : host.reports)
+            EXPECT_EQ(report.description, "Out of memory");
     }
 }
 
