@@ -39,6 +39,8 @@ struct CopyCounters {
 class PlacedFiles {
 public:
     void setRecording(bool recording) { m_recording = recording; }
+    // Whether a place is recorded or looked for at all; until then its key need not be made.
+    bool inUse() const { return m_recording || m_any.load(std::memory_order_acquire); }
     void add(std::uint64_t place);
     bool contains(std::uint64_t place) const;
 

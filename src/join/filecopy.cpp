@@ -596,6 +596,13 @@ bool IsAlreadyCopied(const std::string& source, const std::string& destination,
            S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
 }
 
+bool UnnamedFilesIn(int folder) {
+    if (!unnamedFilesCanBeLinked())
+        return false;
+    const Descriptor file(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    return file.valid();
+}
+
 int FlushFileSystem(int folder) {
     return ::syncfs(folder) == 0 ? 0 : lastError();
 }

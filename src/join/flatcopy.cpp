@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -104,13 +105,14 @@ public:
     // there, or its own destination. A failure is recorded.
     bool copy(const FileTask& task) {
         ProbeTask();
-        const bool keyed = m_options.placed || !m_watched.empty();
+        PlacedFiles* const placed =
+            m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
+        const bool keyed = placed || !m_watched.empty();
         const std::string key = keyed ? rules().key(task.name) : std::string();
         // Left alone when it already is there, unless this run put it there.
-        const std::uint64_t place = m_options.placed ? PlaceOf(m_outputIdentity, key) : 0;
-        const IfDestinationExists ifExists = m_options.placed && m_options.placed->contains(place)
-                                                 ? IfDestinationExists::Replace
-                                                 : m_options.ifExists;
+        const std::uint64_t place = placed ? PlaceOf(m_outputIdentity, key) : 0;
+        const IfDestinationExists ifExists =
+            placed && placed->contains(place) ? IfDestinationExists::Replace : m_options.ifExists;
         const CopyOutcome outcome =
             task.folder->fd.valid()
                 ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
@@ -118,8 +120,8 @@ public:
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
-            if (m_options.placed)
-                m_options.placed->add(place);
+            if (placed)
+                placed->add(place);
         }
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
@@ -284,11 +286,16 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
         failures.add({}, copyFailure(output, errno));
         return;
     }
+    // What a run killed mid-copy left in the output folder goes, on a worker beside the copies:
+    // those names are never a copy's own.
+    std::future<TemporaryRemoval> removal;
     if (options.removeEndedTemporaries) {
-        const TemporaryRemoval removal = RemoveEndedTemporaries(outputFolder.get());
-        counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
-        for (const TemporaryRemoval::Refusal& refused : removal.refused)
-            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error));
+        // With a descriptor of its own, which outlives this call should a copy's fault end it.
+        auto folder = std::make_shared<Descriptor>(DuplicateDescriptor(outputFolder.get()));
+        auto remove = std::make_shared<std::packaged_task<TemporaryRemoval()>>(
+            [folder] { return RemoveEndedTemporaries(folder->get()); });
+        removal = remove->get_future();
+        WorkerPool::shared().post([remove] { (*remove)(); });
     }
     // The names whose last file the look-ahead found here, with earlier entries' files left to
     // this entry: whether this entry places them is watched.
@@ -318,6 +325,12 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
     job->finishQueue();
     copyEarlierFiles(*job, plan);
     copyLeftFiles(*job, plan, awaited);
+    if (removal.valid()) {
+        const TemporaryRemoval removed = removal.get();
+        counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
+        for (const TemporaryRemoval::Refusal& refused : removed.refused)
+            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error));
+    }
 }
 
 } // namespace join

@@ -169,21 +169,28 @@ FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
                           std::optional<FolderListing> known) {
     FlatFolder folder;
     folder.path = withSeparator(path);
-    const Descriptor fd = OpenFolder(folder.path);
+    // Opened only to list it or to ask where its links lead; its identity costs one call.
+    Descriptor fd;
     FolderListing listing;
-    if (known)
+    if (known) {
         listing = std::move(*known);
-    if (!fd.valid() || (!known && !ListFolderAt(fd.get(), listing))) {
+    } else if (fd = OpenFolder(folder.path); !fd.valid() || !ListFolderAt(fd.get(), listing)) {
         folder.listingFailure = failureFromErrno(errno, folder.path);
         return folder;
     }
-    FolderStatus status;
-    if (StatusOf(fd.get(), status) && status.identity == output) {
+    const std::optional<FileIdentity> identity = IdentityOf(folder.path);
+    if (!identity) {
+        folder.listingFailure = failureFromErrno(errno, folder.path);
+        return folder;
+    }
+    if (*identity == output) {
         folder.isOutput = true;
         return folder;
     }
     for (std::uint32_t position = 0; position < listing.entries.size(); ++position) {
         FolderEntry& entry = listing.entries[position];
+        if (entry.type == FolderEntry::Type::Link && !fd.valid())
+            fd = OpenFolder(folder.path);
         switch (const FlatTake take = TakeForFlat(fd.get(), entry)) {
         case FlatTake::Folder:
             break;

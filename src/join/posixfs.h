@@ -222,6 +222,10 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
 // step; a folder there is refused (EISDIR).
 CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName);
 
+// Whether copies into the open folder are written to unnamed files (O_TMPFILE), which vanish
+// with the process that made them, rather than to hidden temporary names. Asks by making one.
+bool UnnamedFilesIn(int folder);
+
 // Writes everything cached for the file system that holds the open folder to its disk. 0 or an
 // errno value.
 int FlushFileSystem(int folder);

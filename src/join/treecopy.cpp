@@ -103,6 +103,10 @@ public:
         if (StatusOf(node->target.get(), status))
             node->targetIdentity = status.identity;
         node->restore = root.permissions;
+        // A run killed mid-copy leaves partly written files under their temporary names only
+        // where copies are not written to unnamed files; only there are the folders that were
+        // there already looked through for them.
+        m_namedTemporaries = !UnnamedFilesIn(node->target.get());
         if (root.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else
@@ -237,6 +241,8 @@ private:
     // A folder that was there already may hold what a run killed mid-copy partly wrote: that
     // goes, once its maker has ended.
     void removeEndedTemporaries(const Node& node) {
+        if (!m_namedTemporaries)
+            return;
         const TemporaryRemoval removal = RemoveEndedTemporaries(node.target.get());
         m_counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
         for (const TemporaryRemoval::Refusal& refused : removal.refused)
@@ -433,6 +439,7 @@ private:
     const OutputRules m_rules;
     const TargetFileSystem* const m_fileSystem;
     const bool m_wholeFolders;
+    bool m_namedTemporaries = true;
     const IfDestinationExists m_ifExists;
     PlacedFiles* const m_placed;
     std::shared_ptr<Node> m_root;
