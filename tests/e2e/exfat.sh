@@ -117,6 +117,21 @@ for option in flat preserve; do
     fi
 done
 
+# A partly written file that a join killed mid-copy left in a folder a preserve join merges into
+# (exFAT has no unnamed files): its maker's boot is over, so the next join removes it, says so,
+# and leaves a name of another machine alone.
+machine=$(head -c 12 /etc/machine-id 2>/dev/null || head -c 12 /var/lib/dbus/machine-id)
+boot=000000000000
+leftover=".brimvale-$machine-$boot-1-4242-4242-abcdefgh.tmp"
+foreign=".brimvale-abcdefabcdef-$boot-1-4242-4242-abcdefgh.tmp"
+echo partly >"$stick/a/$leftover"
+echo partly >"$stick/a/$foreign"
+run join --output "$stick/" "$src/a" "$src/b"
+[ ! -e "$stick/a/$leftover" ] || fail "a join left an ended join's partly written file"
+[ -e "$stick/a/$foreign" ] || fail "a join removed another machine's temporary file"
+grep -qF "Removed 1 partly written file that an ended join had left" "$work/err" ||
+    fail "a join did not say it removed an ended join's partly written file: $(cat "$work/err")"
+
 # The engine's keys for names against the names the volume takes as one, for every letter whose
 # upper case exFAT and the C library tell differently; and its time step against a time set there.
 if [ -n "$targetfs_test" ]; then
