@@ -207,6 +207,26 @@ bool CopyFolder(const std::string& source, const std::string& destination) {
     return CopyFolder(source, destination, pump, run);
 }
 
+std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
+                              RunContext& run) {
+    if (!run.flat)
+        return {};
+    auto left = run.flat->takeRemaining();
+    if (left.empty() || StopRequested())
+        return {};
+    CopyFailures failures;
+    const FlatCopyOptions options{&run.rules, run.ifExists, &run.placed, &*run.flat, run.entry};
+    std::uint64_t made = 0;
+    trap.line(146, [&] {
+        made = runInBackground(host, run.progress, run.faulted, [&](CopyCounters& counters) {
+            CopyLeftFiles(std::move(left), output, options, failures, counters);
+        });
+    });
+    if (const std::optional<Failure> failure = failures.summary("file"))
+        trap.line(160, [&] { throw *failure; });
+    return made > 0 ? output : std::string();
+}
+
 PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText) {
     PreservePlacement placement;
     if (outputText.empty()) {

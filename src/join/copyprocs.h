@@ -55,6 +55,12 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
 std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
                           Trap& trap, RunContext* run = nullptr);
 
+// After the last entry of a flat run: copies what earlier entries left to entries whose copy never
+// came (an entry that could not be read, or named no folder), so that each name still ends in
+// the output from the last entry that held it. Returns the output folder when it wrote there.
+std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
+                              RunContext& run);
+
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
 // with the separator the copy is made inside it under the source's own name; otherwise
 // `destination` itself receives the source's contents. Existing folders are merged into,

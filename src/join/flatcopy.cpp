@@ -248,7 +248,7 @@ void copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
 
 // The files earlier entries left to this one, for the names this entry placed none of after
 // all: of each name, the latest that can be copied is copied.
-void copyLeftFiles(FlatJob& job, const FlatEntryPlan& plan,
+void copyLeftFiles(FlatJob& job, std::uint32_t after,
                    std::unordered_map<std::string, std::vector<FlatRun::Deferred>>& awaited) {
     std::vector<std::vector<FlatRun::Deferred>*> waiting;
     for (auto& [key, files] : awaited)
@@ -259,7 +259,6 @@ void copyLeftFiles(FlatJob& job, const FlatEntryPlan& plan,
         return std::pair(a->back().entry, a->back().path) <
                std::pair(b->back().entry, b->back().path);
     });
-    const auto after = static_cast<std::uint32_t>(plan.contents.size());
     std::uint32_t position = 0;
     for (std::vector<FlatRun::Deferred>* files : waiting) {
         for (auto file = files->rbegin(); file != files->rend() && !StopRequested(); ++file) {
@@ -324,13 +323,25 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
     }
     job->finishQueue();
     copyEarlierFiles(*job, plan);
-    copyLeftFiles(*job, plan, awaited);
+    copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
     if (removal.valid()) {
         const TemporaryRemoval removed = removal.get();
         counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
         for (const TemporaryRemoval::Refusal& refused : removed.refused)
             failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error));
     }
+}
+
+void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
+                   const std::string& output, const FlatCopyOptions& options,
+                   CopyFailures& failures, CopyCounters& counters) {
+    Descriptor outputFolder = OpenFolder(output);
+    if (!outputFolder.valid()) {
+        failures.add({}, copyFailure(output, errno));
+        return;
+    }
+    FlatJob job(std::move(outputFolder), output, options, failures, counters, {});
+    copyLeftFiles(job, 0, left);
 }
 
 } // namespace join

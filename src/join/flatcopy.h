@@ -38,4 +38,10 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
                    const std::string& output, const FlatCopyOptions& options,
                    CopyFailures& failures, CopyCounters& counters);
 
+// Copies, of each name, the latest of the files `left` that can be copied: files left to entries
+// whose copy never came. On this thread; they are few.
+void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
+                   const std::string& output, const FlatCopyOptions& options,
+                   CopyFailures& failures, CopyCounters& counters);
+
 } // namespace join

@@ -382,6 +382,11 @@ void FlatRun::defer(const std::string& key, Deferred file) {
     m_deferred[key].push_back(std::move(file));
 }
 
+std::unordered_map<std::string, std::vector<FlatRun::Deferred>> FlatRun::takeRemaining() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_deferred, {});
+}
+
 std::unordered_map<std::string, std::vector<FlatRun::Deferred>>
 FlatRun::takeAwaited(std::size_t entry) {
     std::unordered_map<std::string, std::vector<Deferred>> awaited;

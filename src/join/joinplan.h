@@ -186,6 +186,9 @@ public:
     // The keys whose last file the look-ahead found in entry `entry`, with the earlier files left
     // to it: whatever the entry's copy does not place of these is copied from them. Taken once.
     std::unordered_map<std::string, std::vector<Deferred>> takeAwaited(std::size_t entry);
+    // What is left to entries whose copy never took it (an entry that could not be read, or
+    // named no folder). Taken once.
+    std::unordered_map<std::string, std::vector<Deferred>> takeRemaining();
 
     // Which of the plan's winners entry `entry` copies: all but those a later entry's file of
     // their key replaces, which are left to it.

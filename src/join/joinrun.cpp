@@ -231,6 +231,12 @@ void JoinRun::run() {
                 }
             });
         } // 164
+        // Files an entry left to a later one whose copy never came are copied now.
+        if (!StopRequested() && !context.faulted)
+            trap.line(164, [&] {
+                if (!CopyFilesLeftOver(output, m_host, trap, context).empty())
+                    written = true;
+            });
         stopped = StopRequested();
 
         // Copies are only safe once they are on the disk: a removable disk pulled after "Done."

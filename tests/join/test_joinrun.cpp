@@ -261,6 +261,22 @@ TEST(JoinRun, FailuresAreReportedAndTheRunGoesOn) {
     EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
     EXPECT_EQ(Events(host.events.end() - 5, host.events.end()), closingEvents());
     EXPECT_FALSE(run.JoinRunning());
+
+    // Flat: the first entry's x is left to the last entry's x, and the last entry goes from the
+    // list once the run has looked ahead: the first entry's x is copied after all.
+    dir.make("a/x=first\nb/y=y\nc/x=last\nflat/");
+    FakeJoinHost flat;
+    flat.sources = {dir.path("a"), dir.path("b"), dir.path("c")};
+    flat.output = dir.path("flat", true);
+    flat.option = CopyOption::Flat;
+    flat.onPump = [&] {
+        if (flat.progressValues.size() == 2 && flat.sources.size() == 3)
+            flat.sources.pop_back();
+    };
+    JoinRun(flat).run();
+    EXPECT_EQ(flat.reportLines(), std::vector<int>{112});
+    EXPECT_EQ(dir.read("flat/x"), "first");
+    EXPECT_EQ(dir.read("flat/y"), "y");
 }
 
 TEST(JoinRun, WindowThatFailsStillGetsTheRunToItsEnd) {
