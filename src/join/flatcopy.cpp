@@ -283,7 +283,7 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
                                                              ": " + NotCopiedReason(take)));
     Descriptor outputFolder = OpenFolder(output);
     if (!outputFolder.valid()) {
-        failures.add({}, copyFailure(output, errno));
+        failures.add({}, copyFailure(output, errno), NotCopiedItem::Kind::Folder);
         return;
     }
     // What a run killed mid-copy left in the output folder goes, on a worker beside the copies:
@@ -329,7 +329,8 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
         const TemporaryRemoval removed = removal.get();
         counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
         for (const TemporaryRemoval::Refusal& refused : removed.refused)
-            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error));
+            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error),
+                         NotCopiedItem::Kind::Other);
     }
 }
 

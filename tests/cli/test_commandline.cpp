@@ -96,7 +96,7 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
              "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nodd/why?/w.txt=w\n"
-             "flat/\nflat2/\nflat3/\nended/");
+             "flat/\nflat2/\nflat3/\nflat4/\nended/");
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
     // Lists as they are written on this system: LF line ends, the last line ended too.
     dir.write("lf.txt", dir.path("src") + "\n\n");
@@ -145,6 +145,12 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          {"join", "-f", "-o", dir.path("flat2", true), src, dir.path("odd")},
          1,
          "Left out 1 folder: " + dir.path("odd/why?", true) + ": the name holds \"?\""},
+        {"files are counted as files, the folder the walk left out apart",
+         {"join", "-f", "-o", dir.path("flat4", true), dir.path("odd")},
+         1,
+         "\nbrimvale: not everything was copied: 2 files could not be copied, 1 folder could not "
+         "be copied whole, named above; 1 file copied, 0 already there (same size and time) and "
+         "left alone\n"},
         {"a failure is named with the entry it belongs to",
          {"join", "-f", "-o", dir.path("flat3", true), dir.path("odd"), src, src},
          1,
