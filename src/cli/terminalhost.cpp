@@ -225,14 +225,17 @@ int TerminalJoinHost::finish() {
     }
     if (m_refusedToStart)
         return ExitStatus::Usage;
-    // What was copied, and what was already there and left alone.
+    // What was copied, what was already there and left alone, and what the flat copy's rules
+    // left.
     const std::uint64_t copied = m_filesCopied - m_alreadyThere;
-    const std::string tally = counted(copied, " file", " files") + " copied, " +
-                              join::CountText(m_alreadyThere) +
-                              " already there (same size and time) and left alone";
+    std::string tally = counted(copied, " file", " files") + " copied, " +
+                        join::CountText(m_alreadyThere) +
+                        " already there (same size and time) and left alone";
     // Files are counted as files; folders and the rest apart.
     std::vector<std::string> notCopied;
     if (m_outcome) {
+        if (const std::string left = join::LeftByRulesText(*m_outcome); !left.empty())
+            tally += "; " + left;
         if (m_outcome->filesNotCopied > 0)
             notCopied.push_back(counted(m_outcome->filesNotCopied, " file", " files") +
                                 " could not be copied");

@@ -309,11 +309,19 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
                                   &run->placed, run->flat ? &*run->flat : nullptr,
                                   run->entry,   !std::exchange(run->outputCleaned, true)};
     std::uint64_t made = 0;
+    std::uint64_t standIns = 0;
     trap.line(146, [&] {
         made = runInBackground(host, run->progress, run->faulted, [&](CopyCounters& counters) {
-            CopyFilesFlat(*plan, copies, output, options, failures, counters);
+            standIns = CopyFilesFlat(*plan, copies, output, options, failures, counters);
         });
     });
+    // The plan's files that it does not copy are replaced by later files of their name, in this
+    // entry or a later one, unless they were copied after all in place of one that failed; a file
+    // an earlier entry left to this one and copied now counts off that entry's.
+    run->replacedByLater += static_cast<std::int64_t>(plan->fileCount() - copies.size()) -
+                            static_cast<std::int64_t>(standIns);
+    for (const FlatFolder& folder : plan->contents)
+        run->leftOutByName += folder.leftOut.size();
     // What the walk left out, what could not be listed and what could not be copied are each
     // said once, with the count and the first.
     CopyFailures notWalked;

@@ -6,6 +6,7 @@
 #include "posixfs.h"
 #include "trap.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,11 @@ struct RunContext {
     // Set when a copy's own work failed, a fault of the program rather than anything on the
     // disk (an allocation that failed): it is reported, and the run begins no further entry.
     bool faulted = false;
+    // What the flat copies left by their rules, counted from their plans: files a later file of
+    // their name replaced (less those copied after all, in place of a file that failed or went),
+    // and files whose names begin with "~".
+    std::int64_t replacedByLater = 0;
+    std::uint64_t leftOutByName = 0;
 };
 
 // The two ways one list entry is copied into the output folder `output` (the output folder text

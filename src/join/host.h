@@ -87,6 +87,10 @@ struct JoinOutcome {
     std::uint64_t otherFailures = 0;
     // The file in the user's state folder that lists them all; "" when it could not be written.
     std::string notCopiedFile;
+    // What the flat copies left by their rules: files that a later file of their name replaced,
+    // and files whose names begin with "~".
+    std::uint64_t replacedByLater = 0;
+    std::uint64_t leftOutByName = 0;
     // Common reports shown during the run: faults of the program.
     int reports = 0;
     // Partly written files that an ended run had left in the folders written to, removed.

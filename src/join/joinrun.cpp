@@ -178,6 +178,18 @@ std::string ClosingMessage(const JoinOutcome& outcome) {
     return doneMessage(outcome) + "\n\n" + RemovedTemporariesText(outcome.temporariesRemoved);
 }
 
+std::string LeftByRulesText(const JoinOutcome& outcome) {
+    std::string text;
+    if (const std::uint64_t replaced = outcome.replacedByLater; replaced > 0)
+        text = CountText(replaced) + (replaced == 1 ? " replaced by a later file of the same name"
+                                                    : " replaced by later files of the same name");
+    if (const std::uint64_t leftOut = outcome.leftOutByName; leftOut > 0)
+        text += (text.empty() ? "" : "; ") + CountText(leftOut) +
+                (leftOut == 1 ? " left out (its name begins with ~)"
+                              : " left out (their names begin with ~)");
+    return text;
+}
+
 void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
     showMessage(ClosingMessage(outcome));
 }
@@ -315,6 +327,9 @@ void JoinRun::run() {
     JoinOutcome outcome = std::move(reporter.outcome());
     outcome.filesCopied = progress.filesCopied();
     outcome.filesAlreadyThere = progress.filesAlreadyThere();
+    outcome.replacedByLater =
+        context.replacedByLater > 0 ? static_cast<std::uint64_t>(context.replacedByLater) : 0;
+    outcome.leftOutByName = context.leftOutByName;
     outcome.temporariesRemoved = progress.temporariesRemoved();
     outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
                      : context.faulted ? JoinOutcome::Ending::Faulted

@@ -42,6 +42,9 @@ std::string FaultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopi
 // but 3 of 120 files could not be copied." (and the folders not copied whole, and other failures)
 // when they did, or the stopped or faulted message; then the partly written files removed.
 std::string ClosingMessage(const JoinOutcome& outcome);
+// What the flat copies left by their rules: "2 replaced by later files of the same name; 1 left
+// out (its name begins with ~)"; "" when nothing.
+std::string LeftByRulesText(const JoinOutcome& outcome);
 
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
 // feedback, one copy procedure per entry, and the closing message. Reads the output folder text and

@@ -25,7 +25,8 @@ QString ClosingText(const join::JoinOutcome& outcome) {
 }
 
 QString ClosingDetails(const join::JoinOutcome& outcome) {
-    if (outcome.allCopied())
+    const std::string left = join::LeftByRulesText(outcome);
+    if (outcome.allCopied() && left.empty())
         return {};
     QStringList lines;
     QString tally = counted(outcome.filesCopied, " file", " files") + QStringLiteral(" copied");
@@ -33,6 +34,8 @@ QString ClosingDetails(const join::JoinOutcome& outcome) {
         tally += QStringLiteral(", ") +
                  QString::fromStdString(join::CountText(outcome.filesAlreadyThere)) +
                  QStringLiteral(" already there (same size and time) and left alone");
+    if (!left.empty())
+        tally += QStringLiteral("; ") + QString::fromUtf8(left);
     lines.append(tally + u'.');
     // Each entry once, before the first of its things; the writes finished after the last entry
     // under a heading of their own.

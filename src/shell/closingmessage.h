@@ -10,8 +10,9 @@ namespace shell {
 // be copied, when there is one.
 QString ClosingText(const join::JoinOutcome& outcome);
 
-// What the closing message holds under "Show Details...": the files copied, then every thing
-// that could not be copied, under the entry it belongs to. "" when the message says it all.
+// What the closing message holds under "Show Details...": the files copied and what the flat
+// copy's rules left, then every thing that could not be copied, under the entry it belongs to.
+// "" when the message says it all.
 QString ClosingDetails(const join::JoinOutcome& outcome);
 
 } // namespace shell

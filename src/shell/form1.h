@@ -119,7 +119,7 @@ public:
     std::string failureListFolder() const override;
     void joinEnded(const join::JoinOutcome& outcome) override;
     // The closing message names the file that lists what could not be copied and shows every
-    // one under "Show Details...".
+    // one under "Show Details...", with what the flat copy's rules left.
     void showClosingMessage(const join::JoinOutcome& outcome) override;
 
 protected:

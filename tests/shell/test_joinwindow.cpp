@@ -174,17 +174,21 @@ TEST(JoinWindow, ValidationMessagesInTheirOrder) {
     EXPECT_EQ(listTree(dir.root() / "out"), "");
 }
 
+// The flat copy says under "Show Details..." what it did not copy by its rules.
 TEST(JoinWindow, BothOptionsOnTheSampleFolders) {
     struct Row {
         CopyOption option;
         std::map<std::string, std::string> expected; // output file -> sample file it copies
+        QString details = {};
     };
     const Row rows[] = {
         {CopyOption::Flat,
          {{"letter-to-a-friend.txt", "Folder1/Letters/letter-to-a-friend.txt"},
           {"notes.txt", "Folder2/Photos/notes.txt"},
           {"readme.txt", "Folder2/readme.txt"},
-          {"shopping.csv", "Folder1/shopping.csv"}}},
+          {"shopping.csv", "Folder1/shopping.csv"}},
+         QStringLiteral("4 files copied; 2 replaced by later files of the same name; 1 left out "
+                        "(its name begins with ~).")},
         {CopyOption::PreserveStructure,
          {{"Folder1/Letters/letter-to-a-friend.txt", "Folder1/Letters/letter-to-a-friend.txt"},
           {"Folder1/readme.txt", "Folder1/readme.txt"},
@@ -207,6 +211,7 @@ TEST(JoinWindow, BothOptionsOnTheSampleFolders) {
         click(*window, "PushButton2");
 
         EXPECT_EQ(messageTexts(s), QStringList{Done});
+        EXPECT_EQ(s.presenter->messages.value(0).details, row.details);
         EXPECT_TRUE(s.presenter->reports.isEmpty())
             << s.presenter->reports.join(u'|').toStdString();
         std::map<std::string, std::string> expected;
@@ -283,8 +288,8 @@ TEST(JoinWindow, BothOptionsOnATreeWithCollisions) {
 
 // What the copies meet on the disk (a pipe, a link to nothing) opens no box while the run goes
 // on: the later entry is copied, and the one message, after the bar is reset, says how many of
-// the files could not be copied, lists each under "Show Details..." and names the file that
-// holds the list.
+// the files could not be copied, lists each under "Show Details..." with what the flat copy's
+// rules left, and names the file that holds the list.
 TEST(JoinWindow, ARunWithFailuresOpensNoBoxBeforeItsEnd) {
     TestDir dir;
     dir.make("one/a.txt=a\none/same.txt=earlier\none/~lock=l\none/zlink -> nowhere\n"
@@ -313,7 +318,9 @@ TEST(JoinWindow, ARunWithFailuresOpensNoBoxBeforeItsEnd) {
                                 state.filePath(files[0]));
     const QString one = QString::fromStdString(dir.path("one", true));
     EXPECT_EQ(closing.details,
-              QStringLiteral("3 files copied.\n\nEntry 1: ") + one + QStringLiteral("\n  ") + one +
+              QStringLiteral("3 files copied; 1 replaced by a later file of the same name; 1 left "
+                             "out (its name begins with ~).\n\nEntry 1: ") +
+                  one + QStringLiteral("\n  ") + one +
                   QStringLiteral("apipe: not a regular file, so it is not copied\n  ") + one +
                   QStringLiteral("zlink: a link to nothing, so it is not copied"));
     EXPECT_EQ(filesIn(dir.root() / "out"),
