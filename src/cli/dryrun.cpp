@@ -241,8 +241,7 @@ void Planner::planFlatEntry(const std::string& entry) {
     std::size_t files = 0;
     for (const join::FlatFolder& folder : plan->contents) {
         if (folder.listingFailure) {
-            m_out << "  cannot list " << folder.path << ": " << folder.listingFailure->description()
-                  << '\n';
+            m_out << "  cannot list " << folder.listingFailure->description() << '\n';
             ++m_unreadable;
             continue;
         }

@@ -144,25 +144,23 @@ void TerminalJoinHost::writesFinishing() {
 }
 
 void TerminalJoinHost::showEntryReport(int entry, const std::string& description,
-                                       const std::string&, int,
-                                       const std::vector<std::string>& listed, const std::string&) {
+                                       const std::string&, int) {
     ++m_problems;
     m_progress.printMessage(entryContext(entry) + description);
-    for (const std::string& failure : listed)
-        m_progress.printMessage("brimvale:   " + failure);
 }
 
 // Reports that come past the run's own reporter (the walk's) belong to the entry under way.
 void TerminalJoinHost::showErrorReport(const std::string& description, const std::string& location,
                                        int line) {
-    showEntryReport(m_entry, description, location, line, {}, {});
+    showEntryReport(m_entry, description, location, line);
 }
 
-void TerminalJoinHost::showListedErrorReport(const std::string& description,
-                                             const std::string& location, int line,
-                                             const std::vector<std::string>& listed,
-                                             const std::string& listFile) {
-    showEntryReport(m_entry, description, location, line, listed, listFile);
+void TerminalJoinHost::entryNotCopied(int entry, const join::CopyShortfall& shortfall) {
+    m_progress.printMessage(entryContext(entry) + shortfall.description());
+    // One alone is named in the description already.
+    if (shortfall.items().size() > 1)
+        for (const join::NotCopiedItem& item : shortfall.items())
+            m_progress.printMessage("brimvale:   " + item.description);
 }
 
 void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
@@ -173,15 +171,12 @@ void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
                       << '\n';
 }
 
+void TerminalJoinHost::showClosingMessage(const join::JoinOutcome& outcome) {
+    if (outcome.ending != join::JoinOutcome::Ending::Done)
+        m_console.err << "brimvale: " << join::ClosingMessage(outcome) << '\n';
+}
+
 void TerminalJoinHost::showMessage(const std::string& text) {
-    // The closing message: "Done." goes without saying; a run that ended early says so.
-    if (m_outcome) {
-        if (m_outcome->ending == join::JoinOutcome::Ending::Stopped)
-            m_console.err << "brimvale: " << join::StoppedMessage(m_outcome->filesCopied) << '\n';
-        else if (m_outcome->ending == join::JoinOutcome::Ending::Faulted)
-            m_console.err << "brimvale: " << join::FaultedMessage(m_outcome->filesCopied) << '\n';
-        return;
-    }
     // Before the first entry the run only refuses to start (no sources, no output folder).
     if (m_entry > 0)
         ++m_problems;
@@ -212,6 +207,14 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
     m_bytesCopied += work.counters().bytes.load();
 }
 
+namespace {
+
+std::string counted(std::uint64_t count, const char* one, const char* many) {
+    return join::CountText(count) + (count == 1 ? one : many);
+}
+
+} // namespace
+
 int TerminalJoinHost::finish() {
     m_progress.clear();
     if (join::StopRequested()) {
@@ -222,15 +225,34 @@ int TerminalJoinHost::finish() {
     }
     if (m_refusedToStart)
         return ExitStatus::Usage;
-    // What was copied, and what was already there and left alone.
+    // What was copied, what was already there and left alone, and what the flat copy's rules
+    // left.
     const std::uint64_t copied = m_filesCopied - m_alreadyThere;
-    const std::string tally = std::to_string(copied) + (copied == 1 ? " file" : " files") +
-                              " copied, " + std::to_string(m_alreadyThere) +
-                              " already there (same size and time) and left alone";
-    if (m_problems > 0) {
-        m_console.err << "brimvale: not everything was copied: " << m_problems
-                      << (m_problems == 1 ? " problem, named above; " : " problems, named above; ")
-                      << tally << '\n';
+    std::string tally = counted(copied, " file", " files") + " copied, " +
+                        join::CountText(m_alreadyThere) +
+                        " already there (same size and time) and left alone";
+    // Files are counted as files; folders and the rest apart.
+    std::vector<std::string> notCopied;
+    if (m_outcome) {
+        if (const std::string left = join::LeftByRulesText(*m_outcome); !left.empty())
+            tally += "; " + left;
+        if (m_outcome->filesNotCopied > 0)
+            notCopied.push_back(counted(m_outcome->filesNotCopied, " file", " files") +
+                                " could not be copied");
+        if (m_outcome->foldersNotCopied > 0)
+            notCopied.push_back(counted(m_outcome->foldersNotCopied, " folder", " folders") +
+                                " could not be copied whole");
+    }
+    const std::uint64_t others =
+        static_cast<std::uint64_t>(m_problems) + (m_outcome ? m_outcome->otherFailures : 0);
+    if (others > 0)
+        notCopied.push_back(counted(others, notCopied.empty() ? " problem" : " other problem",
+                                    notCopied.empty() ? " problems" : " other problems"));
+    if (!notCopied.empty()) {
+        m_console.err << "brimvale: not everything was copied: ";
+        for (std::size_t i = 0; i < notCopied.size(); ++i)
+            m_console.err << (i == 0 ? "" : ", ") << notCopied[i];
+        m_console.err << ", named above; " << tally << '\n';
         return ExitStatus::NotEverything;
     }
     if (m_outcome && m_outcome->ending == join::JoinOutcome::Ending::Faulted)

@@ -51,10 +51,10 @@ private:
     std::string m_activity;
 };
 
-// The host of a join run from the command line. Messages and reports go to standard error in
-// plain words, each report with the entry it belongs to; every report and every message after
-// the first entry began, but the closing one, means that something was not copied. Never
-// touches the window's settings.
+// The host of a join run from the command line. Messages, reports and what could not be copied
+// go to standard error in plain words, each with the entry it belongs to, as they come; every one
+// after the first entry began, but the closing message, means that something was not copied.
+// Never touches the window's settings.
 class TerminalJoinHost final : public join::JoinHost {
 public:
     TerminalJoinHost(JoinRequest request, Console& console);
@@ -66,14 +66,13 @@ public:
     void waitFor(join::BackgroundWork& work) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;
-    // The report, then every thing it lists on a line of its own.
-    void showListedErrorReport(const std::string& description, const std::string& location,
-                               int line, const std::vector<std::string>& listed,
-                               const std::string& listFile) override;
     void showMessage(const std::string& text) override;
     void showEntryReport(int entry, const std::string& description, const std::string& location,
-                         int line, const std::vector<std::string>& listed,
-                         const std::string& listFile) override;
+                         int line) override;
+    // What the entry's copy could not copy, then, when that is several, each on a line of its own.
+    void entryNotCopied(int entry, const join::CopyShortfall& shortfall) override;
+    // A run that ended early says so; how a run that was done went, finish() says.
+    void showClosingMessage(const join::JoinOutcome& outcome) override;
     void entryBegins(int entry, int count, const std::string& entryText) override;
     void writesFinishing() override;
     void joinEnded(const join::JoinOutcome& outcome) override;

@@ -186,7 +186,14 @@ RunContext::RunContext(const std::string& output, IfDestinationExists ifExists)
 
 bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 RunContext& run) {
-    TreeCopyRoot root = prepareCopy(source, destination, run.rules);
+    // A source that cannot be opened, a copy into itself, a target that cannot be made: the
+    // entry folder is not copied, as a folder within it would not be.
+    TreeCopyRoot root;
+    try {
+        root = prepareCopy(source, destination, run.rules);
+    } catch (const Failure& refused) {
+        throw CopyShortfall(refused, NotCopiedItem::Kind::Folder);
+    }
     root.ifExists = run.ifExists;
     root.placed = &run.placed;
     if (run.progress)
@@ -196,8 +203,8 @@ bool CopyFolder(const std::string& source, const std::string& destination, Event
         runInBackground(pump, run.progress, run.faulted, [&](CopyCounters& counters) {
             CopyTree(std::move(root), failures, counters);
         });
-    if (const std::optional<Failure> failure = failures.summary("item"))
-        throw *failure;
+    if (const std::optional<CopyShortfall> shortfall = failures.summary("item"))
+        throw *shortfall;
     return made > 0;
 }
 
@@ -222,8 +229,8 @@ std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
             CopyLeftFiles(std::move(left), output, options, failures, counters);
         });
     });
-    if (const std::optional<Failure> failure = failures.summary("file"))
-        trap.line(160, [&] { throw *failure; });
+    if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))
+        trap.line(160, [&] { throw *shortfall; });
     return made > 0 ? output : std::string();
 }
 
@@ -322,25 +329,39 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
                                   &run->placed, run->flat ? &*run->flat : nullptr,
                                   run->entry,   !std::exchange(run->outputCleaned, true)};
     std::uint64_t made = 0;
+    std::uint64_t standIns = 0;
     trap.line(146, [&] {
         made = runInBackground(host, run->progress, run->faulted, [&](CopyCounters& counters) {
-            CopyFilesFlat(*plan, copies, output, options, failures, counters);
+            standIns = CopyFilesFlat(*plan, copies, output, options, failures, counters);
         });
     });
-    // What the walk left out is said once, with the count and the first.
+    // The plan's files that it does not copy are replaced by later files of their name, in this
+    // entry or a later one, unless they were copied after all in place of one that failed; a file
+    // an earlier entry left to this one and copied now counts off that entry's.
+    run->replacedByLater += static_cast<std::int64_t>(plan->fileCount() - copies.size()) -
+                            static_cast<std::int64_t>(standIns);
+    for (const FlatFolder& folder : plan->contents)
+        run->leftOutByName += folder.leftOut.size();
+    // What the walk left out, what could not be listed and what could not be copied are each
+    // said once, with the count and the first.
     CopyFailures notWalked;
     for (std::uint32_t i = 0; i < plan->leftOut.size(); ++i) {
         const LeftOutFolder& folder = plan->leftOut[i];
-        notWalked.add({i}, Failure(folder.number, folder.path + ": " + folder.reason));
+        notWalked.add({i}, Failure(folder.number, folder.path + ": " + folder.reason),
+                      NotCopiedItem::Kind::Folder);
     }
-    if (const std::optional<Failure> failure = notWalked.summary("folder", "Left out"))
-        trap.line(144, [&] { throw *failure; });
-    for (const FlatFolder& folder : plan->contents) { // 146
-        if (folder.listingFailure)
-            trap.line(150, [&] { throw *folder.listingFailure; });
+    if (const std::optional<CopyShortfall> shortfall = notWalked.summary("folder", "Left out"))
+        trap.line(144, [&] { throw *shortfall; });
+    CopyFailures notListed;
+    for (std::uint32_t i = 0; i < plan->contents.size(); ++i) { // 146
+        if (const std::optional<Failure>& failure = plan->contents[i].listingFailure)
+            notListed.add({i}, *failure, NotCopiedItem::Kind::Folder);
     }
-    if (const std::optional<Failure> failure = failures.summary("file"))
-        trap.line(160, [&] { throw *failure; });
+    if (const std::optional<CopyShortfall> shortfall =
+            notListed.summary("folder", "Could not list"))
+        trap.line(150, [&] { throw *shortfall; });
+    if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))
+        trap.line(160, [&] { throw *shortfall; });
     return made > 0 ? output : std::string();
 }
 

@@ -6,6 +6,7 @@
 #include "posixfs.h"
 #include "trap.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,11 @@ struct RunContext {
     // Set when a copy's own work failed, a fault of the program rather than anything on the
     // disk (an allocation that failed): it is reported, and the run begins no further entry.
     bool faulted = false;
+    // What the flat copies left by their rules, counted from their plans: files a later file of
+    // their name replaced (less those copied after all, in place of a file that failed or went),
+    // and files whose names begin with "~".
+    std::int64_t replacedByLater = 0;
+    std::uint64_t leftOutByName = 0;
 };
 
 // The two ways one list entry is copied into the output folder `output` (the output folder text
@@ -48,10 +54,11 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
                                          JoinHost& host, Trap& trap, RunContext* run = nullptr);
 
 // Copies every file of the entry folder and all folders below it directly into the output
-// folder; names beginning with "~" are skipped and a later file replaces an earlier one. Files
-// that cannot be copied are reported once, after the entry, with their count and the first, and
-// listed every one. The run's look-ahead says what the entries after this one hold, and may
-// already have planned this one.
+// folder; names beginning with "~" are skipped and a later file replaces an earlier one. What it
+// cannot copy is thrown to the trap as a CopyShortfall once the copy is over: the folders the
+// walk left out, the folders that cannot be listed, the files that cannot be copied, each with
+// their count and the first, and listed every one. The run's look-ahead says what the entries
+// after this one hold, and may already have planned this one.
 std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
                           Trap& trap, RunContext* run = nullptr);
 
@@ -65,11 +72,12 @@ std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
 // with the separator the copy is made inside it under the source's own name; otherwise
 // `destination` itself receives the source's contents. Existing folders are merged into,
 // existing files replaced, symbolic links recreated as links, special files never opened.
-// Refuses (throws, copies nothing) when the copy would go into the source or into a folder that
-// holds the source. Goes on past what it cannot copy, then throws one Failure naming the count
-// and the first in processing order and listing every one. Waits through `pump`, which keeps the
-// window alive. A file already at its place that is the source's copy (same size and
-// modification time) is left alone, unless the run says to replace it as any other. Returns
+// Refuses (throws a CopyShortfall of the one folder, copies nothing) when the source cannot be
+// opened, when the copy would go into the source or into a folder that holds the source, or when
+// the target cannot be made. Goes on past what it cannot copy, then throws one CopyShortfall
+// naming the count and the first in processing order and listing every one. Waits through `pump`,
+// which keeps the window alive. A file already at its place that is the source's copy (same size
+// and modification time) is left alone, unless the run says to replace it as any other. Returns
 // whether it made or replaced anything.
 bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 RunContext& run);

@@ -77,14 +77,9 @@ Failure copyFailure(const std::string& path, int error) {
     return Failure(entry.number, text);
 }
 
-const std::vector<std::string>& Failure::listed() const {
-    static const std::vector<std::string> none;
-    return m_listed ? *m_listed : none;
-}
-
-void CopyFailures::add(const Position& position, const Failure& failure) {
+void CopyFailures::add(const Position& position, const Failure& failure, NotCopiedItem::Kind kind) {
     std::lock_guard lock(m_mutex);
-    m_failures.push_back({position, failure.description(), failure.number()});
+    m_failures.push_back({position, {failure.description(), kind}, failure.number()});
 }
 
 int CopyFailures::count() const {
@@ -92,7 +87,8 @@ int CopyFailures::count() const {
     return static_cast<int>(m_failures.size());
 }
 
-std::optional<Failure> CopyFailures::summary(std::string_view noun, std::string_view what) const {
+std::optional<CopyShortfall> CopyFailures::summary(std::string_view noun,
+                                                   std::string_view what) const {
     std::vector<Recorded> failures;
     {
         std::lock_guard lock(m_mutex);
@@ -106,13 +102,13 @@ std::optional<Failure> CopyFailures::summary(std::string_view noun, std::string_
     const std::size_t count = failures.size();
     std::string text = std::string(what) + " " + std::to_string(count) + " " + std::string(noun);
     text += count == 1 ? ": " : "s; the first: ";
-    text += failures.front().description;
+    text += failures.front().item.description;
     const int number = failures.front().number;
-    std::vector<std::string> listed;
-    listed.reserve(count);
+    std::vector<NotCopiedItem> items;
+    items.reserve(count);
     for (Recorded& failure : failures)
-        listed.push_back(std::move(failure.description));
-    return Failure(number, text, std::move(listed));
+        items.push_back(std::move(failure.item));
+    return CopyShortfall(number, text, std::move(items));
 }
 
 Failure failureFromCurrentException() {

@@ -31,26 +31,48 @@ inline constexpr int FileDialogBufferTooSmall = 20476;
 // not the same after its copy as before.
 inline constexpr int SourceChanged = -1;
 
-// An unexpected failure: a number the program can act on and a description for the user. A
-// failure that sums up many ("Could not copy 312 files; the first: ...") lists every one of them,
-// each as "PATH: REASON", in processing order.
+// An unexpected failure: a number the program can act on and a description for the user.
 class Failure : public std::runtime_error {
 public:
     Failure(int number, const std::string& description)
         : std::runtime_error(description), m_number(number) {}
-    Failure(int number, const std::string& description, std::vector<std::string> listed)
-        : std::runtime_error(description), m_number(number),
-          m_listed(std::make_shared<const std::vector<std::string>>(std::move(listed))) {}
 
     int number() const noexcept { return m_number; }
     std::string description() const { return what(); }
-    // Empty unless the failure sums up many.
-    const std::vector<std::string>& listed() const;
 
 private:
     int m_number;
+};
+
+// One thing a copy could not copy, as the user reads it ("PATH: REASON"), and what it is.
+struct NotCopiedItem {
+    enum class Kind {
+        File,   // a file, a link or a special file: one name in the output
+        Folder, // a folder not copied whole: left out, not listed, not made, its bits not set
+        Other   // neither: an ended run's partly written file that stayed, writes not finished
+    };
+    std::string description;
+    Kind kind = Kind::File;
+};
+
+// What a copy met on the disk and went on past (files that cannot be read or that went, names
+// the target refuses, a full disk, links to nothing, special files): thrown once a step of an
+// entry's copy is over, and listing every one in processing order. A trap hands it to its
+// reporter to collect; any other exception a trap catches is a fault of the program.
+class CopyShortfall : public Failure {
+public:
+    CopyShortfall(int number, const std::string& description, std::vector<NotCopiedItem> items)
+        : Failure(number, description),
+          m_items(std::make_shared<const std::vector<NotCopiedItem>>(std::move(items))) {}
+    // One thing, described as the failure describes it.
+    CopyShortfall(const Failure& failure, NotCopiedItem::Kind kind)
+        : CopyShortfall(failure.number(), failure.description(), {{failure.description(), kind}}) {}
+
+    const std::vector<NotCopiedItem>& items() const { return *m_items; }
+
+private:
     // Shared: a failure is copied as it is thrown and caught, and the list may be long.
-    std::shared_ptr<const std::vector<std::string>> m_listed;
+    std::shared_ptr<const std::vector<NotCopiedItem>> m_items;
 };
 
 // Maps an errno value to the program's numbers (EACCES/EPERM -> 70, ENOENT/ENOTDIR -> 76,
@@ -69,20 +91,21 @@ public:
     // indexes of the folders above it. A folder comes before what it holds.
     using Position = std::vector<std::uint32_t>;
 
-    void add(const Position& position, const Failure& failure);
+    void add(const Position& position, const Failure& failure,
+             NotCopiedItem::Kind kind = NotCopiedItem::Kind::File);
     int count() const;
 
     // Nothing when nothing failed; else the first failure's number, with the count and the first
     // one's description: "Could not copy 3 files; the first: PATH: REASON", listing every one in
     // processing order. `noun` is the singular of what was counted ("file", "item"); `what` what
     // befell them.
-    std::optional<Failure> summary(std::string_view noun,
-                                   std::string_view what = "Could not copy") const;
+    std::optional<CopyShortfall> summary(std::string_view noun,
+                                         std::string_view what = "Could not copy") const;
 
 private:
     struct Recorded {
         Position position;
-        std::string description;
+        NotCopiedItem item;
         int number;
     };
     mutable std::mutex m_mutex;

@@ -88,7 +88,8 @@ bool FailureListFile::create() {
     return false;
 }
 
-std::string FailureListFile::add(const std::string& entry, const std::vector<std::string>& listed) {
+std::string FailureListFile::add(const std::string& entry,
+                                 const std::vector<NotCopiedItem>& items) {
     if (m_refused)
         return {};
     if (m_path.empty() && !create()) {
@@ -99,8 +100,8 @@ std::string FailureListFile::add(const std::string& entry, const std::vector<std
     if (!file)
         return {};
     const std::string prefix = escaped(entry) + '\t';
-    for (const std::string& failure : listed) {
-        const std::string line = prefix + escaped(failure) + '\n';
+    for (const NotCopiedItem& item : items) {
+        const std::string line = prefix + escaped(item.description) + '\n';
         if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size())
             return {};
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "failure.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +23,7 @@ public:
     explicit FailureListFile(std::string folder) : m_folder(std::move(folder)) {}
 
     // Adds an entry's failures; returns the file's path, or "" when it could not be written.
-    std::string add(const std::string& entry, const std::vector<std::string>& listed);
+    std::string add(const std::string& entry, const std::vector<NotCopiedItem>& items);
 
 private:
     bool create();

@@ -224,9 +224,10 @@ private:
 
 // When the planned file of a name could not be copied, the one before it of that name is
 // copied instead, and so on: one more pass from the end over the plan, rare and short, so done
-// on this thread.
-void copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
+// on this thread. Returns how many files it tried.
+std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
     std::unordered_map<std::string, FlatPlace> failed = job.takeFailedWinners();
+    std::uint64_t tried = 0;
     OpenFolders folders(plan);
     for (auto index = static_cast<std::uint32_t>(plan.contents.size());
          index-- > 0 && !failed.empty() && !StopRequested();) {
@@ -237,6 +238,7 @@ void copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
             if (waiting == failed.end() ||
                 std::pair(waiting->second.folder, waiting->second.file) <= std::pair(index, file))
                 continue;
+            ++tried;
             if (job.copy({folders.at(index), files[file].name, {index, files[file].position}, {}}))
                 failed.erase(waiting);
             else
@@ -244,12 +246,15 @@ void copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
         }
         folders.close(index);
     }
+    return tried;
 }
 
 // The files earlier entries left to this one, for the names this entry placed none of after
-// all: of each name, the latest that can be copied is copied.
-void copyLeftFiles(FlatJob& job, std::uint32_t after,
-                   std::unordered_map<std::string, std::vector<FlatRun::Deferred>>& awaited) {
+// all: of each name, the latest that can be copied is copied. Their places in processing order
+// come after `after`. Returns how many files it tried.
+std::uint64_t
+copyLeftFiles(FlatJob& job, std::uint32_t after,
+              std::unordered_map<std::string, std::vector<FlatRun::Deferred>>& awaited) {
     std::vector<std::vector<FlatRun::Deferred>*> waiting;
     for (auto& [key, files] : awaited)
         if (!job.placedKey(key) && !files.empty())
@@ -267,13 +272,14 @@ void copyLeftFiles(FlatJob& job, std::uint32_t after,
                 break;
         }
     }
+    return position;
 }
 
 } // namespace
 
-void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
-                   const std::string& output, const FlatCopyOptions& options,
-                   CopyFailures& failures, CopyCounters& counters) {
+std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
+                            const std::string& output, const FlatCopyOptions& options,
+                            CopyFailures& failures, CopyCounters& counters) {
     // What the plan could not take is said with what the copy could not copy.
     for (std::uint32_t index = 0; index < plan.contents.size(); ++index)
         for (const auto& [file, take] : plan.contents[index].notCopied)
@@ -282,8 +288,8 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
                                                              ": " + NotCopiedReason(take)));
     Descriptor outputFolder = OpenFolder(output);
     if (!outputFolder.valid()) {
-        failures.add({}, copyFailure(output, errno));
-        return;
+        failures.add({}, copyFailure(output, errno), NotCopiedItem::Kind::Folder);
+        return 0;
     }
     // What a run killed mid-copy left in the output folder goes, on a worker beside the copies:
     // those names are never a copy's own.
@@ -322,14 +328,17 @@ void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copi
         }
     }
     job->finishQueue();
-    copyEarlierFiles(*job, plan);
-    copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
+    const std::uint64_t standIns =
+        copyEarlierFiles(*job, plan) +
+        copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
     if (removal.valid()) {
         const TemporaryRemoval removed = removal.get();
         counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
         for (const TemporaryRemoval::Refusal& refused : removed.refused)
-            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error));
+            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error),
+                         NotCopiedItem::Kind::Other);
     }
+    return standIns;
 }
 
 void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,

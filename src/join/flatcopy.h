@@ -33,10 +33,12 @@ struct FlatCopyOptions {
 // IfDestinationExists::KeepCopy. Runs on the worker pool; returns when all is done, or soon after
 // a stop is requested. Failures are recorded in `failures` with their place in processing order;
 // what the plan itself could not take (pipes, links to nothing) too. A task that throws ends the
-// copy: its exception is thrown here once every worker has left.
-void CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
-                   const std::string& output, const FlatCopyOptions& options,
-                   CopyFailures& failures, CopyCounters& counters);
+// copy: its exception is thrown here once every worker has left. Returns how many files it
+// tried in place of others of their name (an earlier file of a name whose planned file failed, a
+// file an earlier entry left to this one): files the plan counted as replaced by later ones.
+std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
+                            const std::string& output, const FlatCopyOptions& options,
+                            CopyFailures& failures, CopyCounters& counters);
 
 // Copies, of each name, the latest of the files `left` that can be copied: files left to entries
 // whose copy never came. On this thread; they are few.

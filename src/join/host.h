@@ -1,6 +1,7 @@
 #pragma once
 
 #include "background.h"
+#include "failure.h"
 
 #include <chrono>
 #include <cstddef>
@@ -29,13 +30,10 @@ public:
     virtual ~ErrorReporter() = default;
     virtual void showErrorReport(const std::string& description, const std::string& location,
                                  int line) = 0;
-    // The same report for a failure that sums up many: `listed` names every one ("PATH: REASON",
-    // in processing order) and `listFile`, when not empty, is a file that holds the list too. A
-    // reporter that cannot show a list shows the report alone.
-    virtual void showListedErrorReport(const std::string& description, const std::string& location,
-                                       int line, const std::vector<std::string>& /*listed*/,
-                                       const std::string& /*listFile*/) {
-        showErrorReport(description, location, line);
+    // What a copy met on the disk and could not copy, caught by a trap at `line`. A run collects
+    // these and tells them once it has ended; a reporter outside a run shows the report.
+    virtual void notCopied(const CopyShortfall& shortfall, const std::string& location, int line) {
+        showErrorReport(shortfall.description(), location, line);
     }
 };
 
@@ -62,6 +60,14 @@ enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
 
 enum class CopyOption { PreserveStructure, Flat };
 
+// What an entry's copy could not copy, told by one step of it: the entry as numbered in the list
+// (from 1) and as the run read it, or 0 and "" for the writes finished after the last entry.
+struct EntryNotCopied {
+    int entry = 0;
+    std::string entryText;
+    std::vector<NotCopiedItem> items;
+};
+
 // How a run that passed its checks ended, for a host that tells the user once it is over.
 struct JoinOutcome {
     enum class Ending {
@@ -70,16 +76,32 @@ struct JoinOutcome {
         Faulted  // a copy failed in the program itself (reported): no further entry was begun
     };
     Ending ending = Ending::Done;
+    // Files written, and files left alone as already at their destination.
     std::uint64_t filesCopied = 0;
-    // What the run's reports listed as not copied.
-    std::uint64_t notCopied = 0;
-    // Reports shown during the run, listed or not.
+    std::uint64_t filesAlreadyThere = 0;
+    // What the copies met on the disk and could not copy, in the order met, and how many of the
+    // things listed are files, folders and other failures.
+    std::vector<EntryNotCopied> notCopied;
+    std::uint64_t filesNotCopied = 0;
+    std::uint64_t foldersNotCopied = 0;
+    std::uint64_t otherFailures = 0;
+    // The file in the user's state folder that lists them all; "" when it could not be written.
+    std::string notCopiedFile;
+    // What the flat copies left by their rules: files that a later file of their name replaced,
+    // and files whose names begin with "~".
+    std::uint64_t replacedByLater = 0;
+    std::uint64_t leftOutByName = 0;
+    // Common reports shown during the run: faults of the program.
     int reports = 0;
     // Partly written files that an ended run had left in the folders written to, removed.
     std::uint64_t temporariesRemoved = 0;
     std::chrono::steady_clock::duration took{};
 
     bool stopped() const { return ending == Ending::Stopped; }
+    // The files the run meant to place: those written or already there, and those that failed.
+    std::uint64_t filesMeant() const { return filesCopied + filesAlreadyThere + filesNotCopied; }
+    // Whether the copies met nothing on the disk that they could not copy.
+    bool allCopied() const { return notCopied.empty(); }
 };
 
 // Everything a join run reads and writes on the window.
@@ -113,17 +135,19 @@ public:
     virtual void entryBegins(int /*entry*/, int /*count*/, const std::string& /*entryText*/) {}
     virtual void writesFinishing() {}
 
-    // A report of the copy of entry `entry` (from 1); `listed` and `listFile` as in
-    // showListedErrorReport. By default the common report, listed when it lists.
+    // A report of the copy of entry `entry` (from 1), or of the run itself (0): a fault of the
+    // program. By default the common report.
     virtual void showEntryReport(int /*entry*/, const std::string& description,
-                                 const std::string& location, int line,
-                                 const std::vector<std::string>& listed,
-                                 const std::string& listFile) {
-        if (listed.empty())
-            showErrorReport(description, location, line);
-        else
-            showListedErrorReport(description, location, line, listed, listFile);
+                                 const std::string& location, int line) {
+        showErrorReport(description, location, line);
     }
+    // What entry `entry` (from 1; 0 for the writes finished after the last entry) met on the
+    // disk and could not copy, told as its copy meets it, for a host that names it at once. The
+    // closing message tells it again, with every other.
+    virtual void entryNotCopied(int /*entry*/, const CopyShortfall& /*shortfall*/) {}
+    // Once the run has ended, after joinEnded: "Done.", or what was not copied, or why the run
+    // ended early. By default the plain message ClosingMessage(outcome).
+    virtual void showClosingMessage(const JoinOutcome& outcome);
 
     virtual void setPointer(Pointer pointer) = 0;
     virtual void setProgressValue(int percent) = 0;

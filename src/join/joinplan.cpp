@@ -175,12 +175,12 @@ FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
     if (known) {
         listing = std::move(*known);
     } else if (fd = OpenFolder(folder.path); !fd.valid() || !ListFolderAt(fd.get(), listing)) {
-        folder.listingFailure = failureFromErrno(errno, folder.path);
+        folder.listingFailure = copyFailure(folder.path, errno);
         return folder;
     }
     const std::optional<FileIdentity> identity = IdentityOf(folder.path);
     if (!identity) {
-        folder.listingFailure = failureFromErrno(errno, folder.path);
+        folder.listingFailure = copyFailure(folder.path, errno);
         return folder;
     }
     if (*identity == output) {

@@ -108,7 +108,7 @@ struct FlatFolder {
     std::vector<ListedFile> files;
     std::vector<ListedFile> leftOut; // "~" names
     std::vector<std::pair<ListedFile, FlatTake>> notCopied;
-    std::optional<Failure> listingFailure;
+    std::optional<Failure> listingFailure; // "PATH: REASON"
     bool isOutput = false;
 };
 

@@ -59,8 +59,9 @@ void lookAhead(JoinHost& host, int count, RunContext& run) {
     host.waitFor(work);
 }
 
-// The run's reports go to the host; a failure that lists many also goes to the run's file of
-// what could not be copied, which the report names. Counts what it reported.
+// The run's reports go to the host at once, with the entry they belong to: faults of the
+// program. What the copies met on the disk is collected, with its entry, for the closing message
+// and in the run's file of what could not be copied, and told to the host as it comes.
 class RunReporter : public ErrorReporter {
 public:
     explicit RunReporter(JoinHost& host) : m_host(host) {}
@@ -73,38 +74,81 @@ public:
 
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override {
-        ++m_reports;
-        m_host.showEntryReport(m_index, description, location, line, {}, {});
+        ++m_outcome.reports;
+        m_host.showEntryReport(m_index, description, location, line);
     }
 
-    void showListedErrorReport(const std::string& description, const std::string& location,
-                               int line, const std::vector<std::string>& listed,
-                               const std::string&) override {
-        ++m_reports;
-        m_notCopied += listed.size();
+    void notCopied(const CopyShortfall& shortfall, const std::string&, int) override {
+        for (const NotCopiedItem& item : shortfall.items()) {
+            switch (item.kind) {
+            case NotCopiedItem::Kind::File:
+                ++m_outcome.filesNotCopied;
+                break;
+            case NotCopiedItem::Kind::Folder:
+                ++m_outcome.foldersNotCopied;
+                break;
+            case NotCopiedItem::Kind::Other:
+                ++m_outcome.otherFailures;
+                break;
+            }
+        }
         if (!m_file)
             m_file.emplace(m_host.failureListFolder());
-        const std::string file = m_file->add(m_entry, listed);
-        m_host.showEntryReport(m_index, description, location, line, listed, file);
+        const std::string file = m_file->add(m_entry, shortfall.items());
+        // Named only while it holds every one.
+        m_fileWhole = m_fileWhole && !file.empty();
+        m_outcome.notCopiedFile = m_fileWhole ? file : std::string();
+        m_outcome.notCopied.push_back({m_index, m_entry, shortfall.items()});
+        m_host.entryNotCopied(m_index, shortfall);
     }
 
-    int reports() const { return m_reports; }
-    std::uint64_t notCopied() const { return m_notCopied; }
+    // What was collected and how many reports were shown, for the run's outcome.
+    JoinOutcome& outcome() { return m_outcome; }
 
 private:
     JoinHost& m_host;
     int m_index = 0;
     std::string m_entry;
     std::optional<FailureListFile> m_file;
-    int m_reports = 0;
-    std::uint64_t m_notCopied = 0;
+    bool m_fileWhole = true;
+    JoinOutcome m_outcome;
 };
+
+std::string filesText(std::uint64_t count) {
+    return CountText(count) + (count == 1 ? " file" : " files");
+}
+
+// ", 3 could not be" after the files copied, when some could not be.
+std::string notCopiedText(std::uint64_t notCopied) {
+    return notCopied == 0 ? std::string() : ", " + CountText(notCopied) + " could not be";
+}
+
+// "Done." when the copies met nothing they could not copy; else what they could not copy.
+std::string doneMessage(const JoinOutcome& outcome) {
+    if (outcome.allCopied())
+        return "Done.";
+    std::vector<std::string> parts;
+    if (outcome.filesNotCopied > 0)
+        parts.push_back(CountText(outcome.filesNotCopied) + " of " +
+                        filesText(outcome.filesMeant()) + " could not be copied");
+    if (outcome.foldersNotCopied > 0)
+        parts.push_back(CountText(outcome.foldersNotCopied) +
+                        (outcome.foldersNotCopied == 1 ? " folder" : " folders") +
+                        " could not be copied whole");
+    if (outcome.otherFailures > 0)
+        parts.push_back("the disk reported " + CountText(outcome.otherFailures) + " other" +
+                        (outcome.otherFailures == 1 ? " failure" : " failures"));
+    std::string text = "Done, but ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text + ".";
+}
 
 } // namespace
 
-std::string StoppedMessage(std::uint64_t filesCopied) {
-    return "The join was stopped: " + CountText(filesCopied) +
-           (filesCopied == 1 ? " file was copied" : " files were copied") +
+std::string StoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
+    return "The join was stopped: " + filesText(filesCopied) +
+           (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
            ". What was copied stays; nothing partly written is left.";
 }
 
@@ -114,10 +158,40 @@ std::string RemovedTemporariesText(std::uint64_t removed) {
            " that an ended join had left in the output folder.";
 }
 
-std::string FaultedMessage(std::uint64_t filesCopied) {
-    return "The join ended early, after the failure reported: " + CountText(filesCopied) +
-           (filesCopied == 1 ? " file was copied" : " files were copied") +
+std::string FaultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
+    return "The join ended early, after the failure reported: " + filesText(filesCopied) +
+           (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
            ". What was copied stays; nothing partly written is left.";
+}
+
+std::string ClosingMessage(const JoinOutcome& outcome) {
+    switch (outcome.ending) {
+    case JoinOutcome::Ending::Stopped:
+        return StoppedMessage(outcome.filesCopied, outcome.filesNotCopied);
+    case JoinOutcome::Ending::Faulted:
+        return FaultedMessage(outcome.filesCopied, outcome.filesNotCopied);
+    case JoinOutcome::Ending::Done:
+        break;
+    }
+    if (outcome.temporariesRemoved == 0)
+        return doneMessage(outcome);
+    return doneMessage(outcome) + "\n\n" + RemovedTemporariesText(outcome.temporariesRemoved);
+}
+
+std::string LeftByRulesText(const JoinOutcome& outcome) {
+    std::string text;
+    if (const std::uint64_t replaced = outcome.replacedByLater; replaced > 0)
+        text = CountText(replaced) + (replaced == 1 ? " replaced by a later file of the same name"
+                                                    : " replaced by later files of the same name");
+    if (const std::uint64_t leftOut = outcome.leftOutByName; leftOut > 0)
+        text += (text.empty() ? "" : "; ") + CountText(leftOut) +
+                (leftOut == 1 ? " left out (its name begins with ~)"
+                              : " left out (their names begin with ~)");
+    return text;
+}
+
+void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
+    showMessage(ClosingMessage(outcome));
 }
 
 void OutputFileSystems::open(const std::string& folder) {
@@ -137,12 +211,15 @@ void OutputFileSystems::flush(EventPump& pump) {
     WorkerPool::shared().start(work, [&] {
         for (const Open& open : m_open) {
             if (const int error = FlushFileSystem(open.folder.get()); error != 0 && !failure)
-                failure = failureFromErrno(error, open.path);
+                failure = copyFailure(open.path, error);
         }
     });
     pump.waitFor(work);
+    // What the disk refused once the copies were done: which copies lost bytes cannot be told.
     if (failure)
-        throw *failure;
+        throw CopyShortfall(failure->number(),
+                            "Could not finish the writes to disk: " + failure->description(),
+                            {{failure->description(), NotCopiedItem::Kind::Other}});
 }
 
 void JoinRun::run() {
@@ -253,26 +330,20 @@ void JoinRun::run() {
     trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
     trap.line(168, [&] { m_host.setProgressValue(0); });
     trap.line(170, [&] { m_host.setProgressText("Progress Bar"); });
-    JoinOutcome outcome;
+    JoinOutcome outcome = std::move(reporter.outcome());
     outcome.filesCopied = progress.filesCopied();
-    outcome.notCopied = reporter.notCopied();
-    outcome.reports = reporter.reports();
+    outcome.filesAlreadyThere = progress.filesAlreadyThere();
+    outcome.replacedByLater =
+        context.replacedByLater > 0 ? static_cast<std::uint64_t>(context.replacedByLater) : 0;
+    outcome.leftOutByName = context.leftOutByName;
     outcome.temporariesRemoved = progress.temporariesRemoved();
     outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
                      : context.faulted ? JoinOutcome::Ending::Faulted
                                        : JoinOutcome::Ending::Done;
     outcome.took = std::chrono::steady_clock::now() - began;
     trap.line(176, [&] { m_host.joinEnded(outcome); });
-    if (outcome.ending == JoinOutcome::Ending::Stopped)
-        trap.line(212, [&] { m_host.showMessage(StoppedMessage(outcome.filesCopied)); });
-    else if (outcome.ending == JoinOutcome::Ending::Faulted)
-        trap.line(212, [&] { m_host.showMessage(FaultedMessage(outcome.filesCopied)); });
-    else if (outcome.temporariesRemoved == 0)
-        trap.line(212, [&] { m_host.showMessage("Done."); });
-    else
-        trap.line(212, [&] {
-            m_host.showMessage("Done.\n\n" + RemovedTemporariesText(outcome.temporariesRemoved));
-        });
+    // What the copies could not copy is told here, once, and never halted the run before.
+    trap.line(212, [&] { m_host.showClosingMessage(outcome); });
 }
 
 } // namespace join

@@ -213,8 +213,9 @@ void RunProgress::endCopy(const CopyCounters& copied) {
     m_count = nullptr;
     m_toCopy.reset();
     // Files already at their destination were left alone, not copied.
-    m_filesCopied += copied.files.load(std::memory_order_relaxed) -
-                     copied.alreadyThere.load(std::memory_order_relaxed);
+    const std::uint64_t alreadyThere = copied.alreadyThere.load(std::memory_order_relaxed);
+    m_filesCopied += copied.files.load(std::memory_order_relaxed) - alreadyThere;
+    m_filesAlreadyThere += alreadyThere;
     m_temporariesRemoved += copied.temporariesRemoved.load(std::memory_order_relaxed);
 }
 

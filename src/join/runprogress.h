@@ -82,6 +82,8 @@ public:
     void endCopy(const CopyCounters& copied);
 
     std::uint64_t filesCopied() const { return m_filesCopied; }
+    // Files left alone as already at their destination.
+    std::uint64_t filesAlreadyThere() const { return m_filesAlreadyThere; }
     // Partly written files of ended runs that the copies removed.
     std::uint64_t temporariesRemoved() const { return m_temporariesRemoved; }
 
@@ -98,6 +100,7 @@ private:
     Clock::time_point m_copyBegan;
     Clock::time_point m_shown;
     std::uint64_t m_filesCopied = 0;
+    std::uint64_t m_filesAlreadyThere = 0;
     std::uint64_t m_temporariesRemoved = 0;
 };
 

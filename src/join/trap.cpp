@@ -68,17 +68,22 @@ void Trap::handleNumber(int number, std::function<void()> handler) {
 
 // Called only from inside a catch block: the failure is the exception being handled.
 void Trap::report(int number) {
+    // What a copy met on the disk is the reporter's to collect; only a fault of the program gets
+    // the report.
+    try {
+        throw;
+    } catch (const CopyShortfall& shortfall) {
+        m_reporter.notCopied(shortfall, m_location, number);
+        return;
+    } catch (...) {
+    }
     const Failure failure = failureFromCurrentException();
     if (m_specialHandler && failure.number() == m_specialNumber) {
         m_ended = true;
         m_specialHandler();
         return;
     }
-    if (!failure.listed().empty())
-        m_reporter.showListedErrorReport(failure.description(), m_location, number,
-                                         failure.listed(), {});
-    else
-        m_reporter.showErrorReport(failure.description(), m_location, number);
+    m_reporter.showErrorReport(failure.description(), m_location, number);
 }
 
 } // namespace join

@@ -19,7 +19,8 @@ std::string errorReportText(const std::string& description, const std::string& l
 
 // The numbered-line error trap of a procedure. Each statement runs under a line number; a
 // failure shows the common report with the location string and that number, and the procedure
-// resumes with the next statement. Every failure produces exactly one report.
+// resumes with the next statement. Every failure produces exactly one report, but for what a
+// copy met on the disk (CopyShortfall), which goes to the reporter to collect instead.
 //
 //     Trap trap(reporter, "in Brimvale2021/08/31.Form1.PushButton3_Click ");
 //     trap.line(100, [&] { folder = askForFolder(); });

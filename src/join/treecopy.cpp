@@ -216,7 +216,8 @@ private:
     void failFolder(const Node& node, std::uint32_t member, Side side, int error) {
         if (error != ECANCELED)
             m_failures.add(positionOf(node),
-                           failureAt(pathOf(node, member, side), node.name(), side, error));
+                           failureAt(pathOf(node, member, side), node.name(), side, error),
+                           NotCopiedItem::Kind::Folder);
     }
 
     void failItem(const Node& node, std::uint32_t item, Side side, int error) {
@@ -249,7 +250,8 @@ private:
             m_failures.add(positionOf(node),
                            copyFailure(pathOf(node, 0, Side::Target) +
                                            (refused.name.empty() ? "" : "/" + refused.name),
-                                       refused.error));
+                                       refused.error),
+                           NotCopiedItem::Kind::Other);
     }
 
     // Opens a folder and its target, lists it, and hands out its entries.
@@ -316,7 +318,8 @@ private:
             m_failures.add(positionOf(node),
                            Failure(ErrorNumber::PathFileAccessError,
                                    pathOf(node, 0, Side::Target) +
-                                       ": a file that is not a folder stands in the way"));
+                                       ": a file that is not a folder stands in the way"),
+                           NotCopiedItem::Kind::Folder);
         else
             failFolder(node, 0, Side::Target, error != 0 ? error : EIO);
     }

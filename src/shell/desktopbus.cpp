@@ -82,8 +82,10 @@ QString EndOfRunNotice(const join::JoinOutcome& outcome) {
     if (outcome.ending == join::JoinOutcome::Ending::Faulted)
         return QStringLiteral("The join ended early: ") + files(outcome.filesCopied) +
                QStringLiteral(" copied");
-    if (outcome.notCopied > 0)
-        return files(outcome.notCopied) + QStringLiteral(" could not be copied");
+    if (outcome.filesNotCopied > 0)
+        return files(outcome.filesNotCopied) + QStringLiteral(" could not be copied");
+    if (!outcome.allCopied())
+        return files(outcome.filesCopied) + QStringLiteral(" copied; not everything could be");
     if (outcome.reports > 0)
         return files(outcome.filesCopied) + QStringLiteral(" copied; ") +
                QString::number(outcome.reports) +

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "closingmessage.h"
 #include "cursorfile.h"
 #include "designedfont.h"
 #include "designedstyle.h"
@@ -655,19 +656,6 @@ void Form1::showErrorReport(const std::string& description, const std::string& l
         this, QString::fromUtf8(join::errorReportText(description, location, line)));
 }
 
-void Form1::showListedErrorReport(const std::string& description, const std::string& location,
-                                  int line, const std::vector<std::string>& listed,
-                                  const std::string& listFile) {
-    QString text = QString::fromUtf8(join::errorReportText(description, location, line));
-    if (!listFile.empty())
-        text += QStringLiteral("\r\rThe whole list is in this file: ") + fromFileSystem(listFile);
-    QStringList details;
-    details.reserve(static_cast<qsizetype>(listed.size()));
-    for (const std::string& failure : listed)
-        details.append(QString::fromUtf8(failure));
-    m_env.presenter->showListedErrorReport(this, text, details.join(QLatin1Char('\n')));
-}
-
 std::string Form1::failureListFolder() const {
     return fileSystemPath(m_env.stateFolder);
 }
@@ -677,6 +665,15 @@ void Form1::joinEnded(const join::JoinOutcome& outcome) {
     // Told only when the user may have turned to something else meanwhile.
     if (outcome.took > m_env.noticeAfter && !isActiveWindow())
         m_desktop.notify(ApplicationTitle(), EndOfRunNotice(outcome));
+}
+
+void Form1::showClosingMessage(const join::JoinOutcome& outcome) {
+    const QString details = ClosingDetails(outcome);
+    if (details.isEmpty())
+        m_env.presenter->showPlainMessage(this, ApplicationTitle(), ClosingText(outcome));
+    else
+        m_env.presenter->showDetailedMessage(this, ApplicationTitle(), ClosingText(outcome),
+                                             details);
 }
 
 } // namespace shell

@@ -115,13 +115,12 @@ public:
     void showMessage(const std::string& text) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;
-    // The report names the file that holds the list and shows the list under "Show Details...".
-    void showListedErrorReport(const std::string& description, const std::string& location,
-                               int line, const std::vector<std::string>& listed,
-                               const std::string& listFile) override;
     bool showsCopyProgress() const override { return true; }
     std::string failureListFolder() const override;
     void joinEnded(const join::JoinOutcome& outcome) override;
+    // The closing message names the file that lists what could not be copied and shows every
+    // one under "Show Details...", with what the flat copy's rules left.
+    void showClosingMessage(const join::JoinOutcome& outcome) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -24,13 +24,13 @@ void MessageBoxPresenter::showPlainMessage(QWidget* parent, const QString& capti
     showBox(parent, QMessageBox::NoIcon, caption, text);
 }
 
-void MessageBoxPresenter::showErrorReport(QWidget* parent, const QString& text) {
-    showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text);
+void MessageBoxPresenter::showDetailedMessage(QWidget* parent, const QString& caption,
+                                              const QString& text, const QString& details) {
+    showBox(parent, QMessageBox::NoIcon, caption, text, details);
 }
 
-void MessageBoxPresenter::showListedErrorReport(QWidget* parent, const QString& text,
-                                                const QString& details) {
-    showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text, details);
+void MessageBoxPresenter::showErrorReport(QWidget* parent, const QString& text) {
+    showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text);
 }
 
 bool MessageBoxPresenter::askYesNo(QWidget* parent, const QString& caption, const QString& text) {

@@ -15,15 +15,14 @@ public:
     // A plain message: OK only, no icon, the given caption.
     virtual void showPlainMessage(QWidget* parent, const QString& caption, const QString& text) = 0;
 
+    // The same with `details` (one a line) under "Show Details...".
+    virtual void showDetailedMessage(QWidget* parent, const QString& caption, const QString& text,
+                                     const QString& /*details*/) {
+        showPlainMessage(parent, caption, text);
+    }
+
     // The common failure report: titled "Application Error", warning icon, OK only.
     virtual void showErrorReport(QWidget* parent, const QString& text) = 0;
-
-    // The same report for a failure that sums up many, with `details` (one a line) under
-    // "Show Details...".
-    virtual void showListedErrorReport(QWidget* parent, const QString& text,
-                                       const QString& /*details*/) {
-        showErrorReport(parent, text);
-    }
 
     // A question with Yes and No, the given caption, the question icon; true for Yes.
     virtual bool askYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
@@ -33,9 +32,9 @@ public:
 class MessageBoxPresenter : public MessagePresenter {
 public:
     void showPlainMessage(QWidget* parent, const QString& caption, const QString& text) override;
+    void showDetailedMessage(QWidget* parent, const QString& caption, const QString& text,
+                             const QString& details) override;
     void showErrorReport(QWidget* parent, const QString& text) override;
-    void showListedErrorReport(QWidget* parent, const QString& text,
-                               const QString& details) override;
     // Yes is the default button; Escape answers No.
     bool askYesNo(QWidget* parent, const QString& caption, const QString& text) override;
 };

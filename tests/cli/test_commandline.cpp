@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sstream>
@@ -96,7 +97,7 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
              "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nodd/why?/w.txt=w\n"
-             "flat/\nflat2/\nflat3/\nended/");
+             "flat/\nflat2/\nflat3/\nflat4/\nsamples/\nended/");
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
     // Lists as they are written on this system: LF line ends, the last line ended too.
     dir.write("lf.txt", dir.path("src") + "\n\n");
@@ -106,6 +107,9 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     ::chmod(dir.path("root-owned").c_str(), 0755); // root's: uid 65534 may not create files there
     const std::string out = dir.path("out", true);
     const std::string src = dir.path("src");
+    // The sample folders as shipped: 7 files, two names twice, one "~" name.
+    const std::string samples =
+        (std::filesystem::path(__FILE__).parent_path() / "../../resources/Samples").string();
     // What a join killed mid-copy left: a temporary of a process of another boot.
     std::optional<join::TemporaryMaker> ended = join::ThisProcessAsMaker();
     ASSERT_TRUE(ended);
@@ -145,6 +149,18 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          {"join", "-f", "-o", dir.path("flat2", true), src, dir.path("odd")},
          1,
          "Left out 1 folder: " + dir.path("odd/why?", true) + ": the name holds \"?\""},
+        {"files are counted as files, the folder the walk left out apart",
+         {"join", "-f", "-o", dir.path("flat4", true), dir.path("odd")},
+         1,
+         "\nbrimvale: not everything was copied: 2 files could not be copied, 1 folder could not "
+         "be copied whole, named above; 1 file copied, 0 already there (same size and time) and "
+         "left alone\n"},
+        {"the sample folders flat: what the flat copy did not copy is said",
+         {"join", "-f", "-o", dir.path("samples", true), samples + "/Folder1",
+          samples + "/Folder2"},
+         0,
+         "Done: 4 files copied, 0 already there (same size and time) and left alone; 2 replaced "
+         "by later files of the same name; 1 left out (its name begins with ~).\n"},
         {"a failure is named with the entry it belongs to",
          {"join", "-f", "-o", dir.path("flat3", true), dir.path("odd"), src, src},
          1,
@@ -258,6 +274,8 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     EXPECT_EQ(listTree(dir.root() / "dot"), "src/f.txt\n");
     EXPECT_EQ(listTree(dir.root() / "piped"), "src/f.txt\n");
     EXPECT_EQ(listTree(dir.root() / "root-owned"), "");
+    EXPECT_EQ(listTree(dir.root() / "samples"),
+              "letter-to-a-friend.txt\nnotes.txt\nreadme.txt\nshopping.csv\n");
 }
 
 TEST(DryRun, NamesCollisionsSkippedNamesAndWhatExFatRefusesBeforeWriting) {

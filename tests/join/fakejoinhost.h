@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,9 +19,21 @@ public:
         std::string description;
         std::string location;
         int line;
-        // What a report that sums up many lists, and the file it names.
-        std::vector<std::string> listed = {};
-        std::string listFile = {};
+    };
+    // What a copy met on the disk and could not copy: given to a trap of the host's own at
+    // `line`, or told by a run for entry `entry`.
+    struct Shortfall {
+        int entry;
+        int line;
+        std::string description;
+        std::vector<join::NotCopiedItem> items;
+
+        std::vector<std::string> descriptions() const {
+            std::vector<std::string> texts;
+            for (const auto& item : items)
+                texts.push_back(item.description);
+            return texts;
+        }
     };
 
     // The source list, the output folder text and the option, as the window would hold them.
@@ -34,11 +47,14 @@ public:
     int pumps = 0;
     std::vector<std::string> messages;
     std::vector<Report> reports;
+    std::vector<Shortfall> shortfalls;
+    // How the last run ended, as its closing message was asked for.
+    std::optional<join::JoinOutcome> outcome;
     std::vector<join::Pointer> pointers;
     std::vector<int> progressValues;
     std::vector<std::string> progressTexts;
     // Everything shown or set, in order: "pointer 11", "progress 25", "text Processing: a",
-    // "message Done.", "report 150", "pump".
+    // "message Done.", "report 150", "not copied 160", "not copied in entry 2", "pump".
     std::vector<std::string> events;
     bool recordPumpEvents = false;
 
@@ -66,12 +82,19 @@ public:
         events.push_back("report " + std::to_string(line));
     }
 
-    void showListedErrorReport(const std::string& description, const std::string& location,
-                               int line, const std::vector<std::string>& listed,
-                               const std::string& listFile) override {
-        showErrorReport(description, location, line);
-        reports.back().listed = listed;
-        reports.back().listFile = listFile;
+    void notCopied(const join::CopyShortfall& shortfall, const std::string&, int line) override {
+        shortfalls.push_back({0, line, shortfall.description(), shortfall.items()});
+        events.push_back("not copied " + std::to_string(line));
+    }
+
+    void entryNotCopied(int entry, const join::CopyShortfall& shortfall) override {
+        shortfalls.push_back({entry, 0, shortfall.description(), shortfall.items()});
+        events.push_back("not copied in entry " + std::to_string(entry));
+    }
+
+    void showClosingMessage(const join::JoinOutcome& ended) override {
+        outcome = ended;
+        join::JoinHost::showClosingMessage(ended);
     }
 
     void showMessage(const std::string& text) override {
@@ -110,6 +133,14 @@ public:
         std::vector<int> lines;
         for (const auto& report : reports)
             lines.push_back(report.line);
+        return lines;
+    }
+
+    // The lines at which the host's own traps were given what could not be copied, in order.
+    std::vector<int> shortfallLines() const {
+        std::vector<int> lines;
+        for (const auto& shortfall : shortfalls)
+            lines.push_back(shortfall.line);
         return lines;
     }
 };

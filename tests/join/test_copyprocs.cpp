@@ -74,6 +74,7 @@ TEST(CopyEntryFlat, WorkedExample) {
     EXPECT_EQ(dir.read("out/y.txt"), "B y");
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(host.reports.empty());
+    EXPECT_TRUE(host.shortfalls.empty());
 }
 
 TEST(CopyEntryFlat, PlacementCases) {
@@ -105,18 +106,25 @@ TEST(CopyEntryFlat, PlacementCases) {
         copyFlat(host, dir.path(row.entry));
         EXPECT_EQ(listTree(dir.root() / "out"), row.expected) << row.name;
         EXPECT_TRUE(host.reports.empty()) << row.name;
+        EXPECT_TRUE(host.shortfalls.empty()) << row.name;
         EXPECT_TRUE(host.messages.empty()) << row.name;
     }
 }
 
-// A missing entry stays in its folder collection unlisted, so listing its files fails.
+// A missing entry stays in its folder collection unlisted, so listing its files fails: the
+// folder is not copied, which the disk, not the program, is the cause of.
 TEST(CopyEntryFlat, MissingEntryIsReportedAndCopiesNothing) {
     TestDir dir;
     dir.make("out/");
     FakeJoinHost host;
     host.output = dir.path("out", true);
     copyFlat(host, dir.path("nothing-here", true));
-    EXPECT_EQ(host.reportLines(), std::vector<int>{150});
+    EXPECT_EQ(host.shortfallLines(), std::vector<int>{150});
+    ASSERT_EQ(host.shortfalls.size(), 1u);
+    EXPECT_EQ(host.shortfalls[0].descriptions(),
+              std::vector<std::string>{dir.path("nothing-here", true) + ": Path not found"});
+    EXPECT_EQ(host.shortfalls[0].items[0].kind, NotCopiedItem::Kind::Folder);
+    EXPECT_TRUE(host.reports.empty());
     EXPECT_EQ(listTree(dir.root() / "out"), "");
 }
 
@@ -131,10 +139,10 @@ TEST(CopyEntryFlat, EmptyEntryCopiesNothing) {
     EXPECT_EQ(listTree(dir.root() / "out"), "");
 }
 
-// Files that cannot be copied are reported once per entry, with their count and the first in
-// processing order, and listed every one in that order, however the workers met them; a name
-// whose last file fails gets the file before it. Run as an unprivileged user (so a file can
-// really be unreadable) onto a real disk too small for the videos.
+// Files that cannot be copied are given to the trap once per entry, with their count and the
+// first in processing order, and listed every one in that order, however the workers met them;
+// a name whose last file fails gets the file before it. Run as an unprivileged user (so a file
+// can really be unreadable) onto a real disk too small for the videos.
 TEST(CopyEntryFlat, FilesThatCannotBeCopiedAreReportedOncePerEntry) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root for a private mount";
@@ -157,14 +165,14 @@ TEST(CopyEntryFlat, FilesThatCannotBeCopiedAreReportedOncePerEntry) {
         copyFlat(host, dir.path("one", true));
         copyFlat(host, dir.path("two", true));
         int wrong = 0;
-        if (host.reportLines() != std::vector<int>{160, 160})
+        if (host.shortfallLines() != std::vector<int>{160, 160} || !host.reports.empty())
             return 1;
-        if (host.reports[0].description !=
+        if (host.shortfalls[0].description !=
             "Could not copy 1 file: " + dir.path("one/b/photo.jpg") + ": Permission denied")
             wrong |= 2;
-        if (host.reports[1].description != "Could not copy 2 files; the first: " +
-                                               dir.path("out/video1.mp4") + ": Disk full" ||
-            host.reports[1].listed !=
+        if (host.shortfalls[1].description != "Could not copy 2 files; the first: " +
+                                                  dir.path("out/video1.mp4") + ": Disk full" ||
+            host.shortfalls[1].descriptions() !=
                 std::vector<std::string>{dir.path("out/video1.mp4") + ": Disk full",
                                          dir.path("out/video2.mp4") + ": Disk full"})
             wrong |= 4;
@@ -188,9 +196,10 @@ TEST(CopyEntryFlat, FolderThatCannotBeListedIsReportedAndContributesNothing) {
             fs::remove_all(dir.root() / "src" / "gone");
     };
     copyFlat(host, dir.path("src", true));
-    ASSERT_EQ(host.reportLines(), std::vector<int>{150});
-    EXPECT_EQ(host.reports[0].location, RunLocation);
-    EXPECT_NE(host.reports[0].description.find("gone"), std::string::npos);
+    ASSERT_EQ(host.shortfallLines(), std::vector<int>{150});
+    EXPECT_EQ(host.shortfalls[0].description,
+              "Could not list 1 folder: " + dir.path("src/gone", true) + ": Path not found");
+    EXPECT_TRUE(host.reports.empty());
     EXPECT_EQ(listTree(dir.root() / "out"), "a.txt\nb.txt\n");
 }
 
@@ -207,6 +216,7 @@ TEST(CopyEntryFlat, OutputFolderInsideTheEntry) {
     EXPECT_EQ(dir.read("src/out/old.txt"), "kept");
     EXPECT_EQ(dir.read("src/a.txt"), "a");
     EXPECT_TRUE(host.reports.empty());
+    EXPECT_TRUE(host.shortfalls.empty());
 }
 
 // Entries C:\Photos\2019\ and E:\Scans\ in the document become entries under the temporary
@@ -240,6 +250,7 @@ TEST(CopyEntryPreservingStructure, WorkedExampleAndExistingCopyCheck) {
     EXPECT_EQ(dir.read("out/2019/a.jpg"), "a again");
     EXPECT_EQ(dir.read("out/Scans/s.png"), "s");
     EXPECT_TRUE(host.reports.empty());
+    EXPECT_TRUE(host.shortfalls.empty());
 }
 
 TEST(CopyEntryPreservingStructure, PlacementCases) {
@@ -287,6 +298,7 @@ TEST(CopyEntryPreservingStructure, PlacementCases) {
             copyPreserving(host, dir.path(entry));
         EXPECT_EQ(listTree(dir.root() / "out"), row.expected) << row.name;
         EXPECT_TRUE(host.reports.empty()) << row.name;
+        EXPECT_TRUE(host.shortfalls.empty()) << row.name;
         EXPECT_TRUE(host.messages.empty()) << row.name;
     }
     TestDir dir;
@@ -325,8 +337,10 @@ TEST(CopyEntryPreservingStructure, OutputFolderInsideTheEntryIsRefused) {
         FakeJoinHost host;
         host.output = dir.path(row.output);
         copyPreserving(host, dir.path(row.entry));
-        ASSERT_EQ(host.reportLines(), std::vector<int>{138}) << row.name;
-        EXPECT_NE(host.reports[0].description.find("into itself"), std::string::npos) << row.name;
+        ASSERT_EQ(host.shortfallLines(), std::vector<int>{138}) << row.name;
+        EXPECT_NE(host.shortfalls[0].description.find("into itself"), std::string::npos)
+            << row.name;
+        EXPECT_TRUE(host.reports.empty()) << row.name;
         EXPECT_EQ(listTree(dir.root() / "src"), before) << row.name;
         EXPECT_TRUE(host.messages.empty()) << row.name;
     }
@@ -379,6 +393,8 @@ TEST(CopyProcedures, RootEntryAndEmptiedOutputTextCopyNothing) {
                 told += "message";
             for (const auto& report : host.reports)
                 told += "report " + report.description;
+            for (const auto& shortfall : host.shortfalls)
+                told += "not copied " + shortfall.description;
             return listTree("/") != "src/f.txt\nsrc/sub/g.txt\n" ? 2 : told == row.expected ? 0 : 1;
         });
         EXPECT_EQ(code, 0) << row.name << " (1: told something else, 2: wrote)";

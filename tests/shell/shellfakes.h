@@ -63,6 +63,8 @@ inline QByteArray cursorFileBytes(int width, int height, int hotX, int hotY) {
 struct PlainMessage {
     QString caption;
     QString text;
+    // What it holds under "Show Details...", "" where it has none.
+    QString details = {};
 };
 
 class RecordingPresenter : public shell::MessagePresenter {
@@ -72,14 +74,13 @@ public:
         if (onMessage)
             onMessage(messages.back());
     }
-    void showErrorReport(QWidget*, const QString& text) override {
-        reports.append(text);
-        reportDetails.append(QString());
+    void showDetailedMessage(QWidget*, const QString& caption, const QString& text,
+                             const QString& details) override {
+        messages.append({caption, text, details});
+        if (onMessage)
+            onMessage(messages.back());
     }
-    void showListedErrorReport(QWidget*, const QString& text, const QString& details) override {
-        reports.append(text);
-        reportDetails.append(details);
-    }
+    void showErrorReport(QWidget*, const QString& text) override { reports.append(text); }
     bool askYesNo(QWidget*, const QString& caption, const QString& text) override {
         questions.append({caption, text});
         if (whileAsking)
@@ -89,8 +90,6 @@ public:
 
     QList<PlainMessage> messages;
     QStringList reports;
-    // The list under "Show Details..." of each report, "" where it has none.
-    QStringList reportDetails;
     // Runs while a plain message "is open", after it has been recorded.
     std::function<void(const PlainMessage&)> onMessage;
     // Questions asked, and the answer each gets (Yes unless set); `whileAsking` runs while the

@@ -126,21 +126,25 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
         if (!row.notices.isEmpty()) {
             EXPECT_EQ(desktop.noticeApps, QStringList{QStringLiteral("Brimvale")});
         }
-        // What could not be copied: the report names the file that lists it all, and shows the
-        // list under "Show Details...".
+        // What could not be copied: the closing message names the file that lists it all, and
+        // shows the list under "Show Details...".
         if (row.source == dir.path("odd", true)) {
             const QString pipe = QString::fromStdString(dir.path("odd/pipe"));
             const QString link = QString::fromStdString(dir.path("odd/gone"));
-            ASSERT_EQ(s.presenter->reports.size(), 1);
-            EXPECT_EQ(s.presenter->reportDetails[0],
-                      link + QStringLiteral(": a link to nothing, so it is not copied\n") + pipe +
-                          QStringLiteral(": not a regular file, so it is not copied"));
+            EXPECT_TRUE(s.presenter->reports.isEmpty());
+            ASSERT_EQ(s.presenter->messages.size(), 1);
+            const shelltest::PlainMessage& closing = s.presenter->messages[0];
+            EXPECT_EQ(closing.details,
+                      QStringLiteral("1 file copied.\n\nEntry 1: ") +
+                          QString::fromStdString(dir.path("odd", true)) + QStringLiteral("\n  ") +
+                          link + QStringLiteral(": a link to nothing, so it is not copied\n  ") +
+                          pipe + QStringLiteral(": not a regular file, so it is not copied"));
             const QDir state(s.root.path() + QStringLiteral("/state"));
             const QStringList files = state.entryList(QDir::Files);
             ASSERT_EQ(files.size(), 1);
-            EXPECT_TRUE(s.presenter->reports[0].endsWith(
-                QStringLiteral("The whole list is in this file: ") + state.filePath(files[0])))
-                << s.presenter->reports[0].toStdString();
+            EXPECT_TRUE(closing.text.endsWith(QStringLiteral("The whole list is in this file: ") +
+                                              state.filePath(files[0])))
+                << closing.text.toStdString();
             QFile list(state.filePath(files[0]));
             ASSERT_TRUE(list.open(QIODevice::ReadOnly));
             const QString entry = QString::fromStdString(dir.path("odd", true));

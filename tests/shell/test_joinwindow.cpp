@@ -1,5 +1,6 @@
 // A whole join from the window: the validation messages, both copy options on the sample folders
-// and on a tree with name collisions, the progress shown for each entry, and what every other
+// and on a tree with name collisions, a run with failures told only at its end, the progress
+// shown for each entry, and what every other
 // command does while a run yields to the event loop: adding, removing, the output folder text,
 // the option, Escape and closing the window.
 #include "shellfakes.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 using join::CopyOption;
 using join::Pointer;
@@ -172,17 +174,21 @@ TEST(JoinWindow, ValidationMessagesInTheirOrder) {
     EXPECT_EQ(listTree(dir.root() / "out"), "");
 }
 
+// The flat copy says under "Show Details..." what it did not copy by its rules.
 TEST(JoinWindow, BothOptionsOnTheSampleFolders) {
     struct Row {
         CopyOption option;
         std::map<std::string, std::string> expected; // output file -> sample file it copies
+        QString details = {};
     };
     const Row rows[] = {
         {CopyOption::Flat,
          {{"letter-to-a-friend.txt", "Folder1/Letters/letter-to-a-friend.txt"},
           {"notes.txt", "Folder2/Photos/notes.txt"},
           {"readme.txt", "Folder2/readme.txt"},
-          {"shopping.csv", "Folder1/shopping.csv"}}},
+          {"shopping.csv", "Folder1/shopping.csv"}},
+         QStringLiteral("4 files copied; 2 replaced by later files of the same name; 1 left out "
+                        "(its name begins with ~).")},
         {CopyOption::PreserveStructure,
          {{"Folder1/Letters/letter-to-a-friend.txt", "Folder1/Letters/letter-to-a-friend.txt"},
           {"Folder1/readme.txt", "Folder1/readme.txt"},
@@ -205,6 +211,7 @@ TEST(JoinWindow, BothOptionsOnTheSampleFolders) {
         click(*window, "PushButton2");
 
         EXPECT_EQ(messageTexts(s), QStringList{Done});
+        EXPECT_EQ(s.presenter->messages.value(0).details, row.details);
         EXPECT_TRUE(s.presenter->reports.isEmpty())
             << s.presenter->reports.join(u'|').toStdString();
         std::map<std::string, std::string> expected;
@@ -277,6 +284,49 @@ TEST(JoinWindow, BothOptionsOnATreeWithCollisions) {
         EXPECT_EQ(filesIn(dir.root() / "out"), row.expected);
     }
     EXPECT_EQ(readFile(dir.root() / "A/Photos/x.txt"), "A x");
+}
+
+// What the copies meet on the disk (a pipe, a link to nothing) opens no box while the run goes
+// on: the later entry is copied, and the one message, after the bar is reset, says how many of
+// the files could not be copied, lists each under "Show Details..." with what the flat copy's
+// rules left, and names the file that holds the list.
+TEST(JoinWindow, ARunWithFailuresOpensNoBoxBeforeItsEnd) {
+    TestDir dir;
+    dir.make("one/a.txt=a\none/same.txt=earlier\none/~lock=l\none/zlink -> nowhere\n"
+             "two/b.txt=b\ntwo/same.txt=later\nout/\n");
+    ASSERT_EQ(::mkfifo(dir.path("one/apipe").c_str(), 0600), 0);
+    FakeSurroundings s;
+    auto window = joinWindow(s, {dir.path("one", true), dir.path("two", true)},
+                             dir.path("out", true), CopyOption::Flat);
+    std::vector<BarState> atMessage;
+    s.presenter->onMessage = [&](const shelltest::PlainMessage&) {
+        atMessage.push_back(barState(*window));
+    };
+    click(*window, "PushButton2");
+
+    EXPECT_TRUE(s.presenter->reports.isEmpty()) << s.presenter->reports.join(u'|').toStdString();
+    ASSERT_EQ(s.presenter->messages.size(), 1);
+    EXPECT_EQ(atMessage,
+              (std::vector<BarState>{{0, QStringLiteral("Progress Bar"), Pointer::Default}}));
+    const QDir state(s.root.path() + QStringLiteral("/state"));
+    const QStringList files = state.entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    const shelltest::PlainMessage& closing = s.presenter->messages[0];
+    EXPECT_EQ(closing.caption, QLatin1String("Brimvale"));
+    EXPECT_EQ(closing.text, QStringLiteral("Done, but 2 of 5 files could not be copied.\r\rThe "
+                                           "whole list is in this file: ") +
+                                state.filePath(files[0]));
+    const QString one = QString::fromStdString(dir.path("one", true));
+    EXPECT_EQ(closing.details,
+              QStringLiteral("3 files copied; 1 replaced by a later file of the same name; 1 left "
+                             "out (its name begins with ~).\n\nEntry 1: ") +
+                  one + QStringLiteral("\n  ") + one +
+                  QStringLiteral("apipe: not a regular file, so it is not copied\n  ") + one +
+                  QStringLiteral("zlink: a link to nothing, so it is not copied"));
+    EXPECT_EQ(filesIn(dir.root() / "out"),
+              (std::map<std::string, std::string>{
+                  {"a.txt", "a"}, {"b.txt", "b"}, {"same.txt", "later"}}));
+    EXPECT_FALSE(window->JoinRunning());
 }
 
 TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
