@@ -96,6 +96,8 @@ const char* const FolderPrompt = "Please select folder:";
 constexpr int IndexOutOfBounds = 35600;
 constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
+const QString StopQuestion =
+    QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
 
 } // namespace
 
@@ -385,7 +387,12 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton2_Click() {
+    if (m_joinRun.JoinRunning()) {
+        askToStop();
+        return;
+    }
     m_joinRun.run();
+    showRunning(false);
     // Every copy of the stopped run has ended (the run waits for them), so the stop is withdrawn
     // before anything else can start one.
     if (m_stopAsked && !m_joinRun.JoinRunning()) {
@@ -397,13 +404,28 @@ void Form1::PushButton2_Click() {
 void Form1::askToStop() {
     if (!m_joinRun.JoinRunning() || join::StopRequested())
         return;
-    const bool stop = m_env.presenter->askYesNo(
-        this, ApplicationTitle(),
-        QStringLiteral("Stop joining? What was copied stays; nothing partly written is left."));
+    const bool stop = m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion);
     if (!stop || !m_joinRun.JoinRunning())
         return;
     m_stopAsked = true;
     join::SetStopRequested(true);
+    // The stop is under way: there is nothing more to ask.
+    m_pushButton2->setEnabled(false);
+}
+
+void Form1::showRunning(bool running) {
+    if (running == m_showsRun)
+        return;
+    m_showsRun = running;
+    m_pushButton2->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start Joining"));
+    m_pushButton2->setEnabled(true);
+    m_pushButton7->setEnabled(!running);
+    m_sourceList->setLocked(running);
+    // These stay usable: the run has read them, and what the user changes is stored for the next.
+    const QString note =
+        running ? QStringLiteral(" (a change counts from the next run)") : QString();
+    m_frame2->setTitle(QStringLiteral("Save Results To This Folder") + note);
+    m_frame1->setTitle(QStringLiteral("Copy Options") + note);
 }
 
 void Form1::Form_Load() {
@@ -547,6 +569,9 @@ void Form1::showPointer() {
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (listViewEvent(watched, event))
         return true;
+    // The second click of a double-click on "Start Joining" would land on "Stop" and ask.
+    if (watched == m_pushButton2 && event->type() == QEvent::MouseButtonDblClick)
+        return true;
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
     const auto* move = static_cast<QMouseEvent*>(event);
@@ -672,7 +697,12 @@ std::string Form1::failureListFolder() const {
     return fileSystemPath(m_env.stateFolder);
 }
 
+void Form1::entryBegins(int, int, const std::string&) {
+    showRunning(true);
+}
+
 void Form1::joinEnded(const join::JoinOutcome& outcome) {
+    showRunning(false);
     m_desktop.hideProgress();
     // Told only when the user may have turned to something else meanwhile.
     if (outcome.took > m_env.noticeAfter && !isActiveWindow())

@@ -77,7 +77,7 @@ public:
 
     // "...": browse for the output folder.
     void PushButton1_Click();
-    // "Start Joining".
+    // "Start Joining"; during a run the same button reads "Stop" and asks whether to stop.
     void PushButton2_Click();
     // "Help".
     void PushButton4_Click();
@@ -121,6 +121,7 @@ public:
                                const std::string& listFile) override;
     bool showsCopyProgress() const override { return true; }
     std::string failureListFolder() const override;
+    void entryBegins(int entry, int count, const std::string& entryText) override;
     void joinEnded(const join::JoinOutcome& outcome) override;
 
 protected:
@@ -144,8 +145,12 @@ private:
     void storeSetting(const QString& key, const QString& value, const char* procedure);
     void showPointer();
     void pointerMoved(join::Pointer shape);
-    // Escape during a run: asks whether to stop it.
+    // Escape or "Stop" during a run: asks whether to stop it.
     void askToStop();
+    // What the window shows of a run under way: "Stop" in place of "Start Joining", the
+    // commands the run refuses disabled, the note that a change of the output folder or the
+    // option counts from the next run.
+    void showRunning(bool running);
 
     Form1Environment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
@@ -160,6 +165,8 @@ private:
     bool m_settingsFailureReported = false;
     // The user stopped the run under way; the stop is withdrawn when the run has ended.
     bool m_stopAsked = false;
+    // The window shows the run under way (showRunning).
+    bool m_showsRun = false;
     // How many commands that walk folders for the list are under way.
     int m_listWalks = 0;
     DesktopBus m_desktop;

@@ -1,12 +1,13 @@
 // A whole join from the window: the validation messages, both copy options on the sample folders
 // and on a tree with name collisions, the progress shown for each entry, and what every other
 // command does while a run yields to the event loop: adding, removing, the output folder text,
-// the option, Escape and closing the window.
+// the option, Stop and Escape, and closing the window.
 #include "shellfakes.h"
 #include "support/testdir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -118,9 +119,11 @@ struct DuringRun {
     TestDir& dir;
     FakeSurroundings& s;
     shell::Form1& window;
-    // The pointer just after the row's commands, and the files in the output folder then.
+    // The pointer just after the row's commands, the files in the output folder when the process
+    // would have ended, and what else the row saw during the run.
     Pointer pointer = Pointer::Default;
     int filesThen = -1;
+    std::string seen = {};
     fs::path out() const { return dir.root() / "out"; }
 };
 
@@ -318,36 +321,13 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
     EXPECT_FALSE(window->JoinRunning());
 }
 
-TEST(JoinWindow, ASecondStartDuringARunDoesNothing) {
-    TestDir dir;
-    dir.make("a/f=f\nb/g=g\nout/\n");
-    FakeSurroundings s;
-    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
-                             CopyOption::PreserveStructure);
-    int secondStarts = 0;
-    EachLoopTurn clickAgain([&] {
-        if (!window->JoinRunning() || secondStarts > 0)
-            return;
-        const BarState before = barState(*window);
-        ++secondStarts;
-        click(*window, "PushButton2");
-        EXPECT_EQ(barState(*window), before);
-        EXPECT_TRUE(s.presenter->messages.isEmpty());
-    });
-    click(*window, "PushButton2");
-
-    EXPECT_EQ(secondStarts, 1);
-    EXPECT_EQ(messageTexts(s), QStringList{Done});
-    EXPECT_TRUE(s.presenter->reports.isEmpty());
-    EXPECT_EQ(listTree(dir.root() / "out"), "a/f\nb/g\n");
-}
-
 // Every command a user can give while a run copies. The list is never emptied or shortened
 // under the run, whatever ran before (a command that ends gives the hourglass back, not the
-// arrow); the output folder text and the option count from the next run; Escape asks and stops
-// after the entry under way, leaving only whole files; closing the window ends the process
-// without asking. Each row acts once, on the run's first entry (in the middle of its copy where
-// the first entry is large); `check` says what is wrong afterwards.
+// arrow), and the commands that would are shown disabled; the output folder text and the option
+// count from the next run, as their group boxes say; "Start Joining" reads "Stop", which, like
+// Escape, asks and stops after the entry under way, leaving only whole files; closing the window
+// ends the process without asking. Each row acts once, on the run's first entry (in the middle
+// of its copy where the first entry is large); `check` says what is wrong afterwards.
 TEST(JoinWindow, CommandsDuringARun) {
     const QString help =
         QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
@@ -372,6 +352,41 @@ TEST(JoinWindow, CommandsDuringARun) {
         return holds ? std::string() : what + "; ";
     };
     const std::string smallOutput = "f\ng\nh\n";
+    const std::string largeOutput = "f1\nf2\nf3\nf4\ng\nh\n";
+    // What the window shows of a run: where "Start Joining" is and what it reads, which commands
+    // take clicks, whether the list's entries can be selected, the group boxes' titles.
+    auto looks = [](shell::Form1& window) {
+        auto* start = control<QPushButton>(window, "PushButton2");
+        auto* list = control<QTreeView>(window, "ListView1");
+        auto enabled = [](bool on) { return on ? std::string(" enabled") : " disabled"; };
+        const QRect at = start->geometry();
+        return start->text().toStdString() + enabled(start->isEnabled()) + " at " +
+               std::to_string(at.x()) + "," + std::to_string(at.y()) + " " +
+               std::to_string(at.width()) + "x" + std::to_string(at.height()) + "; Clear List" +
+               enabled(control<QPushButton>(window, "PushButton7")->isEnabled()) + "; entries" +
+               enabled(list->model()->flags(list->model()->index(0, 0)) & Qt::ItemIsEnabled) +
+               "; " + control<QGroupBox>(window, "Frame2")->title().toStdString() + "; " +
+               control<QGroupBox>(window, "Frame1")->title().toStdString();
+    };
+    const std::string idleLooks = "Start Joining enabled at 8,414 504x27; Clear List enabled; "
+                                  "entries enabled; Save Results To This Folder; Copy Options";
+    const std::string runningLooks =
+        "Stop enabled at 8,414 504x27; Clear List disabled; entries disabled; Save Results To "
+        "This Folder (a change counts from the next run); Copy Options (a change counts from the "
+        "next run)";
+    auto stoppedMessage = [](int copied) {
+        return QStringLiteral("The join was stopped: %1 file%2 copied. What was copied stays; "
+                              "nothing partly written is left.")
+            .arg(copied)
+            .arg(copied == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
+    };
+    // Only whole files of the first entry, whose copy was under way: no further entry was begun.
+    auto firstEntryOnly = [&](DuringRun& r, const fs::path& out) {
+        const int copied = fileCount(out);
+        return expect(copied >= 1 && !r.dir.exists("out/g") && !r.dir.exists("out/b/g"),
+                      "files copied: " + listTree(out)) +
+               notWhole(r.dir, out, "a");
+    };
 
     struct Row {
         const char* name;
@@ -381,9 +396,10 @@ TEST(JoinWindow, CommandsDuringARun) {
         std::function<std::string(DuringRun&)> check;
     };
     const Row rows[] = {
-        {"Delete, Shift+Delete, double-click and Clear List refused; Help opens", CopyOption::Flat,
-         false,
+        {"Delete, Shift+Delete, double-click and Clear List refused and shown so; Help opens",
+         CopyOption::Flat, false,
          [&](DuringRun& r) {
+             r.seen = looks(r.window);
              QTest::keyClick(select(r.window, 1), Qt::Key_Delete);
              QTest::keyClick(select(r.window, 1), Qt::Key_Delete, Qt::ShiftModifier);
              doubleClick(r.window, 1);
@@ -391,7 +407,9 @@ TEST(JoinWindow, CommandsDuringARun) {
              click(r.window, "PushButton4");
          },
          [&](DuringRun& r) {
-             std::string wrong = expect(messageTexts(r.s) == QStringList{help, Done}, "messages");
+             std::string wrong = expect(r.seen == runningLooks, "during the run: " + r.seen);
+             wrong += expect(looks(r.window) == idleLooks, "after it: " + looks(r.window));
+             wrong += expect(messageTexts(r.s) == QStringList{help, Done}, "messages");
              wrong += expect(r.window.sourceCount() == 3, "the list changed");
              wrong += expect(listTree(r.out()) == smallOutput, "output");
              // Idle again, the same key removes the selected entry.
@@ -490,27 +508,50 @@ TEST(JoinWindow, CommandsDuringARun) {
         {"Escape, answered Yes", CopyOption::Flat, true,
          [&](DuringRun& r) { QTest::keyClick(&r.window, Qt::Key_Escape); },
          [&](DuringRun& r) {
-             const int copied = fileCount(r.out());
              std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
                                             r.s.presenter->questions[0].text == stopQuestion,
                                         "question");
-             const QString stopped =
-                 QStringLiteral("The join was stopped: %1 file%2 copied. What "
-                                "was copied stays; nothing partly written is "
-                                "left.")
-                     .arg(copied)
-                     .arg(copied == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
-             wrong += expect(messageTexts(r.s) == QStringList{stopped}, "closing message");
-             // Only whole files of the first entry: no further entry was begun.
-             wrong += expect(copied >= 1 && !r.dir.exists("out/g") && !r.dir.exists("out/h"),
-                             "files copied: " + listTree(r.out()));
-             wrong += notWhole(r.dir, r.out(), "a");
+             wrong += expect(messageTexts(r.s) == QStringList{stoppedMessage(fileCount(r.out()))},
+                             "closing message");
+             wrong += firstEntryOnly(r, r.out());
              wrong += expect(!join::StopRequested(), "the stop outlives the run");
              // The next run starts afresh and copies everything; Escape when idle asks nothing.
              click(r.window, "PushButton2");
-             wrong += expect(listTree(r.out()) == "f1\nf2\nf3\nf4\ng\nh\n", "next run");
+             wrong += expect(listTree(r.out()) == largeOutput, "next run");
              QTest::keyClick(&r.window, Qt::Key_Escape);
              return wrong + expect(r.s.presenter->questions.size() == 1, "asked when idle");
+         }},
+        {"Stop, answered Yes", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             click(r.window, "PushButton2");
+             r.seen = looks(r.window);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             // Once stopping, there is nothing more to ask.
+             wrong += expect(r.seen.starts_with("Stop disabled"), "while stopping: " + r.seen);
+             wrong += expect(messageTexts(r.s) == QStringList{stoppedMessage(fileCount(r.out()))},
+                             "closing message");
+             wrong += firstEntryOnly(r, r.out());
+             return wrong + expect(looks(r.window) == idleLooks, "after it: " + looks(r.window));
+         }},
+        {"the rest of a double-click on Start Joining, then Stop answered No", CopyOption::Flat,
+         true,
+         [&](DuringRun& r) {
+             // The click that started the run was its first half.
+             QTest::mouseDClick(control(r.window, "PushButton2"), Qt::LeftButton);
+             QTest::mouseRelease(control(r.window, "PushButton2"), Qt::LeftButton);
+             r.seen = std::to_string(r.s.presenter->questions.size()) + " questions";
+             r.s.presenter->answerYes = false;
+             click(r.window, "PushButton2");
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.seen == "0 questions", "the double-click: " + r.seen);
+             wrong += expect(r.s.presenter->questions.size() == 1, "question");
+             wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             return wrong + expect(listTree(r.out()) == largeOutput, "output");
          }},
         {"Escape, answered No", CopyOption::Flat, true,
          [&](DuringRun& r) {
