@@ -3,6 +3,7 @@
 #include "cursorfile.h"
 #include "designedfont.h"
 #include "designedstyle.h"
+#include "endrequests.h"
 #include "filedialogs.h"
 #include "join/failure.h"
 #include "join/failurelist.h"
@@ -35,6 +36,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -108,10 +110,18 @@ Form1Environment Form1Environment::standard() {
     env.desktopFolder = &StandardDesktopFolder;
     env.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     env.presenter = std::make_shared<MessageBoxPresenter>();
-    env.endProcess = [] {
+    env.endProcess = [](int signal) {
         // Copies under way remove what they have partly written before the process ends.
         join::StopAllCopies();
         std::fflush(nullptr);
+        if (signal != 0) {
+            // Ended by the signal, as whoever sent it expects.
+            struct sigaction standard {};
+            standard.sa_handler = SIG_DFL;
+            sigemptyset(&standard.sa_mask);
+            ::sigaction(signal, &standard, nullptr);
+            std::raise(signal);
+        }
         std::_Exit(0);
     };
     env.stateFolder = QFile::decodeName(QByteArray::fromStdString(join::UserStateFolder()));
@@ -147,6 +157,10 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
     trackPointerMovement();
     connectOwnHandlers();
     connectCommands();
+
+    m_endRequests = new EndRequests(this);
+    connect(m_endRequests, &EndRequests::signalled, this, &Form1::leave);
+    connect(m_endRequests, &EndRequests::windowDestroyed, this, [this] { leave(0); });
 }
 
 Form1::~Form1() = default;
@@ -402,7 +416,7 @@ void Form1::PushButton2_Click() {
 }
 
 void Form1::askToStop() {
-    if (!m_joinRun.JoinRunning() || join::StopRequested())
+    if (!m_joinRun.JoinRunning() || join::StopRequested() || m_gone)
         return;
     const bool stop = m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion);
     if (!stop || !m_joinRun.JoinRunning())
@@ -426,6 +440,7 @@ void Form1::showRunning(bool running) {
         running ? QStringLiteral(" (a change counts from the next run)") : QString();
     m_frame2->setTitle(QStringLiteral("Save Results To This Folder") + note);
     m_frame1->setTitle(QStringLiteral("Copy Options") + note);
+    m_endRequests->setCatchingSignals(running);
 }
 
 void Form1::Form_Load() {
@@ -603,13 +618,30 @@ void Form1::pointerMoved(join::Pointer shape) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // Every setting is stored the moment it changes; nothing is left to save or to ask. The
-    // window goes at once; the process ends once the copies under way have removed what they
-    // had partly written.
+    // Every setting is stored the moment it changes; only a run under way is worth a question,
+    // the one Escape asks. Once its stop is under way the window goes without one.
+    if (m_joinRun.JoinRunning() && !join::StopRequested() && !m_gone &&
+        !m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion)) {
+        event->ignore();
+        return;
+    }
     event->accept();
+    leave(0);
+}
+
+void Form1::leave(int signal) {
+    if (m_gone)
+        return;
+    m_gone = true;
+    // Whoever signals from here on does not want to wait for the copies.
+    m_endRequests->setCatchingSignals(false);
+    if (m_joinRun.JoinRunning()) {
+        m_stopAsked = true;
+        join::SetStopRequested(true);
+    }
     hide();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    m_env.endProcess();
+    m_env.endProcess(signal);
 }
 
 std::string Form1::programFolder() const {
@@ -671,11 +703,16 @@ void Form1::waitFor(join::BackgroundWork& work) {
     work.wait();
 }
 
+// Once the window has gone no box opens: the process is ending, and no one could answer it.
 void Form1::showMessage(const std::string& text) {
+    if (m_gone)
+        return;
     m_env.presenter->showPlainMessage(this, ApplicationTitle(), QString::fromUtf8(text));
 }
 
 void Form1::showErrorReport(const std::string& description, const std::string& location, int line) {
+    if (m_gone)
+        return;
     m_env.presenter->showErrorReport(
         this, QString::fromUtf8(join::errorReportText(description, location, line)));
 }
@@ -683,6 +720,8 @@ void Form1::showErrorReport(const std::string& description, const std::string& l
 void Form1::showListedErrorReport(const std::string& description, const std::string& location,
                                   int line, const std::vector<std::string>& listed,
                                   const std::string& listFile) {
+    if (m_gone)
+        return;
     QString text = QString::fromUtf8(join::errorReportText(description, location, line));
     if (!listFile.empty())
         text += QStringLiteral("\r\rThe whole list is in this file: ") + fromFileSystem(listFile);

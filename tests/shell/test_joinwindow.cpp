@@ -1,7 +1,7 @@
 // A whole join from the window: the validation messages, both copy options on the sample folders
 // and on a tree with name collisions, the progress shown for each entry, and what every other
 // command does while a run yields to the event loop: adding, removing, the output folder text,
-// the option, Stop and Escape, and closing the window.
+// the option, Stop and Escape, closing the window and a signal.
 #include "shellfakes.h"
 #include "support/testdir.h"
 
@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -325,9 +326,10 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
 // under the run, whatever ran before (a command that ends gives the hourglass back, not the
 // arrow), and the commands that would are shown disabled; the output folder text and the option
 // count from the next run, as their group boxes say; "Start Joining" reads "Stop", which, like
-// Escape, asks and stops after the entry under way, leaving only whole files; closing the window
-// ends the process without asking. Each row acts once, on the run's first entry (in the middle
-// of its copy where the first entry is large); `check` says what is wrong afterwards.
+// Escape and closing the window, asks and stops after the entry under way, leaving only whole
+// files; a close answered Yes, and a signal without asking, end the process once the copies have
+// stopped, and no box opens after. Each row acts once, on the run's first entry (in the middle of
+// its copy where the first entry is large); `check` says what is wrong afterwards.
 TEST(JoinWindow, CommandsDuringARun) {
     const QString help =
         QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
@@ -563,15 +565,49 @@ TEST(JoinWindow, CommandsDuringARun) {
              wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
              return wrong + expect(listTree(r.out()) == "f1\nf2\nf3\nf4\ng\nh\n", "output");
          }},
-        {"closing the window", CopyOption::PreserveStructure, true,
+        {"closing the window, answered No", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             r.s.presenter->answerYes = false;
+             r.window.close();
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             wrong += expect(r.s.endings == 0 && r.window.isVisible(), "the window went");
+             wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             return wrong + expect(listTree(r.out()) == largeOutput, "output");
+         }},
+        {"closing the window, answered Yes", CopyOption::PreserveStructure, true,
          [&](DuringRun& r) {
              r.s.onEnd = [&r] { r.filesThen = fileCount(r.out()); };
              r.window.close();
          },
          [&](DuringRun& r) {
-             std::string wrong = expect(r.s.endings == 1, "process ender not reached");
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             wrong += expect(r.s.endings == 1 && r.s.endedBy == 0, "process ender not reached");
              wrong += expect(r.filesThen >= 1, "the ender ran after the copy");
-             return wrong + expect(r.s.presenter->questions.isEmpty(), "asked");
+             wrong += expect(!r.window.isVisible(), "the window stayed");
+             // The copies were asked to stop, and no box opened once the window had gone.
+             wrong += firstEntryOnly(r, r.out() / "a");
+             return wrong + expect(r.s.presenter->messages.isEmpty(), "a box after the window");
+         }},
+        {"SIGTERM, not asked", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             r.s.onEnd = [&r] { r.filesThen = fileCount(r.out()); };
+             std::raise(SIGTERM);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.isEmpty(), "asked");
+             wrong += expect(r.s.endings == 1 && r.s.endedBy == SIGTERM,
+                             "process ender not reached, or not told the signal");
+             wrong += expect(r.filesThen >= 1, "the ender ran after the copy");
+             wrong += expect(!r.window.isVisible(), "the window stayed");
+             // Only whole files: what the copy under way had written is gone.
+             wrong += firstEntryOnly(r, r.out());
+             return wrong + expect(r.s.presenter->messages.isEmpty(), "a box after the window");
          }},
     };
     for (const Row& row : rows) {
@@ -605,7 +641,7 @@ TEST(JoinWindow, CommandsDuringARun) {
 }
 
 // Run by the next test in a process of its own, with the real process ender: closing the window
-// during a copy must end the process there.
+// during a copy, the question answered Yes, must end the process there.
 TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringACopy) {
     const QByteArray folder = qgetenv("BRIMVALE_CHILD_DIR");
     ASSERT_FALSE(folder.isEmpty());
