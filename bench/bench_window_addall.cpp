@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     env.openUrl = [](const QUrl&) { return true; };
     auto presenter = std::make_shared<QuietPresenter>();
     env.presenter = presenter;
-    env.endProcess = [] {};
+    env.endProcess = [](int) {};
     env.folderDialog = std::make_shared<AnsweringPicker>(root);
     shell::Form1 window(env);
     window.Form_Load();

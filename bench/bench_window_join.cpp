@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
     env.openUrl = [](const QUrl&) { return true; };
     auto presenter = std::make_shared<QuietPresenter>();
     env.presenter = presenter;
-    env.endProcess = [] {};
+    env.endProcess = [](int) {};
     env.stateFolder = QString::fromStdString((root / "state").string());
     // The window as it is, and without its copy progress.
     BenchWindow window(env, true);

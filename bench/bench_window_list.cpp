@@ -44,7 +44,7 @@ struct Window {
         env.desktopFolder = [] { return QStringLiteral("/tmp"); };
         env.openUrl = [](const QUrl&) { return true; };
         env.presenter = std::make_shared<QuietPresenter>();
-        env.endProcess = [] {};
+        env.endProcess = [](int) {};
         form = std::make_unique<shell::Form1>(env);
         form->Form_Load();
         form->show();

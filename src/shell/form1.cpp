@@ -4,6 +4,7 @@
 #include "cursorfile.h"
 #include "designedfont.h"
 #include "designedstyle.h"
+#include "endrequests.h"
 #include "filedialogs.h"
 #include "join/failure.h"
 #include "join/failurelist.h"
@@ -36,6 +37,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -97,6 +99,8 @@ const char* const FolderPrompt = "Please select folder:";
 constexpr int IndexOutOfBounds = 35600;
 constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
+const QString StopQuestion =
+    QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
 
 } // namespace
 
@@ -107,10 +111,18 @@ Form1Environment Form1Environment::standard() {
     env.desktopFolder = &StandardDesktopFolder;
     env.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     env.presenter = std::make_shared<MessageBoxPresenter>();
-    env.endProcess = [] {
+    env.endProcess = [](int signal) {
         // Copies under way remove what they have partly written before the process ends.
         join::StopAllCopies();
         std::fflush(nullptr);
+        if (signal != 0) {
+            // Ended by the signal, as whoever sent it expects.
+            struct sigaction standard {};
+            standard.sa_handler = SIG_DFL;
+            sigemptyset(&standard.sa_mask);
+            ::sigaction(signal, &standard, nullptr);
+            std::raise(signal);
+        }
         std::_Exit(0);
     };
     env.stateFolder = QFile::decodeName(QByteArray::fromStdString(join::UserStateFolder()));
@@ -146,6 +158,10 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
     trackPointerMovement();
     connectOwnHandlers();
     connectCommands();
+
+    m_endRequests = new EndRequests(this);
+    connect(m_endRequests, &EndRequests::signalled, this, &Form1::leave);
+    connect(m_endRequests, &EndRequests::windowDestroyed, this, [this] { leave(0); });
 }
 
 Form1::~Form1() = default;
@@ -386,7 +402,12 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton2_Click() {
+    if (m_joinRun.JoinRunning()) {
+        askToStop();
+        return;
+    }
     m_joinRun.run();
+    showRunning(false);
     // Every copy of the stopped run has ended (the run waits for them), so the stop is withdrawn
     // before anything else can start one.
     if (m_stopAsked && !m_joinRun.JoinRunning()) {
@@ -396,15 +417,31 @@ void Form1::PushButton2_Click() {
 }
 
 void Form1::askToStop() {
-    if (!m_joinRun.JoinRunning() || join::StopRequested())
+    if (!m_joinRun.JoinRunning() || join::StopRequested() || m_gone)
         return;
-    const bool stop = m_env.presenter->askYesNo(
-        this, ApplicationTitle(),
-        QStringLiteral("Stop joining? What was copied stays; nothing partly written is left."));
+    const bool stop = m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion);
     if (!stop || !m_joinRun.JoinRunning())
         return;
     m_stopAsked = true;
     join::SetStopRequested(true);
+    // The stop is under way: there is nothing more to ask.
+    m_pushButton2->setEnabled(false);
+}
+
+void Form1::showRunning(bool running) {
+    if (running == m_showsRun)
+        return;
+    m_showsRun = running;
+    m_pushButton2->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start Joining"));
+    m_pushButton2->setEnabled(true);
+    m_pushButton7->setEnabled(!running);
+    m_sourceList->setLocked(running);
+    // These stay usable: the run has read them, and what the user changes is stored for the next.
+    const QString note =
+        running ? QStringLiteral(" (a change counts from the next run)") : QString();
+    m_frame2->setTitle(QStringLiteral("Save Results To This Folder") + note);
+    m_frame1->setTitle(QStringLiteral("Copy Options") + note);
+    m_endRequests->setCatchingSignals(running);
 }
 
 void Form1::Form_Load() {
@@ -548,6 +585,9 @@ void Form1::showPointer() {
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (listViewEvent(watched, event))
         return true;
+    // The second click of a double-click on "Start Joining" would land on "Stop" and ask.
+    if (watched == m_pushButton2 && event->type() == QEvent::MouseButtonDblClick)
+        return true;
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
     const auto* move = static_cast<QMouseEvent*>(event);
@@ -579,13 +619,30 @@ void Form1::pointerMoved(join::Pointer shape) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // Every setting is stored the moment it changes; nothing is left to save or to ask. The
-    // window goes at once; the process ends once the copies under way have removed what they
-    // had partly written.
+    // Every setting is stored the moment it changes; only a run under way is worth a question,
+    // the one Escape asks. Once its stop is under way the window goes without one.
+    if (m_joinRun.JoinRunning() && !join::StopRequested() && !m_gone &&
+        !m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion)) {
+        event->ignore();
+        return;
+    }
     event->accept();
+    leave(0);
+}
+
+void Form1::leave(int signal) {
+    if (m_gone)
+        return;
+    m_gone = true;
+    // Whoever signals from here on does not want to wait for the copies.
+    m_endRequests->setCatchingSignals(false);
+    if (m_joinRun.JoinRunning()) {
+        m_stopAsked = true;
+        join::SetStopRequested(true);
+    }
     hide();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    m_env.endProcess();
+    m_env.endProcess(signal);
 }
 
 std::string Form1::programFolder() const {
@@ -647,11 +704,16 @@ void Form1::waitFor(join::BackgroundWork& work) {
     work.wait();
 }
 
+// Once the window has gone no box opens: the process is ending, and no one could answer it.
 void Form1::showMessage(const std::string& text) {
+    if (m_gone)
+        return;
     m_env.presenter->showPlainMessage(this, ApplicationTitle(), QString::fromUtf8(text));
 }
 
 void Form1::showErrorReport(const std::string& description, const std::string& location, int line) {
+    if (m_gone)
+        return;
     m_env.presenter->showErrorReport(
         this, QString::fromUtf8(join::errorReportText(description, location, line)));
 }
@@ -660,7 +722,12 @@ std::string Form1::failureListFolder() const {
     return fileSystemPath(m_env.stateFolder);
 }
 
+void Form1::entryBegins(int, int, const std::string&) {
+    showRunning(true);
+}
+
 void Form1::joinEnded(const join::JoinOutcome& outcome) {
+    showRunning(false);
     m_desktop.hideProgress();
     // Told only when the user may have turned to something else meanwhile.
     if (outcome.took > m_env.noticeAfter && !isActiveWindow())
@@ -668,6 +735,8 @@ void Form1::joinEnded(const join::JoinOutcome& outcome) {
 }
 
 void Form1::showClosingMessage(const join::JoinOutcome& outcome) {
+    if (m_gone)
+        return;
     const QString details = ClosingDetails(outcome);
     if (details.isEmpty())
         m_env.presenter->showPlainMessage(this, ApplicationTitle(), ClosingText(outcome));

@@ -26,6 +26,7 @@ class QTreeView;
 
 namespace shell {
 
+class EndRequests;
 class TextProgressBar;
 
 // Everything the main window takes from its surroundings. Tests fill it; members left empty
@@ -43,8 +44,9 @@ struct Form1Environment {
     std::function<bool(const QUrl&)> openUrl;
     // Message boxes.
     std::shared_ptr<MessagePresenter> presenter;
-    // Ends the process at once. The real one never returns.
-    std::function<void()> endProcess;
+    // Ends the process: 0 for a close, else the signal that asked for the end. The real one
+    // never returns.
+    std::function<void(int signal)> endProcess;
     // The folder picker and the file-open dialog. When left empty the window makes the real
     // ones (QFileDialog) over itself.
     std::shared_ptr<sources::FolderDialog> folderDialog;
@@ -56,8 +58,9 @@ struct Form1Environment {
     std::chrono::milliseconds noticeAfter{10000};
 
     // The real services: QCoreApplication::applicationDirPath(), the user's store, a draw seeded
-    // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, std::_Exit, the
-    // user's state folder.
+    // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, the end of the process
+    // once the copies under way have removed what they partly wrote (by the signal that asked
+    // for it, if one did), the user's state folder.
     static Form1Environment standard();
 };
 
@@ -77,7 +80,7 @@ public:
 
     // "...": browse for the output folder.
     void PushButton1_Click();
-    // "Start Joining".
+    // "Start Joining"; during a run the same button reads "Stop" and asks whether to stop.
     void PushButton2_Click();
     // "Help".
     void PushButton4_Click();
@@ -117,6 +120,7 @@ public:
                          int line) override;
     bool showsCopyProgress() const override { return true; }
     std::string failureListFolder() const override;
+    void entryBegins(int entry, int count, const std::string& entryText) override;
     void joinEnded(const join::JoinOutcome& outcome) override;
     // The closing message names the file that lists what could not be copied and shows every
     // one under "Show Details...", with what the flat copy's rules left.
@@ -143,8 +147,15 @@ private:
     void storeSetting(const QString& key, const QString& value, const char* procedure);
     void showPointer();
     void pointerMoved(join::Pointer shape);
-    // Escape during a run: asks whether to stop it.
+    // Escape or "Stop" during a run: asks whether to stop it.
     void askToStop();
+    // What the window shows of a run under way: "Stop" in place of "Start Joining", the
+    // commands the run refuses disabled, the note that a change of the output folder or the
+    // option counts from the next run.
+    void showRunning(bool running);
+    // The window goes and the process ends, once the copies of a run under way have stopped and
+    // removed what they partly wrote; `signal` asked for it, or 0 for a close.
+    void leave(int signal);
 
     Form1Environment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
@@ -159,9 +170,14 @@ private:
     bool m_settingsFailureReported = false;
     // The user stopped the run under way; the stop is withdrawn when the run has ended.
     bool m_stopAsked = false;
+    // The window has gone (closed, a signal, destroyed): no box opens any more.
+    bool m_gone = false;
+    // The window shows the run under way (showRunning).
+    bool m_showsRun = false;
     // How many commands that walk folders for the list are under way.
     int m_listWalks = 0;
     DesktopBus m_desktop;
+    EndRequests* m_endRequests = nullptr;
 
     SourceListModel* m_sourceList = nullptr;
     QTreeView* m_listView1 = nullptr;

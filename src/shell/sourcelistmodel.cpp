@@ -97,7 +97,17 @@ QVariant SourceListModel::headerData(int section, Qt::Orientation orientation, i
 Qt::ItemFlags SourceListModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
+    if (m_locked)
+        return Qt::ItemNeverHasChildren;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void SourceListModel::setLocked(bool locked) {
+    if (locked == m_locked)
+        return;
+    m_locked = locked;
+    if (rowCount() > 0 && columnCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
 } // namespace shell

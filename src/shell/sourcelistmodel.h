@@ -31,6 +31,9 @@ public:
     void removeAt(int index) override;
     void clear() override;
 
+    // While locked, the items show as disabled and cannot be selected: nothing may remove them.
+    void setLocked(bool locked);
+
     // QAbstractTableModel
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -44,6 +47,7 @@ private:
 
     std::vector<std::string> m_items;
     QStringList m_headers;
+    bool m_locked = false;
 };
 
 } // namespace shell

@@ -219,8 +219,9 @@ struct FakeSurroundings {
             return openSucceeds;
         };
         env.presenter = presenter;
-        env.endProcess = [this] {
+        env.endProcess = [this](int signal) {
             ++endings;
+            endedBy = signal;
             if (onEnd)
                 onEnd();
         };
@@ -269,6 +270,8 @@ struct FakeSurroundings {
     bool openSucceeds = true;
     QList<QUrl> opened;
     int endings = 0;
+    // The signal that asked for the last end, 0 for a close.
+    int endedBy = -1;
     // Runs when the window would end the process.
     std::function<void()> onEnd;
     std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();

@@ -654,7 +654,7 @@ TEST(Form1Commands, ClosingTheWindowEndsTheProcess) {
     auto window = s.startedWindow();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    window->setPointer(join::Pointer::Hourglass); // also in the middle of a run
+    window->setPointer(join::Pointer::Hourglass); // busy, as during an add; no run asks
     EXPECT_EQ(s.endings, 0);
     window->close();
     EXPECT_EQ(s.endings, 1);

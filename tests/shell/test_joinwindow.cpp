@@ -2,12 +2,13 @@
 // and on a tree with name collisions, a run with failures told only at its end, the progress
 // shown for each entry, and what every other
 // command does while a run yields to the event loop: adding, removing, the output folder text,
-// the option, Escape and closing the window.
+// the option, Stop and Escape, closing the window and a signal.
 #include "shellfakes.h"
 #include "support/testdir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -120,9 +122,11 @@ struct DuringRun {
     TestDir& dir;
     FakeSurroundings& s;
     shell::Form1& window;
-    // The pointer just after the row's commands, and the files in the output folder then.
+    // The pointer just after the row's commands, the files in the output folder when the process
+    // would have ended, and what else the row saw during the run.
     Pointer pointer = Pointer::Default;
     int filesThen = -1;
+    std::string seen = {};
     fs::path out() const { return dir.root() / "out"; }
 };
 
@@ -368,36 +372,14 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
     EXPECT_FALSE(window->JoinRunning());
 }
 
-TEST(JoinWindow, ASecondStartDuringARunDoesNothing) {
-    TestDir dir;
-    dir.make("a/f=f\nb/g=g\nout/\n");
-    FakeSurroundings s;
-    auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true)}, dir.path("out", true),
-                             CopyOption::PreserveStructure);
-    int secondStarts = 0;
-    EachLoopTurn clickAgain([&] {
-        if (!window->JoinRunning() || secondStarts > 0)
-            return;
-        const BarState before = barState(*window);
-        ++secondStarts;
-        click(*window, "PushButton2");
-        EXPECT_EQ(barState(*window), before);
-        EXPECT_TRUE(s.presenter->messages.isEmpty());
-    });
-    click(*window, "PushButton2");
-
-    EXPECT_EQ(secondStarts, 1);
-    EXPECT_EQ(messageTexts(s), QStringList{Done});
-    EXPECT_TRUE(s.presenter->reports.isEmpty());
-    EXPECT_EQ(listTree(dir.root() / "out"), "a/f\nb/g\n");
-}
-
 // Every command a user can give while a run copies. The list is never emptied or shortened
 // under the run, whatever ran before (a command that ends gives the hourglass back, not the
-// arrow); the output folder text and the option count from the next run; Escape asks and stops
-// after the entry under way, leaving only whole files; closing the window ends the process
-// without asking. Each row acts once, on the run's first entry (in the middle of its copy where
-// the first entry is large); `check` says what is wrong afterwards.
+// arrow), and the commands that would are shown disabled; the output folder text and the option
+// count from the next run, as their group boxes say; "Start Joining" reads "Stop", which, like
+// Escape and closing the window, asks and stops after the entry under way, leaving only whole
+// files; a close answered Yes, and a signal without asking, end the process once the copies have
+// stopped, and no box opens after. Each row acts once, on the run's first entry (in the middle of
+// its copy where the first entry is large); `check` says what is wrong afterwards.
 TEST(JoinWindow, CommandsDuringARun) {
     const QString help =
         QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
@@ -422,6 +404,41 @@ TEST(JoinWindow, CommandsDuringARun) {
         return holds ? std::string() : what + "; ";
     };
     const std::string smallOutput = "f\ng\nh\n";
+    const std::string largeOutput = "f1\nf2\nf3\nf4\ng\nh\n";
+    // What the window shows of a run: where "Start Joining" is and what it reads, which commands
+    // take clicks, whether the list's entries can be selected, the group boxes' titles.
+    auto looks = [](shell::Form1& window) {
+        auto* start = control<QPushButton>(window, "PushButton2");
+        auto* list = control<QTreeView>(window, "ListView1");
+        auto enabled = [](bool on) { return on ? std::string(" enabled") : " disabled"; };
+        const QRect at = start->geometry();
+        return start->text().toStdString() + enabled(start->isEnabled()) + " at " +
+               std::to_string(at.x()) + "," + std::to_string(at.y()) + " " +
+               std::to_string(at.width()) + "x" + std::to_string(at.height()) + "; Clear List" +
+               enabled(control<QPushButton>(window, "PushButton7")->isEnabled()) + "; entries" +
+               enabled(list->model()->flags(list->model()->index(0, 0)) & Qt::ItemIsEnabled) +
+               "; " + control<QGroupBox>(window, "Frame2")->title().toStdString() + "; " +
+               control<QGroupBox>(window, "Frame1")->title().toStdString();
+    };
+    const std::string idleLooks = "Start Joining enabled at 8,414 504x27; Clear List enabled; "
+                                  "entries enabled; Save Results To This Folder; Copy Options";
+    const std::string runningLooks =
+        "Stop enabled at 8,414 504x27; Clear List disabled; entries disabled; Save Results To "
+        "This Folder (a change counts from the next run); Copy Options (a change counts from the "
+        "next run)";
+    auto stoppedMessage = [](int copied) {
+        return QStringLiteral("The join was stopped: %1 file%2 copied. What was copied stays; "
+                              "nothing partly written is left.")
+            .arg(copied)
+            .arg(copied == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
+    };
+    // Only whole files of the first entry, whose copy was under way: no further entry was begun.
+    auto firstEntryOnly = [&](DuringRun& r, const fs::path& out) {
+        const int copied = fileCount(out);
+        return expect(copied >= 1 && !r.dir.exists("out/g") && !r.dir.exists("out/b/g"),
+                      "files copied: " + listTree(out)) +
+               notWhole(r.dir, out, "a");
+    };
 
     struct Row {
         const char* name;
@@ -431,9 +448,10 @@ TEST(JoinWindow, CommandsDuringARun) {
         std::function<std::string(DuringRun&)> check;
     };
     const Row rows[] = {
-        {"Delete, Shift+Delete, double-click and Clear List refused; Help opens", CopyOption::Flat,
-         false,
+        {"Delete, Shift+Delete, double-click and Clear List refused and shown so; Help opens",
+         CopyOption::Flat, false,
          [&](DuringRun& r) {
+             r.seen = looks(r.window);
              QTest::keyClick(select(r.window, 1), Qt::Key_Delete);
              QTest::keyClick(select(r.window, 1), Qt::Key_Delete, Qt::ShiftModifier);
              doubleClick(r.window, 1);
@@ -441,7 +459,9 @@ TEST(JoinWindow, CommandsDuringARun) {
              click(r.window, "PushButton4");
          },
          [&](DuringRun& r) {
-             std::string wrong = expect(messageTexts(r.s) == QStringList{help, Done}, "messages");
+             std::string wrong = expect(r.seen == runningLooks, "during the run: " + r.seen);
+             wrong += expect(looks(r.window) == idleLooks, "after it: " + looks(r.window));
+             wrong += expect(messageTexts(r.s) == QStringList{help, Done}, "messages");
              wrong += expect(r.window.sourceCount() == 3, "the list changed");
              wrong += expect(listTree(r.out()) == smallOutput, "output");
              // Idle again, the same key removes the selected entry.
@@ -540,27 +560,50 @@ TEST(JoinWindow, CommandsDuringARun) {
         {"Escape, answered Yes", CopyOption::Flat, true,
          [&](DuringRun& r) { QTest::keyClick(&r.window, Qt::Key_Escape); },
          [&](DuringRun& r) {
-             const int copied = fileCount(r.out());
              std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
                                             r.s.presenter->questions[0].text == stopQuestion,
                                         "question");
-             const QString stopped =
-                 QStringLiteral("The join was stopped: %1 file%2 copied. What "
-                                "was copied stays; nothing partly written is "
-                                "left.")
-                     .arg(copied)
-                     .arg(copied == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
-             wrong += expect(messageTexts(r.s) == QStringList{stopped}, "closing message");
-             // Only whole files of the first entry: no further entry was begun.
-             wrong += expect(copied >= 1 && !r.dir.exists("out/g") && !r.dir.exists("out/h"),
-                             "files copied: " + listTree(r.out()));
-             wrong += notWhole(r.dir, r.out(), "a");
+             wrong += expect(messageTexts(r.s) == QStringList{stoppedMessage(fileCount(r.out()))},
+                             "closing message");
+             wrong += firstEntryOnly(r, r.out());
              wrong += expect(!join::StopRequested(), "the stop outlives the run");
              // The next run starts afresh and copies everything; Escape when idle asks nothing.
              click(r.window, "PushButton2");
-             wrong += expect(listTree(r.out()) == "f1\nf2\nf3\nf4\ng\nh\n", "next run");
+             wrong += expect(listTree(r.out()) == largeOutput, "next run");
              QTest::keyClick(&r.window, Qt::Key_Escape);
              return wrong + expect(r.s.presenter->questions.size() == 1, "asked when idle");
+         }},
+        {"Stop, answered Yes", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             click(r.window, "PushButton2");
+             r.seen = looks(r.window);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             // Once stopping, there is nothing more to ask.
+             wrong += expect(r.seen.starts_with("Stop disabled"), "while stopping: " + r.seen);
+             wrong += expect(messageTexts(r.s) == QStringList{stoppedMessage(fileCount(r.out()))},
+                             "closing message");
+             wrong += firstEntryOnly(r, r.out());
+             return wrong + expect(looks(r.window) == idleLooks, "after it: " + looks(r.window));
+         }},
+        {"the rest of a double-click on Start Joining, then Stop answered No", CopyOption::Flat,
+         true,
+         [&](DuringRun& r) {
+             // The click that started the run was its first half.
+             QTest::mouseDClick(control(r.window, "PushButton2"), Qt::LeftButton);
+             QTest::mouseRelease(control(r.window, "PushButton2"), Qt::LeftButton);
+             r.seen = std::to_string(r.s.presenter->questions.size()) + " questions";
+             r.s.presenter->answerYes = false;
+             click(r.window, "PushButton2");
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.seen == "0 questions", "the double-click: " + r.seen);
+             wrong += expect(r.s.presenter->questions.size() == 1, "question");
+             wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             return wrong + expect(listTree(r.out()) == largeOutput, "output");
          }},
         {"Escape, answered No", CopyOption::Flat, true,
          [&](DuringRun& r) {
@@ -572,15 +615,49 @@ TEST(JoinWindow, CommandsDuringARun) {
              wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
              return wrong + expect(listTree(r.out()) == "f1\nf2\nf3\nf4\ng\nh\n", "output");
          }},
-        {"closing the window", CopyOption::PreserveStructure, true,
+        {"closing the window, answered No", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             r.s.presenter->answerYes = false;
+             r.window.close();
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             wrong += expect(r.s.endings == 0 && r.window.isVisible(), "the window went");
+             wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             return wrong + expect(listTree(r.out()) == largeOutput, "output");
+         }},
+        {"closing the window, answered Yes", CopyOption::PreserveStructure, true,
          [&](DuringRun& r) {
              r.s.onEnd = [&r] { r.filesThen = fileCount(r.out()); };
              r.window.close();
          },
          [&](DuringRun& r) {
-             std::string wrong = expect(r.s.endings == 1, "process ender not reached");
+             std::string wrong = expect(r.s.presenter->questions.size() == 1 &&
+                                            r.s.presenter->questions[0].text == stopQuestion,
+                                        "question");
+             wrong += expect(r.s.endings == 1 && r.s.endedBy == 0, "process ender not reached");
              wrong += expect(r.filesThen >= 1, "the ender ran after the copy");
-             return wrong + expect(r.s.presenter->questions.isEmpty(), "asked");
+             wrong += expect(!r.window.isVisible(), "the window stayed");
+             // The copies were asked to stop, and no box opened once the window had gone.
+             wrong += firstEntryOnly(r, r.out() / "a");
+             return wrong + expect(r.s.presenter->messages.isEmpty(), "a box after the window");
+         }},
+        {"SIGTERM, not asked", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             r.s.onEnd = [&r] { r.filesThen = fileCount(r.out()); };
+             std::raise(SIGTERM);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.s.presenter->questions.isEmpty(), "asked");
+             wrong += expect(r.s.endings == 1 && r.s.endedBy == SIGTERM,
+                             "process ender not reached, or not told the signal");
+             wrong += expect(r.filesThen >= 1, "the ender ran after the copy");
+             wrong += expect(!r.window.isVisible(), "the window stayed");
+             // Only whole files: what the copy under way had written is gone.
+             wrong += firstEntryOnly(r, r.out());
+             return wrong + expect(r.s.presenter->messages.isEmpty(), "a box after the window");
          }},
     };
     for (const Row& row : rows) {
@@ -614,7 +691,7 @@ TEST(JoinWindow, CommandsDuringARun) {
 }
 
 // Run by the next test in a process of its own, with the real process ender: closing the window
-// during a copy must end the process there.
+// during a copy, the question answered Yes, must end the process there.
 TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringACopy) {
     const QByteArray folder = qgetenv("BRIMVALE_CHILD_DIR");
     ASSERT_FALSE(folder.isEmpty());
