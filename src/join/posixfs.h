@@ -192,6 +192,7 @@ struct CopyOutcome {
     Result result = Result::Failed;
     int error = 0;
     Side side = Side::Source;
+    // The file's size, when it was copied or found already there.
     std::uint64_t bytes = 0;
 
     bool copied() const { return result != Result::Failed; }
