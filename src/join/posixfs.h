@@ -67,7 +67,8 @@ bool StopRequested();
 
 // ---- Threads ----
 
-// Gives the calling thread the lowest priority: it runs on what the others leave free.
+// Gives the calling thread the lowest priority for the processor and the disk: it runs on what
+// the others leave free.
 void LowerThisThreadsPriority();
 
 // ---- Open folders ----
