@@ -45,6 +45,7 @@ std::string keepEnd(const std::string& text, std::size_t width) {
 
 void ProgressLine::setEntry(int entry, int count, const std::string& activity) {
     m_found = 0;
+    m_copied.clear();
     m_entry = entry;
     m_count = count;
     m_activity = activity;
@@ -55,10 +56,9 @@ void ProgressLine::setStage(const std::string& activity) {
     setEntry(0, m_count, activity);
 }
 
-void ProgressLine::setCopied(std::uint64_t files, std::uint64_t bytes) {
-    const bool changed = files != m_files || bytes != m_bytes;
-    m_files = files;
-    m_bytes = bytes;
+void ProgressLine::setCopied(const std::string& figures) {
+    const bool changed = figures != m_copied;
+    m_copied = figures;
     if (changed && m_terminal && m_shown)
         show();
 }
@@ -76,9 +76,8 @@ std::string ProgressLine::counters() const {
     std::string text = "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count);
     if (m_found > 0)
         text += ", " + std::to_string(m_found) + (m_found == 1 ? " folder" : " folders") + " found";
-    if (m_files > 0)
-        text += ", " + std::to_string(m_files) + (m_files == 1 ? " file, " : " files, ") +
-                join::SizeText(m_bytes);
+    if (!m_copied.empty())
+        text += ", " + m_copied;
     return text + ": ";
 }
 
@@ -195,16 +194,14 @@ void TerminalJoinHost::foldersFound(std::size_t count) {
 
 void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
     m_progress.setFoldersFound(0);
-    const auto shown = [&] {
-        m_progress.setCopied(m_filesCopied + work.counters().files.load(),
-                             m_bytesCopied + work.counters().bytes.load());
-    };
     while (!work.waitAtMost(std::chrono::milliseconds(250)))
-        shown();
-    shown();
+        work.reportProgress();
     m_filesCopied += work.counters().files.load();
     m_alreadyThere += work.counters().alreadyThere.load();
-    m_bytesCopied += work.counters().bytes.load();
+}
+
+void TerminalJoinHost::showRunProgress(const join::RunFigures& figures) {
+    m_progress.setCopied(join::CopiedText(figures));
 }
 
 namespace {

@@ -24,9 +24,9 @@ public:
     void setEntry(int entry, int count, const std::string& activity);
     // A step of the run after its entries, such as finishing the writes.
     void setStage(const std::string& activity);
-    // What the run has copied so far. A terminal line shows it at once; plain lines with the
-    // next entry.
-    void setCopied(std::uint64_t files, std::uint64_t bytes);
+    // How far the entry's copy has come ("12 of 30 files, 3.4 MiB of 8.0 MiB, about 2 min
+    // left"); a terminal line shows it at once, plain lines do not.
+    void setCopied(const std::string& figures);
     // How many folders the walk of the entry has found so far; 0 once its copy begins.
     void setFoldersFound(std::size_t count);
     // The run is done: the line goes.
@@ -45,8 +45,7 @@ private:
     bool m_shown = false;
     int m_entry = 0;
     int m_count = 0;
-    std::uint64_t m_files = 0;
-    std::uint64_t m_bytes = 0;
+    std::string m_copied;
     std::size_t m_found = 0;
     std::string m_activity;
 };
@@ -62,7 +61,7 @@ public:
     void pumpEvents() override {}
     // Shows the folders found while the flat copy's walk runs, at most 4 times a second.
     void foldersFound(std::size_t count) override;
-    // Shows the files and bytes copied while the copy runs.
+    // Has the copy's progress shown 4 times a second while it runs.
     void waitFor(join::BackgroundWork& work) override;
     void showErrorReport(const std::string& description, const std::string& location,
                          int line) override;
@@ -87,6 +86,10 @@ public:
     void setProgressValue(int) override {}
     // The window's bar texts: a terminal says what the run does in words of its own.
     void setProgressText(const std::string&) override {}
+    // Only a terminal's line shows a copy's progress.
+    bool showsCopyProgress() const override { return m_console.errIsTerminal; }
+    // The entry's files and bytes against what it has to copy, and the time left, on the line.
+    void showRunProgress(const join::RunFigures& figures) override;
 
     // After the run: says how it ended and gives its exit status.
     int finish();
@@ -103,7 +106,6 @@ private:
     std::optional<join::JoinOutcome> m_outcome;
     int m_problems = 0;
     std::uint64_t m_filesCopied = 0;
-    std::uint64_t m_bytesCopied = 0;
     std::uint64_t m_alreadyThere = 0;
     std::chrono::steady_clock::time_point m_foundShown;
 };

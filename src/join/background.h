@@ -19,9 +19,11 @@ namespace join {
 // What a copy has done so far, counted while it runs, for whoever shows progress.
 struct CopyCounters {
     std::atomic<std::uint64_t> files{0}; // copied, or already there
-    std::atomic<std::uint64_t> bytes{0};
-    // Of `files`, those already at their destination with the source's size and time, left alone.
+    std::atomic<std::uint64_t> bytes{0}; // written, as they are written
+    // Of `files`, those already at their destination with the source's size and time, left alone,
+    // and their bytes.
     std::atomic<std::uint64_t> alreadyThere{0};
+    std::atomic<std::uint64_t> bytesAlreadyThere{0};
     // Files, links and folders made or replaced, and folders whose bits were set: what a flush
     // has to write. Nothing when a join again found everything there.
     std::atomic<std::uint64_t> made{0};

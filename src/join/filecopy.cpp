@@ -536,7 +536,8 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
     if (!S_ISREG(before.st_mode))
         return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
     if (ifExists == IfDestinationExists::KeepCopy && isCopyOf(to, toName, before, timeStep))
-        return {CopyOutcome::Result::AlreadyThere, 0, Side::Target};
+        return {CopyOutcome::Result::AlreadyThere, 0, Side::Target,
+                static_cast<std::uint64_t>(before.st_size)};
     if (ifExists == IfDestinationExists::KeepCopy)
         ifExists = IfDestinationExists::Replace;
     Descriptor in(::openat(from, name.c_str(),

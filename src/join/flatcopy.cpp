@@ -125,8 +125,10 @@ public:
         }
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
-            if (outcome.result == CopyOutcome::Result::AlreadyThere)
+            if (outcome.result == CopyOutcome::Result::AlreadyThere) {
                 m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+                m_counters.bytesAlreadyThere.fetch_add(outcome.bytes, std::memory_order_relaxed);
+            }
             if (m_watched.contains(key)) {
                 std::lock_guard lock(m_mutex);
                 m_placedKeys.insert(key);

@@ -104,6 +104,28 @@ struct JoinOutcome {
     bool allCopied() const { return notCopied.empty(); }
 };
 
+// How far a run has come, as the bar and the command line's progress line show it. The bar's
+// value only grows during a run: the entries done and the share of the current entry's bytes
+// done, over the list's entries.
+struct RunFigures {
+    int entry = 0;    // the entry under way, from 1
+    int entries = 0;  // the list's entries, of which the bar shows a share
+    std::string name; // the entry's folder, by its own name
+    int percent = 0;  // the bar's value, 0 to 100
+    // Whether the entry's copy has begun; then what it has done: files copied or already there,
+    // and their bytes (written, or already there).
+    bool copying = false;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    // Whether what the entry has to copy is counted; then that count.
+    bool counted = false;
+    std::uint64_t totalFiles = 0;
+    std::uint64_t totalBytes = 0;
+    // The time the whole run still needs, once every entry still to come is counted and enough
+    // has been written to tell the speed; negative until then.
+    double secondsLeft = -1;
+};
+
 // Everything a join run reads and writes on the window.
 class JoinHost : public virtual WalkHost, public virtual MessageSink {
 public:
@@ -152,6 +174,9 @@ public:
     virtual void setPointer(Pointer pointer) = 0;
     virtual void setProgressValue(int percent) = 0;
     virtual void setProgressText(const std::string& text) = 0;
+    // How far the copy of the entry under way has come, told at most 4 times a second to a host
+    // that shows it. By default the bar takes the value and its text (ProgressText).
+    virtual void showRunProgress(const RunFigures& figures);
 };
 
 } // namespace join

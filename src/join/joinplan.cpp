@@ -358,6 +358,10 @@ std::shared_ptr<const FlatEntryPlan> FlatRun::takePlan(std::size_t entry, const 
     return kept.plan;
 }
 
+std::shared_ptr<const FlatEntryPlan> FlatRun::plannedFor(std::size_t entry) const {
+    return entry < m_plans.size() && m_plans[entry] ? m_plans[entry]->plan : nullptr;
+}
+
 bool FlatRun::laterHolds(std::size_t entry, const std::string& key) const {
     const auto found = m_last.find(key);
     return found != m_last.end() && found->second > entry;

@@ -173,7 +173,13 @@ public:
     // seconds ago. Taken once.
     std::shared_ptr<const FlatEntryPlan> takePlan(std::size_t entry, const std::string& path);
 
-    // Whether an entry after `entry` holds a file of the key, and so replaces this entry's.
+    // The entries of the run, and the plan the look-ahead keeps for entry `entry` (from 0), left
+    // in place for its copy to take; null when none is kept.
+    std::size_t entries() const { return m_plans.size(); }
+    std::shared_ptr<const FlatEntryPlan> plannedFor(std::size_t entry) const;
+
+    // Whether an entry after `entry` holds a file of the key, and so replaces this entry's. May be
+    // asked from any thread.
     bool laterHolds(std::size_t entry, const std::string& key) const;
 
     // A file of entry `entry` left to a later entry's file of its key.

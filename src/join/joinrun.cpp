@@ -8,10 +8,8 @@
 #include "runprogress.h"
 #include "trap.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -21,14 +19,6 @@ namespace {
 
 constexpr const char* Location = "in Brimvale2021/08/31.Form1.PushButton2_Click ";
 constexpr int DivisionByZero = 11;
-
-// The share of entries reached, on the bar's scale of 0 to 100.
-int progressPercent(int entry, int count) {
-    if (count == 0)
-        throw Failure(DivisionByZero, "Division by zero");
-    const double percent = static_cast<double>(entry) / count * 100.0;
-    return static_cast<int>(std::clamp(std::lround(percent), 0L, 100L));
-}
 
 // Clears the running flag on every way out of the run.
 class RunningFlag {
@@ -42,10 +32,9 @@ private:
     bool& m_flag;
 };
 
-// Plans every entry of a flat run before the first is copied, on a worker while the window
-// waits: the run's look-ahead. Only a way to copy less: an entry that cannot be read counts as
-// empty, and a look-ahead that fails leaves the run without one.
-void lookAhead(JoinHost& host, int count, RunContext& run) {
+// The list's first `count` entries, read as the run reads each ("." and ".." resolved), for what
+// looks at them all before their turn: one that cannot be read is "".
+std::vector<std::string> readEntries(const JoinHost& host, int count) {
     std::vector<std::string> entries;
     for (int i = 1; i <= count; ++i) {
         try {
@@ -54,6 +43,14 @@ void lookAhead(JoinHost& host, int count, RunContext& run) {
             entries.emplace_back();
         }
     }
+    return entries;
+}
+
+// Plans every entry of a flat run before the first is copied, on a worker while the window
+// waits: the run's look-ahead. Only a way to copy less: an entry that cannot be read counts as
+// empty, and a look-ahead that fails leaves the run without one.
+void lookAhead(JoinHost& host, int count, RunContext& run) {
+    const std::vector<std::string> entries = readEntries(host, count);
     BackgroundWork work;
     WorkerPool::shared().start(work, [&] { run.flat.emplace(entries, run.rules, run.output); });
     host.waitFor(work);
@@ -250,7 +247,6 @@ void JoinRun::run() {
     const CopyOption option = trap.value<CopyOption>(
         108, [&] { return m_host.copyOption(); }, CopyOption::Flat);
     const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
-    RunProgress progress(m_host);
     OutputFileSystems outputs;
     bool written = false;
     // Whether a stop cut the copies short; one asked while the writes are finished stops nothing.
@@ -258,7 +254,11 @@ void JoinRun::run() {
     // The output folder's rules are found once, for every entry.
     RunContext context(output, m_host.alwaysCopy() ? IfDestinationExists::Replace
                                                    : IfDestinationExists::KeepCopy);
+    // Made after the context, whose look-ahead it may count from, and so let go before it.
+    RunProgress progress(m_host);
     context.progress = &progress;
+    if (m_host.showsCopyProgress())
+        progress.beginRun(readEntries(m_host, count), option);
     {
         RunningFlag holdsHourglass(m_holdsHourglass);
         for (int i = 1; i <= count; ++i) {
@@ -272,17 +272,17 @@ void JoinRun::run() {
             // name.
             const bool entryRead =
                 trap.line(112, [&] { entry = ResolveDotSegments(m_host.sourceText(i)); });
+            // The bar stays where the previous entry ended; its text names the entry.
             int shownCount = 0;
             trap.line(114, [&] {
                 shownCount = m_host.sourceCount();
-                m_host.setProgressValue(progressPercent(i, shownCount));
+                if (shownCount == 0)
+                    throw Failure(DivisionByZero, "Division by zero");
             });
-            std::string text;
-            trap.line(116, [&] {
-                text = "Processing: " + LastPathPart(entry);
-                m_host.setProgressText(text);
-            });
-            progress.beginEntry(i, shownCount, text);
+            const RunFigures& begun = progress.beginEntry(i, shownCount, EntryName(entry));
+            if (shownCount > 0)
+                trap.line(114, [&] { m_host.setProgressValue(begun.percent); });
+            trap.line(116, [&] { m_host.setProgressText(ProgressText(begun)); });
             trap.line(116, [&] { m_host.entryBegins(i, shownCount, entry); });
             trap.line(118, [&] { m_host.pumpEvents(); });
             // An entry that could not be read names no folder: there is nothing to copy for it.
@@ -296,8 +296,11 @@ void JoinRun::run() {
                 context.placed.setRecording(i < count);
                 context.entry = static_cast<std::size_t>(i - 1);
                 // A flat run copies no file that a later entry's file of its name replaces.
-                if (i == 1 && count > 1 && option == CopyOption::Flat)
+                if (i == 1 && count > 1 && option == CopyOption::Flat) {
                     lookAhead(m_host, count, context);
+                    if (context.flat)
+                        progress.lookAheadMade(*context.flat, context.rules);
+                }
                 const std::string folder =
                     option == CopyOption::PreserveStructure
                         ? CopyEntryPreservingStructure(entry, output, m_host, trap, &context)
@@ -315,6 +318,9 @@ void JoinRun::run() {
                     written = true;
             });
         stopped = StopRequested();
+        // Every entry was visited: the bar stands at their end.
+        if (!stopped && !context.faulted && count > 0)
+            trap.line(164, [&] { m_host.setProgressValue(progress.entriesDone(count)); });
 
         // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
         // must hold them. So are those of a stopped run.

@@ -67,7 +67,8 @@ bool StopRequested();
 
 // ---- Threads ----
 
-// Gives the calling thread the lowest priority: it runs on what the others leave free.
+// Gives the calling thread the lowest priority for the processor and the disk: it runs on what
+// the others leave free.
 void LowerThisThreadsPriority();
 
 // ---- Open folders ----
@@ -192,6 +193,7 @@ struct CopyOutcome {
     Result result = Result::Failed;
     int error = 0;
     Side side = Side::Source;
+    // The file's size, when it was copied or found already there.
     std::uint64_t bytes = 0;
 
     bool copied() const { return result != Result::Failed; }

@@ -13,21 +13,75 @@ namespace join {
 
 namespace {
 
-// The bar's value for a share of the list, from 0 to 100.
-int percentOf(double entries, int count) {
-    if (count <= 0)
-        return 100;
-    return static_cast<int>(std::clamp(std::lround(entries / count * 100.0), 0L, 100L));
-}
-
 std::string filesText(std::uint64_t files) {
     return CountText(files) + (files == 1 ? " file" : " files");
 }
 
-// Before this much of a copy has gone by, its speed says too little about the time left.
-constexpr std::chrono::seconds EstimateAfter{2};
-// A copy over within a second needs no count of what it has to copy.
-constexpr std::chrono::seconds CountAfter{1};
+std::string withoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && path.back() == Separator)
+        path.pop_back();
+    return path;
+}
+
+// Before the run's copies have written this long, their speed says too little about the time
+// left.
+constexpr double EstimateAfterSeconds = 2;
+
+// Which files of a tree a copy takes: the tree copy's regular files (links not followed), or the
+// flat copy's regular files and links to them, "~" names left out.
+enum class Takes { Tree, Flat };
+
+// Counts the files of the tree `folder` that a copy takes. Depth first, a path at a time: nothing
+// stays open, however deep the tree.
+void countFolderTree(const std::string& folder, Takes takes, RunCount::Sink& sink) {
+    std::vector<std::string> waiting{folder};
+    FolderListing listing;
+    while (!waiting.empty() && !sink.cancelled()) {
+        const std::string path = std::move(waiting.back());
+        waiting.pop_back();
+        const Descriptor fd = OpenFolder(path);
+        listing.entries.clear();
+        if (!fd.valid() || !ListFolderAt(fd.get(), listing))
+            continue;
+        for (const FolderEntry& entry : listing.entries) {
+            if (entry.type == FolderEntry::Type::Folder) {
+                waiting.push_back(path + Separator + entry.name);
+                continue;
+            }
+            const bool taken = takes == Takes::Tree
+                                   ? entry.type == FolderEntry::Type::File
+                                   : TakeForFlat(fd.get(), entry) == FlatTake::File;
+            const FollowLink follow = takes == Takes::Tree ? FollowLink::No : FollowLink::Yes;
+            if (taken)
+                if (const auto size = RegularFileSizeAt(fd.get(), entry.name, follow))
+                    sink.add(*size);
+        }
+    }
+}
+
+// Counts the files `places` of a flat plan (links to files followed) that the copy takes, as
+// `copied` says. Only their sizes are asked for.
+template <class Copied>
+void countPlaces(const FlatEntryPlan& plan, const std::vector<FlatPlace>& places, Copied copied,
+                 RunCount::Sink& sink) {
+    Descriptor folder;
+    std::optional<std::uint32_t> opened;
+    for (const FlatPlace& place : places) {
+        if (sink.cancelled())
+            return;
+        if (!copied(place))
+            continue;
+        if (opened != place.folder) {
+            folder = OpenFolder(plan.contents[place.folder].path);
+            opened = place.folder;
+        }
+        if (!folder.valid())
+            continue;
+        if (const auto size =
+                RegularFileSizeAt(folder.get(), plan.file(place).name, FollowLink::Yes))
+            sink.add(*size);
+    }
+}
 
 } // namespace
 
@@ -63,160 +117,324 @@ std::string TimeLeftText(double seconds) {
            " min left";
 }
 
-// ---- EntryCount ----
-
-std::unique_ptr<EntryCount> EntryCount::ofTree(std::string folder) {
-    std::unique_ptr<EntryCount> count(new EntryCount);
-    EntryCount* self = count.get();
-    count->start([self, folder = std::move(folder)] { self->countTree(folder); });
-    return count;
+std::string EntryName(const std::string& entry) {
+    const std::string path = withoutTrailingSeparators(entry);
+    return path.size() == 1 && path.front() == Separator ? path : LastPathPart(path);
 }
 
-std::unique_ptr<EntryCount> EntryCount::ofFlat(std::shared_ptr<const FlatEntryPlan> plan,
-                                               std::vector<FlatPlace> copies) {
-    std::unique_ptr<EntryCount> count(new EntryCount);
-    EntryCount* self = count.get();
-    count->start([self, plan = std::move(plan), copies = std::move(copies)] {
-        self->countFlat(*plan, copies);
-    });
-    return count;
+std::string CopiedText(const RunFigures& figures) {
+    if (!figures.copying)
+        return {};
+    if (!figures.counted)
+        return filesText(figures.files) + ", " + SizeText(figures.bytes) + " so far";
+    // Files copied in place of others that failed were not counted: never more than the count.
+    std::string text = CountText(std::min(figures.files, figures.totalFiles)) + " of " +
+                       filesText(figures.totalFiles) + ", " +
+                       SizeText(std::min(figures.bytes, figures.totalBytes)) + " of " +
+                       SizeText(figures.totalBytes);
+    if (figures.secondsLeft >= 0)
+        text += ", " + TimeLeftText(figures.secondsLeft);
+    return text;
 }
 
-EntryCount::~EntryCount() {
-    m_cancelled.store(true);
+std::string ProgressText(const RunFigures& figures) {
+    std::string text =
+        "Entry " + std::to_string(figures.entry) + " of " + std::to_string(figures.entries);
+    if (!figures.name.empty())
+        text += ": " + figures.name;
+    if (figures.copying)
+        text += " \u2014 " + CopiedText(figures);
+    return text;
+}
+
+void JoinHost::showRunProgress(const RunFigures& figures) {
+    setProgressValue(figures.percent);
+    setProgressText(ProgressText(figures));
+}
+
+// ---- RunCount ----
+
+class RunCount::Count final : public RunCount::Sink {
+public:
+    Count(const RunCount& run, std::size_t entry) : m_run(run), m_entry(entry) {}
+    bool cancelled() const override {
+        return m_run.m_stopping.load(std::memory_order_relaxed) ||
+               m_run.m_preempted.load(std::memory_order_relaxed) ||
+               m_run.m_current.load(std::memory_order_relaxed) > m_entry || StopRequested();
+    }
+    void add(std::uint64_t size) override {
+        ++total.files;
+        total.bytes += size;
+    }
+    Total total;
+
+private:
+    const RunCount& m_run;
+    std::size_t m_entry;
+};
+
+RunCount::RunCount(std::size_t entries) : m_slots(entries) {}
+
+RunCount::~RunCount() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
     if (m_thread.joinable())
         m_thread.join();
 }
 
-void EntryCount::start(std::function<void()> count) {
-    m_thread = std::thread([this, count = std::move(count)] {
-        // The count must not slow the copy it runs beside.
-        LowerThisThreadsPriority();
-        try {
-            count();
-        } catch (...) {
-            // A count that cannot go on stays incomplete; the copy's progress shows without it.
+void RunCount::set(std::size_t entry, Origin origin, Counter counter) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (entry >= m_slots.size())
             return;
-        }
-        if (!cancelled())
-            m_complete.store(true, std::memory_order_release);
-    });
-}
-
-bool EntryCount::cancelled() const {
-    return m_cancelled.load(std::memory_order_relaxed) || StopRequested();
-}
-
-void EntryCount::add(std::uint64_t size) {
-    m_files.fetch_add(1, std::memory_order_relaxed);
-    m_bytes.fetch_add(size, std::memory_order_relaxed);
-}
-
-void EntryCount::countTree(const std::string& folder) {
-    // Depth first, a path at a time: nothing stays open, however deep the tree.
-    std::vector<std::string> waiting{folder};
-    FolderListing listing;
-    while (!waiting.empty() && !cancelled()) {
-        const std::string path = std::move(waiting.back());
-        waiting.pop_back();
-        const Descriptor fd = OpenFolder(path);
-        listing.entries.clear();
-        if (!fd.valid() || !ListFolderAt(fd.get(), listing))
-            continue;
-        for (const FolderEntry& entry : listing.entries) {
-            if (entry.type == FolderEntry::Type::Folder)
-                waiting.push_back(path + Separator + entry.name);
-            else if (entry.type == FolderEntry::Type::File)
-                if (const auto size = RegularFileSizeAt(fd.get(), entry.name, FollowLink::No))
-                    add(*size);
-        }
+        Slot& slot = m_slots[entry];
+        if (slot.state != State::Unknown && slot.origin == origin)
+            return;
+        slot.origin = std::move(origin);
+        slot.counter = std::move(counter);
+        slot.total = {};
+        slot.state = slot.counter ? State::Waiting : State::Counted;
+        ++slot.version;
+        // The entry being counted, or one before it, comes first.
+        if (m_counting != NotCounting && entry <= m_counting)
+            m_preempted = true;
     }
+    m_changed.notify_all();
 }
 
-void EntryCount::countFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies) {
-    // The plan says which files the copy copies; only their sizes are asked for.
-    Descriptor folder;
-    for (std::size_t i = 0; i < copies.size() && !cancelled(); ++i) {
-        if (i == 0 || copies[i].folder != copies[i - 1].folder)
-            folder = OpenFolder(plan.contents[copies[i].folder].path);
-        if (!folder.valid())
+void RunCount::setCurrent(std::size_t entry) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_current = entry;
+    }
+    m_changed.notify_all();
+}
+
+void RunCount::start() {
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { countAll(); });
+}
+
+std::optional<RunCount::Total> RunCount::total(std::size_t entry) const {
+    std::lock_guard lock(m_mutex);
+    if (entry >= m_slots.size() || m_slots[entry].state != State::Counted)
+        return std::nullopt;
+    return m_slots[entry].total;
+}
+
+std::optional<std::uint64_t> RunCount::bytesFrom(std::size_t entry) const {
+    std::lock_guard lock(m_mutex);
+    std::uint64_t bytes = 0;
+    for (std::size_t i = entry; i < m_slots.size(); ++i) {
+        if (m_slots[i].state != State::Counted)
+            return std::nullopt;
+        bytes += m_slots[i].total.bytes;
+    }
+    return bytes;
+}
+
+void RunCount::countAll() {
+    // The count must not slow the copies it runs beside.
+    LowerThisThreadsPriority();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        // The first entry not passed yet that has something to count.
+        std::size_t next = NotCounting;
+        m_changed.wait(lock, [&] {
+            if (m_stopping)
+                return true;
+            for (std::size_t i = m_current; i < m_slots.size(); ++i)
+                if (m_slots[i].state == State::Waiting) {
+                    next = i;
+                    return true;
+                }
+            return false;
+        });
+        if (m_stopping)
+            return;
+        Slot& slot = m_slots[next];
+        slot.state = State::Counting;
+        const std::uint64_t version = slot.version;
+        const Counter counter = slot.counter;
+        m_counting = next;
+        m_preempted = false;
+        lock.unlock();
+        Count count(*this, next);
+        bool counted = false;
+        bool failed = false;
+        try {
+            counter(count);
+            counted = !count.cancelled();
+        } catch (...) {
+            // A count that cannot go on leaves its entry uncounted; the copy shows without it.
+            failed = true;
+        }
+        lock.lock();
+        m_counting = NotCounting;
+        // Stopped: no entry is begun any more.
+        if (StopRequested())
+            return;
+        // Given something else to count meanwhile, the entry waits for that.
+        if (slot.version != version)
             continue;
-        if (const auto size =
-                RegularFileSizeAt(folder.get(), plan.file(copies[i]).name, FollowLink::Yes))
-            add(*size);
+        if (counted) {
+            slot.state = State::Counted;
+            slot.total = count.total;
+        } else {
+            slot.state = failed ? State::Unknown : State::Waiting;
+        }
     }
 }
 
 // ---- RunProgress ----
 
-void RunProgress::beginEntry(int entry, int count, std::string text) {
-    m_entry = entry;
-    m_entries = count;
-    m_text = std::move(text);
+RunProgress::RunProgress(JoinHost& host) : m_host(host), m_shows(host.showsCopyProgress()) {}
+
+void RunProgress::beginRun(const std::vector<std::string>& entries, CopyOption option) {
+    if (!m_shows)
+        return;
+    m_count = std::make_unique<RunCount>(entries.size());
+    // A flat entry is counted from its plan once there is one; until then its tree tells roughly.
+    const Takes takes = option == CopyOption::Flat ? Takes::Flat : Takes::Tree;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].empty()) {
+            m_count->set(i, {}, nullptr);
+            continue;
+        }
+        std::string folder = withoutTrailingSeparators(entries[i]);
+        m_count->set(i, {folder, nullptr}, [folder, takes](RunCount::Sink& sink) {
+            countFolderTree(folder, takes, sink);
+        });
+    }
+}
+
+void RunProgress::lookAheadMade(const FlatRun& flat, const OutputRules& rules) {
+    if (!m_count)
+        return;
+    for (std::size_t i = 0; i < flat.entries(); ++i) {
+        std::shared_ptr<const FlatEntryPlan> plan = flat.plannedFor(i);
+        if (!plan)
+            continue;
+        // What the entry's copy will copy: its winners but those a later entry replaces.
+        const FlatEntryPlan* origin = plan.get();
+        m_count->set(i, {{}, origin},
+                     [plan = std::move(plan), i, &flat, &rules](RunCount::Sink& sink) {
+                         countPlaces(
+                             *plan, plan->winners,
+                             [&](FlatPlace place) {
+                                 return !flat.laterHolds(i, rules.key(plan->file(place).name));
+                             },
+                             sink);
+                     });
+    }
+}
+
+const RunFigures& RunProgress::beginEntry(int entry, int count, std::string name) {
+    m_figures = RunFigures{};
+    m_figures.entry = entry;
+    m_figures.entries = count;
+    m_figures.name = std::move(name);
+    if (m_count && entry >= 1)
+        m_count->setCurrent(current());
+    moveTo(entry - 1);
+    return m_figures;
 }
 
 void RunProgress::countTree(const std::string& folder) {
-    m_copyBegan = Clock::now();
-    if (m_host.showsCopyProgress())
-        m_count = [folder] { return EntryCount::ofTree(folder); };
+    m_looked = Clock::now();
+    m_lookedWritten = 0;
+    if (m_count && m_figures.entry >= 1)
+        m_count->set(current(), {folder, nullptr}, [folder](RunCount::Sink& sink) {
+            countFolderTree(folder, Takes::Tree, sink);
+        });
 }
 
 void RunProgress::countFlat(std::shared_ptr<const FlatEntryPlan> plan,
                             std::vector<FlatPlace> copies) {
-    m_copyBegan = Clock::now();
-    if (m_host.showsCopyProgress())
-        m_count = [plan = std::move(plan), copies = std::move(copies)] {
-            return EntryCount::ofFlat(plan, copies);
-        };
+    m_looked = Clock::now();
+    m_lookedWritten = 0;
+    if (m_count && m_figures.entry >= 1) {
+        const FlatEntryPlan* origin = plan.get();
+        m_count->set(current(), {{}, origin},
+                     [plan = std::move(plan), copies = std::move(copies)](RunCount::Sink& sink) {
+                         countPlaces(
+                             *plan, copies, [](FlatPlace) { return true; }, sink);
+                     });
+    }
+}
+
+void RunProgress::moveTo(double entries) {
+    if (m_figures.entries > 0) {
+        const long percent = std::lround(entries / m_figures.entries * 100.0);
+        m_percent = std::max(m_percent, static_cast<int>(std::clamp(percent, 0L, 100L)));
+    }
+    m_figures.percent = m_percent;
+}
+
+void RunProgress::tick(std::uint64_t written) {
+    const Clock::time_point now = Clock::now();
+    if (written > m_lookedWritten)
+        m_writingSeconds += std::chrono::duration<double>(now - m_looked).count();
+    m_looked = now;
+    m_lookedWritten = written;
 }
 
 void RunProgress::show(const CopyCounters& copied) {
-    // Counting begins a second into the copy: a copy over before then needs no count, and a
-    // short one pays nothing for it.
-    if (m_count && Clock::now() - m_copyBegan >= CountAfter) {
-        m_toCopy = m_count();
-        m_count = nullptr;
-    }
-    const std::uint64_t files = copied.files.load(std::memory_order_relaxed);
-    const std::uint64_t bytes = copied.bytes.load(std::memory_order_relaxed);
-    // "Processing: NAME — 12 of 30 files, ..."; without a name, "Processing: 12 of 30 files, ...".
-    std::string text = m_text;
-    if (!text.empty() && text.back() != ' ')
-        text += " \u2014 ";
-    if (!m_toCopy || !m_toCopy->complete()) {
-        // Still counting: what is done so far, and the bar stays where the entry began.
-        m_host.setProgressText(text + filesText(files) + ", " + SizeText(bytes) + " copied");
+    if (!m_shows)
         return;
+    // Counting begins with the first report: a copy over before then needs no count, and a short
+    // one pays nothing for it.
+    if (m_count)
+        m_count->start();
+    const std::uint64_t written = copied.bytes.load(std::memory_order_relaxed);
+    tick(written);
+    m_figures.copying = true;
+    m_figures.files = copied.files.load(std::memory_order_relaxed);
+    // A file already at its destination is done without a byte written.
+    m_figures.bytes = written + copied.bytesAlreadyThere.load(std::memory_order_relaxed);
+    const std::optional<RunCount::Total> total =
+        m_count && m_figures.entry >= 1 ? m_count->total(current()) : std::nullopt;
+    if (total) {
+        m_figures.counted = true;
+        m_figures.totalFiles = total->files;
+        m_figures.totalBytes = total->bytes;
+        double share = 1;
+        if (total->bytes > 0)
+            share = static_cast<double>(m_figures.bytes) / static_cast<double>(total->bytes);
+        else if (total->files > 0)
+            share = static_cast<double>(m_figures.files) / static_cast<double>(total->files);
+        moveTo(m_figures.entry - 1 + std::min(1.0, share));
+        // The whole run's bytes still to do, at the speed the run has written so far.
+        const std::optional<std::uint64_t> later = m_count->bytesFrom(current() + 1);
+        if (later && m_writingSeconds >= EstimateAfterSeconds) {
+            const double speed = static_cast<double>(m_written + written) / m_writingSeconds;
+            const std::uint64_t left =
+                total->bytes - std::min(total->bytes, m_figures.bytes) + *later;
+            if (speed > 0)
+                m_figures.secondsLeft = static_cast<double>(left) / speed;
+        }
     }
-    const std::uint64_t totalFiles = m_toCopy->files();
-    const std::uint64_t totalBytes = m_toCopy->bytes();
-    // A file already at its destination is done without a byte written: it counts with the
-    // entry's average size.
-    const std::uint64_t alreadyThere = copied.alreadyThere.load(std::memory_order_relaxed);
-    const std::uint64_t bytesDone = std::min(
-        totalBytes, bytes + (totalFiles > 0 ? alreadyThere * (totalBytes / totalFiles) : 0));
-    double done = 1.0;
-    if (totalBytes > 0)
-        done = static_cast<double>(bytesDone) / static_cast<double>(totalBytes);
-    else if (totalFiles > 0)
-        done = std::min(1.0, static_cast<double>(files) / static_cast<double>(totalFiles));
-    text += CountText(files) + " of " + filesText(totalFiles) + ", " + SizeText(bytesDone) +
-            " of " + SizeText(totalBytes);
-    const std::chrono::duration<double> took = Clock::now() - m_copyBegan;
-    if (took >= EstimateAfter && done > 0 && done < 1)
-        text += ", " + TimeLeftText(took.count() * (1 - done) / done);
-    m_host.setProgressValue(percentOf(m_entry - 1 + done, m_entries));
-    m_host.setProgressText(text);
+    m_host.showRunProgress(m_figures);
 }
 
 void RunProgress::endCopy(const CopyCounters& copied) {
-    m_count = nullptr;
-    m_toCopy.reset();
+    const std::uint64_t written = copied.bytes.load(std::memory_order_relaxed);
+    if (m_shows)
+        tick(written);
+    m_written += written;
     // Files already at their destination were left alone, not copied.
     const std::uint64_t alreadyThere = copied.alreadyThere.load(std::memory_order_relaxed);
     m_filesCopied += copied.files.load(std::memory_order_relaxed) - alreadyThere;
     m_filesAlreadyThere += alreadyThere;
     m_temporariesRemoved += copied.temporariesRemoved.load(std::memory_order_relaxed);
+}
+
+int RunProgress::entriesDone(int entries) {
+    moveTo(entries);
+    return m_percent;
 }
 
 } // namespace join

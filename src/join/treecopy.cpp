@@ -399,8 +399,11 @@ private:
                 m_counters.made.fetch_add(1, std::memory_order_relaxed);
             if (outcome.copied()) {
                 m_counters.files.fetch_add(1, std::memory_order_relaxed);
-                if (outcome.result == CopyOutcome::Result::AlreadyThere)
+                if (outcome.result == CopyOutcome::Result::AlreadyThere) {
                     m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+                    m_counters.bytesAlreadyThere.fetch_add(outcome.bytes,
+                                                           std::memory_order_relaxed);
+                }
             } else if (item.entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
                        m_fileSystem && !m_fileSystem->storesLinks) {
                 failItem(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");

@@ -1,12 +1,16 @@
 #include "fakejoinhost.h"
 #include "join/joinrun.h"
 #include "join/posixfs.h"
+#include "join/runprogress.h"
 #include "support/testdir.h"
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace join;
@@ -22,14 +26,16 @@ const std::string Location = "in Brimvale2021/08/31.Form1.PushButton2_Click ";
 using Events = std::vector<std::string>;
 
 // The events one entry adds before its copy: hourglass, progress, status text.
-Events entryEvents(int percent, const std::string& lastPart) {
-    return {"pointer 11", "progress " + std::to_string(percent), "text Processing: " + lastPart};
+Events entryEvents(int percent, const std::string& text) {
+    return {"pointer 11", "progress " + std::to_string(percent), "text " + text};
 }
 
-// After copies: the writes are finished on the disk, then the bar is reset and "Done." shown.
+// After copies: the bar at the end of every entry while the writes are finished on the disk,
+// then the bar is reset and "Done." shown.
 Events closingEvents() {
-    return {"text Finishing writes to disk...", "pointer 0", "progress 0", "text Progress Bar",
-            "message Done."};
+    return {"progress 100",      "text Finishing writes to disk...",
+            "pointer 0",         "progress 0",
+            "text Progress Bar", "message Done."};
 }
 
 Events concat(std::initializer_list<Events> parts) {
@@ -83,14 +89,16 @@ TEST(JoinRun, FourEntriesShowProgressThenResetThenDone) {
     host.option = CopyOption::Flat;
     JoinRun run(host);
     run.run();
-    EXPECT_EQ(host.events, concat({entryEvents(25, "2019"), entryEvents(50, ""),
-                                   entryEvents(75, "c"), entryEvents(100, ""), closingEvents()}));
+    EXPECT_EQ(host.events,
+              concat({entryEvents(0, "Entry 1 of 4: 2019"), entryEvents(25, "Entry 2 of 4: 2020"),
+                      entryEvents(50, "Entry 3 of 4: c"), entryEvents(75, "Entry 4 of 4: d"),
+                      closingEvents()}));
     EXPECT_EQ(listTree(dir.root() / "out"), "a\nb\nc\nd\n");
     EXPECT_FALSE(run.JoinRunning());
 }
 
 // "." and ".." are resolved in an entry: it names the folder it leads to, whose own name the
-// copy, the existing-copy check and the progress text take.
+// copy, the existing-copy check and the progress text take (also where the entry ends with "/").
 TEST(JoinRun, EntriesWithDotsNameTheFolderTheyLeadTo) {
     struct Row {
         const char* entry;
@@ -99,10 +107,10 @@ TEST(JoinRun, EntriesWithDotsNameTheFolderTheyLeadTo) {
         const char* text;
     };
     const Row rows[] = {
-        {"data/src/x/../", CopyOption::PreserveStructure, "src/f\nsrc/x/g\n", "Processing: "},
-        {"data/src/x/..", CopyOption::PreserveStructure, "src/f\nsrc/x/g\n", "Processing: src"},
-        {"data/beta/./", CopyOption::PreserveStructure, "beta/b\n", "Processing: "},
-        {"data/./beta/.", CopyOption::Flat, "b\n", "Processing: beta"},
+        {"data/src/x/../", CopyOption::PreserveStructure, "src/f\nsrc/x/g\n", "Entry 1 of 1: src"},
+        {"data/src/x/..", CopyOption::PreserveStructure, "src/f\nsrc/x/g\n", "Entry 1 of 1: src"},
+        {"data/beta/./", CopyOption::PreserveStructure, "beta/b\n", "Entry 1 of 1: beta"},
+        {"data/./beta/.", CopyOption::Flat, "b\n", "Entry 1 of 1: beta"},
     };
     for (const Row& row : rows) {
         TestDir dir;
@@ -115,6 +123,88 @@ TEST(JoinRun, EntriesWithDotsNameTheFolderTheyLeadTo) {
         EXPECT_EQ(listTree(dir.root() / "out"), row.expected) << row.entry;
         EXPECT_EQ(host.progressTexts.front(), row.text) << row.entry;
         EXPECT_EQ(host.messages, std::vector<std::string>{"Done."}) << row.entry;
+    }
+}
+
+// The bar only moves forward: as an entry begins it stays where the previous one ended, a copy's
+// bytes taken back or entries added to the list do not move it back, and a file already there
+// counts as done. Its text says what is known: the entry, then what is counted.
+TEST(JoinRun, TheBarMovesForwardOnlyAndSaysWhatIsCounted) {
+    TestDir dir;
+    dir.write("a/one", std::string(3000, '1'));
+    dir.write("a/two", std::string(1000, '2'));
+    dir.write("b/three", std::string(4096, '3'));
+    struct ShowingHost : FakeJoinHost {
+        bool showsCopyProgress() const override { return true; }
+    } host;
+    RunProgress progress(host);
+    progress.beginRun({dir.path("a", true), dir.path("b")}, CopyOption::PreserveStructure);
+    CopyCounters copied;
+    struct Shown {
+        int percent;
+        std::string text;
+    };
+    const auto begin = [&](int entry, int count, const std::string& name) {
+        const RunFigures& figures = progress.beginEntry(entry, count, name);
+        return Shown{figures.percent, ProgressText(figures)};
+    };
+    // Shown as the window's timer would, until what the entry has to copy is counted.
+    const auto show = [&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        do {
+            progress.show(copied);
+            if (!host.progressTexts.back().ends_with(" so far"))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (std::chrono::steady_clock::now() < until);
+        return Shown{host.progressValues.back(), host.progressTexts.back()};
+    };
+    const struct Row {
+        const char* step;
+        std::function<Shown()> act;
+        int percent;
+        std::string text;
+    } rows[] = {
+        {"the first entry begins", [&] { return begin(1, 2, "a"); }, 0, "Entry 1 of 2: a"},
+        {"its copy begins",
+         [&] {
+             progress.countTree(dir.path("a"));
+             return show();
+         },
+         0, "Entry 1 of 2: a \u2014 0 of 2 files, 0 bytes of 3.9 KiB"},
+        {"a file is written",
+         [&] {
+             copied.files = 1;
+             copied.bytes = 3000;
+             return show();
+         },
+         38, "Entry 1 of 2: a \u2014 1 of 2 files, 2.9 KiB of 3.9 KiB"},
+        {"its bytes are taken back",
+         [&] {
+             copied.bytes = 0;
+             return show();
+         },
+         38, "Entry 1 of 2: a \u2014 1 of 2 files, 0 bytes of 3.9 KiB"},
+        {"the next entry begins, the list grown",
+         [&] {
+             progress.endCopy(copied);
+             return begin(2, 3, "b");
+         },
+         38, "Entry 2 of 3: b"},
+        {"its file is already there",
+         [&] {
+             progress.countTree(dir.path("b"));
+             copied.files = 1;
+             copied.alreadyThere = 1;
+             copied.bytesAlreadyThere = 4096;
+             return show();
+         },
+         67, "Entry 2 of 3: b \u2014 1 of 1 file, 4.0 KiB of 4.0 KiB"},
+    };
+    for (const Row& row : rows) {
+        const Shown shown = row.act();
+        EXPECT_EQ(shown.percent, row.percent) << row.step;
+        EXPECT_EQ(shown.text, row.text) << row.step;
     }
 }
 
@@ -137,13 +227,15 @@ TEST(JoinRun, SecondStartDuringARunDoesNothing) {
     run.run();
     EXPECT_GT(nestedStarts, 0);
     EXPECT_TRUE(runningSeen);
-    EXPECT_EQ(host.events, concat({entryEvents(50, ""), entryEvents(100, ""), closingEvents()}));
+    EXPECT_EQ(host.events, concat({entryEvents(0, "Entry 1 of 2: a"),
+                                   entryEvents(50, "Entry 2 of 2: b"), closingEvents()}));
     EXPECT_FALSE(run.JoinRunning());
     EXPECT_EQ(listTree(dir.root() / "out"), "a/f\nb/g\n");
 }
 
-// Entries added during a run are not copied but count in the share shown; the option and the
-// output folder text are read once, when the run starts, so changes apply from the next run.
+// Entries added during a run are not copied but count in the share shown, which never moves
+// back; the option and the output folder text are read once, when the run starts, so changes
+// apply from the next run.
 TEST(JoinRun, ChangesMadeDuringTheRun) {
     TestDir dir;
     dir.make("a/s/f=f\nb/s/g=g\nc/s/h=h\nlate/l=l\nout1/\nout2/");
@@ -162,7 +254,7 @@ TEST(JoinRun, ChangesMadeDuringTheRun) {
     };
     JoinRun run(host);
     run.run();
-    EXPECT_EQ(host.progressValues, (std::vector<int>{33, 50, 75, 0}));
+    EXPECT_EQ(host.progressValues, (std::vector<int>{0, 25, 50, 75, 0}));
     EXPECT_EQ(listTree(dir.root() / "out1"), "a/s/f\nb/s/g\nc/s/h\n");
     EXPECT_EQ(listTree(dir.root() / "out2"), "");
     EXPECT_EQ(host.messages, std::vector<std::string>{"Done."});
@@ -198,16 +290,16 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         CopyOption option = CopyOption::PreserveStructure;
         std::vector<int> reportLines = {};
     } rows[] = {
-        {"Processing: b", "out1", "a/f\n", StoppedMessage(1)},
+        {"Entry 2 of 3: b", "out1", "a/f\n", StoppedMessage(1)},
         {"Finishing writes to disk...", "out2", "a/f\nb/g\nc/h\n", "Done."},
-        {"Processing: b",
+        {"Entry 2 of 3: b",
          "out3",
          "a/f\n",
          FaultedMessage(1),
          Act::FailTasks,
          CopyOption::PreserveStructure,
          {138}},
-        {"Processing: b",
+        {"Entry 2 of 3: b",
          "out4",
          "f\n",
          FaultedMessage(1),
@@ -262,13 +354,13 @@ TEST(JoinRun, FailuresAreReportedAndTheRunGoesOn) {
     ASSERT_EQ(host.shortfalls[0].items.size(), 1u);
     EXPECT_EQ(host.shortfalls[0].items[0].kind, NotCopiedItem::Kind::Folder);
     EXPECT_NE(host.shortfalls[0].items[0].description.find("into itself"), std::string::npos);
-    EXPECT_EQ(host.progressValues, (std::vector<int>{33, 100, 100, 0}));
+    EXPECT_EQ(host.progressValues, (std::vector<int>{0, 50, 100, 100, 0}));
     EXPECT_EQ(listTree(dir.root() / "src/out"), "other/g\n");
     const std::string closing = "Done, but 1 folder could not be copied whole.";
     EXPECT_EQ(host.messages, std::vector<std::string>{closing});
     Events closingAfterReset = closingEvents();
     closingAfterReset.back() = "message " + closing;
-    EXPECT_EQ(Events(host.events.end() - 5, host.events.end()), closingAfterReset);
+    EXPECT_EQ(Events(host.events.end() - 6, host.events.end()), closingAfterReset);
     EXPECT_FALSE(run.JoinRunning());
 
     // Flat: the first entry's x is left to the last entry's x, and the last entry goes from the

@@ -434,10 +434,9 @@ std::vector<unsigned> seeds() {
 struct ChangingHost : FakeJoinHost {
     int changeAt = 0;
     std::function<void()> change;
-    int entries = 0;
-    void setProgressValue(int percent) override {
-        FakeJoinHost::setProgressValue(percent);
-        if (percent != 0 && ++entries == changeAt && change)
+    void entryBegins(int entry, int count, const std::string& entryText) override {
+        FakeJoinHost::entryBegins(entry, count, entryText);
+        if (entry == changeAt && change)
             change();
     }
 };

@@ -343,8 +343,9 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
                              dir.path("out", true), CopyOption::Flat);
 
     std::vector<BarState> seen{barState(*window)};
-    // A copy that lasts long enough shows its own progress ("Processing: c — 1 of 1 file, ...");
-    // these tiny ones seldom do, and the states between entries are what is checked here.
+    // A copy that lasts long enough shows its own progress ("Entry 3 of 4: c — 1 of 1 file, ...");
+    // these tiny ones seldom do, and the states between entries are what is checked here: the bar
+    // stays where the previous entry ended, and the text names the entry's own folder.
     EachLoopTurn watch([&] {
         const BarState now = barState(*window);
         if (!(now == seen.back()) && !now.text.contains(QStringLiteral(" file")))
@@ -358,10 +359,10 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
 
     const std::vector<BarState> expected = {
         {0, QStringLiteral("Progress Bar"), Pointer::Default},
-        {25, QStringLiteral("Processing: 2019"), Pointer::Hourglass},
-        {50, QStringLiteral("Processing: "), Pointer::Hourglass},
-        {75, QStringLiteral("Processing: c"), Pointer::Hourglass},
-        {100, QStringLiteral("Processing: "), Pointer::Hourglass},
+        {0, QStringLiteral("Entry 1 of 4: 2019"), Pointer::Hourglass},
+        {25, QStringLiteral("Entry 2 of 4: 2020"), Pointer::Hourglass},
+        {50, QStringLiteral("Entry 3 of 4: c"), Pointer::Hourglass},
+        {75, QStringLiteral("Entry 4 of 4: d"), Pointer::Hourglass},
         {100, QStringLiteral("Finishing writes to disk..."), Pointer::Hourglass},
     };
     EXPECT_EQ(seen, expected);
