@@ -481,7 +481,7 @@ void Form1::loadHandCursor(const QString& path) {
 }
 
 void Form1::ApplySkin() {
-    const QString skinPath = m_env.programFolder + QStringLiteral("/x/o.cjs");
+    const QString skinPath = m_env.programFolder + QStringLiteral("/x/o.qss");
     if (!QFileInfo(skinPath).isFile())
         return;
     // The button face first, on the window and then on its option buttons and group boxes in

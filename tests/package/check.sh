@@ -48,7 +48,7 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root"
 icons=usr/share/icons/hicolor
 for file in usr/bin/brimvale usr/lib/brimvale/brimvale usr/lib/brimvale/HAND-M.CUR \
-    usr/lib/brimvale/x/o.cjs usr/lib/brimvale/Samples/Folder1/readme.txt \
+    usr/lib/brimvale/x/o.qss usr/lib/brimvale/Samples/Folder1/readme.txt \
     usr/share/applications/brimvale.desktop $icons/scalable/apps/brimvale.svg \
     usr/share/man/man1/brimvale.1.gz usr/share/doc/brimvale/copyright \
     usr/share/doc/brimvale/changelog.Debian.gz \

@@ -234,7 +234,7 @@ TEST(Form1Layout, TabVisitsTheControlsInDesignedOrderAndEachHasAName) {
 
 TEST(Form1Layout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
     const QString shippedSkin = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
-                                QStringLiteral("/../../resources/x/o.cjs");
+                                QStringLiteral("/../../resources/x/o.qss");
     QFile skin(shippedSkin);
     ASSERT_TRUE(skin.open(QIODevice::ReadOnly)) << shippedSkin.toStdString();
     const QByteArray skinBytes = skin.readAll();
@@ -254,7 +254,7 @@ TEST(Form1Layout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
         SCOPED_TRACE(skinned ? "with the skin" : "without the skin");
         FakeSurroundings s;
         if (skinned)
-            s.writeProgramFile(QStringLiteral("x/o.cjs"), skinBytes);
+            s.writeProgramFile(QStringLiteral("x/o.qss"), skinBytes);
         auto window = s.startedWindow();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -456,9 +456,9 @@ TEST(Form1StartUp, HandCursorAndSkinBesideTheProgram) {
         if (row.cursorIsFolder)
             QDir().mkpath(s.programFolder + QStringLiteral("/HAND-M.CUR"));
         if (!row.skinFile.isEmpty())
-            s.writeProgramFile(QStringLiteral("x/o.cjs"), row.skinFile);
+            s.writeProgramFile(QStringLiteral("x/o.qss"), row.skinFile);
         if (row.skinIsFolder)
-            QDir().mkpath(s.programFolder + QStringLiteral("/x/o.cjs"));
+            QDir().mkpath(s.programFolder + QStringLiteral("/x/o.qss"));
 
         auto window = s.startedWindow();
         EXPECT_EQ(reportedLines(s), row.reports);
@@ -489,7 +489,7 @@ TEST(Form1StartUp, TheShippedCursorAndSkinLoad) {
     if (binDir.isEmpty())
         GTEST_SKIP() << "BRIMVALE_BIN_DIR is not set";
     FakeSurroundings s;
-    for (const char* name : {"HAND-M.CUR", "x/o.cjs"}) {
+    for (const char* name : {"HAND-M.CUR", "x/o.qss"}) {
         QFile shipped(QString::fromUtf8(binDir) + QLatin1Char('/') + QLatin1String(name));
         ASSERT_TRUE(shipped.open(QIODevice::ReadOnly)) << name;
         s.writeProgramFile(QLatin1String(name), shipped.readAll());
