@@ -1,28 +1,29 @@
 #include "cli/commandline.h"
+#include "displays.h"
 #include "shell/form1.h"
 
 #include <QApplication>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
 
-bool isSet(const char* name) {
+using app::DisplayAnswer;
+
+const char* setValue(const char* name) {
     const char* value = std::getenv(name);
-    return value && *value;
+    return value && *value ? value : nullptr;
 }
 
-// Whether the window has somewhere to show: an X or Wayland display, or a Qt platform that needs
-// none (as tests and screenshots use). Qt itself would abort without one.
-bool displayFound() {
-    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))
-        return true;
-    const char* platforms = std::getenv("QT_QPA_PLATFORM");
+// Whether QT_QPA_PLATFORM names a Qt platform that needs no display (as tests and screenshots
+// use). A list such as "wayland;xcb" names platforms to try in turn; a name may carry options.
+bool platformWithoutDisplay() {
+    const char* platforms = setValue("QT_QPA_PLATFORM");
     if (!platforms)
         return false;
-    // A list such as "wayland;xcb" names platforms to try in turn; a name may carry options.
     for (std::string_view rest = platforms; !rest.empty();) {
         const std::string_view entry = rest.substr(0, rest.find(';'));
         rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
@@ -35,22 +36,60 @@ bool displayFound() {
     return false;
 }
 
-// While the application starts, a fatal message from Qt means that no platform could open, most
-// often because the display named (a DISPLAY left over from another session) does not answer:
-// said the program's way after Qt's own warnings, with the status of a display not found.
+void sayWindowCannotOpen(const std::string& why) {
+    std::fprintf(stderr,
+                 "brimvale: %s, so the window cannot open.\n"
+                 "brimvale join works without one: see 'brimvale --help'.\n",
+                 why.c_str());
+    std::fflush(stderr);
+}
+
+// The display that answered, which Qt takes.
+const char* g_display = "";
+
+// Asks the displays the environment names; where none answers, says so and returns false. A
+// silent Wayland display beside an X display that answers is left out, so that Qt does not try it
+// first and print its failure.
+bool displaysAnswer() {
+    // A compositor that started the program hands it a connected socket, which only Qt may take.
+    if (setValue("WAYLAND_SOCKET"))
+        return true;
+    const char* wayland = setValue("WAYLAND_DISPLAY");
+    const char* x = setValue("DISPLAY");
+    if (!wayland && !x) {
+        sayWindowCannotOpen("no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        return false;
+    }
+    if (wayland) {
+        if (app::askWaylandDisplay(std::chrono::seconds(5)) != DisplayAnswer::Silent) {
+            g_display = wayland;
+            return true;
+        }
+    }
+    if (x && app::askXDisplay(x) == DisplayAnswer::Answers) {
+        if (wayland && !setValue("QT_QPA_PLATFORM"))
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        g_display = x;
+        return true;
+    }
+    if (wayland && x)
+        sayWindowCannotOpen(std::string("neither the display ") + wayland + " nor the display " +
+                            x + " answers");
+    else
+        sayWindowCannotOpen(std::string("the display ") + (wayland ? wayland : x) +
+                            " does not answer");
+    return false;
+}
+
+// A fatal message from Qt while the application starts means that no platform could open on a
+// display that answers (a platform plugin missing or broken): Qt's lines above say why.
 bool g_starting = false;
 QtMessageHandler g_qtHandler = nullptr;
 
 void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg && g_starting) {
-        const char* display = isSet("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY")
-                              : isSet("DISPLAY")       ? std::getenv("DISPLAY")
-                                                       : "";
-        std::fprintf(stderr,
-                     "brimvale: the display %s does not answer, so the window cannot open.\n"
-                     "brimvale join works without one: see 'brimvale --help'.\n",
-                     display);
-        std::fflush(stderr);
+        sayWindowCannotOpen(std::string("Qt could not start on the display ") + g_display +
+                            " (its messages are above)");
         std::_Exit(2);
     }
     if (g_qtHandler)
@@ -63,13 +102,8 @@ void startupMessages(QtMsgType type, const QMessageLogContext& context, const QS
 int main(int argc, char** argv) {
     if (cli::IsCommandLine(argc, argv))
         return cli::Main(argc, argv);
-    if (!displayFound()) {
-        std::fputs("brimvale: no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set), "
-                   "so the window cannot open.\n"
-                   "brimvale join works without one: see 'brimvale --help'.\n",
-                   stderr);
+    if (!platformWithoutDisplay() && !displaysAnswer())
         return 2;
-    }
     g_qtHandler = qInstallMessageHandler(startupMessages);
     g_starting = true;
     QApplication app(argc, argv);
