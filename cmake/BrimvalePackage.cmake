@@ -1,8 +1,9 @@
 # The Debian package: "cpack -G DEB" in a build folder makes brimvale_VERSION-RELEASE_ARCH.deb
 # from the install rules, with the project's one version number and the package's own release
 # (the number of the entry at the top of resources/debian/changelog). dpkg-shlibdeps finds the
-# libraries the program links (Qt, the C++ runtime); the designed font comes from
-# fonts-liberation. Extended description lines stay within 80 columns with their leading space.
+# libraries the program links (Qt, the C++ runtime, the X and Wayland client libraries); the
+# designed font comes from fonts-liberation. Extended description lines stay within 80 columns
+# with their leading space.
 
 set(CPACK_PACKAGE_NAME brimvale)
 set(CPACK_PACKAGE_VENDOR "Brimvale developers")
@@ -26,5 +27,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brimvale developers <${BRIMVALE_SUPPORT_EMA
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
+# Qt's Wayland platform, for a Wayland desktop without X; under X or Xwayland the program needs none.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 
 include(CPack)

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev libxcb1-dev libwayland-dev fonts-liberation
-    python3
+    weston qt6-wayland python3
     rsync
     dbus-daemon dbus-bin dbus-session-bus-common
     dpkg-dev desktop-file-utils appstream man-db lintian file

@@ -44,6 +44,17 @@ void sayWindowCannotOpen(const std::string& why) {
     std::fflush(stderr);
 }
 
+// Qt 6.4's Wayland input context asks the compositor's first seat for its text input without
+// asking whether there is a seat: where there is none (a headless compositor), a text field that
+// has the focus ends the process as soon as it draws its cursor. Without a seat nothing can be
+// typed anyway; with QT_IM_MODULE set, Qt loads that input context instead of its Wayland one,
+// and the plain compose one needs no protocol. Another input method the user chose is kept.
+void leaveWaylandTextInputOff() {
+    const char* module = setValue("QT_IM_MODULE");
+    if (!module || std::string_view(module) == "wayland")
+        ::setenv("QT_IM_MODULE", "compose", 1);
+}
+
 // The display that answered, which Qt takes.
 const char* g_display = "";
 
@@ -61,7 +72,10 @@ bool displaysAnswer() {
         return false;
     }
     if (wayland) {
-        if (app::askWaylandDisplay(std::chrono::seconds(5)) != DisplayAnswer::Silent) {
+        const DisplayAnswer answer = app::askWaylandDisplay(std::chrono::seconds(5));
+        if (answer == DisplayAnswer::AnswersWithoutSeat)
+            leaveWaylandTextInputOff();
+        if (answer != DisplayAnswer::Silent) {
             g_display = wayland;
             return true;
         }
