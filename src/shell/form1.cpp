@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -449,7 +451,10 @@ void Form1::connectCommands() {
             [this] { sources::PushButton7_Click(*this); });
     connect(m_pushButton10, &QPushButton::clicked, this,
             [this] { sources::PushButton10_Click(*this); });
-    // The list's keys and double-clicks arrive through eventFilter().
+    // The list's keys, double-clicks and drops arrive through eventFilter(). Drops land on its
+    // items' area or, through the list itself, on its header and scroll bars.
+    m_listView1->setAcceptDrops(true);
+    m_listView1->viewport()->setAcceptDrops(true);
 }
 
 std::optional<int> Form1::selectedSource() const {
@@ -464,6 +469,10 @@ std::optional<int> Form1::selectedSource() const {
 // space below the items, acts on the selected item; so that it can, a press on the empty space
 // only gives the list the focus and leaves the selection as it is.
 bool Form1::listViewEvent(QObject* watched, QEvent* event) {
+    if ((watched == m_listView1 || watched == m_listView1->viewport()) &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
+         event->type() == QEvent::DragLeave || event->type() == QEvent::Drop))
+        return listDragEvent(event);
     if (watched == m_listView1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         sources::ListView1_KeyDown(*this, key->key(), key->modifiers(), selectedSource());
@@ -482,6 +491,58 @@ bool Form1::listViewEvent(QObject* watched, QEvent* event) {
         return true;
     }
     return false;
+}
+
+namespace {
+
+// The list only reads what is dropped: it answers Copy, or Link where the source offers no copy,
+// never Move, after which a file manager would remove what was dropped. Refused, the drag shows
+// the no-entry pointer.
+bool answerDrag(QDropEvent* event, bool taken) {
+    const Qt::DropActions offered = event->possibleActions();
+    const Qt::DropAction action = offered.testFlag(Qt::CopyAction)   ? Qt::CopyAction
+                                  : offered.testFlag(Qt::LinkAction) ? Qt::LinkAction
+                                                                     : Qt::IgnoreAction;
+    if (!taken || action == Qt::IgnoreAction) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
+}
+
+} // namespace
+
+// Folders and one list file are taken, anything else refused, and every drop while the window is
+// busy, as Delete and "Clear List" are then.
+bool Form1::listDragEvent(QEvent* event) {
+    auto* drag = static_cast<QDropEvent*>(event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+        m_drag = sources::ReadDrop(drag->mimeData()->urls());
+        answerDrag(drag, sources::TakesDrop(*this, m_drag));
+        return true;
+    case QEvent::DragMove:
+        answerDrag(drag, sources::TakesDrop(*this, m_drag));
+        return true;
+    case QEvent::Drop: {
+        // Read again: what lies there may have changed during the drag.
+        const sources::Drop dropped = sources::ReadDrop(drag->mimeData()->urls());
+        m_drag = {};
+        if (!answerDrag(drag, sources::TakesDrop(*this, dropped)))
+            return true;
+        // Once the drop has been answered, so that a message the load shows does not hold the
+        // program the drop came from.
+        QMetaObject::invokeMethod(
+            this, [this, dropped] { sources::ListView1_DragDrop(*this, dropped); },
+            Qt::QueuedConnection);
+        return true;
+    }
+    default:
+        m_drag = {};
+        return true;
+    }
 }
 
 void Form1::PushButton1_Click() {

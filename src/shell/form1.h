@@ -7,6 +7,7 @@
 #include "settings.h"
 #include "sourcelistmodel.h"
 #include "sources/commandhost.h"
+#include "sources/drop.h"
 
 #include <QCursor>
 #include <QList>
@@ -147,6 +148,8 @@ private:
     void connectCommands();
     std::optional<int> selectedSource() const;
     bool listViewEvent(QObject* watched, QEvent* event);
+    // A drag over the list or a drop on it.
+    bool listDragEvent(QEvent* event);
 
     void loadHandCursor(const QString& path);
     void setOptionState(QRadioButton* option, bool selected);
@@ -191,6 +194,8 @@ private:
     bool m_showsRun = false;
     // How many commands that walk folders for the list are under way.
     int m_listWalks = 0;
+    // What the drag over the list holds, read once as it enters.
+    sources::Drop m_drag;
     DesktopBus m_desktop;
     EndRequests* m_endRequests = nullptr;
 
