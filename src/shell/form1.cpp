@@ -43,6 +43,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -385,8 +386,19 @@ void Form1::fitToScreen() {
             m_listView1->setColumnWidth(0, qRound(px(FirstColumnWidth) * scale));
         m_focusMark->follow();
     }
-    if (rescaled || !isVisible())
+    if (!rescaled && isVisible())
+        return;
+    if (scale == 1.0) {
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), available));
+        return;
+    }
+    // A window drawn smaller fills the height: centred with its frame, so that its title bar
+    // stays on the screen too.
+    const QRect outer = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
+                                            size().grownBy(frameMargins), available);
+    const QPoint clientAt(std::max(outer.left(), available.left()) + frameMargins.left(),
+                          std::max(outer.top(), available.top()) + frameMargins.top());
+    setGeometry(QRect(clientAt, size()));
 }
 
 void Form1::setDesignedTabOrder() {
@@ -770,6 +782,13 @@ void Form1::showEvent(QShowEvent* event) {
         m_followsScreen = true;
         connect(windowHandle(), &QWindow::screenChanged, this, &Form1::fitToScreen);
     }
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The desktop turned light or dark while the window is open.
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        showDesignedColours();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
