@@ -349,7 +349,17 @@ void Form1::showDesignedColours() {
         m_listView1->setPalette(QPalette());
     }
 
-    const QString styleSheet = light && m_skin ? *m_skin : QString();
+    QString styleSheet = light && m_skin ? *m_skin : QString();
+    // A style sheet draws a corner radius larger than half its box as a square corner: the
+    // skin's round option indicators, drawn smaller with a smaller layout, keep their shape.
+    if (m_layoutScale < 1.0 && styleSheet.contains(u"::indicator")) {
+        const int indicator =
+            std::min(QApplication::style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight),
+                     m_option1->height());
+        styleSheet += QStringLiteral("\nQRadioButton#Option1::indicator, "
+                                     "QRadioButton#Option2::indicator { border-radius: %1px; }\n")
+                          .arg(indicator / 2);
+    }
     if (this->styleSheet() != styleSheet)
         setStyleSheet(styleSheet);
 }
@@ -385,6 +395,7 @@ void Form1::fitToScreen() {
         if (m_sourceList->columnCount() > 0)
             m_listView1->setColumnWidth(0, qRound(px(FirstColumnWidth) * scale));
         m_focusMark->follow();
+        showDesignedColours();
     }
     if (!rescaled && isVisible())
         return;
