@@ -1,5 +1,6 @@
 // "Load List Of Folders From File" on a 50 MiB folder list file: reading the file alone against
-// LoadListFromFile into a list that only counts, with the process's peak memory.
+// LoadListFromFile into a list that only counts, with the process's peak memory; then the check
+// that names the lines that name no folder, on lines that name none and on lines that all do.
 #include "sources/listfile.h"
 
 #include <chrono>
@@ -50,6 +51,20 @@ public:
     std::size_t items = 0;
     std::size_t bytes = 0;
     std::size_t batches = 0;
+};
+
+class KeepingList : public sources::SourceList {
+public:
+    int count() const override { return static_cast<int>(items.size()); }
+    std::string text(int index) const override { return items[static_cast<size_t>(index - 1)]; }
+    void append(const std::string& path) override { items.push_back(path); }
+    void appendAll(const std::vector<std::string>& paths) override {
+        items.insert(items.end(), paths.begin(), paths.end());
+    }
+    void removeAt(int) override {}
+    void clear() override { items.clear(); }
+
+    std::vector<std::string> items;
 };
 
 class CountingMessages : public join::MessageSink {
@@ -112,6 +127,34 @@ int main() {
         std::printf("LoadListFromFile: %.3f s, %.0f MB/s, %zu items in %zu batches, "
                     "peak memory %.1f MiB\n",
                     seconds, megabytes / seconds, list.items, list.batches, peakMiB());
+    }
+
+    // The check after a load: every line of the file names no folder (nothing there).
+    {
+        KeepingList list;
+        CountingMessages messages;
+        sources::LoadListFromFile(list, messages, path);
+        sources::LinesWithoutFolder unnamed;
+        start = Clock::now();
+        unnamed.check(list, 1, path);
+        seconds = secondsSince(start);
+        std::printf("check, no line names a folder:   %.3f s for %zu lines (%.2f us a line), "
+                    "message %zu bytes\n",
+                    seconds, list.items.size(), seconds * 1e6 / static_cast<double>(lines),
+                    unnamed.message().size());
+    }
+    // The same number of lines, each naming a folder five levels down.
+    {
+        const std::string folder = pattern + "/Pictures/Holidays 2021/Day 1/Camera 2/";
+        std::filesystem::create_directories(folder);
+        KeepingList list;
+        list.items.assign(lines, folder);
+        sources::LinesWithoutFolder unnamed;
+        start = Clock::now();
+        unnamed.check(list, 1, path);
+        seconds = secondsSince(start);
+        std::printf("check, every line names a folder: %.3f s for %zu lines (%.2f us a line)\n",
+                    seconds, list.items.size(), seconds * 1e6 / static_cast<double>(lines));
     }
 
     std::error_code ignored;

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 #include <QStyleOptionGroupBox>
+#include <QWidget>
+#include <algorithm>
 
 namespace shell {
 
@@ -9,13 +11,30 @@ namespace {
 constexpr int RadioLabelSpacing = 3;
 constexpr int CaptionIndent = 6;
 constexpr int CaptionPadding = 2;
+
+// The caption as it shows: a single "&" marks the mnemonic letter, "&&" shows one "&".
+QString shownText(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && i + 1 < text.size())
+            ++i;
+        shown.append(text[i]);
+    }
+    return shown;
+}
 } // namespace
 
 int DesignedStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
                                const QWidget* widget) const {
     if (metric == PM_RadioButtonLabelSpacing)
         return RadioLabelSpacing;
-    return QProxyStyle::pixelMetric(metric, option, widget);
+    const int value = QProxyStyle::pixelMetric(metric, option, widget);
+    // The round indicator shrinks with an option button that the window draws smaller than
+    // designed, instead of being cut at its top and bottom.
+    if ((metric == PM_ExclusiveIndicatorWidth || metric == PM_ExclusiveIndicatorHeight) && widget)
+        return std::min(value, widget->height());
+    return value;
 }
 
 QRect DesignedStyle::subControlRect(ComplexControl control, const QStyleOptionComplex* option,
@@ -26,7 +45,7 @@ QRect DesignedStyle::subControlRect(ComplexControl control, const QStyleOptionCo
     const QFontMetrics metrics = box->fontMetrics;
     const QRect whole = box->rect;
     const QRect caption(whole.left() + CaptionIndent, whole.top(),
-                        metrics.horizontalAdvance(box->text) + 2 * CaptionPadding,
+                        metrics.horizontalAdvance(shownText(box->text)) + 2 * CaptionPadding,
                         metrics.height());
     switch (subControl) {
     case SC_GroupBoxLabel:

@@ -4,13 +4,16 @@
 #include "cursorfile.h"
 #include "designedfont.h"
 #include "designedstyle.h"
+#include "desktoppalette.h"
 #include "endrequests.h"
 #include "filedialogs.h"
+#include "focusmark.h"
 #include "join/failure.h"
 #include "join/failurelist.h"
 #include "join/paths.h"
 #include "join/posixfs.h"
 #include "join/trap.h"
+#include "screenfit.h"
 #include "sources/commands.h"
 #include "startup.h"
 #include "textprogressbar.h"
@@ -18,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +31,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -37,6 +42,9 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +70,11 @@ constexpr int px(int twips) {
     return (twips + 7) / 15;
 }
 
+QRect scaled(const QRect& designed, double scale) {
+    return QRect(qRound(designed.x() * scale), qRound(designed.y() * scale),
+                 qRound(designed.width() * scale), qRound(designed.height() * scale));
+}
+
 void place(QWidget* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(px(left), px(top), px(width), px(height));
@@ -77,6 +90,12 @@ void setBackground(QWidget* widget, const QColor& background, const QColor& text
     palette.setColor(QPalette::WindowText, text);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// The widget takes its colours from its container again, and so from the desktop.
+void followDesktop(QWidget* widget) {
+    widget->setPalette(QPalette());
+    widget->setAutoFillBackground(false);
 }
 
 std::string location(std::string_view procedure) {
@@ -101,6 +120,16 @@ constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
 const QString StopQuestion =
     QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
+// Captions that change during a run. Each "&" marks the letter that Alt takes to the control.
+const QString StartCaption = QStringLiteral("&Start Joining");
+const QString StopCaption = QStringLiteral("&Stop");
+const QString OutputFolderTitle = QStringLiteral("Save &Results To This Folder");
+const QString CopyOptionsTitle = QStringLiteral("Copy &Options");
+constexpr double WindowPointSize = 9;
+constexpr double ButtonPointSize = 11.25;
+// Where the window system has not told the frame around the window yet: a title bar of the
+// style's height and a few pixels beside it, as desktops draw them.
+constexpr int FrameBorderEstimate = 4;
 
 } // namespace
 
@@ -181,39 +210,39 @@ void Form1::createControls() {
     m_listView1->setModel(m_sourceList);
     place(m_listView1, "ListView1", 120, 120, 7560, 2535);
 
-    m_frame2 = new QGroupBox(QStringLiteral("Save Results To This Folder"), this);
+    m_frame2 = new QGroupBox(OutputFolderTitle, this);
     place(m_frame2, "Frame2", 120, 4230, 7560, 800);
     m_text2 = new QLineEdit(m_frame2);
     place(m_text2, "Text2", 240, 300, 6375, 345);
-    m_pushButton1 = new QPushButton(QStringLiteral("..."), m_frame2);
+    m_pushButton1 = new QPushButton(QStringLiteral("&..."), m_frame2);
     place(m_pushButton1, "PushButton1", 6720, 300, 585, 345);
 
-    m_frame1 = new QGroupBox(QStringLiteral("Copy Options"), this);
+    m_frame1 = new QGroupBox(CopyOptionsTitle, this);
     place(m_frame1, "Frame1", 120, 5080, 7560, 1005);
     m_option2 = new QRadioButton(
         QStringLiteral(
-            "Just copy files (and do not preserve folder structure) when copying to dest folder"),
+            "&Just copy files (and do not preserve folder structure) when copying to dest folder"),
         m_frame1);
     place(m_option2, "Option2", 180, 650, 7230, 240);
     m_option1 = new QRadioButton(
-        QStringLiteral("Preserve folder structure when copying to destination folder"), m_frame1);
+        QStringLiteral("&Preserve folder structure when copying to destination folder"), m_frame1);
     place(m_option1, "Option1", 180, 300, 6405, 240);
 
-    m_pushButton3 = new QPushButton(QStringLiteral("Add Folder(s)"), this);
+    m_pushButton3 = new QPushButton(QStringLiteral("&Add Folder(s)"), this);
     place(m_pushButton3, "PushButton3", 120, 2750, 3735, 405);
-    m_pushButton5 = new QPushButton(QStringLiteral("Add All Subfolders In Folder"), this);
+    m_pushButton5 = new QPushButton(QStringLiteral("Add All S&ubfolders In Folder"), this);
     place(m_pushButton5, "PushButton5", 3960, 2750, 3720, 405);
-    m_pushButton10 = new QPushButton(QStringLiteral("Load List Of Folders From File"), this);
+    m_pushButton10 = new QPushButton(QStringLiteral("&Load List Of Folders From File"), this);
     place(m_pushButton10, "PushButton10", 120, 3260, 3735, 405);
-    m_pushButton7 = new QPushButton(QStringLiteral("Clear List"), this);
+    m_pushButton7 = new QPushButton(QStringLiteral("&Clear List"), this);
     place(m_pushButton7, "PushButton7", 3960, 3260, 3720, 405);
-    m_pushButton2 = new QPushButton(QStringLiteral("Start Joining"), this);
+    m_pushButton2 = new QPushButton(StartCaption, this);
     place(m_pushButton2, "PushButton2", 120, 6210, 7560, 405);
     m_progressBar1 = new TextProgressBar(this);
     place(m_progressBar1, "ProgressBar1", 120, 6730, 7560, 405);
-    m_pushButton4 = new QPushButton(QStringLiteral("Help"), this);
+    m_pushButton4 = new QPushButton(QStringLiteral("&Help"), this);
     place(m_pushButton4, "PushButton4", 120, 3770, 3735, 405);
-    m_pushButton6 = new QPushButton(QStringLiteral("Load Sample/Example Folders"), this);
+    m_pushButton6 = new QPushButton(QStringLiteral("Load Sample/&Example Folders"), this);
     place(m_pushButton6, "PushButton6", 3960, 3770, 3720, 405);
 
     m_commandButtons = {m_pushButton1, m_pushButton2, m_pushButton3, m_pushButton4,
@@ -221,31 +250,13 @@ void Form1::createControls() {
 }
 
 void Form1::setDesignedAppearance() {
-    QFont windowFont(DesignedFontFamily());
-    windowFont.setPointSizeF(9);
-    windowFont.setWeight(QFont::Bold);
-    setFont(windowFont);
-    QFont buttonFont(DesignedFontFamily());
-    buttonFont.setPointSizeF(11.25);
-    buttonFont.setWeight(QFont::Bold);
+    setDesignedFonts(1.0);
     for (QPushButton* button : std::as_const(m_commandButtons)) {
-        button->setFont(buttonFont);
         // Return and Enter press the focused button, as in the desktop's dialogs; a plain
         // button outside a dialog answers Space only.
         button->setAutoDefault(true);
     }
-
-    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_frame2),
-                            static_cast<QWidget*>(m_frame1), static_cast<QWidget*>(m_option2),
-                            static_cast<QWidget*>(m_option1)})
-        setBackground(widget, Qt::white, Qt::black);
-
-    // The list keeps the desktop's colours; the window's forced background would otherwise show
-    // beside its header and behind its scroll bars.
-    QPalette listPalette = m_listView1->palette();
-    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText})
-        listPalette.setBrush(role, QApplication::palette(m_listView1).brush(role));
-    m_listView1->setPalette(listPalette);
+    showDesignedColours();
 
     m_listView1->setRootIsDecorated(false);
     m_listView1->setUniformRowHeights(true);
@@ -282,16 +293,131 @@ void Form1::setDesignedAppearance() {
     m_progressBar1->setText(QStringLiteral("Progress Bar"));
     m_progressBar1->setAccessibleName(QStringLiteral("Progress"));
 
-    if (const QScreen* screen = this->screen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                        screen->availableGeometry()));
+    m_focusMark = new FocusMark(this);
+    m_designedSize = size();
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (!child->objectName().isEmpty() && !child->objectName().startsWith(u"qt_"))
+            m_designedGeometry.append({child, child->geometry()});
+    }
+    fitToScreen();
+}
+
+void Form1::setDesignedFonts(double scale) {
+    // Text is drawn at whole pixel sizes: a smaller layout takes the largest whole size within
+    // its scale, so that no caption outgrows its control.
+    const double dotsPerPoint = logicalDpiY() / 72.0;
+    auto designedFont = [&](double points) {
+        QFont font(DesignedFontFamily());
+        font.setPointSizeF(scale == 1.0 ? points
+                                        : std::floor(points * scale * dotsPerPoint) / dotsPerPoint);
+        font.setWeight(QFont::Bold);
+        return font;
+    };
+    setFont(designedFont(WindowPointSize));
+    const QFont buttonFont = designedFont(ButtonPointSize);
+    for (QPushButton* button : std::as_const(m_commandButtons))
+        button->setFont(buttonFont);
+}
+
+// The designed colours and the skin are drawn for a light desktop. On a dark one every control
+// keeps the desktop's colours, so that no light list, field or button stands on a dark window.
+void Form1::showDesignedColours() {
+    const QPalette desktop = QApplication::palette();
+    const bool light = IsLightPalette(desktop);
+    // With the skin, the window and then its group boxes and option buttons in control order take
+    // the button face, before the skin itself.
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_frame2),
+                            static_cast<QWidget*>(m_frame1), static_cast<QWidget*>(m_option2),
+                            static_cast<QWidget*>(m_option1)}) {
+        if (!light)
+            followDesktop(widget);
+        else if (m_skin)
+            setBackground(widget, desktop.color(QPalette::Button),
+                          desktop.color(QPalette::ButtonText));
+        else
+            setBackground(widget, Qt::white, Qt::black);
+    }
+
+    // The list keeps the desktop's colours; the window's forced background would otherwise show
+    // beside its header and behind its scroll bars.
+    if (light) {
+        QPalette listPalette = m_listView1->palette();
+        for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText})
+            listPalette.setBrush(role, desktop.brush(role));
+        m_listView1->setPalette(listPalette);
+    } else {
+        m_listView1->setPalette(QPalette());
+    }
+
+    QString styleSheet = light && m_skin ? *m_skin : QString();
+    // A style sheet draws a corner radius larger than half its box as a square corner: the
+    // skin's round option indicators, drawn smaller with a smaller layout, keep their shape.
+    if (m_layoutScale < 1.0 && styleSheet.contains(u"::indicator")) {
+        const int indicator =
+            std::min(QApplication::style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight),
+                     m_option1->height());
+        styleSheet += QStringLiteral("\nQRadioButton#Option1::indicator, "
+                                     "QRadioButton#Option2::indicator { border-radius: %1px; }\n")
+                          .arg(indicator / 2);
+    }
+    if (this->styleSheet() != styleSheet)
+        setStyleSheet(styleSheet);
+}
+
+// Where the designed window does not fit the screen's available area (a small screen, a large
+// scale factor), the whole layout is drawn smaller, fonts with it, until it does: every control
+// stays in reach and in its place beside the others, and the window stays fixed. Where it fits,
+// it is exactly as designed.
+void Form1::fitToScreen() {
+    const QScreen* screen = windowHandle() ? windowHandle()->screen() : this->screen();
+    if (!screen)
+        return;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    QMargins frameMargins(client.left() - frame.left(), client.top() - frame.top(),
+                          frame.right() - client.right(), frame.bottom() - client.bottom());
+    if (frameMargins.isNull()) {
+        const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+        frameMargins = QMargins(FrameBorderEstimate, titleBar + 2 * FrameBorderEstimate,
+                                FrameBorderEstimate, FrameBorderEstimate);
+    }
+    const QRect available = screen->availableGeometry();
+    const double scale = FittingScale(m_designedSize, frameMargins, available.size());
+    const bool rescaled = scale != m_layoutScale;
+    if (rescaled) {
+        m_layoutScale = scale;
+        for (const auto& [widget, designed] : std::as_const(m_designedGeometry)) {
+            if (widget)
+                widget->setGeometry(scaled(designed, scale));
+        }
+        setDesignedFonts(scale);
+        setFixedSize(scaled(QRect(QPoint(), m_designedSize), scale).size());
+        if (m_sourceList->columnCount() > 0)
+            m_listView1->setColumnWidth(0, qRound(px(FirstColumnWidth) * scale));
+        m_focusMark->follow();
+        showDesignedColours();
+    }
+    if (!rescaled && isVisible())
+        return;
+    if (scale == 1.0) {
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), available));
+        return;
+    }
+    // A window drawn smaller fills the height: centred with its frame, so that its title bar
+    // stays on the screen too.
+    const QRect outer = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
+                                            size().grownBy(frameMargins), available);
+    const QPoint clientAt(std::max(outer.left(), available.left()) + frameMargins.left(),
+                          std::max(outer.top(), available.top()) + frameMargins.top());
+    setGeometry(QRect(clientAt, size()));
 }
 
 void Form1::setDesignedTabOrder() {
-    // Group boxes and the progress bar take no focus; the rest follow the designed order.
-    const QList<QWidget*> order = {m_listView1,   m_option1,      m_option2,     m_pushButton3,
-                                   m_pushButton5, m_pushButton10, m_pushButton7, m_pushButton2,
-                                   m_text2,       m_pushButton1,  m_pushButton4, m_pushButton6};
+    // The order the window reads in: top to bottom, left to right. Group boxes and the progress
+    // bar take no focus; Tab stops at the selected option button only.
+    const QList<QWidget*> order = {m_listView1,   m_pushButton3, m_pushButton5, m_pushButton10,
+                                   m_pushButton7, m_pushButton4, m_pushButton6, m_text2,
+                                   m_pushButton1, m_option1,     m_option2,     m_pushButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -348,7 +474,10 @@ void Form1::connectCommands() {
             [this] { sources::PushButton7_Click(*this); });
     connect(m_pushButton10, &QPushButton::clicked, this,
             [this] { sources::PushButton10_Click(*this); });
-    // The list's keys and double-clicks arrive through eventFilter().
+    // The list's keys, double-clicks and drops arrive through eventFilter(). Drops land on its
+    // items' area or, through the list itself, on its header and scroll bars.
+    m_listView1->setAcceptDrops(true);
+    m_listView1->viewport()->setAcceptDrops(true);
 }
 
 std::optional<int> Form1::selectedSource() const {
@@ -363,6 +492,10 @@ std::optional<int> Form1::selectedSource() const {
 // space below the items, acts on the selected item; so that it can, a press on the empty space
 // only gives the list the focus and leaves the selection as it is.
 bool Form1::listViewEvent(QObject* watched, QEvent* event) {
+    if ((watched == m_listView1 || watched == m_listView1->viewport()) &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
+         event->type() == QEvent::DragLeave || event->type() == QEvent::Drop))
+        return listDragEvent(event);
     if (watched == m_listView1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         sources::ListView1_KeyDown(*this, key->key(), key->modifiers(), selectedSource());
@@ -381,6 +514,58 @@ bool Form1::listViewEvent(QObject* watched, QEvent* event) {
         return true;
     }
     return false;
+}
+
+namespace {
+
+// The list only reads what is dropped: it answers Copy, or Link where the source offers no copy,
+// never Move, after which a file manager would remove what was dropped. Refused, the drag shows
+// the no-entry pointer.
+bool answerDrag(QDropEvent* event, bool taken) {
+    const Qt::DropActions offered = event->possibleActions();
+    const Qt::DropAction action = offered.testFlag(Qt::CopyAction)   ? Qt::CopyAction
+                                  : offered.testFlag(Qt::LinkAction) ? Qt::LinkAction
+                                                                     : Qt::IgnoreAction;
+    if (!taken || action == Qt::IgnoreAction) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(action);
+    event->accept();
+    return true;
+}
+
+} // namespace
+
+// Folders and one list file are taken, anything else refused, and every drop while the window is
+// busy, as Delete and "Clear List" are then.
+bool Form1::listDragEvent(QEvent* event) {
+    auto* drag = static_cast<QDropEvent*>(event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+        m_drag = sources::ReadDrop(drag->mimeData()->urls());
+        answerDrag(drag, sources::TakesDrop(*this, m_drag));
+        return true;
+    case QEvent::DragMove:
+        answerDrag(drag, sources::TakesDrop(*this, m_drag));
+        return true;
+    case QEvent::Drop: {
+        // Read again: what lies there may have changed during the drag.
+        const sources::Drop dropped = sources::ReadDrop(drag->mimeData()->urls());
+        m_drag = {};
+        if (!answerDrag(drag, sources::TakesDrop(*this, dropped)))
+            return true;
+        // Once the drop has been answered, so that a message the load shows does not hold the
+        // program the drop came from.
+        QMetaObject::invokeMethod(
+            this, [this, dropped] { sources::ListView1_DragDrop(*this, dropped); },
+            Qt::QueuedConnection);
+        return true;
+    }
+    default:
+        m_drag = {};
+        return true;
+    }
 }
 
 void Form1::PushButton1_Click() {
@@ -432,15 +617,15 @@ void Form1::showRunning(bool running) {
     if (running == m_showsRun)
         return;
     m_showsRun = running;
-    m_pushButton2->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start Joining"));
+    m_pushButton2->setText(running ? StopCaption : StartCaption);
     m_pushButton2->setEnabled(true);
     m_pushButton7->setEnabled(!running);
     m_sourceList->setLocked(running);
     // These stay usable: the run has read them, and what the user changes is stored for the next.
     const QString note =
         running ? QStringLiteral(" (a change counts from the next run)") : QString();
-    m_frame2->setTitle(QStringLiteral("Save Results To This Folder") + note);
-    m_frame1->setTitle(QStringLiteral("Copy Options") + note);
+    m_frame2->setTitle(OutputFolderTitle + note);
+    m_frame1->setTitle(CopyOptionsTitle + note);
     m_endRequests->setCatchingSignals(running);
 }
 
@@ -458,7 +643,7 @@ void Form1::Form_Load() {
     trap.line(130, [&] {
         if (m_sourceList->columnCount() < 1)
             throw join::Failure(IndexOutOfBounds, "Index out of bounds");
-        m_listView1->setColumnWidth(0, px(FirstColumnWidth));
+        m_listView1->setColumnWidth(0, qRound(px(FirstColumnWidth) * m_layoutScale));
     });
     trap.line(132, [&] {
         // The default comes first: without a desktop folder nothing is restored.
@@ -484,15 +669,9 @@ void Form1::ApplySkin() {
     const QString skinPath = m_env.programFolder + QStringLiteral("/x/o.qss");
     if (!QFileInfo(skinPath).isFile())
         return;
-    // The button face first, on the window and then on its option buttons and group boxes in
-    // control order; the skin itself last.
-    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
-    const QColor buttonText = QApplication::palette().color(QPalette::ButtonText);
-    setBackground(this, buttonFace, buttonText);
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindChildrenRecursively)) {
-        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QGroupBox*>(child))
-            setBackground(child, buttonFace, buttonText);
-    }
+    // The button face first; the skin itself once it is read.
+    m_skin = QString();
+    showDesignedColours();
     QFile skin(skinPath);
     if (!skin.open(QIODevice::ReadOnly))
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
@@ -502,7 +681,8 @@ void Form1::ApplySkin() {
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
                             "Path/File access error: the skin file is too large: " +
                                 fileSystemPath(skinPath));
-    setStyleSheet(QString::fromUtf8(styleSheet));
+    m_skin = QString::fromUtf8(styleSheet);
+    showDesignedColours();
 }
 
 void Form1::PushButton4_Click() {
@@ -605,6 +785,21 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         pointerMoved(join::Pointer::Default);
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_followsScreen && windowHandle()) {
+        m_followsScreen = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, &Form1::fitToScreen);
+    }
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The desktop turned light or dark while the window is open.
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        showDesignedColours();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {

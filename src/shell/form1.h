@@ -7,6 +7,7 @@
 #include "settings.h"
 #include "sourcelistmodel.h"
 #include "sources/commandhost.h"
+#include "sources/drop.h"
 
 #include <QCursor>
 #include <QList>
@@ -27,6 +28,7 @@ class QTreeView;
 namespace shell {
 
 class EndRequests;
+class FocusMark;
 class TextProgressBar;
 
 // Everything the main window takes from its surroundings. Tests fill it; members left empty
@@ -128,18 +130,27 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
     void setDesignedAppearance();
+    void setDesignedFonts(double scale);
+    // The designed colours and the skin on a light desktop palette; the desktop's on a dark one.
+    void showDesignedColours();
+    // The layout at the largest scale up to 1 at which the window fits its screen.
+    void fitToScreen();
     void setDesignedTabOrder();
     void trackPointerMovement();
     void connectOwnHandlers();
     void connectCommands();
     std::optional<int> selectedSource() const;
     bool listViewEvent(QObject* watched, QEvent* event);
+    // A drag over the list or a drop on it.
+    bool listDragEvent(QEvent* event);
 
     void loadHandCursor(const QString& path);
     void setOptionState(QRadioButton* option, bool selected);
@@ -167,6 +178,14 @@ private:
     QList<QPushButton*> m_commandButtons;
     QList<QWidget*> m_listParts;
     QList<QWidget*> m_groupBoxes;
+    // The skin's style sheet, when there is one beside the program.
+    std::optional<QString> m_skin;
+    // Each control's designed place, and the window's designed size, drawn at m_layoutScale.
+    QList<QPair<QPointer<QWidget>, QRect>> m_designedGeometry;
+    QSize m_designedSize;
+    double m_layoutScale = 1.0;
+    bool m_followsScreen = false;
+    FocusMark* m_focusMark = nullptr;
     bool m_settingsFailureReported = false;
     // The user stopped the run under way; the stop is withdrawn when the run has ended.
     bool m_stopAsked = false;
@@ -176,6 +195,8 @@ private:
     bool m_showsRun = false;
     // How many commands that walk folders for the list are under way.
     int m_listWalks = 0;
+    // What the drag over the list holds, read once as it enters.
+    sources::Drop m_drag;
     DesktopBus m_desktop;
     EndRequests* m_endRequests = nullptr;
 

@@ -29,15 +29,19 @@ std::string pickFolderAndShowBusy(CommandHost& host, join::Trap& trap) {
 
 } // namespace
 
+std::string FolderItemText(const std::string& chosen) {
+    // The test looks at the folder as chosen; the separator is added after normalising.
+    return join::EndsWithSeparator(chosen) ? join::NormalizePath(chosen)
+                                           : join::NormalizePath(chosen) + "/";
+}
+
 void PushButton3_Click(CommandHost& host) {
     join::Trap trap(host, location("PushButton3_Click"));
     const std::string chosen = pickFolderAndShowBusy(host, trap);
     if (chosen.empty())
         return;
-    if (trap.test(106, [&] { return join::EndsWithSeparator(chosen); }))
-        trap.line(108, [&] { host.sourceList().append(join::NormalizePath(chosen)); });
-    else
-        trap.line(110, [&] { host.sourceList().append(join::NormalizePath(chosen) + "/"); });
+    const bool root = trap.test(106, [&] { return join::EndsWithSeparator(chosen); });
+    trap.line(root ? 108 : 110, [&] { host.sourceList().append(FolderItemText(chosen)); });
     trap.line(112, [&] { host.setPointer(join::Pointer::Default); });
 }
 

@@ -12,6 +12,10 @@ namespace sources {
 // "Add Folder(s)": adds the one folder the user picks, ending with "/".
 void PushButton3_Click(CommandHost& host);
 
+// The item "Add Folder(s)" appends for a chosen folder: normalised, ending with "/" (a root
+// keeps its single "/").
+std::string FolderItemText(const std::string& chosen);
+
 // "Add All Subfolders In Folder": adds the picked folder, then every folder below it,
 // breadth-first by level.
 void PushButton5_Click(CommandHost& host);

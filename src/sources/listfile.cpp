@@ -4,6 +4,7 @@
 #include "join/failure.h"
 #include "join/paths.h"
 #include "join/posixfs.h"
+#include "join/runprogress.h"
 #include "join/trap.h"
 #include "selection.h"
 
@@ -208,6 +209,31 @@ void LoadListFromDescriptor(SourceList& list, int fd, const std::string& name) {
     readList(list, fd, name);
 }
 
+void LinesWithoutFolder::check(const SourceList& list, int firstItem, const std::string& file) {
+    const std::string name = join::LastPathPart(file);
+    for (int item = firstItem; item <= list.count(); ++item) {
+        const std::string text = list.text(item);
+        // The folder a join would copy: it reads an entry with "." and ".." resolved.
+        if (text.empty() || join::FolderExists(join::ResolveDotSegments(text)))
+            continue;
+        if (m_shown.size() < ShownLines)
+            m_shown.push_back({name, item - firstItem + 1, text});
+        else
+            ++m_more;
+    }
+}
+
+std::string LinesWithoutFolder::message() const {
+    if (m_shown.empty())
+        return {};
+    std::string text = "Some lines do not name a folder now:";
+    for (const Line& line : m_shown)
+        text += "\n" + line.file + ", line " + std::to_string(line.number) + ": " + line.text;
+    if (m_more > 0)
+        text += "\nand " + join::CountText(m_more) + (m_more == 1 ? " more line." : " more lines.");
+    return text;
+}
+
 } // namespace sources
 
 namespace sources {
@@ -224,20 +250,25 @@ const char* const BadFileName = "was not added because it has bad characters in 
 
 } // namespace
 
+void CheckAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const std::string& path,
+                          LinesWithoutFolder& unnamed) {
+    if (trap.test(line, [&] { return !join::IsBadFileName(path); })) {
+        const int firstItem = host.sourceList().count() + 1;
+        trap.line(line + 2, [&] { LoadListFromFile(host.sourceList(), host, path); });
+        // What was read before a failure is in the list, and checked as well.
+        trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path); });
+    } else {
+        trap.line(line + 4, [&] { host.showMessage(path + "\r\r" + BadFileName); });
+    }
+}
+
 void PushButton10_Click(CommandHost& host) {
     join::Trap trap(host, join::locationString("Brimvale", "Form1", "PushButton10_Click"));
     trap.handleNumber(join::ErrorNumber::FileDialogBufferTooSmall,
                       [&] { host.showMessage(TooManyFiles); });
     std::string selection;
     std::vector<std::string> parts;
-
-    // Loads one picked file, or says why it cannot.
-    const auto checkAndLoad = [&](int line, const std::string& path) {
-        if (trap.test(line, [&] { return !join::IsBadFileName(path); }))
-            trap.line(line + 2, [&] { LoadListFromFile(host.sourceList(), host, path); });
-        else
-            trap.line(line + 4, [&] { host.showMessage(path + "\r\r" + BadFileName); });
-    };
+    LinesWithoutFolder unnamed;
 
     trap.line(100, [&] { host.showMessage(LayoutNote); });
     trap.line(102, [&] {
@@ -249,16 +280,23 @@ void PushButton10_Click(CommandHost& host) {
         return;
     trap.line(104, [&] { parts = SplitSelection(selection); });
     if (trap.test(106, [&] { return parts.size() == 1; })) {
-        checkAndLoad(108, parts.empty() ? std::string() : parts.front());
-        return;
+        CheckAndLoadListFile(host, trap, 108, parts.empty() ? std::string() : parts.front(),
+                             unnamed);
+    } else {
+        if (trap.test(114, [&] { return parts.empty(); }))
+            return;
+        for (std::size_t i = 1; i < parts.size(); ++i) {
+            std::string path;
+            trap.line(116, [&] { path = join::NormalizePath(parts.front() + "/" + parts[i]); });
+            CheckAndLoadListFile(host, trap, 118, path, unnamed);
+        }
     }
-    if (trap.test(114, [&] { return parts.empty(); }))
-        return;
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        std::string path;
-        trap.line(116, [&] { path = join::NormalizePath(parts.front() + "/" + parts[i]); });
-        checkAndLoad(118, path);
-    }
+    // Once, after every file: the lines are in the list, and the user sees which ones will find
+    // no folder before a join fails on them.
+    trap.line(124, [&] {
+        if (const std::string message = unnamed.message(); !message.empty())
+            host.showMessage(message);
+    });
 }
 
 } // namespace sources

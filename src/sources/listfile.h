@@ -3,9 +3,17 @@
 #include "join/host.h"
 #include "sourcelist.h"
 
+#include <cstddef>
 #include <string>
+#include <vector>
+
+namespace join {
+class Trap;
+}
 
 namespace sources {
+
+class CommandHost;
 
 // Appends every line of a folder list file to the list, in file order. Lines end at LF, at CR,
 // at CR LF or at the end of the file; a line end at the end of the file adds no empty item, a
@@ -19,5 +27,37 @@ void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::
 // The same from an open descriptor of any kind (standard input, a pipe), read to its end or
 // until a stop is asked for. `name` names it in failures.
 void LoadListFromDescriptor(SourceList& list, int fd, const std::string& name);
+
+// The lines of the list files of one load that name no folder now (nothing there, a file, out of
+// reach), told in one message at the end of the load. The lines stay in the list as read: a join
+// would find no folder for them. An empty line names nothing and copies nothing; it is not
+// named.
+class LinesWithoutFolder {
+public:
+    // Checks the items from `firstItem` (numbered from 1) to the end of the list, which
+    // LoadListFromFile has just appended from `file`: item firstItem + k is its line k + 1.
+    void check(const SourceList& list, int firstItem, const std::string& file);
+
+    // "Some lines do not name a folder now:", then "NAME, line N: TEXT" for each such line (the
+    // first ShownLines of them, then how many more), one a line; "" when there is none.
+    std::string message() const;
+
+    static constexpr std::size_t ShownLines = 20;
+
+private:
+    struct Line {
+        std::string file;
+        int number = 0;
+        std::string text;
+    };
+    std::vector<Line> m_shown;
+    std::size_t m_more = 0;
+};
+
+// Step 6 of "Load List Of Folders From File" for one file, under lines `line` to `line + 4` of
+// the command's trap: a path whose attributes cannot be read is named as not added; otherwise
+// the file is loaded and its lines checked into `unnamed`.
+void CheckAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const std::string& path,
+                          LinesWithoutFolder& unnamed);
 
 } // namespace sources

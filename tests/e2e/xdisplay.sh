@@ -21,13 +21,13 @@ wait_for() {
     done
 }
 
-# Starts an X server of our own on a free display (its files in folder $1), exports DISPLAY and
-# sets xvfb_pid.
+# Starts an X server of our own on a free display (its files in folder $1, its screen $2, by
+# default 1024x768x24), exports DISPLAY and sets xvfb_pid.
 start_display() {
     exec 3>"$1/display"
     # -noreset: the server would otherwise reset once its last client leaves (the readiness
     # probe below), refusing connections for a moment.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$1/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${2:-1024x768x24}" -nolisten tcp -noreset >"$1/xvfb.log" 2>&1 &
     xvfb_pid=$!
     wait_for 10 test -s "$1/display" || fail "Xvfb did not start"
     export DISPLAY=":$(head -n1 "$1/display")"

@@ -421,11 +421,12 @@ TEST(JoinWindow, CommandsDuringARun) {
                "; " + control<QGroupBox>(window, "Frame2")->title().toStdString() + "; " +
                control<QGroupBox>(window, "Frame1")->title().toStdString();
     };
-    const std::string idleLooks = "Start Joining enabled at 8,414 504x27; Clear List enabled; "
-                                  "entries enabled; Save Results To This Folder; Copy Options";
+    // "&" marks each caption's Alt letter, kept through the run.
+    const std::string idleLooks = "&Start Joining enabled at 8,414 504x27; Clear List enabled; "
+                                  "entries enabled; Save &Results To This Folder; Copy &Options";
     const std::string runningLooks =
-        "Stop enabled at 8,414 504x27; Clear List disabled; entries disabled; Save Results To "
-        "This Folder (a change counts from the next run); Copy Options (a change counts from the "
+        "&Stop enabled at 8,414 504x27; Clear List disabled; entries disabled; Save &Results To "
+        "This Folder (a change counts from the next run); Copy &Options (a change counts from the "
         "next run)";
     auto stoppedMessage = [](int copied) {
         return QStringLiteral("The join was stopped: %1 file%2 copied. What was copied stays; "
@@ -584,7 +585,7 @@ TEST(JoinWindow, CommandsDuringARun) {
                                             r.s.presenter->questions[0].text == stopQuestion,
                                         "question");
              // Once stopping, there is nothing more to ask.
-             wrong += expect(r.seen.starts_with("Stop disabled"), "while stopping: " + r.seen);
+             wrong += expect(r.seen.starts_with("&Stop disabled"), "while stopping: " + r.seen);
              wrong += expect(messageTexts(r.s) == QStringList{stoppedMessage(fileCount(r.out()))},
                              "closing message");
              wrong += firstEntryOnly(r, r.out());

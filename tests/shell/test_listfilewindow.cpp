@@ -1,7 +1,7 @@
 // "Load List Of Folders From File" through the window: the layout note first, then the file
 // dialog with its title and filter, then every line of every picked file in the order the
 // dialog reports them; the messages for too many files, a missing file and a file whose date
-// cannot be read.
+// cannot be read; then one message that names the lines that name no folder now.
 #include "shellfakes.h"
 #include "support/testdir.h"
 
@@ -21,6 +21,10 @@ std::vector<std::string> items(shell::Form1& window) {
     for (int i = 1; i <= window.sourceCount(); ++i)
         texts.push_back(window.sourceText(i));
     return texts;
+}
+
+QString noFolder(const QStringList& lines) {
+    return QStringLiteral("Some lines do not name a folder now:\n") + lines.join(u'\n');
 }
 
 } // namespace
@@ -44,6 +48,23 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
     for (int i = 0; i < 300; ++i)
         manyFiles.push_back(dir.path("lists/") + std::string(100, 'x') + std::to_string(i));
     std::filesystem::create_symlink(dir.path("gone"), dir.path("lists/dangling"));
+    // Lines that name a folder (one reached through "..", one through a link), a file, nothing,
+    // an empty line and spaces.
+    dir.make("folders/one/file.txt=x\nfolders/two/\nfolders/link -> one\n");
+    const std::string f = dir.path("folders/");
+    dir.write("lists/mixed.txt", f + "one\n" + f + "gone/../two/\n" + f + "one/file.txt\n\n" + f +
+                                     "link\n" + f + "missing\n  \n");
+    const QString qf = QString::fromStdString(f);
+    std::string missingLines;
+    std::vector<std::string> missingItems;
+    QStringList shownMissing;
+    for (int i = 1; i <= 23; ++i) {
+        missingItems.push_back(f + "gone" + std::to_string(i));
+        missingLines += missingItems.back() + "\n";
+        if (i <= 20)
+            shownMissing.append(QStringLiteral("many.txt, line %1: %2gone%1").arg(i).arg(qf));
+    }
+    dir.write("lists/many.txt", missingLines);
 
     struct Row {
         const char* name;
@@ -56,15 +77,39 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
         {"three files, in the order picked",
          {c, a, b},
          {"C:\\c1", " /c2 ", "/a1", "/a2", "/b", ""},
-         {}},
-        {"one file", {a}, {"/a1", "/a2"}, {}},
-        {"files of two folders", {d, a}, {"/d", "/a1", "/a2"}, {}},
-        {"a UTF-16 file", {u}, {"/caf\xc3\xa9"}, {}},
+         {noFolder({QStringLiteral("c.txt, line 1: C:\\c1"), QStringLiteral("c.txt, line 2:  /c2 "),
+                    QStringLiteral("a.txt, line 1: /a1"), QStringLiteral("a.txt, line 2: /a2"),
+                    QStringLiteral("b.txt, line 1: /b")})}},
+        {"one file",
+         {a},
+         {"/a1", "/a2"},
+         {noFolder({QStringLiteral("a.txt, line 1: /a1"), QStringLiteral("a.txt, line 2: /a2")})}},
+        {"files of two folders",
+         {d, a},
+         {"/d", "/a1", "/a2"},
+         {noFolder({QStringLiteral("d.txt, line 1: /d"), QStringLiteral("a.txt, line 1: /a1"),
+                    QStringLiteral("a.txt, line 2: /a2")})}},
+        {"a UTF-16 file",
+         {u},
+         {"/caf\xc3\xa9"},
+         {noFolder({QStringLiteral("u.txt, line 1: /café")})}},
+        {"lines that name no folder now, and lines that do",
+         {dir.path("lists/mixed.txt")},
+         {f + "one", f + "gone/../two/", f + "one/file.txt", "", f + "link", f + "missing", "  "},
+         {noFolder({QStringLiteral("mixed.txt, line 3: ") + qf + QStringLiteral("one/file.txt"),
+                    QStringLiteral("mixed.txt, line 6: ") + qf + QStringLiteral("missing"),
+                    QStringLiteral("mixed.txt, line 7:   ")})}},
+        {"more lines without a folder than the message names",
+         {dir.path("lists/many.txt")},
+         missingItems,
+         {noFolder(shownMissing) + QStringLiteral("\nand 3 more lines.")}},
         {"too many files", manyFiles, {}, {tooMany}},
         {"a missing file among others",
          {a, dir.path("lists/missing.txt"), b},
          {"/a1", "/a2", "/b", ""},
-         {QString::fromStdString(dir.path("lists/missing.txt")) + badName}},
+         {QString::fromStdString(dir.path("lists/missing.txt")) + badName,
+          noFolder({QStringLiteral("a.txt, line 1: /a1"), QStringLiteral("a.txt, line 2: /a2"),
+                    QStringLiteral("b.txt, line 1: /b")})}},
         {"a link to nothing", {dir.path("lists/dangling")}, {}, {QStringLiteral("File not found")}},
     };
     for (const Row& row : rows) {

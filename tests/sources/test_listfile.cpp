@@ -173,18 +173,23 @@ TEST(LoadFolderListCommand, LoadsPickedFilesInSelectionOrderAndReportsTheRest) {
                        dir.path("lists/three.txt")};
     sources::PushButton10_Click(host);
     EXPECT_EQ(joined(host.list.items), "/two/a\n/two/b\n\n/one\n/three\n");
-    EXPECT_EQ(joined(host.messages),
-              joined({LayoutNote, dir.path("lists/missing.txt") + BadName, "File not found"}));
+    // The lines that name no folder, once, at the end, numbered within their own files.
+    EXPECT_EQ(
+        joined(host.messages),
+        joined({LayoutNote, dir.path("lists/missing.txt") + BadName, "File not found",
+                "Some lines do not name a folder now:\ntwo.txt, line 1: /two/a\n"
+                "two.txt, line 2: /two/b\none.txt, line 1: /one\nthree.txt, line 1: /three"}));
     EXPECT_TRUE(host.reports.empty());
 }
 
 TEST(LoadFolderListCommand, OneFileIsLoadedByItsFullPath) {
     TestDir dir;
-    dir.write("only.txt", "/x\r\n/y\r\n");
+    dir.make("x/\ny/\n");
+    dir.write("only.txt", dir.path("x") + "\r\n" + dir.path("y") + "/\r\n");
     FakeHost host;
     host.fileAnswer = {dir.path("only.txt")};
     sources::PushButton10_Click(host);
-    EXPECT_EQ(joined(host.list.items), "/x\n/y\n");
+    EXPECT_EQ(joined(host.list.items), joined({dir.path("x"), dir.path("y") + "/"}));
     EXPECT_EQ(host.messages, std::vector<std::string>{LayoutNote});
 
     FakeHost missing;
@@ -264,5 +269,7 @@ TEST(LoadFolderListCommand, UnreachableAndUnreadableFilesAsAnOrdinaryUser) {
     if (!result)
         GTEST_SKIP() << "cannot run a child process as uid 65534 here";
     EXPECT_EQ(*result, "/one\n/three\nreports: " + FileLocation + "120\n" + "/one\n" +
-                           joined({LayoutNote, dir.path("hidden/inside.txt") + BadName}) + "0");
+                           joined({LayoutNote, dir.path("hidden/inside.txt") + BadName,
+                                   "Some lines do not name a folder now:\none.txt, line 1: /one"}) +
+                           "0");
 }

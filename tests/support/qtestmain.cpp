@@ -1,12 +1,14 @@
-// Entry point of the widget tests: one QApplication on the offscreen platform, settings and
-// standard folders redirected so that no test touches the real user's files.
+// Entry point of the widget tests: one QApplication on the offscreen platform (or the one
+// BRIMVALE_TEST_PLATFORM names, for tests that need a real display), settings and standard
+// folders redirected so that no test touches the real user's files.
 #include <QApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    const QByteArray platform = qgetenv("BRIMVALE_TEST_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArrayLiteral("offscreen") : platform);
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
