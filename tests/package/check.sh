@@ -30,9 +30,12 @@ deb="$work/out/brimvale_${version}_$(dpkg --print-architecture).deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 # The package names alone, one a line.
 names=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6 fonts-liberation; do
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6 libxcb1 libwayland-client0 \
+    fonts-liberation; do
     grep -qxF "$needed" <<<"$names" || fail "Depends lacks $needed: $depends"
 done
+# Qt's Wayland platform, for a desktop without X.
+[ "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland ] || fail "Recommends is not qt6-wayland"
 
 # Lintian as Debian's archive would run it, its pedantic notes shown too. As root it must be
 # told that running as root is meant.
