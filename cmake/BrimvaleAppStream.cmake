@@ -1,30 +1,14 @@
-# What the AppStream metainfo says that other build settings already hold: the component id (the
-# maker's home page, reversed), the releases (the Debian change log) and the screenshots (under
-# the home page). Derived when configuring, so that they never disagree with their sources.
+# What the AppStream metainfo says that other build settings already hold: the component id (a
+# build setting of its own), the releases (the Debian change log) and the screenshots (under the
+# home page). Made when configuring, so that they never disagree with their sources.
 
-# The component id: the home page's host name reversed, then "brimvale", in the characters an id
-# may hold: "https://brimvale.example/" gives "example.brimvale.brimvale", "https://www.my-tools.org/"
-# "org.my_tools.brimvale".
-function(brimvale_appstream_id home_page out_var)
-    if(NOT home_page MATCHES "^https://([^/:?#]+)")
-        message(FATAL_ERROR "BRIMVALE_HOME_PAGE must be an https address, not '${home_page}': the "
-                            "AppStream id and the screenshots' addresses are made from it")
+# The component id: at least two labels of lower-case letters, digits and "_", joined by dots,
+# none beginning with a digit, as a reversed domain name and the program's name.
+function(brimvale_check_appstream_id id)
+    if(NOT id MATCHES "^[a-z_][a-z0-9_]*(\\.[a-z_][a-z0-9_]*)+$")
+        message(FATAL_ERROR "BRIMVALE_APPSTREAM_ID must be a reversed domain name and the "
+                            "program's name, such as org.brimvale.brimvale, not '${id}'")
     endif()
-    string(TOLOWER "${CMAKE_MATCH_1}" host)
-    string(REGEX REPLACE "^www\\." "" host "${host}")
-    string(REPLACE "." ";" labels "${host}")
-    list(REVERSE labels)
-    set(parts)
-    foreach(label IN LISTS labels)
-        string(REGEX REPLACE "[^a-z0-9_]" "_" label "${label}")
-        if(label MATCHES "^[0-9]")
-            string(PREPEND label "_")
-        endif()
-        list(APPEND parts "${label}")
-    endforeach()
-    list(APPEND parts brimvale)
-    list(JOIN parts "." id)
-    set(${out_var} "${id}" PARENT_SCOPE)
 endfunction()
 
 # The <release> elements, newest first, one for each upstream version in the Debian change log

@@ -4,6 +4,9 @@
 set(BRIMVALE_HOME_PAGE "https://brimvale.example/" CACHE STRING "The maker's home page")
 set(BRIMVALE_CONTACT_PAGE "https://brimvale.example/contact" CACHE STRING "The maker's contact page")
 set(BRIMVALE_SUPPORT_EMAIL "support@brimvale.example" CACHE STRING "The support e-mail address")
+# The name software centres know the program by: the project's domain reversed, then the
+# program. It stays the same when the addresses above move, as an AppStream id must.
+set(BRIMVALE_APPSTREAM_ID "org.brimvale.brimvale" CACHE STRING "The AppStream component id")
 
 add_library(brimvale_build INTERFACE)
 target_compile_features(brimvale_build INTERFACE cxx_std_20)
