@@ -17,7 +17,6 @@ namespace join {
 
 namespace {
 
-constexpr const char* Location = "in Brimvale2021/08/31.Form1.PushButton2_Click ";
 constexpr int DivisionByZero = 11;
 
 // Clears the running flag on every way out of the run.
@@ -223,7 +222,7 @@ void JoinRun::run() {
     if (m_joinRunning) // 100
         return;
     RunReporter reporter(m_host);
-    Trap trap(reporter, Location);
+    Trap trap(reporter, Procedure::StartJoining);
     RunningFlag running(m_joinRunning); // 102, and 218 when it goes out of scope
 
     if (trap.test(104, [&] { return m_host.sourceCount() == 0; })) {

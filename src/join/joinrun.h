@@ -55,7 +55,7 @@ class JoinRun {
 public:
     explicit JoinRun(JoinHost& host) : m_host(host) {}
 
-    // PushButton2_Click.
+    // "Start Joining".
     void run();
 
     bool JoinRunning() const { return m_joinRunning; }

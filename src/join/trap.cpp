@@ -7,23 +7,6 @@
 
 namespace join {
 
-namespace {
-constexpr std::string_view BuildDate = "2021/08/31";
-}
-
-std::string locationString(std::string_view project, std::string_view object,
-                           std::string_view procedure) {
-    std::string text = "in ";
-    text += project;
-    text += BuildDate;
-    text += '.';
-    text += object;
-    text += '.';
-    text += procedure;
-    text += ' ';
-    return text;
-}
-
 std::string errorReportText(const std::string& description, const std::string& location, int line,
                             const std::string& supportAddress) {
     return description + "\r\n" + location + "at line " + std::to_string(line) + "\r\r" +
@@ -32,6 +15,9 @@ std::string errorReportText(const std::string& description, const std::string& l
 
 Trap::Trap(ErrorReporter& reporter, std::string location)
     : m_reporter(reporter), m_location(std::move(location)) {}
+
+Trap::Trap(ErrorReporter& reporter, Procedure procedure)
+    : Trap(reporter, reportLocation(procedure)) {}
 
 bool Trap::line(int number, const std::function<void()>& statement) {
     if (m_ended)

@@ -1,16 +1,13 @@
 #pragma once
 
 #include "host.h"
+#include "reportlocations.h"
 
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace join {
-
-// Builds a location string: "in " + project + build date + "." + object + "." + procedure + " ".
-std::string locationString(std::string_view project, std::string_view object,
-                           std::string_view procedure);
 
 // The common report's text: description, CR LF, location, "at line ", line, CR, CR, and the
 // request to mail a screenshot to the support address.
@@ -22,12 +19,14 @@ std::string errorReportText(const std::string& description, const std::string& l
 // resumes with the next statement. Every failure produces exactly one report, but for what a
 // copy met on the disk (CopyShortfall), which goes to the reporter to collect instead.
 //
-//     Trap trap(reporter, "in Brimvale2021/08/31.Form1.PushButton3_Click ");
+//     Trap trap(reporter, Procedure::AddFolder);
 //     trap.line(100, [&] { folder = askForFolder(); });
 //     if (trap.test(102, [&] { return folder.empty(); })) return;
 class Trap {
 public:
     Trap(ErrorReporter& reporter, std::string location);
+    // With the procedure's location from the table of report locations.
+    Trap(ErrorReporter& reporter, Procedure procedure);
 
     // Runs one numbered statement. Returns false when the statement failed (already reported).
     bool line(int number, const std::function<void()>& statement);

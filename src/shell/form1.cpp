@@ -98,10 +98,6 @@ void followDesktop(QWidget* widget) {
     widget->setAutoFillBackground(false);
 }
 
-std::string location(std::string_view procedure) {
-    return join::locationString(ProductName, "Form1", procedure);
-}
-
 std::string fileSystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -196,8 +192,10 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::createControls() {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Form1"));
+    const QString designedName =
+        QString::fromLatin1(join::DesignedWindowName.data(), join::DesignedWindowName.size());
+    setObjectName(designedName);
+    setWindowTitle(designedName);
     // A fixed single border: no resizing, no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -440,15 +438,16 @@ void Form1::trackPointerMovement() {
 }
 
 void Form1::connectOwnHandlers() {
-    connect(m_text2, &QLineEdit::textChanged, this,
-            [this](const QString& text) { storeSetting(OutputFolderKey, text, "Text2_Change"); });
+    connect(m_text2, &QLineEdit::textChanged, this, [this](const QString& text) {
+        storeSetting(OutputFolderKey, text, join::Procedure::StoreOutputFolder);
+    });
     connect(m_option1, &QRadioButton::toggled, this, [this](bool selected) {
         if (selected)
-            storeCopyOptions("Option1_Click");
+            storeCopyOptions(join::Procedure::StorePreserveOption);
     });
     connect(m_option2, &QRadioButton::toggled, this, [this](bool selected) {
         if (selected)
-            storeCopyOptions("Option2_Click");
+            storeCopyOptions(join::Procedure::StoreFlatOption);
     });
     connect(m_pushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     // Wherever the focus is in the window.
@@ -569,7 +568,7 @@ bool Form1::listDragEvent(QEvent* event) {
 }
 
 void Form1::PushButton1_Click() {
-    join::Trap trap(*this, location("PushButton1_Click"));
+    join::Trap trap(*this, join::Procedure::BrowseForOutputFolder);
     std::string lastFolderDot;
     std::string chosen;
     trap.line(100, [&] { lastFolderDot = GetSetting(LastFolderDotKey, ""); });
@@ -630,7 +629,7 @@ void Form1::showRunning(bool running) {
 }
 
 void Form1::Form_Load() {
-    join::Trap trap(*this, location("Form_Load"));
+    join::Trap trap(*this, join::Procedure::StartUp);
     trap.line(100, [&] { ApplySkin(); });
     trap.line(104, [&] { setWindowTitle(QString::fromLatin1(ProductName)); });
     trap.line(104, [&] { setWindowIcon(QIcon(QStringLiteral(":/brimvale/brimvale.png"))); });
@@ -686,7 +685,7 @@ void Form1::ApplySkin() {
 }
 
 void Form1::PushButton4_Click() {
-    join::Trap trap(*this, location("PushButton4_Click"));
+    join::Trap trap(*this, join::Procedure::ShowHelp);
     trap.line(100, [&] {
         showMessage(std::string("Questions? Please contact Team Quorvik at ") +
                     BRIMVALE_CONTACT_PAGE);
@@ -706,12 +705,12 @@ void Form1::setOptionState(QRadioButton* option, bool selected) {
     option->setAutoExclusive(true);
 }
 
-void Form1::storeCopyOptions(const char* procedure) {
+void Form1::storeCopyOptions(join::Procedure procedure) {
     storeSetting(Option1Key, BooleanText(m_option1->isChecked()), procedure);
     storeSetting(Option2Key, BooleanText(m_option2->isChecked()), procedure);
 }
 
-void Form1::storeSetting(const QString& key, const QString& value, const char* procedure) {
+void Form1::storeSetting(const QString& key, const QString& value, join::Procedure procedure) {
     const QSettings::Status status = m_env.settings.SaveSetting(key, value);
     if (status == QSettings::NoError) {
         m_settingsFailureReported = false;
@@ -725,7 +724,7 @@ void Form1::storeSetting(const QString& key, const QString& value, const char* p
     const std::string description = status == QSettings::AccessError
                                         ? "Cannot write the settings file " + file
                                         : "The settings file " + file + " is not readable";
-    showErrorReport(description, location(procedure), 100);
+    showErrorReport(description, join::reportLocation(procedure), 100);
 }
 
 void Form1::setPointer(join::Pointer pointer) {

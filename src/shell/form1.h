@@ -3,6 +3,7 @@
 #include "desktopbus.h"
 #include "join/host.h"
 #include "join/joinrun.h"
+#include "join/reportlocations.h"
 #include "messagepresenter.h"
 #include "settings.h"
 #include "sourcelistmodel.h"
@@ -154,8 +155,8 @@ private:
 
     void loadHandCursor(const QString& path);
     void setOptionState(QRadioButton* option, bool selected);
-    void storeCopyOptions(const char* procedure);
-    void storeSetting(const QString& key, const QString& value, const char* procedure);
+    void storeCopyOptions(join::Procedure procedure);
+    void storeSetting(const QString& key, const QString& value, join::Procedure procedure);
     void showPointer();
     void pointerMoved(join::Pointer shape);
     // Escape or "Stop" during a run: asks whether to stop it.

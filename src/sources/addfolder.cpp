@@ -9,10 +9,6 @@ namespace {
 
 const char* const FolderPrompt = "Please select folder:";
 
-std::string location(std::string_view procedure) {
-    return join::locationString("Brimvale", "Form1", procedure);
-}
-
 // Steps 100 to 104 of both add commands: the picker opens at "LastFolderDot" (read afresh,
 // never written); a cancel ends the command before the pointer changes. Returns "" on cancel.
 std::string pickFolderAndShowBusy(CommandHost& host, join::Trap& trap) {
@@ -36,7 +32,7 @@ std::string FolderItemText(const std::string& chosen) {
 }
 
 void PushButton3_Click(CommandHost& host) {
-    join::Trap trap(host, location("PushButton3_Click"));
+    join::Trap trap(host, join::Procedure::AddFolder);
     const std::string chosen = pickFolderAndShowBusy(host, trap);
     if (chosen.empty())
         return;
@@ -46,7 +42,7 @@ void PushButton3_Click(CommandHost& host) {
 }
 
 void PushButton5_Click(CommandHost& host) {
-    join::Trap trap(host, location("PushButton5_Click"));
+    join::Trap trap(host, join::Procedure::AddFolderTree);
     const std::string chosen = pickFolderAndShowBusy(host, trap);
     if (chosen.empty())
         return;

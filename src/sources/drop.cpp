@@ -76,7 +76,7 @@ bool TakesDrop(const CommandHost& host, const Drop& drop) {
 void ListView1_DragDrop(CommandHost& host, const Drop& drop) {
     if (!TakesDrop(host, drop))
         return;
-    join::Trap trap(host, join::locationString("Brimvale", "Form1", "ListView1_DragDrop"));
+    join::Trap trap(host, join::Procedure::AddDropped);
     if (drop.kind == DropKind::Folders) {
         trap.line(100, [&] { host.setPointer(join::Pointer::Hourglass); });
         for (const std::string& folder : drop.paths)

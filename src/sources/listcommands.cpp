@@ -5,10 +5,6 @@ namespace sources {
 
 namespace {
 
-std::string location(std::string_view procedure) {
-    return join::locationString("Brimvale", "Form1", procedure);
-}
-
 // Removal shared by the Delete key and the double-click.
 void removeSelected(CommandHost& host, std::optional<int> selectedIndex) {
     if (host.pointer() == join::Pointer::Hourglass)
@@ -24,13 +20,13 @@ void removeSelected(CommandHost& host, std::optional<int> selectedIndex) {
 } // namespace
 
 void PushButton6_Click(CommandHost& host) {
-    join::Trap trap(host, location("PushButton6_Click"));
+    join::Trap trap(host, join::Procedure::LoadSampleFolders);
     trap.line(100, [&] { host.sourceList().append(host.programFolder() + "/Samples/Folder1"); });
     trap.line(102, [&] { host.sourceList().append(host.programFolder() + "/Samples/Folder2"); });
 }
 
 void PushButton7_Click(CommandHost& host) {
-    join::Trap trap(host, location("PushButton7_Click"));
+    join::Trap trap(host, join::Procedure::ClearList);
     if (trap.test(100, [&] { return host.pointer() != join::Pointer::Hourglass; }))
         trap.line(100, [&] { host.sourceList().clear(); });
 }

@@ -263,7 +263,7 @@ void CheckAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const s
 }
 
 void PushButton10_Click(CommandHost& host) {
-    join::Trap trap(host, join::locationString("Brimvale", "Form1", "PushButton10_Click"));
+    join::Trap trap(host, join::Procedure::LoadListFiles);
     trap.handleNumber(join::ErrorNumber::FileDialogBufferTooSmall,
                       [&] { host.showMessage(TooManyFiles); });
     std::string selection;

@@ -32,11 +32,29 @@ public:
 
 const std::string Location = "in Brimvale2021/08/31.Form1.PushButton3_Click ";
 
-TEST(ErrorReport, LocationString) {
-    EXPECT_EQ(locationString("Brimvale", "Form1", "Form_Load"),
-              "in Brimvale2021/08/31.Form1.Form_Load ");
-    EXPECT_EQ(locationString("MerotanTitle", "AddFolder", "GetSubDirectories2016"),
-              "in MerotanTitle2021/08/31.AddFolder.GetSubDirectories2016 ");
+// The locations users see in the report, as they read.
+TEST(ErrorReport, LocationStrings) {
+    const struct Row {
+        Procedure procedure;
+        std::string expected;
+    } rows[] = {
+        {Procedure::StartUp, "in Brimvale2021/08/31.Form1.Form_Load "},
+        {Procedure::BrowseForOutputFolder, "in Brimvale2021/08/31.Form1.PushButton1_Click "},
+        {Procedure::StartJoining, "in Brimvale2021/08/31.Form1.PushButton2_Click "},
+        {Procedure::AddFolder, "in Brimvale2021/08/31.Form1.PushButton3_Click "},
+        {Procedure::ShowHelp, "in Brimvale2021/08/31.Form1.PushButton4_Click "},
+        {Procedure::AddFolderTree, "in Brimvale2021/08/31.Form1.PushButton5_Click "},
+        {Procedure::LoadSampleFolders, "in Brimvale2021/08/31.Form1.PushButton6_Click "},
+        {Procedure::ClearList, "in Brimvale2021/08/31.Form1.PushButton7_Click "},
+        {Procedure::LoadListFiles, "in Brimvale2021/08/31.Form1.PushButton10_Click "},
+        {Procedure::WalkSubfolders, "in MerotanTitle2021/08/31.AddFolder.GetSubDirectories2016 "},
+        {Procedure::StoreOutputFolder, "in Brimvale2021/08/31.Form1.Text2_Change "},
+        {Procedure::StorePreserveOption, "in Brimvale2021/08/31.Form1.Option1_Click "},
+        {Procedure::StoreFlatOption, "in Brimvale2021/08/31.Form1.Option2_Click "},
+        {Procedure::AddDropped, "in Brimvale2021/08/31.Form1.ListView1_DragDrop "},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(reportLocation(row.procedure), row.expected) << row.expected;
 }
 
 TEST(ErrorReport, TextByteForByte) {
@@ -171,7 +189,7 @@ TEST(Trap, ValuesFallBackAfterTheReport) {
 
 TEST(Trap, HandledNumberEndsTheProcedureWithoutReport) {
     RecordingReporter reporter;
-    Trap trap(reporter, locationString("Brimvale", "Form1", "PushButton10_Click"));
+    Trap trap(reporter, Procedure::LoadListFiles);
     int handled = 0;
     trap.handleNumber(ErrorNumber::FileDialogBufferTooSmall, [&] { ++handled; });
 
