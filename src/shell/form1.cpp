@@ -460,19 +460,16 @@ void Form1::connectOwnHandlers() {
 void Form1::connectCommands() {
     connect(m_pushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(m_pushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
-    connect(m_pushButton3, &QPushButton::clicked, this,
-            [this] { sources::PushButton3_Click(*this); });
+    connect(m_pushButton3, &QPushButton::clicked, this, [this] { sources::addFolder(*this); });
     connect(m_pushButton5, &QPushButton::clicked, this, [this] {
         ++m_listWalks;
         const auto walked = qScopeGuard([this] { --m_listWalks; });
-        sources::PushButton5_Click(*this);
+        sources::addFolderTree(*this);
     });
     connect(m_pushButton6, &QPushButton::clicked, this,
-            [this] { sources::PushButton6_Click(*this); });
-    connect(m_pushButton7, &QPushButton::clicked, this,
-            [this] { sources::PushButton7_Click(*this); });
-    connect(m_pushButton10, &QPushButton::clicked, this,
-            [this] { sources::PushButton10_Click(*this); });
+            [this] { sources::loadSampleFolders(*this); });
+    connect(m_pushButton7, &QPushButton::clicked, this, [this] { sources::clearList(*this); });
+    connect(m_pushButton10, &QPushButton::clicked, this, [this] { sources::loadListFiles(*this); });
     // The list's keys, double-clicks and drops arrive through eventFilter(). Drops land on its
     // items' area or, through the list itself, on its header and scroll bars.
     m_listView1->setAcceptDrops(true);
@@ -486,7 +483,7 @@ std::optional<int> Form1::selectedSource() const {
     return rows.front().row() + 1;
 }
 
-// Every key pressed in the list goes to ListView1_KeyDown (which acts on Delete only) and then
+// Every key pressed in the list goes to removeOnDeleteKey (which acts on Delete only) and then
 // on to the list itself. A double-click anywhere in the list's area, on an item or on the empty
 // space below the items, acts on the selected item; so that it can, a press on the empty space
 // only gives the list the focus and leaves the selection as it is.
@@ -497,7 +494,7 @@ bool Form1::listViewEvent(QObject* watched, QEvent* event) {
         return listDragEvent(event);
     if (watched == m_listView1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        sources::ListView1_KeyDown(*this, key->key(), key->modifiers(), selectedSource());
+        sources::removeOnDeleteKey(*this, key->key(), selectedSource());
         return false;
     }
     if (watched != m_listView1->viewport())
@@ -509,7 +506,7 @@ bool Form1::listViewEvent(QObject* watched, QEvent* event) {
         return true;
     }
     if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
-        sources::ListView1_DblClick(*this, selectedSource());
+        sources::removeOnDoubleClick(*this, selectedSource());
         return true;
     }
     return false;
@@ -557,8 +554,7 @@ bool Form1::listDragEvent(QEvent* event) {
         // Once the drop has been answered, so that a message the load shows does not hold the
         // program the drop came from.
         QMetaObject::invokeMethod(
-            this, [this, dropped] { sources::ListView1_DragDrop(*this, dropped); },
-            Qt::QueuedConnection);
+            this, [this, dropped] { sources::addDropped(*this, dropped); }, Qt::QueuedConnection);
         return true;
     }
     default:

@@ -31,7 +31,7 @@ std::string FolderItemText(const std::string& chosen) {
                                            : join::NormalizePath(chosen) + "/";
 }
 
-void PushButton3_Click(CommandHost& host) {
+void addFolder(CommandHost& host) {
     join::Trap trap(host, join::Procedure::AddFolder);
     const std::string chosen = pickFolderAndShowBusy(host, trap);
     if (chosen.empty())
@@ -41,7 +41,7 @@ void PushButton3_Click(CommandHost& host) {
     trap.line(112, [&] { host.setPointer(join::Pointer::Default); });
 }
 
-void PushButton5_Click(CommandHost& host) {
+void addFolderTree(CommandHost& host) {
     join::Trap trap(host, join::Procedure::AddFolderTree);
     const std::string chosen = pickFolderAndShowBusy(host, trap);
     if (chosen.empty())

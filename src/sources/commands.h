@@ -10,7 +10,7 @@
 namespace sources {
 
 // "Add Folder(s)": adds the one folder the user picks, ending with "/".
-void PushButton3_Click(CommandHost& host);
+void addFolder(CommandHost& host);
 
 // The item "Add Folder(s)" appends for a chosen folder: normalised, ending with "/" (a root
 // keeps its single "/").
@@ -18,26 +18,25 @@ std::string FolderItemText(const std::string& chosen);
 
 // "Add All Subfolders In Folder": adds the picked folder, then every folder below it,
 // breadth-first by level.
-void PushButton5_Click(CommandHost& host);
+void addFolderTree(CommandHost& host);
 
 // "Load Sample/Example Folders": appends the two sample folders beside the program.
-void PushButton6_Click(CommandHost& host);
+void loadSampleFolders(CommandHost& host);
 
 // "Clear List": empties the list unless the window is busy.
-void PushButton7_Click(CommandHost& host);
+void clearList(CommandHost& host);
 
 // "Load List Of Folders From File": the layout note, the multi-file dialog, then every line of
 // every picked file.
-void PushButton10_Click(CommandHost& host);
+void loadListFiles(CommandHost& host);
 
 // Delete key in the list (any modifiers): removes the selected item, numbered from 1, unless
 // the window is busy. Every other key is left to the list control. (Key code 46 of other
 // platforms is Qt's Key_Period, so only Qt::Key_Delete counts.)
-void ListView1_KeyDown(CommandHost& host, int key, Qt::KeyboardModifiers shift,
-                       std::optional<int> selectedIndex);
+void removeOnDeleteKey(CommandHost& host, int key, std::optional<int> selectedIndex);
 
 // Double-click in the list: removes the selected item, numbered from 1, unless the window is
 // busy. Where the click landed does not matter.
-void ListView1_DblClick(CommandHost& host, std::optional<int> selectedIndex);
+void removeOnDoubleClick(CommandHost& host, std::optional<int> selectedIndex);
 
 } // namespace sources

@@ -73,7 +73,7 @@ bool TakesDrop(const CommandHost& host, const Drop& drop) {
            host.pointer() != join::Pointer::Hourglass;
 }
 
-void ListView1_DragDrop(CommandHost& host, const Drop& drop) {
+void addDropped(CommandHost& host, const Drop& drop) {
     if (!TakesDrop(host, drop))
         return;
     join::Trap trap(host, join::Procedure::AddDropped);

@@ -37,6 +37,6 @@ bool TakesDrop(const CommandHost& host, const Drop& drop);
 // A drop on the list: the folders appended in the order dropped, each ending with "/", under
 // the busy pointer; or the list file loaded, with the one message that names its lines that name
 // no folder. Nothing happens when the list does not take the drop.
-void ListView1_DragDrop(CommandHost& host, const Drop& drop);
+void addDropped(CommandHost& host, const Drop& drop);
 
 } // namespace sources

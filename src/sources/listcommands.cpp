@@ -19,26 +19,25 @@ void removeSelected(CommandHost& host, std::optional<int> selectedIndex) {
 
 } // namespace
 
-void PushButton6_Click(CommandHost& host) {
+void loadSampleFolders(CommandHost& host) {
     join::Trap trap(host, join::Procedure::LoadSampleFolders);
     trap.line(100, [&] { host.sourceList().append(host.programFolder() + "/Samples/Folder1"); });
     trap.line(102, [&] { host.sourceList().append(host.programFolder() + "/Samples/Folder2"); });
 }
 
-void PushButton7_Click(CommandHost& host) {
+void clearList(CommandHost& host) {
     join::Trap trap(host, join::Procedure::ClearList);
     if (trap.test(100, [&] { return host.pointer() != join::Pointer::Hourglass; }))
         trap.line(100, [&] { host.sourceList().clear(); });
 }
 
-void ListView1_KeyDown(CommandHost& host, int key, Qt::KeyboardModifiers /*shift*/,
-                       std::optional<int> selectedIndex) {
+void removeOnDeleteKey(CommandHost& host, int key, std::optional<int> selectedIndex) {
     if (key != Qt::Key_Delete)
         return;
     removeSelected(host, selectedIndex);
 }
 
-void ListView1_DblClick(CommandHost& host, std::optional<int> selectedIndex) {
+void removeOnDoubleClick(CommandHost& host, std::optional<int> selectedIndex) {
     removeSelected(host, selectedIndex);
 }
 

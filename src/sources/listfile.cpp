@@ -262,7 +262,7 @@ void CheckAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const s
     }
 }
 
-void PushButton10_Click(CommandHost& host) {
+void loadListFiles(CommandHost& host) {
     join::Trap trap(host, join::Procedure::LoadListFiles);
     trap.handleNumber(join::ErrorNumber::FileDialogBufferTooSmall,
                       [&] { host.showMessage(TooManyFiles); });

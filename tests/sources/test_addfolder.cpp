@@ -58,7 +58,7 @@ TEST(AddFolder, AddsTheChosenFolderOnceWithATrailingSeparator) {
         SCOPED_TRACE("chosen: " + row.chosen);
         FakeHost host;
         host.folderAnswers = {row.chosen};
-        sources::PushButton3_Click(host);
+        sources::addFolder(host);
         EXPECT_EQ(joined(host.list.items), row.expected + "\n");
         EXPECT_EQ(host.pointerChanges, BusyThenIdle);
         EXPECT_TRUE(host.reports.empty());
@@ -67,8 +67,8 @@ TEST(AddFolder, AddsTheChosenFolderOnceWithATrailingSeparator) {
 }
 
 TEST(AddFolder, CancelChangesNothing) {
-    for (auto* command : {&sources::PushButton3_Click, &sources::PushButton5_Click}) {
-        SCOPED_TRACE(command == &sources::PushButton3_Click ? "Add Folder(s)" : "Add All");
+    for (auto* command : {&sources::addFolder, &sources::addFolderTree}) {
+        SCOPED_TRACE(command == &sources::addFolder ? "Add Folder(s)" : "Add All");
         FakeHost host;
         host.list.items = {"/kept/"};
         command(host);
@@ -81,8 +81,8 @@ TEST(AddFolder, CancelChangesNothing) {
 }
 
 TEST(AddFolder, ReadsLastFolderDotBeforeEveryPickerAndPassesIt) {
-    for (auto* command : {&sources::PushButton3_Click, &sources::PushButton5_Click}) {
-        SCOPED_TRACE(command == &sources::PushButton3_Click ? "Add Folder(s)" : "Add All");
+    for (auto* command : {&sources::addFolder, &sources::addFolderTree}) {
+        SCOPED_TRACE(command == &sources::addFolder ? "Add Folder(s)" : "Add All");
         FakeHost host;
         command(host);
         host.settings["LastFolderDot"] = "/srv/start";
@@ -100,13 +100,13 @@ TEST(AddFolder, SameFolderTwiceGivesTwoItems) {
     dir.make("a/x/\n");
     FakeHost host;
     host.folderAnswers = {dir.path("a"), dir.path("a"), dir.path("a"), dir.path("a")};
-    sources::PushButton3_Click(host);
-    sources::PushButton3_Click(host);
+    sources::addFolder(host);
+    sources::addFolder(host);
     EXPECT_EQ(host.list.items,
               (std::vector<std::string>{dir.path("a", true), dir.path("a", true)}));
     host.list.items.clear();
-    sources::PushButton5_Click(host);
-    sources::PushButton5_Click(host);
+    sources::addFolderTree(host);
+    sources::addFolderTree(host);
     const std::vector<std::string> once{dir.path("a", true), dir.path("a/x", true)};
     EXPECT_EQ(joined(host.list.items), joined(once) + joined(once));
 }
@@ -125,29 +125,22 @@ TEST(AddFolder, FailuresAreReportedWithTheirLineAndThePointerComesBack) {
     TestDir dir;
     dir.make("a/x/\n");
     const Row rows[] = {
-        {"picker fails",
-         &sources::PushButton3_Click,
-         dir.path("a"),
-         true,
-         0,
-         AddFolderLocation,
-         102,
-         {}},
-        {"append fails", &sources::PushButton3_Click, dir.path("a"), false, 1, AddFolderLocation,
-         110, BusyThenIdle},
-        {"root append fails", &sources::PushButton3_Click, "/", false, 1, AddFolderLocation, 108,
+        {"picker fails", &sources::addFolder, dir.path("a"), true, 0, AddFolderLocation, 102, {}},
+        {"append fails", &sources::addFolder, dir.path("a"), false, 1, AddFolderLocation, 110,
+         BusyThenIdle},
+        {"root append fails", &sources::addFolder, "/", false, 1, AddFolderLocation, 108,
          BusyThenIdle},
         {"add all: picker fails",
-         &sources::PushButton5_Click,
+         &sources::addFolderTree,
          dir.path("a"),
          true,
          0,
          AddAllLocation,
          102,
          {}},
-        {"add all: append fails", &sources::PushButton5_Click, dir.path("a"), false, 1,
-         AddAllLocation, 116, BusyThenIdle},
-        {"add all: append fails, chosen with separator", &sources::PushButton5_Click,
+        {"add all: append fails", &sources::addFolderTree, dir.path("a"), false, 1, AddAllLocation,
+         116, BusyThenIdle},
+        {"add all: append fails, chosen with separator", &sources::addFolderTree,
          dir.path("a", true), false, 1, AddAllLocation, 112, BusyThenIdle},
     };
     for (const auto& row : rows) {
@@ -170,7 +163,7 @@ TEST(AddAllSubfolders, AddsTheTreeBreadthFirstInOneAppend) {
     dir.make("a/x/z/\na/y/\na/file.txt=not a folder\n");
     FakeHost host;
     host.folderAnswers = {dir.path("a")};
-    sources::PushButton5_Click(host);
+    sources::addFolderTree(host);
 
     std::vector<std::string> expected{dir.path("a", true)};
     for (const auto& name : listedFolders(dir.root() / "a"))
@@ -191,7 +184,7 @@ TEST(AddAllSubfolders, FolderWithoutSubfoldersGivesOneItem) {
         SCOPED_TRACE(chosen);
         FakeHost host;
         host.folderAnswers = {chosen};
-        sources::PushButton5_Click(host);
+        sources::addFolderTree(host);
         EXPECT_EQ(joined(host.list.items), dir.path("a", true) + "\n");
     }
 }
@@ -208,7 +201,7 @@ TEST(AddAllSubfolders, SkipsBadNamesKeepsHiddenOnesAndEndsOnLinkLoops) {
     const std::string chosen = dir.path() + "//a";
     FakeHost host;
     host.folderAnswers = {chosen};
-    sources::PushButton5_Click(host);
+    sources::addFolderTree(host);
 
     ASSERT_FALSE(host.list.items.empty());
     EXPECT_EQ(host.list.items.front(), dir.path("a", true));
@@ -254,7 +247,7 @@ TEST(AddAllSubfolders, RefusedFoldersAreLeftOutWithTheirSubtrees) {
         auto result = sourcestest::runAsNobody([&] {
             FakeHost host;
             host.folderAnswers = {row.chosen};
-            sources::PushButton5_Click(host);
+            sources::addFolderTree(host);
             return joined(host.list.items) + "reports: " + std::to_string(host.reports.size());
         });
         if (!result)

@@ -11,8 +11,8 @@ TEST(SampleFolders, EachClickAppendsFolder1ThenFolder2) {
     FakeHost host;
     host.programFolderValue = "/opt/brimvale";
     host.list.items = {"/first/"};
-    sources::PushButton6_Click(host);
-    sources::PushButton6_Click(host);
+    sources::loadSampleFolders(host);
+    sources::loadSampleFolders(host);
     EXPECT_EQ(joined(host.list.items),
               "/first/\n"
               "/opt/brimvale/Samples/Folder1\n/opt/brimvale/Samples/Folder2\n"
@@ -25,7 +25,7 @@ TEST(SampleFolders, EachClickAppendsFolder1ThenFolder2) {
 TEST(SampleFolders, AFailedFirstAppendIsReportedAndTheSecondStillHappens) {
     FakeHost host;
     host.list.failAppends = 1;
-    sources::PushButton6_Click(host);
+    sources::loadSampleFolders(host);
     EXPECT_EQ(joined(host.list.items), "/opt/brimvale/Samples/Folder2\n");
     ASSERT_EQ(host.reports.size(), 1u);
     EXPECT_EQ(host.reports[0].location, "in Brimvale2021/08/31.Form1.PushButton6_Click ");
@@ -38,7 +38,6 @@ TEST(ListRemoval, RemovesTheSelectedItemOnlyWhenIdle) {
         const char* name;
         Action action;
         int key;
-        Qt::KeyboardModifiers modifiers;
         Pointer pointer;
         std::vector<std::string> items;
         std::optional<int> selected;
@@ -47,87 +46,50 @@ TEST(ListRemoval, RemovesTheSelectedItemOnlyWhenIdle) {
     const std::vector<std::string> abc{"a/", "b/", "c/"};
     const std::vector<std::string> twins{"same/", "same/"};
     const Row rows[] = {
-        {"Delete",
+        {"Delete", Action::Delete, Qt::Key_Delete, Pointer::Default, abc, 2, {"a/", "c/"}},
+        {"Delete, the first item",
          Action::Delete,
          Qt::Key_Delete,
-         Qt::NoModifier,
-         Pointer::Default,
-         abc,
-         2,
-         {"a/", "c/"}},
-        {"Shift+Delete",
-         Action::Delete,
-         Qt::Key_Delete,
-         Qt::ShiftModifier,
          Pointer::Default,
          abc,
          1,
          {"b/", "c/"}},
-        {"Ctrl+Delete",
+        {"Delete under the hand pointer, the last item",
          Action::Delete,
          Qt::Key_Delete,
-         Qt::ControlModifier,
          Pointer::Custom,
          abc,
          3,
          {"a/", "b/"}},
-        {"Delete while busy", Action::Delete, Qt::Key_Delete, Qt::NoModifier, Pointer::Hourglass,
-         abc, 2, abc},
-        {"Delete, nothing selected", Action::Delete, Qt::Key_Delete, Qt::NoModifier,
-         Pointer::Default, abc, std::nullopt, abc},
-        {"Delete, selection out of range", Action::Delete, Qt::Key_Delete, Qt::NoModifier,
-         Pointer::Default, abc, 4, abc},
-        {"Delete on an empty list",
-         Action::Delete,
-         Qt::Key_Delete,
-         Qt::NoModifier,
-         Pointer::Default,
-         {},
-         1,
-         {}},
-        {"Backspace", Action::Delete, Qt::Key_Backspace, Qt::NoModifier, Pointer::Default, abc, 2,
+        {"Delete while busy", Action::Delete, Qt::Key_Delete, Pointer::Hourglass, abc, 2, abc},
+        {"Delete, nothing selected", Action::Delete, Qt::Key_Delete, Pointer::Default, abc,
+         std::nullopt, abc},
+        {"Delete, selection out of range", Action::Delete, Qt::Key_Delete, Pointer::Default, abc, 4,
          abc},
-        {"key code 46 is Qt's full stop", Action::Delete, 46, Qt::NoModifier, Pointer::Default, abc,
-         2, abc},
+        {"Delete on an empty list", Action::Delete, Qt::Key_Delete, Pointer::Default, {}, 1, {}},
+        {"Backspace", Action::Delete, Qt::Key_Backspace, Pointer::Default, abc, 2, abc},
+        {"key code 46 is Qt's full stop", Action::Delete, 46, Pointer::Default, abc, 2, abc},
         {"one of two equal items",
          Action::Delete,
          Qt::Key_Delete,
-         Qt::NoModifier,
          Pointer::Default,
          twins,
          1,
          {"same/"}},
-        {"double-click",
-         Action::DblClick,
-         0,
-         Qt::NoModifier,
-         Pointer::Default,
-         abc,
-         1,
-         {"b/", "c/"}},
-        {"double-click while busy", Action::DblClick, 0, Qt::NoModifier, Pointer::Hourglass, abc, 1,
+        {"double-click", Action::DblClick, 0, Pointer::Default, abc, 1, {"b/", "c/"}},
+        {"double-click while busy", Action::DblClick, 0, Pointer::Hourglass, abc, 1, abc},
+        {"double-click, nothing selected", Action::DblClick, 0, Pointer::Default, abc, std::nullopt,
          abc},
-        {"double-click, nothing selected", Action::DblClick, 0, Qt::NoModifier, Pointer::Default,
-         abc, std::nullopt, abc},
         {"double-click on an empty list",
          Action::DblClick,
          0,
-         Qt::NoModifier,
          Pointer::Default,
          {},
          std::nullopt,
          {}},
-        {"Clear List", Action::Clear, 0, Qt::NoModifier, Pointer::Custom, abc, std::nullopt, {}},
-        {"Clear List while busy", Action::Clear, 0, Qt::NoModifier, Pointer::Hourglass, abc,
-         std::nullopt, abc},
-        {"Clear List on an empty list",
-         Action::Clear,
-         0,
-         Qt::NoModifier,
-         Pointer::Default,
-         {},
-         std::nullopt,
-         {}},
+        {"Clear List", Action::Clear, 0, Pointer::Custom, abc, std::nullopt, {}},
+        {"Clear List while busy", Action::Clear, 0, Pointer::Hourglass, abc, std::nullopt, abc},
+        {"Clear List on an empty list", Action::Clear, 0, Pointer::Default, {}, std::nullopt, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -136,13 +98,13 @@ TEST(ListRemoval, RemovesTheSelectedItemOnlyWhenIdle) {
         host.list.items = row.items;
         switch (row.action) {
         case Action::Delete:
-            sources::ListView1_KeyDown(host, row.key, row.modifiers, row.selected);
+            sources::removeOnDeleteKey(host, row.key, row.selected);
             break;
         case Action::DblClick:
-            sources::ListView1_DblClick(host, row.selected);
+            sources::removeOnDoubleClick(host, row.selected);
             break;
         case Action::Clear:
-            sources::PushButton7_Click(host);
+            sources::clearList(host);
             break;
         }
         EXPECT_EQ(joined(host.list.items), joined(row.expected));

@@ -151,7 +151,7 @@ TEST(Selection, BufferHoldsThirtyThousandCharactersWithTheTerminatingNuls) {
 
 TEST(LoadFolderListCommand, CancelShowsTheNoteOnly) {
     FakeHost host;
-    sources::PushButton10_Click(host);
+    sources::loadListFiles(host);
     EXPECT_EQ(host.messages, std::vector<std::string>{LayoutNote});
     ASSERT_EQ(host.fileDialogCalls.size(), 1u);
     EXPECT_EQ(host.fileDialogCalls[0].title, "Add File(s) - Hold Ctrl to select multiple files");
@@ -171,7 +171,7 @@ TEST(LoadFolderListCommand, LoadsPickedFilesInSelectionOrderAndReportsTheRest) {
     host.fileAnswer = {dir.path("lists/two.txt"), dir.path("lists/missing.txt"),
                        dir.path("lists/one.txt"), dir.path("lists/dangling.txt"),
                        dir.path("lists/three.txt")};
-    sources::PushButton10_Click(host);
+    sources::loadListFiles(host);
     EXPECT_EQ(joined(host.list.items), "/two/a\n/two/b\n\n/one\n/three\n");
     // The lines that name no folder, once, at the end, numbered within their own files.
     EXPECT_EQ(
@@ -188,13 +188,13 @@ TEST(LoadFolderListCommand, OneFileIsLoadedByItsFullPath) {
     dir.write("only.txt", dir.path("x") + "\r\n" + dir.path("y") + "/\r\n");
     FakeHost host;
     host.fileAnswer = {dir.path("only.txt")};
-    sources::PushButton10_Click(host);
+    sources::loadListFiles(host);
     EXPECT_EQ(joined(host.list.items), joined({dir.path("x"), dir.path("y") + "/"}));
     EXPECT_EQ(host.messages, std::vector<std::string>{LayoutNote});
 
     FakeHost missing;
     missing.fileAnswer = {dir.path("gone.txt")};
-    sources::PushButton10_Click(missing);
+    sources::loadListFiles(missing);
     EXPECT_EQ(joined(missing.messages), joined({LayoutNote, dir.path("gone.txt") + BadName}));
 }
 
@@ -205,7 +205,7 @@ TEST(LoadFolderListCommand, TooManyFilesLoadsNothing) {
     host.fileAnswer.push_back(dir.path("real.txt"));
     for (int i = 0; i < 2500; ++i)
         host.fileAnswer.push_back(dir.path("name-" + std::to_string(100000 + i) + ".txt"));
-    sources::PushButton10_Click(host);
+    sources::loadListFiles(host);
     EXPECT_EQ(joined(host.messages), joined({LayoutNote, TooMany}));
     EXPECT_TRUE(host.list.items.empty());
     EXPECT_TRUE(host.reports.empty()) << "no Application Error";
@@ -223,7 +223,7 @@ TEST(LoadFolderListCommand, BinaryFilesAndSpecialFilesNeverStopTheCommand) {
 
     FakeHost host;
     host.fileAnswer = {dir.path("picture.bin"), fifo, dir.path("after.txt")};
-    sources::PushButton10_Click(host);
+    sources::loadListFiles(host);
     ASSERT_GE(host.list.items.size(), 2u);
     EXPECT_EQ(host.list.items.back(), "/after");
     std::string fromBinary;
@@ -256,10 +256,10 @@ TEST(LoadFolderListCommand, UnreachableAndUnreadableFilesAsAnOrdinaryUser) {
         FakeHost host;
         host.fileAnswer = {dir.path("lists/one.txt"), dir.path("lists/secret.txt"),
                            dir.path("lists/three.txt")};
-        sources::PushButton10_Click(host);
+        sources::loadListFiles(host);
         FakeHost reach;
         reach.fileAnswer = {dir.path("hidden/inside.txt"), dir.path("lists/one.txt")};
-        sources::PushButton10_Click(reach);
+        sources::loadListFiles(reach);
         std::string text = joined(host.list.items) + "reports:";
         for (const auto& report : host.reports)
             text += " " + report.location + std::to_string(report.line);
