@@ -4,7 +4,7 @@
 // waited for one). Prints figures; asserts nothing. The tree is made in a temporary folder and
 // removed at the end.
 #include "join/subdirs.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     std::printf("made %d folders in %.2f s\n", TopFolders * (PerTopFolder + 1),
                 millisecondsBetween(start, Clock::now()) / 1000);
 
-    shell::Form1Environment env;
+    shell::MainWindowEnvironment env;
     env.programFolder = temp.path();
     env.settings = shell::Settings(temp.path() + QStringLiteral("/settings.conf"));
     env.randomDraw = [] { return 0.5; };
@@ -142,8 +142,8 @@ int main(int argc, char** argv) {
     env.presenter = presenter;
     env.endProcess = [](int) {};
     env.folderDialog = std::make_shared<AnsweringPicker>(root);
-    shell::Form1 window(env);
-    window.Form_Load();
+    shell::MainWindow window(env);
+    window.startUp();
     window.show();
     QCoreApplication::processEvents();
 

@@ -21,7 +21,7 @@
 #include "benchdata.h"
 #include "join/joinrun.h"
 #include "join/posixfs.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -82,13 +82,13 @@ public:
 
 // The window as it is, or showing no copy progress; either notes when the first wait for
 // copies after a stop has ended.
-class BenchWindow : public shell::Form1 {
+class BenchWindow : public shell::MainWindow {
 public:
-    BenchWindow(shell::Form1Environment env, bool copyProgress)
-        : shell::Form1(std::move(env)), m_copyProgress(copyProgress) {}
+    BenchWindow(shell::MainWindowEnvironment env, bool copyProgress)
+        : shell::MainWindow(std::move(env)), m_copyProgress(copyProgress) {}
     bool showsCopyProgress() const override { return m_copyProgress; }
     void waitFor(join::BackgroundWork& work) override {
-        shell::Form1::waitFor(work);
+        shell::MainWindow::waitFor(work);
         if (join::StopRequested() && copiesEndedAt == Clock::time_point())
             copiesEndedAt = Clock::now();
     }
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
     const bool onMemoryDisk =
         ::statfs(root.c_str(), &where) == 0 && where.f_type == static_cast<long>(TMPFS_MAGIC);
 
-    shell::Form1Environment env;
+    shell::MainWindowEnvironment env;
     env.programFolder = QString::fromStdString(root.string());
     env.settings = shell::Settings(QString::fromStdString((root / "settings.conf").string()));
     env.randomDraw = [] { return 0.5; };
@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
     BenchWindow window(env, true);
     BenchWindow plainWindow(env, false);
     for (BenchWindow* each : {&window, &plainWindow}) {
-        each->Form_Load();
+        each->startUp();
         each->show();
         each->findChild<QRadioButton*>(QStringLiteral("Option1"))->setChecked(true);
     }

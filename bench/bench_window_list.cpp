@@ -1,6 +1,6 @@
 // Appending to the main window's source list: 100,000 items one by one must stay fast, with no
 // per-append cost that grows with the length of the list. Prints figures; asserts nothing.
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,7 +37,7 @@ public:
 
 struct Window {
     explicit Window(const QTemporaryDir& dir) {
-        shell::Form1Environment env;
+        shell::MainWindowEnvironment env;
         env.programFolder = dir.path();
         env.settings = shell::Settings(dir.path() + QStringLiteral("/settings.conf"));
         env.randomDraw = [] { return 0.5; };
@@ -45,12 +45,12 @@ struct Window {
         env.openUrl = [](const QUrl&) { return true; };
         env.presenter = std::make_shared<QuietPresenter>();
         env.endProcess = [](int) {};
-        form = std::make_unique<shell::Form1>(env);
-        form->Form_Load();
+        form = std::make_unique<shell::MainWindow>(env);
+        form->startUp();
         form->show();
         QCoreApplication::processEvents();
     }
-    std::unique_ptr<shell::Form1> form;
+    std::unique_ptr<shell::MainWindow> form;
 };
 
 void appendOneByOne(int count, int pumpEvery) {

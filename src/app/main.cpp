@@ -1,6 +1,6 @@
 #include "cli/commandline.h"
 #include "displays.h"
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
     g_starting = true;
     QApplication app(argc, argv);
     g_starting = false;
-    shell::Form1 window(shell::Form1Environment::standard());
-    window.Form_Load();
+    shell::MainWindow window(shell::MainWindowEnvironment::standard());
+    window.startUp();
     window.show();
     return app.exec();
 }

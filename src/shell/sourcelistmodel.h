@@ -10,7 +10,7 @@
 
 namespace shell {
 
-// The items of the list control ListView1: the source folder list itself. Item texts are kept
+// The items of the window's list control: the source folder list itself. Item texts are kept
 // exactly as given (any bytes) and shown decoded from UTF-8. The list starts without a column;
 // the window adds its single column at start-up.
 class SourceListModel : public QAbstractTableModel, public sources::SourceList {

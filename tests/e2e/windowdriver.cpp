@@ -20,7 +20,7 @@ namespace {
 
 QWidget* mainWindow() {
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == QStringLiteral("Form1") && widget->isVisible())
+        if (widget->inherits("shell::MainWindow") && widget->isVisible())
             return widget;
     return nullptr;
 }

@@ -3,7 +3,7 @@
 // Fakes for the main window's surroundings: message boxes that record instead of showing, a
 // recorded browser, a recorded process end, dialogs that answer from a script, and a temporary
 // program folder and settings file.
-#include "shell/form1.h"
+#include "shell/mainwindow.h"
 
 #include <QDir>
 #include <QEvent>
@@ -180,7 +180,7 @@ private:
 // out: the busy periods that commands go through.
 class PointerRecorder : public QObject {
 public:
-    explicit PointerRecorder(shell::Form1& window) : m_window(window) {
+    explicit PointerRecorder(shell::MainWindow& window) : m_window(window) {
         window.installEventFilter(this);
     }
 
@@ -197,7 +197,7 @@ protected:
     }
 
 private:
-    shell::Form1& m_window;
+    shell::MainWindow& m_window;
 };
 
 // One window's surroundings. Each member can be changed before environment() is called.
@@ -208,8 +208,8 @@ struct FakeSurroundings {
         settingsFile = root.path() + QStringLiteral("/settings/Quorvik.conf");
     }
 
-    shell::Form1Environment environment() {
-        shell::Form1Environment env;
+    shell::MainWindowEnvironment environment() {
+        shell::MainWindowEnvironment env;
         env.programFolder = programFolder;
         env.settings = shell::Settings(settingsFile);
         env.randomDraw = [this] { return draw; };
@@ -232,9 +232,9 @@ struct FakeSurroundings {
     }
 
     // A window made from these surroundings, with its start-up sequence run.
-    std::unique_ptr<shell::Form1> startedWindow() {
-        auto window = std::make_unique<shell::Form1>(environment());
-        window->Form_Load();
+    std::unique_ptr<shell::MainWindow> startedWindow() {
+        auto window = std::make_unique<shell::MainWindow>(environment());
+        window->startUp();
         return window;
     }
 

@@ -92,10 +92,10 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
         desktop.noticeApps.clear();
         desktop.updates.clear();
         FakeSurroundings s;
-        shell::Form1Environment env = s.environment();
+        shell::MainWindowEnvironment env = s.environment();
         env.noticeAfter = std::chrono::milliseconds(0);
-        shell::Form1 window(env);
-        window.Form_Load();
+        shell::MainWindow window(env);
+        window.startUp();
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         // Another window takes the focus, as when the user turns to something else.

@@ -111,7 +111,7 @@ QString fileUri(const std::string& path) {
            QString::fromLatin1(QByteArray::fromStdString(path).toPercentEncoding("/"));
 }
 
-std::vector<std::string> items(shell::Form1& window) {
+std::vector<std::string> items(shell::MainWindow& window) {
     std::vector<std::string> texts;
     for (int i = 1; i <= window.sourceCount(); ++i)
         texts.push_back(window.sourceText(i));

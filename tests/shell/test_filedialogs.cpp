@@ -163,11 +163,11 @@ TEST(FileDialogsInTheWindow, TheButtonsOpenTheRealDialogs) {
     TestDir dir;
     dir.make("out/\nlists/one.txt=/first\nlists/two.txt=/second\n");
     FakeSurroundings s;
-    shell::Form1Environment env = s.environment();
+    shell::MainWindowEnvironment env = s.environment();
     env.folderDialog = nullptr;
     env.fileOpenDialog = nullptr;
-    shell::Form1 window(env);
-    window.Form_Load();
+    shell::MainWindow window(env);
+    window.startUp();
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     s.store().SaveSetting(QStringLiteral("LastFolderDot"), q(dir.path("out")));

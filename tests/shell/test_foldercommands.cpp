@@ -30,14 +30,14 @@ template <class T = QWidget> T* control(QWidget& window, const char* name) {
     return found;
 }
 
-std::unique_ptr<shell::Form1> shownWindow(FakeSurroundings& s) {
+std::unique_ptr<shell::MainWindow> shownWindow(FakeSurroundings& s) {
     auto window = s.startedWindow();
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     return window;
 }
 
-void click(shell::Form1& window, const char* button) {
+void click(shell::MainWindow& window, const char* button) {
     QTest::mouseClick(control(window, button), Qt::LeftButton);
 }
 
@@ -45,7 +45,7 @@ QString stored(const FakeSurroundings& s, const char* key) {
     return s.store().GetSetting(QString::fromLatin1(key), QStringLiteral("<absent>"));
 }
 
-std::vector<std::string> items(shell::Form1& window) {
+std::vector<std::string> items(shell::MainWindow& window) {
     std::vector<std::string> texts;
     for (int i = 1; i <= window.sourceCount(); ++i)
         texts.push_back(window.sourceText(i));

@@ -46,9 +46,9 @@ const QString NoOutput = QStringLiteral("Folder does not exist. Please select an
 
 // A started, shown window whose list holds `entries`, with `output` in the output folder box and
 // the copy option selected; nothing recorded yet.
-std::unique_ptr<shell::Form1> joinWindow(FakeSurroundings& s,
-                                         const std::vector<std::string>& entries,
-                                         const std::string& output, CopyOption option) {
+std::unique_ptr<shell::MainWindow> joinWindow(FakeSurroundings& s,
+                                              const std::vector<std::string>& entries,
+                                              const std::string& output, CopyOption option) {
     auto window = s.startedWindow();
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -61,7 +61,7 @@ std::unique_ptr<shell::Form1> joinWindow(FakeSurroundings& s,
     return window;
 }
 
-void click(shell::Form1& window, const char* button) {
+void click(shell::MainWindow& window, const char* button) {
     QTest::mouseClick(control(window, button), Qt::LeftButton);
 }
 
@@ -84,7 +84,7 @@ void PrintTo(const BarState& state, std::ostream* out) {
          << static_cast<int>(state.pointer) << "}";
 }
 
-BarState barState(shell::Form1& window) {
+BarState barState(shell::MainWindow& window) {
     auto* bar = control<QProgressBar>(window, "ProgressBar1");
     return {bar->value(), bar->text(), window.pointer()};
 }
@@ -121,7 +121,7 @@ void makeLargeSource(const TestDir& dir) {
 struct DuringRun {
     TestDir& dir;
     FakeSurroundings& s;
-    shell::Form1& window;
+    shell::MainWindow& window;
     // The pointer just after the row's commands, the files in the output folder when the process
     // would have ended, and what else the row saw during the run.
     Pointer pointer = Pointer::Default;
@@ -386,13 +386,13 @@ TEST(JoinWindow, CommandsDuringARun) {
         QStringLiteral("Questions? Please contact Team Quorvik at " BRIMVALE_CONTACT_PAGE);
     const QString stopQuestion =
         QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
-    auto select = [](shell::Form1& window, int row) {
+    auto select = [](shell::MainWindow& window, int row) {
         auto* list = control<QTreeView>(window, "ListView1");
         list->setFocus();
         list->setCurrentIndex(list->model()->index(row, 0));
         return list;
     };
-    auto doubleClick = [&](shell::Form1& window, int row) {
+    auto doubleClick = [&](shell::MainWindow& window, int row) {
         auto* list = select(window, row);
         // A user's double-click: press, release, double-click, release.
         const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
@@ -400,7 +400,9 @@ TEST(JoinWindow, CommandsDuringARun) {
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
     };
-    auto text2 = [](shell::Form1& window) { return control<QLineEdit>(window, "Text2"); };
+    auto outputFolderEdit = [](shell::MainWindow& window) {
+        return control<QLineEdit>(window, "Text2");
+    };
     auto expect = [](bool holds, const std::string& what) {
         return holds ? std::string() : what + "; ";
     };
@@ -408,7 +410,7 @@ TEST(JoinWindow, CommandsDuringARun) {
     const std::string largeOutput = "f1\nf2\nf3\nf4\ng\nh\n";
     // What the window shows of a run: where "Start Joining" is and what it reads, which commands
     // take clicks, whether the list's entries can be selected, the group boxes' titles.
-    auto looks = [](shell::Form1& window) {
+    auto looks = [](shell::MainWindow& window) {
         auto* start = control<QPushButton>(window, "PushButton2");
         auto* list = control<QTreeView>(window, "ListView1");
         auto enabled = [](bool on) { return on ? std::string(" enabled") : " disabled"; };
@@ -527,15 +529,17 @@ TEST(JoinWindow, CommandsDuringARun) {
          [&](DuringRun& r) {
              std::string wrong = expect(r.pointer == Pointer::Hourglass, "arrow after browsing");
              wrong += expect(r.window.sourceCount() == 5, "list");
-             wrong += expect(text2(r.window)->text().toStdString() == r.dir.path("other", true),
+             wrong += expect(outputFolderEdit(r.window)->text().toStdString() ==
+                                 r.dir.path("other", true),
                              "browsed text");
              wrong += expect(listTree(r.out()) == smallOutput, "output");
              return wrong + expect(listTree(r.dir.root() / "other").empty(), "other written");
          }},
         {"output text half typed", CopyOption::PreserveStructure, false,
          [&](DuringRun& r) {
-             text2(r.window)->clear();
-             QTest::keyClicks(text2(r.window), QString::fromStdString(r.dir.path("newpl")));
+             outputFolderEdit(r.window)->clear();
+             QTest::keyClicks(outputFolderEdit(r.window),
+                              QString::fromStdString(r.dir.path("newpl")));
          },
          [&](DuringRun& r) {
              std::string wrong = expect(!r.dir.exists("newpl"), "half-typed folder made");
@@ -545,7 +549,7 @@ TEST(JoinWindow, CommandsDuringARun) {
              return wrong + expect(listTree(r.out()) == "a/f\nb/g\nc/h\n", "output");
          }},
         {"output text emptied", CopyOption::Flat, false,
-         [&](DuringRun& r) { text2(r.window)->clear(); },
+         [&](DuringRun& r) { outputFolderEdit(r.window)->clear(); },
          [&](DuringRun& r) {
              std::string wrong = expect(messageTexts(r.s) == QStringList{Done}, "messages");
              return wrong + expect(listTree(r.out()) == smallOutput, "output");
@@ -699,10 +703,10 @@ TEST(JoinWindowChild, DISABLED_ClosesTheWindowDuringACopy) {
     ASSERT_FALSE(folder.isEmpty());
     const fs::path dir = folder.toStdString();
     FakeSurroundings s;
-    shell::Form1Environment env = s.environment();
-    env.endProcess = shell::Form1Environment::standard().endProcess;
-    shell::Form1 window(env);
-    window.Form_Load();
+    shell::MainWindowEnvironment env = s.environment();
+    env.endProcess = shell::MainWindowEnvironment::standard().endProcess;
+    shell::MainWindow window(env);
+    window.startUp();
     window.show();
     window.sourceList().append((dir / "a").string() + "/");
     control<QLineEdit>(window, "Text2")->setText(QString::fromUtf8((dir / "out").string() + "/"));
@@ -748,10 +752,10 @@ TEST(JoinWindow, TheRealMessageBoxesOpenOverTheWindow) {
     TestDir dir;
     dir.make("a/f=f\nout/\n");
     FakeSurroundings s;
-    shell::Form1Environment env = s.environment();
+    shell::MainWindowEnvironment env = s.environment();
     env.presenter = nullptr;
-    shell::Form1 window(env);
-    window.Form_Load();
+    shell::MainWindow window(env);
+    window.startUp();
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.sourceList().append(dir.path("a", true));

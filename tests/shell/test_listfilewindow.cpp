@@ -16,7 +16,7 @@ namespace {
 const QString LayoutNote =
     QStringLiteral("File should look like:\r/home/user/test1\r/home/user/test2\retc.");
 
-std::vector<std::string> items(shell::Form1& window) {
+std::vector<std::string> items(shell::MainWindow& window) {
     std::vector<std::string> texts;
     for (int i = 1; i <= window.sourceCount(); ++i)
         texts.push_back(window.sourceText(i));

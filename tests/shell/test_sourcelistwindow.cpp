@@ -18,7 +18,7 @@ QTreeView* listView(QWidget& window) {
     return list;
 }
 
-std::string items(shell::Form1& window) {
+std::string items(shell::MainWindow& window) {
     std::string texts;
     for (int i = 1; i <= window.sourceCount(); ++i)
         texts += window.sourceText(i) + " ";

@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "mainwindow.h"
 
 #include "closingmessage.h"
 #include "cursorfile.h"
@@ -107,8 +107,8 @@ QString fromFileSystem(const std::string& path) {
 }
 
 const QString OutputFolderKey = QStringLiteral("Output Folder");
-const QString Option1Key = QStringLiteral("Option1");
-const QString Option2Key = QStringLiteral("Option2");
+const QString PreserveOptionKey = QStringLiteral("Option1");
+const QString FlatOptionKey = QStringLiteral("Option2");
 const char* const LastFolderDotKey = "LastFolderDot";
 const char* const FolderPrompt = "Please select folder:";
 constexpr int IndexOutOfBounds = 35600;
@@ -129,8 +129,8 @@ constexpr int FrameBorderEstimate = 4;
 
 } // namespace
 
-Form1Environment Form1Environment::standard() {
-    Form1Environment env;
+MainWindowEnvironment MainWindowEnvironment::standard() {
+    MainWindowEnvironment env;
     env.programFolder = QCoreApplication::applicationDirPath();
     env.randomDraw = &DrawSeededByTimeOfDay;
     env.desktopFolder = &StandardDesktopFolder;
@@ -154,10 +154,10 @@ Form1Environment Form1Environment::standard() {
     return env;
 }
 
-Form1::Form1(Form1Environment environment, QWidget* parent)
+MainWindow::MainWindow(MainWindowEnvironment environment, QWidget* parent)
     : QWidget(parent), m_env(std::move(environment)) {
     initShellResources();
-    const Form1Environment standard = Form1Environment::standard();
+    const MainWindowEnvironment standard = MainWindowEnvironment::standard();
     if (m_env.programFolder.isEmpty())
         m_env.programFolder = standard.programFolder;
     if (!m_env.randomDraw)
@@ -185,13 +185,13 @@ Form1::Form1(Form1Environment environment, QWidget* parent)
     connectCommands();
 
     m_endRequests = new EndRequests(this);
-    connect(m_endRequests, &EndRequests::signalled, this, &Form1::leave);
+    connect(m_endRequests, &EndRequests::signalled, this, &MainWindow::leave);
     connect(m_endRequests, &EndRequests::windowDestroyed, this, [this] { leave(0); });
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-void Form1::createControls() {
+void MainWindow::createControls() {
     const QString designedName =
         QString::fromLatin1(join::DesignedWindowName.data(), join::DesignedWindowName.size());
     setObjectName(designedName);
@@ -204,50 +204,52 @@ void Form1::createControls() {
 
     // Creation order is stacking order: later controls lie above earlier ones.
     m_sourceList = new SourceListModel(this);
-    m_listView1 = new QTreeView(this);
-    m_listView1->setModel(m_sourceList);
-    place(m_listView1, "ListView1", 120, 120, 7560, 2535);
+    m_sourceListView = new QTreeView(this);
+    m_sourceListView->setModel(m_sourceList);
+    place(m_sourceListView, "ListView1", 120, 120, 7560, 2535);
 
-    m_frame2 = new QGroupBox(OutputFolderTitle, this);
-    place(m_frame2, "Frame2", 120, 4230, 7560, 800);
-    m_text2 = new QLineEdit(m_frame2);
-    place(m_text2, "Text2", 240, 300, 6375, 345);
-    m_pushButton1 = new QPushButton(QStringLiteral("&..."), m_frame2);
-    place(m_pushButton1, "PushButton1", 6720, 300, 585, 345);
+    m_outputFolderBox = new QGroupBox(OutputFolderTitle, this);
+    place(m_outputFolderBox, "Frame2", 120, 4230, 7560, 800);
+    m_outputFolderEdit = new QLineEdit(m_outputFolderBox);
+    place(m_outputFolderEdit, "Text2", 240, 300, 6375, 345);
+    m_browseButton = new QPushButton(QStringLiteral("&..."), m_outputFolderBox);
+    place(m_browseButton, "PushButton1", 6720, 300, 585, 345);
 
-    m_frame1 = new QGroupBox(CopyOptionsTitle, this);
-    place(m_frame1, "Frame1", 120, 5080, 7560, 1005);
-    m_option2 = new QRadioButton(
+    m_copyOptionsBox = new QGroupBox(CopyOptionsTitle, this);
+    place(m_copyOptionsBox, "Frame1", 120, 5080, 7560, 1005);
+    m_flatOption = new QRadioButton(
         QStringLiteral(
             "&Just copy files (and do not preserve folder structure) when copying to dest folder"),
-        m_frame1);
-    place(m_option2, "Option2", 180, 650, 7230, 240);
-    m_option1 = new QRadioButton(
-        QStringLiteral("&Preserve folder structure when copying to destination folder"), m_frame1);
-    place(m_option1, "Option1", 180, 300, 6405, 240);
+        m_copyOptionsBox);
+    place(m_flatOption, "Option2", 180, 650, 7230, 240);
+    m_preserveOption = new QRadioButton(
+        QStringLiteral("&Preserve folder structure when copying to destination folder"),
+        m_copyOptionsBox);
+    place(m_preserveOption, "Option1", 180, 300, 6405, 240);
 
-    m_pushButton3 = new QPushButton(QStringLiteral("&Add Folder(s)"), this);
-    place(m_pushButton3, "PushButton3", 120, 2750, 3735, 405);
-    m_pushButton5 = new QPushButton(QStringLiteral("Add All S&ubfolders In Folder"), this);
-    place(m_pushButton5, "PushButton5", 3960, 2750, 3720, 405);
-    m_pushButton10 = new QPushButton(QStringLiteral("&Load List Of Folders From File"), this);
-    place(m_pushButton10, "PushButton10", 120, 3260, 3735, 405);
-    m_pushButton7 = new QPushButton(QStringLiteral("&Clear List"), this);
-    place(m_pushButton7, "PushButton7", 3960, 3260, 3720, 405);
-    m_pushButton2 = new QPushButton(StartCaption, this);
-    place(m_pushButton2, "PushButton2", 120, 6210, 7560, 405);
-    m_progressBar1 = new TextProgressBar(this);
-    place(m_progressBar1, "ProgressBar1", 120, 6730, 7560, 405);
-    m_pushButton4 = new QPushButton(QStringLiteral("&Help"), this);
-    place(m_pushButton4, "PushButton4", 120, 3770, 3735, 405);
-    m_pushButton6 = new QPushButton(QStringLiteral("Load Sample/&Example Folders"), this);
-    place(m_pushButton6, "PushButton6", 3960, 3770, 3720, 405);
+    m_addFolderButton = new QPushButton(QStringLiteral("&Add Folder(s)"), this);
+    place(m_addFolderButton, "PushButton3", 120, 2750, 3735, 405);
+    m_addFolderTreeButton = new QPushButton(QStringLiteral("Add All S&ubfolders In Folder"), this);
+    place(m_addFolderTreeButton, "PushButton5", 3960, 2750, 3720, 405);
+    m_loadListButton = new QPushButton(QStringLiteral("&Load List Of Folders From File"), this);
+    place(m_loadListButton, "PushButton10", 120, 3260, 3735, 405);
+    m_clearListButton = new QPushButton(QStringLiteral("&Clear List"), this);
+    place(m_clearListButton, "PushButton7", 3960, 3260, 3720, 405);
+    m_startButton = new QPushButton(StartCaption, this);
+    place(m_startButton, "PushButton2", 120, 6210, 7560, 405);
+    m_progressBar = new TextProgressBar(this);
+    place(m_progressBar, "ProgressBar1", 120, 6730, 7560, 405);
+    m_helpButton = new QPushButton(QStringLiteral("&Help"), this);
+    place(m_helpButton, "PushButton4", 120, 3770, 3735, 405);
+    m_sampleFoldersButton = new QPushButton(QStringLiteral("Load Sample/&Example Folders"), this);
+    place(m_sampleFoldersButton, "PushButton6", 3960, 3770, 3720, 405);
 
-    m_commandButtons = {m_pushButton1, m_pushButton2, m_pushButton3, m_pushButton4,
-                        m_pushButton5, m_pushButton6, m_pushButton7, m_pushButton10};
+    m_commandButtons = {m_browseButton,    m_startButton,         m_addFolderButton,
+                        m_helpButton,      m_addFolderTreeButton, m_sampleFoldersButton,
+                        m_clearListButton, m_loadListButton};
 }
 
-void Form1::setDesignedAppearance() {
+void MainWindow::setDesignedAppearance() {
     setDesignedFonts(1.0);
     for (QPushButton* button : std::as_const(m_commandButtons)) {
         // Return and Enter press the focused button, as in the desktop's dialogs; a plain
@@ -256,40 +258,42 @@ void Form1::setDesignedAppearance() {
     }
     showDesignedColours();
 
-    m_listView1->setRootIsDecorated(false);
-    m_listView1->setUniformRowHeights(true);
-    m_listView1->setItemsExpandable(false);
-    m_listView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_listView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_listView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_listView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_sourceListView->setRootIsDecorated(false);
+    m_sourceListView->setUniformRowHeights(true);
+    m_sourceListView->setItemsExpandable(false);
+    m_sourceListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_sourceListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_sourceListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_sourceListView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // Paths that differ only at their end stay apart; each item's tooltip shows it whole.
-    m_listView1->setTextElideMode(Qt::ElideMiddle);
-    m_listView1->header()->setStretchLastSection(false);
-    m_listView1->header()->setSectionsMovable(false);
-    m_listView1->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "
-                                           "and out of window to reveal full names."));
-    m_listView1->setAccessibleName(QStringLiteral("Source folders"));
+    m_sourceListView->setTextElideMode(Qt::ElideMiddle);
+    m_sourceListView->header()->setStretchLastSection(false);
+    m_sourceListView->header()->setSectionsMovable(false);
+    m_sourceListView->setToolTip(
+        QStringLiteral("Double-click item to remove it. Move | line to right "
+                       "and out of window to reveal full names."));
+    m_sourceListView->setAccessibleName(QStringLiteral("Source folders"));
 
-    m_text2->setAccessibleName(QStringLiteral("Output folder"));
+    m_outputFolderEdit->setAccessibleName(QStringLiteral("Output folder"));
     // The box holds any text, as long as it is; a stored text must come back whole.
-    m_text2->setMaxLength(std::numeric_limits<int>::max());
-    m_pushButton1->setAccessibleName(QStringLiteral("Browse for the output folder"));
+    m_outputFolderEdit->setMaxLength(std::numeric_limits<int>::max());
+    m_browseButton->setAccessibleName(QStringLiteral("Browse for the output folder"));
 
     // Created after the controls it draws, so that it is destroyed after them.
     auto* designedStyle = new DesignedStyle;
     designedStyle->setParent(this);
-    for (QWidget* widget : {static_cast<QWidget*>(m_frame2), static_cast<QWidget*>(m_frame1),
-                            static_cast<QWidget*>(m_option2), static_cast<QWidget*>(m_option1)})
+    for (QWidget* widget :
+         {static_cast<QWidget*>(m_outputFolderBox), static_cast<QWidget*>(m_copyOptionsBox),
+          static_cast<QWidget*>(m_flatOption), static_cast<QWidget*>(m_preserveOption)})
         widget->setStyle(designedStyle);
-    m_option1->setChecked(true);
+    m_preserveOption->setChecked(true);
 
-    m_progressBar1->setRange(0, 100);
-    m_progressBar1->setValue(0);
-    m_progressBar1->setTextVisible(true);
-    m_progressBar1->setAlignment(Qt::AlignCenter);
-    m_progressBar1->setText(QStringLiteral("Progress Bar"));
-    m_progressBar1->setAccessibleName(QStringLiteral("Progress"));
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(true);
+    m_progressBar->setAlignment(Qt::AlignCenter);
+    m_progressBar->setText(QStringLiteral("Progress Bar"));
+    m_progressBar->setAccessibleName(QStringLiteral("Progress"));
 
     m_focusMark = new FocusMark(this);
     m_designedSize = size();
@@ -300,7 +304,7 @@ void Form1::setDesignedAppearance() {
     fitToScreen();
 }
 
-void Form1::setDesignedFonts(double scale) {
+void MainWindow::setDesignedFonts(double scale) {
     // Text is drawn at whole pixel sizes: a smaller layout takes the largest whole size within
     // its scale, so that no caption outgrows its control.
     const double dotsPerPoint = logicalDpiY() / 72.0;
@@ -319,14 +323,15 @@ void Form1::setDesignedFonts(double scale) {
 
 // The designed colours and the skin are drawn for a light desktop. On a dark one every control
 // keeps the desktop's colours, so that no light list, field or button stands on a dark window.
-void Form1::showDesignedColours() {
+void MainWindow::showDesignedColours() {
     const QPalette desktop = QApplication::palette();
     const bool light = IsLightPalette(desktop);
     // With the skin, the window and then its group boxes and option buttons in control order take
     // the button face, before the skin itself.
-    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_frame2),
-                            static_cast<QWidget*>(m_frame1), static_cast<QWidget*>(m_option2),
-                            static_cast<QWidget*>(m_option1)}) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(this), static_cast<QWidget*>(m_outputFolderBox),
+          static_cast<QWidget*>(m_copyOptionsBox), static_cast<QWidget*>(m_flatOption),
+          static_cast<QWidget*>(m_preserveOption)}) {
         if (!light)
             followDesktop(widget);
         else if (m_skin)
@@ -339,12 +344,12 @@ void Form1::showDesignedColours() {
     // The list keeps the desktop's colours; the window's forced background would otherwise show
     // beside its header and behind its scroll bars.
     if (light) {
-        QPalette listPalette = m_listView1->palette();
+        QPalette listPalette = m_sourceListView->palette();
         for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText})
             listPalette.setBrush(role, desktop.brush(role));
-        m_listView1->setPalette(listPalette);
+        m_sourceListView->setPalette(listPalette);
     } else {
-        m_listView1->setPalette(QPalette());
+        m_sourceListView->setPalette(QPalette());
     }
 
     QString styleSheet = light && m_skin ? *m_skin : QString();
@@ -353,7 +358,7 @@ void Form1::showDesignedColours() {
     if (m_layoutScale < 1.0 && styleSheet.contains(u"::indicator")) {
         const int indicator =
             std::min(QApplication::style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight),
-                     m_option1->height());
+                     m_preserveOption->height());
         styleSheet += QStringLiteral("\nQRadioButton#Option1::indicator, "
                                      "QRadioButton#Option2::indicator { border-radius: %1px; }\n")
                           .arg(indicator / 2);
@@ -366,7 +371,7 @@ void Form1::showDesignedColours() {
 // scale factor), the whole layout is drawn smaller, fonts with it, until it does: every control
 // stays in reach and in its place beside the others, and the window stays fixed. Where it fits,
 // it is exactly as designed.
-void Form1::fitToScreen() {
+void MainWindow::fitToScreen() {
     const QScreen* screen = windowHandle() ? windowHandle()->screen() : this->screen();
     if (!screen)
         return;
@@ -391,7 +396,7 @@ void Form1::fitToScreen() {
         setDesignedFonts(scale);
         setFixedSize(scaled(QRect(QPoint(), m_designedSize), scale).size());
         if (m_sourceList->columnCount() > 0)
-            m_listView1->setColumnWidth(0, qRound(px(FirstColumnWidth) * scale));
+            m_sourceListView->setColumnWidth(0, qRound(px(FirstColumnWidth) * scale));
         m_focusMark->follow();
         showDesignedColours();
     }
@@ -410,19 +415,20 @@ void Form1::fitToScreen() {
     setGeometry(QRect(clientAt, size()));
 }
 
-void Form1::setDesignedTabOrder() {
+void MainWindow::setDesignedTabOrder() {
     // The order the window reads in: top to bottom, left to right. Group boxes and the progress
     // bar take no focus; Tab stops at the selected option button only.
-    const QList<QWidget*> order = {m_listView1,   m_pushButton3, m_pushButton5, m_pushButton10,
-                                   m_pushButton7, m_pushButton4, m_pushButton6, m_text2,
-                                   m_pushButton1, m_option1,     m_option2,     m_pushButton2};
+    const QList<QWidget*> order = {m_sourceListView,      m_addFolderButton,  m_addFolderTreeButton,
+                                   m_loadListButton,      m_clearListButton,  m_helpButton,
+                                   m_sampleFoldersButton, m_outputFolderEdit, m_browseButton,
+                                   m_preserveOption,      m_flatOption,       m_startButton};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
-void Form1::trackPointerMovement() {
-    m_listParts = {m_listView1, m_listView1->viewport(), m_listView1->header()};
-    m_groupBoxes = {m_frame1, m_frame2};
+void MainWindow::trackPointerMovement() {
+    m_listParts = {m_sourceListView, m_sourceListView->viewport(), m_sourceListView->header()};
+    m_groupBoxes = {m_copyOptionsBox, m_outputFolderBox};
     setMouseTracking(true);
     QList<QWidget*> watched = m_listParts + m_groupBoxes;
     for (QPushButton* button : std::as_const(m_commandButtons))
@@ -437,47 +443,48 @@ void Form1::trackPointerMovement() {
     }
 }
 
-void Form1::connectOwnHandlers() {
-    connect(m_text2, &QLineEdit::textChanged, this, [this](const QString& text) {
+void MainWindow::connectOwnHandlers() {
+    connect(m_outputFolderEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
         storeSetting(OutputFolderKey, text, join::Procedure::StoreOutputFolder);
     });
-    connect(m_option1, &QRadioButton::toggled, this, [this](bool selected) {
+    connect(m_preserveOption, &QRadioButton::toggled, this, [this](bool selected) {
         if (selected)
             storeCopyOptions(join::Procedure::StorePreserveOption);
     });
-    connect(m_option2, &QRadioButton::toggled, this, [this](bool selected) {
+    connect(m_flatOption, &QRadioButton::toggled, this, [this](bool selected) {
         if (selected)
             storeCopyOptions(join::Procedure::StoreFlatOption);
     });
-    connect(m_pushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::showHelp);
     // Wherever the focus is in the window.
     auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(stop, &QShortcut::activated, this, &Form1::askToStop);
+    connect(stop, &QShortcut::activated, this, &MainWindow::askToStop);
 }
 
 // The commands work at any time, also while a join run yields to the event loop; those that
 // must not disturb a run check the busy pointer themselves.
-void Form1::connectCommands() {
-    connect(m_pushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
-    connect(m_pushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
-    connect(m_pushButton3, &QPushButton::clicked, this, [this] { sources::addFolder(*this); });
-    connect(m_pushButton5, &QPushButton::clicked, this, [this] {
+void MainWindow::connectCommands() {
+    connect(m_browseButton, &QPushButton::clicked, this, &MainWindow::browseForOutputFolder);
+    connect(m_startButton, &QPushButton::clicked, this, &MainWindow::startOrStopJoining);
+    connect(m_addFolderButton, &QPushButton::clicked, this, [this] { sources::addFolder(*this); });
+    connect(m_addFolderTreeButton, &QPushButton::clicked, this, [this] {
         ++m_listWalks;
         const auto walked = qScopeGuard([this] { --m_listWalks; });
         sources::addFolderTree(*this);
     });
-    connect(m_pushButton6, &QPushButton::clicked, this,
+    connect(m_sampleFoldersButton, &QPushButton::clicked, this,
             [this] { sources::loadSampleFolders(*this); });
-    connect(m_pushButton7, &QPushButton::clicked, this, [this] { sources::clearList(*this); });
-    connect(m_pushButton10, &QPushButton::clicked, this, [this] { sources::loadListFiles(*this); });
+    connect(m_clearListButton, &QPushButton::clicked, this, [this] { sources::clearList(*this); });
+    connect(m_loadListButton, &QPushButton::clicked, this,
+            [this] { sources::loadListFiles(*this); });
     // The list's keys, double-clicks and drops arrive through eventFilter(). Drops land on its
     // items' area or, through the list itself, on its header and scroll bars.
-    m_listView1->setAcceptDrops(true);
-    m_listView1->viewport()->setAcceptDrops(true);
+    m_sourceListView->setAcceptDrops(true);
+    m_sourceListView->viewport()->setAcceptDrops(true);
 }
 
-std::optional<int> Form1::selectedSource() const {
-    const QModelIndexList rows = m_listView1->selectionModel()->selectedRows();
+std::optional<int> MainWindow::selectedSource() const {
+    const QModelIndexList rows = m_sourceListView->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
     return rows.front().row() + 1;
@@ -487,22 +494,22 @@ std::optional<int> Form1::selectedSource() const {
 // on to the list itself. A double-click anywhere in the list's area, on an item or on the empty
 // space below the items, acts on the selected item; so that it can, a press on the empty space
 // only gives the list the focus and leaves the selection as it is.
-bool Form1::listViewEvent(QObject* watched, QEvent* event) {
-    if ((watched == m_listView1 || watched == m_listView1->viewport()) &&
+bool MainWindow::sourceListEvent(QObject* watched, QEvent* event) {
+    if ((watched == m_sourceListView || watched == m_sourceListView->viewport()) &&
         (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
          event->type() == QEvent::DragLeave || event->type() == QEvent::Drop))
         return listDragEvent(event);
-    if (watched == m_listView1 && event->type() == QEvent::KeyPress) {
+    if (watched == m_sourceListView && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         sources::removeOnDeleteKey(*this, key->key(), selectedSource());
         return false;
     }
-    if (watched != m_listView1->viewport())
+    if (watched != m_sourceListView->viewport())
         return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (event->type() == QEvent::MouseButtonPress &&
-        !m_listView1->indexAt(mouse->position().toPoint()).isValid()) {
-        m_listView1->setFocus(Qt::MouseFocusReason);
+        !m_sourceListView->indexAt(mouse->position().toPoint()).isValid()) {
+        m_sourceListView->setFocus(Qt::MouseFocusReason);
         return true;
     }
     if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
@@ -535,7 +542,7 @@ bool answerDrag(QDropEvent* event, bool taken) {
 
 // Folders and one list file are taken, anything else refused, and every drop while the window is
 // busy, as Delete and "Clear List" are then.
-bool Form1::listDragEvent(QEvent* event) {
+bool MainWindow::listDragEvent(QEvent* event) {
     auto* drag = static_cast<QDropEvent*>(event);
     switch (event->type()) {
     case QEvent::DragEnter:
@@ -563,7 +570,7 @@ bool Form1::listDragEvent(QEvent* event) {
     }
 }
 
-void Form1::PushButton1_Click() {
+void MainWindow::browseForOutputFolder() {
     join::Trap trap(*this, join::Procedure::BrowseForOutputFolder);
     std::string lastFolderDot;
     std::string chosen;
@@ -574,14 +581,16 @@ void Form1::PushButton1_Click() {
     trap.line(104, [&] { setPointer(join::Pointer::Hourglass); });
     // The test looks at the folder as chosen; the separator is added after normalising.
     if (trap.test(106, [&] { return join::EndsWithSeparator(chosen); }))
-        trap.line(108, [&] { m_text2->setText(fromFileSystem(join::NormalizePath(chosen))); });
+        trap.line(
+            108, [&] { m_outputFolderEdit->setText(fromFileSystem(join::NormalizePath(chosen))); });
     else
-        trap.line(110,
-                  [&] { m_text2->setText(fromFileSystem(join::NormalizePath(chosen) + "/")); });
+        trap.line(110, [&] {
+            m_outputFolderEdit->setText(fromFileSystem(join::NormalizePath(chosen) + "/"));
+        });
     trap.line(112, [&] { setPointer(join::Pointer::Default); });
 }
 
-void Form1::PushButton2_Click() {
+void MainWindow::startOrStopJoining() {
     if (m_joinRun.JoinRunning()) {
         askToStop();
         return;
@@ -596,7 +605,7 @@ void Form1::PushButton2_Click() {
     }
 }
 
-void Form1::askToStop() {
+void MainWindow::askToStop() {
     if (!m_joinRun.JoinRunning() || join::StopRequested() || m_gone)
         return;
     const bool stop = m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion);
@@ -605,26 +614,26 @@ void Form1::askToStop() {
     m_stopAsked = true;
     join::SetStopRequested(true);
     // The stop is under way: there is nothing more to ask.
-    m_pushButton2->setEnabled(false);
+    m_startButton->setEnabled(false);
 }
 
-void Form1::showRunning(bool running) {
+void MainWindow::showRunning(bool running) {
     if (running == m_showsRun)
         return;
     m_showsRun = running;
-    m_pushButton2->setText(running ? StopCaption : StartCaption);
-    m_pushButton2->setEnabled(true);
-    m_pushButton7->setEnabled(!running);
+    m_startButton->setText(running ? StopCaption : StartCaption);
+    m_startButton->setEnabled(true);
+    m_clearListButton->setEnabled(!running);
     m_sourceList->setLocked(running);
     // These stay usable: the run has read them, and what the user changes is stored for the next.
     const QString note =
         running ? QStringLiteral(" (a change counts from the next run)") : QString();
-    m_frame2->setTitle(OutputFolderTitle + note);
-    m_frame1->setTitle(CopyOptionsTitle + note);
+    m_outputFolderBox->setTitle(OutputFolderTitle + note);
+    m_copyOptionsBox->setTitle(CopyOptionsTitle + note);
     m_endRequests->setCatchingSignals(running);
 }
 
-void Form1::Form_Load() {
+void MainWindow::startUp() {
     join::Trap trap(*this, join::Procedure::StartUp);
     trap.line(100, [&] { ApplySkin(); });
     trap.line(104, [&] { setWindowTitle(QString::fromLatin1(ProductName)); });
@@ -638,29 +647,29 @@ void Form1::Form_Load() {
     trap.line(130, [&] {
         if (m_sourceList->columnCount() < 1)
             throw join::Failure(IndexOutOfBounds, "Index out of bounds");
-        m_listView1->setColumnWidth(0, qRound(px(FirstColumnWidth) * m_layoutScale));
+        m_sourceListView->setColumnWidth(0, qRound(px(FirstColumnWidth) * m_layoutScale));
     });
     trap.line(132, [&] {
         // The default comes first: without a desktop folder nothing is restored.
         const QString desktop = GetDesktopFolder(m_env.desktopFolder);
-        m_text2->setText(m_env.settings.GetSetting(OutputFolderKey, desktop));
+        m_outputFolderEdit->setText(m_env.settings.GetSetting(OutputFolderKey, desktop));
     });
     trap.line(134, [&] {
-        setOptionState(m_option1,
-                       ReadBoolean(m_env.settings.GetSetting(Option1Key, QStringLiteral("1"))));
+        setOptionState(m_preserveOption, ReadBoolean(m_env.settings.GetSetting(
+                                             PreserveOptionKey, QStringLiteral("1"))));
     });
     trap.line(136, [&] {
-        setOptionState(m_option2,
-                       ReadBoolean(m_env.settings.GetSetting(Option2Key, QStringLiteral("0"))));
+        setOptionState(m_flatOption,
+                       ReadBoolean(m_env.settings.GetSetting(FlatOptionKey, QStringLiteral("0"))));
     });
 }
 
-void Form1::loadHandCursor(const QString& path) {
+void MainWindow::loadHandCursor(const QString& path) {
     m_handCursor = LoadCursorFile(path, devicePixelRatio());
     showPointer();
 }
 
-void Form1::ApplySkin() {
+void MainWindow::ApplySkin() {
     const QString skinPath = m_env.programFolder + QStringLiteral("/x/o.qss");
     if (!QFileInfo(skinPath).isFile())
         return;
@@ -680,7 +689,7 @@ void Form1::ApplySkin() {
     showDesignedColours();
 }
 
-void Form1::PushButton4_Click() {
+void MainWindow::showHelp() {
     join::Trap trap(*this, join::Procedure::ShowHelp);
     trap.line(100, [&] {
         showMessage(std::string("Questions? Please contact Team Quorvik at ") +
@@ -688,7 +697,7 @@ void Form1::PushButton4_Click() {
     });
 }
 
-void Form1::setOptionState(QRadioButton* option, bool selected) {
+void MainWindow::setOptionState(QRadioButton* option, bool selected) {
     if (selected) {
         // Selecting an unselected button counts as a click on it.
         option->setChecked(true);
@@ -701,12 +710,12 @@ void Form1::setOptionState(QRadioButton* option, bool selected) {
     option->setAutoExclusive(true);
 }
 
-void Form1::storeCopyOptions(join::Procedure procedure) {
-    storeSetting(Option1Key, BooleanText(m_option1->isChecked()), procedure);
-    storeSetting(Option2Key, BooleanText(m_option2->isChecked()), procedure);
+void MainWindow::storeCopyOptions(join::Procedure procedure) {
+    storeSetting(PreserveOptionKey, BooleanText(m_preserveOption->isChecked()), procedure);
+    storeSetting(FlatOptionKey, BooleanText(m_flatOption->isChecked()), procedure);
 }
 
-void Form1::storeSetting(const QString& key, const QString& value, join::Procedure procedure) {
+void MainWindow::storeSetting(const QString& key, const QString& value, join::Procedure procedure) {
     const QSettings::Status status = m_env.settings.SaveSetting(key, value);
     if (status == QSettings::NoError) {
         m_settingsFailureReported = false;
@@ -723,7 +732,7 @@ void Form1::storeSetting(const QString& key, const QString& value, join::Procedu
     showErrorReport(description, join::reportLocation(procedure), 100);
 }
 
-void Form1::setPointer(join::Pointer pointer) {
+void MainWindow::setPointer(join::Pointer pointer) {
     // While a run copies, the busy state is the run's: a command that ends meanwhile (an add,
     // the browse button) leaves the hourglass, so the list still cannot be emptied or shortened.
     if (m_joinRun.HoldsHourglass() && pointer != join::Pointer::Hourglass)
@@ -732,7 +741,7 @@ void Form1::setPointer(join::Pointer pointer) {
     showPointer();
 }
 
-void Form1::showPointer() {
+void MainWindow::showPointer() {
     std::optional<QCursor> shown;
     if (m_pointer == join::Pointer::Hourglass)
         shown = QCursor(Qt::WaitCursor);
@@ -757,11 +766,11 @@ void Form1::showPointer() {
 // Pointer movement: over a command button the hand, over the window background, the list or a
 // group box the arrow, unless the window is busy. Qt passes a move that a control ignores on to
 // its container; a group box or the window counts a move only where no control of its own lies.
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (listViewEvent(watched, event))
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (sourceListEvent(watched, event))
         return true;
     // The second click of a double-click on "Start Joining" would land on "Stop" and ask.
-    if (watched == m_pushButton2 && event->type() == QEvent::MouseButtonDblClick)
+    if (watched == m_startButton && event->type() == QEvent::MouseButtonDblClick)
         return true;
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
@@ -782,33 +791,33 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!m_followsScreen && windowHandle()) {
         m_followsScreen = true;
-        connect(windowHandle(), &QWindow::screenChanged, this, &Form1::fitToScreen);
+        connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitToScreen);
     }
 }
 
-void Form1::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // The desktop turned light or dark while the window is open.
     if (event->type() == QEvent::ApplicationPaletteChange)
         showDesignedColours();
 }
 
-void Form1::mouseMoveEvent(QMouseEvent* event) {
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     if (!childAt(event->position().toPoint()))
         pointerMoved(join::Pointer::Default);
     QWidget::mouseMoveEvent(event);
 }
 
-void Form1::pointerMoved(join::Pointer shape) {
+void MainWindow::pointerMoved(join::Pointer shape) {
     if (m_pointer != join::Pointer::Hourglass)
         setPointer(shape);
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // Every setting is stored the moment it changes; only a run under way is worth a question,
     // the one Escape asks. Once its stop is under way the window goes without one.
     if (m_joinRun.JoinRunning() && !join::StopRequested() && !m_gone &&
@@ -820,7 +829,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     leave(0);
 }
 
-void Form1::leave(int signal) {
+void MainWindow::leave(int signal) {
     if (m_gone)
         return;
     m_gone = true;
@@ -835,49 +844,50 @@ void Form1::leave(int signal) {
     m_env.endProcess(signal);
 }
 
-std::string Form1::programFolder() const {
+std::string MainWindow::programFolder() const {
     return fileSystemPath(m_env.programFolder);
 }
 
-std::string Form1::GetSetting(const std::string& key, const std::string& defaultValue) {
+std::string MainWindow::GetSetting(const std::string& key, const std::string& defaultValue) {
     return m_env.settings.GetSetting(QString::fromUtf8(key), QString::fromUtf8(defaultValue))
         .toUtf8()
         .toStdString();
 }
 
-int Form1::sourceCount() const {
+int MainWindow::sourceCount() const {
     return m_sourceList->count();
 }
 
-std::string Form1::sourceText(int index) const {
+std::string MainWindow::sourceText(int index) const {
     return m_sourceList->text(index);
 }
 
-std::string Form1::outputFolderText() const {
-    return m_text2->text().toUtf8().toStdString();
+std::string MainWindow::outputFolderText() const {
+    return m_outputFolderEdit->text().toUtf8().toStdString();
 }
 
-join::CopyOption Form1::copyOption() const {
-    return m_option1->isChecked() ? join::CopyOption::PreserveStructure : join::CopyOption::Flat;
+join::CopyOption MainWindow::copyOption() const {
+    return m_preserveOption->isChecked() ? join::CopyOption::PreserveStructure
+                                         : join::CopyOption::Flat;
 }
 
-void Form1::setProgressValue(int percent) {
-    m_progressBar1->setValue(percent);
+void MainWindow::setProgressValue(int percent) {
+    m_progressBar->setValue(percent);
     if (m_joinRun.HoldsHourglass())
         m_desktop.showProgress(percent);
 }
 
-void Form1::setProgressText(const std::string& text) {
-    m_progressBar1->setText(QString::fromUtf8(text));
+void MainWindow::setProgressText(const std::string& text) {
+    m_progressBar->setText(QString::fromUtf8(text));
 }
 
-void Form1::pumpEvents() {
+void MainWindow::pumpEvents() {
     QCoreApplication::processEvents();
 }
 
 // The window answers, repaints and takes commands while copies run on other threads; a close
 // request ends the process from here.
-void Form1::waitFor(join::BackgroundWork& work) {
+void MainWindow::waitFor(join::BackgroundWork& work) {
     QEventLoop loop;
     work.whenFinished(
         [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
@@ -895,28 +905,29 @@ void Form1::waitFor(join::BackgroundWork& work) {
 }
 
 // Once the window has gone no box opens: the process is ending, and no one could answer it.
-void Form1::showMessage(const std::string& text) {
+void MainWindow::showMessage(const std::string& text) {
     if (m_gone)
         return;
     m_env.presenter->showPlainMessage(this, ApplicationTitle(), QString::fromUtf8(text));
 }
 
-void Form1::showErrorReport(const std::string& description, const std::string& location, int line) {
+void MainWindow::showErrorReport(const std::string& description, const std::string& location,
+                                 int line) {
     if (m_gone)
         return;
     m_env.presenter->showErrorReport(
         this, QString::fromUtf8(join::errorReportText(description, location, line)));
 }
 
-std::string Form1::failureListFolder() const {
+std::string MainWindow::failureListFolder() const {
     return fileSystemPath(m_env.stateFolder);
 }
 
-void Form1::entryBegins(int, int, const std::string&) {
+void MainWindow::entryBegins(int, int, const std::string&) {
     showRunning(true);
 }
 
-void Form1::joinEnded(const join::JoinOutcome& outcome) {
+void MainWindow::joinEnded(const join::JoinOutcome& outcome) {
     showRunning(false);
     m_desktop.hideProgress();
     // Told only when the user may have turned to something else meanwhile.
@@ -924,7 +935,7 @@ void Form1::joinEnded(const join::JoinOutcome& outcome) {
         m_desktop.notify(ApplicationTitle(), EndOfRunNotice(outcome));
 }
 
-void Form1::showClosingMessage(const join::JoinOutcome& outcome) {
+void MainWindow::showClosingMessage(const join::JoinOutcome& outcome) {
     if (m_gone)
         return;
     const QString details = ClosingDetails(outcome);

@@ -33,8 +33,8 @@ class FocusMark;
 class TextProgressBar;
 
 // Everything the main window takes from its surroundings. Tests fill it; members left empty
-// get the real services (see Form1Environment::standard()).
-struct Form1Environment {
+// get the real services (see MainWindowEnvironment::standard()).
+struct MainWindowEnvironment {
     // The folder that holds the executable, without a trailing "/".
     QString programFolder;
     // The settings store; the real user's store unless a file is given.
@@ -64,29 +64,29 @@ struct Form1Environment {
     // from the time of day, QStandardPaths, QDesktopServices, QMessageBox, the end of the process
     // once the copies under way have removed what they partly wrote (by the signal that asked
     // for it, if one did), the user's state folder.
-    static Form1Environment standard();
+    static MainWindowEnvironment standard();
 };
 
 // The program's one window: the source list, the command buttons, the output folder and copy
 // options, the progress bar. Its pointer value doubles as the busy flag. It is the host through
 // which the join engine reads the list and options and reports progress and failures, and the
 // host of the commands that fill and empty the list.
-class Form1 : public QWidget, public join::JoinHost, public sources::CommandHost {
+class MainWindow : public QWidget, public join::JoinHost, public sources::CommandHost {
     Q_OBJECT
 
 public:
-    explicit Form1(Form1Environment environment, QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(MainWindowEnvironment environment, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The start-up sequence; runs once, before the window is first shown.
-    void Form_Load();
+    void startUp();
 
     // "...": browse for the output folder.
-    void PushButton1_Click();
+    void browseForOutputFolder();
     // "Start Joining"; during a run the same button reads "Stop" and asks whether to stop.
-    void PushButton2_Click();
+    void startOrStopJoining();
     // "Help".
-    void PushButton4_Click();
+    void showHelp();
 
     // The skin beside the program, if there is one.
     void ApplySkin();
@@ -149,7 +149,7 @@ private:
     void connectOwnHandlers();
     void connectCommands();
     std::optional<int> selectedSource() const;
-    bool listViewEvent(QObject* watched, QEvent* event);
+    bool sourceListEvent(QObject* watched, QEvent* event);
     // A drag over the list or a drop on it.
     bool listDragEvent(QEvent* event);
 
@@ -169,7 +169,7 @@ private:
     // removed what they partly wrote; `signal` asked for it, or 0 for a close.
     void leave(int signal);
 
-    Form1Environment m_env;
+    MainWindowEnvironment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
     std::optional<QCursor> m_handCursor;
     // Children that bring a cursor of their own (the text box's I-beam): while the window
@@ -202,21 +202,23 @@ private:
     EndRequests* m_endRequests = nullptr;
 
     SourceListModel* m_sourceList = nullptr;
-    QTreeView* m_listView1 = nullptr;
-    QGroupBox* m_frame2 = nullptr;
-    QLineEdit* m_text2 = nullptr;
-    QPushButton* m_pushButton1 = nullptr;
-    QGroupBox* m_frame1 = nullptr;
-    QRadioButton* m_option2 = nullptr;
-    QRadioButton* m_option1 = nullptr;
-    QPushButton* m_pushButton3 = nullptr;
-    QPushButton* m_pushButton5 = nullptr;
-    QPushButton* m_pushButton10 = nullptr;
-    QPushButton* m_pushButton7 = nullptr;
-    QPushButton* m_pushButton2 = nullptr;
-    TextProgressBar* m_progressBar1 = nullptr;
-    QPushButton* m_pushButton4 = nullptr;
-    QPushButton* m_pushButton6 = nullptr;
+    // The controls, in creation order. Each also carries its designed object name (createControls),
+    // which the skin selects by.
+    QTreeView* m_sourceListView = nullptr;
+    QGroupBox* m_outputFolderBox = nullptr;
+    QLineEdit* m_outputFolderEdit = nullptr;
+    QPushButton* m_browseButton = nullptr;
+    QGroupBox* m_copyOptionsBox = nullptr;
+    QRadioButton* m_flatOption = nullptr;
+    QRadioButton* m_preserveOption = nullptr;
+    QPushButton* m_addFolderButton = nullptr;
+    QPushButton* m_addFolderTreeButton = nullptr;
+    QPushButton* m_loadListButton = nullptr;
+    QPushButton* m_clearListButton = nullptr;
+    QPushButton* m_startButton = nullptr;
+    TextProgressBar* m_progressBar = nullptr;
+    QPushButton* m_helpButton = nullptr;
+    QPushButton* m_sampleFoldersButton = nullptr;
 
     join::JoinRun m_joinRun{*this};
 };

@@ -108,7 +108,7 @@ QList<QColor> coloursOf(const QBrush& brush) {
 
 } // namespace
 
-TEST(Form1Layout, EveryControlAsDesigned) {
+TEST(MainWindowLayout, EveryControlAsDesigned) {
     struct Row {
         const char* name;
         const char* kind;
@@ -151,7 +151,7 @@ TEST(Form1Layout, EveryControlAsDesigned) {
          405, true, 'E', ""},
     };
     FakeSurroundings s;
-    shell::Form1 window(s.environment());
+    shell::MainWindow window(s.environment());
     QStringList creationOrder;
     for (QObject* child : window.findChildren<QWidget*>()) {
         if (!child->objectName().isEmpty() && !child->objectName().startsWith(u"qt_"))
@@ -246,7 +246,7 @@ TEST(Form1Layout, EveryControlAsDesigned) {
     EXPECT_TRUE(control<QRadioButton>(window, "Option1")->isChecked());
 }
 
-TEST(Form1Layout, TabVisitsTheControlsInReadingOrderMarkedAndEachHasAName) {
+TEST(MainWindowLayout, TabVisitsTheControlsInReadingOrderMarkedAndEachHasAName) {
     FakeSurroundings s;
     auto window = s.startedWindow();
     window->show();
@@ -311,7 +311,7 @@ TEST(Form1Layout, TabVisitsTheControlsInReadingOrderMarkedAndEachHasAName) {
 // its designed place relative to the window and its caption readable. Qt takes the scale factor
 // and the offscreen platform's screen (a configuration file) once, as it starts, so the test runs
 // in a child test process of its own.
-TEST(Form1Layout, FitsA1366x768ScreenAtTwiceTheScale) {
+TEST(MainWindowLayout, FitsA1366x768ScreenAtTwiceTheScale) {
     if (qEnvironmentVariableIsEmpty("BRIMVALE_TEST_SMALL_SCREEN")) {
         QTemporaryDir dir;
         const QString config = dir.filePath(QStringLiteral("screen.json"));
@@ -329,7 +329,7 @@ TEST(Form1Layout, FitsA1366x768ScreenAtTwiceTheScale) {
         child.start(
             QCoreApplication::applicationFilePath(),
             {QStringLiteral("-platform"), QStringLiteral("offscreen:configfile=") + config,
-             QStringLiteral("--gtest_filter=Form1Layout.FitsA1366x768ScreenAtTwiceTheScale")});
+             QStringLiteral("--gtest_filter=MainWindowLayout.FitsA1366x768ScreenAtTwiceTheScale")});
         ASSERT_TRUE(child.waitForFinished(60000));
         const QByteArray output = child.readAll();
         EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
@@ -378,18 +378,18 @@ TEST(Form1Layout, FitsA1366x768ScreenAtTwiceTheScale) {
     }
     // The fonts shrink with the layout, so that the longest caption still fits beside its
     // option button's indicator, as it does in the designed window.
-    auto* option2 = control<QRadioButton>(*window, "Option2");
+    auto* flatOption = control<QRadioButton>(*window, "Option2");
     const int captionWidth =
-        option2->fontMetrics().size(Qt::TextShowMnemonic, option2->text()).width() +
-        option2->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option2) +
-        option2->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, option2);
-    EXPECT_LE(captionWidth, option2->width());
+        flatOption->fontMetrics().size(Qt::TextShowMnemonic, flatOption->text()).width() +
+        flatOption->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, flatOption) +
+        flatOption->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, flatOption);
+    EXPECT_LE(captionWidth, flatOption->width());
     const double buttonPoints = control(*window, "PushButton2")->font().pointSizeF();
     EXPECT_LE(buttonPoints, 11.25 * scale);
     EXPECT_GE(buttonPoints, 11.25 * scale * 0.85);
 }
 
-TEST(Form1Layout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
+TEST(MainWindowLayout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
     const QString shippedSkin = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
                                 QStringLiteral("/../../resources/x/o.qss");
     QFile skin(shippedSkin);
@@ -456,7 +456,7 @@ TEST(Form1Layout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
     }
 }
 
-TEST(Form1StartUp, FirstStartWithAnEmptyStore) {
+TEST(MainWindowStartUp, FirstStartWithAnEmptyStore) {
     FakeSurroundings s;
     auto window = s.startedWindow();
 
@@ -485,7 +485,7 @@ TEST(Form1StartUp, FirstStartWithAnEmptyStore) {
               QLatin1String("Progress Bar"));
 }
 
-TEST(Form1StartUp, StoredCopyOptionsAreRestoredAsTheStoreSays) {
+TEST(MainWindowStartUp, StoredCopyOptionsAreRestoredAsTheStoreSays) {
     struct Row {
         const char* option1; // nullptr: absent
         const char* option2;
@@ -529,7 +529,7 @@ TEST(Form1StartUp, StoredCopyOptionsAreRestoredAsTheStoreSays) {
     }
 }
 
-TEST(Form1StartUp, OutputFolderAndDesktop) {
+TEST(MainWindowStartUp, OutputFolderAndDesktop) {
     const QByteArray longText = "/" + QByteArray(40000, 'x') + "/";
     struct Row {
         const char* name;
@@ -566,7 +566,7 @@ TEST(Form1StartUp, OutputFolderAndDesktop) {
     }
 }
 
-TEST(Form1StartUp, HomePageOpensOnlyWhenTheDrawGivesSeven) {
+TEST(MainWindowStartUp, HomePageOpensOnlyWhenTheDrawGivesSeven) {
     struct Row {
         double draw;
         bool opens;
@@ -596,7 +596,7 @@ TEST(Form1StartUp, HomePageOpensOnlyWhenTheDrawGivesSeven) {
     }
 }
 
-TEST(Form1StartUp, HandCursorAndSkinBesideTheProgram) {
+TEST(MainWindowStartUp, HandCursorAndSkinBesideTheProgram) {
     const QByteArray skin = "QPushButton { color: #102030; }";
     struct Row {
         const char* name;
@@ -652,7 +652,7 @@ TEST(Form1StartUp, HandCursorAndSkinBesideTheProgram) {
     }
 }
 
-TEST(Form1StartUp, TheShippedCursorAndSkinLoad) {
+TEST(MainWindowStartUp, TheShippedCursorAndSkinLoad) {
     const QByteArray binDir = qgetenv("BRIMVALE_BIN_DIR");
     if (binDir.isEmpty())
         GTEST_SKIP() << "BRIMVALE_BIN_DIR is not set";
@@ -673,7 +673,7 @@ TEST(Form1StartUp, TheShippedCursorAndSkinLoad) {
     EXPECT_EQ(QFontInfo(control(*window, "Option2")->font()).weight(), QFont::Bold);
 }
 
-TEST(Form1Pointer, MovesOverButtonsAndAreasWhenIdleAndBusy) {
+TEST(MainWindowPointer, MovesOverButtonsAndAreasWhenIdleAndBusy) {
     FakeSurroundings s;
     s.writeProgramFile(QStringLiteral("HAND-M.CUR"), shelltest::cursorFileBytes(8, 8, 1, 1));
     auto window = s.startedWindow();
@@ -714,15 +714,15 @@ TEST(Form1Pointer, MovesOverButtonsAndAreasWhenIdleAndBusy) {
     }
 }
 
-TEST(Form1Pointer, TheWholeWindowShowsTheBusyPointer) {
+TEST(MainWindowPointer, TheWholeWindowShowsTheBusyPointer) {
     FakeSurroundings s;
     auto window = s.startedWindow();
-    QWidget* text2 = control(*window, "Text2");
-    ASSERT_EQ(text2->cursor().shape(), Qt::IBeamCursor);
+    QWidget* outputFolderEdit = control(*window, "Text2");
+    ASSERT_EQ(outputFolderEdit->cursor().shape(), Qt::IBeamCursor);
 
     window->setPointer(join::Pointer::Hourglass);
     EXPECT_EQ(window->cursor().shape(), Qt::WaitCursor);
-    EXPECT_EQ(text2->cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(outputFolderEdit->cursor().shape(), Qt::WaitCursor);
     EXPECT_EQ(control(*window, "PushButton2")->cursor().shape(), Qt::WaitCursor);
     EXPECT_EQ(control<QTreeView>(*window, "ListView1")->viewport()->cursor().shape(),
               Qt::WaitCursor);
@@ -730,27 +730,27 @@ TEST(Form1Pointer, TheWholeWindowShowsTheBusyPointer) {
     // No cursor file: the pointer value 99 shows the arrow.
     window->setPointer(join::Pointer::Custom);
     EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(text2->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(outputFolderEdit->cursor().shape(), Qt::ArrowCursor);
 
     window->setPointer(join::Pointer::Default);
     EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(text2->cursor().shape(), Qt::IBeamCursor);
+    EXPECT_EQ(outputFolderEdit->cursor().shape(), Qt::IBeamCursor);
 }
 
-TEST(Form1Settings, EveryChangeIsStoredAtOnceAndReadBackNextTime) {
+TEST(MainWindowSettings, EveryChangeIsStoredAtOnceAndReadBackNextTime) {
     FakeSurroundings s;
     s.desktop = QString(); // no default: the box starts empty
     auto window = s.startedWindow();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    auto* text2 = control<QLineEdit>(*window, "Text2");
-    ASSERT_TRUE(text2->text().isEmpty());
+    auto* outputFolderEdit = control<QLineEdit>(*window, "Text2");
+    ASSERT_TRUE(outputFolderEdit->text().isEmpty());
 
     QStringList storedInTurn;
-    QObject::connect(text2, &QLineEdit::textChanged,
+    QObject::connect(outputFolderEdit, &QLineEdit::textChanged,
                      [&] { storedInTurn.append(stored(s, "Output Folder")); });
-    text2->setFocus();
-    QTest::keyClicks(text2, QStringLiteral("/dat/x"));
+    outputFolderEdit->setFocus();
+    QTest::keyClicks(outputFolderEdit, QStringLiteral("/dat/x"));
     EXPECT_EQ(storedInTurn, (QStringList{QStringLiteral("/"), QStringLiteral("/d"),
                                          QStringLiteral("/da"), QStringLiteral("/dat"),
                                          QStringLiteral("/dat/"), QStringLiteral("/dat/x")}));
@@ -771,7 +771,7 @@ TEST(Form1Settings, EveryChangeIsStoredAtOnceAndReadBackNextTime) {
     QTest::mouseClick(control(*window, "Option1"), Qt::LeftButton);
     EXPECT_EQ(stored(s, "Option1"), QLatin1String("True"));
     EXPECT_EQ(stored(s, "Option2"), QLatin1String("False"));
-    text2->clear();
+    outputFolderEdit->clear();
     EXPECT_EQ(stored(s, "Output Folder"), QString());
     auto third = s.startedWindow();
     EXPECT_EQ(control<QLineEdit>(*third, "Text2")->text(), QString());
@@ -779,7 +779,7 @@ TEST(Form1Settings, EveryChangeIsStoredAtOnceAndReadBackNextTime) {
     EXPECT_TRUE(s.presenter->reports.isEmpty());
 }
 
-TEST(Form1Settings, AStoreThatCannotBeWrittenIsReportedOnce) {
+TEST(MainWindowSettings, AStoreThatCannotBeWrittenIsReportedOnce) {
     FakeSurroundings s;
     // A folder where the settings file should be: every write fails, even for root.
     QDir().mkpath(s.settingsFile);
@@ -788,15 +788,15 @@ TEST(Form1Settings, AStoreThatCannotBeWrittenIsReportedOnce) {
     EXPECT_TRUE(s.presenter->reports.front().contains(
         QStringLiteral("in Brimvale2021/08/31.Form1.Text2_Change at line 100")));
 
-    auto* text2 = control<QLineEdit>(*window, "Text2");
-    QTest::keyClicks(text2, QStringLiteral("abc"));
+    auto* outputFolderEdit = control<QLineEdit>(*window, "Text2");
+    QTest::keyClicks(outputFolderEdit, QStringLiteral("abc"));
     control<QRadioButton>(*window, "Option2")->click();
     EXPECT_EQ(s.presenter->reports.size(), 1);
-    EXPECT_EQ(text2->text(), QLatin1String("/home/someone/Desktop/abc"));
+    EXPECT_EQ(outputFolderEdit->text(), QLatin1String("/home/someone/Desktop/abc"));
     EXPECT_TRUE(control<QRadioButton>(*window, "Option2")->isChecked());
 }
 
-TEST(Form1Commands, HelpShowsTheContactAddressAlsoWhileBusy) {
+TEST(MainWindowCommands, HelpShowsTheContactAddressAlsoWhileBusy) {
     FakeSurroundings s;
     auto window = s.startedWindow();
     window->show();
@@ -817,7 +817,7 @@ TEST(Form1Commands, HelpShowsTheContactAddressAlsoWhileBusy) {
     EXPECT_TRUE(s.presenter->reports.isEmpty());
 }
 
-TEST(Form1Commands, ClosingTheWindowEndsTheProcess) {
+TEST(MainWindowCommands, ClosingTheWindowEndsTheProcess) {
     FakeSurroundings s;
     auto window = s.startedWindow();
     window->show();
@@ -829,7 +829,7 @@ TEST(Form1Commands, ClosingTheWindowEndsTheProcess) {
     EXPECT_TRUE(s.presenter->messages.isEmpty());
 }
 
-TEST(Form1Host, WhatTheEngineReadsAndWrites) {
+TEST(MainWindowHost, WhatTheEngineReadsAndWrites) {
     FakeSurroundings s;
     auto window = s.startedWindow();
     join::JoinHost& host = *window;
