@@ -118,7 +118,7 @@ int runJoin(join::CopyOption option, const std::string& output,
 int runWalk(const std::vector<std::string>& sources) {
     CountingHost host({}, {}, join::CopyOption::Flat);
     join::FolderCollection folders(sources.begin(), sources.end());
-    join::GetSubDirectories2016(folders, join::Recursion::AllLevels, host);
+    join::walkSubfolders(folders, join::Recursion::AllLevels, host);
     std::printf("walk: %zu folders\n", folders.size());
     return host.reports == 0 ? 0 : 1;
 }

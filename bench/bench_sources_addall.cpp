@@ -97,13 +97,13 @@ int main() {
     {
         join::FolderCollection warm{root + "/"};
         CountingHost host(root);
-        join::GetSubDirectories2016(warm, join::Recursion::AllLevels, host);
+        join::walkSubfolders(warm, join::Recursion::AllLevels, host);
     }
 
     join::FolderCollection walk{root + "/"};
     CountingHost walkHost(root);
     start = Clock::now();
-    join::GetSubDirectories2016(walk, join::Recursion::AllLevels, walkHost);
+    join::walkSubfolders(walk, join::Recursion::AllLevels, walkHost);
     const double walkSeconds = secondsSince(start);
     std::printf("walk alone:    %.3f s, %zu entries, %ld yields\n", walkSeconds, walk.size(),
                 walkHost.pumps);

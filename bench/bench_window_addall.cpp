@@ -151,14 +151,14 @@ int main(int argc, char** argv) {
     {
         join::FolderCollection warm{root + "/"};
         WalkOnly host(false);
-        join::GetSubDirectories2016(warm, join::Recursion::AllLevels, host);
+        join::walkSubfolders(warm, join::Recursion::AllLevels, host);
     }
 
     for (bool yield : {false, true}) {
         join::FolderCollection walk{root + "/"};
         WalkOnly host(yield);
         start = Clock::now();
-        join::GetSubDirectories2016(walk, join::Recursion::AllLevels, host);
+        join::walkSubfolders(walk, join::Recursion::AllLevels, host);
         std::printf("walk alone, %-26s %8.1f ms, %zu folders, %ld yields\n",
                     yield ? "yields to the window:" : "yields doing nothing:",
                     millisecondsBetween(start, Clock::now()), walk.size(), host.yields);

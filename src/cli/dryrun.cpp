@@ -224,7 +224,7 @@ void Planner::planFlatEntry(const std::string& entry) {
     std::vector<join::LeftOutFolder> leftOut;
     join::WalkListings listings{std::size_t{1} << 18, {}};
     try {
-        join::GetSubDirectories2016(folders, join::Recursion::AllLevels, walk, &leftOut, &listings);
+        join::walkSubfolders(folders, join::Recursion::AllLevels, walk, &leftOut, &listings);
     } catch (const std::exception& failure) {
         walk.reports.push_back(failure.what());
     }

@@ -162,7 +162,7 @@ std::string preservedSource(const std::string& entry) {
 // The path the existing-copy check looks at: the output folder text, a separator and the entry
 // folder without its root, normalised.
 std::string mirroredPath(const std::string& source, const std::string& output) {
-    const bool absolute = DriveRoot(source) == std::string(1, Separator);
+    const bool absolute = pathRoot(source) == std::string(1, Separator);
     return NormalizePath(output + Separator + (absolute ? source.substr(1) : source));
 }
 
@@ -303,9 +303,8 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
         WalkListings listings{WalkKeeps, {}};
         trap.line(142,
                   [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
-        trap.line(144, [&] {
-            GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut, &listings);
-        });
+        trap.line(
+            144, [&] { walkSubfolders(folders, Recursion::AllLevels, host, &leftOut, &listings); });
         // A walk that a stop cut short copies nothing.
         if (StopRequested())
             return {};

@@ -275,7 +275,7 @@ FlatEntryPlan PlanFlatEntryQuietly(const std::string& entry, const OutputRules& 
     QuietWalk walk;
     std::vector<LeftOutFolder> leftOut;
     WalkListings listings{KeptNames, {}};
-    GetSubDirectories2016(folders, Recursion::AllLevels, walk, &leftOut, &listings);
+    walkSubfolders(folders, Recursion::AllLevels, walk, &leftOut, &listings);
     FlatEntryPlan plan =
         PlanFlatFolders(entry, std::move(folders), std::move(leftOut), &listings, rules, output);
     plan.walkReports = std::move(walk.reports);

@@ -37,7 +37,7 @@ std::string LastPathPart(const std::string& path) {
     return last == std::string::npos ? path : path.substr(last + 1);
 }
 
-std::string DriveRoot(const std::string& path) {
+std::string pathRoot(const std::string& path) {
     if (path.empty())
         return {};
     if (path.front() == Separator)

@@ -16,7 +16,7 @@ std::string NormalizePath(const std::string& path);
 std::string LastPathPart(const std::string& path);
 
 // "/" for an absolute path; otherwise the first character ("" for an empty path).
-std::string DriveRoot(const std::string& path);
+std::string pathRoot(const std::string& path);
 
 bool EndsWithSeparator(const std::string& path);
 

@@ -18,8 +18,6 @@ namespace join {
 
 namespace {
 
-constexpr std::string_view Location = "in MerotanTitle2021/08/31.AddFolder.GetSubDirectories2016 ";
-
 // A folder path this long is not listed; a name this long is not taken.
 constexpr std::size_t MaxListedPathLength = PATH_MAX;
 constexpr std::size_t MaxNameLength = 260;
@@ -142,7 +140,7 @@ private:
 };
 
 std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
-    Trap trap(m_host, std::string(Location));
+    Trap trap(m_host, Procedure::WalkSubfolders);
     std::vector<Entry> level; // 100
     Removals removals(folders);
     bool listingBegun = false;
@@ -341,8 +339,8 @@ bool WalkHost::walkStopped() const {
     return StopRequested();
 }
 
-void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host,
-                           std::vector<LeftOutFolder>* leftOut, WalkListings* listings) {
+void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& host,
+                    std::vector<LeftOutFolder>* leftOut, WalkListings* listings) {
     Walk walk(host, leftOut, listings);
     std::vector<Entry> entries = walk.start(folders);
     walk.expand(entries, recursion);

@@ -36,9 +36,9 @@ struct WalkListings {
     std::size_t room = 0; // how many more names it takes
     std::unordered_map<std::string, FolderListing> byPath;
 };
-void GetSubDirectories2016(FolderCollection& folders, Recursion recursion, WalkHost& host,
-                           std::vector<LeftOutFolder>* leftOut = nullptr,
-                           WalkListings* listings = nullptr);
+void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& host,
+                    std::vector<LeftOutFolder>* leftOut = nullptr,
+                    WalkListings* listings = nullptr);
 
 // True when a name holds a code point below 32, from 127 to 159, or "?", or is not valid UTF-8.
 bool HasBadCharacters(const std::string& name);

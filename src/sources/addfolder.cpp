@@ -55,8 +55,7 @@ void addFolderTree(CommandHost& host) {
         trap.line(114, [&] { expansion.push_back(chosen + "/"); });
         trap.line(116, [&] { host.sourceList().append(join::NormalizePath(chosen) + "/"); });
     }
-    trap.line(118,
-              [&] { join::GetSubDirectories2016(expansion, join::Recursion::AllLevels, host); });
+    trap.line(118, [&] { join::walkSubfolders(expansion, join::Recursion::AllLevels, host); });
     // The first entry stands for the chosen folder, already added above; the rest go in as the
     // walk built them, in one append so that a tree of many folders lands at once.
     trap.line(120, [&] {

@@ -47,12 +47,12 @@ TEST(Paths, LastPathPart) {
         EXPECT_EQ(LastPathPart(row.input), row.expected) << "input \"" << row.input << "\"";
 }
 
-TEST(Paths, DriveRoot) {
+TEST(Paths, PathRoot) {
     const Row rows[] = {
         {"/x/y", "/"}, {"/", "/"}, {"//srv/share", "/"}, {"x/y", "x"}, {"", ""}, {"C:/x", "C"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(DriveRoot(row.input), row.expected) << "input \"" << row.input << "\"";
+        EXPECT_EQ(pathRoot(row.input), row.expected) << "input \"" << row.input << "\"";
 }
 
 TEST(Paths, ResolveDotSegments) {

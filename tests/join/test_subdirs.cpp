@@ -60,7 +60,7 @@ std::string joined(const FolderCollection& folders, const TestDir& dir) {
 
 FolderCollection walk(FolderCollection folders, FakeJoinHost& host,
                       Recursion recursion = Recursion::AllLevels) {
-    GetSubDirectories2016(folders, recursion, host);
+    walkSubfolders(folders, recursion, host);
     return folders;
 }
 
@@ -94,7 +94,7 @@ std::string inChild(Privileges privileges, const std::function<std::string()>& w
 
 } // namespace
 
-TEST(GetSubDirectories2016, ListsLevelByLevelInNaturalOrder) {
+TEST(WalkSubfolders, ListsLevelByLevelInNaturalOrder) {
     TestDir dir;
     dir.make(R"(
         a/x/z/deep/
@@ -116,7 +116,7 @@ TEST(GetSubDirectories2016, ListsLevelByLevelInNaturalOrder) {
     EXPECT_TRUE(host.reports.empty());
 }
 
-TEST(GetSubDirectories2016, WorkedExampleAndItsYields) {
+TEST(WalkSubfolders, WorkedExampleAndItsYields) {
     TestDir dir;
     dir.make("a/x/z/\na/y/\na/file.txt=not a folder");
     FakeJoinHost host;
@@ -130,7 +130,7 @@ TEST(GetSubDirectories2016, WorkedExampleAndItsYields) {
     EXPECT_EQ(host.pumps, 10);
 }
 
-TEST(GetSubDirectories2016, SmallCases) {
+TEST(WalkSubfolders, SmallCases) {
     TestDir dir;
     dir.make("leaf/\nleaf/file\nnested/one/two/\nnested/one/other.txt");
     const std::string leaf = dir.path("leaf", true);
@@ -172,7 +172,7 @@ TEST(GetSubDirectories2016, SmallCases) {
     }
 }
 
-TEST(GetSubDirectories2016, SkipsBadNamesWithEverythingBelowThem) {
+TEST(WalkSubfolders, SkipsBadNamesWithEverythingBelowThem) {
     TestDir dir;
     const char* const bad[] = {"what?",      "tab\tname", "del\x7f", "nel\xc2\x85",
                                "latin1\xe9", "\xff\xfe",  "cr\r"};
@@ -224,7 +224,7 @@ TEST(HasBadCharacters, CodePoints) {
         EXPECT_EQ(HasBadCharacters(row.text), row.bad) << row.name;
 }
 
-TEST(GetSubDirectories2016, DirectoryLinksBackToTheirParentsAreNotDescendedAgain) {
+TEST(WalkSubfolders, DirectoryLinksBackToTheirParentsAreNotDescendedAgain) {
     TestDir dir;
     dir.make(R"(
         loop/self -> .
@@ -271,7 +271,7 @@ TEST(GetSubDirectories2016, DirectoryLinksBackToTheirParentsAreNotDescendedAgain
 
 // Each folder is tested and yielded for once, however deep it lies: a chain of nested folders
 // costs a few steps per folder, not steps that grow with the depth.
-TEST(GetSubDirectories2016, DeepChainCostsAFewYieldsPerFolder) {
+TEST(WalkSubfolders, DeepChainCostsAFewYieldsPerFolder) {
     TestDir dir;
     std::string chain;
     for (int level = 0; level < 300; ++level)
@@ -286,7 +286,7 @@ TEST(GetSubDirectories2016, DeepChainCostsAFewYieldsPerFolder) {
 
 // Failures before the first listing of a level are reported, and the walk goes on with the next
 // step; once a level's first listing has begun, failures end that folder's listing silently.
-TEST(GetSubDirectories2016, ReportsOnlyFailuresBeforeTheFirstListing) {
+TEST(WalkSubfolders, ReportsOnlyFailuresBeforeTheFirstListing) {
     TestDir dir;
     dir.make("a/x/z/");
     const std::string a = dir.path("a", true);
@@ -318,7 +318,7 @@ TEST(GetSubDirectories2016, ReportsOnlyFailuresBeforeTheFirstListing) {
 }
 
 // Root reads every folder, so the refusal is tested as the unprivileged user 65534.
-TEST(GetSubDirectories2016, RemovesFoldersWhoseListingIsRefused) {
+TEST(WalkSubfolders, RemovesFoldersWhoseListingIsRefused) {
     TestDir dir;
     dir.make("top/open/inner/\ntop/locked/secret/\nlocked2/hidden/");
     fs::permissions(dir.root(), fs::perms::owner_all | fs::perms::group_read |
@@ -370,7 +370,7 @@ TEST(GetSubDirectories2016, RemovesFoldersWhoseListingIsRefused) {
                 };
                 ::setrlimit(RLIMIT_NOFILE, &limit);
             }
-            GetSubDirectories2016(folders, Recursion::AllLevels, host, &leftOut);
+            walkSubfolders(folders, Recursion::AllLevels, host, &leftOut);
             std::string leftOutText;
             for (const LeftOutFolder& folder : leftOut)
                 leftOutText += (leftOutText.empty() ? "" : " ") +
@@ -397,7 +397,7 @@ void removeChain(const std::string& top, const std::string& name, int levels) {
 }
 
 // Folders whose paths reach the platform's limit are not listed, however deep the tree goes.
-TEST(GetSubDirectories2016, StopsAtThePathLengthLimit) {
+TEST(WalkSubfolders, StopsAtThePathLengthLimit) {
     TestDir dir;
     const std::string name(200, 'd');
     constexpr int Levels = 25;

@@ -223,7 +223,7 @@ TEST(AddAllSubfolders, SkipsBadNamesKeepsHiddenOnesAndEndsOnLinkLoops) {
     // Whatever the walk makes of the loop, the command adds exactly what the walk returns.
     join::FolderCollection walk{base};
     QuietWalkHost quiet;
-    join::GetSubDirectories2016(walk, join::Recursion::AllLevels, quiet);
+    join::walkSubfolders(walk, join::Recursion::AllLevels, quiet);
     walk.front() = join::NormalizePath(base);
     EXPECT_EQ(joined(host.list.items), joined(walk));
 }
