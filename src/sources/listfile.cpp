@@ -93,22 +93,6 @@ private:
     bool m_afterCR = false;
 };
 
-// Closes a file descriptor when the reading ends, however it ends.
-class OpenFile {
-public:
-    explicit OpenFile(int fd) : m_fd(fd) {}
-    ~OpenFile() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // Reads until the block is full or the input ends, so that the first block holds the whole
 // byte-order mark whatever pieces a pipe delivers. A stop asked for (Ctrl-C while a list comes
 // from a terminal) ends the input.
@@ -193,16 +177,16 @@ void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::
 
     // Only regular files are read: a pipe would block the window and a device could feed it
     // forever. Opening without blocking lets a pipe be refused instead of waited on.
-    const OpenFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.fd() < 0)
+    const join::Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid())
         throw join::failureFromErrno(errno, path);
     struct stat info {};
-    if (::fstat(file.fd(), &info) != 0)
+    if (::fstat(file.get(), &info) != 0)
         throw join::failureFromErrno(errno, path);
     if (!S_ISREG(info.st_mode))
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
                             "Path/File access error: " + path + " (not a regular file)");
-    readList(list, file.fd(), path);
+    readList(list, file.get(), path);
 }
 
 void LoadListFromDescriptor(SourceList& list, int fd, const std::string& name) {
