@@ -4,6 +4,7 @@
 #include "paths.h"
 #include "posixfs.h"
 #include "trap.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <climits>
@@ -290,45 +291,20 @@ const std::optional<FileIdentity>& Walk::identityOf(std::uint32_t node, const st
     return chain.identity;
 }
 
-// Length of the UTF-8 sequence that a lead byte starts, 0 for a byte that cannot lead one.
-int sequenceLength(unsigned char lead) {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
-}
-
 constexpr const char* NotUtf8 = "the name is not UTF-8 text";
 
 // Why a name fails the walk's character test, or "" when it passes.
 std::string badCharacterReason(const std::string& name) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
-    const std::size_t size = name.size();
-    for (std::size_t i = 0; i < size;) {
-        const int length = sequenceLength(bytes[i]);
-        if (length == 0 || i + static_cast<std::size_t>(length) > size)
+    for (std::string_view rest = name; !rest.empty();) {
+        const std::optional<Utf8Point> next = decodeUtf8Point(rest);
+        if (!next)
             return NotUtf8;
-        char32_t code = length == 1 ? bytes[i] : bytes[i] & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-            const unsigned char next = bytes[i + static_cast<std::size_t>(k)];
-            if ((next & 0xC0) != 0x80)
-                return NotUtf8;
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points beyond Unicode are not valid UTF-8.
-        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return NotUtf8;
+        const char32_t code = next->point;
         if (code == U'?')
             return "the name holds \"?\"";
         if (code < 32 || (code >= 127 && code <= 159))
             return "the name holds a control character";
-        i += static_cast<std::size_t>(length);
+        rest.remove_prefix(next->length);
     }
     return {};
 }

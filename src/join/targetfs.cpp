@@ -3,8 +3,8 @@
 #include "exfatupcase.h"
 #include "failure.h"
 #include "temporaries.h"
+#include "utf8.h"
 
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -347,62 +347,6 @@ std::shared_ptr<const std::vector<char16_t>> readUpcaseTable(int fd) {
         }
     }
     return table;
-}
-
-// The length of the UTF-8 sequence that `lead` begins, or 0 when no sequence begins with it.
-int sequenceLength(unsigned char lead) {
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0)
-        return 2;
-    if ((lead & 0xF0) == 0xE0)
-        return 3;
-    if ((lead & 0xF8) == 0xF0)
-        return 4;
-    return 0;
-}
-
-// Decodes UTF-8 into code points; false at the first byte sequence that is not UTF-8.
-bool decodeUtf8(const std::string& text, std::vector<char32_t>& codePoints) {
-    codePoints.clear();
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = sequenceLength(lead);
-        if (length == 0 || i + static_cast<std::size_t>(length) > text.size())
-            return false;
-        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            point = (point << 6) | (next & 0x3F);
-        }
-        static constexpr std::array<char32_t, 5> Smallest = {0, 0, 0x80, 0x800, 0x10000};
-        if (point < Smallest[static_cast<std::size_t>(length)] || point > 0x10FFFF ||
-            (point >= 0xD800 && point <= 0xDFFF))
-            return false;
-        codePoints.push_back(point);
-        i += static_cast<std::size_t>(length);
-    }
-    return true;
-}
-
-void appendUtf8(std::string& text, char32_t point) {
-    if (point < 0x80) {
-        text.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-        text.push_back(static_cast<char>(0xC0 | (point >> 6)));
-        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-        text.push_back(static_cast<char>(0xE0 | (point >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-        text.push_back(static_cast<char>(0xF0 | (point >> 18)));
-        text.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
 }
 
 // FAT compares names through an upper-case table of its own; the C library's Unicode upper case
