@@ -12,9 +12,12 @@
 
 namespace join {
 
-// Error numbers the program acts on. Callers compare numbers, as the error trap does.
+// Error numbers the program raises and acts on, one definition each. Callers compare numbers, as
+// the error trap does.
 namespace ErrorNumber {
 inline constexpr int OutOfMemory = 7;
+inline constexpr int DivisionByZero = 11;
+inline constexpr int TypeMismatch = 13;
 inline constexpr int InternalError = 51;
 inline constexpr int FileNotFound = 53;
 inline constexpr int DeviceIOError = 57;
@@ -24,7 +27,9 @@ inline constexpr int TooManyFiles = 67;
 inline constexpr int PermissionDenied = 70;
 inline constexpr int PathFileAccessError = 75;
 inline constexpr int PathNotFound = 76;
+inline constexpr int InvalidPicture = 481;
 inline constexpr int FileDialogBufferTooSmall = 20476;
+inline constexpr int IndexOutOfBounds = 35600;
 } // namespace ErrorNumber
 
 // A copy's reason beside the errno values: the source's size, modification or change time was

@@ -17,8 +17,6 @@ namespace join {
 
 namespace {
 
-constexpr int DivisionByZero = 11;
-
 // Clears the running flag on every way out of the run.
 class RunningFlag {
 public:
@@ -276,7 +274,7 @@ void JoinRun::run() {
             trap.line(114, [&] {
                 shownCount = m_host.sourceCount();
                 if (shownCount == 0)
-                    throw Failure(DivisionByZero, "Division by zero");
+                    throw Failure(ErrorNumber::DivisionByZero, "Division by zero");
             });
             const RunFigures& begun = progress.beginEntry(i, shownCount, EntryName(entry));
             if (shownCount > 0)

@@ -16,7 +16,6 @@ namespace shell {
 
 namespace {
 
-constexpr int InvalidPicture = 481;
 constexpr qint64 LargestCursorFile = 4 * 1024 * 1024;
 constexpr int DirectorySize = 6;
 constexpr int EntrySize = 16;
@@ -24,7 +23,8 @@ constexpr quint16 IconType = 1;
 constexpr quint16 CursorType = 2;
 
 [[noreturn]] void invalid(const QString& path) {
-    throw join::Failure(InvalidPicture, "Invalid picture: " + path.toStdString());
+    throw join::Failure(join::ErrorNumber::InvalidPicture,
+                        "Invalid picture: " + path.toStdString());
 }
 
 quint16 word(const QByteArray& bytes, int offset) {

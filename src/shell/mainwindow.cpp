@@ -111,7 +111,6 @@ const QString PreserveOptionKey = QStringLiteral("Option1");
 const QString FlatOptionKey = QStringLiteral("Option2");
 const char* const LastFolderDotKey = "LastFolderDot";
 const char* const FolderPrompt = "Please select folder:";
-constexpr int IndexOutOfBounds = 35600;
 constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
 const QString StopQuestion =
@@ -646,7 +645,7 @@ void MainWindow::startUp() {
     trap.line(128, [&] { m_sourceList->addColumn(QStringLiteral("Source Folder(s)")); });
     trap.line(130, [&] {
         if (m_sourceList->columnCount() < 1)
-            throw join::Failure(IndexOutOfBounds, "Index out of bounds");
+            throw join::Failure(join::ErrorNumber::IndexOutOfBounds, "Index out of bounds");
         m_sourceListView->setColumnWidth(0, qRound(px(FirstColumnWidth) * m_layoutScale));
     });
     trap.line(132, [&] {

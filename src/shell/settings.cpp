@@ -13,7 +13,6 @@ namespace shell {
 namespace {
 const QString Application = QStringLiteral("Quorvik");
 const QString Section = QStringLiteral("Brimvale");
-constexpr int TypeMismatch = 13;
 } // namespace
 
 Settings::Settings(QString filePath) : m_filePath(std::move(filePath)) {}
@@ -65,7 +64,7 @@ bool ReadBoolean(const QString& text) {
     bool isNumber = false;
     const double number = QLocale::c().toDouble(trimmed, &isNumber);
     if (!isNumber || !std::isfinite(number))
-        throw join::Failure(TypeMismatch, "Type mismatch");
+        throw join::Failure(join::ErrorNumber::TypeMismatch, "Type mismatch");
     return number != 0.0;
 }
 

@@ -6,10 +6,6 @@
 
 namespace shell {
 
-namespace {
-constexpr int IndexOutOfBounds = 35600;
-}
-
 SourceListModel::SourceListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void SourceListModel::addColumn(const QString& header) {
@@ -25,7 +21,7 @@ int SourceListModel::count() const {
 
 void SourceListModel::checkIndex(int index) const {
     if (index < 1 || index > count())
-        throw join::Failure(IndexOutOfBounds, "Index out of bounds");
+        throw join::Failure(join::ErrorNumber::IndexOutOfBounds, "Index out of bounds");
 }
 
 std::string SourceListModel::text(int index) const {
