@@ -116,7 +116,8 @@ public:
         const CopyOutcome outcome =
             task.folder->fd.valid()
                 ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
-                             task.name, ifExists, &m_counters.bytes, rules().timeStep())
+                             task.name, ifExists, &m_counters.bytes, rules().timeStep(),
+                             rules().fileSystem() ? InPlace::Never : InPlace::WhereFree)
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
