@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev fonts-liberation
-    rsync strace
+    rsync strace liburing-dev
     dbus-daemon dbus-bin dbus-session-bus-common
     dpkg-dev desktop-file-utils appstream man-db lintian file
     exfatprogs exfat-fuse

@@ -1,3 +1,4 @@
+#include "closebatch.h"
 #include "failure.h"
 #include "paths.h"
 #include "posixfs.h"
@@ -497,13 +498,15 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
     }
     RangeCopier copier(in, out.get(), CopyMethod::CopyFileRange, progress);
     ContentFailure failure = writeCopy(copier, in, out.get(), before);
-    if (failure.error == 0 && ::close(out.release()) != 0)
-        failure = {lastError(), Side::Target};
     if (failure.error == 0 && g_stopRequested.load(std::memory_order_relaxed))
         failure = {ECANCELED, Side::Target};
-    if (failure.error == 0)
+    if (failure.error == 0) {
+        // Such a file system has no flush of its own that a close could report: a write error
+        // shows in the run's final flush.
+        CloseLater(out.release());
         return {CopyOutcome::Result::Copied, 0, Side::Target,
                 static_cast<std::uint64_t>(before.st_size)};
+    }
     out.reset();
     ::unlinkat(folder, name.c_str(), 0);
     copier.withdrawProgress();
@@ -616,6 +619,8 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         mayWriteInPlace(before)) {
         bool taken = false;
         const CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
+        if (outcome.result == CopyOutcome::Result::Copied)
+            CloseLater(in.release());
         if (!taken)
             return outcome;
         // Something has the name after all: it is judged as in any folder.

@@ -1,5 +1,6 @@
 #include "flatcopy.h"
 
+#include "closebatch.h"
 #include "paths.h"
 #include "posixfs.h"
 #include "targetfs.h"
@@ -60,6 +61,14 @@ public:
         FolderStatus status;
         if (StatusOf(m_output.get(), status))
             m_outputIdentity = status.identity;
+        // Where copies may be written under their own names, one listing of the output folder
+        // tells which names are free, instead of a look for each file.
+        FolderListing listing;
+        if (!rules().fileSystem() && ListFolderAt(OpenFolder(m_outputPath).get(), listing)) {
+            m_listed = true;
+            for (FolderEntry& entry : listing.entries)
+                m_present.insert(std::move(entry.name));
+        }
     }
 
     const OutputRules& rules() const { return *m_options.rules; }
@@ -80,8 +89,10 @@ public:
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_changed.wait(lock, [&] { return !m_tasks.empty() || m_closed; });
-            if (m_tasks.empty())
+            if (m_tasks.empty()) {
+                FinishClosing();
                 return;
+            }
             runOne(lock);
         }
     }
@@ -117,7 +128,7 @@ public:
             task.folder->fd.valid()
                 ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
                              task.name, ifExists, &m_counters.bytes, rules().timeStep(),
-                             rules().fileSystem() ? InPlace::Never : InPlace::WhereFree)
+                             inPlaceFor(task.name))
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
@@ -165,6 +176,14 @@ public:
     }
 
 private:
+    // A name the output folder did not hold when this copy began is free: a copy of this run
+    // that placed it since is recorded, and is replaced (see IfDestinationExists::Replace).
+    InPlace inPlaceFor(const std::string& name) const {
+        if (rules().fileSystem())
+            return InPlace::Never;
+        return m_listed && !m_present.contains(name) ? InPlace::Fresh : InPlace::WhereFree;
+    }
+
     void runOne(std::unique_lock<std::mutex>& lock) {
         FileTask task = std::move(m_tasks.front());
         m_tasks.pop_front();
@@ -196,6 +215,8 @@ private:
     const std::size_t m_capacity;
     const std::unordered_set<std::string> m_watched;
     FileIdentity m_outputIdentity;
+    bool m_listed = false;
+    std::unordered_set<std::string> m_present;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -334,6 +355,7 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     const std::uint64_t standIns =
         copyEarlierFiles(*job, plan) +
         copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
+    FinishClosing();
     if (removal.valid()) {
         const TemporaryRemoval removed = removal.get();
         counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
@@ -354,6 +376,7 @@ void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred
     }
     FlatJob job(std::move(outputFolder), output, options, failures, counters, {});
     copyLeftFiles(job, 0, left);
+    FinishClosing();
 }
 
 } // namespace join

@@ -113,12 +113,13 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-// What an open folder is: its identity, its permission bits (07777) and whether this process
-// may change them.
+// What an open folder is: its identity, its permission bits (07777) and its owner.
 struct FolderStatus {
     FileIdentity identity;
     unsigned permissions = 0;
-    bool owned = false;
+    uid_t owner = 0;
+    // Whether this process may change the bits: it owns the folder, or is root.
+    bool owned() const;
 };
 // False, with errno set, when the status cannot be read.
 bool StatusOf(int folder, FolderStatus& status);
@@ -221,8 +222,9 @@ enum class FollowLink { No, Yes };
 // or is stopped. A copy cut short by a kill thus leaves a file that has the time of its writes,
 // never the source's, and that a later join replaces rather than takes as already there.
 // `WhereFree`: where nothing has the name (with IfDestinationExists::KeepCopy one look tells,
-// which the existing-copy check needs anyway); `Fresh`: the folder was made by this copy, which
-// alone fills it, so nothing is looked up there.
+// which the existing-copy check needs anyway); `Fresh`: the caller knows nothing has the name (a
+// folder this copy made and alone fills, a name its listing of the folder did not hold), so
+// nothing is looked up; should something have it after all, it is judged as in any folder.
 enum class InPlace { Never, WhereFree, Fresh };
 
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them

@@ -1,5 +1,6 @@
 #include "treecopy.h"
 
+#include "closebatch.h"
 #include "paths.h"
 #include "temporaries.h"
 
@@ -25,19 +26,20 @@ unsigned processUmask() {
     return mask;
 }
 
-bool mayWriteInto(const FolderStatus& status) {
-    return ::geteuid() == 0 || (status.permissions & OwnerWriteSearch) == OwnerWriteSearch;
+bool mayWriteInto(const FolderStatus& status, bool root) {
+    return root || (status.permissions & OwnerWriteSearch) == OwnerWriteSearch;
 }
 
 // Opens an existing folder for filling: one its owner could not make entries in is made
 // writable for the owner until the copy is done.
 Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
+    const bool root = ::geteuid() == 0;
     FolderStatus status;
     if (!folder.valid() || !StatusOf(folder.get(), status)) {
         error = errno != 0 ? errno : EIO;
         return {};
     }
-    if (!mayWriteInto(status) && status.owned) {
+    if (!mayWriteInto(status, root) && status.owned()) {
         if (const int refused = SetPermissions(folder.get(), status.permissions | OwnerWriteSearch);
             refused != 0) {
             error = refused;
@@ -125,8 +127,10 @@ public:
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_changed.wait(lock, [&] { return !m_tasks.empty() || m_outstanding == 0; });
-            if (m_tasks.empty())
+            if (m_tasks.empty()) {
+                FinishClosing();
                 return;
+            }
             Task task = std::move(m_tasks.back());
             m_tasks.pop_back();
             lock.unlock();
