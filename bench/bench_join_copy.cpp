@@ -591,10 +591,15 @@ double systemCallsPerFile(const fs::path& root, const std::string& mode,
     return calls > 0 && copied > 0 ? static_cast<double>(calls) / static_cast<double>(copied) : -1;
 }
 
+// `limit` 0: no target, for reference.
 void printSystemCalls(const char* mode, double perFile, double limit) {
     if (perFile < 0)
         std::printf("  engine %-8s system calls per copied file: not counted (strace -c failed)\n",
                     mode);
+    else if (limit <= 0)
+        std::printf("  engine %-8s system calls per copied file = %5.2f  target none, for "
+                    "reference\n",
+                    mode, perFile);
     else
         std::printf("  engine %-8s system calls per copied file = %5.2f  target <= %.0f: %s\n",
                     mode, perFile, limit, perFile <= limit ? "met" : "MISSED");
@@ -821,7 +826,7 @@ int main(int argc, char** argv) {
 
         const std::vector<std::string> arguments = withSeparator(sources);
         printSystemCalls("preserve", systemCallsPerFile(root, "preserve", arguments), 7);
-        printSystemCalls("flat", systemCallsPerFile(root, "flat", arguments), 7);
+        printSystemCalls("flat", systemCallsPerFile(root, "flat", arguments), 0);
     }
 
     if (sets.find('A') != std::string::npos)

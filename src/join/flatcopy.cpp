@@ -61,14 +61,6 @@ public:
         FolderStatus status;
         if (StatusOf(m_output.get(), status))
             m_outputIdentity = status.identity;
-        // Where copies may be written under their own names, one listing of the output folder
-        // tells which names are free, instead of a look for each file.
-        FolderListing listing;
-        if (!rules().fileSystem() && ListFolderAt(OpenFolder(m_outputPath).get(), listing)) {
-            m_listed = true;
-            for (FolderEntry& entry : listing.entries)
-                m_present.insert(std::move(entry.name));
-        }
     }
 
     const OutputRules& rules() const { return *m_options.rules; }
@@ -128,7 +120,7 @@ public:
             task.folder->fd.valid()
                 ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
                              task.name, ifExists, &m_counters.bytes, rules().timeStep(),
-                             inPlaceFor(task.name))
+                             rules().fileSystem() ? InPlace::Never : InPlace::WhereFree)
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
@@ -176,14 +168,6 @@ public:
     }
 
 private:
-    // A name the output folder did not hold when this copy began is free: a copy of this run
-    // that placed it since is recorded, and is replaced (see IfDestinationExists::Replace).
-    InPlace inPlaceFor(const std::string& name) const {
-        if (rules().fileSystem())
-            return InPlace::Never;
-        return m_listed && !m_present.contains(name) ? InPlace::Fresh : InPlace::WhereFree;
-    }
-
     void runOne(std::unique_lock<std::mutex>& lock) {
         FileTask task = std::move(m_tasks.front());
         m_tasks.pop_front();
@@ -215,8 +199,6 @@ private:
     const std::size_t m_capacity;
     const std::unordered_set<std::string> m_watched;
     FileIdentity m_outputIdentity;
-    bool m_listed = false;
-    std::unordered_set<std::string> m_present;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -223,8 +223,8 @@ enum class FollowLink { No, Yes };
 // never the source's, and that a later join replaces rather than takes as already there.
 // `WhereFree`: where nothing has the name (with IfDestinationExists::KeepCopy one look tells,
 // which the existing-copy check needs anyway); `Fresh`: the caller knows nothing has the name (a
-// folder this copy made and alone fills, a name its listing of the folder did not hold), so
-// nothing is looked up; should something have it after all, it is judged as in any folder.
+// folder this copy made and alone fills), so nothing is looked up; should something have it
+// after all, it is judged as in any folder.
 enum class InPlace { Never, WhereFree, Fresh };
 
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
