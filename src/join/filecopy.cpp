@@ -1,3 +1,4 @@
+#include "closebatch.h"
 #include "failure.h"
 #include "paths.h"
 #include "posixfs.h"
@@ -175,7 +176,9 @@ private:
     std::unique_ptr<char[]> m_buffer;
 };
 
-ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size) {
+// Copies the first `size` bytes of `from` to `to`; `after` receives the source's status once they
+// are copied.
+ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size, struct stat& after) {
     off_t position = 0;
     off_t written = 0;
     // Asking a small file for its holes costs more than copying its few zeros.
@@ -203,7 +206,6 @@ ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size) {
         position = written = dataEnd;
     }
     // A source that changed size meanwhile would give a copy that matches no state of it.
-    struct stat after {};
     if (::fstat(from, &after) != 0)
         return {lastError(), Side::Source};
     if (after.st_size != size)
@@ -225,12 +227,16 @@ bool unnamedFilesCanBeLinked() {
 // Whether `name` in `folder` already is a copy of the regular file `source`: a regular file
 // (not a link) that this user can read, of its size and modification time as far as a file
 // system that keeps times to `timeStep` nanoseconds keeps it.
+bool isCopyOf(const struct stat& st, const struct stat& source, std::int64_t timeStep) {
+    return S_ISREG(st.st_mode) && st.st_size == source.st_size &&
+           SameModificationTime(source.st_mtim, st.st_mtim, timeStep) && mayRead(st);
+}
+
 bool isCopyOf(int folder, const std::string& name, const struct stat& source,
               std::int64_t timeStep) {
     struct stat st {};
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-           st.st_size == source.st_size &&
-           SameModificationTime(source.st_mtim, st.st_mtim, timeStep) && mayRead(st);
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           isCopyOf(st, source, timeStep);
 }
 
 // Whether `name` in `folder` is the file `file` itself (another name of it). A link there is
@@ -418,25 +424,30 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// Writes the open source `in`, as `before` says it was, into the empty file `out`: the contents,
+// the proof that the source did not change meanwhile, and its times.
+ContentFailure writeCopy(RangeCopier& copier, int in, int out, const struct stat& before) {
+    struct stat after {};
+    if (const ContentFailure failure = copyContents(copier, in, out, before.st_size, after);
+        failure.error != 0)
+        return failure;
+    // A source rewritten in place at the same size shows in its times.
+    if (after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
+        !sameTime(after.st_ctim, before.st_ctim))
+        return {SourceChanged, Side::Source};
+    // The times are kept where the file system can hold them; the contents are what counts.
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ::futimens(out, times);
+    return {};
+}
+
 // The copy's steps once its temporary file is made: the contents, the checks, the name.
 CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
                       const struct stat& before, const std::string& name,
                       IfDestinationExists ifExists) {
-    if (const ContentFailure failure = copyContents(copier, in, temporary.fd(), before.st_size);
+    if (const ContentFailure failure = writeCopy(copier, in, temporary.fd(), before);
         failure.error != 0)
         return failed(failure.error, failure.side);
-
-    // A source rewritten in place at the same size shows in its times.
-    struct stat after {};
-    if (::fstat(in, &after) != 0)
-        return failed(lastError(), Side::Source);
-    if (after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
-        !sameTime(after.st_ctim, before.st_ctim))
-        return failed(SourceChanged, Side::Source);
-
-    // The times are kept where the file system can hold them; the contents are what counts.
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ::futimens(temporary.fd(), times);
     if (const int error = temporary.finishWrites(); error != 0)
         return failed(error, Side::Target);
     if (g_stopRequested.load(std::memory_order_relaxed))
@@ -458,6 +469,48 @@ CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const st
     else
         copier.withdrawProgress();
     return outcome;
+}
+
+// A file written under its own name rather than a temporary one: small enough to be written at
+// once, and last changed more than a second before now. Until its copy ends such a file has the
+// size written so far and the time of its writes, never the source's time, so that a copy cut
+// short by a kill is never taken for one already there.
+constexpr off_t InPlaceLimit = off_t{1} << 20;
+
+bool mayWriteInPlace(const struct stat& source) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return source.st_size <= InPlaceLimit && source.st_mtim.tv_sec + 1 < now.tv_sec;
+}
+
+// Writes the copy of the open regular file `in` under its own name `name` in `folder`, where
+// nothing has that name: made with O_EXCL, so that nothing is ever replaced, and removed again
+// when the copy fails or a stop comes before it is done. `taken` is set when something has the
+// name after all; nothing is written then.
+CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std::string& name,
+                        std::atomic<std::uint64_t>* progress, bool& taken) {
+    Descriptor out(::openat(folder, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            before.st_mode & 0777));
+    if (!out.valid()) {
+        taken = errno == EEXIST;
+        return failed(lastError(), Side::Target);
+    }
+    RangeCopier copier(in, out.get(), CopyMethod::CopyFileRange, progress);
+    ContentFailure failure = writeCopy(copier, in, out.get(), before);
+    if (failure.error == 0 && g_stopRequested.load(std::memory_order_relaxed))
+        failure = {ECANCELED, Side::Target};
+    if (failure.error == 0) {
+        // Such a file system has no flush of its own that a close could report: a write error
+        // shows in the run's final flush.
+        CloseLater(out.release());
+        return {CopyOutcome::Result::Copied, 0, Side::Target,
+                static_cast<std::uint64_t>(before.st_size)};
+    }
+    out.reset();
+    ::unlinkat(folder, name.c_str(), 0);
+    copier.withdrawProgress();
+    return failed(failure.error, failure.side);
 }
 
 } // namespace
@@ -508,7 +561,8 @@ bool CopyOneFile(const std::string& source, const std::string& destination,
 
 bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
     RangeCopier copier(from, to, method, nullptr);
-    const ContentFailure failure = copyContents(copier, from, to, size);
+    struct stat after {};
+    const ContentFailure failure = copyContents(copier, from, to, size, after);
     if (failure.error != 0)
         errno = failure.error == SourceChanged ? EAGAIN : failure.error;
     return failure.error == 0;
@@ -518,7 +572,8 @@ bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
 
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
-                       std::atomic<std::uint64_t>* progress, std::int64_t timeStep) {
+                       std::atomic<std::uint64_t>* progress, std::int64_t timeStep,
+                       InPlace inPlace) {
     if (g_stopRequested.load(std::memory_order_relaxed))
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
@@ -526,28 +581,55 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
     if (!isPlainName(toName))
         return failed(toName.empty() ? ENOENT : EISDIR, Side::Target);
 
+    // Whether nothing has the destination's name: known in a folder this copy made, else one
+    // look tells when the copy would keep what is there.
+    bool free = inPlace == InPlace::Fresh;
+    struct stat there {};
+    bool looked = false;
+    if (inPlace == InPlace::WhereFree && ifExists == IfDestinationExists::KeepCopy) {
+        looked = ::fstatat(to, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+        free = !looked && errno == ENOENT;
+    }
+
     // Only a regular file is opened: opening a pipe or a device could block or act on it. The
     // listing said what the name is; O_NONBLOCK keeps a pipe swapped in meanwhile from blocking,
     // and the open file is checked again.
     struct stat before {};
-    const int noFollow = follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW;
-    if (::fstatat(from, name.c_str(), &before, noFollow) != 0)
-        return failed(lastError(), Side::Source);
-    if (!S_ISREG(before.st_mode))
-        return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
-    if (ifExists == IfDestinationExists::KeepCopy && isCopyOf(to, toName, before, timeStep))
-        return {CopyOutcome::Result::AlreadyThere, 0, Side::Target,
-                static_cast<std::uint64_t>(before.st_size)};
-    if (ifExists == IfDestinationExists::KeepCopy)
-        ifExists = IfDestinationExists::Replace;
+    if (!free) {
+        const int noFollow = follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW;
+        if (::fstatat(from, name.c_str(), &before, noFollow) != 0)
+            return failed(lastError(), Side::Source);
+        if (!S_ISREG(before.st_mode))
+            return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+        if (ifExists == IfDestinationExists::KeepCopy &&
+            (looked ? isCopyOf(there, before, timeStep) : isCopyOf(to, toName, before, timeStep)))
+            return {CopyOutcome::Result::AlreadyThere, 0, Side::Target,
+                    static_cast<std::uint64_t>(before.st_size)};
+    }
+    const IfDestinationExists otherwise =
+        ifExists == IfDestinationExists::KeepCopy ? IfDestinationExists::Replace : ifExists;
     Descriptor in(::openat(from, name.c_str(),
                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
                                (follow == FollowLink::Yes ? 0 : O_NOFOLLOW)));
     if (!in.valid() || ::fstat(in.get(), &before) != 0)
         return failed(lastError(), Side::Source);
     if (!S_ISREG(before.st_mode))
-        return failed(EINVAL, Side::Source);
-    return copyOpenFile(in.get(), before, to, toName, ifExists, progress);
+        return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+    if ((free || (inPlace == InPlace::WhereFree && ifExists != IfDestinationExists::KeepCopy)) &&
+        mayWriteInPlace(before)) {
+        bool taken = false;
+        const CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
+        if (outcome.result == CopyOutcome::Result::Copied)
+            CloseLater(in.release());
+        if (!taken)
+            return outcome;
+        // Something has the name after all: it is judged as in any folder.
+        if (free) {
+            in.reset();
+            return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep);
+        }
+    }
+    return copyOpenFile(in.get(), before, to, toName, otherwise, progress);
 }
 
 CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName) {

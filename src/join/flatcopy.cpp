@@ -1,5 +1,6 @@
 #include "flatcopy.h"
 
+#include "closebatch.h"
 #include "paths.h"
 #include "posixfs.h"
 #include "targetfs.h"
@@ -80,8 +81,10 @@ public:
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_changed.wait(lock, [&] { return !m_tasks.empty() || m_closed; });
-            if (m_tasks.empty())
+            if (m_tasks.empty()) {
+                FinishClosing();
                 return;
+            }
             runOne(lock);
         }
     }
@@ -116,7 +119,8 @@ public:
         const CopyOutcome outcome =
             task.folder->fd.valid()
                 ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
-                             task.name, ifExists, &m_counters.bytes, rules().timeStep())
+                             task.name, ifExists, &m_counters.bytes, rules().timeStep(),
+                             rules().fileSystem() ? InPlace::Never : InPlace::WhereFree)
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
@@ -333,6 +337,7 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     const std::uint64_t standIns =
         copyEarlierFiles(*job, plan) +
         copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
+    FinishClosing();
     if (removal.valid()) {
         const TemporaryRemoval removed = removal.get();
         counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
@@ -353,6 +358,7 @@ void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred
     }
     FlatJob job(std::move(outputFolder), output, options, failures, counters, {});
     copyLeftFiles(job, 0, left);
+    FinishClosing();
 }
 
 } // namespace join

@@ -189,8 +189,13 @@ bool StatusOf(int folder, FolderStatus& status) {
         return false;
     status.identity = {st.st_dev, st.st_ino};
     status.permissions = st.st_mode & 07777;
-    status.owned = st.st_uid == ::geteuid() || ::geteuid() == 0;
+    status.owner = st.st_uid;
     return true;
+}
+
+bool FolderStatus::owned() const {
+    const uid_t user = ::geteuid();
+    return owner == user || user == 0;
 }
 
 bool ListFolder(const std::string& path, FolderListing& listing) {

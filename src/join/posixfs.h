@@ -113,12 +113,13 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-// What an open folder is: its identity, its permission bits (07777) and whether this process
-// may change them.
+// What an open folder is: its identity, its permission bits (07777) and its owner.
 struct FolderStatus {
     FileIdentity identity;
     unsigned permissions = 0;
-    bool owned = false;
+    uid_t owner = 0;
+    // Whether this process may change the bits: it owns the folder, or is root.
+    bool owned() const;
 };
 // False, with errno set, when the status cannot be read.
 bool StatusOf(int folder, FolderStatus& status);
@@ -212,12 +213,27 @@ struct CopyOutcome {
 // never opened.
 enum class FollowLink { No, Yes };
 
+// Whether a copy may be written under the destination's own name instead of a temporary file:
+// only on a file system that keeps names as bytes and times to the nanosecond (one the output's
+// rules find nothing unusual in), where a write error shows by the time the file is closed. Even
+// then only a file of at most 1 MiB last changed more than a second before the copy is written
+// so; it is made with O_EXCL, so that it never replaces anything, gets the source's time only
+// once every byte is written and the source proved unchanged, and is removed when its copy fails
+// or is stopped. A copy cut short by a kill thus leaves a file that has the time of its writes,
+// never the source's, and that a later join replaces rather than takes as already there.
+// `WhereFree`: where nothing has the name (with IfDestinationExists::KeepCopy one look tells,
+// which the existing-copy check needs anyway); `Fresh`: the caller knows nothing has the name (a
+// folder this copy made and alone fills), so nothing is looked up; should something have it
+// after all, it is judged as in any folder.
+enum class InPlace { Never, WhereFree, Fresh };
+
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
 // again when the copy fails. `timeStep` is the step, in nanoseconds, to which the destination's
 // file system keeps a modification time (see SameModificationTime).
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
-                       std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1);
+                       std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1,
+                       InPlace inPlace = InPlace::Never);
 
 // Recreates the link `name` of the open folder `from` as `toName` in `to`, with the same target
 // text; neither link is ever followed. An existing file or link of that name is replaced in one

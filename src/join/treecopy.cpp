@@ -1,5 +1,6 @@
 #include "treecopy.h"
 
+#include "closebatch.h"
 #include "paths.h"
 #include "temporaries.h"
 
@@ -25,19 +26,20 @@ unsigned processUmask() {
     return mask;
 }
 
-bool mayWriteInto(const FolderStatus& status) {
-    return ::geteuid() == 0 || (status.permissions & OwnerWriteSearch) == OwnerWriteSearch;
+bool mayWriteInto(const FolderStatus& status, bool root) {
+    return root || (status.permissions & OwnerWriteSearch) == OwnerWriteSearch;
 }
 
 // Opens an existing folder for filling: one its owner could not make entries in is made
 // writable for the owner until the copy is done.
 Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
+    const bool root = ::geteuid() == 0;
     FolderStatus status;
     if (!folder.valid() || !StatusOf(folder.get(), status)) {
         error = errno != 0 ? errno : EIO;
         return {};
     }
-    if (!mayWriteInto(status) && status.owned) {
+    if (!mayWriteInto(status, root) && status.owned()) {
         if (const int refused = SetPermissions(folder.get(), status.permissions | OwnerWriteSearch);
             refused != 0) {
             error = refused;
@@ -76,6 +78,8 @@ struct Node {
     std::vector<std::optional<std::uint32_t>> replacedBy;
     // The bits the target takes once everything below it is copied, when they must change.
     std::optional<unsigned> restore;
+    // Whether this copy made the target, which then holds only what the copy puts there.
+    bool made = false;
     std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
 
     const std::string& name() const { return members.front().name; }
@@ -107,6 +111,7 @@ public:
         // where copies are not written to unnamed files; only there are the folders that were
         // there already looked through for them.
         m_namedTemporaries = !UnnamedFilesIn(node->target.get());
+        node->made = root.made;
         if (root.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else
@@ -122,8 +127,10 @@ public:
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_changed.wait(lock, [&] { return !m_tasks.empty() || m_outstanding == 0; });
-            if (m_tasks.empty())
+            if (m_tasks.empty()) {
+                FinishClosing();
                 return;
+            }
             Task task = std::move(m_tasks.back());
             m_tasks.pop_back();
             lock.unlock();
@@ -301,7 +308,8 @@ private:
                                           node.restore, error);
         FolderStatus status;
         // The error stays EEXIST when the folder was there already.
-        if (node.target.valid() && error == 0)
+        node.made = node.target.valid() && error == 0;
+        if (node.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else if (node.target.valid())
             removeEndedTemporaries(node);
@@ -419,9 +427,14 @@ private:
         const std::uint64_t place = m_placed ? PlaceOf(node.targetIdentity, m_rules.key(name)) : 0;
         const IfDestinationExists ifExists =
             m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
+        // Written under its own name where the file system allows it; nothing is looked up in a
+        // folder this copy made.
+        const InPlace inPlace = m_fileSystem ? InPlace::Never
+                                : node.made  ? InPlace::Fresh
+                                             : InPlace::WhereFree;
         const CopyOutcome outcome =
             copyFileAt(source, name, FollowLink::No, node.target.get(), name, ifExists,
-                       &m_counters.bytes, m_rules.timeStep());
+                       &m_counters.bytes, m_rules.timeStep(), inPlace);
         if (m_placed && outcome.result == CopyOutcome::Result::Copied)
             m_placed->add(place);
         return outcome;

@@ -142,14 +142,17 @@ TEST(CopyEntryFlat, EmptyEntryCopiesNothing) {
 // Files that cannot be copied are given to the trap once per entry, with their count and the
 // first in processing order, and listed every one in that order, however the workers met them;
 // a name whose last file fails gets the file before it. Run as an unprivileged user (so a file
-// can really be unreadable) onto a real disk too small for the videos.
+// can really be unreadable) onto a real disk too small for the videos, one of them small and
+// changed long ago, which is written under its own name and must go again.
 TEST(CopyEntryFlat, FilesThatCannotBeCopiedAreReportedOncePerEntry) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root for a private mount";
     TestDir dir;
     dir.make(
         "one/note.txt=note\none/a/photo.jpg=earlier\none/b/photo.jpg=later\none/~lock=l\nout/");
-    dir.write("two/video1.mp4", std::string(2 << 20, 'v'));
+    dir.write("two/video1.mp4", std::string(1 << 20, 'v'));
+    const struct timespec past[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    ::utimensat(AT_FDCWD, dir.path("two/video1.mp4").c_str(), past, 0);
     dir.write("two/video2.mp4", std::string(2 << 20, 'w'));
     fs::permissions(dir.root() / "one/b/photo.jpg", fs::perms::none);
     fs::permissions(dir.root(),

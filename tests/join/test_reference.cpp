@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -217,11 +218,19 @@ public:
         }
     }
 
+    // Most files last changed an hour or more ago, as files to join mostly are, some just now: a
+    // copy writes the first under their own names where the target allows it, the others through
+    // a temporary file.
     void writeFile(const fs::path& path, int size) {
         std::string content = path.string() + "\n";
         while (static_cast<int>(content.size()) < size)
             content.push_back(static_cast<char>('a' + pick(0, 25)));
         std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+        if (pick(0, 3) != 0) {
+            const struct timespec past = {::time(nullptr) - pick(3600, 7200), pick(0, 999'999'999)};
+            const struct timespec times[2] = {past, past};
+            ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+        }
     }
 
     int pick(int low, int high) { return std::uniform_int_distribution(low, high)(m_random); }
