@@ -501,8 +501,10 @@ bool Form1::listViewEvent(QObject* watched, QEvent* event) {
         sources::ListView1_KeyDown(*this, key->key(), key->modifiers(), selectedSource());
         return false;
     }
-    if (watched != m_listView1->viewport())
+    if (watched != m_listView1->viewport() ||
+        (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick))
         return false;
+    // Only now is the event known to be a mouse event.
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (event->type() == QEvent::MouseButtonPress &&
         !m_listView1->indexAt(mouse->position().toPoint()).isValid()) {
