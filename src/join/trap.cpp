@@ -2,14 +2,21 @@
 
 #include "failure.h"
 
-#include <cxxabi.h>
+#include <exception>
 #include <utility>
 
 namespace join {
 
 namespace {
 constexpr std::string_view BuildDate = "2021/08/31";
+
+// Inside a catch-all: whether what is caught is a thread's cancellation unwinding its stack, which
+// must go on. It carries no C++ object, so the runtime gives no exception_ptr for it (catching it
+// as abi::__forced_unwind& would bind a reference to nothing).
+bool isUnwindingThread() {
+    return !std::current_exception();
 }
+} // namespace
 
 std::string locationString(std::string_view project, std::string_view object,
                            std::string_view procedure) {
@@ -39,9 +46,9 @@ bool Trap::line(int number, const std::function<void()>& statement) {
     try {
         statement();
         return true;
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (isUnwindingThread())
+            throw;
         report(number);
         return false;
     }
@@ -52,9 +59,9 @@ bool Trap::test(int number, const std::function<bool()>& condition) {
         return false;
     try {
         return condition();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (isUnwindingThread())
+            throw;
         report(number);
         // A failed condition lets the guarded branch run, unless the procedure has ended.
         return !m_ended;
