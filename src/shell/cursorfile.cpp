@@ -17,7 +17,7 @@ namespace shell {
 namespace {
 
 constexpr int InvalidPicture = 481;
-constexpr qint64 LargestCursorFile = 4 * 1024 * 1024;
+constexpr qint64 LargestCursorFile = qint64{4} * 1024 * 1024;
 constexpr int DirectorySize = 6;
 constexpr int EntrySize = 16;
 constexpr quint16 IconType = 1;

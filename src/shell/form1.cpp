@@ -116,7 +116,7 @@ const QString Option2Key = QStringLiteral("Option2");
 const char* const LastFolderDotKey = "LastFolderDot";
 const char* const FolderPrompt = "Please select folder:";
 constexpr int IndexOutOfBounds = 35600;
-constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
+constexpr qint64 LargestSkinFile = qint64{4} * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
 const QString StopQuestion =
     QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
@@ -781,9 +781,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         // a mouse button held belong to the button itself.
         if (move->buttons() == Qt::NoButton)
             return true;
-    } else if (m_listParts.contains(widget)) {
-        pointerMoved(join::Pointer::Default);
-    } else if (m_groupBoxes.contains(widget) && !widget->childAt(move->position().toPoint())) {
+    } else if (m_listParts.contains(widget) ||
+               (m_groupBoxes.contains(widget) && !widget->childAt(move->position().toPoint()))) {
         pointerMoved(join::Pointer::Default);
     }
     return QWidget::eventFilter(watched, event);
