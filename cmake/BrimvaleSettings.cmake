@@ -17,11 +17,39 @@ target_compile_options(brimvale_build INTERFACE -Wall -Wextra -Wpedantic -Werror
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(brimvale_build INTERFACE -Wno-restrict)
 endif()
-# Hardening, as Debian builds its packages: a stack protector, checked buffer functions (these
-# need the optimiser, so not in Debug builds) and relocations made read-only at start.
-target_compile_options(brimvale_build INTERFACE -fstack-protector-strong
-    "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+# Hardening, as Debian builds its packages: a stack protector, checked buffer functions (below)
+# and relocations made read-only at start.
+target_compile_options(brimvale_build INTERFACE -fstack-protector-strong)
 target_link_options(brimvale_build INTERFACE -Wl,-z,relro -Wl,-z,now)
+
+# A build for finding faults at run time: "thread" (ThreadSanitizer) or "address"
+# (AddressSanitizer with UndefinedBehaviorSanitizer, undefined behaviour ending the process).
+# Frame pointers are kept so that the reports show whole stacks.
+set(BRIMVALE_SANITIZE "" CACHE STRING "Build with a sanitizer: thread, address, or empty for none")
+set_property(CACHE BRIMVALE_SANITIZE PROPERTY STRINGS "" thread address)
+if(BRIMVALE_SANITIZE STREQUAL "thread")
+    set(brimvale_sanitize_flags -fsanitize=thread)
+elseif(BRIMVALE_SANITIZE STREQUAL "address")
+    set(brimvale_sanitize_flags -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+    # GCC's bounds warnings read UBSan's added checks as paths the code can take: after a length
+    # check, Qt's inline readers are warned of as reading past an empty array. The plain build
+    # keeps the warning, as an error.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(brimvale_build INTERFACE -Wno-array-bounds)
+    endif()
+elseif(NOT BRIMVALE_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "BRIMVALE_SANITIZE is \"${BRIMVALE_SANITIZE}\": use thread, address or leave it empty")
+endif()
+if(brimvale_sanitize_flags)
+    target_compile_options(brimvale_build INTERFACE ${brimvale_sanitize_flags} -fno-omit-frame-pointer)
+    target_link_options(brimvale_build INTERFACE ${brimvale_sanitize_flags})
+else()
+    # The checked buffer functions (_FORTIFY_SOURCE) need the optimiser, so not in Debug builds.
+    # A sanitized build goes without them: the sanitizers intercept the plain functions, and the
+    # checked variants would pass by their checks.
+    target_compile_options(brimvale_build INTERFACE
+        "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
 target_compile_definitions(brimvale_build INTERFACE
     BRIMVALE_HOME_PAGE="${BRIMVALE_HOME_PAGE}"
     BRIMVALE_CONTACT_PAGE="${BRIMVALE_CONTACT_PAGE}"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build pkg-config clang-format git
+    g++ cmake ninja-build pkg-config clang-format clang-tidy git
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev libxcb1-dev libwayland-dev fonts-liberation

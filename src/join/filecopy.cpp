@@ -55,7 +55,7 @@ void learnChunk(std::size_t moved, std::chrono::steady_clock::duration took) {
                  static_cast<double>(
                      std::chrono::duration_cast<std::chrono::milliseconds>(took).count()))));
 }
-constexpr off_t SmallFile = 64 * 1024;
+constexpr off_t SmallFile = off_t{64} * 1024;
 // The read/write buffer stays small enough for the cache: 1 MiB ran at a tenth of the speed.
 constexpr std::size_t BufferSize = std::size_t{1} << 18;
 

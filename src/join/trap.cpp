@@ -2,10 +2,19 @@
 
 #include "failure.h"
 
-#include <cxxabi.h>
+#include <exception>
 #include <utility>
 
 namespace join {
+
+namespace {
+// Inside a catch-all: whether what is caught is a thread's cancellation unwinding its stack, which
+// must go on. It carries no C++ object, so the runtime gives no exception_ptr for it (catching it
+// as abi::__forced_unwind& would bind a reference to nothing).
+bool isUnwindingThread() {
+    return !std::current_exception();
+}
+} // namespace
 
 std::string errorReportText(const std::string& description, const std::string& location, int line,
                             const std::string& supportAddress) {
@@ -25,9 +34,9 @@ bool Trap::line(int number, const std::function<void()>& statement) {
     try {
         statement();
         return true;
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (isUnwindingThread())
+            throw;
         report(number);
         return false;
     }
@@ -38,9 +47,9 @@ bool Trap::test(int number, const std::function<bool()>& condition) {
         return false;
     try {
         return condition();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (isUnwindingThread())
+            throw;
         report(number);
         // A failed condition lets the guarded branch run, unless the procedure has ended.
         return !m_ended;

@@ -16,7 +16,7 @@ namespace shell {
 
 namespace {
 
-constexpr qint64 LargestCursorFile = 4 * 1024 * 1024;
+constexpr qint64 LargestCursorFile = qint64{4} * 1024 * 1024;
 constexpr int DirectorySize = 6;
 constexpr int EntrySize = 16;
 constexpr quint16 IconType = 1;

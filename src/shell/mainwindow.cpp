@@ -111,7 +111,7 @@ const QString PreserveOptionKey = QStringLiteral("Option1");
 const QString FlatOptionKey = QStringLiteral("Option2");
 const char* const LastFolderDotKey = "LastFolderDot";
 const char* const FolderPrompt = "Please select folder:";
-constexpr qint64 LargestSkinFile = 4 * 1024 * 1024;
+constexpr qint64 LargestSkinFile = qint64{4} * 1024 * 1024;
 constexpr int FirstColumnWidth = 7000;
 const QString StopQuestion =
     QStringLiteral("Stop joining? What was copied stays; nothing partly written is left.");
@@ -503,8 +503,10 @@ bool MainWindow::sourceListEvent(QObject* watched, QEvent* event) {
         sources::removeOnDeleteKey(*this, key->key(), selectedSource());
         return false;
     }
-    if (watched != m_sourceListView->viewport())
+    if (watched != m_sourceListView->viewport() ||
+        (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick))
         return false;
+    // Only now is the event known to be a mouse event.
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (event->type() == QEvent::MouseButtonPress &&
         !m_sourceListView->indexAt(mouse->position().toPoint()).isValid()) {
@@ -782,9 +784,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         // a mouse button held belong to the button itself.
         if (move->buttons() == Qt::NoButton)
             return true;
-    } else if (m_listParts.contains(widget)) {
-        pointerMoved(join::Pointer::Default);
-    } else if (m_groupBoxes.contains(widget) && !widget->childAt(move->position().toPoint())) {
+    } else if (m_listParts.contains(widget) ||
+               (m_groupBoxes.contains(widget) && !widget->childAt(move->position().toPoint()))) {
         pointerMoved(join::Pointer::Default);
     }
     return QWidget::eventFilter(watched, event);

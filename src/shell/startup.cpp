@@ -47,7 +47,7 @@ QString StandardDesktopFolder() {
     // Many fresh accounts have no desktop folder (minimal desktops, and desktops that name it in
     // another language); the home folder then stands in, so that the default output folder is
     // one that exists.
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
         return desktop;
     return QDir::homePath();

@@ -50,11 +50,18 @@ printf '%s\n' "$work/Photos" "$work/Notes" >"$work/folders.txt"
 printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
 
+# A driver built with a sanitizer needs the sanitizer's runtime loaded before it, as the first
+# library of all: it is preloaded ahead of the driver.
+preload=$driver
+runtime=$(ldd "$driver" | awk '/lib(a|t)san\.so/ { print $3; exit }')
+[ -z "$runtime" ] || preload="$runtime $driver"
+
+# Preloaded into the program alone, not into timeout.
 status=0
-env -u DISPLAY -u QT_IM_MODULE HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+timeout 120 env -u DISPLAY -u QT_IM_MODULE HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
     PATH="$work/bin:$PATH" WAYLAND_DISPLAY=wayland-brimvale QT_QPA_PLATFORM=wayland \
-    WINDOWDRIVER_LIST="$work/folders.txt" WINDOWDRIVER_OUTPUT="$work/out/" LD_PRELOAD="$driver" \
-    timeout 120 "$brimvale" >"$work/app.log" 2>&1 || status=$?
+    WINDOWDRIVER_LIST="$work/folders.txt" WINDOWDRIVER_OUTPUT="$work/out/" LD_PRELOAD="$preload" \
+    "$brimvale" >"$work/app.log" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 grep -q "clicked into the output folder field" "$work/app.log" ||
     fail "the driver did not click into the output folder field"
