@@ -623,10 +623,12 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
             CloseLater(in.release());
         if (!taken)
             return outcome;
-        // Something has the name after all: it is judged as in any folder.
+        // Something has the name after all: it is judged as in any folder, through a temporary
+        // file.
         if (free) {
             in.reset();
-            return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep);
+            return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep,
+                              InPlace::Never);
         }
     }
     return copyOpenFile(in.get(), before, to, toName, otherwise, progress);

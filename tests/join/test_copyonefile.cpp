@@ -142,6 +142,9 @@ TEST(CopyOneFile, ExistingDestination) {
         time_t seconds = Seconds;
         long nanoseconds = Nanoseconds;
         bool link = false;
+        // Written under its own name where nothing has it: in a folder the copy made, or where
+        // a look finds the name free.
+        InPlace inPlace = InPlace::Never;
     } rows[] = {
         {"replace existing", true, Replace, true, "new"},
         {"fail on existing", true, Fail, false, "old"},
@@ -161,6 +164,11 @@ TEST(CopyOneFile, ExistingDestination) {
         {"keep, 10 ms", true, KeepCopy, true, "new", "old", Seconds, 120000000},
         {"keep, two seconds", true, KeepCopy, true, "new", "old", Seconds - 1, 0},
         {"keep, another second", true, KeepCopy, true, "new", "old", Seconds + 1, 0},
+        // A folder the copy made where something has the name after all is judged as any other.
+        {"made folder, taken, keep", true, KeepCopy, true, "old", "old", Seconds, Nanoseconds,
+         false, InPlace::Fresh},
+        {"made folder, taken, replace", true, Replace, true, "new", "old", Seconds, Nanoseconds,
+         false, InPlace::Fresh},
     };
     for (const Row& row : rows) {
         TestDir dir;
@@ -173,8 +181,16 @@ TEST(CopyOneFile, ExistingDestination) {
                 fs::create_symlink(dir.root() / "elsewhere", dir.root() / "out/dst");
         }
         const ino_t before = row.destinationExists ? ownStat(dir.path("out/dst")).st_ino : 0;
-        EXPECT_EQ(CopyOneFile(dir.path("src"), dir.path("out/dst"), row.ifExists), row.copied)
-            << row.name;
+        if (row.inPlace == InPlace::Never) {
+            EXPECT_EQ(CopyOneFile(dir.path("src"), dir.path("out/dst"), row.ifExists), row.copied)
+                << row.name;
+        } else {
+            const Descriptor from = OpenFolder(dir.path());
+            const Descriptor to = OpenFolder(dir.path("out"));
+            const CopyOutcome outcome = copyFileAt(from.get(), "src", FollowLink::No, to.get(),
+                                                   "dst", row.ifExists, nullptr, 1, row.inPlace);
+            EXPECT_NE(outcome.result, CopyOutcome::Result::Failed) << row.name;
+        }
         EXPECT_EQ(dir.read("out/dst"), row.result) << row.name;
         EXPECT_EQ(fs::is_symlink(dir.root() / "out/dst"), row.link && !row.copied) << row.name;
         if (!row.copied) {
