@@ -27,8 +27,8 @@
 //     bench_join_copy [--scale S] [--runs N] [--sets ABCDM] [--dir FOLDER]
 #include "benchcheck.h"
 #include "benchdata.h"
-#include "join/joinrun.h"
-#include "join/subdirs.h"
+#include "join/run/joinrun.h"
+#include "join/walk/subfolders.h"
 
 #include <algorithm>
 #include <atomic>

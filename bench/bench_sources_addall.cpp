@@ -1,6 +1,6 @@
 // "Add All Subfolders In Folder" on a tree of 100,000 folders: the folder walk alone against the
 // whole command, with a source list and a window that only count.
-#include "join/subdirs.h"
+#include "join/walk/subfolders.h"
 #include "sources/commands.h"
 
 #include <chrono>

@@ -3,7 +3,7 @@
 // alive the window stays meanwhile (how often the event loop got a turn, and the longest time it
 // waited for one). Prints figures; asserts nothing. The tree is made in a temporary folder and
 // removed at the end.
-#include "join/subdirs.h"
+#include "join/walk/subfolders.h"
 #include "shell/mainwindow.h"
 
 #include <QApplication>

@@ -19,8 +19,9 @@
 //     bench_window_join --stop-at FOLDER [--stop-after MS] [--scale S] [--dir FOLDER]
 #include "benchcheck.h"
 #include "benchdata.h"
-#include "join/joinrun.h"
-#include "join/posixfs.h"
+#include "join/fs/posixfs.h"
+#include "join/run/joinrun.h"
+#include "join/tasks/workers.h"
 #include "shell/mainwindow.h"
 
 #include <QApplication>

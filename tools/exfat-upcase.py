@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints src/join/exfatupcase.cpp: exFAT's standard up-case table, as the program embeds it.
+"""Prints src/join/fs/exfatupcase.cpp: exFAT's standard up-case table, as the program embeds it.
 
 exFAT compares names by mapping every UTF-16 code unit through an up-case table stored on the
 volume. The table printed is the one mkfs.exfat writes: by default this script formats an 8 MiB
@@ -13,7 +13,7 @@ on. It is stored compressed: a 0xFFFF unit followed by a count stands for that m
 to themselves. The checksum is checked, and the runs printed are expanded again and compared with
 the table before anything is printed.
 
-Usage: tools/exfat-upcase.py [IMAGE] > src/join/exfatupcase.cpp
+Usage: tools/exfat-upcase.py [IMAGE] > src/join/fs/exfatupcase.cpp
 """
 
 import os
@@ -156,11 +156,11 @@ def main():
     mapped = sum(count for _, count, _, _ in found)
 
     print("// Made by tools/exfat-upcase.py; do not edit. Run it again to make this file anew:")
-    print("//     tools/exfat-upcase.py > src/join/exfatupcase.cpp")
+    print("//     tools/exfat-upcase.py > src/join/fs/exfatupcase.cpp")
     print(f"// The up-case table on {made_by}: {length} bytes as stored,")
     print(f"// checksum 0x{checksum:08X}; {mapped} code units that do not map to themselves.")
     print()
-    print('#include "exfatupcase.h"')
+    print('#include "join/fs/exfatupcase.h"')
     print()
     print("namespace join {")
     print()

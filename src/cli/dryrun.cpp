@@ -1,13 +1,14 @@
 #include "dryrun.h"
 
-#include "join/copyprocs.h"
-#include "join/failure.h"
-#include "join/joinplan.h"
-#include "join/paths.h"
-#include "join/posixfs.h"
-#include "join/runprogress.h"
-#include "join/subdirs.h"
-#include "join/targetfs.h"
+#include "join/copy/filecopy.h"
+#include "join/fs/failure.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/fs/targetfs.h"
+#include "join/plan/joinplan.h"
+#include "join/run/entrycopy.h"
+#include "join/run/runprogress.h"
+#include "join/walk/subfolders.h"
 
 #include <array>
 #include <cstdint>

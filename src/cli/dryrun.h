@@ -1,7 +1,7 @@
 #pragma once
 
 #include "commandline.h"
-#include "join/targetfs.h"
+#include "join/fs/targetfs.h"
 
 #include <functional>
 #include <ostream>

@@ -1,8 +1,9 @@
 #include "terminalhost.h"
 
-#include "join/joinrun.h"
-#include "join/posixfs.h"
-#include "join/runprogress.h"
+#include "join/fs/posixfs.h"
+#include "join/run/joinrun.h"
+#include "join/run/runprogress.h"
+#include "join/tasks/workers.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "commandline.h"
-#include "join/host.h"
+#include "join/host/host.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "closingmessage.h"
 
-#include "join/joinrun.h"
-#include "join/runprogress.h"
+#include "join/run/joinrun.h"
+#include "join/run/runprogress.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "cursorfile.h"
 
-#include "join/failure.h"
+#include "join/fs/failure.h"
 
 #include <QBuffer>
 #include <QFile>

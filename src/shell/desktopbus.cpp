@@ -1,6 +1,6 @@
 #include "desktopbus.h"
 
-#include "join/runprogress.h"
+#include "join/run/runprogress.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "desktopbus.h"
-#include "join/host.h"
-#include "join/joinrun.h"
-#include "join/reportlocations.h"
+#include "join/host/host.h"
+#include "join/host/reportlocations.h"
+#include "join/run/joinrun.h"
+#include "join/tasks/workers.h"
 #include "messagepresenter.h"
 #include "settings.h"
 #include "sourcelistmodel.h"

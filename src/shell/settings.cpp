@@ -1,6 +1,6 @@
 #include "settings.h"
 
-#include "join/failure.h"
+#include "join/fs/failure.h"
 
 #include <QLocale>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "sourcelistmodel.h"
 
-#include "join/failure.h"
+#include "join/fs/failure.h"
 
 #include <QTextDocument>
 

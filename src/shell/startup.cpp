@@ -1,6 +1,6 @@
 #include "startup.h"
 
-#include "join/failure.h"
+#include "join/fs/failure.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "commands.h"
-#include "join/paths.h"
-#include "join/subdirs.h"
-#include "join/trap.h"
+#include "join/fs/paths.h"
+#include "join/host/trap.h"
+#include "join/walk/subfolders.h"
 
 namespace sources {
 

@@ -1,9 +1,9 @@
 #include "drop.h"
 
 #include "commands.h"
-#include "join/paths.h"
-#include "join/posixfs.h"
-#include "join/trap.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/host/trap.h"
 #include "listfile.h"
 
 #include <QByteArray>

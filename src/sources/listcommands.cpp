@@ -1,5 +1,5 @@
 #include "commands.h"
-#include "join/trap.h"
+#include "join/host/trap.h"
 
 namespace sources {
 

@@ -1,11 +1,12 @@
 #include "listfile.h"
 
 #include "commands.h"
-#include "join/failure.h"
-#include "join/paths.h"
-#include "join/posixfs.h"
-#include "join/runprogress.h"
-#include "join/trap.h"
+#include "join/fs/failure.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/host/trap.h"
+#include "join/run/runprogress.h"
+#include "join/tasks/workers.h"
 #include "selection.h"
 
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "join/host.h"
+#include "join/host/host.h"
 #include "sourcelist.h"
 
 #include <cstddef>

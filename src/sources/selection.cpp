@@ -1,6 +1,6 @@
 #include "selection.h"
 
-#include "join/failure.h"
+#include "join/fs/failure.h"
 
 #include <algorithm>
 

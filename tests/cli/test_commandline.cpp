@@ -1,8 +1,8 @@
 #include "cli/commandline.h"
 #include "cli/dryrun.h"
 #include "join/fakejoinhost.h"
-#include "join/joinrun.h"
-#include "join/temporaries.h"
+#include "join/fs/temporaries.h"
+#include "join/run/joinrun.h"
 #include "join/test_childprocess.h"
 #include "support/testdir.h"
 

@@ -1,5 +1,6 @@
-#include "join/posixfs.h"
-#include "join/temporaries.h"
+#include "join/copy/filecopy.h"
+#include "join/fs/posixfs.h"
+#include "join/fs/temporaries.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
 

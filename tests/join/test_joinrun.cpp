@@ -1,7 +1,8 @@
 #include "fakejoinhost.h"
-#include "join/joinrun.h"
-#include "join/posixfs.h"
-#include "join/runprogress.h"
+#include "join/fs/posixfs.h"
+#include "join/run/joinrun.h"
+#include "join/run/runprogress.h"
+#include "join/tasks/workers.h"
 #include "support/testdir.h"
 
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "join/paths.h"
+#include "join/fs/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 // run's plan made before it names, file by file, what the join then does.
 #include "cli/dryrun.h"
 #include "fakejoinhost.h"
-#include "join/joinrun.h"
+#include "join/run/joinrun.h"
 #include "support/testdir.h"
 
 #include <algorithm>

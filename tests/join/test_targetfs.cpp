@@ -1,5 +1,5 @@
-#include "join/failure.h"
-#include "join/targetfs.h"
+#include "join/fs/failure.h"
+#include "join/fs/targetfs.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
 

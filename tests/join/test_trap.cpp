@@ -1,5 +1,5 @@
-#include "join/failure.h"
-#include "join/trap.h"
+#include "join/fs/failure.h"
+#include "join/host/trap.h"
 
 #include <cerrno>
 #include <filesystem>

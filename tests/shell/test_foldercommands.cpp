@@ -1,7 +1,7 @@
 // The commands that take a folder from the picker, through the window: the output folder browse
 // button, "Add Folder(s)" and "Add All Subfolders In Folder"; the initial folder they hand the
 // picker; and output folder and option changes made while a join run yields.
-#include "join/failure.h"
+#include "join/fs/failure.h"
 #include "shellfakes.h"
 #include "support/testdir.h"
 

@@ -3,6 +3,7 @@
 // shown for each entry, and what every other
 // command does while a run yields to the event loop: adding, removing, the output folder text,
 // the option, Stop and Escape, closing the window and a signal.
+#include "join/tasks/workers.h"
 #include "shellfakes.h"
 #include "support/testdir.h"
 

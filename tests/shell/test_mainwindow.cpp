@@ -1,6 +1,6 @@
 // The main window on the offscreen platform: its designed layout, the start-up sequence, the
 // pointer feedback, the settings mirrored on every change, "Help" and the end of the process.
-#include "join/host.h"
+#include "join/host/host.h"
 #include "shell/focusmark.h"
 #include "shell/startup.h"
 #include "shellfakes.h"

@@ -1,6 +1,6 @@
 // The settings store on temporary files: what is stored comes back exactly, absent keys give the
 // default, a failed write says so, and stored texts read as Booleans the way start-up reads them.
-#include "join/failure.h"
+#include "join/fs/failure.h"
 #include "shell/settings.h"
 #include "shellfakes.h"
 

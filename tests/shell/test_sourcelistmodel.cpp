@@ -1,6 +1,6 @@
 // The source list as the items of ListView1: texts kept byte for byte, shown decoded, numbered
 // from 1, one column added at start-up that survives clearing.
-#include "join/failure.h"
+#include "join/fs/failure.h"
 #include "shell/sourcelistmodel.h"
 #include "shellfakes.h"
 

@@ -1,6 +1,6 @@
 // The start-up routines on their own: the application title, the desktop folder, the home page by
 // chance and the cursor file reader.
-#include "join/failure.h"
+#include "join/fs/failure.h"
 #include "shell/cursorfile.h"
 #include "shell/startup.h"
 #include "shellfakes.h"

@@ -1,6 +1,6 @@
 #include "fakecommandhost.h"
-#include "join/paths.h"
-#include "join/subdirs.h"
+#include "join/fs/paths.h"
+#include "join/walk/subfolders.h"
 #include "sources/commands.h"
 #include "support/testdir.h"
 

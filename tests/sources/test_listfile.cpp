@@ -1,5 +1,5 @@
 #include "fakecommandhost.h"
-#include "join/failure.h"
+#include "join/fs/failure.h"
 #include "sources/commands.h"
 #include "sources/listfile.h"
 #include "sources/selection.h"

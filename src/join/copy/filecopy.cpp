@@ -1,0 +1,685 @@
+#include "join/copy/filecopy.h"
+
+#include "join/fs/closebatch.h"
+#include "join/fs/failure.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/fs/posixinternal.h"
+#include "join/fs/targetfs.h"
+#include "join/fs/temporaries.h"
+#include "join/tasks/workers.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The single-file copy (contents, the temporary file it is written to, its placing), the link
+// copy and the final flush.
+namespace join {
+
+using namespace posix;
+
+namespace {
+
+// ---- Moving file contents ----
+
+// One call moves a chunk of a size that keeps it within about a tenth of a second, so that a
+// stop request is seen soon at any speed: a slow or stalled device makes the chunks small, a
+// fast disk large. Each worker learns it across files, starting small.
+constexpr std::size_t MinChunk = std::size_t{16} << 10;
+constexpr std::size_t InitialChunk = std::size_t{256} << 10;
+constexpr std::size_t MaxChunk = std::size_t{16} << 20;
+constexpr auto FastCall = std::chrono::milliseconds(25);
+constexpr auto CallGoal = std::chrono::milliseconds(60);
+constexpr auto SlowCall = std::chrono::milliseconds(100);
+thread_local std::size_t t_chunk = InitialChunk;
+
+void learnChunk(std::size_t moved, std::chrono::steady_clock::duration took) {
+    if (moved < t_chunk)
+        return; // the end of a range says nothing of the speed
+    if (took < FastCall)
+        t_chunk = std::min(t_chunk * 2, MaxChunk);
+    else if (took > SlowCall)
+        t_chunk = std::max(
+            MinChunk,
+            static_cast<std::size_t>(
+                static_cast<double>(t_chunk) *
+                (static_cast<double>(CallGoal.count()) /
+                 static_cast<double>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(took).count()))));
+}
+constexpr off_t SmallFile = off_t{64} * 1024;
+// The read/write buffer stays small enough for the cache: 1 MiB ran at a tenth of the speed.
+constexpr std::size_t BufferSize = std::size_t{1} << 18;
+
+bool isMethodUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+           error == ENOTSUP || error == EBADF || error == ETXTBSY;
+}
+
+// A failure to move bytes and the side it concerns; error 0 means success.
+struct ContentFailure {
+    int error = 0;
+    Side side = Side::Source;
+};
+
+// Copies byte ranges between two descriptors at the same offsets, stepping down from
+// copy_file_range (which lets the file system clone) to sendfile and then plain reads and writes
+// when the system refuses the faster method, when it stops short, or when it fails: only plain
+// reads and writes tell whether the source or the target failed.
+class RangeCopier {
+public:
+    RangeCopier(int from, int to, CopyMethod method, std::atomic<std::uint64_t>* progress)
+        : m_from(from), m_to(to), m_method(method), m_progress(progress) {}
+
+    // Takes back from the progress count what this copy added to it.
+    void withdrawProgress() {
+        if (m_progress)
+            m_progress->fetch_sub(m_counted, std::memory_order_relaxed);
+        m_counted = 0;
+    }
+
+    ContentFailure copy(off_t offset, off_t length) {
+        off_t inOffset = offset;
+        off_t outOffset = offset;
+        while (length > 0) {
+            if (StopRequested())
+                return {ECANCELED, Side::Target};
+            const std::size_t chunk =
+                std::min<std::size_t>(static_cast<std::size_t>(length), t_chunk);
+            const auto started = std::chrono::steady_clock::now();
+            ssize_t done = -1;
+            ContentFailure failure;
+            switch (m_method) {
+            case CopyMethod::CopyFileRange:
+                done = ::copy_file_range(m_from, &inOffset, m_to, &outOffset, chunk, 0);
+                break;
+            case CopyMethod::SendFile:
+                if (::lseek(m_to, outOffset, SEEK_SET) < 0)
+                    return {lastError(), Side::Target};
+                done = ::sendfile(m_to, m_from, &inOffset, chunk);
+                if (done > 0)
+                    outOffset += done;
+                break;
+            case CopyMethod::ReadWrite:
+                done = readWrite(inOffset, outOffset, chunk, failure);
+                if (done < 0)
+                    return failure;
+                break;
+            }
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0 && m_method != CopyMethod::ReadWrite) {
+                // Refused, stopped short (some file systems answer 0 before the end) or failed:
+                // the next method carries on from here.
+                m_method =
+                    m_method == CopyMethod::CopyFileRange && done < 0 && isMethodUnsupported(errno)
+                        ? CopyMethod::SendFile
+                        : CopyMethod::ReadWrite;
+                continue;
+            }
+            if (done == 0)
+                return {SourceChanged, Side::Source}; // it ended before its size said
+            learnChunk(static_cast<std::size_t>(done), std::chrono::steady_clock::now() - started);
+            if (m_progress) {
+                m_progress->fetch_add(static_cast<std::uint64_t>(done), std::memory_order_relaxed);
+                m_counted += static_cast<std::uint64_t>(done);
+            }
+            length -= done;
+        }
+        return {};
+    }
+
+private:
+    ssize_t readWrite(off_t& inOffset, off_t& outOffset, std::size_t chunk,
+                      ContentFailure& failure) {
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(BufferSize);
+        ssize_t got = -1;
+        do
+            got = ::pread(m_from, m_buffer.get(), std::min(chunk, BufferSize), inOffset);
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            failure = {lastError(), Side::Source};
+            return -1;
+        }
+        ssize_t written = 0;
+        while (written < got) {
+            const ssize_t n =
+                ::pwrite(m_to, m_buffer.get() + written, static_cast<std::size_t>(got - written),
+                         outOffset + written);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                failure = {n == 0 ? EIO : lastError(), Side::Target};
+                return -1;
+            }
+            written += n;
+        }
+        inOffset += got;
+        outOffset += got;
+        return got;
+    }
+
+    int m_from;
+    int m_to;
+    CopyMethod m_method;
+    std::atomic<std::uint64_t>* m_progress;
+    std::uint64_t m_counted = 0;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+// Copies the first `size` bytes of `from` to `to`; `after` receives the source's status once they
+// are copied.
+ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size, struct stat& after) {
+    off_t position = 0;
+    off_t written = 0;
+    // Asking a small file for its holes costs more than copying its few zeros.
+    bool holesKnown = size > SmallFile;
+    while (position < size) {
+        off_t dataStart = position;
+        off_t dataEnd = size;
+        if (holesKnown) {
+            const off_t data = ::lseek(from, position, SEEK_DATA);
+            if (data < 0 && errno == ENXIO)
+                break; // only a hole is left
+            if (data < 0) {
+                holesKnown = false;
+            } else {
+                if (data >= size)
+                    break;
+                const off_t hole = ::lseek(from, data, SEEK_HOLE);
+                dataStart = data;
+                dataEnd = hole > data ? std::min(hole, size) : size;
+            }
+        }
+        if (const ContentFailure failure = copier.copy(dataStart, dataEnd - dataStart);
+            failure.error != 0)
+            return failure;
+        position = written = dataEnd;
+    }
+    // A source that changed size meanwhile would give a copy that matches no state of it.
+    if (::fstat(from, &after) != 0)
+        return {lastError(), Side::Source};
+    if (after.st_size != size)
+        return {SourceChanged, Side::Source};
+    // A trailing hole is made by setting the length.
+    if (written != size && ::ftruncate(to, size) != 0)
+        return {lastError(), Side::Target};
+    return {};
+}
+
+// ---- The temporary file a copy is written to ----
+
+// Naming an unnamed temporary file goes through /proc without special privileges.
+bool unnamedFilesCanBeLinked() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+// Whether `name` in `folder` already is a copy of the regular file `source`: a regular file
+// (not a link) that this user can read, of its size and modification time as far as a file
+// system that keeps times to `timeStep` nanoseconds keeps it.
+bool isCopyOf(const struct stat& st, const struct stat& source, std::int64_t timeStep) {
+    return S_ISREG(st.st_mode) && st.st_size == source.st_size &&
+           SameModificationTime(source.st_mtim, st.st_mtim, timeStep) && mayRead(st);
+}
+
+bool isCopyOf(int folder, const std::string& name, const struct stat& source,
+              std::int64_t timeStep) {
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           isCopyOf(st, source, timeStep);
+}
+
+// Whether `name` in `folder` is the file `file` itself (another name of it). A link there is
+// never the file, even when it leads to it: it is replaced by a real copy, so that the output
+// does not lose the data with the source.
+bool isSameFile(int folder, const std::string& name, const struct stat& file) {
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+}
+
+// Links the open unnamed file `fd` into `folder` as `name`; fails with EEXIST when the name is
+// taken. Naming the descriptor itself (AT_EMPTY_PATH) skips a walk through /proc but needs a
+// recent kernel or privileges; whichever way worked last is tried first.
+bool linkUnnamed(int fd, int folder, const std::string& name) {
+    static std::atomic<bool> descriptorFirst{true};
+    const auto byDescriptor = [&] {
+        return ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0;
+    };
+    const auto byProc = [&] {
+        const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+        return ::linkat(AT_FDCWD, procPath.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    };
+    const bool first = descriptorFirst.load(std::memory_order_relaxed);
+    if (first ? byDescriptor() : byProc())
+        return true;
+    if (errno == EEXIST)
+        return false;
+    const int firstError = errno;
+    if (first ? byProc() : byDescriptor()) {
+        descriptorFirst.store(!first, std::memory_order_relaxed);
+        return true;
+    }
+    // The walk through /proc names the real reason; the descriptor's refusal may only mean that
+    // it is not allowed.
+    if (first)
+        return false;
+    errno = errno == EEXIST ? EEXIST : firstError;
+    return false;
+}
+
+// Whether the names `a` and `b` in `folder` are the same file (links not followed).
+bool isSameFileAt(int folder, const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::fstatat(folder, a.c_str(), &first, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(folder, b.c_str(), &second, AT_SYMLINK_NOFOLLOW) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Puts the named file `from` in `folder` at `name` unless something has that name: in one step
+// where the file system can (RENAME_NOREPLACE, or a hard link), else by looking first. On failure
+// errno says why, and `name` is as it was unless the file system refuses to remove even the link
+// just made.
+bool renameWithoutReplacing(int folder, const std::string& from, const std::string& name) {
+    if (::renameat2(folder, from.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::linkat(folder, from.c_str(), folder, name.c_str(), 0) == 0) {
+        // Both names now lead to the file. Where the temporary name cannot be removed, the new
+        // one is, so that the file does not stay under a second name.
+        const int error = RemoveTemporaryName(folder, from);
+        if (error == 0)
+            return true;
+        if (isSameFileAt(folder, name, from))
+            RemoveTemporaryName(folder, name);
+        errno = error;
+        return false;
+    }
+    if (errno == EEXIST)
+        return false;
+    // Neither (FAT, exFAT and other file systems without links): look, then rename.
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(folder, from.c_str(), folder, name.c_str()) == 0;
+}
+
+// A file being written in the destination's folder: unnamed (O_TMPFILE) where the file system
+// allows it, else under a unique hidden name. Until it is placed, nothing of it is visible under
+// the destination's name, and a file that is never placed is removed.
+class TemporaryFile {
+public:
+    TemporaryFile(int folder, mode_t mode) : m_folder(folder) {
+        if (unnamedFilesCanBeLinked()) {
+            m_fd.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+            if (m_fd.valid())
+                return;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TemporaryName(TemporaryKind::File);
+            m_fd.reset(::openat(folder, name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+            if (m_fd.valid()) {
+                m_name = std::move(name);
+                return;
+            }
+            if (errno != EEXIST)
+                return;
+        }
+    }
+
+    ~TemporaryFile() {
+        m_fd.reset();
+        // A name that cannot be removed stays as this process's temporary: once the process has
+        // ended, RemoveEndedTemporaries() removes it.
+        if (!m_name.empty())
+            RemoveTemporaryName(m_folder, m_name);
+    }
+
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool valid() const { return m_fd.valid(); }
+    int fd() const { return m_fd.get(); }
+
+    // Network and FUSE file systems may report a failed write only when the file is closed.
+    // Closing a second descriptor of the file hands over every write, so that such a failure is
+    // known before the file gets its name.
+    int finishWrites() {
+        const int second = ::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0);
+        if (second < 0)
+            return lastError();
+        return ::close(second) == 0 ? 0 : lastError();
+    }
+
+    // Gives the finished file its final name: in one step where the name is free (the usual case
+    // in a fresh output folder); with IfDestinationExists::Fail the check and the naming are
+    // always one step. An existing entry is replaced only with IfDestinationExists::Replace, and
+    // never when it is the source itself.
+    CopyOutcome placeAs(const std::string& name, IfDestinationExists ifExists,
+                        const struct stat& source) {
+        const bool unnamed = m_name.empty();
+        if (unnamed || ifExists == IfDestinationExists::Fail) {
+            if (unnamed ? linkUnnamed(m_fd.get(), m_folder, name)
+                        : renameWithoutReplacing(m_folder, m_name, name)) {
+                if (!unnamed)
+                    m_name.clear();
+                return {CopyOutcome::Result::Copied, 0, Side::Target};
+            }
+            if (errno != EEXIST)
+                return {CopyOutcome::Result::Failed, lastError(), Side::Target};
+        }
+        // Something has the name already.
+        if (isSameFile(m_folder, name, source))
+            return {CopyOutcome::Result::SameFile, 0, Side::Target};
+        if (ifExists == IfDestinationExists::Fail)
+            return {CopyOutcome::Result::Failed, EEXIST, Side::Target};
+        if (unnamed && !giveTemporaryName())
+            return {CopyOutcome::Result::Failed, lastError(), Side::Target};
+        if (::renameat(m_folder, m_name.c_str(), m_folder, name.c_str()) != 0)
+            return {CopyOutcome::Result::Failed, lastError(), Side::Target};
+        m_name.clear();
+        return {CopyOutcome::Result::Copied, 0, Side::Target};
+    }
+
+private:
+    // Links the unnamed file into the folder under a fresh hidden name.
+    bool giveTemporaryName() {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TemporaryName(TemporaryKind::File);
+            if (linkUnnamed(m_fd.get(), m_folder, name)) {
+                m_name = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    int m_folder;
+    Descriptor m_fd;
+    std::string m_name;
+};
+
+CopyOutcome failed(int error, Side side) {
+    return {CopyOutcome::Result::Failed, error, side};
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Writes the open source `in`, as `before` says it was, into the empty file `out`: the contents,
+// the proof that the source did not change meanwhile, and its times.
+ContentFailure writeCopy(RangeCopier& copier, int in, int out, const struct stat& before) {
+    struct stat after {};
+    if (const ContentFailure failure = copyContents(copier, in, out, before.st_size, after);
+        failure.error != 0)
+        return failure;
+    // A source rewritten in place at the same size shows in its times.
+    if (after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
+        !sameTime(after.st_ctim, before.st_ctim))
+        return {SourceChanged, Side::Source};
+    // The times are kept where the file system can hold them; the contents are what counts.
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ::futimens(out, times);
+    return {};
+}
+
+// The copy's steps once its temporary file is made: the contents, the checks, the name.
+CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
+                      const struct stat& before, const std::string& name,
+                      IfDestinationExists ifExists) {
+    if (const ContentFailure failure = writeCopy(copier, in, temporary.fd(), before);
+        failure.error != 0)
+        return failed(failure.error, failure.side);
+    if (const int error = temporary.finishWrites(); error != 0)
+        return failed(error, Side::Target);
+    if (StopRequested())
+        return failed(ECANCELED, Side::Target);
+    return temporary.placeAs(name, ifExists, before);
+}
+
+// Copies the open regular file `in`, as it was when `before` was read, to `name` in `folder`.
+CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const std::string& name,
+                         IfDestinationExists ifExists, std::atomic<std::uint64_t>* progress) {
+    // The new file gets the source's permission bits through the umask as it is made.
+    TemporaryFile temporary(folder, before.st_mode & 0777);
+    if (!temporary.valid())
+        return failed(lastError(), Side::Target);
+    RangeCopier copier(in, temporary.fd(), CopyMethod::CopyFileRange, progress);
+    CopyOutcome outcome = placeCopy(copier, temporary, in, before, name, ifExists);
+    if (outcome.result == CopyOutcome::Result::Copied)
+        outcome.bytes = static_cast<std::uint64_t>(before.st_size);
+    else
+        copier.withdrawProgress();
+    return outcome;
+}
+
+// A file written under its own name rather than a temporary one: small enough to be written at
+// once, and last changed more than a second before now. Until its copy ends such a file has the
+// size written so far and the time of its writes, never the source's time, so that a copy cut
+// short by a kill is never taken for one already there.
+constexpr off_t InPlaceLimit = off_t{1} << 20;
+
+bool mayWriteInPlace(const struct stat& source) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return source.st_size <= InPlaceLimit && source.st_mtim.tv_sec + 1 < now.tv_sec;
+}
+
+// Writes the copy of the open regular file `in` under its own name `name` in `folder`, where
+// nothing has that name: made with O_EXCL, so that nothing is ever replaced, and removed again
+// when the copy fails or a stop comes before it is done. `taken` is set when something has the
+// name after all; nothing is written then.
+CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std::string& name,
+                        std::atomic<std::uint64_t>* progress, bool& taken) {
+    Descriptor out(::openat(folder, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            before.st_mode & 0777));
+    if (!out.valid()) {
+        taken = errno == EEXIST;
+        return failed(lastError(), Side::Target);
+    }
+    RangeCopier copier(in, out.get(), CopyMethod::CopyFileRange, progress);
+    ContentFailure failure = writeCopy(copier, in, out.get(), before);
+    if (failure.error == 0 && StopRequested())
+        failure = {ECANCELED, Side::Target};
+    if (failure.error == 0) {
+        // Such a file system has no flush of its own that a close could report: a write error
+        // shows in the run's final flush.
+        CloseLater(out.release());
+        return {CopyOutcome::Result::Copied, 0, Side::Target,
+                static_cast<std::uint64_t>(before.st_size)};
+    }
+    out.reset();
+    ::unlinkat(folder, name.c_str(), 0);
+    copier.withdrawProgress();
+    return failed(failure.error, failure.side);
+}
+
+} // namespace
+
+bool CopyOneFile(const std::string& source, const std::string& destination,
+                 IfDestinationExists ifExists) {
+    int error = 0;
+    try {
+        const std::size_t last = destination.rfind(Separator);
+        const std::string folder = last == std::string::npos ? "."
+                                   : last == 0               ? std::string(1, Separator)
+                                                             : destination.substr(0, last);
+        const std::string name =
+            last == std::string::npos ? destination : destination.substr(last + 1);
+        Descriptor to;
+        if (!isUsablePath(source) || !isUsablePath(destination))
+            error = unusablePathError(isUsablePath(source) ? destination : source);
+        else if (!isPlainName(name))
+            error = EISDIR;
+        else if (to = OpenFolder(folder); !to.valid())
+            error = lastError();
+        else {
+            const CopyOutcome outcome =
+                copyFileAt(AT_FDCWD, source, FollowLink::Yes, to.get(), name, ifExists);
+            error = outcome.result == CopyOutcome::Result::Copied     ? 0
+                    : outcome.result == CopyOutcome::Result::SameFile ? EINVAL
+                    : outcome.error == SourceChanged                  ? EAGAIN
+                                                                      : outcome.error;
+        }
+    } catch (const std::exception&) {
+        error = ENOMEM;
+    }
+    // Set after every descriptor and temporary name is gone, so that nothing overwrites it.
+    if (error != 0)
+        errno = error;
+    return error == 0;
+}
+
+bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
+    RangeCopier copier(from, to, method, nullptr);
+    struct stat after {};
+    const ContentFailure failure = copyContents(copier, from, to, size, after);
+    if (failure.error != 0)
+        errno = failure.error == SourceChanged ? EAGAIN : failure.error;
+    return failure.error == 0;
+}
+
+// ---- Copies between open folders ----
+
+CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
+                       const std::string& toName, IfDestinationExists ifExists,
+                       std::atomic<std::uint64_t>* progress, std::int64_t timeStep,
+                       InPlace inPlace) {
+    if (StopRequested())
+        return failed(ECANCELED, Side::Target);
+    if (!isUsablePath(name))
+        return failed(unusablePathError(name), Side::Source);
+    if (!isPlainName(toName))
+        return failed(toName.empty() ? ENOENT : EISDIR, Side::Target);
+
+    // Whether nothing has the destination's name: known in a folder this copy made, else one
+    // look tells when the copy would keep what is there.
+    bool free = inPlace == InPlace::Fresh;
+    struct stat there {};
+    bool looked = false;
+    if (inPlace == InPlace::WhereFree && ifExists == IfDestinationExists::KeepCopy) {
+        looked = ::fstatat(to, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+        free = !looked && errno == ENOENT;
+    }
+
+    // Only a regular file is opened: opening a pipe or a device could block or act on it. The
+    // listing said what the name is; O_NONBLOCK keeps a pipe swapped in meanwhile from blocking,
+    // and the open file is checked again.
+    struct stat before {};
+    if (!free) {
+        const int noFollow = follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW;
+        if (::fstatat(from, name.c_str(), &before, noFollow) != 0)
+            return failed(lastError(), Side::Source);
+        if (!S_ISREG(before.st_mode))
+            return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+        if (ifExists == IfDestinationExists::KeepCopy &&
+            (looked ? isCopyOf(there, before, timeStep) : isCopyOf(to, toName, before, timeStep)))
+            return {CopyOutcome::Result::AlreadyThere, 0, Side::Target,
+                    static_cast<std::uint64_t>(before.st_size)};
+    }
+    const IfDestinationExists otherwise =
+        ifExists == IfDestinationExists::KeepCopy ? IfDestinationExists::Replace : ifExists;
+    Descriptor in(::openat(from, name.c_str(),
+                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                               (follow == FollowLink::Yes ? 0 : O_NOFOLLOW)));
+    if (!in.valid() || ::fstat(in.get(), &before) != 0)
+        return failed(lastError(), Side::Source);
+    if (!S_ISREG(before.st_mode))
+        return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+    if ((free || (inPlace == InPlace::WhereFree && ifExists != IfDestinationExists::KeepCopy)) &&
+        mayWriteInPlace(before)) {
+        bool taken = false;
+        const CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
+        if (outcome.result == CopyOutcome::Result::Copied)
+            CloseLater(in.release());
+        if (!taken)
+            return outcome;
+        // Something has the name after all: it is judged as in any folder, through a temporary
+        // file.
+        if (free) {
+            in.reset();
+            return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep,
+                              InPlace::Never);
+        }
+    }
+    return copyOpenFile(in.get(), before, to, toName, otherwise, progress);
+}
+
+CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName) {
+    if (!isPlainName(name))
+        return failed(EINVAL, Side::Source);
+    if (!isPlainName(toName))
+        return failed(EINVAL, Side::Target);
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(from, name.c_str(), target.data(), target.size());
+        if (length < 0)
+            return failed(lastError(), Side::Source);
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            break;
+        }
+        target.resize(target.size() * 2);
+    }
+    if (::symlinkat(target.c_str(), to, toName.c_str()) == 0)
+        return {CopyOutcome::Result::Copied, 0, Side::Target};
+    if (errno != EEXIST)
+        return failed(lastError(), Side::Target);
+    if (EntryTypeAt(to, toName) == FolderEntry::Type::Folder)
+        return failed(EISDIR, Side::Target);
+    // Something else has the name: the link is made under a fresh name beside it and renamed
+    // into place, so that the name never stands empty and nothing else is touched.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = TemporaryName(TemporaryKind::Link);
+        if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return failed(lastError(), Side::Target);
+        }
+        if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
+            return {CopyOutcome::Result::Copied, 0, Side::Target};
+        const int error = lastError();
+        RemoveTemporaryName(to, temporary);
+        return failed(error, Side::Target);
+    }
+    return failed(EEXIST, Side::Target);
+}
+
+bool IsAlreadyCopied(const std::string& source, const std::string& destination,
+                     std::int64_t timeStep) {
+    struct stat st {};
+    return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
+}
+
+bool UnnamedFilesIn(int folder) {
+    if (!unnamedFilesCanBeLinked())
+        return false;
+    const Descriptor file(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    return file.valid();
+}
+
+int FlushFileSystem(int folder) {
+    return ::syncfs(folder) == 0 ? 0 : lastError();
+}
+} // namespace join

@@ -1,0 +1,366 @@
+#include "join/copy/flatcopy.h"
+
+#include "join/copy/filecopy.h"
+#include "join/fs/closebatch.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/fs/targetfs.h"
+#include "join/fs/temporaries.h"
+#include "join/tasks/workers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace join {
+
+namespace {
+
+// A source folder, open while copies from it are waiting or under way.
+struct SourceFolder {
+    Descriptor fd;
+    std::string path;
+    int error = 0; // why it could not be opened
+};
+
+std::shared_ptr<const SourceFolder> openSource(std::string path) {
+    auto folder = std::make_shared<SourceFolder>();
+    folder->path = std::move(path);
+    folder->fd = OpenFolder(folder->path);
+    folder->error = folder->fd.valid() ? 0 : errno;
+    return folder;
+}
+
+// One file to copy, with its place in processing order: in the plan, or after it for a file an
+// earlier entry left to this one.
+struct FileTask {
+    std::shared_ptr<const SourceFolder> folder;
+    std::string name;
+    CopyFailures::Position position;
+    std::optional<FlatPlace> planned;
+};
+
+std::string withSeparator(const std::string& path) {
+    return EndsWithSeparator(path) ? path : path + Separator;
+}
+
+class FlatJob {
+public:
+    FlatJob(Descriptor output, std::string outputPath, const FlatCopyOptions& options,
+            CopyFailures& failures, CopyCounters& counters, std::unordered_set<std::string> watched)
+        : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_options(options),
+          m_failures(failures), m_counters(counters), m_capacity(64 * WorkerPool::shared().size()),
+          m_watched(std::move(watched)) {
+        FolderStatus status;
+        if (StatusOf(m_output.get(), status))
+            m_outputIdentity = status.identity;
+    }
+
+    const OutputRules& rules() const { return *m_options.rules; }
+
+    // Queues a copy; while the queue is full, the caller copies from it itself.
+    void post(FileTask task) {
+        std::unique_lock lock(m_mutex);
+        while (m_tasks.size() >= m_capacity && !m_fault)
+            runOne(lock);
+        if (m_fault)
+            return;
+        m_tasks.push_back(std::move(task));
+        m_changed.notify_one();
+    }
+
+    // Copies queued files until the queue is closed and empty.
+    void work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] { return !m_tasks.empty() || m_closed; });
+            if (m_tasks.empty()) {
+                FinishClosing();
+                return;
+            }
+            runOne(lock);
+        }
+    }
+
+    // No more copies will be queued: takes part until every queued copy is done. Throws what a
+    // task threw.
+    void finishQueue() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
+        }
+        m_changed.notify_all();
+        work();
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_running == 0; });
+        if (m_fault)
+            std::rethrow_exception(m_fault);
+    }
+
+    // Copies one file now, on the calling thread. True when its name is placed: copied, already
+    // there, or its own destination. A failure is recorded.
+    bool copy(const FileTask& task) {
+        ProbeTask();
+        PlacedFiles* const placed =
+            m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
+        const bool keyed = placed || !m_watched.empty();
+        const std::string key = keyed ? rules().key(task.name) : std::string();
+        // Left alone when it already is there, unless this run put it there.
+        const std::uint64_t place = placed ? PlaceOf(m_outputIdentity, key) : 0;
+        const IfDestinationExists ifExists =
+            placed && placed->contains(place) ? IfDestinationExists::Replace : m_options.ifExists;
+        const CopyOutcome outcome =
+            task.folder->fd.valid()
+                ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
+                             task.name, ifExists, &m_counters.bytes, rules().timeStep(),
+                             rules().fileSystem() ? InPlace::Never : InPlace::WhereFree)
+                : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
+        if (outcome.result == CopyOutcome::Result::Copied) {
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
+            if (placed)
+                placed->add(place);
+        }
+        if (outcome.copied()) {
+            m_counters.files.fetch_add(1, std::memory_order_relaxed);
+            if (outcome.result == CopyOutcome::Result::AlreadyThere) {
+                m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+                m_counters.bytesAlreadyThere.fetch_add(outcome.bytes, std::memory_order_relaxed);
+            }
+            if (m_watched.contains(key)) {
+                std::lock_guard lock(m_mutex);
+                m_placedKeys.insert(key);
+            }
+            return true;
+        }
+        if (outcome.error == ECANCELED)
+            return false;
+        const bool source = outcome.side == Side::Source;
+        const std::string path =
+            withSeparator(source ? task.folder->path : m_outputPath) + task.name;
+        const TargetFileSystem* fileSystem = rules().fileSystem();
+        m_failures.add(task.position,
+                       source || !fileSystem
+                           ? copyFailure(path, outcome.error)
+                           : TargetNameFailure(*fileSystem, path, task.name, outcome.error));
+        if (task.planned) {
+            std::lock_guard lock(m_mutex);
+            m_failedWinners[keyed ? key : rules().key(task.name)] = *task.planned;
+        }
+        return false;
+    }
+
+    // The names whose planned file could not be copied, with that file's place.
+    std::unordered_map<std::string, FlatPlace> takeFailedWinners() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_failedWinners, {});
+    }
+
+    bool placedKey(const std::string& key) {
+        std::lock_guard lock(m_mutex);
+        return m_placedKeys.contains(key);
+    }
+
+private:
+    void runOne(std::unique_lock<std::mutex>& lock) {
+        FileTask task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        ++m_running;
+        lock.unlock();
+        std::exception_ptr fault;
+        try {
+            copy(task);
+        } catch (...) {
+            fault = std::current_exception();
+        }
+        task = {};
+        lock.lock();
+        --m_running;
+        // A task that throws ends the job: nothing more is copied, and the fault is thrown to
+        // whoever waits for the job.
+        if (fault && !m_fault) {
+            m_fault = fault;
+            m_tasks.clear();
+        }
+        m_changed.notify_all();
+    }
+
+    const Descriptor m_output;
+    const std::string m_outputPath;
+    const FlatCopyOptions& m_options;
+    CopyFailures& m_failures;
+    CopyCounters& m_counters;
+    const std::size_t m_capacity;
+    const std::unordered_set<std::string> m_watched;
+    FileIdentity m_outputIdentity;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<FileTask> m_tasks;
+    std::size_t m_running = 0;
+    bool m_closed = false;
+    std::exception_ptr m_fault;
+    std::unordered_map<std::string, FlatPlace> m_failedWinners;
+    std::unordered_set<std::string> m_placedKeys;
+};
+
+// The plan's folders, each opened once when a copy first needs it.
+class OpenFolders {
+public:
+    explicit OpenFolders(const FlatEntryPlan& plan) : m_plan(plan), m_open(plan.contents.size()) {}
+
+    std::shared_ptr<const SourceFolder> at(std::uint32_t index) {
+        if (!m_open[index])
+            m_open[index] = openSource(m_plan.contents[index].path);
+        return m_open[index];
+    }
+
+    void close(std::uint32_t index) { m_open[index].reset(); }
+
+private:
+    const FlatEntryPlan& m_plan;
+    std::vector<std::shared_ptr<const SourceFolder>> m_open;
+};
+
+// When the planned file of a name could not be copied, the one before it of that name is
+// copied instead, and so on: one more pass from the end over the plan, rare and short, so done
+// on this thread. Returns how many files it tried.
+std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
+    std::unordered_map<std::string, FlatPlace> failed = job.takeFailedWinners();
+    std::uint64_t tried = 0;
+    OpenFolders folders(plan);
+    for (auto index = static_cast<std::uint32_t>(plan.contents.size());
+         index-- > 0 && !failed.empty() && !StopRequested();) {
+        const std::vector<ListedFile>& files = plan.contents[index].files;
+        for (auto file = static_cast<std::uint32_t>(files.size()); file-- > 0;) {
+            const FlatPlace place{index, file};
+            const auto waiting = failed.find(job.rules().key(files[file].name));
+            if (waiting == failed.end() ||
+                std::pair(waiting->second.folder, waiting->second.file) <= std::pair(index, file))
+                continue;
+            ++tried;
+            if (job.copy({folders.at(index), files[file].name, {index, files[file].position}, {}}))
+                failed.erase(waiting);
+            else
+                waiting->second = place;
+        }
+        folders.close(index);
+    }
+    return tried;
+}
+
+// The files earlier entries left to this one, for the names this entry placed none of after
+// all: of each name, the latest that can be copied is copied. Their places in processing order
+// come after `after`. Returns how many files it tried.
+std::uint64_t
+copyLeftFiles(FlatJob& job, std::uint32_t after,
+              std::unordered_map<std::string, std::vector<FlatRun::Deferred>>& awaited) {
+    std::vector<std::vector<FlatRun::Deferred>*> waiting;
+    for (auto& [key, files] : awaited)
+        if (!job.placedKey(key) && !files.empty())
+            waiting.push_back(&files);
+    // In processing order of their last files, so that what is reported comes in that order.
+    std::sort(waiting.begin(), waiting.end(), [](const auto* a, const auto* b) {
+        return std::pair(a->back().entry, a->back().path) <
+               std::pair(b->back().entry, b->back().path);
+    });
+    std::uint32_t position = 0;
+    for (std::vector<FlatRun::Deferred>* files : waiting) {
+        for (auto file = files->rbegin(); file != files->rend() && !StopRequested(); ++file) {
+            const std::string folder = file->path.substr(0, file->path.size() - file->name.size());
+            if (job.copy({openSource(folder), file->name, {after, position++}, {}}))
+                break;
+        }
+    }
+    return position;
+}
+
+} // namespace
+
+std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
+                            const std::string& output, const FlatCopyOptions& options,
+                            CopyFailures& failures, CopyCounters& counters) {
+    // What the plan could not take is said with what the copy could not copy.
+    for (std::uint32_t index = 0; index < plan.contents.size(); ++index)
+        for (const auto& [file, take] : plan.contents[index].notCopied)
+            failures.add({index, file.position}, Failure(ErrorNumber::PathFileAccessError,
+                                                         plan.contents[index].path + file.name +
+                                                             ": " + NotCopiedReason(take)));
+    Descriptor outputFolder = OpenFolder(output);
+    if (!outputFolder.valid()) {
+        failures.add({}, copyFailure(output, errno), NotCopiedItem::Kind::Folder);
+        return 0;
+    }
+    // What a run killed mid-copy left in the output folder goes, on a worker beside the copies:
+    // those names are never a copy's own.
+    std::future<TemporaryRemoval> removal;
+    if (options.removeEndedTemporaries) {
+        // With a descriptor of its own, which outlives this call should a copy's fault end it.
+        auto folder = std::make_shared<Descriptor>(DuplicateDescriptor(outputFolder.get()));
+        auto remove = std::make_shared<std::packaged_task<TemporaryRemoval()>>(
+            [folder] { return RemoveEndedTemporaries(folder->get()); });
+        removal = remove->get_future();
+        WorkerPool::shared().post([remove] { (*remove)(); });
+    }
+    // The names whose last file the look-ahead found here, with earlier entries' files left to
+    // this entry: whether this entry places them is watched.
+    std::unordered_map<std::string, std::vector<FlatRun::Deferred>> awaited;
+    if (options.run)
+        awaited = options.run->takeAwaited(options.entry);
+    std::unordered_set<std::string> watched;
+    for (const auto& [key, files] : awaited)
+        watched.insert(key);
+    auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, options, failures,
+                                         counters, std::move(watched));
+    WorkerPool& pool = WorkerPool::shared();
+    for (std::size_t i = 1; i < pool.size(); ++i)
+        pool.post([job] { job->work(); });
+
+    {
+        // A folder stays open while copies from it wait or run, and no longer.
+        OpenFolders folders(plan);
+        for (std::size_t i = 0; i < copies.size() && !StopRequested(); ++i) {
+            const FlatPlace place = copies[i];
+            if (i > 0 && copies[i - 1].folder != place.folder)
+                folders.close(copies[i - 1].folder);
+            const ListedFile& file = plan.file(place);
+            job->post({folders.at(place.folder), file.name, {place.folder, file.position}, place});
+        }
+    }
+    job->finishQueue();
+    const std::uint64_t standIns =
+        copyEarlierFiles(*job, plan) +
+        copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
+    FinishClosing();
+    if (removal.valid()) {
+        const TemporaryRemoval removed = removal.get();
+        counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
+        for (const TemporaryRemoval::Refusal& refused : removed.refused)
+            failures.add({}, copyFailure(withSeparator(output) + refused.name, refused.error),
+                         NotCopiedItem::Kind::Other);
+    }
+    return standIns;
+}
+
+void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
+                   const std::string& output, const FlatCopyOptions& options,
+                   CopyFailures& failures, CopyCounters& counters) {
+    Descriptor outputFolder = OpenFolder(output);
+    if (!outputFolder.valid()) {
+        failures.add({}, copyFailure(output, errno));
+        return;
+    }
+    FlatJob job(std::move(outputFolder), output, options, failures, counters, {});
+    copyLeftFiles(job, 0, left);
+    FinishClosing();
+}
+
+} // namespace join

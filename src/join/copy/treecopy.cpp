@@ -1,0 +1,600 @@
+#include "join/copy/treecopy.h"
+
+#include "join/copy/filecopy.h"
+#include "join/fs/closebatch.h"
+#include "join/fs/paths.h"
+#include "join/fs/temporaries.h"
+#include "join/tasks/workers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace join {
+
+namespace {
+
+constexpr unsigned OwnerAll = 0700;
+// What the owner needs to make entries in a folder: write and search.
+constexpr unsigned OwnerWriteSearch = 0300;
+
+unsigned processUmask() {
+    static const unsigned mask = ProcessUmask();
+    return mask;
+}
+
+bool mayWriteInto(const FolderStatus& status, bool root) {
+    return root || (status.permissions & OwnerWriteSearch) == OwnerWriteSearch;
+}
+
+// Opens an existing folder for filling: one its owner could not make entries in is made
+// writable for the owner until the copy is done.
+Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
+    const bool root = ::geteuid() == 0;
+    FolderStatus status;
+    if (!folder.valid() || !StatusOf(folder.get(), status)) {
+        error = errno != 0 ? errno : EIO;
+        return {};
+    }
+    if (!mayWriteInto(status, root) && status.owned()) {
+        if (const int refused = SetPermissions(folder.get(), status.permissions | OwnerWriteSearch);
+            refused != 0) {
+            error = refused;
+            return {};
+        }
+        restore = status.permissions;
+    }
+    return folder;
+}
+
+// One source folder copied into a target folder. Where the target takes names that differ only
+// in case as one, several source folders ("Dir", "dir") go into one target folder, in their
+// listing order.
+struct Member {
+    std::string name;           // its name in its parent source folder; empty for the root
+    std::uint32_t parentMember; // which of the parent's members holds it
+    Descriptor source;
+};
+
+// An entry of a folder being copied, with the member it was listed in.
+struct Item {
+    FolderEntry entry;
+    std::uint32_t member;
+};
+
+// A target folder being filled. Its descriptors stay open while its own entries are copied and
+// until every subfolder has opened its own, and no longer, so that a deep tree holds few open.
+struct Node {
+    std::shared_ptr<Node> parent;
+    std::uint32_t index = 0; // its place among the parent's items
+    std::vector<Member> members;
+    Descriptor target;
+    FileIdentity targetIdentity;
+    std::vector<Item> items;
+    // For each item other than a folder, the later item that the target keeps instead.
+    std::vector<std::optional<std::uint32_t>> replacedBy;
+    // The bits the target takes once everything below it is copied, when they must change.
+    std::optional<unsigned> restore;
+    // Whether this copy made the target, which then holds only what the copy puts there.
+    bool made = false;
+    std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
+
+    const std::string& name() const { return members.front().name; }
+};
+
+// One piece of work: open and list a folder, or copy a run of its entries other than folders.
+struct Task {
+    std::shared_ptr<Node> node;
+    std::vector<std::uint32_t> run; // empty: the listing
+};
+
+class TreeJob {
+public:
+    TreeJob(TreeCopyRoot& root, CopyFailures& failures, CopyCounters& counters)
+        : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
+          m_counters(counters), m_workers(WorkerPool::shared().size()),
+          m_rules(std::move(root.rules)), m_fileSystem(m_rules.fileSystem()),
+          m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed) {
+        auto node = std::make_shared<Node>();
+        node->members.push_back({{}, 0, std::move(root.source)});
+        node->target = std::move(root.target);
+        // Kept for the last step, which gives folders their bits from the root down.
+        m_rootTarget = DuplicateDescriptor(node->target.get());
+        FolderStatus status;
+        if (StatusOf(node->target.get(), status))
+            node->targetIdentity = status.identity;
+        node->restore = root.permissions;
+        // A run killed mid-copy leaves partly written files under their temporary names only
+        // where copies are not written to unnamed files; only there are the folders that were
+        // there already looked through for them.
+        m_namedTemporaries = !UnnamedFilesIn(node->target.get());
+        node->made = root.made;
+        if (root.made)
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
+        else
+            removeEndedTemporaries(*node);
+        if (node->restore)
+            m_restoring.push_back(node);
+        m_root = node;
+        push({std::move(node), {}});
+    }
+
+    // Takes part in the work until none is left.
+    void work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] { return !m_tasks.empty() || m_outstanding == 0; });
+            if (m_tasks.empty()) {
+                FinishClosing();
+                return;
+            }
+            Task task = std::move(m_tasks.back());
+            m_tasks.pop_back();
+            lock.unlock();
+            std::exception_ptr fault;
+            try {
+                ProbeTask();
+                if (task.run.empty())
+                    list(task.node);
+                else
+                    copyRun(*task.node, task.run);
+            } catch (...) {
+                fault = std::current_exception();
+            }
+            task = {};
+            lock.lock();
+            // A task that throws ends the job: the tasks still waiting are dropped, and the
+            // fault is thrown to whoever waits for the copy.
+            if (fault && !m_fault) {
+                m_fault = fault;
+                m_outstanding -= m_tasks.size();
+                m_tasks.clear();
+            }
+            if (--m_outstanding == 0)
+                m_changed.notify_all();
+        }
+    }
+
+    // What a task threw, if one did.
+    std::exception_ptr fault() {
+        std::lock_guard lock(m_mutex);
+        return m_fault;
+    }
+
+    void restorePermissions();
+
+private:
+    void push(Task task) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_fault)
+                return;
+            m_tasks.push_back(std::move(task));
+            ++m_outstanding;
+        }
+        m_changed.notify_one();
+    }
+
+    void pushAll(std::vector<Task>& tasks) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_fault)
+                return;
+            // The last pushed is taken first: pushing in reverse keeps listing order.
+            for (auto task = tasks.rbegin(); task != tasks.rend(); ++task)
+                m_tasks.push_back(std::move(*task));
+            m_outstanding += tasks.size();
+        }
+        m_changed.notify_all();
+    }
+
+    CopyFailures::Position positionOf(const Node& node) const {
+        CopyFailures::Position position;
+        for (const Node* at = &node; at->parent; at = at->parent.get())
+            position.push_back(at->index);
+        std::reverse(position.begin(), position.end());
+        return position;
+    }
+
+    // The path of one member of a folder, or of its target.
+    std::string pathOf(const Node& node, std::uint32_t member, Side side) const {
+        std::vector<const std::string*> names;
+        for (const Node* at = &node; at->parent; at = at->parent.get()) {
+            const Member& own = at->members[side == Side::Source ? member : 0];
+            names.push_back(&own.name);
+            member = own.parentMember;
+        }
+        std::string path = side == Side::Source ? m_sourceRoot : m_targetRoot;
+        for (auto name = names.rbegin(); name != names.rend(); ++name)
+            path.append(1, Separator).append(**name);
+        return path;
+    }
+
+    Failure failureAt(const std::string& path, const std::string& name, Side side,
+                      int error) const {
+        return side == Side::Target && m_fileSystem
+                   ? TargetNameFailure(*m_fileSystem, path, name, error)
+                   : copyFailure(path, error);
+    }
+
+    void failFolder(const Node& node, std::uint32_t member, Side side, int error) {
+        if (error != ECANCELED)
+            m_failures.add(positionOf(node),
+                           failureAt(pathOf(node, member, side), node.name(), side, error),
+                           NotCopiedItem::Kind::Folder);
+    }
+
+    void failItem(const Node& node, std::uint32_t item, Side side, int error) {
+        if (error == ECANCELED)
+            return;
+        CopyFailures::Position position = positionOf(node);
+        position.push_back(item);
+        const Item& at = node.items[item];
+        m_failures.add(position,
+                       failureAt(pathOf(node, at.member, side) + Separator + at.entry.name,
+                                 at.entry.name, side, error));
+    }
+
+    void failItem(const Node& node, std::uint32_t item, const std::string& reason) {
+        CopyFailures::Position position = positionOf(node);
+        position.push_back(item);
+        const Item& at = node.items[item];
+        const std::string path = pathOf(node, at.member, Side::Source) + Separator + at.entry.name;
+        m_failures.add(position, Failure(ErrorNumber::PathFileAccessError, path + ": " + reason));
+    }
+
+    // A folder that was there already may hold what a run killed mid-copy partly wrote: that
+    // goes, once its maker has ended.
+    void removeEndedTemporaries(const Node& node) {
+        if (!m_namedTemporaries)
+            return;
+        const TemporaryRemoval removal = RemoveEndedTemporaries(node.target.get());
+        m_counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
+        for (const TemporaryRemoval::Refusal& refused : removal.refused)
+            m_failures.add(positionOf(node),
+                           copyFailure(pathOf(node, 0, Side::Target) +
+                                           (refused.name.empty() ? "" : "/" + refused.name),
+                                       refused.error),
+                           NotCopiedItem::Kind::Other);
+    }
+
+    // Opens a folder and its target, lists it, and hands out its entries.
+    void list(const std::shared_ptr<Node>& node) {
+        if (node->parent && !StopRequested())
+            open(node);
+        if (node->parent)
+            release(*node->parent);
+        if (node->target.valid() && !StopRequested()) {
+            for (std::uint32_t m = 0; m < node->members.size(); ++m) {
+                Member& member = node->members[m];
+                FolderListing listing;
+                if (!member.source.valid())
+                    continue;
+                if (!ListFolderAt(member.source.get(), listing))
+                    failFolder(*node, m, Side::Source, errno);
+                for (FolderEntry& entry : listing.entries)
+                    node->items.push_back({std::move(entry), m});
+            }
+        }
+        handOut(node);
+        release(*node);
+    }
+
+    void open(const std::shared_ptr<Node>& shared) {
+        Node& node = *shared;
+        bool opened = false;
+        unsigned permissions = 0;
+        for (std::uint32_t m = 0; m < node.members.size(); ++m) {
+            Member& member = node.members[m];
+            member.source =
+                OpenFolderAt(node.parent->members[member.parentMember].source.get(), member.name);
+            FolderStatus status;
+            if (!member.source.valid() || !StatusOf(member.source.get(), status)) {
+                failFolder(node, m, Side::Source, errno);
+                member.source.reset();
+                continue;
+            }
+            if (!opened)
+                permissions = status.permissions;
+            opened = true;
+        }
+        if (!opened)
+            return;
+        int error = 0;
+        node.target = PrepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
+                                          node.restore, error);
+        FolderStatus status;
+        // The error stays EEXIST when the folder was there already.
+        node.made = node.target.valid() && error == 0;
+        if (node.made)
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
+        else if (node.target.valid())
+            removeEndedTemporaries(node);
+        if (node.target.valid() && StatusOf(node.target.get(), status)) {
+            node.targetIdentity = status.identity;
+            if (node.restore) {
+                std::lock_guard lock(m_mutex);
+                m_restoring.push_back(shared);
+            }
+            return;
+        }
+        node.target.reset();
+        if (error == EEXIST)
+            m_failures.add(positionOf(node),
+                           Failure(ErrorNumber::PathFileAccessError,
+                                   pathOf(node, 0, Side::Target) +
+                                       ": a file that is not a folder stands in the way"),
+                           NotCopiedItem::Kind::Folder);
+        else
+            failFolder(node, 0, Side::Target, error != 0 ? error : EIO);
+    }
+
+    // Subfolders become tasks of their own; the other entries are copied in runs, so that the
+    // workers share a large folder. Where the target ignores case, a folder's other entries are
+    // one run, copied in order, so that the later of two names that are one there is left.
+    void handOut(const std::shared_ptr<Node>& node) {
+        std::vector<FolderEntry::Type> types;
+        std::vector<std::string> keys;
+        types.reserve(node->items.size());
+        std::size_t others = 0;
+        for (const Item& item : node->items) {
+            types.push_back(item.entry.type);
+            others += item.entry.type != FolderEntry::Type::Folder;
+            if (m_wholeFolders)
+                keys.push_back(m_rules.key(item.entry.name));
+        }
+        const std::size_t runLength =
+            m_wholeFolders ? others : std::clamp<std::size_t>(others / (2 * m_workers), 1, 256);
+        FolderPlan plan = PlanFolder(types, keys, runLength);
+        node->replacedBy = std::move(plan.replacedBy);
+
+        std::vector<Task> tasks;
+        tasks.reserve(plan.folders.size() + plan.runs.size());
+        for (const std::vector<std::uint32_t>& group : plan.folders) {
+            auto child = std::make_shared<Node>();
+            child->parent = node;
+            child->index = group.front();
+            for (const std::uint32_t item : group)
+                child->members.push_back(
+                    {node->items[item].entry.name, node->items[item].member, Descriptor()});
+            tasks.push_back({std::move(child), {}});
+        }
+        for (std::vector<std::uint32_t>& run : plan.runs)
+            tasks.push_back({node, std::move(run)});
+        // In listing order, each task at the place of its first entry.
+        std::sort(tasks.begin(), tasks.end(), [](const Task& a, const Task& b) {
+            const auto first = [](const Task& task) {
+                return task.run.empty() ? task.node->index : task.run.front();
+            };
+            return first(a) < first(b);
+        });
+        node->users += static_cast<int>(tasks.size());
+        pushAll(tasks);
+    }
+
+    void copyRun(Node& node, const std::vector<std::uint32_t>& run) {
+        for (const std::uint32_t i : run) {
+            const Item& item = node.items[i];
+            const int source = node.members[item.member].source.get();
+            const std::string& name = item.entry.name;
+            // Where the target takes two names as one, it keeps the later only.
+            if (const std::optional<std::uint32_t> later = node.replacedBy[i]) {
+                failItem(node, i,
+                         "its name and \"" + node.items[*later].entry.name + "\" are one on " +
+                             m_fileSystem->type + ", which keeps the later only");
+                continue;
+            }
+            CopyOutcome outcome;
+            switch (const TreeTake take = TakeForTree(source, item.entry)) {
+            case TreeTake::Folder:
+                continue; // never in a run
+            case TreeTake::File:
+                outcome = copyFile(node, source, name);
+                break;
+            case TreeTake::Link:
+                outcome = copyLinkAt(source, name, node.target.get(), name);
+                break;
+            case TreeTake::LinkToNothing:
+            case TreeTake::NotAFile:
+                // Pipes, sockets and devices are never opened: reading one could block or consume.
+                failItem(node, i, NotCopiedReason(take));
+                continue;
+            }
+            if (outcome.result == CopyOutcome::Result::Copied)
+                m_counters.made.fetch_add(1, std::memory_order_relaxed);
+            if (outcome.copied()) {
+                m_counters.files.fetch_add(1, std::memory_order_relaxed);
+                if (outcome.result == CopyOutcome::Result::AlreadyThere) {
+                    m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
+                    m_counters.bytesAlreadyThere.fetch_add(outcome.bytes,
+                                                           std::memory_order_relaxed);
+                }
+            } else if (item.entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
+                       m_fileSystem && !m_fileSystem->storesLinks) {
+                failItem(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");
+            } else {
+                failItem(node, i, outcome.side, outcome.error);
+            }
+        }
+        release(node);
+    }
+
+    // A file of the folder, left alone when it already is there, unless this run put it there.
+    CopyOutcome copyFile(const Node& node, int source, const std::string& name) {
+        const std::uint64_t place = m_placed ? PlaceOf(node.targetIdentity, m_rules.key(name)) : 0;
+        const IfDestinationExists ifExists =
+            m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
+        // Written under its own name where the file system allows it; nothing is looked up in a
+        // folder this copy made.
+        const InPlace inPlace = m_fileSystem ? InPlace::Never
+                                : node.made  ? InPlace::Fresh
+                                             : InPlace::WhereFree;
+        const CopyOutcome outcome =
+            copyFileAt(source, name, FollowLink::No, node.target.get(), name, ifExists,
+                       &m_counters.bytes, m_rules.timeStep(), inPlace);
+        if (m_placed && outcome.result == CopyOutcome::Result::Copied)
+            m_placed->add(place);
+        return outcome;
+    }
+
+    // One user of the folder's descriptors is done with them.
+    static void release(Node& node) {
+        if (--node.users != 0)
+            return;
+        for (Member& member : node.members)
+            member.source.reset();
+        node.target.reset();
+        node.items = {};
+    }
+
+    const std::string m_sourceRoot;
+    const std::string m_targetRoot;
+    CopyFailures& m_failures;
+    CopyCounters& m_counters;
+    const std::size_t m_workers;
+    const OutputRules m_rules;
+    const TargetFileSystem* const m_fileSystem;
+    const bool m_wholeFolders;
+    bool m_namedTemporaries = true;
+    const IfDestinationExists m_ifExists;
+    PlacedFiles* const m_placed;
+    std::shared_ptr<Node> m_root;
+    Descriptor m_rootTarget;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Task> m_tasks;
+    std::size_t m_outstanding = 0;
+    std::exception_ptr m_fault;
+    // The folders whose bits change at the end.
+    std::vector<std::shared_ptr<Node>> m_restoring;
+};
+
+// Gives every folder that was made writable to be filled its own bits, deepest first, so that
+// a read-only folder never shuts out what goes into it. The walk holds one folder open at a
+// time: down by name from the folder above, up through "..", each checked by identity.
+void TreeJob::restorePermissions() {
+    if (m_restoring.empty())
+        return;
+    // The folders to visit (those to change and every folder above them), each with its own.
+    std::unordered_map<const Node*, std::vector<const Node*>> below;
+    std::unordered_set<const Node*> linked;
+    for (const std::shared_ptr<Node>& node : m_restoring) {
+        for (const Node* at = node.get(); at->parent && linked.insert(at).second;
+             at = at->parent.get())
+            below[at->parent.get()].push_back(at);
+    }
+    for (auto& [parent, children] : below)
+        std::sort(children.begin(), children.end(),
+                  [](const Node* a, const Node* b) { return a->index < b->index; });
+
+    const auto identityOf = [](const Descriptor& folder) {
+        FolderStatus status;
+        return folder.valid() && StatusOf(folder.get(), status) ? std::optional(status.identity)
+                                                                : std::nullopt;
+    };
+    // Reopens a folder from the root, name by name: only when ".." did not lead back to it.
+    const auto reopen = [&](const Node& node) {
+        std::vector<const Node*> chain;
+        for (const Node* at = &node; at->parent; at = at->parent.get())
+            chain.push_back(at);
+        Descriptor folder = DuplicateDescriptor(m_rootTarget.get());
+        for (auto at = chain.rbegin(); at != chain.rend() && folder.valid(); ++at)
+            folder = OpenFolderAt(folder.get(), (*at)->name());
+        return identityOf(folder) == node.targetIdentity ? std::move(folder) : Descriptor();
+    };
+
+    struct Level {
+        const Node* node;
+        std::size_t next = 0;
+    };
+    std::vector<Level> path{{m_root.get()}};
+    Descriptor current = DuplicateDescriptor(m_rootTarget.get());
+    while (!path.empty()) {
+        Level& level = path.back();
+        const auto children = below.find(level.node);
+        if (current.valid() && children != below.end() && level.next < children->second.size()) {
+            const Node* child = children->second[level.next++];
+            Descriptor opened = OpenFolderAt(current.get(), child->name());
+            if (identityOf(opened) != child->targetIdentity)
+                continue; // no longer the folder that was filled: left as it is
+            current = std::move(opened);
+            path.push_back({child});
+            continue;
+        }
+        const Node* done = level.node;
+        path.pop_back();
+        if (!current.valid())
+            current = reopen(*done);
+        Descriptor parent;
+        if (!path.empty()) {
+            if (current.valid())
+                parent = OpenParentFolder(current.get());
+            if (identityOf(parent) != path.back().node->targetIdentity)
+                parent = reopen(*path.back().node);
+        }
+        if (done->restore && current.valid()) {
+            if (const int error = SetPermissions(current.get(), *done->restore); error != 0)
+                failFolder(*done, 0, Side::Target, error);
+            else
+                m_counters.made.fetch_add(1, std::memory_order_relaxed);
+        }
+        current = std::move(parent);
+    }
+}
+
+} // namespace
+
+Descriptor PrepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
+                               bool replaceLink, std::optional<unsigned>& restore, int& error) {
+    const unsigned umask = processUmask();
+    const unsigned wanted = sourcePermissions & 0777 & ~umask;
+    // Made open to its owner, so that it can be filled, and given its own bits at the end.
+    const unsigned made = (wanted | OwnerAll) & ~umask;
+    error = MakeFolderAt(parent, name, made);
+    if (error == EEXIST) {
+        const std::optional<FolderEntry::Type> existing = EntryTypeAt(parent, name);
+        if (existing == FolderEntry::Type::Folder)
+            return openForFilling(OpenFolderAt(parent, name), restore, error);
+        if (existing != FolderEntry::Type::Link || !replaceLink)
+            return {};
+        // A link where a folder goes is replaced, never written through.
+        error = RemoveLinkAt(parent, name);
+        if (error == 0)
+            error = MakeFolderAt(parent, name, made);
+    }
+    if (error != 0)
+        return {};
+    Descriptor folder = OpenFolderAt(parent, name);
+    if (!folder.valid()) {
+        error = errno != 0 ? errno : EIO;
+        return {};
+    }
+    if ((made & OwnerAll) != OwnerAll)
+        SetPermissions(folder.get(), made | OwnerAll); // a umask that shuts out the owner
+    if (made != wanted || (made & OwnerAll) != OwnerAll)
+        restore = wanted;
+    return folder;
+}
+
+Descriptor OpenTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error) {
+    return openForFilling(std::move(folder), restore, error);
+}
+
+void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters) {
+    auto job = std::make_shared<TreeJob>(root, failures, counters);
+    WorkerPool& pool = WorkerPool::shared();
+    for (std::size_t i = 1; i < pool.size(); ++i)
+        pool.post([job] { job->work(); });
+    job->work();
+    job->restorePermissions();
+    if (const std::exception_ptr fault = job->fault())
+        std::rethrow_exception(fault);
+}
+
+} // namespace join

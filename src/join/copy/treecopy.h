@@ -1,0 +1,66 @@
+#pragma once
+
+#include "join/copy/filecopy.h"
+#include "join/fs/failure.h"
+#include "join/fs/posixfs.h"
+#include "join/fs/targetfs.h"
+#include "join/plan/joinplan.h"
+#include "join/tasks/workers.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace join {
+
+// The folder `source` (open, named `sourcePath` in reports) copied into the open folder `target`
+// (named `targetPath`), whose contents it merges into. `permissions` are the bits the target
+// takes when everything is copied, if they are to change (a read-only folder is filled first).
+struct TreeCopyRoot {
+    Descriptor source;
+    std::string sourcePath;
+    Descriptor target;
+    std::string targetPath;
+    std::optional<unsigned> permissions;
+    // Whether the copy made `target` itself.
+    bool made = false;
+    // The rules of the target's file system. Where it takes names that differ only in case as
+    // one, the files of a folder are copied in their order by one worker, so that the later one
+    // is left; a name it does not allow is reported as such.
+    OutputRules rules;
+    // What becomes of a file already at its place: by default it is left when it already is the
+    // source's copy (same size and modification time), else replaced.
+    IfDestinationExists ifExists = IfDestinationExists::KeepCopy;
+    // The files the run has placed, when it keeps them (see copyFileAt).
+    PlacedFiles* placed = nullptr;
+};
+
+// Copies a whole tree on the worker pool: every call below the root is made relative to an open
+// folder, and no link below the root is ever followed. Existing folders are merged into (made
+// writable while they are filled, if they must be, and given their bits back), existing files
+// replaced, links recreated as links, special files never opened. New folders get the source's
+// permission bits through the umask, without setuid, setgid and sticky bits. Goes on past what
+// it cannot copy and records each failure with its place in processing order (a folder's
+// entries in natural name order, each subfolder's contents at its place). Pipes, sockets,
+// devices and links to nothing are not copied and are reported. Where the target takes names
+// that differ only in case as one, folders of such names are copied into one, in listing order,
+// and of files of such names the last is copied and the earlier reported. Folders made writable
+// to be filled get their bits once everything is copied, whatever the depth, with one folder
+// open at a time. Returns when all is done, or soon after a stop is requested. A task that
+// throws ends the copy: its exception is thrown here once every worker has left.
+void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters);
+
+// Makes the folder `name` in the open folder `parent` ready to receive a copy of a folder whose
+// permission bits are `sourcePermissions`, and opens it: a new folder is made; an existing
+// folder is merged into; a link in its place is replaced by a folder when `replaceLink` is set.
+// `restore` receives the bits the folder takes at the end when they are to change. Returns the
+// open folder, or an invalid one with `error` set (EEXIST: something other than a folder is
+// there).
+Descriptor PrepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
+                               bool replaceLink, std::optional<unsigned>& restore, int& error);
+
+// Takes the open existing folder as a copy's target, making it writable for the owner while it
+// is filled if it is not; `restore` receives the bits it takes back at the end.
+Descriptor OpenTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error);
+
+} // namespace join

@@ -1,0 +1,446 @@
+#include "join/fs/posixfs.h"
+
+#include "join/fs/failure.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixinternal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <linux/msdos_fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// Folders, listings, permissions and probes. The single-file and link copies are in
+// filecopy.cpp.
+namespace join {
+
+using namespace posix;
+
+void Descriptor::reset(int fd) {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+namespace posix {
+
+bool mayRead(const struct stat& file) {
+    static const uid_t user = ::geteuid();
+    if (user == 0)
+        return true;
+    if (file.st_uid == user)
+        return (file.st_mode & S_IRUSR) != 0;
+    static const std::vector<gid_t> groups = [] {
+        std::vector<gid_t> all(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+        all.resize(static_cast<std::size_t>(
+            std::max(0, ::getgroups(static_cast<int>(all.size()), all.data()))));
+        all.push_back(::getegid());
+        return all;
+    }();
+    if (std::find(groups.begin(), groups.end(), file.st_gid) != groups.end())
+        return (file.st_mode & S_IRGRP) != 0;
+    return (file.st_mode & S_IROTH) != 0;
+}
+
+} // namespace posix
+
+namespace {
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Hidden and system bits kept by FAT volumes; 0 everywhere else.
+int fatAttributes(const std::string& path) {
+    struct statfs volume {};
+    if (::statfs(path.c_str(), &volume) != 0 || volume.f_type != MSDOS_SUPER_MAGIC)
+        return 0;
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::uint32_t fat = 0;
+    if (!fd.valid() || ::ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) != 0)
+        return 0;
+    int attributes = 0;
+    if (fat & ATTR_HIDDEN)
+        attributes |= Attribute::Hidden;
+    if (fat & ATTR_SYS)
+        attributes |= Attribute::System;
+    return attributes;
+}
+
+} // namespace
+
+// ---- Threads ----
+
+namespace {
+
+// The kernel's I/O priority ABI (linux/ioprio.h, whose newer inline helpers are not C++): a
+// class in the bits above 13, a level below, for one thread.
+constexpr int IoPriorityOfProcess = 1;
+constexpr int IoPriorityClassShift = 13;
+constexpr int IoPriorityClassIdle = 3;
+
+} // namespace
+
+void LowerThisThreadsPriority() {
+    // On Linux a scheduling class, a nice value and an I/O priority belong to a thread, named by
+    // its thread id. The idle class takes a processor only when nothing else wants it; where it
+    // is refused, the highest nice value comes close.
+    const pid_t thread = ::gettid();
+    const sched_param none{};
+    if (::sched_setscheduler(thread, SCHED_IDLE, &none) != 0)
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), 19);
+    // Its reads of the disk wait for everyone else's, too.
+    ::syscall(SYS_ioprio_set, IoPriorityOfProcess, thread,
+              IoPriorityClassIdle << IoPriorityClassShift);
+}
+
+// ---- Paths ----
+
+bool FolderExists(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void MakeFolderTree(const std::string& path) {
+    const std::string normal = NormalizePath(path);
+    requireUsablePath(normal);
+    if (FolderExists(normal))
+        return;
+    const bool absolute = normal.front() == Separator;
+    std::string running;
+    std::size_t start = 0;
+    while (start <= normal.size()) {
+        std::size_t end = normal.find(Separator, start);
+        if (end == std::string::npos)
+            end = normal.size();
+        const std::string part = normal.substr(start, end - start);
+        start = end + 1;
+        if (part.find_first_not_of(' ') == std::string::npos)
+            continue;
+        if (!running.empty() || absolute)
+            running += Separator;
+        running += part;
+        if (FolderExists(running))
+            continue;
+        if (::mkdir(running.c_str(), 0777) == 0)
+            continue;
+        const int error = errno;
+        if (error == EEXIST && FolderExists(running))
+            continue;
+        throw failureFromErrno(error, running);
+    }
+}
+
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern) {
+    std::string path = folder;
+    if (!EndsWithSeparator(path))
+        path += Separator;
+    requireUsablePath(path);
+
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::vector<std::string> names;
+    if (!fd.valid() || !ListFilesAt(fd.get(), names))
+        throw failureFromErrno(errno, folder);
+    if (pattern == "*.*" || pattern == "*")
+        return names;
+    std::erase_if(names, [&](const std::string& name) {
+        return ::fnmatch(pattern.c_str(), name.c_str(), 0) != 0;
+    });
+    return names;
+}
+
+bool IsExistingFile(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsReadableFile(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           mayRead(st);
+}
+
+// ---- Open folders ----
+
+Descriptor DuplicateDescriptor(int fd) {
+    return Descriptor(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
+Descriptor OpenFolder(const std::string& path) {
+    if (!isUsablePath(path)) {
+        errno = unusablePathError(path);
+        return {};
+    }
+    return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+Descriptor OpenFolderAt(int parent, const std::string& name) {
+    if (!isPlainName(name)) {
+        errno = EINVAL;
+        return {};
+    }
+    return Descriptor(
+        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool StatusOf(int folder, FolderStatus& status) {
+    struct stat st {};
+    if (::fstat(folder, &st) != 0)
+        return false;
+    status.identity = {st.st_dev, st.st_ino};
+    status.permissions = st.st_mode & 07777;
+    status.owner = st.st_uid;
+    return true;
+}
+
+bool FolderStatus::owned() const {
+    const uid_t user = ::geteuid();
+    return owner == user || user == 0;
+}
+
+bool ListFolder(const std::string& path, FolderListing& listing) {
+    listing = {};
+    const Descriptor fd = OpenFolder(path);
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !ListFolderAt(fd.get(), listing))
+        return false;
+    listing.permissions = st.st_mode & 07777;
+    return true;
+}
+
+bool ListFolderAt(int folder, FolderListing& listing) {
+    listing = {};
+    // The directory's records are read in large blocks straight from the system.
+    alignas(struct dirent64) char buffer[32 * 1024];
+    ssize_t got = 0;
+    for (;;) {
+        got = ::getdents64(folder, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (isDotOrDotDot(name))
+                continue;
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat child {};
+                if (::fstatat(folder, name, &child, AT_SYMLINK_NOFOLLOW) == 0)
+                    type = IFTODT(child.st_mode);
+            }
+            const FolderEntry::Type kind = type == DT_REG   ? FolderEntry::Type::File
+                                           : type == DT_DIR ? FolderEntry::Type::Folder
+                                           : type == DT_LNK ? FolderEntry::Type::Link
+                                                            : FolderEntry::Type::Other;
+            listing.entries.push_back({name, kind});
+        }
+    }
+    const int error = errno;
+    std::sort(
+        listing.entries.begin(), listing.entries.end(),
+        [](const FolderEntry& a, const FolderEntry& b) { return NaturalLess(a.name, b.name); });
+    errno = error;
+    return got == 0;
+}
+
+bool ListFilesAt(int folder, std::vector<std::string>& names) {
+    names.clear();
+    FolderListing listing;
+    if (!ListFolderAt(folder, listing))
+        return false;
+    for (FolderEntry& entry : listing.entries) {
+        bool regular = entry.type == FolderEntry::Type::File;
+        if (entry.type == FolderEntry::Type::Link) {
+            struct stat st {};
+            regular = ::fstatat(folder, entry.name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular)
+            names.push_back(std::move(entry.name));
+    }
+    return true;
+}
+
+bool MakeFolder(const std::string& path, unsigned permissions) {
+    if (!isUsablePath(path)) {
+        errno = unusablePathError(path);
+        return false;
+    }
+    return ::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) == 0;
+}
+
+int MakeFolderAt(int parent, const std::string& name, unsigned permissions) {
+    if (!isPlainName(name))
+        return EINVAL;
+    return ::mkdirat(parent, name.c_str(), static_cast<mode_t>(permissions & 07777)) == 0
+               ? 0
+               : lastError();
+}
+
+std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name) {
+    struct stat st {};
+    if (!isPlainName(name)) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return S_ISREG(st.st_mode)   ? FolderEntry::Type::File
+           : S_ISDIR(st.st_mode) ? FolderEntry::Type::Folder
+           : S_ISLNK(st.st_mode) ? FolderEntry::Type::Link
+                                 : FolderEntry::Type::Other;
+}
+
+bool LeadsToFolderAt(int parent, const std::string& name) {
+    struct stat st {};
+    return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+LinkTarget EntryTypeBehind(int parent, const std::string& name) {
+    struct stat st {};
+    if (!isPlainName(name))
+        return LinkTarget::Nothing;
+    if (::fstatat(parent, name.c_str(), &st, 0) != 0)
+        // What cannot be reached for another reason is left to the copy to report.
+        return errno == ENOENT || errno == ELOOP ? LinkTarget::Nothing : LinkTarget::File;
+    return S_ISREG(st.st_mode)   ? LinkTarget::File
+           : S_ISDIR(st.st_mode) ? LinkTarget::Folder
+                                 : LinkTarget::Other;
+}
+
+bool LeadsSomewhereAt(int parent, const std::string& name) {
+    struct stat st {};
+    return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0;
+}
+
+Descriptor OpenParentFolder(int folder) {
+    return Descriptor(::openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+int RemoveLinkAt(int parent, const std::string& name) {
+    const std::optional<FolderEntry::Type> type = EntryTypeAt(parent, name);
+    if (!type)
+        return lastError();
+    if (*type != FolderEntry::Type::Link)
+        return EEXIST;
+    return ::unlinkat(parent, name.c_str(), 0) == 0 ? 0 : lastError();
+}
+
+int SetPermissions(int folder, unsigned permissions) {
+    return ::fchmod(folder, static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : lastError();
+}
+
+unsigned ProcessUmask() {
+    // Read without changing it: other threads may be making files meanwhile.
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return mask & 0777;
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask & 0777;
+}
+// ---- Probes ----
+
+bool FileIsPresent(const std::string& path) {
+    struct stat st {};
+    return isUsablePath(path) && ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsBadFileName(const std::string& path) {
+    struct stat st {};
+    return !isUsablePath(path) || ::lstat(path.c_str(), &st) != 0;
+}
+
+int FolderAttributes(const std::string& path) {
+    requireUsablePath(path);
+    // The path's own entry: a trailing separator would make lstat look through a link.
+    std::string own = path;
+    while (own.size() > 1 && own.back() == Separator)
+        own.pop_back();
+    struct stat linkStat {};
+    if (::lstat(own.c_str(), &linkStat) != 0)
+        throw failureFromErrno(errno, path);
+
+    int attributes = 0;
+    bool directory = S_ISDIR(linkStat.st_mode);
+    if (S_ISLNK(linkStat.st_mode)) {
+        attributes |= Attribute::Alias;
+        struct stat target {};
+        directory = ::stat(own.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    }
+    if (directory)
+        attributes |= Attribute::Directory;
+    const std::string name = LastPathPart(own);
+    if (name.size() > 1 && name.front() == '.' && name != "..")
+        attributes |= Attribute::Hidden;
+    if (directory)
+        attributes |= fatAttributes(own);
+    return attributes;
+}
+
+bool IsRootFolder(const std::string& path) {
+    const std::optional<FileIdentity> root = IdentityOf(std::string(1, Separator));
+    return root && IdentityOf(path) == root;
+}
+
+std::optional<std::uint64_t> RegularFileSizeAt(int folder, const std::string& name,
+                                               FollowLink follow) {
+    struct stat status {};
+    if (::fstatat(folder, name.c_str(), &status,
+                  follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (!isUsablePath(path) || ::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<std::vector<FileIdentity>> ParentChainOf(int folder) {
+    std::vector<FileIdentity> chain;
+    Descriptor current(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    // A bound on the levels, so that a file system that never reaches its root cannot stall.
+    constexpr std::size_t MaxLevels = std::size_t{1} << 20;
+    while (current.valid() && chain.size() < MaxLevels) {
+        struct stat st {};
+        if (::fstat(current.get(), &st) != 0)
+            return std::nullopt;
+        const FileIdentity identity{st.st_dev, st.st_ino};
+        if (!chain.empty() && chain.back() == identity)
+            return chain; // ".." of the root is the root itself
+        chain.push_back(identity);
+        current.reset(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    return std::nullopt;
+}
+
+int CreationRefusedIn(const std::string& folder) {
+    if (!isUsablePath(folder))
+        return unusablePathError(folder);
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+} // namespace join

@@ -1,0 +1,182 @@
+#pragma once
+
+#include "join/fs/failure.h"
+#include "join/tasks/workers.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace join {
+
+// What the engine asks of the window. The window implements these; tests fake them.
+
+// Hands pending window events to the event loop, so the window stays alive during long work.
+class EventPump {
+public:
+    virtual ~EventPump() = default;
+    virtual void pumpEvents() = 0;
+
+    // Waits until work on other threads has finished. A window keeps answering meanwhile; this
+    // default, for callers without one, blocks.
+    virtual void waitFor(BackgroundWork& work) { work.wait(); }
+};
+
+// Shows the common "Application Error" report and waits until the user closes it.
+class ErrorReporter {
+public:
+    virtual ~ErrorReporter() = default;
+    virtual void showErrorReport(const std::string& description, const std::string& location,
+                                 int line) = 0;
+    // What a copy met on the disk and could not copy, caught by a trap at `line`. A run collects
+    // these and tells them once it has ended; a reporter outside a run shows the report.
+    virtual void notCopied(const CopyShortfall& shortfall, const std::string& location, int line) {
+        showErrorReport(shortfall.description(), location, line);
+    }
+};
+
+// Shows a plain message: OK only, no icon, the application title as caption. Waits for OK.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    virtual void showMessage(const std::string& text) = 0;
+};
+
+// What the folder walk asks of the window: a yield to the event loop and the common report.
+// Inherited virtually, so that one window can serve as every kind of host at once.
+class WalkHost : public virtual EventPump, public virtual ErrorReporter {
+public:
+    // How many folders the walk has found so far, told before each yield; a host may show it.
+    virtual void foldersFound(std::size_t /*count*/) {}
+    // Whether the walk is to end early, with what it has found: by default once every copy is
+    // asked to stop.
+    virtual bool walkStopped() const;
+};
+
+// The main window's pointer value, which doubles as the program's busy flag.
+enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
+
+enum class CopyOption { PreserveStructure, Flat };
+
+// What an entry's copy could not copy, told by one step of it: the entry as numbered in the list
+// (from 1) and as the run read it, or 0 and "" for the writes finished after the last entry.
+struct EntryNotCopied {
+    int entry = 0;
+    std::string entryText;
+    std::vector<NotCopiedItem> items;
+};
+
+// How a run that passed its checks ended, for a host that tells the user once it is over.
+struct JoinOutcome {
+    enum class Ending {
+        Done,    // every entry was visited
+        Stopped, // a stop cut the copies short
+        Faulted  // a copy failed in the program itself (reported): no further entry was begun
+    };
+    Ending ending = Ending::Done;
+    // Files written, and files left alone as already at their destination.
+    std::uint64_t filesCopied = 0;
+    std::uint64_t filesAlreadyThere = 0;
+    // What the copies met on the disk and could not copy, in the order met, and how many of the
+    // things listed are files, folders and other failures.
+    std::vector<EntryNotCopied> notCopied;
+    std::uint64_t filesNotCopied = 0;
+    std::uint64_t foldersNotCopied = 0;
+    std::uint64_t otherFailures = 0;
+    // The file in the user's state folder that lists them all; "" when it could not be written.
+    std::string notCopiedFile;
+    // What the flat copies left by their rules: files that a later file of their name replaced,
+    // and files whose names begin with "~".
+    std::uint64_t replacedByLater = 0;
+    std::uint64_t leftOutByName = 0;
+    // Common reports shown during the run: faults of the program.
+    int reports = 0;
+    // Partly written files that an ended run had left in the folders written to, removed.
+    std::uint64_t temporariesRemoved = 0;
+    std::chrono::steady_clock::duration took{};
+
+    bool stopped() const { return ending == Ending::Stopped; }
+    // The files the run meant to place: those written or already there, and those that failed.
+    std::uint64_t filesMeant() const { return filesCopied + filesAlreadyThere + filesNotCopied; }
+    // Whether the copies met nothing on the disk that they could not copy.
+    bool allCopied() const { return notCopied.empty(); }
+};
+
+// How far a run has come, as the bar and the command line's progress line show it. The bar's
+// value only grows during a run: the entries done and the share of the current entry's bytes
+// done, over the list's entries.
+struct RunFigures {
+    int entry = 0;    // the entry under way, from 1
+    int entries = 0;  // the list's entries, of which the bar shows a share
+    std::string name; // the entry's folder, by its own name
+    int percent = 0;  // the bar's value, 0 to 100
+    // Whether the entry's copy has begun; then what it has done: files copied or already there,
+    // and their bytes (written, or already there).
+    bool copying = false;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    // Whether what the entry has to copy is counted; then that count.
+    bool counted = false;
+    std::uint64_t totalFiles = 0;
+    std::uint64_t totalBytes = 0;
+    // The time the whole run still needs, once every entry still to come is counted and enough
+    // has been written to tell the speed; negative until then.
+    double secondsLeft = -1;
+};
+
+// Everything a join run reads and writes on the window.
+class JoinHost : public virtual WalkHost, public virtual MessageSink {
+public:
+    // The source list, items numbered from 1.
+    virtual int sourceCount() const = 0;
+    virtual std::string sourceText(int index) const = 0;
+
+    // Read once, when a run starts, and used for every entry: a change made during the run
+    // applies from the next run.
+    virtual std::string outputFolderText() const = 0;
+    virtual CopyOption copyOption() const = 0;
+    // Whether every file is copied anew, also where its destination already is its copy (the
+    // same size and modification time), which is otherwise left alone.
+    virtual bool alwaysCopy() const { return false; }
+
+    // Whether the host shows a copy's progress against what its entry has to copy (it calls
+    // BackgroundWork::reportProgress while it waits); only then is that counted, beside the copy.
+    virtual bool showsCopyProgress() const { return false; }
+
+    // The folder in which a run keeps the list of what it could not copy, a file per run; ""
+    // keeps none.
+    virtual std::string failureListFolder() const { return {}; }
+
+    // Told once when a run that passed its checks has ended, before its closing message.
+    virtual void joinEnded(const JoinOutcome& /*outcome*/) {}
+
+    // What the run is doing, for a host that says it in words of its own: entry `entry` (from 1)
+    // of the `count` the list holds begins, read as `entry text`; the writes are being finished.
+    virtual void entryBegins(int /*entry*/, int /*count*/, const std::string& /*entryText*/) {}
+    virtual void writesFinishing() {}
+
+    // A report of the copy of entry `entry` (from 1), or of the run itself (0): a fault of the
+    // program. By default the common report.
+    virtual void showEntryReport(int /*entry*/, const std::string& description,
+                                 const std::string& location, int line) {
+        showErrorReport(description, location, line);
+    }
+    // What entry `entry` (from 1; 0 for the writes finished after the last entry) met on the
+    // disk and could not copy, told as its copy meets it, for a host that names it at once. The
+    // closing message tells it again, with every other.
+    virtual void entryNotCopied(int /*entry*/, const CopyShortfall& /*shortfall*/) {}
+    // Once the run has ended, after joinEnded: "Done.", or what was not copied, or why the run
+    // ended early. By default the plain message ClosingMessage(outcome).
+    virtual void showClosingMessage(const JoinOutcome& outcome);
+
+    virtual void setPointer(Pointer pointer) = 0;
+    virtual void setProgressValue(int percent) = 0;
+    virtual void setProgressText(const std::string& text) = 0;
+    // How far the copy of the entry under way has come, told at most 4 times a second to a host
+    // that shows it. By default the bar takes the value and its text (ProgressText).
+    virtual void showRunProgress(const RunFigures& figures);
+};
+
+} // namespace join

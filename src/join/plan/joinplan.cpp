@@ -1,0 +1,424 @@
+#include "join/plan/joinplan.h"
+
+#include "join/fs/paths.h"
+#include "join/tasks/workers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <unordered_set>
+
+namespace join {
+
+// ---- The output folder's rules ----
+
+OutputRules::OutputRules(std::optional<TargetFileSystem> fileSystem)
+    : m_fileSystem(std::move(fileSystem)) {}
+
+OutputRules OutputRules::of(const std::string& folder) {
+    return OutputRules(ExamineUnusualTarget(folder));
+}
+
+std::string OutputRules::key(const std::string& name) const {
+    return ignoresCase() ? NameKey(*m_fileSystem, name) : name;
+}
+
+std::int64_t OutputRules::timeStep() const {
+    return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStepNs) : 1;
+}
+
+std::uint64_t PlaceOf(const FileIdentity& folder, const std::string& key) {
+    // FNV-1a over the folder's identity and the name's key.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    const auto mix = [&](const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i)
+            hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+    };
+    const auto device = static_cast<std::uint64_t>(folder.device);
+    const auto inode = static_cast<std::uint64_t>(folder.inode);
+    mix(&device, sizeof device);
+    mix(&inode, sizeof inode);
+    mix(key.data(), key.size());
+    return hash;
+}
+
+// ---- Which entries of a listing a copy takes ----
+
+namespace {
+
+bool isLeftOut(const std::string& name) {
+    return name.starts_with('~');
+}
+
+} // namespace
+
+FlatTake TakeForFlat(int folder, const FolderEntry& entry) {
+    switch (entry.type) {
+    case FolderEntry::Type::Folder:
+        return FlatTake::Folder;
+    case FolderEntry::Type::File:
+        return isLeftOut(entry.name) ? FlatTake::LeftOut : FlatTake::File;
+    case FolderEntry::Type::Other:
+        return isLeftOut(entry.name) ? FlatTake::LeftOut : FlatTake::NotAFile;
+    case FolderEntry::Type::Link:
+        break;
+    }
+    const LinkTarget behind = EntryTypeBehind(folder, entry.name);
+    if (behind == LinkTarget::Folder)
+        return FlatTake::Folder;
+    if (isLeftOut(entry.name))
+        return FlatTake::LeftOut;
+    switch (behind) {
+    case LinkTarget::File:
+        return FlatTake::File;
+    case LinkTarget::Nothing:
+        return FlatTake::LinkToNothing;
+    default:
+        return FlatTake::NotAFile;
+    }
+}
+
+TreeTake TakeForTree(int folder, const FolderEntry& entry) {
+    switch (entry.type) {
+    case FolderEntry::Type::Folder:
+        return TreeTake::Folder;
+    case FolderEntry::Type::File:
+        return TreeTake::File;
+    case FolderEntry::Type::Link:
+        return LeadsSomewhereAt(folder, entry.name) ? TreeTake::Link : TreeTake::LinkToNothing;
+    case FolderEntry::Type::Other:
+        break;
+    }
+    return TreeTake::NotAFile;
+}
+
+namespace {
+constexpr const char* LinkToNothingReason = "a link to nothing, so it is not copied";
+constexpr const char* NotAFileReason = "not a regular file, so it is not copied";
+} // namespace
+
+std::string NotCopiedReason(FlatTake take) {
+    return take == FlatTake::LinkToNothing ? LinkToNothingReason : NotAFileReason;
+}
+
+std::string NotCopiedReason(TreeTake take) {
+    return take == TreeTake::LinkToNothing ? LinkToNothingReason : NotAFileReason;
+}
+
+// ---- The tree copy: who copies what in one folder ----
+
+FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
+                      const std::vector<std::string>& keys, std::size_t runLength) {
+    FolderPlan plan;
+    plan.replacedBy.resize(types.size());
+    runLength = std::max<std::size_t>(runLength, 1);
+    // Folders whose names are one name on the target become one folder, at the place of the
+    // first of them.
+    std::unordered_map<std::string_view, std::size_t> groupOf;
+    std::vector<std::uint32_t>* run = nullptr;
+    for (std::uint32_t i = 0; i < types.size(); ++i) {
+        if (types[i] == FolderEntry::Type::Folder) {
+            if (!keys.empty()) {
+                const auto [group, added] = groupOf.try_emplace(keys[i], plan.folders.size());
+                if (!added) {
+                    plan.folders[group->second].push_back(i);
+                    continue;
+                }
+            }
+            plan.folders.push_back({i});
+            continue;
+        }
+        if (!run || run->size() >= runLength) {
+            plan.runs.emplace_back();
+            run = &plan.runs.back();
+        }
+        run->push_back(i);
+    }
+    // Of other entries whose names are one there, the last is kept.
+    if (!keys.empty()) {
+        std::unordered_map<std::string_view, std::uint32_t> later;
+        for (auto i = static_cast<std::uint32_t>(types.size()); i-- > 0;) {
+            if (types[i] == FolderEntry::Type::Folder)
+                continue;
+            const auto [found, first] = later.try_emplace(keys[i], i);
+            if (!first)
+                plan.replacedBy[i] = found->second;
+        }
+    }
+    return plan;
+}
+
+// ---- The flat copy: which file of each name wins ----
+
+std::size_t FlatEntryPlan::fileCount() const {
+    std::size_t count = 0;
+    for (const FlatFolder& folder : contents)
+        count += folder.files.size();
+    return count;
+}
+
+namespace {
+
+std::string withSeparator(const std::string& path) {
+    return EndsWithSeparator(path) ? path : path + Separator;
+}
+
+// What one folder gives, from what its walk listed when that is known, else from a listing now.
+FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
+                          std::optional<FolderListing> known) {
+    FlatFolder folder;
+    folder.path = withSeparator(path);
+    // Opened only to list it or to ask where its links lead; its identity costs one call.
+    Descriptor fd;
+    FolderListing listing;
+    if (known) {
+        listing = std::move(*known);
+    } else if (fd = OpenFolder(folder.path); !fd.valid() || !ListFolderAt(fd.get(), listing)) {
+        folder.listingFailure = copyFailure(folder.path, errno);
+        return folder;
+    }
+    const std::optional<FileIdentity> identity = IdentityOf(folder.path);
+    if (!identity) {
+        folder.listingFailure = copyFailure(folder.path, errno);
+        return folder;
+    }
+    if (*identity == output) {
+        folder.isOutput = true;
+        return folder;
+    }
+    for (std::uint32_t position = 0; position < listing.entries.size(); ++position) {
+        FolderEntry& entry = listing.entries[position];
+        if (entry.type == FolderEntry::Type::Link && !fd.valid())
+            fd = OpenFolder(folder.path);
+        switch (const FlatTake take = TakeForFlat(fd.get(), entry)) {
+        case FlatTake::Folder:
+            break;
+        case FlatTake::File:
+            folder.files.push_back({std::move(entry.name), position});
+            break;
+        case FlatTake::LeftOut:
+            folder.leftOut.push_back({std::move(entry.name), position});
+            break;
+        case FlatTake::LinkToNothing:
+        case FlatTake::NotAFile:
+            folder.notCopied.push_back({{std::move(entry.name), position}, take});
+            break;
+        }
+    }
+    return folder;
+}
+
+} // namespace
+
+FlatEntryPlan PlanFlatFolders(std::string entry, FolderCollection folders,
+                              std::vector<LeftOutFolder> leftOut, WalkListings* listings,
+                              const OutputRules& rules, const FileIdentity& output) {
+    FlatEntryPlan plan;
+    plan.entry = std::move(entry);
+    plan.folders = std::move(folders);
+    plan.leftOut = std::move(leftOut);
+    plan.contents.reserve(plan.folders.size());
+    for (const std::string& path : plan.folders) {
+        if (StopRequested())
+            break;
+        std::optional<FolderListing> known;
+        if (listings) {
+            if (const auto found = listings->byPath.find(path); found != listings->byPath.end()) {
+                known = std::move(found->second);
+                listings->byPath.erase(found);
+            }
+        }
+        plan.contents.push_back(listFlatFolder(path, output, std::move(known)));
+    }
+    // From the last folder to the first, the first file met of each key is the last in
+    // processing order: the one that copying every file in turn would leave.
+    std::unordered_set<std::string> claimed;
+    for (auto folder = static_cast<std::uint32_t>(plan.contents.size()); folder-- > 0;) {
+        const std::vector<ListedFile>& files = plan.contents[folder].files;
+        for (auto file = static_cast<std::uint32_t>(files.size()); file-- > 0;)
+            if (claimed.insert(rules.key(files[file].name)).second)
+                plan.winners.push_back({folder, file});
+    }
+    std::reverse(plan.winners.begin(), plan.winners.end());
+    plan.made = std::chrono::steady_clock::now();
+    return plan;
+}
+
+// ---- A flat run of several entries ----
+
+namespace {
+
+// Walks without a window: nothing to keep alive; what it would report is kept.
+class QuietWalk final : public WalkHost {
+public:
+    void pumpEvents() override {}
+    void showErrorReport(const std::string& description, const std::string&, int) override {
+        reports.push_back(description);
+    }
+    std::vector<std::string> reports;
+};
+
+// How many names the look-ahead keeps in the plans it made, for the entries' copies to take
+// instead of walking and listing again; past that, an entry plans anew.
+constexpr std::size_t KeptNames = std::size_t{1} << 18;
+// A plan older than this may have missed what changed since.
+constexpr auto FreshFor = std::chrono::seconds(2);
+
+} // namespace
+
+FlatEntryPlan PlanFlatEntryQuietly(const std::string& entry, const OutputRules& rules,
+                                   const FileIdentity& output) {
+    if (entry.empty())
+        return {};
+    FolderCollection folders{withSeparator(entry)};
+    QuietWalk walk;
+    std::vector<LeftOutFolder> leftOut;
+    WalkListings listings{KeptNames, {}};
+    walkSubfolders(folders, Recursion::AllLevels, walk, &leftOut, &listings);
+    FlatEntryPlan plan =
+        PlanFlatFolders(entry, std::move(folders), std::move(leftOut), &listings, rules, output);
+    plan.walkReports = std::move(walk.reports);
+    return plan;
+}
+
+FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rules,
+                 const FileIdentity& output) {
+    // The entries are planned side by side, on the workers and this thread; their names are
+    // taken in entry order, each entry as soon as those before it are. An entry whose plan
+    // fails counts as holding nothing: the look-ahead is only a way to copy less.
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::optional<std::shared_ptr<FlatEntryPlan>>> planned;
+        std::size_t next = 0;
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->planned.resize(entries.size());
+    auto take = [shared, entries, rules, output] {
+        std::unique_lock lock(shared->mutex);
+        while (shared->next < entries.size()) {
+            const std::size_t entry = shared->next++;
+            lock.unlock();
+            std::shared_ptr<FlatEntryPlan> plan;
+            try {
+                plan = std::make_shared<FlatEntryPlan>(
+                    PlanFlatEntryQuietly(entries[entry], rules, output));
+            } catch (...) {
+                plan = std::make_shared<FlatEntryPlan>();
+                plan->walkReports.push_back(failureFromCurrentException().description());
+            }
+            lock.lock();
+            shared->planned[entry] = std::move(plan);
+            shared->changed.notify_all();
+        }
+    };
+    WorkerPool& pool = WorkerPool::shared();
+    for (std::size_t i = 1; i < std::min(entries.size(), pool.size()); ++i)
+        pool.post(take);
+    take();
+
+    m_plans.resize(entries.size());
+    std::size_t kept = 0;
+    for (std::uint32_t entry = 0; entry < entries.size(); ++entry) {
+        std::shared_ptr<FlatEntryPlan> plan;
+        {
+            std::unique_lock lock(shared->mutex);
+            shared->changed.wait(lock, [&] { return shared->planned[entry].has_value(); });
+            plan = std::move(*shared->planned[entry]);
+            shared->planned[entry].reset();
+        }
+        for (const FlatPlace& winner : plan->winners)
+            m_last[rules.key(plan->file(winner).name)] = entry;
+        const std::size_t names = plan->fileCount();
+        // The plan is the entry's own only when its walk went as the entry's own would.
+        if (plan->walkReports.empty() && !StopRequested() && kept + names <= KeptNames) {
+            kept += names;
+            m_plans[entry] = Kept{std::move(plan), entries[entry]};
+        }
+    }
+    // Helpers that found no entry left may still be on their way out: they hold only `shared`.
+}
+
+FlatRun::FlatRun(const std::vector<std::shared_ptr<const FlatEntryPlan>>& plans,
+                 const OutputRules& rules) {
+    m_plans.resize(plans.size());
+    for (std::uint32_t entry = 0; entry < plans.size(); ++entry)
+        for (const FlatPlace& winner : plans[entry]->winners)
+            m_last[rules.key(plans[entry]->file(winner).name)] = entry;
+}
+
+std::shared_ptr<const FlatEntryPlan> FlatRun::takePlan(std::size_t entry, const std::string& path) {
+    if (entry >= m_plans.size() || !m_plans[entry])
+        return nullptr;
+    Kept kept = std::move(*m_plans[entry]);
+    m_plans[entry].reset();
+    if (kept.path != path || std::chrono::steady_clock::now() - kept.plan->made > FreshFor)
+        return nullptr;
+    return kept.plan;
+}
+
+std::shared_ptr<const FlatEntryPlan> FlatRun::plannedFor(std::size_t entry) const {
+    return entry < m_plans.size() && m_plans[entry] ? m_plans[entry]->plan : nullptr;
+}
+
+bool FlatRun::laterHolds(std::size_t entry, const std::string& key) const {
+    const auto found = m_last.find(key);
+    return found != m_last.end() && found->second > entry;
+}
+
+std::vector<FlatPlace> FlatRun::copiesOf(const FlatEntryPlan& plan, const OutputRules& rules,
+                                         std::size_t entry) {
+    std::vector<FlatPlace> copies;
+    copies.reserve(plan.winners.size());
+    for (const FlatPlace& winner : plan.winners) {
+        const std::string& name = plan.file(winner).name;
+        if (std::string key = rules.key(name); laterHolds(entry, key))
+            defer(key, {entry, plan.pathOf(winner), name});
+        else
+            copies.push_back(winner);
+    }
+    return copies;
+}
+
+void FlatRun::defer(const std::string& key, Deferred file) {
+    std::lock_guard lock(m_mutex);
+    m_deferred[key].push_back(std::move(file));
+}
+
+std::unordered_map<std::string, std::vector<FlatRun::Deferred>> FlatRun::takeRemaining() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_deferred, {});
+}
+
+std::unordered_map<std::string, std::vector<FlatRun::Deferred>>
+FlatRun::takeAwaited(std::size_t entry) {
+    std::unordered_map<std::string, std::vector<Deferred>> awaited;
+    std::lock_guard lock(m_mutex);
+    for (auto deferred = m_deferred.begin(); deferred != m_deferred.end();) {
+        const auto last = m_last.find(deferred->first);
+        if (last != m_last.end() && last->second == entry) {
+            awaited.insert(m_deferred.extract(deferred++));
+            continue;
+        }
+        ++deferred;
+    }
+    return awaited;
+}
+
+void PlacedFiles::add(std::uint64_t place) {
+    if (!m_recording)
+        return;
+    std::lock_guard lock(m_mutex);
+    m_places.insert(place);
+    m_any.store(true, std::memory_order_release);
+}
+
+bool PlacedFiles::contains(std::uint64_t place) const {
+    if (!m_any.load(std::memory_order_acquire))
+        return false;
+    std::lock_guard lock(m_mutex);
+    return m_places.contains(place);
+}
+
+} // namespace join

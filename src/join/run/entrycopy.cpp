@@ -1,0 +1,362 @@
+#include "join/run/entrycopy.h"
+
+#include "join/copy/filecopy.h"
+#include "join/copy/flatcopy.h"
+#include "join/copy/treecopy.h"
+#include "join/fs/failure.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/fs/targetfs.h"
+#include "join/run/runprogress.h"
+#include "join/tasks/workers.h"
+#include "join/walk/subfolders.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace join {
+
+namespace {
+
+std::string parentText(const std::string& path) {
+    const std::size_t last = path.rfind(Separator);
+    if (last == std::string::npos)
+        return ".";
+    return last == 0 ? std::string(1, Separator) : path.substr(0, last);
+}
+
+// Waits without a window: for callers that have none to keep alive.
+class BlockingPump : public EventPump {
+public:
+    void pumpEvents() override {}
+};
+
+// Both ends of a folder copy, opened: the source, and either the existing target folder or the
+// folder in which the target is to be made.
+struct CopyEnds {
+    std::string from; // the source as named in reports
+    Descriptor source;
+    FolderStatus sourceStatus;
+    std::string targetPath;
+    Descriptor target;    // the target when it exists as a folder
+    Descriptor parent;    // else the folder that will hold it...
+    std::string name;     // ...under this name
+    bool followsTarget{}; // the target is the output folder itself, which may be a link
+};
+
+Failure intoItself(const std::string& text) {
+    return Failure(ErrorNumber::PathFileAccessError, "Cannot copy a folder into itself: " + text);
+}
+
+CopyEnds openEnds(const std::string& source, const std::string& destination) {
+    CopyEnds ends;
+    ends.from = withoutTrailingSeparators(source);
+    ends.source = OpenFolder(ends.from);
+    if (!ends.source.valid() || !StatusOf(ends.source.get(), ends.sourceStatus))
+        throw failureFromErrno(errno, source);
+
+    // Into the destination under the source's own name, or the destination itself.
+    const bool intoDestination = EndsWithSeparator(destination);
+    ends.targetPath = intoDestination ? destination + LastPathPart(ends.from) : destination;
+    if (!intoDestination && FolderExists(destination)) {
+        ends.target = OpenFolder(destination);
+        ends.followsTarget = true;
+        if (!ends.target.valid())
+            throw failureFromErrno(errno, destination);
+        return ends;
+    }
+    const std::string folder =
+        intoDestination ? destination : parentText(withoutTrailingSeparators(destination));
+    ends.name = intoDestination ? LastPathPart(ends.from)
+                                : LastPathPart(withoutTrailingSeparators(destination));
+    ends.parent = OpenFolder(folder);
+    if (!ends.parent.valid())
+        throw failureFromErrno(errno, folder);
+    if (ends.name.empty() || ends.name == "." || ends.name == "..")
+        throw intoItself(destination + " lies inside " + ends.from); // the root, or no name
+    if (EntryTypeAt(ends.parent.get(), ends.name) == FolderEntry::Type::Folder)
+        ends.target = OpenFolderAt(ends.parent.get(), ends.name);
+    return ends;
+}
+
+// A copy must not go into its own source, nor into a folder that holds its source: either way
+// it would read what it writes, or write over what it has still to read. Judged by identity
+// along the real chains of parents; when a chain cannot be read, the copy is refused.
+void refuseOverlap(const CopyEnds& ends, const std::string& destination) {
+    const int below = ends.target.valid() ? ends.target.get() : ends.parent.get();
+    const auto targetChain = ParentChainOf(below);
+    if (!targetChain ||
+        std::ranges::find(*targetChain, ends.sourceStatus.identity) != targetChain->end())
+        throw intoItself(destination + " lies inside " + ends.from);
+    if (!ends.target.valid())
+        return;
+    const auto sourceChain = ParentChainOf(ends.source.get());
+    if (!sourceChain || std::ranges::find(*sourceChain, targetChain->front()) != sourceChain->end())
+        throw intoItself(ends.targetPath + " holds " + ends.from);
+}
+
+TreeCopyRoot prepareCopy(const std::string& source, const std::string& destination,
+                         const OutputRules& rules) {
+    CopyEnds ends = openEnds(source, destination);
+    refuseOverlap(ends, destination);
+    TreeCopyRoot root;
+    int error = 0;
+    if (ends.followsTarget)
+        root.target = OpenTargetFolder(std::move(ends.target), root.permissions, error);
+    else
+        root.target =
+            PrepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
+                                root.permissions, error);
+    root.made = root.target.valid() && !ends.followsTarget && error == 0;
+    if (!root.target.valid())
+        throw error == EEXIST
+            ? Failure(ErrorNumber::PathFileAccessError,
+                      ends.targetPath + ": a file that is not a folder stands in the way")
+            : copyFailure(ends.targetPath, error);
+    root.source = std::move(ends.source);
+    root.sourcePath = ends.from;
+    root.rules = rules;
+    root.targetPath = withoutTrailingSeparators(ends.targetPath);
+    return root;
+}
+
+// Runs `job` on the worker pool while `pump` keeps the window alive and `progress`, when given,
+// shows how far it has come. Returns how many things the job made or replaced. What the job
+// throws is thrown here, and sets `faulted`.
+std::uint64_t runInBackground(EventPump& pump, RunProgress* progress, bool& faulted,
+                              const std::function<void(CopyCounters&)>& job) {
+    BackgroundWork work;
+    if (progress)
+        work.setProgressReport([&] { progress->show(work.counters()); });
+    std::exception_ptr fault;
+    WorkerPool::shared().start(work, [&] {
+        try {
+            job(work.counters());
+        } catch (...) {
+            fault = std::current_exception();
+        }
+    });
+    pump.waitFor(work);
+    if (progress)
+        progress->endCopy(work.counters());
+    if (fault) {
+        faulted = true;
+        std::rethrow_exception(fault);
+    }
+    return work.counters().made.load();
+}
+
+// The entry folder of a preserve copy: the entry without its one trailing separator.
+std::string preservedSource(const std::string& entry) {
+    return EndsWithSeparator(entry) ? entry.substr(0, entry.size() - 1) : entry;
+}
+
+// The path the existing-copy check looks at: the output folder text, a separator and the entry
+// folder without its root, normalised.
+std::string mirroredPath(const std::string& source, const std::string& output) {
+    const bool absolute = pathRoot(source) == std::string(1, Separator);
+    return NormalizePath(output + Separator + (absolute ? source.substr(1) : source));
+}
+
+IfDestinationExists ifExistsFor(const JoinHost& host) {
+    return host.alwaysCopy() ? IfDestinationExists::Replace : IfDestinationExists::KeepCopy;
+}
+
+// How many names an entry's own walk keeps of its listings, for its plan to take instead of
+// listing again.
+constexpr std::size_t WalkKeeps = std::size_t{1} << 18;
+
+std::string alreadyExists(const std::string& mirrored) {
+    return mirrored + " already exists. Please delete.";
+}
+
+} // namespace
+
+RunContext::RunContext(const std::string& output, IfDestinationExists ifExists)
+    : rules(OutputRules::of(output)), output(IdentityOf(output).value_or(FileIdentity{})),
+      ifExists(ifExists) {}
+
+bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+                RunContext& run) {
+    // A source that cannot be opened, a copy into itself, a target that cannot be made: the
+    // entry folder is not copied, as a folder within it would not be.
+    TreeCopyRoot root;
+    try {
+        root = prepareCopy(source, destination, run.rules);
+    } catch (const Failure& refused) {
+        throw CopyShortfall(refused, NotCopiedItem::Kind::Folder);
+    }
+    root.ifExists = run.ifExists;
+    root.placed = &run.placed;
+    if (run.progress)
+        run.progress->countTree(root.sourcePath);
+    CopyFailures failures;
+    const std::uint64_t made =
+        runInBackground(pump, run.progress, run.faulted, [&](CopyCounters& counters) {
+            CopyTree(std::move(root), failures, counters);
+        });
+    if (const std::optional<CopyShortfall> shortfall = failures.summary("item"))
+        throw *shortfall;
+    return made > 0;
+}
+
+bool CopyFolder(const std::string& source, const std::string& destination) {
+    BlockingPump pump;
+    RunContext run(destination, IfDestinationExists::KeepCopy);
+    return CopyFolder(source, destination, pump, run);
+}
+
+std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
+                              RunContext& run) {
+    if (!run.flat)
+        return {};
+    auto left = run.flat->takeRemaining();
+    if (left.empty() || StopRequested())
+        return {};
+    CopyFailures failures;
+    const FlatCopyOptions options{&run.rules, run.ifExists, &run.placed, &*run.flat, run.entry};
+    std::uint64_t made = 0;
+    trap.line(146, [&] {
+        made = runInBackground(host, run.progress, run.faulted, [&](CopyCounters& counters) {
+            CopyLeftFiles(std::move(left), output, options, failures, counters);
+        });
+    });
+    if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))
+        trap.line(160, [&] { throw *shortfall; });
+    return made > 0 ? output : std::string();
+}
+
+PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText) {
+    PreservePlacement placement;
+    if (outputText.empty()) {
+        placement.outcome = PreservePlacement::Outcome::NoOutputFolder;
+        return placement;
+    }
+    placement.source = preservedSource(entry);
+    placement.mirrored = mirroredPath(placement.source, outputText);
+    if (FolderExists(placement.mirrored)) {
+        placement.outcome = PreservePlacement::Outcome::AlreadyExists;
+        placement.refusal = alreadyExists(placement.mirrored);
+        return placement;
+    }
+    try {
+        const CopyEnds ends = openEnds(placement.source, outputText);
+        placement.target = ends.targetPath;
+        refuseOverlap(ends, outputText);
+    } catch (const Failure& failure) {
+        placement.outcome = PreservePlacement::Outcome::Refused;
+        placement.refusal = failure.description();
+    }
+    return placement;
+}
+
+std::string CopyEntryPreservingStructure(const std::string& entry, const std::string& output,
+                                         JoinHost& host, Trap& trap, RunContext* run) {
+    // An empty entry names no folder; its mirrored path would be the output folder itself.
+    // 122: the tree copy needs no object of its own. An empty output text names no folder.
+    if (entry.empty() || output.empty())
+        return {};
+    std::optional<RunContext> own;
+    if (!run)
+        run = &own.emplace(output, ifExistsFor(host));
+    trap.line(124, [&] { MakeFolderTree(output); });
+    std::string source = entry;
+    if (trap.test(126, [&] { return EndsWithSeparator(source); }))
+        trap.line(128, [&] { source = preservedSource(source); });
+    std::string mirrored;
+    trap.line(132, [&] { mirrored = mirroredPath(source, output); });
+    if (trap.test(136, [&] { return FolderExists(mirrored); })) {
+        trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
+        return {};
+    }
+    // A copy that failed may have written something: only one that made nothing is known not
+    // to have.
+    bool made = true;
+    trap.line(138, [&] { made = CopyFolder(source, output, host, *run); });
+    return made ? output : std::string();
+}
+
+std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
+                          Trap& trap, RunContext* run) {
+    // An empty entry names no folder; with the separator appended it would name the root. An
+    // empty output text names no folder either.
+    if (entry.empty() || output.empty())
+        return {};
+    std::optional<RunContext> own;
+    if (!run)
+        run = &own.emplace(output, ifExistsFor(host));
+    // A plan the look-ahead made from a walk that went as this one would is this entry's plan;
+    // otherwise it walks now, reporting, and plans from that walk.
+    std::shared_ptr<const FlatEntryPlan> plan =
+        run->flat ? run->flat->takePlan(run->entry, entry) : nullptr;
+    if (!plan) {
+        FolderCollection folders;
+        std::vector<LeftOutFolder> leftOut;
+        WalkListings listings{WalkKeeps, {}};
+        trap.line(142,
+                  [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
+        trap.line(
+            144, [&] { walkSubfolders(folders, Recursion::AllLevels, host, &leftOut, &listings); });
+        // A walk that a stop cut short copies nothing.
+        if (StopRequested())
+            return {};
+        // Listing the folders takes a while in a large tree: on a worker, while the window waits.
+        trap.line(146, [&] {
+            runInBackground(host, nullptr, run->faulted, [&](CopyCounters&) {
+                plan = std::make_shared<const FlatEntryPlan>(
+                    PlanFlatFolders(entry, std::move(folders), std::move(leftOut), &listings,
+                                    run->rules, run->output));
+            });
+        });
+    }
+    if (!plan || StopRequested())
+        return {};
+    const std::vector<FlatPlace> copies =
+        run->flat ? run->flat->copiesOf(*plan, run->rules, run->entry) : plan->winners;
+    if (run->progress)
+        run->progress->countFlat(plan, copies);
+    CopyFailures failures;
+    const FlatCopyOptions options{&run->rules,  run->ifExists,
+                                  &run->placed, run->flat ? &*run->flat : nullptr,
+                                  run->entry,   !std::exchange(run->outputCleaned, true)};
+    std::uint64_t made = 0;
+    std::uint64_t standIns = 0;
+    trap.line(146, [&] {
+        made = runInBackground(host, run->progress, run->faulted, [&](CopyCounters& counters) {
+            standIns = CopyFilesFlat(*plan, copies, output, options, failures, counters);
+        });
+    });
+    // The plan's files that it does not copy are replaced by later files of their name, in this
+    // entry or a later one, unless they were copied after all in place of one that failed; a file
+    // an earlier entry left to this one and copied now counts off that entry's.
+    run->replacedByLater += static_cast<std::int64_t>(plan->fileCount() - copies.size()) -
+                            static_cast<std::int64_t>(standIns);
+    for (const FlatFolder& folder : plan->contents)
+        run->leftOutByName += folder.leftOut.size();
+    // What the walk left out, what could not be listed and what could not be copied are each
+    // said once, with the count and the first.
+    CopyFailures notWalked;
+    for (std::uint32_t i = 0; i < plan->leftOut.size(); ++i) {
+        const LeftOutFolder& folder = plan->leftOut[i];
+        notWalked.add({i}, Failure(folder.number, folder.path + ": " + folder.reason),
+                      NotCopiedItem::Kind::Folder);
+    }
+    if (const std::optional<CopyShortfall> shortfall = notWalked.summary("folder", "Left out"))
+        trap.line(144, [&] { throw *shortfall; });
+    CopyFailures notListed;
+    for (std::uint32_t i = 0; i < plan->contents.size(); ++i) { // 146
+        if (const std::optional<Failure>& failure = plan->contents[i].listingFailure)
+            notListed.add({i}, *failure, NotCopiedItem::Kind::Folder);
+    }
+    if (const std::optional<CopyShortfall> shortfall =
+            notListed.summary("folder", "Could not list"))
+        trap.line(150, [&] { throw *shortfall; });
+    if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))
+        trap.line(160, [&] { throw *shortfall; });
+    return made > 0 ? output : std::string();
+}
+
+} // namespace join

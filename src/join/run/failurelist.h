@@ -1,0 +1,36 @@
+#pragma once
+
+#include "join/fs/failure.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace join {
+
+// The folder where the program keeps what it leaves for the user between runs:
+// $XDG_STATE_HOME/brimvale, else ~/.local/state/brimvale. "" when neither can be told.
+std::string UserStateFolder();
+
+// The list of what a run could not copy, in a file of its own so that it outlives the message
+// that names it: a line per failure, the entry as the list holds it, a tab, and the failure
+// ("PATH: REASON"). Tabs, line ends and backslashes in them are written as \t, \n, \r and \\.
+// The file is made at the first failure, named after the time it is made; a run without failures
+// writes nothing.
+class FailureListFile {
+public:
+    // `folder` "" keeps no file.
+    explicit FailureListFile(std::string folder) : m_folder(std::move(folder)) {}
+
+    // Adds an entry's failures; returns the file's path, or "" when it could not be written.
+    std::string add(const std::string& entry, const std::vector<NotCopiedItem>& items);
+
+private:
+    bool create();
+
+    std::string m_folder;
+    std::string m_path;
+    bool m_refused = false;
+};
+
+} // namespace join

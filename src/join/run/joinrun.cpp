@@ -1,0 +1,350 @@
+#include "join/run/joinrun.h"
+
+#include "join/copy/filecopy.h"
+#include "join/fs/failure.h"
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/host/trap.h"
+#include "join/run/entrycopy.h"
+#include "join/run/failurelist.h"
+#include "join/run/runprogress.h"
+#include "join/tasks/workers.h"
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <vector>
+
+namespace join {
+
+namespace {
+
+// Clears the running flag on every way out of the run.
+class RunningFlag {
+public:
+    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~RunningFlag() { m_flag = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+// The list's first `count` entries, read as the run reads each ("." and ".." resolved), for what
+// looks at them all before their turn: one that cannot be read is "".
+std::vector<std::string> readEntries(const JoinHost& host, int count) {
+    std::vector<std::string> entries;
+    for (int i = 1; i <= count; ++i) {
+        try {
+            entries.push_back(ResolveDotSegments(host.sourceText(i)));
+        } catch (const std::exception&) {
+            entries.emplace_back();
+        }
+    }
+    return entries;
+}
+
+// Plans every entry of a flat run before the first is copied, on a worker while the window
+// waits: the run's look-ahead. Only a way to copy less: an entry that cannot be read counts as
+// empty, and a look-ahead that fails leaves the run without one.
+void lookAhead(JoinHost& host, int count, RunContext& run) {
+    const std::vector<std::string> entries = readEntries(host, count);
+    BackgroundWork work;
+    WorkerPool::shared().start(work, [&] { run.flat.emplace(entries, run.rules, run.output); });
+    host.waitFor(work);
+}
+
+// The run's reports go to the host at once, with the entry they belong to: faults of the
+// program. What the copies met on the disk is collected, with its entry, for the closing message
+// and in the run's file of what could not be copied, and told to the host as it comes.
+class RunReporter : public ErrorReporter {
+public:
+    explicit RunReporter(JoinHost& host) : m_host(host) {}
+
+    // The entry whose copy reports from now on: its place in the list (from 1) and its text.
+    void setEntry(int index, const std::string& entry) {
+        m_index = index;
+        m_entry = entry;
+    }
+
+    void showErrorReport(const std::string& description, const std::string& location,
+                         int line) override {
+        ++m_outcome.reports;
+        m_host.showEntryReport(m_index, description, location, line);
+    }
+
+    void notCopied(const CopyShortfall& shortfall, const std::string&, int) override {
+        for (const NotCopiedItem& item : shortfall.items()) {
+            switch (item.kind) {
+            case NotCopiedItem::Kind::File:
+                ++m_outcome.filesNotCopied;
+                break;
+            case NotCopiedItem::Kind::Folder:
+                ++m_outcome.foldersNotCopied;
+                break;
+            case NotCopiedItem::Kind::Other:
+                ++m_outcome.otherFailures;
+                break;
+            }
+        }
+        if (!m_file)
+            m_file.emplace(m_host.failureListFolder());
+        const std::string file = m_file->add(m_entry, shortfall.items());
+        // Named only while it holds every one.
+        m_fileWhole = m_fileWhole && !file.empty();
+        m_outcome.notCopiedFile = m_fileWhole ? file : std::string();
+        m_outcome.notCopied.push_back({m_index, m_entry, shortfall.items()});
+        m_host.entryNotCopied(m_index, shortfall);
+    }
+
+    // What was collected and how many reports were shown, for the run's outcome.
+    JoinOutcome& outcome() { return m_outcome; }
+
+private:
+    JoinHost& m_host;
+    int m_index = 0;
+    std::string m_entry;
+    std::optional<FailureListFile> m_file;
+    bool m_fileWhole = true;
+    JoinOutcome m_outcome;
+};
+
+// ", 3 could not be" after the files copied, when some could not be.
+std::string notCopiedText(std::uint64_t notCopied) {
+    return notCopied == 0 ? std::string() : ", " + CountText(notCopied) + " could not be";
+}
+
+// "Done." when the copies met nothing they could not copy; else what they could not copy.
+std::string doneMessage(const JoinOutcome& outcome) {
+    if (outcome.allCopied())
+        return "Done.";
+    std::vector<std::string> parts;
+    if (outcome.filesNotCopied > 0)
+        parts.push_back(CountText(outcome.filesNotCopied) + " of " +
+                        filesText(outcome.filesMeant()) + " could not be copied");
+    if (outcome.foldersNotCopied > 0)
+        parts.push_back(CountText(outcome.foldersNotCopied) +
+                        (outcome.foldersNotCopied == 1 ? " folder" : " folders") +
+                        " could not be copied whole");
+    if (outcome.otherFailures > 0)
+        parts.push_back("the disk reported " + CountText(outcome.otherFailures) + " other" +
+                        (outcome.otherFailures == 1 ? " failure" : " failures"));
+    std::string text = "Done, but ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text + ".";
+}
+
+} // namespace
+
+std::string StoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
+    return "The join was stopped: " + filesText(filesCopied) +
+           (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
+           ". What was copied stays; nothing partly written is left.";
+}
+
+std::string RemovedTemporariesText(std::uint64_t removed) {
+    return "Removed " + CountText(removed) +
+           (removed == 1 ? " partly written file" : " partly written files") +
+           " that an ended join had left in the output folder.";
+}
+
+std::string FaultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
+    return "The join ended early, after the failure reported: " + filesText(filesCopied) +
+           (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
+           ". What was copied stays; nothing partly written is left.";
+}
+
+std::string ClosingMessage(const JoinOutcome& outcome) {
+    switch (outcome.ending) {
+    case JoinOutcome::Ending::Stopped:
+        return StoppedMessage(outcome.filesCopied, outcome.filesNotCopied);
+    case JoinOutcome::Ending::Faulted:
+        return FaultedMessage(outcome.filesCopied, outcome.filesNotCopied);
+    case JoinOutcome::Ending::Done:
+        break;
+    }
+    if (outcome.temporariesRemoved == 0)
+        return doneMessage(outcome);
+    return doneMessage(outcome) + "\n\n" + RemovedTemporariesText(outcome.temporariesRemoved);
+}
+
+std::string LeftByRulesText(const JoinOutcome& outcome) {
+    std::string text;
+    if (const std::uint64_t replaced = outcome.replacedByLater; replaced > 0)
+        text = CountText(replaced) + (replaced == 1 ? " replaced by a later file of the same name"
+                                                    : " replaced by later files of the same name");
+    if (const std::uint64_t leftOut = outcome.leftOutByName; leftOut > 0)
+        text += (text.empty() ? "" : "; ") + CountText(leftOut) +
+                (leftOut == 1 ? " left out (its name begins with ~)"
+                              : " left out (their names begin with ~)");
+    return text;
+}
+
+void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
+    showMessage(ClosingMessage(outcome));
+}
+
+void OutputFileSystems::open(const std::string& folder) {
+    Descriptor fd = OpenFolder(folder);
+    FolderStatus status;
+    if (!fd.valid() || !StatusOf(fd.get(), status))
+        return;
+    for (const Open& open : m_open)
+        if (open.device == status.identity.device)
+            return;
+    m_open.push_back({std::move(fd), status.identity.device, folder});
+}
+
+void OutputFileSystems::flush(EventPump& pump) {
+    BackgroundWork work;
+    std::optional<Failure> failure;
+    WorkerPool::shared().start(work, [&] {
+        for (const Open& open : m_open) {
+            if (const int error = FlushFileSystem(open.folder.get()); error != 0 && !failure)
+                failure = copyFailure(open.path, error);
+        }
+    });
+    pump.waitFor(work);
+    // What the disk refused once the copies were done: which copies lost bytes cannot be told.
+    if (failure)
+        throw CopyShortfall(failure->number(),
+                            "Could not finish the writes to disk: " + failure->description(),
+                            {{failure->description(), NotCopiedItem::Kind::Other}});
+}
+
+void JoinRun::run() {
+    if (m_joinRunning) // 100
+        return;
+    RunReporter reporter(m_host);
+    Trap trap(reporter, Procedure::StartJoining);
+    RunningFlag running(m_joinRunning); // 102, and 218 when it goes out of scope
+
+    if (trap.test(104, [&] { return m_host.sourceCount() == 0; })) {
+        trap.line(216, [&] { m_host.showMessage("No folders added."); });
+        return;
+    }
+    // The output folder and the option are read once: what the user changes during the run
+    // applies from the next run, never to half of this one.
+    std::string output;
+    if (trap.test(106, [&] {
+            output = m_host.outputFolderText();
+            return !FolderExists(output);
+        })) {
+        trap.line(214, [&] {
+            m_host.showMessage("Folder does not exist. Please select another folder.");
+        });
+        return;
+    }
+
+    const auto began = std::chrono::steady_clock::now();
+    const CopyOption option = trap.value<CopyOption>(
+        108, [&] { return m_host.copyOption(); }, CopyOption::Flat);
+    const int count = trap.value<int>(108, [&] { return m_host.sourceCount(); });
+    OutputFileSystems outputs;
+    bool written = false;
+    // Whether a stop cut the copies short; one asked while the writes are finished stops nothing.
+    bool stopped = false;
+    // The output folder's rules are found once, for every entry.
+    RunContext context(output, m_host.alwaysCopy() ? IfDestinationExists::Replace
+                                                   : IfDestinationExists::KeepCopy);
+    // Made after the context, whose look-ahead it may count from, and so let go before it.
+    RunProgress progress(m_host);
+    context.progress = &progress;
+    if (m_host.showsCopyProgress())
+        progress.beginRun(readEntries(m_host, count), option);
+    {
+        RunningFlag holdsHourglass(m_holdsHourglass);
+        for (int i = 1; i <= count; ++i) {
+            // Stopped (Escape, a close, an interrupt), or a copy failed in the program itself: no
+            // further entry is begun.
+            if (StopRequested() || context.faulted)
+                break;
+            trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
+            std::string entry;
+            // "." and ".." are resolved: the entry names the folder it leads to, under its own
+            // name.
+            const bool entryRead =
+                trap.line(112, [&] { entry = ResolveDotSegments(m_host.sourceText(i)); });
+            // The bar stays where the previous entry ended; its text names the entry.
+            int shownCount = 0;
+            trap.line(114, [&] {
+                shownCount = m_host.sourceCount();
+                if (shownCount == 0)
+                    throw Failure(ErrorNumber::DivisionByZero, "Division by zero");
+            });
+            const RunFigures& begun = progress.beginEntry(i, shownCount, EntryName(entry));
+            if (shownCount > 0)
+                trap.line(114, [&] { m_host.setProgressValue(begun.percent); });
+            trap.line(116, [&] { m_host.setProgressText(ProgressText(begun)); });
+            trap.line(116, [&] { m_host.entryBegins(i, shownCount, entry); });
+            trap.line(118, [&] { m_host.pumpEvents(); });
+            // An entry that could not be read names no folder: there is nothing to copy for it.
+            if (!entryRead)
+                continue;
+            reporter.setEntry(i, entry);
+            trap.line(120, [&] {
+                // Opened before anything is written there, so that the flush sees every error.
+                outputs.open(output);
+                // A later entry must not take what this one places for a file already there.
+                context.placed.setRecording(i < count);
+                context.entry = static_cast<std::size_t>(i - 1);
+                // A flat run copies no file that a later entry's file of its name replaces.
+                if (i == 1 && count > 1 && option == CopyOption::Flat) {
+                    lookAhead(m_host, count, context);
+                    if (context.flat)
+                        progress.lookAheadMade(*context.flat, context.rules);
+                }
+                const std::string folder =
+                    option == CopyOption::PreserveStructure
+                        ? CopyEntryPreservingStructure(entry, output, m_host, trap, &context)
+                        : CopyEntryFlat(entry, output, m_host, trap, &context);
+                if (!folder.empty()) {
+                    outputs.open(folder);
+                    written = true;
+                }
+            });
+        } // 164
+        // Files an entry left to a later one whose copy never came are copied now.
+        if (!StopRequested() && !context.faulted)
+            trap.line(164, [&] {
+                if (!CopyFilesLeftOver(output, m_host, trap, context).empty())
+                    written = true;
+            });
+        stopped = StopRequested();
+        // Every entry was visited: the bar stands at their end.
+        if (!stopped && !context.faulted && count > 0)
+            trap.line(164, [&] { m_host.setProgressValue(progress.entriesDone(count)); });
+
+        // Copies are only safe once they are on the disk: a removable disk pulled after "Done."
+        // must hold them. So are those of a stopped run.
+        if (written && outputs.anyOpen()) {
+            reporter.setEntry(0, {});
+            trap.line(172, [&] {
+                m_host.writesFinishing();
+                m_host.setProgressText("Finishing writes to disk...");
+            });
+            trap.line(174, [&] { outputs.flush(m_host); });
+        }
+    }
+    trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
+    trap.line(168, [&] { m_host.setProgressValue(0); });
+    trap.line(170, [&] { m_host.setProgressText("Progress Bar"); });
+    JoinOutcome outcome = std::move(reporter.outcome());
+    outcome.filesCopied = progress.filesCopied();
+    outcome.filesAlreadyThere = progress.filesAlreadyThere();
+    outcome.replacedByLater =
+        context.replacedByLater > 0 ? static_cast<std::uint64_t>(context.replacedByLater) : 0;
+    outcome.leftOutByName = context.leftOutByName;
+    outcome.temporariesRemoved = progress.temporariesRemoved();
+    outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
+                     : context.faulted ? JoinOutcome::Ending::Faulted
+                                       : JoinOutcome::Ending::Done;
+    outcome.took = std::chrono::steady_clock::now() - began;
+    trap.line(176, [&] { m_host.joinEnded(outcome); });
+    // What the copies could not copy is told here, once, and never halted the run before.
+    trap.line(212, [&] { m_host.showClosingMessage(outcome); });
+}
+
+} // namespace join

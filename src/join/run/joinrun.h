@@ -1,0 +1,73 @@
+#pragma once
+
+#include "join/fs/posixfs.h"
+#include "join/host/host.h"
+#include "join/tasks/workers.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace join {
+
+// The file systems a run writes to, each opened once before anything is written there: a
+// flush through that descriptor reports every write error since, however early.
+class OutputFileSystems {
+public:
+    // Opens the file system that holds `folder`, unless it is open already. Never fails: a
+    // folder that cannot be opened is left to the copy to report.
+    void open(const std::string& folder);
+    // Writes everything cached for each open file system to its disk, on a worker thread while
+    // `pump` keeps the window alive. Throws CopyShortfall naming the first that failed.
+    void flush(EventPump& pump);
+    bool anyOpen() const { return !m_open.empty(); }
+
+private:
+    struct Open {
+        Descriptor folder;
+        dev_t device;
+        std::string path;
+    };
+    std::vector<Open> m_open;
+};
+
+// How a run that was stopped ends: "The join was stopped: 12 files were copied. ...", with
+// ", 3 could not be" after the count when some files could not be copied.
+std::string StoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
+// What a run says of the partly written files that ended runs had left and that it removed.
+std::string RemovedTemporariesText(std::uint64_t removed);
+// How a run ends whose copy failed in the program itself.
+std::string FaultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
+// The closing message of a run: "Done." when the copies met nothing they could not copy, "Done,
+// but 3 of 120 files could not be copied." (and the folders not copied whole, and other failures)
+// when they did, or the stopped or faulted message; then the partly written files removed.
+std::string ClosingMessage(const JoinOutcome& outcome);
+// What the flat copies left by their rules: "2 replaced by later files of the same name; 1 left
+// out (its name begins with ~)"; "" when nothing.
+std::string LeftByRulesText(const JoinOutcome& outcome);
+
+// The "Start Joining" run: validation, the walk over the list with progress and pointer
+// feedback, one copy procedure per entry, and the closing message. Reads the output folder text and
+// the copy option once, when it starts. Guards itself against a second start while it yields to the
+// event loop. A stop of every copy (SetStopRequested) ends it after the entry under way, with a
+// message that says so; what was copied stays.
+class JoinRun {
+public:
+    explicit JoinRun(JoinHost& host) : m_host(host) {}
+
+    // "Start Joining".
+    void run();
+
+    bool JoinRunning() const { return m_joinRunning; }
+    // True from the first entry until the run gives the pointer back: the busy state is then
+    // the run's, and a command that ends meanwhile must leave the hourglass showing.
+    bool HoldsHourglass() const { return m_holdsHourglass; }
+
+private:
+    JoinHost& m_host;
+    bool m_joinRunning = false;
+    bool m_holdsHourglass = false;
+};
+
+} // namespace join

@@ -1,0 +1,435 @@
+#include "join/run/runprogress.h"
+
+#include "join/fs/paths.h"
+#include "join/fs/posixfs.h"
+#include "join/tasks/workers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <utility>
+
+namespace join {
+
+namespace {
+
+// Before the run's copies have written this long, their speed says too little about the time
+// left.
+constexpr double EstimateAfterSeconds = 2;
+
+// Which files of a tree a copy takes: the tree copy's regular files (links not followed), or the
+// flat copy's regular files and links to them, "~" names left out.
+enum class Takes { Tree, Flat };
+
+// Counts the files of the tree `folder` that a copy takes. Depth first, a path at a time: nothing
+// stays open, however deep the tree.
+void countFolderTree(const std::string& folder, Takes takes, RunCount::Sink& sink) {
+    std::vector<std::string> waiting{folder};
+    FolderListing listing;
+    while (!waiting.empty() && !sink.cancelled()) {
+        const std::string path = std::move(waiting.back());
+        waiting.pop_back();
+        const Descriptor fd = OpenFolder(path);
+        listing.entries.clear();
+        if (!fd.valid() || !ListFolderAt(fd.get(), listing))
+            continue;
+        for (const FolderEntry& entry : listing.entries) {
+            if (entry.type == FolderEntry::Type::Folder) {
+                waiting.push_back(path + Separator + entry.name);
+                continue;
+            }
+            const bool taken = takes == Takes::Tree
+                                   ? entry.type == FolderEntry::Type::File
+                                   : TakeForFlat(fd.get(), entry) == FlatTake::File;
+            const FollowLink follow = takes == Takes::Tree ? FollowLink::No : FollowLink::Yes;
+            if (taken)
+                if (const auto size = RegularFileSizeAt(fd.get(), entry.name, follow))
+                    sink.add(*size);
+        }
+    }
+}
+
+// Counts the files `places` of a flat plan (links to files followed) that the copy takes, as
+// `copied` says. Only their sizes are asked for.
+template <class Copied>
+void countPlaces(const FlatEntryPlan& plan, const std::vector<FlatPlace>& places, Copied copied,
+                 RunCount::Sink& sink) {
+    Descriptor folder;
+    std::optional<std::uint32_t> opened;
+    for (const FlatPlace& place : places) {
+        if (sink.cancelled())
+            return;
+        if (!copied(place))
+            continue;
+        if (opened != place.folder) {
+            folder = OpenFolder(plan.contents[place.folder].path);
+            opened = place.folder;
+        }
+        if (!folder.valid())
+            continue;
+        if (const auto size =
+                RegularFileSizeAt(folder.get(), plan.file(place).name, FollowLink::Yes))
+            sink.add(*size);
+    }
+}
+
+} // namespace
+
+std::string filesText(std::uint64_t files) {
+    return CountText(files) + (files == 1 ? " file" : " files");
+}
+
+std::string CountText(std::uint64_t count) {
+    std::string digits = std::to_string(count);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    return digits;
+}
+
+std::string SizeText(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(units); ++unit)
+        value /= 1024;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string TimeLeftText(double seconds) {
+    if (seconds < 10)
+        return "a few seconds left";
+    if (seconds < 55)
+        return "about " + std::to_string(std::lround(seconds / 5) * 5) + " s left";
+    const long minutes = std::max(1L, std::lround(seconds / 60));
+    if (minutes < 90)
+        return "about " + std::to_string(minutes) + " min left";
+    return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) +
+           " min left";
+}
+
+std::string EntryName(const std::string& entry) {
+    const std::string path = withoutTrailingSeparators(entry);
+    return path.size() == 1 && path.front() == Separator ? path : LastPathPart(path);
+}
+
+std::string CopiedText(const RunFigures& figures) {
+    if (!figures.copying)
+        return {};
+    if (!figures.counted)
+        return filesText(figures.files) + ", " + SizeText(figures.bytes) + " so far";
+    // Files copied in place of others that failed were not counted: never more than the count.
+    std::string text = CountText(std::min(figures.files, figures.totalFiles)) + " of " +
+                       filesText(figures.totalFiles) + ", " +
+                       SizeText(std::min(figures.bytes, figures.totalBytes)) + " of " +
+                       SizeText(figures.totalBytes);
+    if (figures.secondsLeft >= 0)
+        text += ", " + TimeLeftText(figures.secondsLeft);
+    return text;
+}
+
+std::string ProgressText(const RunFigures& figures) {
+    std::string text =
+        "Entry " + std::to_string(figures.entry) + " of " + std::to_string(figures.entries);
+    if (!figures.name.empty())
+        text += ": " + figures.name;
+    if (figures.copying)
+        text += " \u2014 " + CopiedText(figures);
+    return text;
+}
+
+void JoinHost::showRunProgress(const RunFigures& figures) {
+    setProgressValue(figures.percent);
+    setProgressText(ProgressText(figures));
+}
+
+// ---- RunCount ----
+
+class RunCount::Count final : public RunCount::Sink {
+public:
+    Count(const RunCount& run, std::size_t entry) : m_run(run), m_entry(entry) {}
+    bool cancelled() const override {
+        return m_run.m_stopping.load(std::memory_order_relaxed) ||
+               m_run.m_preempted.load(std::memory_order_relaxed) ||
+               m_run.m_current.load(std::memory_order_relaxed) > m_entry || StopRequested();
+    }
+    void add(std::uint64_t size) override {
+        ++total.files;
+        total.bytes += size;
+    }
+    Total total;
+
+private:
+    const RunCount& m_run;
+    std::size_t m_entry;
+};
+
+RunCount::RunCount(std::size_t entries) : m_slots(entries) {}
+
+RunCount::~RunCount() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void RunCount::set(std::size_t entry, Origin origin, Counter counter) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (entry >= m_slots.size())
+            return;
+        Slot& slot = m_slots[entry];
+        if (slot.state != State::Unknown && slot.origin == origin)
+            return;
+        slot.origin = std::move(origin);
+        slot.counter = std::move(counter);
+        slot.total = {};
+        slot.state = slot.counter ? State::Waiting : State::Counted;
+        ++slot.version;
+        // The entry being counted, or one before it, comes first.
+        if (m_counting != NotCounting && entry <= m_counting)
+            m_preempted = true;
+    }
+    m_changed.notify_all();
+}
+
+void RunCount::setCurrent(std::size_t entry) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_current = entry;
+    }
+    m_changed.notify_all();
+}
+
+void RunCount::start() {
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { countAll(); });
+}
+
+std::optional<RunCount::Total> RunCount::total(std::size_t entry) const {
+    std::lock_guard lock(m_mutex);
+    if (entry >= m_slots.size() || m_slots[entry].state != State::Counted)
+        return std::nullopt;
+    return m_slots[entry].total;
+}
+
+std::optional<std::uint64_t> RunCount::bytesFrom(std::size_t entry) const {
+    std::lock_guard lock(m_mutex);
+    std::uint64_t bytes = 0;
+    for (std::size_t i = entry; i < m_slots.size(); ++i) {
+        if (m_slots[i].state != State::Counted)
+            return std::nullopt;
+        bytes += m_slots[i].total.bytes;
+    }
+    return bytes;
+}
+
+void RunCount::countAll() {
+    // The count must not slow the copies it runs beside.
+    LowerThisThreadsPriority();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        // The first entry not passed yet that has something to count.
+        std::size_t next = NotCounting;
+        m_changed.wait(lock, [&] {
+            if (m_stopping)
+                return true;
+            for (std::size_t i = m_current; i < m_slots.size(); ++i)
+                if (m_slots[i].state == State::Waiting) {
+                    next = i;
+                    return true;
+                }
+            return false;
+        });
+        if (m_stopping)
+            return;
+        Slot& slot = m_slots[next];
+        slot.state = State::Counting;
+        const std::uint64_t version = slot.version;
+        const Counter counter = slot.counter;
+        m_counting = next;
+        m_preempted = false;
+        lock.unlock();
+        Count count(*this, next);
+        bool counted = false;
+        bool failed = false;
+        try {
+            counter(count);
+            counted = !count.cancelled();
+        } catch (...) {
+            // A count that cannot go on leaves its entry uncounted; the copy shows without it.
+            failed = true;
+        }
+        lock.lock();
+        m_counting = NotCounting;
+        // Stopped: no entry is begun any more.
+        if (StopRequested())
+            return;
+        // Given something else to count meanwhile, the entry waits for that.
+        if (slot.version != version)
+            continue;
+        if (counted) {
+            slot.state = State::Counted;
+            slot.total = count.total;
+        } else {
+            slot.state = failed ? State::Unknown : State::Waiting;
+        }
+    }
+}
+
+// ---- RunProgress ----
+
+RunProgress::RunProgress(JoinHost& host) : m_host(host), m_shows(host.showsCopyProgress()) {}
+
+void RunProgress::beginRun(const std::vector<std::string>& entries, CopyOption option) {
+    if (!m_shows)
+        return;
+    m_count = std::make_unique<RunCount>(entries.size());
+    // A flat entry is counted from its plan once there is one; until then its tree tells roughly.
+    const Takes takes = option == CopyOption::Flat ? Takes::Flat : Takes::Tree;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].empty()) {
+            m_count->set(i, {}, nullptr);
+            continue;
+        }
+        std::string folder = withoutTrailingSeparators(entries[i]);
+        m_count->set(i, {folder, nullptr}, [folder, takes](RunCount::Sink& sink) {
+            countFolderTree(folder, takes, sink);
+        });
+    }
+}
+
+void RunProgress::lookAheadMade(const FlatRun& flat, const OutputRules& rules) {
+    if (!m_count)
+        return;
+    for (std::size_t i = 0; i < flat.entries(); ++i) {
+        std::shared_ptr<const FlatEntryPlan> plan = flat.plannedFor(i);
+        if (!plan)
+            continue;
+        // What the entry's copy will copy: its winners but those a later entry replaces.
+        const FlatEntryPlan* origin = plan.get();
+        m_count->set(i, {{}, origin},
+                     [plan = std::move(plan), i, &flat, &rules](RunCount::Sink& sink) {
+                         countPlaces(
+                             *plan, plan->winners,
+                             [&](FlatPlace place) {
+                                 return !flat.laterHolds(i, rules.key(plan->file(place).name));
+                             },
+                             sink);
+                     });
+    }
+}
+
+const RunFigures& RunProgress::beginEntry(int entry, int count, std::string name) {
+    m_figures = RunFigures{};
+    m_figures.entry = entry;
+    m_figures.entries = count;
+    m_figures.name = std::move(name);
+    if (m_count && entry >= 1)
+        m_count->setCurrent(current());
+    moveTo(entry - 1);
+    return m_figures;
+}
+
+void RunProgress::countTree(const std::string& folder) {
+    m_looked = Clock::now();
+    m_lookedWritten = 0;
+    if (m_count && m_figures.entry >= 1)
+        m_count->set(current(), {folder, nullptr}, [folder](RunCount::Sink& sink) {
+            countFolderTree(folder, Takes::Tree, sink);
+        });
+}
+
+void RunProgress::countFlat(std::shared_ptr<const FlatEntryPlan> plan,
+                            std::vector<FlatPlace> copies) {
+    m_looked = Clock::now();
+    m_lookedWritten = 0;
+    if (m_count && m_figures.entry >= 1) {
+        const FlatEntryPlan* origin = plan.get();
+        m_count->set(current(), {{}, origin},
+                     [plan = std::move(plan), copies = std::move(copies)](RunCount::Sink& sink) {
+                         countPlaces(
+                             *plan, copies, [](FlatPlace) { return true; }, sink);
+                     });
+    }
+}
+
+void RunProgress::moveTo(double entries) {
+    if (m_figures.entries > 0) {
+        const long percent = std::lround(entries / m_figures.entries * 100.0);
+        m_percent = std::max(m_percent, static_cast<int>(std::clamp(percent, 0L, 100L)));
+    }
+    m_figures.percent = m_percent;
+}
+
+void RunProgress::tick(std::uint64_t written) {
+    const Clock::time_point now = Clock::now();
+    if (written > m_lookedWritten)
+        m_writingSeconds += std::chrono::duration<double>(now - m_looked).count();
+    m_looked = now;
+    m_lookedWritten = written;
+}
+
+void RunProgress::show(const CopyCounters& copied) {
+    if (!m_shows)
+        return;
+    // Counting begins with the first report: a copy over before then needs no count, and a short
+    // one pays nothing for it.
+    if (m_count)
+        m_count->start();
+    const std::uint64_t written = copied.bytes.load(std::memory_order_relaxed);
+    tick(written);
+    m_figures.copying = true;
+    m_figures.files = copied.files.load(std::memory_order_relaxed);
+    // A file already at its destination is done without a byte written.
+    m_figures.bytes = written + copied.bytesAlreadyThere.load(std::memory_order_relaxed);
+    const std::optional<RunCount::Total> total =
+        m_count && m_figures.entry >= 1 ? m_count->total(current()) : std::nullopt;
+    if (total) {
+        m_figures.counted = true;
+        m_figures.totalFiles = total->files;
+        m_figures.totalBytes = total->bytes;
+        double share = 1;
+        if (total->bytes > 0)
+            share = static_cast<double>(m_figures.bytes) / static_cast<double>(total->bytes);
+        else if (total->files > 0)
+            share = static_cast<double>(m_figures.files) / static_cast<double>(total->files);
+        moveTo(m_figures.entry - 1 + std::min(1.0, share));
+        // The whole run's bytes still to do, at the speed the run has written so far.
+        const std::optional<std::uint64_t> later = m_count->bytesFrom(current() + 1);
+        if (later && m_writingSeconds >= EstimateAfterSeconds) {
+            const double speed = static_cast<double>(m_written + written) / m_writingSeconds;
+            const std::uint64_t left =
+                total->bytes - std::min(total->bytes, m_figures.bytes) + *later;
+            if (speed > 0)
+                m_figures.secondsLeft = static_cast<double>(left) / speed;
+        }
+    }
+    m_host.showRunProgress(m_figures);
+}
+
+void RunProgress::endCopy(const CopyCounters& copied) {
+    const std::uint64_t written = copied.bytes.load(std::memory_order_relaxed);
+    if (m_shows)
+        tick(written);
+    m_written += written;
+    // Files already at their destination were left alone, not copied.
+    const std::uint64_t alreadyThere = copied.alreadyThere.load(std::memory_order_relaxed);
+    m_filesCopied += copied.files.load(std::memory_order_relaxed) - alreadyThere;
+    m_filesAlreadyThere += alreadyThere;
+    m_temporariesRemoved += copied.temporariesRemoved.load(std::memory_order_relaxed);
+}
+
+int RunProgress::entriesDone(int entries) {
+    moveTo(entries);
+    return m_percent;
+}
+
+} // namespace join

@@ -1,0 +1,168 @@
+#include "join/tasks/workers.h"
+
+#include "join/fs/posixfs.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <new>
+#include <pthread.h>
+#include <utility>
+
+namespace join {
+
+void BackgroundWork::whenFinished(std::function<void()> onFinished) {
+    std::unique_lock lock(m_mutex);
+    if (!m_finished) {
+        m_onFinished = std::move(onFinished);
+        return;
+    }
+    lock.unlock();
+    onFinished();
+}
+
+bool BackgroundWork::finished() const {
+    std::lock_guard lock(m_mutex);
+    return m_finished;
+}
+
+void BackgroundWork::wait() {
+    std::unique_lock lock(m_mutex);
+    m_finishedChanged.wait(lock, [&] { return m_finished; });
+}
+
+bool BackgroundWork::waitAtMost(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_finishedChanged.wait_for(lock, timeout, [&] { return m_finished; });
+}
+
+void BackgroundWork::finish() {
+    // Everything happens under the lock, the callback and the wake-up included: once a waiter
+    // has seen the work finished, this object is not touched again, and the waiter may let it go.
+    std::lock_guard lock(m_mutex);
+    m_finished = true;
+    if (m_onFinished)
+        m_onFinished();
+    m_onFinished = nullptr;
+    m_finishedChanged.notify_all();
+}
+
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+std::atomic<WorkerPool*> g_pool{nullptr};
+std::mutex g_poolCreation;
+
+} // namespace
+
+WorkerPool& WorkerPool::shared() {
+    if (WorkerPool* pool = g_pool.load(std::memory_order_acquire))
+        return *pool;
+    std::lock_guard lock(g_poolCreation);
+    if (!g_pool.load()) {
+        // A child made by fork() has none of its parent's threads, and its copy of the pool's
+        // lock may be held: it starts a pool of its own.
+        static const int registered = ::pthread_atfork(nullptr, nullptr, [] {
+            g_pool.store(nullptr);
+            new (&g_poolCreation) std::mutex;
+        });
+        (void)registered;
+        // Never destroyed: workers may still be inside a task when the process ends.
+        g_pool.store(new WorkerPool(std::max(1u, std::thread::hardware_concurrency())),
+                     std::memory_order_release);
+    }
+    return *g_pool.load();
+}
+
+WorkerPool::WorkerPool(std::size_t threads) {
+    m_threads.reserve(threads);
+    for (std::size_t i = 0; i < threads; ++i)
+        m_threads.emplace_back([this] { runWorker(); });
+}
+
+WorkerPool::~WorkerPool() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_taskPosted.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+}
+
+void WorkerPool::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_taskPosted.notify_one();
+}
+
+void WorkerPool::start(BackgroundWork& work, std::function<void()> job) {
+    post([&work, job = std::move(job)] {
+        try {
+            job();
+        } catch (...) {
+            // The job records its own failures; nothing may escape a worker.
+        }
+        work.finish();
+    });
+}
+
+bool WorkerPool::waitUntilIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, timeout, [&] { return m_running == 0 && m_tasks.empty(); });
+}
+
+namespace {
+std::atomic<void (*)()> g_taskProbe{nullptr};
+} // namespace
+
+void SetStopRequested(bool stop) {
+    g_stopRequested.store(stop);
+}
+
+bool StopRequested() {
+    return g_stopRequested.load(std::memory_order_relaxed);
+}
+
+void ProbeTask() {
+    if (void (*probe)() = g_taskProbe.load(std::memory_order_relaxed))
+        probe();
+}
+
+void SetTaskProbe(void (*probe)()) {
+    g_taskProbe.store(probe);
+}
+
+void StopAllCopies() {
+    SetStopRequested(true);
+    if (WorkerPool* pool = g_pool.load())
+        while (!pool->waitUntilIdle(std::chrono::seconds(1))) {
+        }
+}
+
+void WorkerPool::runWorker() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_taskPosted.wait(lock, [&] { return m_stopping || !m_tasks.empty(); });
+        if (m_tasks.empty())
+            return;
+        std::function<void()> task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        ++m_running;
+        lock.unlock();
+        try {
+            task();
+        } catch (...) {
+            // Tasks record their own failures; nothing may end a worker.
+        }
+        task = nullptr;
+        lock.lock();
+        --m_running;
+        if (m_running == 0 && m_tasks.empty())
+            m_idle.notify_all();
+    }
+}
+
+} // namespace join

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "join/fs/posixfs.h"
+#include "join/host/host.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace join {
+
+// An ordered list of folder paths, each ending with the separator.
+using FolderCollection = std::vector<std::string>;
+
+enum class Recursion { ImmediateOnly, AllLevels };
+
+// A folder the walk leaves out, with everything below it: its path (ending with the separator)
+// and why, in words that follow the path ("Permission denied", "the name holds \"?\"").
+struct LeftOutFolder {
+    std::string path;
+    std::string reason;
+    int number; // the error number the program gives the reason
+};
+
+// Appends to `folders`, in place, every folder below its entries, breadth-first by level.
+// Folders whose listing is refused (70) or missing (76) are removed (the first equal entry).
+// A directory link that leads back to a folder it stands below is added but not listed again.
+// Yields to the event loop before each listing, for each subfolder read and for each folder
+// added; failures before a level's first listing and while adding are reported through `host`.
+// `leftOut`, when given, receives in walk order the folders left out by the walk's rules: those
+// whose listing was refused or that vanished, those whose names it does not take, and those
+// whose paths are too long to reach. Ends early, with what it has found, once a stop is
+// requested. `listings`, when given, receives folders the walk listed whole, by their paths,
+// with what each listing held, for as long as it has room.
+struct WalkListings {
+    std::size_t room = 0; // how many more names it takes
+    std::unordered_map<std::string, FolderListing> byPath;
+};
+void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& host,
+                    std::vector<LeftOutFolder>* leftOut = nullptr,
+                    WalkListings* listings = nullptr);
+
+// True when a name holds a code point below 32, from 127 to 159, or "?", or is not valid UTF-8.
+bool HasBadCharacters(const std::string& name);
+
+// Why the walk does not take a folder of this name ("the name holds \"?\""), or "" when it
+// does.
+std::string RejectedNameReason(const std::string& name);
+
+} // namespace join
