@@ -6,12 +6,11 @@
 #include "join/fs/posixfs.h"
 #include "join/fs/targetfs.h"
 #include "join/fs/temporaries.h"
+#include "join/tasks/taskgroup.h"
 #include "join/tasks/workers.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <future>
 #include <map>
@@ -58,53 +57,33 @@ public:
     FlatJob(Descriptor output, std::string outputPath, const FlatCopyOptions& options,
             CopyFailures& failures, CopyCounters& counters, std::unordered_set<std::string> watched)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_options(options),
-          m_failures(failures), m_counters(counters), m_capacity(64 * WorkerPool::shared().size()),
-          m_watched(std::move(watched)) {
+          m_failures(failures), m_counters(counters), m_watched(std::move(watched)),
+          m_group(std::make_shared<TaskGroup<FileTask>>(
+              [this](FileTask& task) { copy(task); },
+              TaskGroup<FileTask>::Settings{TaskOrder::FirstPosted,
+                                            64 * WorkerPool::shared().size(),
+                                            [] { FinishClosing(); }},
+              StopToken::ofRequest())) {
         FolderStatus status;
         if (StatusOf(m_output.get(), status))
             m_outputIdentity = status.identity;
     }
 
+    FlatJob(const FlatJob&) = delete;
+    FlatJob& operator=(const FlatJob&) = delete;
+    ~FlatJob() { m_group->abandon(); }
+
     const OutputRules& rules() const { return *m_options.rules; }
 
-    // Queues a copy; while the queue is full, the caller copies from it itself.
-    void post(FileTask task) {
-        std::unique_lock lock(m_mutex);
-        while (m_tasks.size() >= m_capacity && !m_fault)
-            runOne(lock);
-        if (m_fault)
-            return;
-        m_tasks.push_back(std::move(task));
-        m_changed.notify_one();
-    }
+    // Has the workers take part in the copies queued.
+    void enlist() { m_group->enlist(); }
 
-    // Copies queued files until the queue is closed and empty.
-    void work() {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return !m_tasks.empty() || m_closed; });
-            if (m_tasks.empty()) {
-                FinishClosing();
-                return;
-            }
-            runOne(lock);
-        }
-    }
+    // Queues a copy; while the queue is full, the caller copies from it itself.
+    void post(FileTask task) { m_group->post(std::move(task)); }
 
     // No more copies will be queued: takes part until every queued copy is done. Throws what a
     // task threw.
-    void finishQueue() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_closed = true;
-        }
-        m_changed.notify_all();
-        work();
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_running == 0; });
-        if (m_fault)
-            std::rethrow_exception(m_fault);
-    }
+    void finishQueue() { m_group->wait(); }
 
     // Copies one file now, on the calling thread. True when its name is placed: copied, already
     // there, or its own destination. A failure is recorded.
@@ -170,44 +149,16 @@ public:
     }
 
 private:
-    void runOne(std::unique_lock<std::mutex>& lock) {
-        FileTask task = std::move(m_tasks.front());
-        m_tasks.pop_front();
-        ++m_running;
-        lock.unlock();
-        std::exception_ptr fault;
-        try {
-            copy(task);
-        } catch (...) {
-            fault = std::current_exception();
-        }
-        task = {};
-        lock.lock();
-        --m_running;
-        // A task that throws ends the job: nothing more is copied, and the fault is thrown to
-        // whoever waits for the job.
-        if (fault && !m_fault) {
-            m_fault = fault;
-            m_tasks.clear();
-        }
-        m_changed.notify_all();
-    }
-
     const Descriptor m_output;
     const std::string m_outputPath;
     const FlatCopyOptions& m_options;
     CopyFailures& m_failures;
     CopyCounters& m_counters;
-    const std::size_t m_capacity;
     const std::unordered_set<std::string> m_watched;
+    const std::shared_ptr<TaskGroup<FileTask>> m_group;
     FileIdentity m_outputIdentity;
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<FileTask> m_tasks;
-    std::size_t m_running = 0;
-    bool m_closed = false;
-    std::exception_ptr m_fault;
     std::unordered_map<std::string, FlatPlace> m_failedWinners;
     std::unordered_set<std::string> m_placedKeys;
 };
@@ -320,9 +271,7 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
         watched.insert(key);
     auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, options, failures,
                                          counters, std::move(watched));
-    WorkerPool& pool = WorkerPool::shared();
-    for (std::size_t i = 1; i < pool.size(); ++i)
-        pool.post([job] { job->work(); });
+    job->enlist();
 
     {
         // A folder stays open while copies from it wait or run, and no longer.

@@ -4,11 +4,13 @@
 #include "join/fs/closebatch.h"
 #include "join/fs/paths.h"
 #include "join/fs/temporaries.h"
+#include "join/tasks/taskgroup.h"
 #include "join/tasks/workers.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <unistd.h>
 #include <unordered_map>
@@ -20,6 +22,7 @@ namespace join {
 namespace {
 
 constexpr unsigned OwnerAll = 0700;
+constexpr std::size_t NoLimit = std::numeric_limits<std::size_t>::max();
 // What the owner needs to make entries in a folder: write and search.
 constexpr unsigned OwnerWriteSearch = 0300;
 
@@ -99,7 +102,11 @@ public:
         : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
           m_counters(counters), m_workers(WorkerPool::shared().size()),
           m_rules(std::move(root.rules)), m_fileSystem(m_rules.fileSystem()),
-          m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed) {
+          m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed),
+          m_group(std::make_shared<TaskGroup<Task>>(
+              [this](Task& task) { run(task); },
+              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { FinishClosing(); }},
+              StopToken::ofRequest())) {
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
@@ -121,76 +128,29 @@ public:
         if (node->restore)
             m_restoring.push_back(node);
         m_root = node;
-        push({std::move(node), {}});
+        m_group->post({std::move(node), {}});
     }
 
-    // Takes part in the work until none is left.
-    void work() {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return !m_tasks.empty() || m_outstanding == 0; });
-            if (m_tasks.empty()) {
-                FinishClosing();
-                return;
-            }
-            Task task = std::move(m_tasks.back());
-            m_tasks.pop_back();
-            lock.unlock();
-            std::exception_ptr fault;
-            try {
-                ProbeTask();
-                if (task.run.empty())
-                    list(task.node);
-                else
-                    copyRun(*task.node, task.run);
-            } catch (...) {
-                fault = std::current_exception();
-            }
-            task = {};
-            lock.lock();
-            // A task that throws ends the job: the tasks still waiting are dropped, and the
-            // fault is thrown to whoever waits for the copy.
-            if (fault && !m_fault) {
-                m_fault = fault;
-                m_outstanding -= m_tasks.size();
-                m_tasks.clear();
-            }
-            if (--m_outstanding == 0)
-                m_changed.notify_all();
-        }
-    }
+    TreeJob(const TreeJob&) = delete;
+    TreeJob& operator=(const TreeJob&) = delete;
+    ~TreeJob() { m_group->abandon(); }
 
-    // What a task threw, if one did.
-    std::exception_ptr fault() {
-        std::lock_guard lock(m_mutex);
-        return m_fault;
+    // Copies the tree on the workers and the calling thread. Returns what a task threw, if one
+    // did: that ends the copy, and the tasks still waiting are dropped.
+    std::exception_ptr copy() {
+        m_group->enlist();
+        return m_group->finish();
     }
 
     void restorePermissions();
 
 private:
-    void push(Task task) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_fault)
-                return;
-            m_tasks.push_back(std::move(task));
-            ++m_outstanding;
-        }
-        m_changed.notify_one();
-    }
-
-    void pushAll(std::vector<Task>& tasks) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_fault)
-                return;
-            // The last pushed is taken first: pushing in reverse keeps listing order.
-            for (auto task = tasks.rbegin(); task != tasks.rend(); ++task)
-                m_tasks.push_back(std::move(*task));
-            m_outstanding += tasks.size();
-        }
-        m_changed.notify_all();
+    void run(Task& task) {
+        ProbeTask();
+        if (task.run.empty())
+            list(task.node);
+        else
+            copyRun(*task.node, task.run);
     }
 
     CopyFailures::Position positionOf(const Node& node) const {
@@ -374,7 +334,7 @@ private:
             return first(a) < first(b);
         });
         node->users += static_cast<int>(tasks.size());
-        pushAll(tasks);
+        m_group->postAll(tasks);
     }
 
     void copyRun(Node& node, const std::vector<std::uint32_t>& run) {
@@ -466,11 +426,9 @@ private:
     std::shared_ptr<Node> m_root;
     Descriptor m_rootTarget;
 
+    const std::shared_ptr<TaskGroup<Task>> m_group;
+
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Task> m_tasks;
-    std::size_t m_outstanding = 0;
-    std::exception_ptr m_fault;
     // The folders whose bits change at the end.
     std::vector<std::shared_ptr<Node>> m_restoring;
 };
@@ -587,13 +545,10 @@ Descriptor OpenTargetFolder(Descriptor folder, std::optional<unsigned>& restore,
 }
 
 void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters) {
-    auto job = std::make_shared<TreeJob>(root, failures, counters);
-    WorkerPool& pool = WorkerPool::shared();
-    for (std::size_t i = 1; i < pool.size(); ++i)
-        pool.post([job] { job->work(); });
-    job->work();
-    job->restorePermissions();
-    if (const std::exception_ptr fault = job->fault())
+    TreeJob job(root, failures, counters);
+    const std::exception_ptr fault = job.copy();
+    job.restorePermissions();
+    if (fault)
         std::rethrow_exception(fault);
 }
 

@@ -1,11 +1,12 @@
 #include "join/plan/joinplan.h"
 
 #include "join/fs/paths.h"
+#include "join/tasks/taskgroup.h"
 #include "join/tasks/workers.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
+#include <numeric>
 #include <unordered_set>
 
 namespace join {
@@ -284,50 +285,31 @@ FlatEntryPlan PlanFlatEntryQuietly(const std::string& entry, const OutputRules& 
 
 FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rules,
                  const FileIdentity& output) {
-    // The entries are planned side by side, on the workers and this thread; their names are
-    // taken in entry order, each entry as soon as those before it are. An entry whose plan
-    // fails counts as holding nothing: the look-ahead is only a way to copy less.
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<std::optional<std::shared_ptr<FlatEntryPlan>>> planned;
-        std::size_t next = 0;
-    };
-    auto shared = std::make_shared<Shared>();
-    shared->planned.resize(entries.size());
-    auto take = [shared, entries, rules, output] {
-        std::unique_lock lock(shared->mutex);
-        while (shared->next < entries.size()) {
-            const std::size_t entry = shared->next++;
-            lock.unlock();
-            std::shared_ptr<FlatEntryPlan> plan;
+    // The entries are planned side by side, on the workers and this thread, then their names are
+    // taken in entry order. An entry whose plan fails counts as holding nothing: the look-ahead is
+    // only a way to copy less.
+    std::vector<std::shared_ptr<FlatEntryPlan>> planned(entries.size());
+    auto planning = std::make_shared<TaskGroup<std::size_t>>(
+        [&](std::size_t& entry) {
             try {
-                plan = std::make_shared<FlatEntryPlan>(
+                planned[entry] = std::make_shared<FlatEntryPlan>(
                     PlanFlatEntryQuietly(entries[entry], rules, output));
             } catch (...) {
-                plan = std::make_shared<FlatEntryPlan>();
-                plan->walkReports.push_back(failureFromCurrentException().description());
+                planned[entry] = std::make_shared<FlatEntryPlan>();
+                planned[entry]->walkReports.push_back(failureFromCurrentException().description());
             }
-            lock.lock();
-            shared->planned[entry] = std::move(plan);
-            shared->changed.notify_all();
-        }
-    };
-    WorkerPool& pool = WorkerPool::shared();
-    for (std::size_t i = 1; i < std::min(entries.size(), pool.size()); ++i)
-        pool.post(take);
-    take();
+        },
+        TaskGroup<std::size_t>::Settings{}, StopToken());
+    std::vector<std::size_t> all(entries.size());
+    std::iota(all.begin(), all.end(), std::size_t{0});
+    planning->postAll(all);
+    planning->enlist(entries.size());
+    planning->wait();
 
     m_plans.resize(entries.size());
     std::size_t kept = 0;
     for (std::uint32_t entry = 0; entry < entries.size(); ++entry) {
-        std::shared_ptr<FlatEntryPlan> plan;
-        {
-            std::unique_lock lock(shared->mutex);
-            shared->changed.wait(lock, [&] { return shared->planned[entry].has_value(); });
-            plan = std::move(*shared->planned[entry]);
-            shared->planned[entry].reset();
-        }
+        std::shared_ptr<FlatEntryPlan> plan = std::move(planned[entry]);
         for (const FlatPlace& winner : plan->winners)
             m_last[rules.key(plan->file(winner).name)] = entry;
         const std::size_t names = plan->fileCount();
@@ -337,7 +319,6 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
             m_plans[entry] = Kept{std::move(plan), entries[entry]};
         }
     }
-    // Helpers that found no entry left may still be on their way out: they hold only `shared`.
 }
 
 FlatRun::FlatRun(const std::vector<std::shared_ptr<const FlatEntryPlan>>& plans,

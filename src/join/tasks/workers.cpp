@@ -126,6 +126,10 @@ bool StopRequested() {
     return g_stopRequested.load(std::memory_order_relaxed);
 }
 
+StopToken StopToken::ofRequest() {
+    return StopToken(&g_stopRequested);
+}
+
 void ProbeTask() {
     if (void (*probe)() = g_taskProbe.load(std::memory_order_relaxed))
         probe();

@@ -109,6 +109,18 @@ private:
 void ProbeTask();
 void SetTaskProbe(void (*probe)());
 
+// Whether a stop was asked, as a job's tasks see it: the request SetStopRequested sets, or none.
+class StopToken {
+public:
+    StopToken() = default;
+    static StopToken ofRequest();
+    bool requested() const { return m_flag && m_flag->load(std::memory_order_relaxed); }
+
+private:
+    explicit StopToken(const std::atomic<bool>* flag) : m_flag(flag) {}
+    const std::atomic<bool>* m_flag = nullptr;
+};
+
 // Asks every copy under way to stop at its next step. A file being written is then removed, so
 // that nothing partly written is left under any name. Copies started afterwards fail at once
 // with ECANCELED until the request is withdrawn.
