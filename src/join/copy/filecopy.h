@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join/copy/contents.h"
 #include "join/fs/posixfs.h"
 
 #include <atomic>
@@ -24,18 +25,6 @@ enum class IfDestinationExists { Replace, Fail, KeepCopy };
 // system's reason.
 bool CopyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists);
-
-// How file contents are moved. Each method steps down to the next by itself when the system
-// refuses it; tests start lower down to check every way.
-enum class CopyMethod { CopyFileRange, SendFile, ReadWrite };
-
-// Copies the first `size` bytes of the regular file `from` into the empty file `to`, keeping
-// holes as holes. False, with errno set, when a read or write fails, the source's size changes
-// meanwhile, or a stop is requested.
-bool copyFileContents(int from, int to, off_t size, CopyMethod method);
-
-// Which side a failure concerns: the file being read or the place being written.
-enum class Side { Source, Target };
 
 // How one copy ended. `error` is an errno value, or SourceChanged.
 struct CopyOutcome {
