@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     std::size_t listed = 0;
     constexpr int Rounds = 10;
     for (int round = 0; round < Rounds; ++round)
-        listed += join::ListFiles((root / "many").string()).size();
+        listed += join::listFiles((root / "many").string()).size();
     double seconds = secondsSince(start);
     std::printf("ListFiles, %d files: %.2f ms per listing (%zu names)\n", ManyCount,
                 seconds * 1000 / Rounds, listed / Rounds);
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < SmallCount; ++i) {
         const std::string name = "s" + std::to_string(i);
         copied +=
-            join::CopyOneFile((root / "small" / name).string(), (root / "out" / name).string(),
+            join::copyOneFile((root / "small" / name).string(), (root / "out" / name).string(),
                               join::IfDestinationExists::Replace);
     }
     seconds = secondsSince(start);
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     start = Clock::now();
     for (int i = 0; i < SmallCount; ++i) {
         const std::string name = "s" + std::to_string(i);
-        join::CopyOneFile((root / "small" / name).string(), (root / "out" / name).string(),
+        join::copyOneFile((root / "small" / name).string(), (root / "out" / name).string(),
                           join::IfDestinationExists::Replace);
     }
     seconds = secondsSince(start);
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     writeFile(large, LargeSize);
     ::sync();
     start = Clock::now();
-    join::CopyOneFile(large, (root / "out" / "large").string(), join::IfDestinationExists::Replace);
+    join::copyOneFile(large, (root / "out" / "large").string(), join::IfDestinationExists::Replace);
     seconds = secondsSince(start);
     std::printf("CopyOneFile, one 256 MiB file: %.0f MiB/s\n", 256 / seconds);
 

@@ -122,7 +122,7 @@ int main() {
         CountingList list;
         CountingMessages messages;
         start = Clock::now();
-        sources::LoadListFromFile(list, messages, path);
+        sources::loadListFromFile(list, messages, path);
         seconds = secondsSince(start);
         std::printf("LoadListFromFile: %.3f s, %.0f MB/s, %zu items in %zu batches, "
                     "peak memory %.1f MiB\n",
@@ -133,7 +133,7 @@ int main() {
     {
         KeepingList list;
         CountingMessages messages;
-        sources::LoadListFromFile(list, messages, path);
+        sources::loadListFromFile(list, messages, path);
         sources::LinesWithoutFolder unnamed;
         start = Clock::now();
         unnamed.check(list, 1, path);

@@ -90,7 +90,7 @@ public:
     bool showsCopyProgress() const override { return m_copyProgress; }
     void waitFor(join::BackgroundWork& work) override {
         shell::MainWindow::waitFor(work);
-        if (join::StopRequested() && copiesEndedAt == Clock::time_point())
+        if (join::stopRequested() && copiesEndedAt == Clock::time_point())
             copiesEndedAt = Clock::now();
     }
     Clock::time_point copiesEndedAt;

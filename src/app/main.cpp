@@ -114,7 +114,7 @@ void startupMessages(QtMsgType type, const QMessageLogContext& context, const QS
 
 // With arguments Brimvale runs from the terminal and needs no display; without, its window opens.
 int main(int argc, char** argv) {
-    if (cli::IsCommandLine(argc, argv))
+    if (cli::isCommandLine(argc, argv))
         return cli::Main(argc, argv);
     if (!platformWithoutDisplay() && !displaysAnswer())
         return 2;

@@ -99,9 +99,9 @@ bool readListFile(const std::string& path, std::vector<std::string>& sources, Co
     ListFileMessages messages;
     try {
         if (path == StandardInput)
-            sources::LoadListFromDescriptor(list, console.in, "standard input");
+            sources::loadListFromDescriptor(list, console.in, "standard input");
         else
-            sources::LoadListFromFile(list, messages, path);
+            sources::loadListFromFile(list, messages, path);
     } catch (const join::Failure& failure) {
         console.err << "brimvale: cannot read the list file " << path << ": "
                     << failure.description() << '\n';
@@ -126,8 +126,8 @@ std::string fromWorkingFolder(const std::string& source, const std::string& work
     if (source.empty() || source.front() == join::Separator || working.empty())
         return source;
     const std::string joined =
-        join::EndsWithSeparator(working) ? working + source : working + join::Separator + source;
-    return join::ResolveDotSegments(joined);
+        join::endsWithSeparator(working) ? working + source : working + join::Separator + source;
+    return join::resolveDotSegments(joined);
 }
 
 // Refuses, before anything is copied, what cannot be a source folder: the root folder, which
@@ -136,7 +136,7 @@ std::string fromWorkingFolder(const std::string& source, const std::string& work
 bool checkSource(const std::string& given, const std::string& source, Console& console) {
     if (source.empty())
         return true;
-    if (join::IsRootFolder(source)) {
+    if (join::isRootFolder(source)) {
         console.err << "brimvale: the root folder cannot be a source folder: " << given << '\n';
         return false;
     }
@@ -165,7 +165,7 @@ void explainOutput(const std::string& output, Console& console) {
 
 } // namespace
 
-bool IsCommandLine(int argc, char** argv) {
+bool isCommandLine(int argc, char** argv) {
     if (argc < 2)
         return false;
     std::string_view first = argv[1];
@@ -261,7 +261,7 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
     for (const QString& file : parser.values(list))
         if (!readListFile(toBytes(file), given, console))
             return ExitStatus::Usage;
-    if (join::StopRequested())
+    if (join::stopRequested())
         return ExitStatus::Stopped;
     for (qsizetype i = 1; i < positional.size(); ++i)
         given.push_back(toBytes(positional[i]));
@@ -276,7 +276,7 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
     }
     if (!sourcesUsable)
         return ExitStatus::Usage;
-    if (!join::FolderExists(request.output)) {
+    if (!join::folderExists(request.output)) {
         explainOutput(request.output, console);
         return ExitStatus::Usage;
     }
@@ -294,7 +294,7 @@ namespace {
 // Ctrl-C or a request to end: the copies under way stop and remove what they had partly
 // written, and the run ends. A second signal ends the process at once.
 void stopCopying(int) {
-    join::SetStopRequested(true);
+    join::setStopRequested(true);
 }
 
 void stopCopyingOnSignals() {

@@ -39,7 +39,7 @@ struct JoinRequest {
 
 // True when the arguments ask for the command line: any argument but the window options that
 // Qt takes for itself (-platform, -style, ...). Without arguments the window opens.
-bool IsCommandLine(int argc, char** argv);
+bool isCommandLine(int argc, char** argv);
 
 // Runs the command line with the process's arguments, standard output and standard error.
 int Main(int argc, char** argv);

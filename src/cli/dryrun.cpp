@@ -33,7 +33,7 @@ std::string counted(std::size_t count, const std::string& one, const std::string
 }
 
 std::string withSeparator(std::string path) {
-    if (!join::EndsWithSeparator(path))
+    if (!join::endsWithSeparator(path))
         path += join::Separator;
     return path;
 }
@@ -42,7 +42,7 @@ std::string withSeparator(std::string path) {
 // two spellings of one path apart as text.
 std::string lexicallyNormal(const std::string& path) {
     std::string text = std::filesystem::path(path).lexically_normal().string();
-    while (text.size() > 1 && join::EndsWithSeparator(text))
+    while (text.size() > 1 && join::endsWithSeparator(text))
         text.pop_back();
     return text;
 }
@@ -170,7 +170,7 @@ void Planner::describeTarget() {
         m_out << (fat ? ", " : "  not allowed: ") << "symbolic links";
     if (fat || !m_target.storesLinks)
         m_out << '\n';
-    m_out << "  free: " << join::SizeText(m_target.freeBytes) << '\n';
+    m_out << "  free: " << join::sizeText(m_target.freeBytes) << '\n';
     m_rules = join::OutputRules(m_target);
 }
 
@@ -195,7 +195,7 @@ void Planner::recordNotCopied(const std::string& source) {
 void Planner::checkCreation(const std::string& folder, const std::string& what) {
     if (!m_creationChecked.insert(lexicallyNormal(folder)).second)
         return;
-    if (const int error = join::CreationRefusedIn(folder); error != 0) {
+    if (const int error = join::creationRefusedIn(folder); error != 0) {
         m_out << "  cannot create files in " << what << ": " << std::strerror(error) << '\n';
         ++m_unwritable;
     }
@@ -203,7 +203,7 @@ void Planner::checkCreation(const std::string& folder, const std::string& what) 
 
 void Planner::readOutputFolder() {
     join::FolderListing listing;
-    if (!join::ListFolder(m_request.output, listing))
+    if (!join::listFolder(m_request.output, listing))
         return;
     for (join::FolderEntry& entry : listing.entries) {
         std::string key = m_rules.key(entry.name);
@@ -233,7 +233,7 @@ void Planner::planFlatEntry(const std::string& entry) {
         m_out << "  cannot read a folder: " << report << '\n';
         ++m_unreadable;
     }
-    auto plan = std::make_shared<const join::FlatEntryPlan>(join::PlanFlatFolders(
+    auto plan = std::make_shared<const join::FlatEntryPlan>(join::planFlatFolders(
         entry, std::move(folders), std::move(leftOut), &listings, m_rules, m_outputIdentity));
     for (const join::LeftOutFolder& folder : plan->leftOut) {
         m_leftOut.push_back(folder.path + ": " + folder.reason);
@@ -273,7 +273,7 @@ void Planner::planPreservedEntry(const std::string& entry) {
         m_out << "  names no folder: nothing to copy\n";
         return;
     }
-    const join::PreservePlacement placement = join::PlacePreservedEntry(entry, m_request.output);
+    const join::PreservePlacement placement = join::placePreservedEntry(entry, m_request.output);
     using Outcome = join::PreservePlacement::Outcome;
     const bool plannedBefore = placement.outcome == Outcome::Copy &&
                                m_plannedFolders.contains(lexicallyNormal(placement.mirrored));
@@ -288,7 +288,7 @@ void Planner::planPreservedEntry(const std::string& entry) {
         ++m_refusedEntries;
         return;
     }
-    const bool merged = join::FolderExists(placement.target);
+    const bool merged = join::folderExists(placement.target);
     m_out << "  goes to " << placement.target
           << (merged ? " (merged into the folder there)\n" : "\n");
     if (merged)
@@ -297,7 +297,7 @@ void Planner::planPreservedEntry(const std::string& entry) {
 }
 
 // The tree copy's view of one entry: every folder, file and link below it, shared out as the
-// copy shares them (join::PlanFolder, join::TakeForTree), with the names the output folder's
+// copy shares them (join::planFolder, join::takeForTree), with the names the output folder's
 // file system refuses or takes as one. Where it ignores case, folders whose names are one there
 // are one folder, their entries in listing order; of other entries whose names are one there
 // the last is copied. A file that an earlier entry's copy put at the same place is replaced.
@@ -328,9 +328,9 @@ void Planner::planTree(const std::string& source, const std::string& target) {
         std::vector<Item> items;
         for (const std::string& sourceFolder : folder.sources) {
             const std::string from = withSeparator(sourceFolder);
-            join::Descriptor fd = join::OpenFolder(from);
+            join::Descriptor fd = join::openFolder(from);
             join::FolderListing listing;
-            if (!fd.valid() || !join::ListFolderAt(fd.get(), listing)) {
+            if (!fd.valid() || !join::listFolderAt(fd.get(), listing)) {
                 m_out << "  cannot list " << from << ": "
                       << join::failureFromErrno(errno, from).description() << '\n';
                 ++m_unreadable;
@@ -347,12 +347,12 @@ void Planner::planTree(const std::string& source, const std::string& target) {
             if (wholeFolders)
                 keys.push_back(m_rules.key(item.entry.name));
         }
-        const join::FolderPlan plan = join::PlanFolder(types, keys, items.size());
+        const join::FolderPlan plan = join::planFolder(types, keys, items.size());
         // Why the target refuses a name it is asked to hold, or "".
         const auto refusal = [&](const Item& item) {
             if (!m_targetKnown)
                 return std::string();
-            std::string refused = join::NameRefusal(m_target, item.entry.name);
+            std::string refused = join::nameRefusal(m_target, item.entry.name);
             if (refused.empty() && item.entry.type == join::FolderEntry::Type::Link &&
                 !m_target.storesLinks)
                 refused = "is a symbolic link, which " + m_target.type + " cannot store";
@@ -383,7 +383,7 @@ void Planner::planTree(const std::string& source, const std::string& target) {
                     recordNotCopied(path);
                     continue;
                 }
-                const join::TreeTake take = join::TakeForTree(item.fd, item.entry);
+                const join::TreeTake take = join::takeForTree(item.fd, item.entry);
                 if (take == join::TreeTake::LinkToNothing || take == join::TreeTake::NotAFile) {
                     m_notFiles.push_back(path + ": " + notCopiedWords(take));
                     recordNotCopied(path);
@@ -397,7 +397,7 @@ void Planner::planTree(const std::string& source, const std::string& target) {
                 const bool file = take == join::TreeTake::File;
                 if (file) {
                     ++files;
-                    m_needed += join::SpaceFor(m_target, fileSize(path));
+                    m_needed += join::spaceFor(m_target, fileSize(path));
                 } else {
                     ++links;
                 }
@@ -410,7 +410,7 @@ void Planner::planTree(const std::string& source, const std::string& target) {
                     earlier->second = path;
                 } else if (file && countIfThere(path, place)) {
                     there = true;
-                    m_needed -= join::SpaceFor(m_target, fileSize(path));
+                    m_needed -= join::spaceFor(m_target, fileSize(path));
                 }
                 if (file)
                     recordFile(place, path, there);
@@ -450,7 +450,7 @@ void Planner::checkFlatNames() {
     for (std::size_t i = 0; i < m_flatFiles.size(); ++i) {
         const FlatFile& file = m_flatFiles[i];
         if (m_targetKnown) {
-            const std::string refusal = join::NameRefusal(m_target, file.name);
+            const std::string refusal = join::nameRefusal(m_target, file.name);
             if (!refusal.empty()) {
                 m_refused.push_back(file.source + ": the name " + refusal);
                 recordNotCopied(file.source);
@@ -497,10 +497,10 @@ void Planner::checkFlatNames() {
         const bool there = countIfThere(kept.source, withSeparator(m_request.output) + kept.name);
         recordFile(withSeparator(m_request.output) + kept.name, kept.source, there);
         if (!there)
-            m_needed += join::SpaceFor(m_target, kept.size);
+            m_needed += join::spaceFor(m_target, kept.size);
         const auto existing = m_existing.find(key);
         if (existing != m_existing.end() && !there)
-            m_freed += join::SpaceFor(
+            m_freed += join::spaceFor(
                 m_target, fileSize(withSeparator(m_request.output) + existing->second.name));
         if (spellings.names.size() < 2)
             continue;
@@ -539,7 +539,7 @@ void Planner::printFlatCollisions() {
 
 // A file whose destination already has its size and time is left alone, and needs no room.
 bool Planner::countIfThere(const std::string& source, const std::string& destination) {
-    if (m_request.alwaysCopy || !join::IsAlreadyCopied(source, destination, m_rules.timeStep()))
+    if (m_request.alwaysCopy || !join::isAlreadyCopied(source, destination, m_rules.timeStep()))
         return false;
     ++m_alreadyThere;
     return true;
@@ -557,8 +557,8 @@ void Planner::printSpace() {
         return;
     const std::uint64_t needed = m_needed > m_freed ? m_needed - m_freed : 0;
     m_tooBig = needed > m_target.freeBytes;
-    m_out << "\nSpace: about " << join::SizeText(needed) << " to write, "
-          << join::SizeText(m_target.freeBytes) << " free: " << (m_tooBig ? "does not fit" : "fits")
+    m_out << "\nSpace: about " << join::sizeText(needed) << " to write, "
+          << join::sizeText(m_target.freeBytes) << " free: " << (m_tooBig ? "does not fit" : "fits")
           << '\n';
 }
 
@@ -605,7 +605,7 @@ int Planner::run() {
     for (std::size_t i = 0; i < count; ++i) {
         m_out << "Entry " << i + 1 << " of " << count << ": " << m_request.sources[i] << '\n';
         // As the run reads an entry: "." and ".." lead to the folder they name.
-        const std::string entry = join::ResolveDotSegments(m_request.sources[i]);
+        const std::string entry = join::resolveDotSegments(m_request.sources[i]);
         if (flat())
             planFlatEntry(entry);
         else
@@ -636,7 +636,7 @@ int Planner::run() {
 } // namespace
 
 int DryRun(const JoinRequest& request, std::ostream& out) {
-    return DryRun(request, out, join::ExamineTargetFileSystem);
+    return DryRun(request, out, join::examineTargetFileSystem);
 }
 
 int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine) {
@@ -644,10 +644,10 @@ int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction&
     return planner.run();
 }
 
-PlannedJoin PlanJoin(const JoinRequest& request) {
+PlannedJoin planJoin(const JoinRequest& request) {
     PlannedJoin plan;
     std::ostringstream ignored;
-    const ExamineFunction examine = join::ExamineTargetFileSystem;
+    const ExamineFunction examine = join::examineTargetFileSystem;
     Planner planner(request, ignored, examine, &plan);
     planner.run();
     return plan;

@@ -34,6 +34,6 @@ struct PlannedJoin {
     std::vector<PlannedFile> files;
     std::vector<std::string> notCopied;
 };
-PlannedJoin PlanJoin(const JoinRequest& request);
+PlannedJoin planJoin(const JoinRequest& request);
 
 } // namespace cli

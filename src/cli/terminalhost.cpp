@@ -167,7 +167,7 @@ void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
     m_outcome = outcome;
     m_progress.clear();
     if (outcome.temporariesRemoved > 0)
-        m_console.err << "brimvale: " << join::RemovedTemporariesText(outcome.temporariesRemoved)
+        m_console.err << "brimvale: " << join::removedTemporariesText(outcome.temporariesRemoved)
                       << '\n';
 }
 
@@ -202,20 +202,20 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
 }
 
 void TerminalJoinHost::showRunProgress(const join::RunFigures& figures) {
-    m_progress.setCopied(join::CopiedText(figures));
+    m_progress.setCopied(join::copiedText(figures));
 }
 
 namespace {
 
 std::string counted(std::uint64_t count, const char* one, const char* many) {
-    return join::CountText(count) + (count == 1 ? one : many);
+    return join::countText(count) + (count == 1 ? one : many);
 }
 
 } // namespace
 
 int TerminalJoinHost::finish() {
     m_progress.clear();
-    if (join::StopRequested()) {
+    if (join::stopRequested()) {
         if (!m_outcome || !m_outcome->stopped())
             m_console.err << "brimvale: stopped: what was copied is whole, and nothing partly "
                              "written is left\n";
@@ -227,12 +227,12 @@ int TerminalJoinHost::finish() {
     // left.
     const std::uint64_t copied = m_filesCopied - m_alreadyThere;
     std::string tally = counted(copied, " file", " files") + " copied, " +
-                        join::CountText(m_alreadyThere) +
+                        join::countText(m_alreadyThere) +
                         " already there (same size and time) and left alone";
     // Files are counted as files; folders and the rest apart.
     std::vector<std::string> notCopied;
     if (m_outcome) {
-        if (const std::string left = join::LeftByRulesText(*m_outcome); !left.empty())
+        if (const std::string left = join::leftByRulesText(*m_outcome); !left.empty())
             tally += "; " + left;
         if (m_outcome->filesNotCopied > 0)
             notCopied.push_back(counted(m_outcome->filesNotCopied, " file", " files") +

@@ -11,12 +11,12 @@ namespace shell {
 namespace {
 
 QString counted(std::uint64_t count, const char* one, const char* many) {
-    return QString::fromStdString(join::CountText(count)) + QLatin1String(count == 1 ? one : many);
+    return QString::fromStdString(join::countText(count)) + QLatin1String(count == 1 ? one : many);
 }
 
 } // namespace
 
-QString ClosingText(const join::JoinOutcome& outcome) {
+QString closingText(const join::JoinOutcome& outcome) {
     QString text = QString::fromUtf8(join::ClosingMessage(outcome));
     if (!outcome.notCopiedFile.empty())
         text += QStringLiteral("\r\rThe whole list is in this file: ") +
@@ -24,15 +24,15 @@ QString ClosingText(const join::JoinOutcome& outcome) {
     return text;
 }
 
-QString ClosingDetails(const join::JoinOutcome& outcome) {
-    const std::string left = join::LeftByRulesText(outcome);
+QString closingDetails(const join::JoinOutcome& outcome) {
+    const std::string left = join::leftByRulesText(outcome);
     if (outcome.allCopied() && left.empty())
         return {};
     QStringList lines;
     QString tally = counted(outcome.filesCopied, " file", " files") + QStringLiteral(" copied");
     if (outcome.filesAlreadyThere > 0)
         tally += QStringLiteral(", ") +
-                 QString::fromStdString(join::CountText(outcome.filesAlreadyThere)) +
+                 QString::fromStdString(join::countText(outcome.filesAlreadyThere)) +
                  QStringLiteral(" already there (same size and time) and left alone");
     if (!left.empty())
         tally += QStringLiteral("; ") + QString::fromUtf8(left);

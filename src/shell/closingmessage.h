@@ -8,11 +8,11 @@ namespace shell {
 
 // The window's closing message of a run: the engine's, then the file that lists what could not
 // be copied, when there is one.
-QString ClosingText(const join::JoinOutcome& outcome);
+QString closingText(const join::JoinOutcome& outcome);
 
 // What the closing message holds under "Show Details...": the files copied and what the flat
 // copy's rules left, then every thing that could not be copied, under the entry it belongs to.
 // "" when the message says it all.
-QString ClosingDetails(const join::JoinOutcome& outcome);
+QString closingDetails(const join::JoinOutcome& outcome);
 
 } // namespace shell

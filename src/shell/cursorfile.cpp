@@ -42,7 +42,7 @@ struct CursorImage {
 
 } // namespace
 
-QCursor LoadCursorFile(const QString& path, qreal devicePixelRatio) {
+QCursor loadCursorFile(const QString& path, qreal devicePixelRatio) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         invalid(path);

@@ -9,6 +9,6 @@ namespace shell {
 // is its size on the screen, and the image that fits the screen's device pixel ratio is shown,
 // with its own hot spot. Throws join::Failure 481 ("Invalid picture") when the file cannot be
 // read as a cursor.
-QCursor LoadCursorFile(const QString& path, qreal devicePixelRatio = 1.0);
+QCursor loadCursorFile(const QString& path, qreal devicePixelRatio = 1.0);
 
 } // namespace shell

@@ -27,7 +27,7 @@ QString loadDesignedFont() {
 
 } // namespace
 
-QString DesignedFontFamily() {
+QString designedFontFamily() {
     static const QString family = loadDesignedFont();
     return family;
 }

@@ -9,6 +9,6 @@ namespace shell {
 // call, so that neither the desktop's default font nor its font substitutions decide what stands
 // in for Arial. When the files are gone, an installed Liberation Sans, else Arial, is named and
 // the font configuration decides.
-QString DesignedFontFamily();
+QString designedFontFamily();
 
 } // namespace shell

@@ -18,7 +18,7 @@ const QString LauncherInterface = QStringLiteral("com.canonical.Unity.LauncherEn
 const QString ApplicationUri = QStringLiteral("application://brimvale.desktop");
 
 QString files(std::uint64_t count) {
-    return QString::fromStdString(join::CountText(count)) +
+    return QString::fromStdString(join::countText(count)) +
            (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
 }
 
@@ -75,7 +75,7 @@ void DesktopBus::notify(const QString& summary, const QString& body) {
     QDBusConnection::sessionBus().send(call);
 }
 
-QString EndOfRunNotice(const join::JoinOutcome& outcome) {
+QString endOfRunNotice(const join::JoinOutcome& outcome) {
     if (outcome.stopped())
         return QStringLiteral("The join was stopped: ") + files(outcome.filesCopied) +
                QStringLiteral(" copied");

@@ -31,6 +31,6 @@ private:
 
 // What a notification says of a run that has ended: "12,345 files copied", "3 files could not be
 // copied", "The join was stopped: 12 files copied".
-QString EndOfRunNotice(const join::JoinOutcome& outcome);
+QString endOfRunNotice(const join::JoinOutcome& outcome);
 
 } // namespace shell

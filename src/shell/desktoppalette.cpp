@@ -26,7 +26,7 @@ constexpr double MarkContrast = 3.0;
 
 } // namespace
 
-bool IsLightPalette(const QPalette& palette) {
+bool isLightPalette(const QPalette& palette) {
     return relativeLuminance(palette.color(QPalette::Window)) >
            relativeLuminance(palette.color(QPalette::WindowText));
 }
@@ -37,7 +37,7 @@ double ContrastRatio(const QColor& a, const QColor& b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-QColor FocusMarkColour(const QPalette& palette) {
+QColor focusMarkColour(const QPalette& palette) {
     const QColor window = palette.color(QPalette::Window);
     const QColor text = palette.color(QPalette::WindowText);
     const QColor highlight = palette.color(QPalette::Highlight);

@@ -55,7 +55,7 @@ bool FocusMark::eventFilter(QObject* watched, QEvent* event) {
 
 void FocusMark::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const QColor colour = FocusMarkColour(parentWidget()->palette());
+    const QColor colour = focusMarkColour(parentWidget()->palette());
     painter.fillRect(rect(), colour);
 }
 

@@ -132,13 +132,13 @@ constexpr int FrameBorderEstimate = 4;
 MainWindowEnvironment MainWindowEnvironment::standard() {
     MainWindowEnvironment env;
     env.programFolder = QCoreApplication::applicationDirPath();
-    env.randomDraw = &DrawSeededByTimeOfDay;
-    env.desktopFolder = &StandardDesktopFolder;
+    env.randomDraw = &drawSeededByTimeOfDay;
+    env.desktopFolder = &standardDesktopFolder;
     env.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     env.presenter = std::make_shared<MessageBoxPresenter>();
     env.endProcess = [](int signal) {
         // Copies under way remove what they have partly written before the process ends.
-        join::StopAllCopies();
+        join::stopAllCopies();
         std::fflush(nullptr);
         if (signal != 0) {
             // Ended by the signal, as whoever sent it expects.
@@ -150,7 +150,7 @@ MainWindowEnvironment MainWindowEnvironment::standard() {
         }
         std::_Exit(0);
     };
-    env.stateFolder = QFile::decodeName(QByteArray::fromStdString(join::UserStateFolder()));
+    env.stateFolder = QFile::decodeName(QByteArray::fromStdString(join::userStateFolder()));
     return env;
 }
 
@@ -309,7 +309,7 @@ void MainWindow::setDesignedFonts(double scale) {
     // its scale, so that no caption outgrows its control.
     const double dotsPerPoint = logicalDpiY() / 72.0;
     auto designedFont = [&](double points) {
-        QFont font(DesignedFontFamily());
+        QFont font(designedFontFamily());
         font.setPointSizeF(scale == 1.0 ? points
                                         : std::floor(points * scale * dotsPerPoint) / dotsPerPoint);
         font.setWeight(QFont::Bold);
@@ -325,7 +325,7 @@ void MainWindow::setDesignedFonts(double scale) {
 // keeps the desktop's colours, so that no light list, field or button stands on a dark window.
 void MainWindow::showDesignedColours() {
     const QPalette desktop = QApplication::palette();
-    const bool light = IsLightPalette(desktop);
+    const bool light = isLightPalette(desktop);
     // With the skin, the window and then its group boxes and option buttons in control order take
     // the button face, before the skin itself.
     for (QWidget* widget :
@@ -385,7 +385,7 @@ void MainWindow::fitToScreen() {
                                 FrameBorderEstimate, FrameBorderEstimate);
     }
     const QRect available = screen->availableGeometry();
-    const double scale = FittingScale(m_designedSize, frameMargins, available.size());
+    const double scale = fittingScale(m_designedSize, frameMargins, available.size());
     const bool rescaled = scale != m_layoutScale;
     if (rescaled) {
         m_layoutScale = scale;
@@ -548,17 +548,17 @@ bool MainWindow::listDragEvent(QEvent* event) {
     auto* drag = static_cast<QDropEvent*>(event);
     switch (event->type()) {
     case QEvent::DragEnter:
-        m_drag = sources::ReadDrop(drag->mimeData()->urls());
-        answerDrag(drag, sources::TakesDrop(*this, m_drag));
+        m_drag = sources::readDrop(drag->mimeData()->urls());
+        answerDrag(drag, sources::takesDrop(*this, m_drag));
         return true;
     case QEvent::DragMove:
-        answerDrag(drag, sources::TakesDrop(*this, m_drag));
+        answerDrag(drag, sources::takesDrop(*this, m_drag));
         return true;
     case QEvent::Drop: {
         // Read again: what lies there may have changed during the drag.
-        const sources::Drop dropped = sources::ReadDrop(drag->mimeData()->urls());
+        const sources::Drop dropped = sources::readDrop(drag->mimeData()->urls());
         m_drag = {};
-        if (!answerDrag(drag, sources::TakesDrop(*this, dropped)))
+        if (!answerDrag(drag, sources::takesDrop(*this, dropped)))
             return true;
         // Once the drop has been answered, so that a message the load shows does not hold the
         // program the drop came from.
@@ -582,12 +582,12 @@ void MainWindow::browseForOutputFolder() {
         return;
     trap.line(104, [&] { setPointer(join::Pointer::Hourglass); });
     // The test looks at the folder as chosen; the separator is added after normalising.
-    if (trap.test(106, [&] { return join::EndsWithSeparator(chosen); }))
+    if (trap.test(106, [&] { return join::endsWithSeparator(chosen); }))
         trap.line(
-            108, [&] { m_outputFolderEdit->setText(fromFileSystem(join::NormalizePath(chosen))); });
+            108, [&] { m_outputFolderEdit->setText(fromFileSystem(join::normalizePath(chosen))); });
     else
         trap.line(110, [&] {
-            m_outputFolderEdit->setText(fromFileSystem(join::NormalizePath(chosen) + "/"));
+            m_outputFolderEdit->setText(fromFileSystem(join::normalizePath(chosen) + "/"));
         });
     trap.line(112, [&] { setPointer(join::Pointer::Default); });
 }
@@ -603,18 +603,18 @@ void MainWindow::startOrStopJoining() {
     // before anything else can start one.
     if (m_stopAsked && !m_joinRun.JoinRunning()) {
         m_stopAsked = false;
-        join::SetStopRequested(false);
+        join::setStopRequested(false);
     }
 }
 
 void MainWindow::askToStop() {
-    if (!m_joinRun.JoinRunning() || join::StopRequested() || m_gone)
+    if (!m_joinRun.JoinRunning() || join::stopRequested() || m_gone)
         return;
-    const bool stop = m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion);
+    const bool stop = m_env.presenter->askYesNo(this, applicationTitle(), StopQuestion);
     if (!stop || !m_joinRun.JoinRunning())
         return;
     m_stopAsked = true;
-    join::SetStopRequested(true);
+    join::setStopRequested(true);
     // The stop is under way: there is nothing more to ask.
     m_startButton->setEnabled(false);
 }
@@ -640,11 +640,11 @@ void MainWindow::startUp() {
     trap.line(100, [&] { ApplySkin(); });
     trap.line(104, [&] { setWindowTitle(QString::fromLatin1(ProductName)); });
     trap.line(104, [&] { setWindowIcon(QIcon(QStringLiteral(":/brimvale/brimvale.png"))); });
-    trap.line(104, [&] { SetApplicationTitle(); });
+    trap.line(104, [&] { setApplicationTitle(); });
     const QString cursorPath = m_env.programFolder + QStringLiteral("/HAND-M.CUR");
-    if (trap.test(106, [&] { return join::FileIsPresent(fileSystemPath(cursorPath)); }))
+    if (trap.test(106, [&] { return join::fileIsPresent(fileSystemPath(cursorPath)); }))
         trap.line(108, [&] { loadHandCursor(cursorPath); });
-    trap.line(110, [&] { OpenHomePageByChance(m_env.randomDraw, m_env.openUrl); });
+    trap.line(110, [&] { openHomePageByChance(m_env.randomDraw, m_env.openUrl); });
     trap.line(128, [&] { m_sourceList->addColumn(QStringLiteral("Source Folder(s)")); });
     trap.line(130, [&] {
         if (m_sourceList->columnCount() < 1)
@@ -653,21 +653,21 @@ void MainWindow::startUp() {
     });
     trap.line(132, [&] {
         // The default comes first: without a desktop folder nothing is restored.
-        const QString desktop = GetDesktopFolder(m_env.desktopFolder);
+        const QString desktop = getDesktopFolder(m_env.desktopFolder);
         m_outputFolderEdit->setText(m_env.settings.GetSetting(OutputFolderKey, desktop));
     });
     trap.line(134, [&] {
-        setOptionState(m_preserveOption, ReadBoolean(m_env.settings.GetSetting(
+        setOptionState(m_preserveOption, readBoolean(m_env.settings.GetSetting(
                                              PreserveOptionKey, QStringLiteral("1"))));
     });
     trap.line(136, [&] {
         setOptionState(m_flatOption,
-                       ReadBoolean(m_env.settings.GetSetting(FlatOptionKey, QStringLiteral("0"))));
+                       readBoolean(m_env.settings.GetSetting(FlatOptionKey, QStringLiteral("0"))));
     });
 }
 
 void MainWindow::loadHandCursor(const QString& path) {
-    m_handCursor = LoadCursorFile(path, devicePixelRatio());
+    m_handCursor = loadCursorFile(path, devicePixelRatio());
     showPointer();
 }
 
@@ -713,8 +713,8 @@ void MainWindow::setOptionState(QRadioButton* option, bool selected) {
 }
 
 void MainWindow::storeCopyOptions(join::Procedure procedure) {
-    storeSetting(PreserveOptionKey, BooleanText(m_preserveOption->isChecked()), procedure);
-    storeSetting(FlatOptionKey, BooleanText(m_flatOption->isChecked()), procedure);
+    storeSetting(PreserveOptionKey, booleanText(m_preserveOption->isChecked()), procedure);
+    storeSetting(FlatOptionKey, booleanText(m_flatOption->isChecked()), procedure);
 }
 
 void MainWindow::storeSetting(const QString& key, const QString& value, join::Procedure procedure) {
@@ -821,8 +821,8 @@ void MainWindow::pointerMoved(join::Pointer shape) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Every setting is stored the moment it changes; only a run under way is worth a question,
     // the one Escape asks. Once its stop is under way the window goes without one.
-    if (m_joinRun.JoinRunning() && !join::StopRequested() && !m_gone &&
-        !m_env.presenter->askYesNo(this, ApplicationTitle(), StopQuestion)) {
+    if (m_joinRun.JoinRunning() && !join::stopRequested() && !m_gone &&
+        !m_env.presenter->askYesNo(this, applicationTitle(), StopQuestion)) {
         event->ignore();
         return;
     }
@@ -838,7 +838,7 @@ void MainWindow::leave(int signal) {
     m_endRequests->setCatchingSignals(false);
     if (m_joinRun.JoinRunning()) {
         m_stopAsked = true;
-        join::SetStopRequested(true);
+        join::setStopRequested(true);
     }
     hide();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -909,7 +909,7 @@ void MainWindow::waitFor(join::BackgroundWork& work) {
 void MainWindow::showMessage(const std::string& text) {
     if (m_gone)
         return;
-    m_env.presenter->showPlainMessage(this, ApplicationTitle(), QString::fromUtf8(text));
+    m_env.presenter->showPlainMessage(this, applicationTitle(), QString::fromUtf8(text));
 }
 
 void MainWindow::showErrorReport(const std::string& description, const std::string& location,
@@ -933,17 +933,17 @@ void MainWindow::joinEnded(const join::JoinOutcome& outcome) {
     m_desktop.hideProgress();
     // Told only when the user may have turned to something else meanwhile.
     if (outcome.took > m_env.noticeAfter && !isActiveWindow())
-        m_desktop.notify(ApplicationTitle(), EndOfRunNotice(outcome));
+        m_desktop.notify(applicationTitle(), endOfRunNotice(outcome));
 }
 
 void MainWindow::showClosingMessage(const join::JoinOutcome& outcome) {
     if (m_gone)
         return;
-    const QString details = ClosingDetails(outcome);
+    const QString details = closingDetails(outcome);
     if (details.isEmpty())
-        m_env.presenter->showPlainMessage(this, ApplicationTitle(), ClosingText(outcome));
+        m_env.presenter->showPlainMessage(this, applicationTitle(), closingText(outcome));
     else
-        m_env.presenter->showDetailedMessage(this, ApplicationTitle(), ClosingText(outcome),
+        m_env.presenter->showDetailedMessage(this, applicationTitle(), closingText(outcome),
                                              details);
 }
 

@@ -117,7 +117,7 @@ public:
     void pumpEvents() override;
     // A stop asked for a run does not cut short the walk of a command that adds folders to the
     // list meanwhile: that list would miss folders without a word.
-    bool walkStopped() const override { return m_listWalks == 0 && join::StopRequested(); }
+    bool walkStopped() const override { return m_listWalks == 0 && join::stopRequested(); }
     void waitFor(join::BackgroundWork& work) override;
     void showMessage(const std::string& text) override;
     void showErrorReport(const std::string& description, const std::string& location,

@@ -8,7 +8,7 @@ namespace {
 
 void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
              const QString& details = {}) {
-    QMessageBox box(icon, caption, DisplayText(text), QMessageBox::Ok, parent);
+    QMessageBox box(icon, caption, displayText(text), QMessageBox::Ok, parent);
     // Texts carry folder names and failure descriptions; they must never be read as markup.
     box.setTextFormat(Qt::PlainText);
     // Shown as plain text in a box of its own, behind "Show Details...".
@@ -34,7 +34,7 @@ void MessageBoxPresenter::showErrorReport(QWidget* parent, const QString& text) 
 }
 
 bool MessageBoxPresenter::askYesNo(QWidget* parent, const QString& caption, const QString& text) {
-    QMessageBox box(QMessageBox::Question, caption, DisplayText(text),
+    QMessageBox box(QMessageBox::Question, caption, displayText(text),
                     QMessageBox::Yes | QMessageBox::No, parent);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);
@@ -42,7 +42,7 @@ bool MessageBoxPresenter::askYesNo(QWidget* parent, const QString& caption, cons
     return box.exec() == QMessageBox::Yes;
 }
 
-QString DisplayText(const QString& text) {
+QString displayText(const QString& text) {
     QString display = text;
     display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     display.replace(QLatin1Char('\r'), QLatin1Char('\n'));

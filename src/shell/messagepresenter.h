@@ -40,6 +40,6 @@ public:
 };
 
 // The message text as a box shows it: every CR LF and every lone CR becomes a line break.
-QString DisplayText(const QString& text);
+QString displayText(const QString& text);
 
 } // namespace shell

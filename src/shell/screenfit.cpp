@@ -5,7 +5,7 @@
 
 namespace shell {
 
-double FittingScale(QSize designed, QMargins frame, QSize available) {
+double fittingScale(QSize designed, QMargins frame, QSize available) {
     const QSize room =
         available - QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
     if (designed.width() <= room.width() && designed.height() <= room.height())

@@ -12,6 +12,6 @@ inline constexpr double MinimumLayoutScale = 0.5;
 // The scale at which a window of the `designed` client size, with its `frame` (title bar and
 // borders) around it, fits into `available`: exactly 1 where it fits as designed, else the
 // largest scale, in steps of 1/100, at which it does, but never below MinimumLayoutScale.
-double FittingScale(QSize designed, QMargins frame, QSize available);
+double fittingScale(QSize designed, QMargins frame, QSize available);
 
 } // namespace shell

@@ -51,11 +51,11 @@ QString Settings::fileName() const {
     return open()->fileName();
 }
 
-QString BooleanText(bool value) {
+QString booleanText(bool value) {
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
 
-bool ReadBoolean(const QString& text) {
+bool readBoolean(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed.compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0)
         return true;

@@ -35,11 +35,11 @@ private:
 };
 
 // The text form of a copy-option state: "True" or "False".
-QString BooleanText(bool value);
+QString booleanText(bool value);
 
 // Reads a stored text as a Boolean: "True" and "False" in any letter case, and numeric text
 // (blanks around it allowed), where zero is false and every other number is true. Any other
 // text throws join::Failure 13 ("Type mismatch").
-bool ReadBoolean(const QString& text);
+bool readBoolean(const QString& text);
 
 } // namespace shell

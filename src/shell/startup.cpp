@@ -16,7 +16,7 @@ constexpr qsizetype LongestTitle = 40;
 constexpr int HomePageNumber = 7;
 } // namespace
 
-QString ApplicationTitleFrom(const QString& productName) {
+QString applicationTitleFrom(const QString& productName) {
     QString title = productName;
     do {
         const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
@@ -27,15 +27,15 @@ QString ApplicationTitleFrom(const QString& productName) {
     return title;
 }
 
-void SetApplicationTitle() {
-    g_applicationTitle = ApplicationTitleFrom(QString::fromLatin1(ProductName));
+void setApplicationTitle() {
+    g_applicationTitle = applicationTitleFrom(QString::fromLatin1(ProductName));
 }
 
-QString ApplicationTitle() {
+QString applicationTitle() {
     return g_applicationTitle;
 }
 
-QString GetDesktopFolder(const std::function<QString()>& desktopFolder) {
+QString getDesktopFolder(const std::function<QString()>& desktopFolder) {
     const QString folder = desktopFolder();
     if (folder.isEmpty())
         throw join::Failure(join::ErrorNumber::PathNotFound,
@@ -43,7 +43,7 @@ QString GetDesktopFolder(const std::function<QString()>& desktopFolder) {
     return folder + QLatin1Char('/');
 }
 
-QString StandardDesktopFolder() {
+QString standardDesktopFolder() {
     // Many fresh accounts have no desktop folder (minimal desktops, and desktops that name it in
     // another language); the home folder then stands in, so that the default output folder is
     // one that exists.
@@ -53,7 +53,7 @@ QString StandardDesktopFolder() {
     return QDir::homePath();
 }
 
-void OpenHomePageByChance(const std::function<double()>& randomDraw,
+void openHomePageByChance(const std::function<double()>& randomDraw,
                           const std::function<bool(const QUrl&)>& openUrl) {
     const double r = randomDraw();
     if (!(r >= 0.0 && r < 1.0))
@@ -67,7 +67,7 @@ void OpenHomePageByChance(const std::function<double()>& randomDraw,
                             "File not found: cannot open " + homePage.toString().toStdString());
 }
 
-double DrawSeededByTimeOfDay() {
+double drawSeededByTimeOfDay() {
     const int secondsSinceMidnight = QTime::currentTime().msecsSinceStartOfDay() / 1000;
     std::mt19937 generator(static_cast<std::mt19937::result_type>(secondsSinceMidnight));
     return std::uniform_real_distribution<double>(0.0, 1.0)(generator);

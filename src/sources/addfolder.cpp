@@ -25,10 +25,10 @@ std::string pickFolderAndShowBusy(CommandHost& host, join::Trap& trap) {
 
 } // namespace
 
-std::string FolderItemText(const std::string& chosen) {
+std::string folderItemText(const std::string& chosen) {
     // The test looks at the folder as chosen; the separator is added after normalising.
-    return join::EndsWithSeparator(chosen) ? join::NormalizePath(chosen)
-                                           : join::NormalizePath(chosen) + "/";
+    return join::endsWithSeparator(chosen) ? join::normalizePath(chosen)
+                                           : join::normalizePath(chosen) + "/";
 }
 
 void addFolder(CommandHost& host) {
@@ -36,8 +36,8 @@ void addFolder(CommandHost& host) {
     const std::string chosen = pickFolderAndShowBusy(host, trap);
     if (chosen.empty())
         return;
-    const bool root = trap.test(106, [&] { return join::EndsWithSeparator(chosen); });
-    trap.line(root ? 108 : 110, [&] { host.sourceList().append(FolderItemText(chosen)); });
+    const bool root = trap.test(106, [&] { return join::endsWithSeparator(chosen); });
+    trap.line(root ? 108 : 110, [&] { host.sourceList().append(folderItemText(chosen)); });
     trap.line(112, [&] { host.setPointer(join::Pointer::Default); });
 }
 
@@ -48,12 +48,12 @@ void addFolderTree(CommandHost& host) {
         return;
     join::FolderCollection expansion;
     trap.line(106, [&] { expansion.clear(); });
-    if (trap.test(108, [&] { return join::EndsWithSeparator(chosen); })) {
+    if (trap.test(108, [&] { return join::endsWithSeparator(chosen); })) {
         trap.line(110, [&] { expansion.push_back(chosen); });
-        trap.line(112, [&] { host.sourceList().append(join::NormalizePath(chosen)); });
+        trap.line(112, [&] { host.sourceList().append(join::normalizePath(chosen)); });
     } else {
         trap.line(114, [&] { expansion.push_back(chosen + "/"); });
-        trap.line(116, [&] { host.sourceList().append(join::NormalizePath(chosen) + "/"); });
+        trap.line(116, [&] { host.sourceList().append(join::normalizePath(chosen) + "/"); });
     }
     trap.line(118, [&] { join::walkSubfolders(expansion, join::Recursion::AllLevels, host); });
     // The first entry stands for the chosen folder, already added above; the rest go in as the

@@ -14,7 +14,7 @@ void addFolder(CommandHost& host);
 
 // The item "Add Folder(s)" appends for a chosen folder: normalised, ending with "/" (a root
 // keeps its single "/").
-std::string FolderItemText(const std::string& chosen);
+std::string folderItemText(const std::string& chosen);
 
 // "Add All Subfolders In Folder": adds the picked folder, then every folder below it,
 // breadth-first by level.

@@ -33,7 +33,7 @@ std::string localPath(const QUrl& url) {
 // A regular file (or a link to one) that the desktop's type database takes for text: by its
 // name, and by its first bytes where the name says nothing.
 bool isTextFile(const std::string& path) {
-    if (!join::IsExistingFile(path))
+    if (!join::isExistingFile(path))
         return false;
     std::ifstream file(path, std::ios::binary);
     if (!file)
@@ -42,13 +42,13 @@ bool isTextFile(const std::string& path) {
     file.read(start.data(), SniffedBytes);
     start.resize(file.gcount());
     const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(
-        QString::fromStdString(join::LastPathPart(path)), start);
+        QString::fromStdString(join::lastPathPart(path)), start);
     return type.inherits(QStringLiteral("text/plain"));
 }
 
 } // namespace
 
-Drop ReadDrop(const QList<QUrl>& urls) {
+Drop readDrop(const QList<QUrl>& urls) {
     std::vector<std::string> paths;
     for (const QUrl& url : urls) {
         std::string path = localPath(url);
@@ -60,7 +60,7 @@ Drop ReadDrop(const QList<QUrl>& urls) {
         return {};
     bool allFolders = true;
     for (const std::string& path : paths)
-        allFolders = allFolders && join::FolderExists(path);
+        allFolders = allFolders && join::folderExists(path);
     if (allFolders)
         return {DropKind::Folders, std::move(paths)};
     if (paths.size() == 1 && isTextFile(paths.front()))
@@ -68,24 +68,24 @@ Drop ReadDrop(const QList<QUrl>& urls) {
     return {};
 }
 
-bool TakesDrop(const CommandHost& host, const Drop& drop) {
+bool takesDrop(const CommandHost& host, const Drop& drop) {
     return drop.kind != DropKind::Refused && !drop.paths.empty() &&
            host.pointer() != join::Pointer::Hourglass;
 }
 
 void addDropped(CommandHost& host, const Drop& drop) {
-    if (!TakesDrop(host, drop))
+    if (!takesDrop(host, drop))
         return;
     join::Trap trap(host, join::Procedure::AddDropped);
     if (drop.kind == DropKind::Folders) {
         trap.line(100, [&] { host.setPointer(join::Pointer::Hourglass); });
         for (const std::string& folder : drop.paths)
-            trap.line(102, [&] { host.sourceList().append(FolderItemText(folder)); });
+            trap.line(102, [&] { host.sourceList().append(folderItemText(folder)); });
         trap.line(104, [&] { host.setPointer(join::Pointer::Default); });
         return;
     }
     LinesWithoutFolder unnamed;
-    CheckAndLoadListFile(host, trap, 106, drop.paths.front(), unnamed);
+    checkAndLoadListFile(host, trap, 106, drop.paths.front(), unnamed);
     trap.line(112, [&] {
         if (const std::string message = unnamed.message(); !message.empty())
             host.showMessage(message);

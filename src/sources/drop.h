@@ -28,11 +28,11 @@ struct Drop {
 // Reads the addresses of a drop (text/uri-list: file:// URLs, as file managers send them).
 // Names are taken as the file system's own bytes, percent-encoded bytes that are not UTF-8
 // included.
-Drop ReadDrop(const QList<QUrl>& urls);
+Drop readDrop(const QList<QUrl>& urls);
 
 // Whether the list takes the drop now: never a refused one, and none while the window is busy,
 // as the Delete key and "Clear List" do nothing then.
-bool TakesDrop(const CommandHost& host, const Drop& drop);
+bool takesDrop(const CommandHost& host, const Drop& drop);
 
 // A drop on the list: the folders appended in the order dropped, each ending with "/", under
 // the busy pointer; or the list file loaded, with the one message that names its lines that name

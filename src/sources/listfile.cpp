@@ -101,7 +101,7 @@ std::size_t readBlock(int fd, std::vector<char>& block, const std::string& name)
     std::size_t filled = 0;
     while (filled < block.size()) {
         const ssize_t got = ::read(fd, block.data() + filled, block.size() - filled);
-        if (got < 0 && errno == EINTR && !join::StopRequested())
+        if (got < 0 && errno == EINTR && !join::stopRequested())
             continue;
         if (got < 0 && errno != EINTR)
             throw join::failureFromErrno(errno, name);
@@ -170,8 +170,8 @@ void readList(SourceList& list, int fd, const std::string& name) {
 
 } // namespace
 
-void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path) {
-    if (!join::FileIsPresent(path)) {
+void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path) {
+    if (!join::fileIsPresent(path)) {
         messages.showMessage("File not found");
         return;
     }
@@ -190,16 +190,16 @@ void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::
     readList(list, file.get(), path);
 }
 
-void LoadListFromDescriptor(SourceList& list, int fd, const std::string& name) {
+void loadListFromDescriptor(SourceList& list, int fd, const std::string& name) {
     readList(list, fd, name);
 }
 
 void LinesWithoutFolder::check(const SourceList& list, int firstItem, const std::string& file) {
-    const std::string name = join::LastPathPart(file);
+    const std::string name = join::lastPathPart(file);
     for (int item = firstItem; item <= list.count(); ++item) {
         const std::string text = list.text(item);
         // The folder a join would copy: it reads an entry with "." and ".." resolved.
-        if (text.empty() || join::FolderExists(join::ResolveDotSegments(text)))
+        if (text.empty() || join::folderExists(join::resolveDotSegments(text)))
             continue;
         if (m_shown.size() < ShownLines)
             m_shown.push_back({name, item - firstItem + 1, text});
@@ -215,7 +215,7 @@ std::string LinesWithoutFolder::message() const {
     for (const Line& line : m_shown)
         text += "\n" + line.file + ", line " + std::to_string(line.number) + ": " + line.text;
     if (m_more > 0)
-        text += "\nand " + join::CountText(m_more) + (m_more == 1 ? " more line." : " more lines.");
+        text += "\nand " + join::countText(m_more) + (m_more == 1 ? " more line." : " more lines.");
     return text;
 }
 
@@ -235,11 +235,11 @@ const char* const BadFileName = "was not added because it has bad characters in 
 
 } // namespace
 
-void CheckAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const std::string& path,
+void checkAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const std::string& path,
                           LinesWithoutFolder& unnamed) {
-    if (trap.test(line, [&] { return !join::IsBadFileName(path); })) {
+    if (trap.test(line, [&] { return !join::isBadFileName(path); })) {
         const int firstItem = host.sourceList().count() + 1;
-        trap.line(line + 2, [&] { LoadListFromFile(host.sourceList(), host, path); });
+        trap.line(line + 2, [&] { loadListFromFile(host.sourceList(), host, path); });
         // What was read before a failure is in the list, and checked as well.
         trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path); });
     } else {
@@ -258,22 +258,22 @@ void loadListFiles(CommandHost& host) {
     trap.line(100, [&] { host.showMessage(LayoutNote); });
     trap.line(102, [&] {
         selection =
-            MakeSelectionString(host.fileOpenDialog().ShowOpen(DialogTitle, AllFilesFilter));
-        CheckSelectionFits(selection);
+            makeSelectionString(host.fileOpenDialog().ShowOpen(DialogTitle, AllFilesFilter));
+        checkSelectionFits(selection);
     });
     if (trap.ended())
         return;
-    trap.line(104, [&] { parts = SplitSelection(selection); });
+    trap.line(104, [&] { parts = splitSelection(selection); });
     if (trap.test(106, [&] { return parts.size() == 1; })) {
-        CheckAndLoadListFile(host, trap, 108, parts.empty() ? std::string() : parts.front(),
+        checkAndLoadListFile(host, trap, 108, parts.empty() ? std::string() : parts.front(),
                              unnamed);
     } else {
         if (trap.test(114, [&] { return parts.empty(); }))
             return;
         for (std::size_t i = 1; i < parts.size(); ++i) {
             std::string path;
-            trap.line(116, [&] { path = join::NormalizePath(parts.front() + "/" + parts[i]); });
-            CheckAndLoadListFile(host, trap, 118, path, unnamed);
+            trap.line(116, [&] { path = join::normalizePath(parts.front() + "/" + parts[i]); });
+            checkAndLoadListFile(host, trap, 118, path, unnamed);
         }
     }
     // Once, after every file: the lines are in the list, and the user sees which ones will find

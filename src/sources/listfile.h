@@ -22,11 +22,11 @@ class CommandHost;
 // UTF-32 byte-order mark is read as text in that form, its lines kept as UTF-8.
 // Shows "File not found" when the file's date stamp cannot be read. Throws join::Failure when
 // the file cannot be opened or read; the items read before the failure stay in the list.
-void LoadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path);
+void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path);
 
 // The same from an open descriptor of any kind (standard input, a pipe), read to its end or
 // until a stop is asked for. `name` names it in failures.
-void LoadListFromDescriptor(SourceList& list, int fd, const std::string& name);
+void loadListFromDescriptor(SourceList& list, int fd, const std::string& name);
 
 // The lines of the list files of one load that name no folder now (nothing there, a file, out of
 // reach), told in one message at the end of the load. The lines stay in the list as read: a join
@@ -57,7 +57,7 @@ private:
 // Step 6 of "Load List Of Folders From File" for one file, under lines `line` to `line + 4` of
 // the command's trap: a path whose attributes cannot be read is named as not added; otherwise
 // the file is loaded and its lines checked into `unnamed`.
-void CheckAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const std::string& path,
+void checkAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const std::string& path,
                           LinesWithoutFolder& unnamed);
 
 } // namespace sources

@@ -23,7 +23,7 @@ FolderAndName splitPath(const std::string& path) {
 
 } // namespace
 
-std::string MakeSelectionString(const std::vector<std::string>& paths) {
+std::string makeSelectionString(const std::vector<std::string>& paths) {
     if (paths.empty())
         return {};
     if (paths.size() == 1)
@@ -42,20 +42,20 @@ std::string MakeSelectionString(const std::vector<std::string>& paths) {
     return selection;
 }
 
-std::size_t SelectionBufferLength(const std::string& selection) {
+std::size_t selectionBufferLength(const std::string& selection) {
     if (selection.empty())
         return 0;
     const bool severalFiles = selection.find('\0') != std::string::npos;
     return selection.size() + (severalFiles ? 2 : 1);
 }
 
-void CheckSelectionFits(const std::string& selection) {
-    if (SelectionBufferLength(selection) > MaxFileSize)
+void checkSelectionFits(const std::string& selection) {
+    if (selectionBufferLength(selection) > MaxFileSize)
         throw join::Failure(join::ErrorNumber::FileDialogBufferTooSmall,
                             "The file name buffer is too small to hold the selected file names.");
 }
 
-std::vector<std::string> SplitSelection(const std::string& selection) {
+std::vector<std::string> splitSelection(const std::string& selection) {
     std::vector<std::string> parts;
     if (selection.empty())
         return parts;

@@ -11,7 +11,7 @@ namespace sources {
 // characters. Files that do not all lie in one folder give an empty folder part followed by
 // their full paths, which the file command's folder + "/" + name through NormalizePath turns
 // back into the same full paths. No file (cancel) gives "".
-std::string MakeSelectionString(const std::vector<std::string>& paths);
+std::string makeSelectionString(const std::vector<std::string>& paths);
 
 // The dialog's file-name buffer, in characters.
 inline constexpr std::size_t MaxFileSize = 30000;
@@ -19,12 +19,12 @@ inline constexpr std::size_t MaxFileSize = 30000;
 // Characters the selection takes in the dialog's buffer: every character of the selection
 // string (UTF-8 bytes, the code page's own units), its NUL separators, and the terminating NULs
 // (one after a single path, two after a folder-and-names list). "" takes none.
-std::size_t SelectionBufferLength(const std::string& selection);
+std::size_t selectionBufferLength(const std::string& selection);
 
 // Throws join::Failure 20476 (buffer too small) when the selection does not fit MaxFileSize.
-void CheckSelectionFits(const std::string& selection);
+void checkSelectionFits(const std::string& selection);
 
 // The selection string's parts, split at every NUL; none for "".
-std::vector<std::string> SplitSelection(const std::string& selection);
+std::vector<std::string> splitSelection(const std::string& selection);
 
 } // namespace sources

@@ -112,10 +112,10 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     const std::string samples =
         (std::filesystem::path(__FILE__).parent_path() / "../../resources/Samples").string();
     // What a join killed mid-copy left: a temporary of a process of another boot.
-    std::optional<join::TemporaryMaker> ended = join::ThisProcessAsMaker();
+    std::optional<join::TemporaryMaker> ended = join::thisProcessAsMaker();
     ASSERT_TRUE(ended);
     ended->boot = std::string(ended->boot.size(), ended->boot.front() == '0' ? '1' : '0');
-    dir.write("ended/" + join::TemporaryName(*ended, join::TemporaryKind::File), "part");
+    dir.write("ended/" + join::temporaryName(*ended, join::TemporaryKind::File), "part");
     struct Row {
         const char* name;
         std::vector<std::string> arguments;

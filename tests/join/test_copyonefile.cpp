@@ -114,7 +114,7 @@ TEST(CopyOneFile, CopiesContentsModeAndTimes) {
         ASSERT_EQ(::chmod(dir.path(name).c_str(), row.mode), 0);
         setTimes(dir.path(name), 1600000000, 123456789);
 
-        EXPECT_TRUE(CopyOneFile(dir.path(name), dir.path("out/" + name), Replace)) << name;
+        EXPECT_TRUE(copyOneFile(dir.path(name), dir.path("out/" + name), Replace)) << name;
         EXPECT_EQ(dir.read("out/" + name), row.content) << name;
         const struct stat copy = ownStat(dir.path("out/" + name));
         EXPECT_TRUE(S_ISREG(copy.st_mode)) << name;
@@ -183,11 +183,11 @@ TEST(CopyOneFile, ExistingDestination) {
         }
         const ino_t before = row.destinationExists ? ownStat(dir.path("out/dst")).st_ino : 0;
         if (row.inPlace == InPlace::Never) {
-            EXPECT_EQ(CopyOneFile(dir.path("src"), dir.path("out/dst"), row.ifExists), row.copied)
+            EXPECT_EQ(copyOneFile(dir.path("src"), dir.path("out/dst"), row.ifExists), row.copied)
                 << row.name;
         } else {
-            const Descriptor from = OpenFolder(dir.path());
-            const Descriptor to = OpenFolder(dir.path("out"));
+            const Descriptor from = openFolder(dir.path());
+            const Descriptor to = openFolder(dir.path("out"));
             const CopyOutcome outcome = copyFileAt(from.get(), "src", FollowLink::No, to.get(),
                                                    "dst", row.ifExists, nullptr, 1, row.inPlace);
             EXPECT_NE(outcome.result, CopyOutcome::Result::Failed) << row.name;
@@ -217,17 +217,17 @@ TEST(CopyOneFile, NeverOntoItself) {
     };
     for (const std::string& destination : destinations) {
         for (IfDestinationExists ifExists : {Replace, Fail}) {
-            EXPECT_FALSE(CopyOneFile(dir.path("folder/data"), destination, ifExists))
+            EXPECT_FALSE(copyOneFile(dir.path("folder/data"), destination, ifExists))
                 << destination;
             EXPECT_EQ(errno, EINVAL) << destination;
-            EXPECT_FALSE(CopyOneFile(destination, dir.path("folder/data"), ifExists))
+            EXPECT_FALSE(copyOneFile(destination, dir.path("folder/data"), ifExists))
                 << destination;
         }
     }
     // A link to the source is not the source: as a source it leads to it, as a destination it
     // is not written through.
     for (const std::string link : {"folder/soft", "folder/softToHard"})
-        EXPECT_FALSE(CopyOneFile(dir.path(link), dir.path("folder/data"), Replace)) << link;
+        EXPECT_FALSE(copyOneFile(dir.path(link), dir.path("folder/data"), Replace)) << link;
     const struct stat after = ownStat(dir.path("folder/data"));
     EXPECT_EQ(dir.read("folder/data"), content);
     EXPECT_EQ(after.st_ino, before.st_ino);
@@ -249,13 +249,13 @@ TEST(CopyOneFile, DestinationLinkIsReplacedNotWrittenThrough) {
         out/linkKept -> ../outside/target.txt
         out/dangling -> ../outside/nothing
     )");
-    EXPECT_TRUE(CopyOneFile(dir.path("src"), dir.path("out/link"), Replace));
+    EXPECT_TRUE(copyOneFile(dir.path("src"), dir.path("out/link"), Replace));
     EXPECT_FALSE(fs::is_symlink(dir.root() / "out/link"));
     EXPECT_EQ(dir.read("out/link"), "new");
 
-    EXPECT_FALSE(CopyOneFile(dir.path("src"), dir.path("out/linkKept"), Fail));
+    EXPECT_FALSE(copyOneFile(dir.path("src"), dir.path("out/linkKept"), Fail));
     EXPECT_TRUE(fs::is_symlink(dir.root() / "out/linkKept"));
-    EXPECT_FALSE(CopyOneFile(dir.path("src"), dir.path("out/dangling"), Fail));
+    EXPECT_FALSE(copyOneFile(dir.path("src"), dir.path("out/dangling"), Fail));
     EXPECT_TRUE(fs::is_symlink(dir.root() / "out/dangling"));
     EXPECT_FALSE(dir.exists("outside/nothing"));
 
@@ -268,12 +268,12 @@ TEST(CopyOneFile, DestinationLinkIsReplacedNotWrittenThrough) {
     setTimes(dir.path("src"), 1500000000, 5);
     for (const auto& [link, ifExists] :
          {std::pair{"out/toSource1", Replace}, std::pair{"out/toSource2", KeepCopy}}) {
-        EXPECT_TRUE(CopyOneFile(dir.path("src"), dir.path(link), ifExists)) << link;
+        EXPECT_TRUE(copyOneFile(dir.path("src"), dir.path(link), ifExists)) << link;
         EXPECT_FALSE(fs::is_symlink(dir.root() / link)) << link;
         EXPECT_NE(ownStat(dir.path(link)).st_ino, ownStat(dir.path("src")).st_ino) << link;
         EXPECT_EQ(dir.read(link), "new") << link;
     }
-    EXPECT_FALSE(CopyOneFile(dir.path("src"), dir.path("out/toSource3"), Fail));
+    EXPECT_FALSE(copyOneFile(dir.path("src"), dir.path("out/toSource3"), Fail));
     EXPECT_TRUE(fs::is_symlink(dir.root() / "out/toSource3"));
     EXPECT_EQ(dir.read("src"), "new");
 }
@@ -281,7 +281,7 @@ TEST(CopyOneFile, DestinationLinkIsReplacedNotWrittenThrough) {
 TEST(CopyOneFile, SourceThatIsALinkCopiesTheFile) {
     TestDir dir;
     dir.make("real=contents\nlink -> real\nout/");
-    EXPECT_TRUE(CopyOneFile(dir.path("link"), dir.path("out/copy"), Replace));
+    EXPECT_TRUE(copyOneFile(dir.path("link"), dir.path("out/copy"), Replace));
     EXPECT_FALSE(fs::is_symlink(dir.root() / "out/copy"));
     EXPECT_EQ(dir.read("out/copy"), "contents");
 }
@@ -323,7 +323,7 @@ TEST(CopyOneFile, RefusesWhatCannotBeCopied) {
     for (const Row& row : rows) {
         for (IfDestinationExists ifExists : {Replace, Fail}) {
             const int result = testsupport::runInChild(
-                [&] { return CopyOneFile(row.source, row.destination, ifExists) ? 1 : 0; }, 10);
+                [&] { return copyOneFile(row.source, row.destination, ifExists) ? 1 : 0; }, 10);
             EXPECT_EQ(result, 0) << row.source << " -> " << row.destination;
         }
     }
@@ -344,7 +344,7 @@ TEST(CopyOneFile, FailedWriteLeavesTheOldDestination) {
             const struct rlimit limit = {64 * 1024, 64 * 1024};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 return 2;
-            if (CopyOneFile(dir.path("big"), dir.path(destination), ifExists))
+            if (copyOneFile(dir.path("big"), dir.path(destination), ifExists))
                 return 1;
             return errno == EFBIG ? 0 : 3;
         });
@@ -376,7 +376,7 @@ TEST(CopyOneFile, CopyKilledHalfwayLeavesNoPartialFile) {
             const struct rlimit limit = {64 * 1024, 64 * 1024};
             if (::setrlimit(RLIMIT_CORE, &noCore) != 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 return 2;
-            return CopyOneFile(dir.path("big"), dir.path(row.destination), row.ifExists) ? 1 : 3;
+            return copyOneFile(dir.path("big"), dir.path(row.destination), row.ifExists) ? 1 : 3;
         });
         EXPECT_EQ(result, -SIGXFSZ) << row.name;
         if (row.left)
@@ -401,8 +401,8 @@ TEST(CopyOneFile, RefusedFolderIsLeftAlone) {
     const int result = testsupport::runInChild([&] {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
-        return (CopyOneFile(dir.path("src"), dir.path("out/dst"), Replace) ? 1 : 0) +
-               (CopyOneFile(dir.path("src"), dir.path("out/new"), Fail) ? 2 : 0);
+        return (copyOneFile(dir.path("src"), dir.path("out/dst"), Replace) ? 1 : 0) +
+               (copyOneFile(dir.path("src"), dir.path("out/new"), Fail) ? 2 : 0);
     });
     fs::permissions(dir.root() / "out", fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(result, 0);
@@ -427,10 +427,10 @@ TEST(CopyOneFile, WorksWithoutPrivileges) {
         int failed = 0;
         for (int round = 0; round < 2; ++round) {
             failed |=
-                CopyOneFile(dir.path("src"), dir.path("out/fresh"), round == 0 ? Fail : Replace)
+                copyOneFile(dir.path("src"), dir.path("out/fresh"), round == 0 ? Fail : Replace)
                     ? 0
                     : 1;
-            failed |= CopyOneFile(dir.path("src"), dir.path("out/dst"), Replace) ? 0 : 2;
+            failed |= copyOneFile(dir.path("src"), dir.path("out/dst"), Replace) ? 0 : 2;
         }
         return failed;
     });
@@ -444,7 +444,7 @@ TEST(CopyOneFile, NamesAreBytes) {
     TestDir dir;
     dir.write("bad\xff\xfe", "bytes");
     fs::create_directories(dir.root() / "out");
-    EXPECT_TRUE(CopyOneFile(dir.path("bad\xff\xfe"), dir.path("out/also\xc0"), Replace));
+    EXPECT_TRUE(copyOneFile(dir.path("bad\xff\xfe"), dir.path("out/also\xc0"), Replace));
     EXPECT_EQ(dir.read("out/also\xc0"), "bytes");
 }
 
@@ -478,7 +478,7 @@ TEST(CopyOneFile, LargeSparseFileCopiesByteForByte) {
                  {100 * MiB + 17, randomBytes(70000, 5)},
                  {Size - 9, "last part"}});
     fs::create_directories(dir.root() / "out");
-    ASSERT_TRUE(CopyOneFile(dir.path("sparse"), dir.path("out/sparse"), Replace));
+    ASSERT_TRUE(copyOneFile(dir.path("sparse"), dir.path("out/sparse"), Replace));
     EXPECT_EQ(fs::file_size(dir.root() / "out/sparse"), static_cast<std::uintmax_t>(Size));
     EXPECT_TRUE(sameBytes(dir.path("sparse"), dir.path("out/sparse")));
     if (reportsHoles(dir.path("sparse"))) {
@@ -537,7 +537,7 @@ TEST(CopyOneFile, AcrossFileSystems) {
     const std::string content = randomBytes(3 * 1024 * 1024 + 11, 8);
     ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
     ::close(fd);
-    const bool copied = CopyOneFile(shared, dir.path("copy"), Replace);
+    const bool copied = copyOneFile(shared, dir.path("copy"), Replace);
     const bool same = copied && dir.read("copy") == content;
     ::unlink(shared.c_str());
     EXPECT_TRUE(copied);
@@ -552,7 +552,7 @@ std::string otherId(const std::string& id) {
 }
 
 TEST(Temporaries, OnlyThoseOfEndedMakersAreRemoved) {
-    const std::optional<TemporaryMaker> self = ThisProcessAsMaker();
+    const std::optional<TemporaryMaker> self = thisProcessAsMaker();
     ASSERT_TRUE(self) << "this process's boot, start time or PID namespace cannot be read";
     const pid_t ended = ::fork();
     if (ended == 0)
@@ -571,23 +571,23 @@ TEST(Temporaries, OnlyThoseOfEndedMakersAreRemoved) {
         Make make;
         bool removed;
     } rows[] = {
-        {"this process's file", TemporaryName(*self, File), Make::File, false},
-        {"this process's link", TemporaryName(*self, Link), Make::Link, false},
-        {"another boot's file", TemporaryName(anotherBoot, File), Make::File, true},
-        {"another boot's link", TemporaryName(anotherBoot, Link), Make::Link, true},
-        {"a number no process has", TemporaryName({machine, boot, ns, noProcess, start}, File),
+        {"this process's file", temporaryName(*self, File), Make::File, false},
+        {"this process's link", temporaryName(*self, Link), Make::Link, false},
+        {"another boot's file", temporaryName(anotherBoot, File), Make::File, true},
+        {"another boot's link", temporaryName(anotherBoot, Link), Make::Link, true},
+        {"a number no process has", temporaryName({machine, boot, ns, noProcess, start}, File),
          Make::File, true},
-        {"this number, started later", TemporaryName({machine, boot, ns, pid, start + 1}, File),
+        {"this number, started later", temporaryName({machine, boot, ns, pid, start + 1}, File),
          Make::File, true},
-        {"another machine's", TemporaryName({otherId(machine), otherId(boot), ns, pid, 1}, File),
+        {"another machine's", temporaryName({otherId(machine), otherId(boot), ns, pid, 1}, File),
          Make::File, false},
         {"another PID namespace's",
-         TemporaryName({machine, boot, ns == "1" ? "2" : "1", noProcess, start}, File), Make::File,
+         temporaryName({machine, boot, ns == "1" ? "2" : "1", noProcess, start}, File), Make::File,
          false},
-        {"a folder under an ended name", TemporaryName(anotherBoot, File), Make::Folder, false},
-        {"a pipe under an ended name", TemporaryName(anotherBoot, File), Make::Pipe, false},
-        {"a link under an ended file's name", TemporaryName(anotherBoot, File), Make::Link, false},
-        {"a file under an ended link's name", TemporaryName(anotherBoot, Link), Make::File, false},
+        {"a folder under an ended name", temporaryName(anotherBoot, File), Make::Folder, false},
+        {"a pipe under an ended name", temporaryName(anotherBoot, File), Make::Pipe, false},
+        {"a link under an ended file's name", temporaryName(anotherBoot, File), Make::Link, false},
+        {"a file under an ended link's name", temporaryName(anotherBoot, Link), Make::File, false},
         {"a name of an earlier form", ".brimvale-abcdefghijkl.tmp", Make::File, false},
         {"a field short", ".brimvale-" + machine + "-" + boot + "-1-2-abcdefgh.tmp", Make::File,
          false},
@@ -607,9 +607,9 @@ TEST(Temporaries, OnlyThoseOfEndedMakersAreRemoved) {
                 << row.label;
             removable += row.removed ? 1 : 0;
         }
-        const Descriptor folder = OpenFolder(dir.path());
+        const Descriptor folder = openFolder(dir.path());
         FolderListing listing;
-        ASSERT_TRUE(ListFolder(dir.path(), listing));
+        ASSERT_TRUE(listFolder(dir.path(), listing));
         const TemporaryRemoval removal = listingGiven
                                              ? RemoveEndedTemporaries(folder.get(), listing.entries)
                                              : RemoveEndedTemporaries(folder.get());
@@ -628,14 +628,14 @@ TEST(Temporaries, RefusalsAreReported) {
         mode_t allowed; // r-x: listed, but nothing can be removed; -wx: not even listed
         bool nameRefused;
     } rows[] = {{"removal refused", 05, true}, {"listing refused", 03, false}};
-    TemporaryMaker ended = ThisProcessAsMaker().value();
+    TemporaryMaker ended = thisProcessAsMaker().value();
     ended.boot = otherId(ended.boot);
-    const std::string name = TemporaryName(ended, TemporaryKind::File);
+    const std::string name = temporaryName(ended, TemporaryKind::File);
     for (const auto& row : rows) {
         TestDir dir;
         dir.write(name, "partial");
         const int result = testsupport::runInChild([&] {
-            const Descriptor folder = OpenFolder(dir.path());
+            const Descriptor folder = openFolder(dir.path());
             const bool root = ::geteuid() == 0;
             if (::fchmod(folder.get(), root ? 0700 | row.allowed : row.allowed << 6) != 0 ||
                 (root && !testsupport::dropToNobody()))
@@ -721,13 +721,13 @@ TEST(Temporaries, AnEndedCopysPartialFileIsRemoved) {
     };
     // Left beside the partial file: a temporary of this live process, one made on another
     // machine, a folder under an ended maker's name and a file under a name not of our form.
-    const auto [machine, boot, ns, pid, start] = ThisProcessAsMaker().value();
-    const std::string live = TemporaryName(TemporaryKind::File);
+    const auto [machine, boot, ns, pid, start] = thisProcessAsMaker().value();
+    const std::string live = temporaryName(TemporaryKind::File);
     const std::string foreign =
-        TemporaryName({otherId(machine), otherId(boot), ns, pid, start}, TemporaryKind::File);
+        temporaryName({otherId(machine), otherId(boot), ns, pid, start}, TemporaryKind::File);
     const std::string notOurs = ".brimvale-notours.tmp";
     const std::string folder =
-        TemporaryName({machine, otherId(boot), ns, pid, start}, TemporaryKind::File);
+        temporaryName({machine, otherId(boot), ns, pid, start}, TemporaryKind::File);
     for (const auto& row : rows) {
         TestDir dir;
         dir.write("big", randomBytes(1 << 20, 10));
@@ -739,24 +739,24 @@ TEST(Temporaries, AnEndedCopysPartialFileIsRemoved) {
         const int result = testsupport::runInChild([&] {
             if (row.ending == Ending::TemporaryNameNotRemovable) {
                 g_refuseRemovingTemporaries = true;
-                return CopyOneFile(dir.path("big"), destination, Fail) ? 1 : errno == EPERM ? 0 : 2;
+                return copyOneFile(dir.path("big"), destination, Fail) ? 1 : errno == EPERM ? 0 : 2;
             }
             // Past 64 KiB the file-size limit's signal comes, and the child kills itself.
             ::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
             const struct rlimit limit = {64 * 1024, 64 * 1024};
             return ::setrlimit(RLIMIT_FSIZE, &limit) != 0               ? 3
-                   : CopyOneFile(dir.path("big"), destination, Replace) ? 1
+                   : copyOneFile(dir.path("big"), destination, Replace) ? 1
                                                                         : 4;
         });
         EXPECT_EQ(result, row.ending == Ending::KilledMidCopy ? -SIGKILL : 0) << row.label;
         const std::set<std::string> leftOver = entriesOf(volume.path);
         ASSERT_EQ(leftOver.size(), 1u) << row.label << ": only the partial file, once";
-        EXPECT_TRUE(ParseTemporaryName(*leftOver.begin())) << row.label;
+        EXPECT_TRUE(parseTemporaryName(*leftOver.begin())) << row.label;
 
         for (const std::string& name : {live, foreign, notOurs})
             ::close(::creat((volume.path + "/" + name).c_str(), 0644));
         ::mkdir((volume.path + "/" + folder).c_str(), 0755);
-        const TemporaryRemoval removal = RemoveEndedTemporaries(OpenFolder(volume.path).get());
+        const TemporaryRemoval removal = RemoveEndedTemporaries(openFolder(volume.path).get());
         EXPECT_EQ(removal.removed, 1u) << row.label;
         EXPECT_EQ(removal.refused.size(), 0u) << row.label;
         EXPECT_EQ(entriesOf(volume.path), (std::set<std::string>{live, foreign, notOurs, folder}))

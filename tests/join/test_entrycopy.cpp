@@ -31,12 +31,12 @@ const std::string RunLocation = "in Brimvale2021/08/31.Form1.PushButton2_Click "
 
 void copyFlat(FakeJoinHost& host, const std::string& entry) {
     Trap trap(host, RunLocation);
-    CopyEntryFlat(entry, host.output, host, trap);
+    copyEntryFlat(entry, host.output, host, trap);
 }
 
 void copyPreserving(FakeJoinHost& host, const std::string& entry) {
     Trap trap(host, RunLocation);
-    CopyEntryPreservingStructure(entry, host.output, host, trap);
+    copyEntryPreservingStructure(entry, host.output, host, trap);
 }
 
 std::string failureOf(const std::function<void()>& call) {
@@ -391,10 +391,10 @@ TEST(CopyProcedures, RootEntryAndEmptiedOutputTextCopyNothing) {
             Trap trap(host, RunLocation);
             std::string told;
             if (row.call == Call::Flat)
-                CopyEntryFlat(row.entry, host.output, host, trap);
+                copyEntryFlat(row.entry, host.output, host, trap);
             else if (row.call == Call::Preserve)
-                CopyEntryPreservingStructure(row.entry, host.output, host, trap);
-            else if (failureOf([&] { CopyFolder(row.entry, row.output); }).find("into itself") !=
+                copyEntryPreservingStructure(row.entry, host.output, host, trap);
+            else if (failureOf([&] { copyFolder(row.entry, row.output); }).find("into itself") !=
                      std::string::npos)
                 told = "into itself";
             if (!host.messages.empty())
@@ -425,7 +425,7 @@ TEST(CopyFolder, KeepsLinksAsLinksAndMerges) {
         out/src/rel=a file in the way
     )");
     // A link that leads nowhere is named, not copied.
-    EXPECT_EQ(failureOf([&] { CopyFolder(dir.path("src"), dir.path("out", true)); }),
+    EXPECT_EQ(failureOf([&] { copyFolder(dir.path("src"), dir.path("out", true)); }),
               "75 Could not copy 1 item: " + dir.path("src/abs") +
                   ": a link to nothing, so it is not copied");
     EXPECT_EQ(listTree(dir.root() / "out"), "src/f\nsrc/keep\nsrc/rel\nsrc/sub/back\n"
@@ -485,7 +485,7 @@ TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
         int wrong = 0;
         for (int round = 1; round <= 2; ++round) {
             const std::string failure =
-                failureOf([&] { CopyFolder(dir.path("src"), dir.path("out", true)); });
+                failureOf([&] { copyFolder(dir.path("src"), dir.path("out", true)); });
             if (failure != "75 Could not copy 1 item: " + dir.path("src/pipe") +
                                ": not a regular file, so it is not copied")
                 wrong |= round;
@@ -538,9 +538,9 @@ TEST(CopyFolder, MissingSourceOrDestination) {
         {"missing destination with separator", dir.path("src"), dir.path("none", true)},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(failureOf([&] { CopyFolder(row.source, row.destination); }).substr(0, 3), "76 ")
+        EXPECT_EQ(failureOf([&] { copyFolder(row.source, row.destination); }).substr(0, 3), "76 ")
             << row.name;
-    CopyFolder(dir.path("src"), dir.path("made"));
+    copyFolder(dir.path("src"), dir.path("made"));
     EXPECT_EQ(dir.read("made/f"), "f") << "a missing destination without separator is made";
 }
 
@@ -561,7 +561,7 @@ TEST(CopyFolder, GoesOnPastWhatItCannotReadThenReportsTheFirstAndTheCount) {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
         try {
-            CopyFolder(dir.path("src"), dir.path("out", true));
+            copyFolder(dir.path("src"), dir.path("out", true));
         } catch (const Failure& failure) {
             const std::string text = failure.description();
             // The first in processing order, whichever worker met which first.
@@ -589,7 +589,7 @@ TEST(CopyFolder, AFolderSwappedForALinkIsNotFollowed) {
             ::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
     });
     for (int round = 0; round < 200; ++round)
-        failureOf([&] { CopyFolder(dir.path("src"), dir.path("out" + std::to_string(round))); });
+        failureOf([&] { copyFolder(dir.path("src"), dir.path("out" + std::to_string(round))); });
     done = true;
     swapper.join();
     for (int round = 0; round < 200; ++round) {
@@ -615,9 +615,9 @@ TEST(CopyFolder, StoppedCopyLeavesOnlyWholeFiles) {
                     ::mount(type, dir.path("out").c_str(), type, 0, nullptr) != 0)
                     return testsupport::CouldNotMount;
                 std::thread copy(
-                    [&] { failureOf([&] { CopyFolder(dir.path("src"), dir.path("out")); }); });
+                    [&] { failureOf([&] { copyFolder(dir.path("src"), dir.path("out")); }); });
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-                StopAllCopies();
+                stopAllCopies();
                 copy.join();
                 for (const auto& entry : fs::directory_iterator(dir.root() / "out")) {
                     const std::string name = entry.path().filename();

@@ -147,7 +147,7 @@ TEST(JoinRun, TheBarMovesForwardOnlyAndSaysWhatIsCounted) {
     };
     const auto begin = [&](int entry, int count, const std::string& name) {
         const RunFigures& figures = progress.beginEntry(entry, count, name);
-        return Shown{figures.percent, ProgressText(figures)};
+        return Shown{figures.percent, progressText(figures)};
     };
     // Shown as the window's timer would, until what the entry has to copy is counted.
     const auto show = [&] {
@@ -277,9 +277,9 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
             if (text != stopAt)
                 return;
             if (act == Act::Stop)
-                SetStopRequested(true);
+                setStopRequested(true);
             else
-                SetTaskProbe([] { throw std::bad_alloc(); });
+                setTaskProbe([] { throw std::bad_alloc(); });
         }
     };
     const struct Row {
@@ -296,14 +296,14 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         {"Entry 2 of 3: b",
          "out3",
          "a/f\n",
-         FaultedMessage(1),
+         faultedMessage(1),
          Act::FailTasks,
          CopyOption::PreserveStructure,
          {138}},
         {"Entry 2 of 3: b",
          "out4",
          "f\n",
-         FaultedMessage(1),
+         faultedMessage(1),
          Act::FailTasks,
          CopyOption::Flat,
          {146}},
@@ -317,8 +317,8 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         host.output = dir.path(row.output, true);
         host.option = row.option;
         JoinRun(host).run();
-        SetStopRequested(false);
-        SetTaskProbe(nullptr);
+        setStopRequested(false);
+        setTaskProbe(nullptr);
         EXPECT_EQ(host.messages, std::vector<std::string>{row.message});
         EXPECT_EQ(listTree(dir.root() / row.output), row.copied);
         EXPECT_EQ(host.reportLines(), row.reportLines);

@@ -30,7 +30,7 @@ TEST(Paths, NormalizePathCollapsesPairsInOnePass) {
         {"//srv//share/x", "/srv/share/x"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(NormalizePath(row.input), row.expected) << "input \"" << row.input << "\"";
+        EXPECT_EQ(normalizePath(row.input), row.expected) << "input \"" << row.input << "\"";
 }
 
 TEST(Paths, LastPathPart) {
@@ -44,7 +44,7 @@ TEST(Paths, LastPathPart) {
         {"a/b.txt", "b.txt"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(LastPathPart(row.input), row.expected) << "input \"" << row.input << "\"";
+        EXPECT_EQ(lastPathPart(row.input), row.expected) << "input \"" << row.input << "\"";
 }
 
 TEST(Paths, PathRoot) {
@@ -70,7 +70,7 @@ TEST(Paths, ResolveDotSegments) {
         {"/a/.hidden/..x/", "/a/.hidden/..x/"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(ResolveDotSegments(row.input), row.expected) << "input \"" << row.input << "\"";
+        EXPECT_EQ(resolveDotSegments(row.input), row.expected) << "input \"" << row.input << "\"";
 }
 
 TEST(Paths, NaturalOrder) {

@@ -102,7 +102,7 @@ TEST(FolderExists, Table) {
         {dir.path("folder") + std::string(1, '\0') + "x", false},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(FolderExists(row.path), row.expected) << "path " << row.path;
+        EXPECT_EQ(folderExists(row.path), row.expected) << "path " << row.path;
 }
 
 TEST(MakeFolderTree, CreatesMissingLevelsAndUsesExistingOnes) {
@@ -127,7 +127,7 @@ TEST(MakeFolderTree, CreatesMissingLevelsAndUsesExistingOnes) {
         {dir.path("Out/ spaced /x"), "Out/ spaced /x"},
     };
     for (const auto& row : rows) {
-        EXPECT_NO_THROW(MakeFolderTree(row.path)) << "path " << row.path;
+        EXPECT_NO_THROW(makeFolderTree(row.path)) << "path " << row.path;
         EXPECT_TRUE(fs::is_directory(dir.root() / row.created)) << "path " << row.path;
     }
     EXPECT_FALSE(dir.exists("Out/  ")) << "a blank level is skipped, not created";
@@ -146,7 +146,7 @@ TEST(MakeFolderTree, Failures) {
         {dir.path("broken/deeper"), ErrorNumber::FileAlreadyExists},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(failureNumberOf([&] { MakeFolderTree(row.path); }), row.number)
+        EXPECT_EQ(failureNumberOf([&] { makeFolderTree(row.path); }), row.number)
             << "path " << row.path;
     EXPECT_EQ(dir.read("blocker"), "file");
     EXPECT_TRUE(fs::is_symlink(dir.root() / "broken"));
@@ -155,7 +155,7 @@ TEST(MakeFolderTree, Failures) {
 TEST(MakeFolderTree, RefusedCreationRaisesPermissionDenied) {
     TestDir dir;
     const int number = failureNumberWhenRefused(
-        dir, "locked", [&] { MakeFolderTree(dir.path("locked/new/deeper")); });
+        dir, "locked", [&] { makeFolderTree(dir.path("locked/new/deeper")); });
     EXPECT_EQ(number, ErrorNumber::PermissionDenied);
     EXPECT_FALSE(dir.exists("locked/new"));
 }
@@ -165,7 +165,7 @@ TEST(MakeFolderTree, RelativePathsStartAtTheCurrentFolder) {
     const int result = testsupport::runInChild([&] {
         if (::chdir(dir.path().c_str()) != 0)
             return 1;
-        MakeFolderTree("rel/a");
+        makeFolderTree("rel/a");
         return 0;
     });
     EXPECT_EQ(result, 0);
@@ -195,16 +195,16 @@ TEST(ListFiles, ListsRegularFilesOnlyInNaturalOrder) {
     // failure.
     const int result = testsupport::runInChild([&] {
         int failed = 0;
-        if (ListFiles(dir.path("src")) != expected)
+        if (listFiles(dir.path("src")) != expected)
             failed |= 1;
-        if (ListFiles(dir.path("src", true)) != expected)
+        if (listFiles(dir.path("src", true)) != expected)
             failed |= 2;
-        if (ListFiles(dir.path("src", true), "*") != expected)
+        if (listFiles(dir.path("src", true), "*") != expected)
             failed |= 4;
-        if (ListFiles(dir.path("src"), "*.txt") != std::vector<std::string>{"a.txt"})
+        if (listFiles(dir.path("src"), "*.txt") != std::vector<std::string>{"a.txt"})
             failed |= 8;
-        for (const std::string& name : ListFiles(dir.path("src")))
-            if (!IsExistingFile(dir.path("src/" + name)))
+        for (const std::string& name : listFiles(dir.path("src")))
+            if (!isExistingFile(dir.path("src/" + name)))
                 failed |= 16;
         return failed;
     });
@@ -214,8 +214,8 @@ TEST(ListFiles, ListsRegularFilesOnlyInNaturalOrder) {
 TEST(ListFiles, EmptyFolder) {
     TestDir dir;
     dir.make("empty/\nonlyFolders/a/\nonlyFolders/b/");
-    EXPECT_TRUE(ListFiles(dir.path("empty")).empty());
-    EXPECT_TRUE(ListFiles(dir.path("onlyFolders")).empty());
+    EXPECT_TRUE(listFiles(dir.path("empty")).empty());
+    EXPECT_TRUE(listFiles(dir.path("onlyFolders")).empty());
 }
 
 TEST(ListFiles, ManyFilesAreListedWhole) {
@@ -228,7 +228,7 @@ TEST(ListFiles, ManyFilesAreListedWhole) {
         ASSERT_GE(fd, 0) << path;
         ::close(fd);
     }
-    const std::vector<std::string> names = ListFiles(dir.path("many"));
+    const std::vector<std::string> names = listFiles(dir.path("many"));
     EXPECT_EQ(names.size(), static_cast<std::size_t>(Count));
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(),
               static_cast<std::size_t>(Count));
@@ -247,16 +247,16 @@ TEST(ListFiles, Failures) {
         {dir.path("dangling"), ErrorNumber::PathNotFound},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(failureNumberOf([&] { ListFiles(row.folder); }), row.number)
+        EXPECT_EQ(failureNumberOf([&] { listFiles(row.folder); }), row.number)
             << "folder " << row.folder;
 }
 
 TEST(ListFiles, RefusedListingRaisesPermissionDenied) {
     TestDir dir;
     dir.make("locked/secret.txt=x");
-    EXPECT_EQ(failureNumberWhenRefused(dir, "locked", [&] { ListFiles(dir.path("locked")); }),
+    EXPECT_EQ(failureNumberWhenRefused(dir, "locked", [&] { listFiles(dir.path("locked")); }),
               ErrorNumber::PermissionDenied);
-    EXPECT_EQ(failureNumberWhenRefused(dir, "locked", [&] { ListFiles(dir.path("locked/inner")); }),
+    EXPECT_EQ(failureNumberWhenRefused(dir, "locked", [&] { listFiles(dir.path("locked/inner")); }),
               ErrorNumber::PermissionDenied);
 }
 
@@ -273,7 +273,7 @@ TEST(ListFolder, EntriesTypedAsTheDirectoryRecordsThem) {
     makeFifo(dir, "top/pipe");
     ASSERT_EQ(::chmod(dir.path("top").c_str(), 02751), 0);
     FolderListing listing;
-    ASSERT_TRUE(ListFolder(dir.path("top"), listing));
+    ASSERT_TRUE(listFolder(dir.path("top"), listing));
     EXPECT_EQ(listing.permissions, 02751u);
     std::map<std::string, FolderEntry::Type> types;
     for (const FolderEntry& entry : listing.entries)
@@ -287,7 +287,7 @@ TEST(ListFolder, EntriesTypedAsTheDirectoryRecordsThem) {
     EXPECT_EQ(types, expected);
 
     // Through a link, the folder it leads to is listed, with that folder's permission bits.
-    ASSERT_TRUE(ListFolder(dir.path("top/toSub/"), listing));
+    ASSERT_TRUE(listFolder(dir.path("top/toSub/"), listing));
     ASSERT_EQ(listing.entries.size(), 1u);
     EXPECT_EQ(listing.entries[0].name, "inner.txt");
     EXPECT_EQ(listing.permissions,
@@ -307,7 +307,7 @@ TEST(ListFolder, ManyLongNamesAreListedWhole) {
         ::close(fd);
     }
     FolderListing listing;
-    ASSERT_TRUE(ListFolder(dir.path("many"), listing));
+    ASSERT_TRUE(listFolder(dir.path("many"), listing));
     std::set<std::string> names;
     for (const FolderEntry& entry : listing.entries)
         names.insert(entry.name);
@@ -329,7 +329,7 @@ TEST(ListFolder, Failures) {
     };
     for (const Row& row : rows) {
         FolderListing listing;
-        EXPECT_FALSE(ListFolder(row.path, listing)) << row.path;
+        EXPECT_FALSE(listFolder(row.path, listing)) << row.path;
         EXPECT_EQ(errno, row.error) << row.path;
         EXPECT_TRUE(listing.entries.empty()) << row.path;
     }
@@ -340,7 +340,7 @@ TEST(ListFolder, Failures) {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
         FolderListing listing;
-        return ListFolder(dir.path("locked"), listing) ? 1 : errno == EACCES ? 0 : 2;
+        return listFolder(dir.path("locked"), listing) ? 1 : errno == EACCES ? 0 : 2;
     });
     EXPECT_EQ(result, 0) << "a folder that may not be read";
 }
@@ -407,9 +407,9 @@ TEST(Probes, IsExistingFileFileIsPresentIsBadFileName) {
         {dir.path("file.txt") + std::string(1, '\0'), false, false, true},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(IsExistingFile(row.path), row.existingFile) << "IsExistingFile " << row.path;
-        EXPECT_EQ(FileIsPresent(row.path), row.present) << "FileIsPresent " << row.path;
-        EXPECT_EQ(IsBadFileName(row.path), row.badName) << "IsBadFileName " << row.path;
+        EXPECT_EQ(isExistingFile(row.path), row.existingFile) << "IsExistingFile " << row.path;
+        EXPECT_EQ(fileIsPresent(row.path), row.present) << "FileIsPresent " << row.path;
+        EXPECT_EQ(isBadFileName(row.path), row.badName) << "IsBadFileName " << row.path;
     }
 }
 
@@ -422,7 +422,7 @@ TEST(Probes, AFileThatCannotBeReadStillExists) {
     const int result = testsupport::runInChild([&] {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
-        return IsExistingFile(dir.path("secret")) ? 0 : 1;
+        return isExistingFile(dir.path("secret")) ? 0 : 1;
     });
     EXPECT_EQ(result, 0);
 }
@@ -449,10 +449,10 @@ TEST(FolderAttributes, Table) {
         {dir.path("folder/.."), 16},   {"/", 16},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(FolderAttributes(row.path), row.attributes) << "path " << row.path;
-    EXPECT_EQ(failureNumberOf([&] { FolderAttributes(dir.path("missing")); }),
+        EXPECT_EQ(folderAttributes(row.path), row.attributes) << "path " << row.path;
+    EXPECT_EQ(failureNumberOf([&] { folderAttributes(dir.path("missing")); }),
               ErrorNumber::PathNotFound);
-    EXPECT_EQ(failureNumberOf([&] { FolderAttributes(""); }), ErrorNumber::PathNotFound);
+    EXPECT_EQ(failureNumberOf([&] { folderAttributes(""); }), ErrorNumber::PathNotFound);
 }
 
 TEST(Identity, RootFolderAndSameFile) {
@@ -481,7 +481,7 @@ TEST(Identity, RootFolderAndSameFile) {
         {"", false},
     };
     for (const auto& row : roots)
-        EXPECT_EQ(IsRootFolder(row.path), row.root) << "path " << row.path;
+        EXPECT_EQ(isRootFolder(row.path), row.root) << "path " << row.path;
 
     const auto file = IdentityOf(dir.path("file.txt"));
     ASSERT_TRUE(file.has_value());

@@ -654,7 +654,7 @@ TEST(Reference, RandomTreesAndListsInBothOptions) {
                 }
 
             cli::JoinRequest request{list, host.output, option};
-            const cli::PlannedJoin plan = cli::PlanJoin(request);
+            const cli::PlannedJoin plan = cli::planJoin(request);
             FakeJoinHost second;
             second.sources = host.sources;
             second.output = host.output;

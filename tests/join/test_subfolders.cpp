@@ -221,7 +221,7 @@ TEST(HasBadCharacters, CodePoints) {
         {"bad byte after good", "ok\xff", true},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(HasBadCharacters(row.text), row.bad) << row.name;
+        EXPECT_EQ(hasBadCharacters(row.text), row.bad) << row.name;
 }
 
 TEST(WalkSubfolders, DirectoryLinksBackToTheirParentsAreNotDescendedAgain) {

@@ -153,7 +153,7 @@ TEST(TargetFileSystem, VolumeTypeFromItsFirstSector) {
          ""},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(join::VolumeTypeFromBootSector(row.sector), row.type) << row.name;
+        EXPECT_EQ(join::volumeTypeFromBootSector(row.sector), row.type) << row.name;
 }
 
 TEST(TargetFileSystem, NamesRefusedAndNamesTakenAsOne) {
@@ -182,31 +182,31 @@ TEST(TargetFileSystem, NamesRefusedAndNamesTakenAsOne) {
         {"256 bytes on ext4", ext4, std::string(256, 'x'), "is longer than the 255 bytes ext4"},
     };
     for (const Row& row : rows) {
-        const std::string refusal = join::NameRefusal(row.target, row.file);
+        const std::string refusal = join::nameRefusal(row.target, row.file);
         if (std::string(row.refusal).empty())
             EXPECT_EQ(refusal, "") << row.name;
         else
             EXPECT_TRUE(refusal.starts_with(row.refusal)) << row.name << ": " << refusal;
     }
 
-    EXPECT_EQ(join::NameKey(exfat, "Photo.JPG"), join::NameKey(exfat, "photo.jpg"));
-    EXPECT_EQ(join::NameKey(vfat, "\xC3\x89t\xC3\xA9.txt"),
-              join::NameKey(vfat, "\xC3\xA9T\xC3\x89.TXT"))
+    EXPECT_EQ(join::nameKey(exfat, "Photo.JPG"), join::nameKey(exfat, "photo.jpg"));
+    EXPECT_EQ(join::nameKey(vfat, "\xC3\x89t\xC3\xA9.txt"),
+              join::nameKey(vfat, "\xC3\xA9T\xC3\x89.TXT"))
         << "É and é";
-    EXPECT_NE(join::NameKey(exfat, "a.txt"), join::NameKey(exfat, "b.txt"));
-    EXPECT_NE(join::NameKey(ext4, "Photo.JPG"), join::NameKey(ext4, "photo.jpg"));
+    EXPECT_NE(join::nameKey(exfat, "a.txt"), join::nameKey(exfat, "b.txt"));
+    EXPECT_NE(join::nameKey(ext4, "Photo.JPG"), join::nameKey(ext4, "photo.jpg"));
 }
 
 TEST(TargetFileSystem, ExaminesATemporaryFolder) {
     testsupport::TestDir dir;
-    const TargetFileSystem target = join::ExamineTargetFileSystem(dir.path());
+    const TargetFileSystem target = join::examineTargetFileSystem(dir.path());
     EXPECT_FALSE(target.type.empty());
     EXPECT_EQ(target.family, TargetFileSystem::Family::Other) << target.type;
     EXPECT_EQ(target.timeStepNs, 1) << target.type;
     EXPECT_EQ(target.upcaseTable, nullptr);
     EXPECT_GT(target.freeBytes, 0u);
     EXPECT_GT(target.blockSize, 0u);
-    EXPECT_THROW(join::ExamineTargetFileSystem(dir.path("missing")), join::Failure);
+    EXPECT_THROW(join::examineTargetFileSystem(dir.path("missing")), join::Failure);
 }
 
 TEST(TargetFileSystem, NamesTakenAsOneOnExFat) {
@@ -239,7 +239,7 @@ TEST(TargetFileSystem, NamesTakenAsOneOnExFat) {
         {"the volume's own table: dotless i", ownTable, "k\xC4\xB1s", "kIs", true},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(join::NameKey(row.target, row.a) == join::NameKey(row.target, row.b), row.one)
+        EXPECT_EQ(join::nameKey(row.target, row.a) == join::nameKey(row.target, row.b), row.one)
             << row.name;
 }
 
@@ -267,13 +267,13 @@ TEST(TargetFileSystem, ReadsTheUpcaseTableOfAVolume) {
     for (const Row& row : rows) {
         const std::string image = dir.path("volume.img");
         writeVolume(image, row.volume);
-        const auto table = join::ReadExFatUpcaseTable(image);
+        const auto table = join::readExFatUpcaseTable(image);
         EXPECT_EQ(table != nullptr, row.table.has_value()) << row.name;
         if (table && row.table) {
             EXPECT_TRUE(*table == *row.table) << row.name;
         }
     }
-    EXPECT_EQ(join::ReadExFatUpcaseTable(dir.path("missing.img")), nullptr);
+    EXPECT_EQ(join::readExFatUpcaseTable(dir.path("missing.img")), nullptr);
 }
 
 TEST(TargetFileSystem, TheStandardTableIsTheOneMkfsExfatWrites) {
@@ -284,9 +284,9 @@ TEST(TargetFileSystem, TheStandardTableIsTheOneMkfsExfatWrites) {
     std::ofstream(image).close();
     std::filesystem::resize_file(image, 8 << 20);
     ASSERT_EQ(runTool("mkfs.exfat " + image), 0);
-    const auto table = join::ReadExFatUpcaseTable(image);
+    const auto table = join::readExFatUpcaseTable(image);
     ASSERT_NE(table, nullptr);
-    const std::vector<char16_t>& standard = join::StandardExFatUpcaseTable();
+    const std::vector<char16_t>& standard = join::standardExFatUpcaseTable();
     ASSERT_EQ(table->size(), standard.size());
     int differing = 0;
     for (std::size_t unit = 0; unit < standard.size(); ++unit)
@@ -324,7 +324,7 @@ TEST(TargetFileSystem, SameModificationTimeToTheStep) {
         {"FAT: two seconds off", {TenOClock + 2, 0}, {TenOClock, 0}, 2 * S, false},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(join::SameModificationTime(row.source, row.copy, row.step), row.same) << row.name;
+        EXPECT_EQ(join::sameModificationTime(row.source, row.copy, row.step), row.same) << row.name;
 }
 
 TEST(TargetFileSystem, TimeStepFromWhatAProbeReadsBack) {
@@ -344,13 +344,13 @@ TEST(TargetFileSystem, TimeStepFromWhatAProbeReadsBack) {
         {"ignored: the time of the write", {1'700'000'000, 42}, 1},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(join::TimeStepFromProbe(Set, row.readBack), row.step) << row.name;
+        EXPECT_EQ(join::timeStepFromProbe(Set, row.readBack), row.step) << row.name;
 }
 
 TEST(TargetFileSystem, ProbesTheTimeStepInAFolder) {
     testsupport::TestDir dir;
     dir.make("out/");
-    EXPECT_EQ(join::ProbeTimeStep(dir.path("out")), std::optional<std::int64_t>(1));
+    EXPECT_EQ(join::probeTimeStep(dir.path("out")), std::optional<std::int64_t>(1));
     EXPECT_EQ(testsupport::listTree(dir.root()), "") << "the probe's file is left";
 
     // Where nothing can be made the probe does not tell.
@@ -363,10 +363,10 @@ TEST(TargetFileSystem, ProbesTheTimeStepInAFolder) {
     const int result = testsupport::runInChild([&] {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
-        return join::ProbeTimeStep(dir.path("out")) ? 1 : 0;
+        return join::probeTimeStep(dir.path("out")) ? 1 : 0;
     });
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(join::ProbeTimeStep(dir.path("missing")), std::nullopt);
+    EXPECT_EQ(join::probeTimeStep(dir.path("missing")), std::nullopt);
 }
 
 // On a real exFAT volume, named by BRIMVALE_EXFAT_FOLDER (a folder there to write in; the e2e test
@@ -378,12 +378,12 @@ TEST(TargetFileSystem, NamesAndTimesOnARealExFatVolume) {
     const char* folder = std::getenv("BRIMVALE_EXFAT_FOLDER");
     if (!folder || !*folder)
         GTEST_SKIP() << "BRIMVALE_EXFAT_FOLDER names no folder on an exFAT volume";
-    const TargetFileSystem target = join::ExamineTargetFileSystem(folder);
+    const TargetFileSystem target = join::examineTargetFileSystem(folder);
     ASSERT_EQ(target.family, TargetFileSystem::Family::ExFat) << target.type;
 
     const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
     ASSERT_NE(unicode, locale_t{});
-    const std::vector<char16_t>& table = join::StandardExFatUpcaseTable();
+    const std::vector<char16_t>& table = join::standardExFatUpcaseTable();
     std::vector<std::pair<char32_t, char32_t>> pairs;
     for (char32_t point = 0x80; point < 0x10000; ++point) {
         if (point >= 0xD800 && point <= 0xDFFF)
@@ -412,7 +412,7 @@ TEST(TargetFileSystem, NamesAndTimesOnARealExFatVolume) {
         ::close(file);
         struct stat info {};
         const bool oneThere = ::fstatat(fd, other.c_str(), &info, 0) == 0;
-        const bool oneByKey = join::NameKey(target, made) == join::NameKey(target, other);
+        const bool oneByKey = join::nameKey(target, made) == join::nameKey(target, other);
         apart += oneByKey ? 0 : 1;
         if (oneThere != oneByKey && ++wrong <= 10)
             ADD_FAILURE() << std::hex << "U+" << static_cast<std::uint32_t>(a) << " and U+"
@@ -435,7 +435,7 @@ TEST(TargetFileSystem, NamesAndTimesOnARealExFatVolume) {
     ::unlinkat(fd, "timed", 0);
     ::close(fd);
     EXPECT_GT(target.timeStepNs, 1) << "exFAT keeps no nanoseconds";
-    EXPECT_TRUE(join::SameModificationTime(source, info.st_mtim, target.timeStepNs))
+    EXPECT_TRUE(join::sameModificationTime(source, info.st_mtim, target.timeStepNs))
         << info.st_mtim.tv_sec << "." << info.st_mtim.tv_nsec << " at a step of "
         << target.timeStepNs << " ns";
 }

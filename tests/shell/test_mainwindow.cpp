@@ -463,7 +463,7 @@ TEST(MainWindowStartUp, FirstStartWithAnEmptyStore) {
     EXPECT_TRUE(s.presenter->reports.isEmpty()) << s.presenter->reports.join(u'|').toStdString();
     EXPECT_EQ(window->windowTitle(), QLatin1String("Brimvale"));
     EXPECT_FALSE(window->windowIcon().isNull());
-    EXPECT_EQ(shell::ApplicationTitle(), QLatin1String("Brimvale"));
+    EXPECT_EQ(shell::applicationTitle(), QLatin1String("Brimvale"));
     EXPECT_EQ(control<QLineEdit>(*window, "Text2")->text(),
               QLatin1String("/home/someone/Desktop/"));
     EXPECT_EQ(stored(s, "Output Folder"), QLatin1String("/home/someone/Desktop/"));

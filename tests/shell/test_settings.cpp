@@ -120,16 +120,16 @@ TEST(Settings, StoredTextsReadAsBooleans) {
         const QString text = QString::fromLatin1(row.text);
         if (row.expected < 0) {
             try {
-                shell::ReadBoolean(text);
+                shell::readBoolean(text);
                 ADD_FAILURE() << "no failure";
             } catch (const join::Failure& failure) {
                 EXPECT_EQ(failure.number(), 13);
                 EXPECT_EQ(failure.description(), "Type mismatch");
             }
         } else {
-            EXPECT_EQ(shell::ReadBoolean(text), row.expected == 1);
+            EXPECT_EQ(shell::readBoolean(text), row.expected == 1);
         }
     }
-    EXPECT_EQ(shell::BooleanText(true), QLatin1String("True"));
-    EXPECT_EQ(shell::BooleanText(false), QLatin1String("False"));
+    EXPECT_EQ(shell::booleanText(true), QLatin1String("True"));
+    EXPECT_EQ(shell::booleanText(false), QLatin1String("False"));
 }

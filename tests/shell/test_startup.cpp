@@ -41,18 +41,18 @@ TEST(StartUp, ApplicationTitleFromTheProductName) {
         {"", ""},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(shell::ApplicationTitleFrom(QString::fromLatin1(row.product)),
+        EXPECT_EQ(shell::applicationTitleFrom(QString::fromLatin1(row.product)),
                   QLatin1String(row.title))
             << row.product;
     }
-    shell::SetApplicationTitle();
-    EXPECT_EQ(shell::ApplicationTitle(), QLatin1String("Brimvale"));
+    shell::setApplicationTitle();
+    EXPECT_EQ(shell::applicationTitle(), QLatin1String("Brimvale"));
 }
 
 TEST(StartUp, DesktopFolderGetsOneSeparatorOrFails) {
-    EXPECT_EQ(shell::GetDesktopFolder([] { return QStringLiteral("/home/u/Desktop"); }),
+    EXPECT_EQ(shell::getDesktopFolder([] { return QStringLiteral("/home/u/Desktop"); }),
               QLatin1String("/home/u/Desktop/"));
-    EXPECT_EQ(failureNumber([] { shell::GetDesktopFolder([] { return QString(); }); }), 76);
+    EXPECT_EQ(failureNumber([] { shell::getDesktopFolder([] { return QString(); }); }), 76);
 }
 
 TEST(StartUp, TheDesktopFolderWhenItExistsElseHome) {
@@ -83,7 +83,7 @@ TEST(StartUp, TheDesktopFolderWhenItExistsElseHome) {
         if (row.userDirs && userDirs.open(QIODevice::WriteOnly))
             userDirs.write(row.userDirs);
         userDirs.close();
-        EXPECT_EQ(shell::StandardDesktopFolder(), home.path() + QLatin1String(row.expected));
+        EXPECT_EQ(shell::standardDesktopFolder(), home.path() + QLatin1String(row.expected));
     }
     QStandardPaths::setTestModeEnabled(true);
     qputenv("HOME", savedHome);
@@ -100,7 +100,7 @@ TEST(StartUp, HomePageByChance) {
                         {1.0, false},  {5.0, false}};
     for (const Row& row : rows) {
         QList<QUrl> opened;
-        shell::OpenHomePageByChance([&] { return row.draw; },
+        shell::openHomePageByChance([&] { return row.draw; },
                                     [&](const QUrl& url) {
                                         opened.append(url);
                                         return true;
@@ -108,12 +108,12 @@ TEST(StartUp, HomePageByChance) {
         EXPECT_EQ(opened.size(), row.opens ? 1 : 0) << row.draw;
     }
     EXPECT_EQ(failureNumber([] {
-                  shell::OpenHomePageByChance([] { return 0.065; },
+                  shell::openHomePageByChance([] { return 0.065; },
                                               [](const QUrl&) { return false; });
               }),
               53);
     for (int i = 0; i < 50; ++i) {
-        const double r = shell::DrawSeededByTimeOfDay();
+        const double r = shell::drawSeededByTimeOfDay();
         EXPECT_TRUE(r >= 0.0 && r < 1.0) << r;
     }
 }
@@ -157,15 +157,15 @@ TEST(StartUp, CursorFiles) {
         SCOPED_TRACE(row.name);
         const QString path = write(row.name, row.bytes);
         if (!row.loads) {
-            EXPECT_EQ(failureNumber([&] { shell::LoadCursorFile(path); }), 481);
+            EXPECT_EQ(failureNumber([&] { shell::loadCursorFile(path); }), 481);
             continue;
         }
-        const QCursor cursor = shell::LoadCursorFile(path);
+        const QCursor cursor = shell::loadCursorFile(path);
         EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
         EXPECT_EQ(cursor.hotSpot(), row.hotSpot);
         EXPECT_EQ(cursor.pixmap().size(), row.size);
     }
-    EXPECT_EQ(failureNumber([&] { shell::LoadCursorFile(dir.path() + QStringLiteral("/none")); }),
+    EXPECT_EQ(failureNumber([&] { shell::loadCursorFile(dir.path() + QStringLiteral("/none")); }),
               481);
-    EXPECT_EQ(failureNumber([&] { shell::LoadCursorFile(dir.path()); }), 481);
+    EXPECT_EQ(failureNumber([&] { shell::loadCursorFile(dir.path()); }), 481);
 }

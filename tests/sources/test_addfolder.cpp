@@ -224,7 +224,7 @@ TEST(AddAllSubfolders, SkipsBadNamesKeepsHiddenOnesAndEndsOnLinkLoops) {
     join::FolderCollection walk{base};
     QuietWalkHost quiet;
     join::walkSubfolders(walk, join::Recursion::AllLevels, quiet);
-    walk.front() = join::NormalizePath(base);
+    walk.front() = join::normalizePath(base);
     EXPECT_EQ(joined(host.list.items), joined(walk));
 }
 

@@ -65,7 +65,7 @@ TEST(LoadListFromFile, CutsLinesAndPiecesAsWritten) {
         SCOPED_TRACE(row.name);
         dir.write("list.txt", row.content);
         FakeHost host;
-        sources::LoadListFromFile(host.list, host, dir.path("list.txt"));
+        sources::loadListFromFile(host.list, host, dir.path("list.txt"));
         EXPECT_EQ(host.list.items, row.expected);
         EXPECT_TRUE(host.messages.empty());
     }
@@ -84,7 +84,7 @@ TEST(LoadListFromFile, LongFilesKeepEveryLineAcrossBlocks) {
     TestDir dir;
     dir.write("big.txt", content);
     FakeHost host;
-    sources::LoadListFromFile(host.list, host, dir.path("big.txt"));
+    sources::loadListFromFile(host.list, host, dir.path("big.txt"));
     ASSERT_EQ(host.list.items.size(), expected.size());
     EXPECT_EQ(host.list.items, expected);
     EXPECT_GT(host.list.appendAllCalls, 1);
@@ -97,7 +97,7 @@ TEST(LoadListFromFile, MissingFileSaysFileNotFound) {
     for (auto path : {dir.path("missing.txt"), dir.path("dangling")}) {
         SCOPED_TRACE(path);
         FakeHost host;
-        sources::LoadListFromFile(host.list, host, path);
+        sources::loadListFromFile(host.list, host, path);
         EXPECT_EQ(host.messages, std::vector<std::string>{"File not found"});
         EXPECT_TRUE(host.list.items.empty());
     }
@@ -119,18 +119,18 @@ TEST(Selection, StringFromTheDialogsAnswer) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(sources::MakeSelectionString(row.paths), row.selection);
+        EXPECT_EQ(sources::makeSelectionString(row.paths), row.selection);
     }
-    EXPECT_EQ(sources::SplitSelection(""), std::vector<std::string>{});
-    EXPECT_EQ(sources::SplitSelection("/x"), std::vector<std::string>{"/x"});
-    EXPECT_EQ(sources::SplitSelection(std::string("/d\0a\0b", 6)),
+    EXPECT_EQ(sources::splitSelection(""), std::vector<std::string>{});
+    EXPECT_EQ(sources::splitSelection("/x"), std::vector<std::string>{"/x"});
+    EXPECT_EQ(sources::splitSelection(std::string("/d\0a\0b", 6)),
               (std::vector<std::string>{"/d", "a", "b"}));
 }
 
 TEST(Selection, BufferHoldsThirtyThousandCharactersWithTheTerminatingNuls) {
     const auto errorOf = [](const std::string& selection) {
         try {
-            sources::CheckSelectionFits(selection);
+            sources::checkSelectionFits(selection);
             return 0;
         } catch (const join::Failure& failure) {
             return failure.number();
@@ -138,12 +138,12 @@ TEST(Selection, BufferHoldsThirtyThousandCharactersWithTheTerminatingNuls) {
     };
     // One path takes its length plus one NUL.
     const std::string single(29999, 'p');
-    EXPECT_EQ(sources::SelectionBufferLength(single), 30000u);
+    EXPECT_EQ(sources::selectionBufferLength(single), 30000u);
     EXPECT_EQ(errorOf(single), 0);
     EXPECT_EQ(errorOf(single + "p"), 20476);
     // A folder and names take their lengths, one NUL after each and one more at the end.
     const std::string several = std::string(100, 'd') + '\0' + std::string(29897, 'n');
-    EXPECT_EQ(sources::SelectionBufferLength(several), 30000u);
+    EXPECT_EQ(sources::selectionBufferLength(several), 30000u);
     EXPECT_EQ(errorOf(several), 0);
     EXPECT_EQ(errorOf(several + "n"), 20476);
     EXPECT_EQ(errorOf(""), 0);

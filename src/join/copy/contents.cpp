@@ -56,7 +56,7 @@ ContentFailure RangeCopier::copy(off_t offset, off_t length) {
     off_t inOffset = offset;
     off_t outOffset = offset;
     while (length > 0) {
-        if (StopRequested())
+        if (stopRequested())
             return {ECANCELED, Side::Target};
         const std::size_t chunk = std::min<std::size_t>(static_cast<std::size_t>(length), t_chunk);
         const auto started = std::chrono::steady_clock::now();

@@ -42,7 +42,7 @@ bool unnamedFilesCanBeLinked() {
 // system that keeps times to `timeStep` nanoseconds keeps it.
 bool isCopyOf(const struct stat& st, const struct stat& source, std::int64_t timeStep) {
     return S_ISREG(st.st_mode) && st.st_size == source.st_size &&
-           SameModificationTime(source.st_mtim, st.st_mtim, timeStep) && mayRead(st);
+           sameModificationTime(source.st_mtim, st.st_mtim, timeStep) && mayRead(st);
 }
 
 bool isCopyOf(int folder, const std::string& name, const struct stat& source,
@@ -112,11 +112,11 @@ bool renameWithoutReplacing(int folder, const std::string& from, const std::stri
     if (::linkat(folder, from.c_str(), folder, name.c_str(), 0) == 0) {
         // Both names now lead to the file. Where the temporary name cannot be removed, the new
         // one is, so that the file does not stay under a second name.
-        const int error = RemoveTemporaryName(folder, from);
+        const int error = removeTemporaryName(folder, from);
         if (error == 0)
             return true;
         if (isSameFileAt(folder, name, from))
-            RemoveTemporaryName(folder, name);
+            removeTemporaryName(folder, name);
         errno = error;
         return false;
     }
@@ -143,7 +143,7 @@ public:
                 return;
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TemporaryName(TemporaryKind::File);
+            std::string name = temporaryName(TemporaryKind::File);
             m_fd.reset(::openat(folder, name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
             if (m_fd.valid()) {
@@ -160,7 +160,7 @@ public:
         // A name that cannot be removed stays as this process's temporary: once the process has
         // ended, RemoveEndedTemporaries() removes it.
         if (!m_name.empty())
-            RemoveTemporaryName(m_folder, m_name);
+            removeTemporaryName(m_folder, m_name);
     }
 
     TemporaryFile(const TemporaryFile&) = delete;
@@ -213,7 +213,7 @@ private:
     // Links the unnamed file into the folder under a fresh hidden name.
     bool giveTemporaryName() {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TemporaryName(TemporaryKind::File);
+            std::string name = temporaryName(TemporaryKind::File);
             if (linkUnnamed(m_fd.get(), m_folder, name)) {
                 m_name = std::move(name);
                 return true;
@@ -263,7 +263,7 @@ CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
         return failed(failure.error, failure.side);
     if (const int error = temporary.finishWrites(); error != 0)
         return failed(error, Side::Target);
-    if (StopRequested())
+    if (stopRequested())
         return failed(ECANCELED, Side::Target);
     return temporary.placeAs(name, ifExists, before);
 }
@@ -311,12 +311,12 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
     }
     RangeCopier copier(in, out.get(), CopyMethod::CopyFileRange, progress);
     ContentFailure failure = writeCopy(copier, in, out.get(), before);
-    if (failure.error == 0 && StopRequested())
+    if (failure.error == 0 && stopRequested())
         failure = {ECANCELED, Side::Target};
     if (failure.error == 0) {
         // Such a file system has no flush of its own that a close could report: a write error
         // shows in the run's final flush.
-        CloseLater(out.release());
+        closeLater(out.release());
         return {CopyOutcome::Result::Copied, 0, Side::Target,
                 static_cast<std::uint64_t>(before.st_size)};
     }
@@ -328,7 +328,7 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
 
 } // namespace
 
-bool CopyOneFile(const std::string& source, const std::string& destination,
+bool copyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists) {
     int error = 0;
     try {
@@ -343,7 +343,7 @@ bool CopyOneFile(const std::string& source, const std::string& destination,
             error = unusablePathError(isUsablePath(source) ? destination : source);
         else if (!isPlainName(name))
             error = EISDIR;
-        else if (to = OpenFolder(folder); !to.valid())
+        else if (to = openFolder(folder); !to.valid())
             error = lastError();
         else {
             const CopyOutcome outcome =
@@ -368,7 +368,7 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress, std::int64_t timeStep,
                        InPlace inPlace) {
-    if (StopRequested())
+    if (stopRequested())
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
         return failed(unusablePathError(name), Side::Source);
@@ -414,7 +414,7 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         bool taken = false;
         const CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
         if (outcome.result == CopyOutcome::Result::Copied)
-            CloseLater(in.release());
+            closeLater(in.release());
         if (!taken)
             return outcome;
         // Something has the name after all: it is judged as in any folder, through a temporary
@@ -448,12 +448,12 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
         return {CopyOutcome::Result::Copied, 0, Side::Target};
     if (errno != EEXIST)
         return failed(lastError(), Side::Target);
-    if (EntryTypeAt(to, toName) == FolderEntry::Type::Folder)
+    if (entryTypeAt(to, toName) == FolderEntry::Type::Folder)
         return failed(EISDIR, Side::Target);
     // Something else has the name: the link is made under a fresh name beside it and renamed
     // into place, so that the name never stands empty and nothing else is touched.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = TemporaryName(TemporaryKind::Link);
+        const std::string temporary = temporaryName(TemporaryKind::Link);
         if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
             if (errno == EEXIST)
                 continue;
@@ -462,27 +462,27 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
         if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
             return {CopyOutcome::Result::Copied, 0, Side::Target};
         const int error = lastError();
-        RemoveTemporaryName(to, temporary);
+        removeTemporaryName(to, temporary);
         return failed(error, Side::Target);
     }
     return failed(EEXIST, Side::Target);
 }
 
-bool IsAlreadyCopied(const std::string& source, const std::string& destination,
+bool isAlreadyCopied(const std::string& source, const std::string& destination,
                      std::int64_t timeStep) {
     struct stat st {};
     return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
            S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
 }
 
-bool UnnamedFilesIn(int folder) {
+bool unnamedFilesIn(int folder) {
     if (!unnamedFilesCanBeLinked())
         return false;
     const Descriptor file(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     return file.valid();
 }
 
-int FlushFileSystem(int folder) {
+int flushFileSystem(int folder) {
     return ::syncfs(folder) == 0 ? 0 : lastError();
 }
 } // namespace join

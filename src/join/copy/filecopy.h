@@ -23,7 +23,7 @@ enum class IfDestinationExists { Replace, Fail, KeepCopy };
 // EISDIR for a folder, EINVAL for another source that is not a regular file or for a source
 // that is the destination itself, EAGAIN for a source that changed while it was copied, else the
 // system's reason.
-bool CopyOneFile(const std::string& source, const std::string& destination,
+bool copyOneFile(const std::string& source, const std::string& destination,
                  IfDestinationExists ifExists);
 
 // How one copy ended. `error` is an errno value, or SourceChanged.
@@ -78,16 +78,16 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
 
 // Whether copies into the open folder are written to unnamed files (O_TMPFILE), which vanish
 // with the process that made them, rather than to hidden temporary names. Asks by making one.
-bool UnnamedFilesIn(int folder);
+bool unnamedFilesIn(int folder);
 
 // Writes everything cached for the file system that holds the open folder to its disk. 0 or an
 // errno value.
-int FlushFileSystem(int folder);
+int flushFileSystem(int folder);
 
 // True when `destination` already is a copy of the regular file `source` (links followed), as
 // IfDestinationExists::KeepCopy tells it, on a file system that keeps times to `timeStep`
 // nanoseconds. Never fails.
-bool IsAlreadyCopied(const std::string& source, const std::string& destination,
+bool isAlreadyCopied(const std::string& source, const std::string& destination,
                      std::int64_t timeStep);
 
 } // namespace join

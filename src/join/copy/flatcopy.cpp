@@ -34,7 +34,7 @@ struct SourceFolder {
 std::shared_ptr<const SourceFolder> openSource(std::string path) {
     auto folder = std::make_shared<SourceFolder>();
     folder->path = std::move(path);
-    folder->fd = OpenFolder(folder->path);
+    folder->fd = openFolder(folder->path);
     folder->error = folder->fd.valid() ? 0 : errno;
     return folder;
 }
@@ -49,7 +49,7 @@ struct FileTask {
 };
 
 std::string withSeparator(const std::string& path) {
-    return EndsWithSeparator(path) ? path : path + Separator;
+    return endsWithSeparator(path) ? path : path + Separator;
 }
 
 class FlatJob {
@@ -62,10 +62,10 @@ public:
               [this](FileTask& task) { copy(task); },
               TaskGroup<FileTask>::Settings{TaskOrder::FirstPosted,
                                             64 * WorkerPool::shared().size(),
-                                            [] { FinishClosing(); }},
+                                            [] { finishClosing(); }},
               StopToken::ofRequest())) {
         FolderStatus status;
-        if (StatusOf(m_output.get(), status))
+        if (statusOf(m_output.get(), status))
             m_outputIdentity = status.identity;
     }
 
@@ -88,13 +88,13 @@ public:
     // Copies one file now, on the calling thread. True when its name is placed: copied, already
     // there, or its own destination. A failure is recorded.
     bool copy(const FileTask& task) {
-        ProbeTask();
+        probeTask();
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
         const bool keyed = placed || !m_watched.empty();
         const std::string key = keyed ? rules().key(task.name) : std::string();
         // Left alone when it already is there, unless this run put it there.
-        const std::uint64_t place = placed ? PlaceOf(m_outputIdentity, key) : 0;
+        const std::uint64_t place = placed ? placeOf(m_outputIdentity, key) : 0;
         const IfDestinationExists ifExists =
             placed && placed->contains(place) ? IfDestinationExists::Replace : m_options.ifExists;
         const CopyOutcome outcome =
@@ -129,7 +129,7 @@ public:
         m_failures.add(task.position,
                        source || !fileSystem
                            ? copyFailure(path, outcome.error)
-                           : TargetNameFailure(*fileSystem, path, task.name, outcome.error));
+                           : targetNameFailure(*fileSystem, path, task.name, outcome.error));
         if (task.planned) {
             std::lock_guard lock(m_mutex);
             m_failedWinners[keyed ? key : rules().key(task.name)] = *task.planned;
@@ -189,7 +189,7 @@ std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
     std::uint64_t tried = 0;
     OpenFolders folders(plan);
     for (auto index = static_cast<std::uint32_t>(plan.contents.size());
-         index-- > 0 && !failed.empty() && !StopRequested();) {
+         index-- > 0 && !failed.empty() && !stopRequested();) {
         const std::vector<ListedFile>& files = plan.contents[index].files;
         for (auto file = static_cast<std::uint32_t>(files.size()); file-- > 0;) {
             const FlatPlace place{index, file};
@@ -225,7 +225,7 @@ copyLeftFiles(FlatJob& job, std::uint32_t after,
     });
     std::uint32_t position = 0;
     for (std::vector<FlatRun::Deferred>* files : waiting) {
-        for (auto file = files->rbegin(); file != files->rend() && !StopRequested(); ++file) {
+        for (auto file = files->rbegin(); file != files->rend() && !stopRequested(); ++file) {
             const std::string folder = file->path.substr(0, file->path.size() - file->name.size());
             if (job.copy({openSource(folder), file->name, {after, position++}, {}}))
                 break;
@@ -236,7 +236,7 @@ copyLeftFiles(FlatJob& job, std::uint32_t after,
 
 } // namespace
 
-std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
+std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
                             const std::string& output, const FlatCopyOptions& options,
                             CopyFailures& failures, CopyCounters& counters) {
     // What the plan could not take is said with what the copy could not copy.
@@ -244,8 +244,8 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
         for (const auto& [file, take] : plan.contents[index].notCopied)
             failures.add({index, file.position}, Failure(ErrorNumber::PathFileAccessError,
                                                          plan.contents[index].path + file.name +
-                                                             ": " + NotCopiedReason(take)));
-    Descriptor outputFolder = OpenFolder(output);
+                                                             ": " + notCopiedReason(take)));
+    Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
         failures.add({}, copyFailure(output, errno), NotCopiedItem::Kind::Folder);
         return 0;
@@ -255,7 +255,7 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     std::future<TemporaryRemoval> removal;
     if (options.removeEndedTemporaries) {
         // With a descriptor of its own, which outlives this call should a copy's fault end it.
-        auto folder = std::make_shared<Descriptor>(DuplicateDescriptor(outputFolder.get()));
+        auto folder = std::make_shared<Descriptor>(duplicateDescriptor(outputFolder.get()));
         auto remove = std::make_shared<std::packaged_task<TemporaryRemoval()>>(
             [folder] { return RemoveEndedTemporaries(folder->get()); });
         removal = remove->get_future();
@@ -276,7 +276,7 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     {
         // A folder stays open while copies from it wait or run, and no longer.
         OpenFolders folders(plan);
-        for (std::size_t i = 0; i < copies.size() && !StopRequested(); ++i) {
+        for (std::size_t i = 0; i < copies.size() && !stopRequested(); ++i) {
             const FlatPlace place = copies[i];
             if (i > 0 && copies[i - 1].folder != place.folder)
                 folders.close(copies[i - 1].folder);
@@ -288,7 +288,7 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     const std::uint64_t standIns =
         copyEarlierFiles(*job, plan) +
         copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
-    FinishClosing();
+    finishClosing();
     if (removal.valid()) {
         const TemporaryRemoval removed = removal.get();
         counters.temporariesRemoved.fetch_add(removed.removed, std::memory_order_relaxed);
@@ -302,14 +302,14 @@ std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
 void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
                    const std::string& output, const FlatCopyOptions& options,
                    CopyFailures& failures, CopyCounters& counters) {
-    Descriptor outputFolder = OpenFolder(output);
+    Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
         failures.add({}, copyFailure(output, errno));
         return;
     }
     FlatJob job(std::move(outputFolder), output, options, failures, counters, {});
     copyLeftFiles(job, 0, left);
-    FinishClosing();
+    finishClosing();
 }
 
 } // namespace join

@@ -37,7 +37,7 @@ struct FlatCopyOptions {
 // copy: its exception is thrown here once every worker has left. Returns how many files it
 // tried in place of others of their name (an earlier file of a name whose planned file failed, a
 // file an earlier entry left to this one): files the plan counted as replaced by later ones.
-std::uint64_t CopyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
+std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPlace>& copies,
                             const std::string& output, const FlatCopyOptions& options,
                             CopyFailures& failures, CopyCounters& counters);
 

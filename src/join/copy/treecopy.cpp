@@ -40,12 +40,12 @@ bool mayWriteInto(const FolderStatus& status, bool root) {
 Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
     const bool root = ::geteuid() == 0;
     FolderStatus status;
-    if (!folder.valid() || !StatusOf(folder.get(), status)) {
+    if (!folder.valid() || !statusOf(folder.get(), status)) {
         error = errno != 0 ? errno : EIO;
         return {};
     }
     if (!mayWriteInto(status, root) && status.owned()) {
-        if (const int refused = SetPermissions(folder.get(), status.permissions | OwnerWriteSearch);
+        if (const int refused = setPermissions(folder.get(), status.permissions | OwnerWriteSearch);
             refused != 0) {
             error = refused;
             return {};
@@ -105,21 +105,21 @@ public:
           m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed),
           m_group(std::make_shared<TaskGroup<Task>>(
               [this](Task& task) { run(task); },
-              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { FinishClosing(); }},
+              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { finishClosing(); }},
               StopToken::ofRequest())) {
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
         // Kept for the last step, which gives folders their bits from the root down.
-        m_rootTarget = DuplicateDescriptor(node->target.get());
+        m_rootTarget = duplicateDescriptor(node->target.get());
         FolderStatus status;
-        if (StatusOf(node->target.get(), status))
+        if (statusOf(node->target.get(), status))
             node->targetIdentity = status.identity;
         node->restore = root.permissions;
         // A run killed mid-copy leaves partly written files under their temporary names only
         // where copies are not written to unnamed files; only there are the folders that were
         // there already looked through for them.
-        m_namedTemporaries = !UnnamedFilesIn(node->target.get());
+        m_namedTemporaries = !unnamedFilesIn(node->target.get());
         node->made = root.made;
         if (root.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
@@ -146,7 +146,7 @@ public:
 
 private:
     void run(Task& task) {
-        ProbeTask();
+        probeTask();
         if (task.run.empty())
             list(task.node);
         else
@@ -178,7 +178,7 @@ private:
     Failure failureAt(const std::string& path, const std::string& name, Side side,
                       int error) const {
         return side == Side::Target && m_fileSystem
-                   ? TargetNameFailure(*m_fileSystem, path, name, error)
+                   ? targetNameFailure(*m_fileSystem, path, name, error)
                    : copyFailure(path, error);
     }
 
@@ -225,17 +225,17 @@ private:
 
     // Opens a folder and its target, lists it, and hands out its entries.
     void list(const std::shared_ptr<Node>& node) {
-        if (node->parent && !StopRequested())
+        if (node->parent && !stopRequested())
             open(node);
         if (node->parent)
             release(*node->parent);
-        if (node->target.valid() && !StopRequested()) {
+        if (node->target.valid() && !stopRequested()) {
             for (std::uint32_t m = 0; m < node->members.size(); ++m) {
                 Member& member = node->members[m];
                 FolderListing listing;
                 if (!member.source.valid())
                     continue;
-                if (!ListFolderAt(member.source.get(), listing))
+                if (!listFolderAt(member.source.get(), listing))
                     failFolder(*node, m, Side::Source, errno);
                 for (FolderEntry& entry : listing.entries)
                     node->items.push_back({std::move(entry), m});
@@ -252,9 +252,9 @@ private:
         for (std::uint32_t m = 0; m < node.members.size(); ++m) {
             Member& member = node.members[m];
             member.source =
-                OpenFolderAt(node.parent->members[member.parentMember].source.get(), member.name);
+                openFolderAt(node.parent->members[member.parentMember].source.get(), member.name);
             FolderStatus status;
-            if (!member.source.valid() || !StatusOf(member.source.get(), status)) {
+            if (!member.source.valid() || !statusOf(member.source.get(), status)) {
                 failFolder(node, m, Side::Source, errno);
                 member.source.reset();
                 continue;
@@ -266,7 +266,7 @@ private:
         if (!opened)
             return;
         int error = 0;
-        node.target = PrepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
+        node.target = prepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
                                           node.restore, error);
         FolderStatus status;
         // The error stays EEXIST when the folder was there already.
@@ -275,7 +275,7 @@ private:
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else if (node.target.valid())
             removeEndedTemporaries(node);
-        if (node.target.valid() && StatusOf(node.target.get(), status)) {
+        if (node.target.valid() && statusOf(node.target.get(), status)) {
             node.targetIdentity = status.identity;
             if (node.restore) {
                 std::lock_guard lock(m_mutex);
@@ -310,7 +310,7 @@ private:
         }
         const std::size_t runLength =
             m_wholeFolders ? others : std::clamp<std::size_t>(others / (2 * m_workers), 1, 256);
-        FolderPlan plan = PlanFolder(types, keys, runLength);
+        FolderPlan plan = planFolder(types, keys, runLength);
         node->replacedBy = std::move(plan.replacedBy);
 
         std::vector<Task> tasks;
@@ -350,7 +350,7 @@ private:
                 continue;
             }
             CopyOutcome outcome;
-            switch (const TreeTake take = TakeForTree(source, item.entry)) {
+            switch (const TreeTake take = takeForTree(source, item.entry)) {
             case TreeTake::Folder:
                 continue; // never in a run
             case TreeTake::File:
@@ -362,7 +362,7 @@ private:
             case TreeTake::LinkToNothing:
             case TreeTake::NotAFile:
                 // Pipes, sockets and devices are never opened: reading one could block or consume.
-                failItem(node, i, NotCopiedReason(take));
+                failItem(node, i, notCopiedReason(take));
                 continue;
             }
             if (outcome.result == CopyOutcome::Result::Copied)
@@ -386,7 +386,7 @@ private:
 
     // A file of the folder, left alone when it already is there, unless this run put it there.
     CopyOutcome copyFile(const Node& node, int source, const std::string& name) {
-        const std::uint64_t place = m_placed ? PlaceOf(node.targetIdentity, m_rules.key(name)) : 0;
+        const std::uint64_t place = m_placed ? placeOf(node.targetIdentity, m_rules.key(name)) : 0;
         const IfDestinationExists ifExists =
             m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
         // Written under its own name where the file system allows it; nothing is looked up in a
@@ -453,7 +453,7 @@ void TreeJob::restorePermissions() {
 
     const auto identityOf = [](const Descriptor& folder) {
         FolderStatus status;
-        return folder.valid() && StatusOf(folder.get(), status) ? std::optional(status.identity)
+        return folder.valid() && statusOf(folder.get(), status) ? std::optional(status.identity)
                                                                 : std::nullopt;
     };
     // Reopens a folder from the root, name by name: only when ".." did not lead back to it.
@@ -461,9 +461,9 @@ void TreeJob::restorePermissions() {
         std::vector<const Node*> chain;
         for (const Node* at = &node; at->parent; at = at->parent.get())
             chain.push_back(at);
-        Descriptor folder = DuplicateDescriptor(m_rootTarget.get());
+        Descriptor folder = duplicateDescriptor(m_rootTarget.get());
         for (auto at = chain.rbegin(); at != chain.rend() && folder.valid(); ++at)
-            folder = OpenFolderAt(folder.get(), (*at)->name());
+            folder = openFolderAt(folder.get(), (*at)->name());
         return identityOf(folder) == node.targetIdentity ? std::move(folder) : Descriptor();
     };
 
@@ -472,13 +472,13 @@ void TreeJob::restorePermissions() {
         std::size_t next = 0;
     };
     std::vector<Level> path{{m_root.get()}};
-    Descriptor current = DuplicateDescriptor(m_rootTarget.get());
+    Descriptor current = duplicateDescriptor(m_rootTarget.get());
     while (!path.empty()) {
         Level& level = path.back();
         const auto children = below.find(level.node);
         if (current.valid() && children != below.end() && level.next < children->second.size()) {
             const Node* child = children->second[level.next++];
-            Descriptor opened = OpenFolderAt(current.get(), child->name());
+            Descriptor opened = openFolderAt(current.get(), child->name());
             if (identityOf(opened) != child->targetIdentity)
                 continue; // no longer the folder that was filled: left as it is
             current = std::move(opened);
@@ -492,12 +492,12 @@ void TreeJob::restorePermissions() {
         Descriptor parent;
         if (!path.empty()) {
             if (current.valid())
-                parent = OpenParentFolder(current.get());
+                parent = openParentFolder(current.get());
             if (identityOf(parent) != path.back().node->targetIdentity)
                 parent = reopen(*path.back().node);
         }
         if (done->restore && current.valid()) {
-            if (const int error = SetPermissions(current.get(), *done->restore); error != 0)
+            if (const int error = setPermissions(current.get(), *done->restore); error != 0)
                 failFolder(*done, 0, Side::Target, error);
             else
                 m_counters.made.fetch_add(1, std::memory_order_relaxed);
@@ -508,43 +508,43 @@ void TreeJob::restorePermissions() {
 
 } // namespace
 
-Descriptor PrepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
+Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
                                bool replaceLink, std::optional<unsigned>& restore, int& error) {
     const unsigned umask = processUmask();
     const unsigned wanted = sourcePermissions & 0777 & ~umask;
     // Made open to its owner, so that it can be filled, and given its own bits at the end.
     const unsigned made = (wanted | OwnerAll) & ~umask;
-    error = MakeFolderAt(parent, name, made);
+    error = makeFolderAt(parent, name, made);
     if (error == EEXIST) {
-        const std::optional<FolderEntry::Type> existing = EntryTypeAt(parent, name);
+        const std::optional<FolderEntry::Type> existing = entryTypeAt(parent, name);
         if (existing == FolderEntry::Type::Folder)
-            return openForFilling(OpenFolderAt(parent, name), restore, error);
+            return openForFilling(openFolderAt(parent, name), restore, error);
         if (existing != FolderEntry::Type::Link || !replaceLink)
             return {};
         // A link where a folder goes is replaced, never written through.
-        error = RemoveLinkAt(parent, name);
+        error = removeLinkAt(parent, name);
         if (error == 0)
-            error = MakeFolderAt(parent, name, made);
+            error = makeFolderAt(parent, name, made);
     }
     if (error != 0)
         return {};
-    Descriptor folder = OpenFolderAt(parent, name);
+    Descriptor folder = openFolderAt(parent, name);
     if (!folder.valid()) {
         error = errno != 0 ? errno : EIO;
         return {};
     }
     if ((made & OwnerAll) != OwnerAll)
-        SetPermissions(folder.get(), made | OwnerAll); // a umask that shuts out the owner
+        setPermissions(folder.get(), made | OwnerAll); // a umask that shuts out the owner
     if (made != wanted || (made & OwnerAll) != OwnerAll)
         restore = wanted;
     return folder;
 }
 
-Descriptor OpenTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error) {
+Descriptor openTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error) {
     return openForFilling(std::move(folder), restore, error);
 }
 
-void CopyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters) {
+void copyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters) {
     TreeJob job(root, failures, counters);
     const std::exception_ptr fault = job.copy();
     job.restorePermissions();

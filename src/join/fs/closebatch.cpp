@@ -100,7 +100,7 @@ Closer& threadCloser() {
 
 } // namespace
 
-bool BatchedClosingAvailable() {
+bool batchedClosingAvailable() {
     static const bool available = [] {
 #ifdef __SANITIZE_THREAD__
         // ThreadSanitizer follows descriptors through the calls it sees. A close the kernel
@@ -116,10 +116,10 @@ bool BatchedClosingAvailable() {
     return available;
 }
 
-void CloseLater(int fd) {
+void closeLater(int fd) {
     if (fd < 0)
         return;
-    if (!BatchedClosingAvailable()) {
+    if (!batchedClosingAvailable()) {
         ::close(fd);
         return;
     }
@@ -133,8 +133,8 @@ void CloseLater(int fd) {
         closer.flush();
 }
 
-void FinishClosing() {
-    if (!BatchedClosingAvailable())
+void finishClosing() {
+    if (!batchedClosingAvailable())
         return;
     Closer& closer = threadCloser();
     if (closer.ready)
@@ -143,16 +143,16 @@ void FinishClosing() {
 
 #else
 
-bool BatchedClosingAvailable() {
+bool batchedClosingAvailable() {
     return false;
 }
 
-void CloseLater(int fd) {
+void closeLater(int fd) {
     if (fd >= 0)
         ::close(fd);
 }
 
-void FinishClosing() {}
+void finishClosing() {}
 
 #endif
 

@@ -11,15 +11,15 @@ namespace join {
 // Whether closing goes through io_uring: the kernel offers it and BRIMVALE_PLAIN_COPY is not set
 // in the environment (which keeps every copy on the plain path, for tests that run both ways).
 // Asked once.
-bool BatchedClosingAvailable();
+bool batchedClosingAvailable();
 
 // Closes `fd` now, or later with the others this thread left, at most 64 of them. Only for a
 // descriptor whose close can report nothing that matters: one that was only read, or a copy on
 // a file system without a flush of its own, whose write errors the run's final flush reports.
-void CloseLater(int fd);
+void closeLater(int fd);
 
-// Closes every descriptor this thread left to CloseLater(). Each piece of copying work calls it
+// Closes every descriptor this thread left to closeLater(). Each piece of copying work calls it
 // before it ends.
-void FinishClosing();
+void finishClosing();
 
 } // namespace join

@@ -136,7 +136,7 @@ constexpr ExFatUpcaseRun Runs[] = {
 
 } // namespace
 
-std::span<const ExFatUpcaseRun> StandardExFatUpcaseRuns() {
+std::span<const ExFatUpcaseRun> standardExFatUpcaseRuns() {
     return Runs;
 }
 

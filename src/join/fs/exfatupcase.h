@@ -18,6 +18,6 @@ struct ExFatUpcaseRun {
 // The up-case table mkfs.exfat writes on every volume it makes, as runs sorted by their first
 // unit; every unit in none of them maps to itself. Made by tools/exfat-upcase.py
 // (exfatupcase.cpp).
-std::span<const ExFatUpcaseRun> StandardExFatUpcaseRuns();
+std::span<const ExFatUpcaseRun> standardExFatUpcaseRuns();
 
 } // namespace join

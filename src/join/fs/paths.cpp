@@ -17,7 +17,7 @@ void appendCollapsingPairs(std::string& out, const std::string& text, std::size_
 
 } // namespace
 
-std::string NormalizePath(const std::string& path) {
+std::string normalizePath(const std::string& path) {
     std::string result;
     result.reserve(path.size());
     if (path.empty() || path.front() != Separator) {
@@ -38,7 +38,7 @@ std::string withoutTrailingSeparators(std::string path) {
     return path;
 }
 
-std::string LastPathPart(const std::string& path) {
+std::string lastPathPart(const std::string& path) {
     const std::size_t last = path.rfind(Separator);
     return last == std::string::npos ? path : path.substr(last + 1);
 }
@@ -51,11 +51,11 @@ std::string pathRoot(const std::string& path) {
     return path.substr(0, 1);
 }
 
-bool EndsWithSeparator(const std::string& path) {
+bool endsWithSeparator(const std::string& path) {
     return !path.empty() && path.back() == Separator;
 }
 
-std::string ResolveDotSegments(const std::string& path) {
+std::string resolveDotSegments(const std::string& path) {
     std::vector<std::string_view> parts;
     bool dotted = false;
     for (std::size_t start = 0; start <= path.size();) {
@@ -88,7 +88,7 @@ std::string ResolveDotSegments(const std::string& path) {
     }
     if (resolved.empty())
         resolved = ".";
-    if (EndsWithSeparator(path) && !EndsWithSeparator(resolved))
+    if (endsWithSeparator(path) && !endsWithSeparator(resolved))
         resolved += Separator;
     return resolved;
 }

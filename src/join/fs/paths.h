@@ -10,10 +10,10 @@ inline constexpr char Separator = '/';
 
 // Collapses each non-overlapping pair of separators into one, in a single pass (a run of n
 // separators becomes ceil(n/2)). A leading run of separators becomes a single "/".
-std::string NormalizePath(const std::string& path);
+std::string normalizePath(const std::string& path);
 
 // The text after the last separator: the whole text when there is none, "" when it ends in one.
-std::string LastPathPart(const std::string& path);
+std::string lastPathPart(const std::string& path);
 
 // The path without separators at its end, but "/" kept.
 std::string withoutTrailingSeparators(std::string path);
@@ -21,12 +21,12 @@ std::string withoutTrailingSeparators(std::string path);
 // "/" for an absolute path; otherwise the first character ("" for an empty path).
 std::string pathRoot(const std::string& path);
 
-bool EndsWithSeparator(const std::string& path);
+bool endsWithSeparator(const std::string& path);
 
 // Resolves "." and ".." parts the way the path reads, without asking the file system: "/a/x/../"
 // names "/a/", "/a/b/." names "/a/b". ".." at the root stays at the root; a relative path keeps
 // the ".." parts it cannot resolve. A path without such parts comes back unchanged.
-std::string ResolveDotSegments(const std::string& path);
+std::string resolveDotSegments(const std::string& path);
 
 // Natural name order: digit runs compare by value ("2" < "10"; on equal value the shorter run
 // first), other bytes by value with ASCII letters folded to lower case, and names still equal by

@@ -91,7 +91,7 @@ constexpr int IoPriorityClassIdle = 3;
 
 } // namespace
 
-void LowerThisThreadsPriority() {
+void lowerThisThreadsPriority() {
     // On Linux a scheduling class, a nice value and an I/O priority belong to a thread, named by
     // its thread id. The idle class takes a processor only when nothing else wants it; where it
     // is refused, the highest nice value comes close.
@@ -106,15 +106,15 @@ void LowerThisThreadsPriority() {
 
 // ---- Paths ----
 
-bool FolderExists(const std::string& path) {
+bool folderExists(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void MakeFolderTree(const std::string& path) {
-    const std::string normal = NormalizePath(path);
+void makeFolderTree(const std::string& path) {
+    const std::string normal = normalizePath(path);
     requireUsablePath(normal);
-    if (FolderExists(normal))
+    if (folderExists(normal))
         return;
     const bool absolute = normal.front() == Separator;
     std::string running;
@@ -130,26 +130,26 @@ void MakeFolderTree(const std::string& path) {
         if (!running.empty() || absolute)
             running += Separator;
         running += part;
-        if (FolderExists(running))
+        if (folderExists(running))
             continue;
         if (::mkdir(running.c_str(), 0777) == 0)
             continue;
         const int error = errno;
-        if (error == EEXIST && FolderExists(running))
+        if (error == EEXIST && folderExists(running))
             continue;
         throw failureFromErrno(error, running);
     }
 }
 
-std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern) {
+std::vector<std::string> listFiles(const std::string& folder, const std::string& pattern) {
     std::string path = folder;
-    if (!EndsWithSeparator(path))
+    if (!endsWithSeparator(path))
         path += Separator;
     requireUsablePath(path);
 
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     std::vector<std::string> names;
-    if (!fd.valid() || !ListFilesAt(fd.get(), names))
+    if (!fd.valid() || !listFilesAt(fd.get(), names))
         throw failureFromErrno(errno, folder);
     if (pattern == "*.*" || pattern == "*")
         return names;
@@ -159,12 +159,12 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
     return names;
 }
 
-bool IsExistingFile(const std::string& path) {
+bool isExistingFile(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool IsReadableFile(const std::string& path) {
+bool isReadableFile(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            mayRead(st);
@@ -172,11 +172,11 @@ bool IsReadableFile(const std::string& path) {
 
 // ---- Open folders ----
 
-Descriptor DuplicateDescriptor(int fd) {
+Descriptor duplicateDescriptor(int fd) {
     return Descriptor(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
-Descriptor OpenFolder(const std::string& path) {
+Descriptor openFolder(const std::string& path) {
     if (!isUsablePath(path)) {
         errno = unusablePathError(path);
         return {};
@@ -184,7 +184,7 @@ Descriptor OpenFolder(const std::string& path) {
     return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-Descriptor OpenFolderAt(int parent, const std::string& name) {
+Descriptor openFolderAt(int parent, const std::string& name) {
     if (!isPlainName(name)) {
         errno = EINVAL;
         return {};
@@ -193,7 +193,7 @@ Descriptor OpenFolderAt(int parent, const std::string& name) {
         ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-bool StatusOf(int folder, FolderStatus& status) {
+bool statusOf(int folder, FolderStatus& status) {
     struct stat st {};
     if (::fstat(folder, &st) != 0)
         return false;
@@ -208,17 +208,17 @@ bool FolderStatus::owned() const {
     return owner == user || user == 0;
 }
 
-bool ListFolder(const std::string& path, FolderListing& listing) {
+bool listFolder(const std::string& path, FolderListing& listing) {
     listing = {};
-    const Descriptor fd = OpenFolder(path);
+    const Descriptor fd = openFolder(path);
     struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !ListFolderAt(fd.get(), listing))
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !listFolderAt(fd.get(), listing))
         return false;
     listing.permissions = st.st_mode & 07777;
     return true;
 }
 
-bool ListFolderAt(int folder, FolderListing& listing) {
+bool listFolderAt(int folder, FolderListing& listing) {
     listing = {};
     // The directory's records are read in large blocks straight from the system.
     alignas(struct dirent64) char buffer[32 * 1024];
@@ -256,10 +256,10 @@ bool ListFolderAt(int folder, FolderListing& listing) {
     return got == 0;
 }
 
-bool ListFilesAt(int folder, std::vector<std::string>& names) {
+bool listFilesAt(int folder, std::vector<std::string>& names) {
     names.clear();
     FolderListing listing;
-    if (!ListFolderAt(folder, listing))
+    if (!listFolderAt(folder, listing))
         return false;
     for (FolderEntry& entry : listing.entries) {
         bool regular = entry.type == FolderEntry::Type::File;
@@ -281,7 +281,7 @@ bool MakeFolder(const std::string& path, unsigned permissions) {
     return ::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) == 0;
 }
 
-int MakeFolderAt(int parent, const std::string& name, unsigned permissions) {
+int makeFolderAt(int parent, const std::string& name, unsigned permissions) {
     if (!isPlainName(name))
         return EINVAL;
     return ::mkdirat(parent, name.c_str(), static_cast<mode_t>(permissions & 07777)) == 0
@@ -289,7 +289,7 @@ int MakeFolderAt(int parent, const std::string& name, unsigned permissions) {
                : lastError();
 }
 
-std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name) {
+std::optional<FolderEntry::Type> entryTypeAt(int parent, const std::string& name) {
     struct stat st {};
     if (!isPlainName(name)) {
         errno = EINVAL;
@@ -303,12 +303,12 @@ std::optional<FolderEntry::Type> EntryTypeAt(int parent, const std::string& name
                                  : FolderEntry::Type::Other;
 }
 
-bool LeadsToFolderAt(int parent, const std::string& name) {
+bool leadsToFolderAt(int parent, const std::string& name) {
     struct stat st {};
     return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
-LinkTarget EntryTypeBehind(int parent, const std::string& name) {
+LinkTarget entryTypeBehind(int parent, const std::string& name) {
     struct stat st {};
     if (!isPlainName(name))
         return LinkTarget::Nothing;
@@ -320,17 +320,17 @@ LinkTarget EntryTypeBehind(int parent, const std::string& name) {
                                  : LinkTarget::Other;
 }
 
-bool LeadsSomewhereAt(int parent, const std::string& name) {
+bool leadsSomewhereAt(int parent, const std::string& name) {
     struct stat st {};
     return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0;
 }
 
-Descriptor OpenParentFolder(int folder) {
+Descriptor openParentFolder(int folder) {
     return Descriptor(::openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-int RemoveLinkAt(int parent, const std::string& name) {
-    const std::optional<FolderEntry::Type> type = EntryTypeAt(parent, name);
+int removeLinkAt(int parent, const std::string& name) {
+    const std::optional<FolderEntry::Type> type = entryTypeAt(parent, name);
     if (!type)
         return lastError();
     if (*type != FolderEntry::Type::Link)
@@ -338,7 +338,7 @@ int RemoveLinkAt(int parent, const std::string& name) {
     return ::unlinkat(parent, name.c_str(), 0) == 0 ? 0 : lastError();
 }
 
-int SetPermissions(int folder, unsigned permissions) {
+int setPermissions(int folder, unsigned permissions) {
     return ::fchmod(folder, static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : lastError();
 }
 
@@ -360,17 +360,17 @@ unsigned ProcessUmask() {
 }
 // ---- Probes ----
 
-bool FileIsPresent(const std::string& path) {
+bool fileIsPresent(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0;
 }
 
-bool IsBadFileName(const std::string& path) {
+bool isBadFileName(const std::string& path) {
     struct stat st {};
     return !isUsablePath(path) || ::lstat(path.c_str(), &st) != 0;
 }
 
-int FolderAttributes(const std::string& path) {
+int folderAttributes(const std::string& path) {
     requireUsablePath(path);
     // The path's own entry: a trailing separator would make lstat look through a link.
     std::string own = path;
@@ -389,7 +389,7 @@ int FolderAttributes(const std::string& path) {
     }
     if (directory)
         attributes |= Attribute::Directory;
-    const std::string name = LastPathPart(own);
+    const std::string name = lastPathPart(own);
     if (name.size() > 1 && name.front() == '.' && name != "..")
         attributes |= Attribute::Hidden;
     if (directory)
@@ -397,12 +397,12 @@ int FolderAttributes(const std::string& path) {
     return attributes;
 }
 
-bool IsRootFolder(const std::string& path) {
+bool isRootFolder(const std::string& path) {
     const std::optional<FileIdentity> root = IdentityOf(std::string(1, Separator));
     return root && IdentityOf(path) == root;
 }
 
-std::optional<std::uint64_t> RegularFileSizeAt(int folder, const std::string& name,
+std::optional<std::uint64_t> regularFileSizeAt(int folder, const std::string& name,
                                                FollowLink follow) {
     struct stat status {};
     if (::fstatat(folder, name.c_str(), &status,
@@ -419,7 +419,7 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     return FileIdentity{st.st_dev, st.st_ino};
 }
 
-std::optional<std::vector<FileIdentity>> ParentChainOf(int folder) {
+std::optional<std::vector<FileIdentity>> parentChainOf(int folder) {
     std::vector<FileIdentity> chain;
     Descriptor current(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     // A bound on the levels, so that a file system that never reaches its root cannot stall.
@@ -437,7 +437,7 @@ std::optional<std::vector<FileIdentity>> ParentChainOf(int folder) {
     return std::nullopt;
 }
 
-int CreationRefusedIn(const std::string& folder) {
+int creationRefusedIn(const std::string& folder) {
     if (!isUsablePath(folder))
         return unusablePathError(folder);
     return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;

@@ -147,7 +147,7 @@ std::optional<bool> caseIgnoredByTrial(const std::string& folder) {
     for (int attempt = 0; attempt < 10 && !ignored; ++attempt) {
         // A temporary's name, which says who made it: should this process end before it removes
         // the file, RemoveEndedTemporaries() can tell that the file is left over.
-        const std::string name = TemporaryName(TemporaryKind::File);
+        const std::string name = temporaryName(TemporaryKind::File);
         const int made =
             ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (made < 0) {
@@ -162,7 +162,7 @@ std::optional<bool> caseIgnoredByTrial(const std::string& folder) {
                 c = static_cast<char>(c - 'a' + 'A');
         struct stat info {};
         ignored = ::fstatat(fd, upper.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-        RemoveTemporaryName(fd, name);
+        removeTemporaryName(fd, name);
     }
     ::close(fd);
     return ignored;
@@ -208,7 +208,7 @@ constexpr struct timespec ProbeTime = {1'600'000'001, 123'456'789};
 // A fresh name for a probe's file: a temporary name of this process, so that a probe a killed
 // run left is removed as any of its temporaries is.
 std::string probeName() {
-    return TemporaryName(TemporaryKind::File);
+    return temporaryName(TemporaryKind::File);
 }
 
 // The modification time of `name` in `folder` as the file system holds it: FUSE is asked again
@@ -235,7 +235,7 @@ std::int64_t timeStepOf(const TargetFileSystem& target, const std::string& folde
         return byType;
     if (!throughFuse && byType == 1 && !changeTimeInWholeSeconds(folder))
         return 1;
-    if (const std::optional<std::int64_t> probed = ProbeTimeStep(folder))
+    if (const std::optional<std::int64_t> probed = probeTimeStep(folder))
         return *probed;
     return byType > 0 ? byType : 1;
 }
@@ -270,7 +270,7 @@ bool readExactly(int fd, std::uint64_t offset, unsigned char* into, std::size_t 
 std::shared_ptr<const std::vector<char16_t>> readUpcaseTable(int fd) {
     unsigned char boot[BootSectorSize];
     if (!readExactly(fd, 0, boot, sizeof boot) ||
-        VolumeTypeFromBootSector(
+        volumeTypeFromBootSector(
             std::string_view(reinterpret_cast<const char*>(boot), sizeof boot)) != "exfat")
         return nullptr;
     const std::uint64_t fatOffset = littleEndian32(boot + 80);
@@ -378,12 +378,12 @@ void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32
 
 } // namespace
 
-const std::vector<char16_t>& StandardExFatUpcaseTable() {
+const std::vector<char16_t>& standardExFatUpcaseTable() {
     static const std::vector<char16_t> table = [] {
         std::vector<char16_t> units(UpcaseUnits);
         for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
             units[unit] = static_cast<char16_t>(unit);
-        for (const ExFatUpcaseRun& run : StandardExFatUpcaseRuns())
+        for (const ExFatUpcaseRun& run : standardExFatUpcaseRuns())
             for (std::size_t k = 0; k < run.count; ++k) {
                 const std::size_t unit = run.first + k * run.stride;
                 units[unit] = static_cast<char16_t>(static_cast<std::int64_t>(unit) + run.delta);
@@ -393,7 +393,7 @@ const std::vector<char16_t>& StandardExFatUpcaseTable() {
     return table;
 }
 
-std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::string& volume) {
+std::shared_ptr<const std::vector<char16_t>> readExFatUpcaseTable(const std::string& volume) {
     const int fd = ::open(volume.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
@@ -405,7 +405,7 @@ std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::str
     return table;
 }
 
-std::int64_t TimeStepFromProbe(const struct timespec& set, const struct timespec& readBack) {
+std::int64_t timeStepFromProbe(const struct timespec& set, const struct timespec& readBack) {
     if (readBack.tv_sec == set.tv_sec) {
         if (readBack.tv_nsec == set.tv_nsec)
             return 1;
@@ -419,7 +419,7 @@ std::int64_t TimeStepFromProbe(const struct timespec& set, const struct timespec
     return 1;
 }
 
-std::optional<std::int64_t> ProbeTimeStep(const std::string& folder) {
+std::optional<std::int64_t> probeTimeStep(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
@@ -439,16 +439,16 @@ std::optional<std::int64_t> ProbeTimeStep(const std::string& folder) {
         const bool closed = ::close(probe) == 0;
         const std::optional<struct timespec> readBack =
             set && closed ? modificationTimeAt(fd, name) : std::nullopt;
-        RemoveTemporaryName(fd, name);
+        removeTemporaryName(fd, name);
         if (readBack)
-            step = TimeStepFromProbe(ProbeTime, *readBack);
+            step = timeStepFromProbe(ProbeTime, *readBack);
         break;
     }
     ::close(fd);
     return step;
 }
 
-bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
+bool sameModificationTime(const struct timespec& source, const struct timespec& copy,
                           std::int64_t stepNs) {
     if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
         return true;
@@ -463,7 +463,7 @@ bool SameModificationTime(const struct timespec& source, const struct timespec& 
     return false;
 }
 
-std::string VolumeTypeFromBootSector(std::string_view sector) {
+std::string volumeTypeFromBootSector(std::string_view sector) {
     const auto at = [&](std::size_t offset, std::string_view text) {
         return sector.size() >= offset + text.size() && sector.substr(offset, text.size()) == text;
     };
@@ -481,7 +481,7 @@ std::string VolumeTypeFromBootSector(std::string_view sector) {
     return {};
 }
 
-TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
+TargetFileSystem examineTargetFileSystem(const std::string& folder) {
     struct statfs info {};
     if (::statfs(folder.c_str(), &info) != 0)
         throw failureFromErrno(errno, folder);
@@ -503,7 +503,7 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
     // what it really is.
     bool caseTried = false;
     if (target.type == "fuseblk") {
-        const std::string volumeType = VolumeTypeFromBootSector(readBootSector(target.source));
+        const std::string volumeType = volumeTypeFromBootSector(readBootSector(target.source));
         if (!volumeType.empty()) {
             target.mountType = target.type;
             target.type = volumeType;
@@ -530,22 +530,22 @@ TargetFileSystem ExamineTargetFileSystem(const std::string& folder) {
     // The volume's own up-case table, where its device can be read and the table is not the
     // standard one.
     if (target.family == TargetFileSystem::Family::ExFat && target.source.starts_with('/')) {
-        std::shared_ptr<const std::vector<char16_t>> table = ReadExFatUpcaseTable(target.source);
-        if (table && *table != StandardExFatUpcaseTable())
+        std::shared_ptr<const std::vector<char16_t>> table = readExFatUpcaseTable(target.source);
+        if (table && *table != standardExFatUpcaseTable())
             target.upcaseTable = std::move(table);
     }
     target.timeStepNs = timeStepOf(target, folder);
     return target;
 }
 
-Failure TargetNameFailure(const TargetFileSystem& target, const std::string& path,
+Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error) {
-    if (const std::string refusal = NameRefusal(target, name); !refusal.empty())
+    if (const std::string refusal = nameRefusal(target, name); !refusal.empty())
         return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
     return copyFailure(path, error);
 }
 
-std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder) {
+std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) {
     struct statfs info {};
     if (::statfs(folder.c_str(), &info) != 0)
         return std::nullopt;
@@ -568,13 +568,13 @@ std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder) 
             return std::nullopt;
     }
     try {
-        return ExamineTargetFileSystem(folder);
+        return examineTargetFileSystem(folder);
     } catch (const Failure&) {
         return std::nullopt;
     }
 }
 
-std::string NameRefusal(const TargetFileSystem& target, const std::string& name) {
+std::string nameRefusal(const TargetFileSystem& target, const std::string& name) {
     if (target.family == TargetFileSystem::Family::Other) {
         if (name.size() > target.nameMax)
             return "is longer than the " + std::to_string(target.nameMax) + " bytes " +
@@ -600,7 +600,7 @@ std::string NameRefusal(const TargetFileSystem& target, const std::string& name)
     return {};
 }
 
-std::string NameKey(const TargetFileSystem& target, const std::string& name) {
+std::string nameKey(const TargetFileSystem& target, const std::string& name) {
     if (!target.caseInsensitive)
         return name;
     std::vector<char32_t> points;
@@ -617,7 +617,7 @@ std::string NameKey(const TargetFileSystem& target, const std::string& name) {
         const std::vector<char16_t>& table =
             target.upcaseTable && target.upcaseTable->size() == UpcaseUnits
                 ? *target.upcaseTable
-                : StandardExFatUpcaseTable();
+                : standardExFatUpcaseTable();
         for (const char32_t point : points)
             appendExFatKey(key, table, point);
         return key;
@@ -627,7 +627,7 @@ std::string NameKey(const TargetFileSystem& target, const std::string& name) {
     return key;
 }
 
-std::uint64_t SpaceFor(const TargetFileSystem& target, std::uint64_t size) {
+std::uint64_t spaceFor(const TargetFileSystem& target, std::uint64_t size) {
     if (target.blockSize == 0)
         return size;
     return (size + target.blockSize - 1) / target.blockSize * target.blockSize;

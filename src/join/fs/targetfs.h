@@ -52,62 +52,62 @@ struct TargetFileSystem {
 // network file systems, of types it does not know, and of those that keep nanoseconds as a rule
 // but show the folder's own change time in whole seconds (ext4 with 128-byte inodes) is probed
 // in the folder (ProbeTimeStep); where that cannot write, the type tells it, or 1 ns.
-TargetFileSystem ExamineTargetFileSystem(const std::string& folder);
+TargetFileSystem examineTargetFileSystem(const std::string& folder);
 
 // The same, but only where the file system follows rules of its own in names or times: FAT,
 // exFAT, NTFS, HFS, reiserfs, FUSE and network file systems, those that ignore case, case-folded
 // folders, and folders whose own change time is in whole seconds. Nothing for the usual file
 // systems, which take any name the source could hold and keep times to the nanosecond: nullopt
 // means a time step of 1 ns. That answer costs a few calls.
-std::optional<TargetFileSystem> ExamineUnusualTarget(const std::string& folder);
+std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder);
 
 // The step in nanoseconds to which the file system that holds `folder` keeps a modification time,
 // found by trying: a fresh hidden file is made there, its times are set to an odd second and
 // 123456789 ns, and after it is closed they are read back by name, fresh from the file system
 // (not from FUSE's cache), and the file is removed. nullopt when nothing can be made or timed
 // there (read-only, no permission).
-std::optional<std::int64_t> ProbeTimeStep(const std::string& folder);
+std::optional<std::int64_t> probeTimeStep(const std::string& folder);
 
 // The step a file system keeps times to, from the time `set` on a file and the time `readBack` it
 // then showed: 1 when they are equal; the largest power of ten to which `readBack` is `set` cut
 // down (whole seconds: 10^9); 2 s when `readBack` is the even second below an odd `set`; 1 for
 // anything else (rounded up, or ignored), where a finer step than the true one only costs a copy.
-std::int64_t TimeStepFromProbe(const struct timespec& set, const struct timespec& readBack);
+std::int64_t timeStepFromProbe(const struct timespec& set, const struct timespec& readBack);
 
 // True when a copy's modification time `copy` is the source's `source` as a file system that keeps
 // times to `stepNs` nanoseconds stores it: equal to the nanosecond, or `source` cut down to a
 // multiple of the step. Steps that neither divide a second nor are whole seconds count as 1.
-bool SameModificationTime(const struct timespec& source, const struct timespec& copy,
+bool sameModificationTime(const struct timespec& source, const struct timespec& copy,
                           std::int64_t stepNs);
 
 // exFAT's standard up-case table, the one mkfs.exfat writes: 65536 UTF-16 code units.
-const std::vector<char16_t>& StandardExFatUpcaseTable();
+const std::vector<char16_t>& standardExFatUpcaseTable();
 
 // The up-case table of the exFAT volume on `volume`, a block device or an image file, as its
 // drivers read it: decompressed, 65536 UTF-16 code units, those the table leaves out mapped to
 // themselves. Null when it cannot be read, is no exFAT volume, or its table fails its checksum.
-std::shared_ptr<const std::vector<char16_t>> ReadExFatUpcaseTable(const std::string& volume);
+std::shared_ptr<const std::vector<char16_t>> readExFatUpcaseTable(const std::string& volume);
 
 // "exfat", "vfat" or "ntfs" when `bootSector` (the first bytes of a volume) carries that
 // signature; "" otherwise.
-std::string VolumeTypeFromBootSector(std::string_view bootSector);
+std::string volumeTypeFromBootSector(std::string_view bootSector);
 
 // Why the file system cannot store `name`, in words that follow the name ("holds \":\", which
 // exfat does not allow in a name"), or "" when it can.
-std::string NameRefusal(const TargetFileSystem& target, const std::string& name);
+std::string nameRefusal(const TargetFileSystem& target, const std::string& name);
 
 // The form in which the file system tells names apart: folded to one case where it ignores
 // case, else the name itself. Two names with the same key are one name there. exFAT maps each
 // UTF-16 unit through its up-case table; other file systems that ignore case take the C
 // library's Unicode upper case. Names that are not UTF-8 have only their ASCII letters folded.
-std::string NameKey(const TargetFileSystem& target, const std::string& name);
+std::string nameKey(const TargetFileSystem& target, const std::string& name);
 
 // Why writing `name` at `path` there failed: where the file system does not allow the name, that
 // is the reason given, whatever error it answered with (exFAT's driver answers "no such file").
-Failure TargetNameFailure(const TargetFileSystem& target, const std::string& path,
+Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error);
 
 // The room a file of `size` bytes takes there, in whole blocks.
-std::uint64_t SpaceFor(const TargetFileSystem& target, std::uint64_t size);
+std::uint64_t spaceFor(const TargetFileSystem& target, std::uint64_t size);
 
 } // namespace join

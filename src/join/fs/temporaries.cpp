@@ -196,7 +196,7 @@ private:
         return {false, readProcessStat("/proc/" + std::to_string(pid) + "/stat")};
     }
 
-    std::optional<TemporaryMaker> m_self = ThisProcessAsMaker();
+    std::optional<TemporaryMaker> m_self = thisProcessAsMaker();
     std::map<std::uint64_t, Process> m_processes;
 };
 
@@ -206,7 +206,7 @@ void removeIfEnded(int folder, const std::string& name, std::optional<FolderEntr
                    MakerJudge& judge, TemporaryRemoval& removal) {
     if (!name.starts_with(Prefix))
         return;
-    const std::optional<TemporaryNameParts> parts = ParseTemporaryName(name);
+    const std::optional<TemporaryNameParts> parts = parseTemporaryName(name);
     if (!parts)
         return;
     const bool link = parts->kind == TemporaryKind::Link;
@@ -222,7 +222,7 @@ void removeIfEnded(int folder, const std::string& name, std::optional<FolderEntr
     }
     if (link ? !S_ISLNK(st.st_mode) : !S_ISREG(st.st_mode))
         return;
-    if (const int error = RemoveTemporaryName(folder, name); error != 0)
+    if (const int error = removeTemporaryName(folder, name); error != 0)
         removal.refused.push_back({name, error});
     else
         ++removal.removed;
@@ -230,7 +230,7 @@ void removeIfEnded(int folder, const std::string& name, std::optional<FolderEntr
 
 } // namespace
 
-std::optional<TemporaryMaker> ThisProcessAsMaker() {
+std::optional<TemporaryMaker> thisProcessAsMaker() {
     // Read once per process: a forked child reads its own.
     static std::mutex mutex;
     static pid_t readFor = 0;
@@ -244,7 +244,7 @@ std::optional<TemporaryMaker> ThisProcessAsMaker() {
     return maker;
 }
 
-std::string TemporaryName(const TemporaryMaker& maker, TemporaryKind kind) {
+std::string temporaryName(const TemporaryMaker& maker, TemporaryKind kind) {
     std::string name(Prefix);
     for (const std::string_view part :
          {std::string_view(maker.machine), std::string_view(maker.boot),
@@ -258,14 +258,14 @@ std::string TemporaryName(const TemporaryMaker& maker, TemporaryKind kind) {
     return name;
 }
 
-std::string TemporaryName(TemporaryKind kind) {
-    if (const std::optional<TemporaryMaker> maker = ThisProcessAsMaker())
-        return TemporaryName(*maker, kind);
+std::string temporaryName(TemporaryKind kind) {
+    if (const std::optional<TemporaryMaker> maker = thisProcessAsMaker())
+        return temporaryName(*maker, kind);
     return std::string(Prefix) + randomLetters(IdDigits) +
            std::string(kind == TemporaryKind::Link ? LinkEnd : FileEnd);
 }
 
-std::optional<TemporaryNameParts> ParseTemporaryName(std::string_view name) {
+std::optional<TemporaryNameParts> parseTemporaryName(std::string_view name) {
     if (!name.starts_with(Prefix))
         return std::nullopt;
     name.remove_prefix(Prefix.size());
@@ -300,7 +300,7 @@ std::optional<TemporaryNameParts> ParseTemporaryName(std::string_view name) {
     return parts;
 }
 
-int RemoveTemporaryName(int folder, const std::string& name) {
+int removeTemporaryName(int folder, const std::string& name) {
     for (;;) {
         if (::unlinkat(folder, name.c_str(), 0) == 0)
             return 0;

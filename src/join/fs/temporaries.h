@@ -33,7 +33,7 @@ struct TemporaryMaker {
 // PID namespace, or numbers processes as another PID namespace does. Where neither machine id
 // can be read, the boot stands for the machine too: such a machine's names from an earlier boot
 // then read as another machine's, and are left alone.
-std::optional<TemporaryMaker> ThisProcessAsMaker();
+std::optional<TemporaryMaker> thisProcessAsMaker();
 
 // A temporary regular file, or a link copy's temporary symbolic link.
 enum class TemporaryKind { File, Link };
@@ -41,24 +41,24 @@ enum class TemporaryKind { File, Link };
 // A fresh name for a temporary of this process:
 //     .brimvale-<machine>-<boot>-<pid namespace>-<pid>-<start>-<8 random letters>.tmp
 // with ".link.tmp" at the end for a symbolic link; lower-case letters, digits, "-" and "." only,
-// as FAT and exFAT allow, and at most 102 bytes. Where ThisProcessAsMaker() is nullopt the name is
+// as FAT and exFAT allow, and at most 102 bytes. Where thisProcessAsMaker() is nullopt the name is
 // ".brimvale-<12 random letters>.tmp", which never reads as ours and is never removed by
 // RemoveEndedTemporaries().
-std::string TemporaryName(TemporaryKind kind);
+std::string temporaryName(TemporaryKind kind);
 // The same with the given maker, to write names of other makers (tests).
-std::string TemporaryName(const TemporaryMaker& maker, TemporaryKind kind);
+std::string temporaryName(const TemporaryMaker& maker, TemporaryKind kind);
 
 // What a name of the form above says; nullopt for any other name.
 struct TemporaryNameParts {
     TemporaryMaker maker;
     TemporaryKind kind = TemporaryKind::File;
 };
-std::optional<TemporaryNameParts> ParseTemporaryName(std::string_view name);
+std::optional<TemporaryNameParts> parseTemporaryName(std::string_view name);
 
 // Removes the name `name` from the open folder `folder` (never a folder itself; a link is
 // removed, not followed), repeating a call a signal interrupted. 0 once the name is gone, also
 // when it was gone already; else the errno value.
-int RemoveTemporaryName(int folder, const std::string& name);
+int removeTemporaryName(int folder, const std::string& name);
 
 // What RemoveEndedTemporaries() did: how many names it removed and those it found ended but
 // could not remove, each with the errno value (a name "" stands for the folder itself, when it
@@ -76,11 +76,11 @@ struct TemporaryRemoval {
 // Removes from the open folder `folder` the temporaries of ours whose maker has ended, and only
 // those, without looking below the folder.
 //
-// Removed: a name that ParseTemporaryName() reads, that is a regular file (TemporaryKind::File)
+// Removed: a name that parseTemporaryName() reads, that is a regular file (TemporaryKind::File)
 // or a symbolic link (TemporaryKind::Link) as its own entry, and whose maker has ended: it ran
 // on this machine and either in another boot, or in this boot and PID namespace while no process
 // with its number lives now (a zombie has ended), or the one that does started at another time.
-// Nothing is removed where ThisProcessAsMaker() is nullopt.
+// Nothing is removed where thisProcessAsMaker() is nullopt.
 //
 // Left alone: every other name, those of earlier versions of the program included; a name made
 // on another machine (a shared network folder), in another PID namespace of this boot, or by a
@@ -94,7 +94,7 @@ struct TemporaryRemoval {
 // kill(pid, 0) and a read of /proc/PID/stat; each ended one a fstatat() and an unlinkat(). The
 // first overload reads the folder's listing through a descriptor of its own (the caller's
 // position is not moved); the second takes a listing the caller already has, of that folder
-// (ListFolderAt()), whose types let folders and special files pass without a call.
+// (listFolderAt()), whose types let folders and special files pass without a call.
 TemporaryRemoval RemoveEndedTemporaries(int folder);
 TemporaryRemoval RemoveEndedTemporaries(int folder, const std::vector<FolderEntry>& entries);
 

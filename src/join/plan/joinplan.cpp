@@ -17,18 +17,18 @@ OutputRules::OutputRules(std::optional<TargetFileSystem> fileSystem)
     : m_fileSystem(std::move(fileSystem)) {}
 
 OutputRules OutputRules::of(const std::string& folder) {
-    return OutputRules(ExamineUnusualTarget(folder));
+    return OutputRules(examineUnusualTarget(folder));
 }
 
 std::string OutputRules::key(const std::string& name) const {
-    return ignoresCase() ? NameKey(*m_fileSystem, name) : name;
+    return ignoresCase() ? nameKey(*m_fileSystem, name) : name;
 }
 
 std::int64_t OutputRules::timeStep() const {
     return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStepNs) : 1;
 }
 
-std::uint64_t PlaceOf(const FileIdentity& folder, const std::string& key) {
+std::uint64_t placeOf(const FileIdentity& folder, const std::string& key) {
     // FNV-1a over the folder's identity and the name's key.
     std::uint64_t hash = 0xcbf29ce484222325ULL;
     const auto mix = [&](const void* data, std::size_t size) {
@@ -54,7 +54,7 @@ bool isLeftOut(const std::string& name) {
 
 } // namespace
 
-FlatTake TakeForFlat(int folder, const FolderEntry& entry) {
+FlatTake takeForFlat(int folder, const FolderEntry& entry) {
     switch (entry.type) {
     case FolderEntry::Type::Folder:
         return FlatTake::Folder;
@@ -65,7 +65,7 @@ FlatTake TakeForFlat(int folder, const FolderEntry& entry) {
     case FolderEntry::Type::Link:
         break;
     }
-    const LinkTarget behind = EntryTypeBehind(folder, entry.name);
+    const LinkTarget behind = entryTypeBehind(folder, entry.name);
     if (behind == LinkTarget::Folder)
         return FlatTake::Folder;
     if (isLeftOut(entry.name))
@@ -80,14 +80,14 @@ FlatTake TakeForFlat(int folder, const FolderEntry& entry) {
     }
 }
 
-TreeTake TakeForTree(int folder, const FolderEntry& entry) {
+TreeTake takeForTree(int folder, const FolderEntry& entry) {
     switch (entry.type) {
     case FolderEntry::Type::Folder:
         return TreeTake::Folder;
     case FolderEntry::Type::File:
         return TreeTake::File;
     case FolderEntry::Type::Link:
-        return LeadsSomewhereAt(folder, entry.name) ? TreeTake::Link : TreeTake::LinkToNothing;
+        return leadsSomewhereAt(folder, entry.name) ? TreeTake::Link : TreeTake::LinkToNothing;
     case FolderEntry::Type::Other:
         break;
     }
@@ -99,17 +99,17 @@ constexpr const char* LinkToNothingReason = "a link to nothing, so it is not cop
 constexpr const char* NotAFileReason = "not a regular file, so it is not copied";
 } // namespace
 
-std::string NotCopiedReason(FlatTake take) {
+std::string notCopiedReason(FlatTake take) {
     return take == FlatTake::LinkToNothing ? LinkToNothingReason : NotAFileReason;
 }
 
-std::string NotCopiedReason(TreeTake take) {
+std::string notCopiedReason(TreeTake take) {
     return take == TreeTake::LinkToNothing ? LinkToNothingReason : NotAFileReason;
 }
 
 // ---- The tree copy: who copies what in one folder ----
 
-FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
+FolderPlan planFolder(const std::vector<FolderEntry::Type>& types,
                       const std::vector<std::string>& keys, std::size_t runLength) {
     FolderPlan plan;
     plan.replacedBy.resize(types.size());
@@ -162,7 +162,7 @@ std::size_t FlatEntryPlan::fileCount() const {
 namespace {
 
 std::string withSeparator(const std::string& path) {
-    return EndsWithSeparator(path) ? path : path + Separator;
+    return endsWithSeparator(path) ? path : path + Separator;
 }
 
 // What one folder gives, from what its walk listed when that is known, else from a listing now.
@@ -175,7 +175,7 @@ FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
     FolderListing listing;
     if (known) {
         listing = std::move(*known);
-    } else if (fd = OpenFolder(folder.path); !fd.valid() || !ListFolderAt(fd.get(), listing)) {
+    } else if (fd = openFolder(folder.path); !fd.valid() || !listFolderAt(fd.get(), listing)) {
         folder.listingFailure = copyFailure(folder.path, errno);
         return folder;
     }
@@ -191,8 +191,8 @@ FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
     for (std::uint32_t position = 0; position < listing.entries.size(); ++position) {
         FolderEntry& entry = listing.entries[position];
         if (entry.type == FolderEntry::Type::Link && !fd.valid())
-            fd = OpenFolder(folder.path);
-        switch (const FlatTake take = TakeForFlat(fd.get(), entry)) {
+            fd = openFolder(folder.path);
+        switch (const FlatTake take = takeForFlat(fd.get(), entry)) {
         case FlatTake::Folder:
             break;
         case FlatTake::File:
@@ -212,7 +212,7 @@ FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
 
 } // namespace
 
-FlatEntryPlan PlanFlatFolders(std::string entry, FolderCollection folders,
+FlatEntryPlan planFlatFolders(std::string entry, FolderCollection folders,
                               std::vector<LeftOutFolder> leftOut, WalkListings* listings,
                               const OutputRules& rules, const FileIdentity& output) {
     FlatEntryPlan plan;
@@ -221,7 +221,7 @@ FlatEntryPlan PlanFlatFolders(std::string entry, FolderCollection folders,
     plan.leftOut = std::move(leftOut);
     plan.contents.reserve(plan.folders.size());
     for (const std::string& path : plan.folders) {
-        if (StopRequested())
+        if (stopRequested())
             break;
         std::optional<FolderListing> known;
         if (listings) {
@@ -268,7 +268,7 @@ constexpr auto FreshFor = std::chrono::seconds(2);
 
 } // namespace
 
-FlatEntryPlan PlanFlatEntryQuietly(const std::string& entry, const OutputRules& rules,
+FlatEntryPlan planFlatEntryQuietly(const std::string& entry, const OutputRules& rules,
                                    const FileIdentity& output) {
     if (entry.empty())
         return {};
@@ -278,7 +278,7 @@ FlatEntryPlan PlanFlatEntryQuietly(const std::string& entry, const OutputRules& 
     WalkListings listings{KeptNames, {}};
     walkSubfolders(folders, Recursion::AllLevels, walk, &leftOut, &listings);
     FlatEntryPlan plan =
-        PlanFlatFolders(entry, std::move(folders), std::move(leftOut), &listings, rules, output);
+        planFlatFolders(entry, std::move(folders), std::move(leftOut), &listings, rules, output);
     plan.walkReports = std::move(walk.reports);
     return plan;
 }
@@ -293,7 +293,7 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
         [&](std::size_t& entry) {
             try {
                 planned[entry] = std::make_shared<FlatEntryPlan>(
-                    PlanFlatEntryQuietly(entries[entry], rules, output));
+                    planFlatEntryQuietly(entries[entry], rules, output));
             } catch (...) {
                 planned[entry] = std::make_shared<FlatEntryPlan>();
                 planned[entry]->walkReports.push_back(failureFromCurrentException().description());
@@ -314,7 +314,7 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
             m_last[rules.key(plan->file(winner).name)] = entry;
         const std::size_t names = plan->fileCount();
         // The plan is the entry's own only when its walk went as the entry's own would.
-        if (plan->walkReports.empty() && !StopRequested() && kept + names <= KeptNames) {
+        if (plan->walkReports.empty() && !stopRequested() && kept + names <= KeptNames) {
             kept += names;
             m_plans[entry] = Kept{std::move(plan), entries[entry]};
         }

@@ -75,7 +75,7 @@ private:
 
 // A name inside a folder of the output, for the files a run has placed: the folder by its
 // identity, the name by its key, so that any spelling of either that is one place there is one.
-std::uint64_t PlaceOf(const FileIdentity& folder, const std::string& key);
+std::uint64_t placeOf(const FileIdentity& folder, const std::string& key);
 
 // ---- Which entries of a listing a copy takes ----
 
@@ -88,15 +88,15 @@ enum class FlatTake {
     NotAFile       // a pipe, socket or device, or a link to one: reported, never opened
 };
 // `folder` is the open folder that lists it; only a link costs a call.
-FlatTake TakeForFlat(int folder, const FolderEntry& entry);
+FlatTake takeForFlat(int folder, const FolderEntry& entry);
 
 // What the tree copy does with an entry of a folder's listing.
 enum class TreeTake { Folder, File, Link, LinkToNothing, NotAFile };
-TreeTake TakeForTree(int folder, const FolderEntry& entry);
+TreeTake takeForTree(int folder, const FolderEntry& entry);
 
 // Why an entry of either take is not copied, in words that follow its path.
-std::string NotCopiedReason(FlatTake take);
-std::string NotCopiedReason(TreeTake take);
+std::string notCopiedReason(FlatTake take);
+std::string notCopiedReason(TreeTake take);
 
 // ---- The tree copy: who copies what in one folder ----
 
@@ -114,7 +114,7 @@ struct FolderPlan {
 // `types` are the entries' types in listing order; `keys`, when not empty, the form in which
 // the target tells each entry's name apart (folders of one key become one; of other entries of
 // one key the last is kept, and they are one run).
-FolderPlan PlanFolder(const std::vector<FolderEntry::Type>& types,
+FolderPlan planFolder(const std::vector<FolderEntry::Type>& types,
                       const std::vector<std::string>& keys, std::size_t runLength);
 
 // ---- The flat copy: which file of each name wins ----
@@ -168,12 +168,12 @@ struct FlatEntryPlan {
 // and the folders the walk left out; `listings`, when given, what the walk listed, taken instead
 // of listing again. `output` is the output folder, whose files give nothing. A stop requested
 // meanwhile leaves the plan short.
-FlatEntryPlan PlanFlatFolders(std::string entry, FolderCollection folders,
+FlatEntryPlan planFlatFolders(std::string entry, FolderCollection folders,
                               std::vector<LeftOutFolder> leftOut, WalkListings* listings,
                               const OutputRules& rules, const FileIdentity& output);
 // Walks and plans an entry without a window: nothing yields, and what the walk would report is
 // kept in the plan's `walkReports`.
-FlatEntryPlan PlanFlatEntryQuietly(const std::string& entry, const OutputRules& rules,
+FlatEntryPlan planFlatEntryQuietly(const std::string& entry, const OutputRules& rules,
                                    const FileIdentity& output);
 
 // ---- A flat run of several entries ----

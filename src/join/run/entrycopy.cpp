@@ -54,15 +54,15 @@ Failure intoItself(const std::string& text) {
 CopyEnds openEnds(const std::string& source, const std::string& destination) {
     CopyEnds ends;
     ends.from = withoutTrailingSeparators(source);
-    ends.source = OpenFolder(ends.from);
-    if (!ends.source.valid() || !StatusOf(ends.source.get(), ends.sourceStatus))
+    ends.source = openFolder(ends.from);
+    if (!ends.source.valid() || !statusOf(ends.source.get(), ends.sourceStatus))
         throw failureFromErrno(errno, source);
 
     // Into the destination under the source's own name, or the destination itself.
-    const bool intoDestination = EndsWithSeparator(destination);
-    ends.targetPath = intoDestination ? destination + LastPathPart(ends.from) : destination;
-    if (!intoDestination && FolderExists(destination)) {
-        ends.target = OpenFolder(destination);
+    const bool intoDestination = endsWithSeparator(destination);
+    ends.targetPath = intoDestination ? destination + lastPathPart(ends.from) : destination;
+    if (!intoDestination && folderExists(destination)) {
+        ends.target = openFolder(destination);
         ends.followsTarget = true;
         if (!ends.target.valid())
             throw failureFromErrno(errno, destination);
@@ -70,15 +70,15 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
     }
     const std::string folder =
         intoDestination ? destination : parentText(withoutTrailingSeparators(destination));
-    ends.name = intoDestination ? LastPathPart(ends.from)
-                                : LastPathPart(withoutTrailingSeparators(destination));
-    ends.parent = OpenFolder(folder);
+    ends.name = intoDestination ? lastPathPart(ends.from)
+                                : lastPathPart(withoutTrailingSeparators(destination));
+    ends.parent = openFolder(folder);
     if (!ends.parent.valid())
         throw failureFromErrno(errno, folder);
     if (ends.name.empty() || ends.name == "." || ends.name == "..")
         throw intoItself(destination + " lies inside " + ends.from); // the root, or no name
-    if (EntryTypeAt(ends.parent.get(), ends.name) == FolderEntry::Type::Folder)
-        ends.target = OpenFolderAt(ends.parent.get(), ends.name);
+    if (entryTypeAt(ends.parent.get(), ends.name) == FolderEntry::Type::Folder)
+        ends.target = openFolderAt(ends.parent.get(), ends.name);
     return ends;
 }
 
@@ -87,13 +87,13 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
 // along the real chains of parents; when a chain cannot be read, the copy is refused.
 void refuseOverlap(const CopyEnds& ends, const std::string& destination) {
     const int below = ends.target.valid() ? ends.target.get() : ends.parent.get();
-    const auto targetChain = ParentChainOf(below);
+    const auto targetChain = parentChainOf(below);
     if (!targetChain ||
         std::ranges::find(*targetChain, ends.sourceStatus.identity) != targetChain->end())
         throw intoItself(destination + " lies inside " + ends.from);
     if (!ends.target.valid())
         return;
-    const auto sourceChain = ParentChainOf(ends.source.get());
+    const auto sourceChain = parentChainOf(ends.source.get());
     if (!sourceChain || std::ranges::find(*sourceChain, targetChain->front()) != sourceChain->end())
         throw intoItself(ends.targetPath + " holds " + ends.from);
 }
@@ -105,10 +105,10 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     TreeCopyRoot root;
     int error = 0;
     if (ends.followsTarget)
-        root.target = OpenTargetFolder(std::move(ends.target), root.permissions, error);
+        root.target = openTargetFolder(std::move(ends.target), root.permissions, error);
     else
         root.target =
-            PrepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
+            prepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
                                 root.permissions, error);
     root.made = root.target.valid() && !ends.followsTarget && error == 0;
     if (!root.target.valid())
@@ -151,14 +151,14 @@ std::uint64_t runInBackground(EventPump& pump, RunProgress* progress, bool& faul
 
 // The entry folder of a preserve copy: the entry without its one trailing separator.
 std::string preservedSource(const std::string& entry) {
-    return EndsWithSeparator(entry) ? entry.substr(0, entry.size() - 1) : entry;
+    return endsWithSeparator(entry) ? entry.substr(0, entry.size() - 1) : entry;
 }
 
 // The path the existing-copy check looks at: the output folder text, a separator and the entry
 // folder without its root, normalised.
 std::string mirroredPath(const std::string& source, const std::string& output) {
     const bool absolute = pathRoot(source) == std::string(1, Separator);
-    return NormalizePath(output + Separator + (absolute ? source.substr(1) : source));
+    return normalizePath(output + Separator + (absolute ? source.substr(1) : source));
 }
 
 IfDestinationExists ifExistsFor(const JoinHost& host) {
@@ -179,7 +179,7 @@ RunContext::RunContext(const std::string& output, IfDestinationExists ifExists)
     : rules(OutputRules::of(output)), output(IdentityOf(output).value_or(FileIdentity{})),
       ifExists(ifExists) {}
 
-bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+bool copyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 RunContext& run) {
     // A source that cannot be opened, a copy into itself, a target that cannot be made: the
     // entry folder is not copied, as a folder within it would not be.
@@ -196,25 +196,25 @@ bool CopyFolder(const std::string& source, const std::string& destination, Event
     CopyFailures failures;
     const std::uint64_t made =
         runInBackground(pump, run.progress, run.faulted, [&](CopyCounters& counters) {
-            CopyTree(std::move(root), failures, counters);
+            copyTree(std::move(root), failures, counters);
         });
     if (const std::optional<CopyShortfall> shortfall = failures.summary("item"))
         throw *shortfall;
     return made > 0;
 }
 
-bool CopyFolder(const std::string& source, const std::string& destination) {
+bool copyFolder(const std::string& source, const std::string& destination) {
     BlockingPump pump;
     RunContext run(destination, IfDestinationExists::KeepCopy);
-    return CopyFolder(source, destination, pump, run);
+    return copyFolder(source, destination, pump, run);
 }
 
-std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
+std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
                               RunContext& run) {
     if (!run.flat)
         return {};
     auto left = run.flat->takeRemaining();
-    if (left.empty() || StopRequested())
+    if (left.empty() || stopRequested())
         return {};
     CopyFailures failures;
     const FlatCopyOptions options{&run.rules, run.ifExists, &run.placed, &*run.flat, run.entry};
@@ -229,7 +229,7 @@ std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
     return made > 0 ? output : std::string();
 }
 
-PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText) {
+PreservePlacement placePreservedEntry(const std::string& entry, const std::string& outputText) {
     PreservePlacement placement;
     if (outputText.empty()) {
         placement.outcome = PreservePlacement::Outcome::NoOutputFolder;
@@ -237,7 +237,7 @@ PreservePlacement PlacePreservedEntry(const std::string& entry, const std::strin
     }
     placement.source = preservedSource(entry);
     placement.mirrored = mirroredPath(placement.source, outputText);
-    if (FolderExists(placement.mirrored)) {
+    if (folderExists(placement.mirrored)) {
         placement.outcome = PreservePlacement::Outcome::AlreadyExists;
         placement.refusal = alreadyExists(placement.mirrored);
         return placement;
@@ -253,7 +253,7 @@ PreservePlacement PlacePreservedEntry(const std::string& entry, const std::strin
     return placement;
 }
 
-std::string CopyEntryPreservingStructure(const std::string& entry, const std::string& output,
+std::string copyEntryPreservingStructure(const std::string& entry, const std::string& output,
                                          JoinHost& host, Trap& trap, RunContext* run) {
     // An empty entry names no folder; its mirrored path would be the output folder itself.
     // 122: the tree copy needs no object of its own. An empty output text names no folder.
@@ -262,24 +262,24 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
     std::optional<RunContext> own;
     if (!run)
         run = &own.emplace(output, ifExistsFor(host));
-    trap.line(124, [&] { MakeFolderTree(output); });
+    trap.line(124, [&] { makeFolderTree(output); });
     std::string source = entry;
-    if (trap.test(126, [&] { return EndsWithSeparator(source); }))
+    if (trap.test(126, [&] { return endsWithSeparator(source); }))
         trap.line(128, [&] { source = preservedSource(source); });
     std::string mirrored;
     trap.line(132, [&] { mirrored = mirroredPath(source, output); });
-    if (trap.test(136, [&] { return FolderExists(mirrored); })) {
+    if (trap.test(136, [&] { return folderExists(mirrored); })) {
         trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
         return {};
     }
     // A copy that failed may have written something: only one that made nothing is known not
     // to have.
     bool made = true;
-    trap.line(138, [&] { made = CopyFolder(source, output, host, *run); });
+    trap.line(138, [&] { made = copyFolder(source, output, host, *run); });
     return made ? output : std::string();
 }
 
-std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
+std::string copyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
                           Trap& trap, RunContext* run) {
     // An empty entry names no folder; with the separator appended it would name the root. An
     // empty output text names no folder either.
@@ -297,22 +297,22 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
         std::vector<LeftOutFolder> leftOut;
         WalkListings listings{WalkKeeps, {}};
         trap.line(142,
-                  [&] { folders.push_back(EndsWithSeparator(entry) ? entry : entry + Separator); });
+                  [&] { folders.push_back(endsWithSeparator(entry) ? entry : entry + Separator); });
         trap.line(
             144, [&] { walkSubfolders(folders, Recursion::AllLevels, host, &leftOut, &listings); });
         // A walk that a stop cut short copies nothing.
-        if (StopRequested())
+        if (stopRequested())
             return {};
         // Listing the folders takes a while in a large tree: on a worker, while the window waits.
         trap.line(146, [&] {
             runInBackground(host, nullptr, run->faulted, [&](CopyCounters&) {
                 plan = std::make_shared<const FlatEntryPlan>(
-                    PlanFlatFolders(entry, std::move(folders), std::move(leftOut), &listings,
+                    planFlatFolders(entry, std::move(folders), std::move(leftOut), &listings,
                                     run->rules, run->output));
             });
         });
     }
-    if (!plan || StopRequested())
+    if (!plan || stopRequested())
         return {};
     const std::vector<FlatPlace> copies =
         run->flat ? run->flat->copiesOf(*plan, run->rules, run->entry) : plan->winners;
@@ -326,7 +326,7 @@ std::string CopyEntryFlat(const std::string& entry, const std::string& output, J
     std::uint64_t standIns = 0;
     trap.line(146, [&] {
         made = runInBackground(host, run->progress, run->faulted, [&](CopyCounters& counters) {
-            standIns = CopyFilesFlat(*plan, copies, output, options, failures, counters);
+            standIns = copyFilesFlat(*plan, copies, output, options, failures, counters);
         });
     });
     // The plan's files that it does not copy are replaced by later files of their name, in this

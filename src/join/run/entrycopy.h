@@ -51,7 +51,7 @@ struct RunContext {
 // again, it found everything there already).
 
 // Copies the entry folder as a whole tree (after the existing-copy check).
-std::string CopyEntryPreservingStructure(const std::string& entry, const std::string& output,
+std::string copyEntryPreservingStructure(const std::string& entry, const std::string& output,
                                          JoinHost& host, Trap& trap, RunContext* run = nullptr);
 
 // Copies every file of the entry folder and all folders below it directly into the output
@@ -60,13 +60,13 @@ std::string CopyEntryPreservingStructure(const std::string& entry, const std::st
 // walk left out, the folders that cannot be listed, the files that cannot be copied, each with
 // their count and the first, and listed every one. The run's look-ahead says what the entries
 // after this one hold, and may already have planned this one.
-std::string CopyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
+std::string copyEntryFlat(const std::string& entry, const std::string& output, JoinHost& host,
                           Trap& trap, RunContext* run = nullptr);
 
 // After the last entry of a flat run: copies what earlier entries left to entries whose copy never
 // came (an entry that could not be read, or named no folder), so that each name still ends in
 // the output from the last entry that held it. Returns the output folder when it wrote there.
-std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
+std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& trap,
                               RunContext& run);
 
 // The folder copy: copies `source` with all its files and subfolders. When `destination` ends
@@ -80,9 +80,9 @@ std::string CopyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
 // which keeps the window alive. A file already at its place that is the source's copy (same size
 // and modification time) is left alone, unless the run says to replace it as any other. Returns
 // whether it made or replaced anything.
-bool CopyFolder(const std::string& source, const std::string& destination, EventPump& pump,
+bool copyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 RunContext& run);
-bool CopyFolder(const std::string& source, const std::string& destination);
+bool copyFolder(const std::string& source, const std::string& destination);
 
 // Where a preserve copy of an entry goes, as the copy itself decides it, without writing
 // anything: for a dry run, and for anyone who wants to know before copying.
@@ -99,6 +99,6 @@ struct PreservePlacement {
     std::string target;   // the folder that receives the entry folder's contents
     std::string refusal;  // the message or report text when refused
 };
-PreservePlacement PlacePreservedEntry(const std::string& entry, const std::string& outputText);
+PreservePlacement placePreservedEntry(const std::string& entry, const std::string& outputText);
 
 } // namespace join

@@ -44,7 +44,7 @@ bool makeFolders(const std::string& folder) {
         if (!part.empty() && !MakeFolder(part, 0700) && errno != EEXIST)
             return false;
         if (at == std::string::npos)
-            return FolderExists(folder);
+            return folderExists(folder);
     }
 }
 
@@ -54,7 +54,7 @@ struct FileCloser {
 
 } // namespace
 
-std::string UserStateFolder() {
+std::string userStateFolder() {
     // A relative XDG_STATE_HOME is ignored, as the base-directory rules say.
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && state[0] == Separator)

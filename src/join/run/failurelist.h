@@ -10,7 +10,7 @@ namespace join {
 
 // The folder where the program keeps what it leaves for the user between runs:
 // $XDG_STATE_HOME/brimvale, else ~/.local/state/brimvale. "" when neither can be told.
-std::string UserStateFolder();
+std::string userStateFolder();
 
 // The list of what a run could not copy, in a file of its own so that it outlives the message
 // that names it: a line per failure, the entry as the list holds it, a tab, and the failure

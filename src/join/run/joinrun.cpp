@@ -37,7 +37,7 @@ std::vector<std::string> readEntries(const JoinHost& host, int count) {
     std::vector<std::string> entries;
     for (int i = 1; i <= count; ++i) {
         try {
-            entries.push_back(ResolveDotSegments(host.sourceText(i)));
+            entries.push_back(resolveDotSegments(host.sourceText(i)));
         } catch (const std::exception&) {
             entries.emplace_back();
         }
@@ -112,7 +112,7 @@ private:
 
 // ", 3 could not be" after the files copied, when some could not be.
 std::string notCopiedText(std::uint64_t notCopied) {
-    return notCopied == 0 ? std::string() : ", " + CountText(notCopied) + " could not be";
+    return notCopied == 0 ? std::string() : ", " + countText(notCopied) + " could not be";
 }
 
 // "Done." when the copies met nothing they could not copy; else what they could not copy.
@@ -121,14 +121,14 @@ std::string doneMessage(const JoinOutcome& outcome) {
         return "Done.";
     std::vector<std::string> parts;
     if (outcome.filesNotCopied > 0)
-        parts.push_back(CountText(outcome.filesNotCopied) + " of " +
+        parts.push_back(countText(outcome.filesNotCopied) + " of " +
                         filesText(outcome.filesMeant()) + " could not be copied");
     if (outcome.foldersNotCopied > 0)
-        parts.push_back(CountText(outcome.foldersNotCopied) +
+        parts.push_back(countText(outcome.foldersNotCopied) +
                         (outcome.foldersNotCopied == 1 ? " folder" : " folders") +
                         " could not be copied whole");
     if (outcome.otherFailures > 0)
-        parts.push_back("the disk reported " + CountText(outcome.otherFailures) + " other" +
+        parts.push_back("the disk reported " + countText(outcome.otherFailures) + " other" +
                         (outcome.otherFailures == 1 ? " failure" : " failures"));
     std::string text = "Done, but ";
     for (std::size_t i = 0; i < parts.size(); ++i)
@@ -144,13 +144,13 @@ std::string StoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopi
            ". What was copied stays; nothing partly written is left.";
 }
 
-std::string RemovedTemporariesText(std::uint64_t removed) {
-    return "Removed " + CountText(removed) +
+std::string removedTemporariesText(std::uint64_t removed) {
+    return "Removed " + countText(removed) +
            (removed == 1 ? " partly written file" : " partly written files") +
            " that an ended join had left in the output folder.";
 }
 
-std::string FaultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
+std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
     return "The join ended early, after the failure reported: " + filesText(filesCopied) +
            (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
            ". What was copied stays; nothing partly written is left.";
@@ -161,22 +161,22 @@ std::string ClosingMessage(const JoinOutcome& outcome) {
     case JoinOutcome::Ending::Stopped:
         return StoppedMessage(outcome.filesCopied, outcome.filesNotCopied);
     case JoinOutcome::Ending::Faulted:
-        return FaultedMessage(outcome.filesCopied, outcome.filesNotCopied);
+        return faultedMessage(outcome.filesCopied, outcome.filesNotCopied);
     case JoinOutcome::Ending::Done:
         break;
     }
     if (outcome.temporariesRemoved == 0)
         return doneMessage(outcome);
-    return doneMessage(outcome) + "\n\n" + RemovedTemporariesText(outcome.temporariesRemoved);
+    return doneMessage(outcome) + "\n\n" + removedTemporariesText(outcome.temporariesRemoved);
 }
 
-std::string LeftByRulesText(const JoinOutcome& outcome) {
+std::string leftByRulesText(const JoinOutcome& outcome) {
     std::string text;
     if (const std::uint64_t replaced = outcome.replacedByLater; replaced > 0)
-        text = CountText(replaced) + (replaced == 1 ? " replaced by a later file of the same name"
+        text = countText(replaced) + (replaced == 1 ? " replaced by a later file of the same name"
                                                     : " replaced by later files of the same name");
     if (const std::uint64_t leftOut = outcome.leftOutByName; leftOut > 0)
-        text += (text.empty() ? "" : "; ") + CountText(leftOut) +
+        text += (text.empty() ? "" : "; ") + countText(leftOut) +
                 (leftOut == 1 ? " left out (its name begins with ~)"
                               : " left out (their names begin with ~)");
     return text;
@@ -187,9 +187,9 @@ void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
 }
 
 void OutputFileSystems::open(const std::string& folder) {
-    Descriptor fd = OpenFolder(folder);
+    Descriptor fd = openFolder(folder);
     FolderStatus status;
-    if (!fd.valid() || !StatusOf(fd.get(), status))
+    if (!fd.valid() || !statusOf(fd.get(), status))
         return;
     for (const Open& open : m_open)
         if (open.device == status.identity.device)
@@ -202,7 +202,7 @@ void OutputFileSystems::flush(EventPump& pump) {
     std::optional<Failure> failure;
     WorkerPool::shared().start(work, [&] {
         for (const Open& open : m_open) {
-            if (const int error = FlushFileSystem(open.folder.get()); error != 0 && !failure)
+            if (const int error = flushFileSystem(open.folder.get()); error != 0 && !failure)
                 failure = copyFailure(open.path, error);
         }
     });
@@ -230,7 +230,7 @@ void JoinRun::run() {
     std::string output;
     if (trap.test(106, [&] {
             output = m_host.outputFolderText();
-            return !FolderExists(output);
+            return !folderExists(output);
         })) {
         trap.line(214, [&] {
             m_host.showMessage("Folder does not exist. Please select another folder.");
@@ -259,14 +259,14 @@ void JoinRun::run() {
         for (int i = 1; i <= count; ++i) {
             // Stopped (Escape, a close, an interrupt), or a copy failed in the program itself: no
             // further entry is begun.
-            if (StopRequested() || context.faulted)
+            if (stopRequested() || context.faulted)
                 break;
             trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
             std::string entry;
             // "." and ".." are resolved: the entry names the folder it leads to, under its own
             // name.
             const bool entryRead =
-                trap.line(112, [&] { entry = ResolveDotSegments(m_host.sourceText(i)); });
+                trap.line(112, [&] { entry = resolveDotSegments(m_host.sourceText(i)); });
             // The bar stays where the previous entry ended; its text names the entry.
             int shownCount = 0;
             trap.line(114, [&] {
@@ -274,10 +274,10 @@ void JoinRun::run() {
                 if (shownCount == 0)
                     throw Failure(ErrorNumber::DivisionByZero, "Division by zero");
             });
-            const RunFigures& begun = progress.beginEntry(i, shownCount, EntryName(entry));
+            const RunFigures& begun = progress.beginEntry(i, shownCount, entryName(entry));
             if (shownCount > 0)
                 trap.line(114, [&] { m_host.setProgressValue(begun.percent); });
-            trap.line(116, [&] { m_host.setProgressText(ProgressText(begun)); });
+            trap.line(116, [&] { m_host.setProgressText(progressText(begun)); });
             trap.line(116, [&] { m_host.entryBegins(i, shownCount, entry); });
             trap.line(118, [&] { m_host.pumpEvents(); });
             // An entry that could not be read names no folder: there is nothing to copy for it.
@@ -298,8 +298,8 @@ void JoinRun::run() {
                 }
                 const std::string folder =
                     option == CopyOption::PreserveStructure
-                        ? CopyEntryPreservingStructure(entry, output, m_host, trap, &context)
-                        : CopyEntryFlat(entry, output, m_host, trap, &context);
+                        ? copyEntryPreservingStructure(entry, output, m_host, trap, &context)
+                        : copyEntryFlat(entry, output, m_host, trap, &context);
                 if (!folder.empty()) {
                     outputs.open(folder);
                     written = true;
@@ -307,12 +307,12 @@ void JoinRun::run() {
             });
         } // 164
         // Files an entry left to a later one whose copy never came are copied now.
-        if (!StopRequested() && !context.faulted)
+        if (!stopRequested() && !context.faulted)
             trap.line(164, [&] {
-                if (!CopyFilesLeftOver(output, m_host, trap, context).empty())
+                if (!copyFilesLeftOver(output, m_host, trap, context).empty())
                     written = true;
             });
-        stopped = StopRequested();
+        stopped = stopRequested();
         // Every entry was visited: the bar stands at their end.
         if (!stopped && !context.faulted && count > 0)
             trap.line(164, [&] { m_host.setProgressValue(progress.entriesDone(count)); });

@@ -11,7 +11,7 @@ public:
     bool cancelled() const override {
         return m_run.m_stopping.load(std::memory_order_relaxed) ||
                m_run.m_preempted.load(std::memory_order_relaxed) ||
-               m_run.m_current.load(std::memory_order_relaxed) > m_entry || StopRequested();
+               m_run.m_current.load(std::memory_order_relaxed) > m_entry || stopRequested();
     }
     void add(std::uint64_t size) override {
         ++total.files;
@@ -89,7 +89,7 @@ std::optional<std::uint64_t> RunCount::bytesFrom(std::size_t entry) const {
 
 void RunCount::countAll() {
     // The count must not slow the copies it runs beside.
-    LowerThisThreadsPriority();
+    lowerThisThreadsPriority();
     std::unique_lock lock(m_mutex);
     for (;;) {
         // The first entry not passed yet that has something to count.
@@ -126,7 +126,7 @@ void RunCount::countAll() {
         lock.lock();
         m_counting = NotCounting;
         // Stopped: no entry is begun any more.
-        if (StopRequested())
+        if (stopRequested())
             return;
         // Given something else to count meanwhile, the entry waits for that.
         if (slot.version != version)

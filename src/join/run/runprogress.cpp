@@ -30,9 +30,9 @@ void countFolderTree(const std::string& folder, Takes takes, RunCount::Sink& sin
     while (!waiting.empty() && !sink.cancelled()) {
         const std::string path = std::move(waiting.back());
         waiting.pop_back();
-        const Descriptor fd = OpenFolder(path);
+        const Descriptor fd = openFolder(path);
         listing.entries.clear();
-        if (!fd.valid() || !ListFolderAt(fd.get(), listing))
+        if (!fd.valid() || !listFolderAt(fd.get(), listing))
             continue;
         for (const FolderEntry& entry : listing.entries) {
             if (entry.type == FolderEntry::Type::Folder) {
@@ -41,10 +41,10 @@ void countFolderTree(const std::string& folder, Takes takes, RunCount::Sink& sin
             }
             const bool taken = takes == Takes::Tree
                                    ? entry.type == FolderEntry::Type::File
-                                   : TakeForFlat(fd.get(), entry) == FlatTake::File;
+                                   : takeForFlat(fd.get(), entry) == FlatTake::File;
             const FollowLink follow = takes == Takes::Tree ? FollowLink::No : FollowLink::Yes;
             if (taken)
-                if (const auto size = RegularFileSizeAt(fd.get(), entry.name, follow))
+                if (const auto size = regularFileSizeAt(fd.get(), entry.name, follow))
                     sink.add(*size);
         }
     }
@@ -63,13 +63,13 @@ void countPlaces(const FlatEntryPlan& plan, const std::vector<FlatPlace>& places
         if (!copied(place))
             continue;
         if (opened != place.folder) {
-            folder = OpenFolder(plan.contents[place.folder].path);
+            folder = openFolder(plan.contents[place.folder].path);
             opened = place.folder;
         }
         if (!folder.valid())
             continue;
         if (const auto size =
-                RegularFileSizeAt(folder.get(), plan.file(place).name, FollowLink::Yes))
+                regularFileSizeAt(folder.get(), plan.file(place).name, FollowLink::Yes))
             sink.add(*size);
     }
 }
@@ -77,17 +77,17 @@ void countPlaces(const FlatEntryPlan& plan, const std::vector<FlatPlace>& places
 } // namespace
 
 std::string filesText(std::uint64_t files) {
-    return CountText(files) + (files == 1 ? " file" : " files");
+    return countText(files) + (files == 1 ? " file" : " files");
 }
 
-std::string CountText(std::uint64_t count) {
+std::string countText(std::uint64_t count) {
     std::string digits = std::to_string(count);
     for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
         digits.insert(static_cast<std::size_t>(at), 1, ',');
     return digits;
 }
 
-std::string SizeText(std::uint64_t bytes) {
+std::string sizeText(std::uint64_t bytes) {
     if (bytes < 1024)
         return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
     const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
@@ -100,7 +100,7 @@ std::string SizeText(std::uint64_t bytes) {
     return text;
 }
 
-std::string TimeLeftText(double seconds) {
+std::string timeLeftText(double seconds) {
     if (seconds < 10)
         return "a few seconds left";
     if (seconds < 55)
@@ -112,39 +112,39 @@ std::string TimeLeftText(double seconds) {
            " min left";
 }
 
-std::string EntryName(const std::string& entry) {
+std::string entryName(const std::string& entry) {
     const std::string path = withoutTrailingSeparators(entry);
-    return path.size() == 1 && path.front() == Separator ? path : LastPathPart(path);
+    return path.size() == 1 && path.front() == Separator ? path : lastPathPart(path);
 }
 
-std::string CopiedText(const RunFigures& figures) {
+std::string copiedText(const RunFigures& figures) {
     if (!figures.copying)
         return {};
     if (!figures.counted)
-        return filesText(figures.files) + ", " + SizeText(figures.bytes) + " so far";
+        return filesText(figures.files) + ", " + sizeText(figures.bytes) + " so far";
     // Files copied in place of others that failed were not counted: never more than the count.
-    std::string text = CountText(std::min(figures.files, figures.totalFiles)) + " of " +
+    std::string text = countText(std::min(figures.files, figures.totalFiles)) + " of " +
                        filesText(figures.totalFiles) + ", " +
-                       SizeText(std::min(figures.bytes, figures.totalBytes)) + " of " +
-                       SizeText(figures.totalBytes);
+                       sizeText(std::min(figures.bytes, figures.totalBytes)) + " of " +
+                       sizeText(figures.totalBytes);
     if (figures.secondsLeft >= 0)
-        text += ", " + TimeLeftText(figures.secondsLeft);
+        text += ", " + timeLeftText(figures.secondsLeft);
     return text;
 }
 
-std::string ProgressText(const RunFigures& figures) {
+std::string progressText(const RunFigures& figures) {
     std::string text =
         "Entry " + std::to_string(figures.entry) + " of " + std::to_string(figures.entries);
     if (!figures.name.empty())
         text += ": " + figures.name;
     if (figures.copying)
-        text += " \u2014 " + CopiedText(figures);
+        text += " \u2014 " + copiedText(figures);
     return text;
 }
 
 void JoinHost::showRunProgress(const RunFigures& figures) {
     setProgressValue(figures.percent);
-    setProgressText(ProgressText(figures));
+    setProgressText(progressText(figures));
 }
 
 // ---- RunProgress ----

@@ -118,11 +118,11 @@ namespace {
 std::atomic<void (*)()> g_taskProbe{nullptr};
 } // namespace
 
-void SetStopRequested(bool stop) {
+void setStopRequested(bool stop) {
     g_stopRequested.store(stop);
 }
 
-bool StopRequested() {
+bool stopRequested() {
     return g_stopRequested.load(std::memory_order_relaxed);
 }
 
@@ -130,17 +130,17 @@ StopToken StopToken::ofRequest() {
     return StopToken(&g_stopRequested);
 }
 
-void ProbeTask() {
+void probeTask() {
     if (void (*probe)() = g_taskProbe.load(std::memory_order_relaxed))
         probe();
 }
 
-void SetTaskProbe(void (*probe)()) {
+void setTaskProbe(void (*probe)()) {
     g_taskProbe.store(probe);
 }
 
-void StopAllCopies() {
-    SetStopRequested(true);
+void stopAllCopies() {
+    setStopRequested(true);
     if (WorkerPool* pool = g_pool.load())
         while (!pool->waitUntilIdle(std::chrono::seconds(1))) {
         }

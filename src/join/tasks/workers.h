@@ -106,8 +106,8 @@ private:
 
 // Called as each task of a copy job begins. Does nothing, unless a test has set a probe, which
 // may throw to make that task fail as a program fault would (an allocation that fails).
-void ProbeTask();
-void SetTaskProbe(void (*probe)());
+void probeTask();
+void setTaskProbe(void (*probe)());
 
 // Whether a stop was asked, as a job's tasks see it: the request SetStopRequested sets, or none.
 class StopToken {
@@ -124,12 +124,12 @@ private:
 // Asks every copy under way to stop at its next step. A file being written is then removed, so
 // that nothing partly written is left under any name. Copies started afterwards fail at once
 // with ECANCELED until the request is withdrawn.
-void SetStopRequested(bool stop);
-bool StopRequested();
+void setStopRequested(bool stop);
+bool stopRequested();
 
 // Asks every copy under way to stop and waits until each has removed what it had partly
 // written, however long a stalled device makes that take. For a process about to end: copies
 // started later fail at once.
-void StopAllCopies();
+void stopAllCopies();
 
 } // namespace join

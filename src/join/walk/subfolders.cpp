@@ -38,10 +38,10 @@ bool passesFolderTest(const std::string& path) {
     const std::size_t start = end == std::string::npos ? 0 : path.rfind(Separator, end) + 1;
     if (end == std::string::npos || path[start] != '.')
         return true;
-    const int attributes = FolderAttributes(path);
+    const int attributes = folderAttributes(path);
     if (attributes != ExcludedAttributes && attributes != ExcludedAliasAttributes)
         return true;
-    return IsRootFolder(path);
+    return isRootFolder(path);
 }
 
 // A folder found by the walk: its path and where it stands in the chain of folders walked.
@@ -187,7 +187,7 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
             folders.push_back(std::move(next));
             continue;
         }
-        if (trap.test(134, [&] { return FolderExists(next.path); })) {
+        if (trap.test(134, [&] { return folderExists(next.path); })) {
             trap.line(136, [&] { m_host.pumpEvents(); });
             if (trap.test(138, [&] { return passesFolderTest(next.path); }))
                 trap.line(140, [&] { folders.push_back(std::move(next)); });
@@ -214,7 +214,7 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         return listingBegun ? test() : trap.test(line, test);
     };
 
-    if (condition(104, [&] { return !FolderExists(path) || path.size() >= MaxListedPathLength; }))
+    if (condition(104, [&] { return !folderExists(path) || path.size() >= MaxListedPathLength; }))
         return;
     if (!entry.descend)
         return;
@@ -226,13 +226,13 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         return;
 
     listingBegun = true; // 110
-    const Descriptor folder = OpenFolder(path);
+    const Descriptor folder = openFolder(path);
     if (!folder.valid())
         throw failureFromErrno(errno);
     // In natural name order, whatever order the directory keeps; a listing that fails part-way
     // still gives the subfolders it read.
     FolderListing listing;
-    const bool listed = ListFolderAt(folder.get(), listing);
+    const bool listed = listFolderAt(folder.get(), listing);
     const int listingError = errno;
     struct Child {
         std::string name;
@@ -242,11 +242,11 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     for (FolderEntry& child : listing.entries) { // 112
         const bool link = child.type == FolderEntry::Type::Link;
         if (child.type != FolderEntry::Type::Folder &&
-            !(link && LeadsToFolderAt(folder.get(), child.name)))
+            !(link && leadsToFolderAt(folder.get(), child.name)))
             continue;
         m_host.pumpEvents();            // 114
         std::string& name = child.name; // 116
-        if (std::string reason = RejectedNameReason(name); !reason.empty()) {
+        if (std::string reason = rejectedNameReason(name); !reason.empty()) {
             leaveOut(path + name + Separator, std::move(reason), ErrorNumber::PathFileAccessError);
             continue; // 118
         }
@@ -313,7 +313,7 @@ std::string badCharacterReason(const std::string& name) {
 } // namespace
 
 bool WalkHost::walkStopped() const {
-    return StopRequested();
+    return stopRequested();
 }
 
 void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& host,
@@ -327,11 +327,11 @@ void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& ho
         folders.push_back(std::move(entry.path));
 }
 
-bool HasBadCharacters(const std::string& name) {
+bool hasBadCharacters(const std::string& name) {
     return !badCharacterReason(name).empty();
 }
 
-std::string RejectedNameReason(const std::string& name) {
+std::string rejectedNameReason(const std::string& name) {
     if (name.size() >= MaxNameLength)
         return "the name is " + std::to_string(MaxNameLength) + " bytes or longer";
     return badCharacterReason(name);

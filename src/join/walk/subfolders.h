@@ -41,10 +41,10 @@ void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& ho
                     WalkListings* listings = nullptr);
 
 // True when a name holds a code point below 32, from 127 to 159, or "?", or is not valid UTF-8.
-bool HasBadCharacters(const std::string& name);
+bool hasBadCharacters(const std::string& name);
 
 // Why the walk does not take a folder of this name ("the name holds \"?\""), or "" when it
 // does.
-std::string RejectedNameReason(const std::string& name);
+std::string rejectedNameReason(const std::string& name);
 
 } // namespace join
