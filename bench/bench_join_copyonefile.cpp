@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < Rounds; ++round)
         listed += join::listFiles((root / "many").string()).size();
     double seconds = secondsSince(start);
-    std::printf("ListFiles, %d files: %.2f ms per listing (%zu names)\n", ManyCount,
+    std::printf("listFiles, %d files: %.2f ms per listing (%zu names)\n", ManyCount,
                 seconds * 1000 / Rounds, listed / Rounds);
 
     constexpr int SmallCount = 2000;
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
                               join::IfDestinationExists::Replace);
     }
     seconds = secondsSince(start);
-    std::printf("CopyOneFile, %d new 4 KiB files: %.0f files/s (%d copied)\n", SmallCount,
+    std::printf("copyOneFile, %d new 4 KiB files: %.0f files/s (%d copied)\n", SmallCount,
                 SmallCount / seconds, copied);
     start = Clock::now();
     for (int i = 0; i < SmallCount; ++i) {
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
                           join::IfDestinationExists::Replace);
     }
     seconds = secondsSince(start);
-    std::printf("CopyOneFile, %d replaced 4 KiB files: %.0f files/s\n", SmallCount,
+    std::printf("copyOneFile, %d replaced 4 KiB files: %.0f files/s\n", SmallCount,
                 SmallCount / seconds);
 
     constexpr std::size_t LargeSize = std::size_t{256} << 20;
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     start = Clock::now();
     join::copyOneFile(large, (root / "out" / "large").string(), join::IfDestinationExists::Replace);
     seconds = secondsSince(start);
-    std::printf("CopyOneFile, one 256 MiB file: %.0f MiB/s\n", 256 / seconds);
+    std::printf("copyOneFile, one 256 MiB file: %.0f MiB/s\n", 256 / seconds);
 
     const char* names[] = {"copy_file_range", "sendfile", "read/write"};
     for (join::CopyMethod method : {join::CopyMethod::CopyFileRange, join::CopyMethod::SendFile,

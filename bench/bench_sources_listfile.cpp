@@ -1,5 +1,5 @@
 // "Load List Of Folders From File" on a 50 MiB folder list file: reading the file alone against
-// LoadListFromFile into a list that only counts, with the process's peak memory; then the check
+// loadListFromFile into a list that only counts, with the process's peak memory; then the check
 // that names the lines that name no folder, on lines that name none and on lines that all do.
 #include "sources/listfile.h"
 
@@ -124,7 +124,7 @@ int main() {
         start = Clock::now();
         sources::loadListFromFile(list, messages, path);
         seconds = secondsSince(start);
-        std::printf("LoadListFromFile: %.3f s, %.0f MB/s, %zu items in %zu batches, "
+        std::printf("loadListFromFile: %.3f s, %.0f MB/s, %zu items in %zu batches, "
                     "peak memory %.1f MiB\n",
                     seconds, megabytes / seconds, list.items, list.batches, peakMiB());
     }

@@ -6,7 +6,7 @@
 namespace shell {
 
 // A 2-pixel outline around the control of its window that has the keyboard focus, in the
-// palette's highlight colour (FocusMarkColour), drawn just outside the control over whatever
+// palette's highlight colour (focusMarkColour), drawn just outside the control over whatever
 // style or skin draws the control itself. It shows while its window is the active one; it takes
 // no clicks and no focus.
 class FocusMark : public QWidget {

@@ -40,7 +40,7 @@ struct MainWindowEnvironment {
     QString programFolder;
     // The settings store; the real user's store unless a file is given.
     Settings settings;
-    // The draw 0 <= r < 1 behind OpenHomePageByChance.
+    // The draw 0 <= r < 1 behind openHomePageByChance.
     std::function<double()> randomDraw;
     // The desktop folder, or "" when the platform has none.
     std::function<QString()> desktopFolder;

@@ -35,7 +35,7 @@ void loadListFromDescriptor(SourceList& list, int fd, const std::string& name);
 class LinesWithoutFolder {
 public:
     // Checks the items from `firstItem` (numbered from 1) to the end of the list, which
-    // LoadListFromFile has just appended from `file`: item firstItem + k is its line k + 1.
+    // loadListFromFile has just appended from `file`: item firstItem + k is its line k + 1.
     void check(const SourceList& list, int firstItem, const std::string& file);
 
     // "Some lines do not name a folder now:", then "NAME, line N: TEXT" for each such line (the

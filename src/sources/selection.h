@@ -9,7 +9,7 @@ namespace sources {
 // The file-open dialog's answer as one selection string, the form the file command splits:
 // one file gives its full path; several give the folder, then each name, separated by NUL
 // characters. Files that do not all lie in one folder give an empty folder part followed by
-// their full paths, which the file command's folder + "/" + name through NormalizePath turns
+// their full paths, which the file command's folder + "/" + name through normalizePath turns
 // back into the same full paths. No file (cancel) gives "".
 std::string makeSelectionString(const std::vector<std::string>& paths);
 

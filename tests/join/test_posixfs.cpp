@@ -407,9 +407,9 @@ TEST(Probes, IsExistingFileFileIsPresentIsBadFileName) {
         {dir.path("file.txt") + std::string(1, '\0'), false, false, true},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(isExistingFile(row.path), row.existingFile) << "IsExistingFile " << row.path;
-        EXPECT_EQ(fileIsPresent(row.path), row.present) << "FileIsPresent " << row.path;
-        EXPECT_EQ(isBadFileName(row.path), row.badName) << "IsBadFileName " << row.path;
+        EXPECT_EQ(isExistingFile(row.path), row.existingFile) << "isExistingFile " << row.path;
+        EXPECT_EQ(fileIsPresent(row.path), row.present) << "fileIsPresent " << row.path;
+        EXPECT_EQ(isBadFileName(row.path), row.badName) << "isBadFileName " << row.path;
     }
 }
 

@@ -65,7 +65,7 @@ enum class InPlace { Never, WhereFree, Fresh };
 // never opened.
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
 // again when the copy fails. `timeStep` is the step, in nanoseconds, to which the destination's
-// file system keeps a modification time (see SameModificationTime).
+// file system keeps a modification time (see sameModificationTime).
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1,

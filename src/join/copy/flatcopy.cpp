@@ -75,6 +75,18 @@ public:
 
     const OutputRules& rules() const { return *m_options.rules; }
 
+    // Looks once through the output folder before any copy of this entry starts. Where it holds
+    // nothing but what this run placed there, every other name is free, and the copies are written
+    // without looking for their names first; one that finds its name taken after all is judged as
+    // in any folder. The first name of another's ends the look.
+    void lookThroughOutput() {
+        PlacedFiles* const placed =
+            m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
+        m_free = holdsOnly(m_output.get(), [&](const std::string& name) {
+            return placed && placed->contains(placeOf(m_outputIdentity, rules().key(name)));
+        });
+    }
+
     // Has the workers take part in the copies queued.
     void enlist() { m_group->enlist(); }
 
@@ -101,7 +113,9 @@ public:
             task.folder->fd.valid()
                 ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
                              task.name, ifExists, &m_counters.bytes, rules().timeStep(),
-                             rules().fileSystem() ? InPlace::Never : InPlace::WhereFree)
+                             rules().fileSystem() ? InPlace::Never
+                             : m_free             ? InPlace::Fresh
+                                                  : InPlace::WhereFree)
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
@@ -157,6 +171,7 @@ private:
     const std::unordered_set<std::string> m_watched;
     const std::shared_ptr<TaskGroup<FileTask>> m_group;
     FileIdentity m_outputIdentity;
+    bool m_free = false; // whether the output held nothing but this run's copies
 
     std::mutex m_mutex;
     std::unordered_map<std::string, FlatPlace> m_failedWinners;
@@ -271,6 +286,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
         watched.insert(key);
     auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, options, failures,
                                          counters, std::move(watched));
+    job->lookThroughOutput();
     job->enlist();
 
     {

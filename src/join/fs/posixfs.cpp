@@ -256,6 +256,26 @@ bool listFolderAt(int folder, FolderListing& listing) {
     return got == 0;
 }
 
+bool holdsOnly(int folder, const std::function<bool(const std::string&)>& ours) {
+    const Descriptor own(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!own.valid())
+        return false;
+    alignas(struct dirent64) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t got = ::getdents64(own.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            if (!isDotOrDotDot(entry->d_name) && !ours(entry->d_name))
+                return false;
+        }
+    }
+}
+
 bool listFilesAt(int folder, std::vector<std::string>& names) {
     names.clear();
     FolderListing listing;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -113,6 +114,11 @@ bool listFolder(const std::string& path, FolderListing& listing);
 // The same for a folder opened for the purpose (its permission bits left at 0): the listing
 // reads on from the descriptor's position, so a descriptor is listed once.
 bool listFolderAt(int folder, FolderListing& listing);
+
+// True when every name in an open folder but "." and ".." passes `ours`, read no further than the
+// first that does not. False too when the folder cannot be read to its end. Reads through a
+// descriptor of its own, so that `folder` is left where it was.
+bool holdsOnly(int folder, const std::function<bool(const std::string&)>& ours);
 
 // The names of the regular files of an open folder, links to regular files included, in natural
 // name order. False, with errno set, when it cannot be listed.

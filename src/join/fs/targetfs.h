@@ -41,7 +41,7 @@ struct TargetFileSystem {
     // The step in nanoseconds to which the file system keeps a file's modification time: 1 on
     // ext4, XFS, btrfs, tmpfs and the like, 100 on NTFS, 10 ms on exFAT (whole seconds through
     // exfat-fuse), 2 s on FAT. Told by the type where the type tells it, else by a probe
-    // (ProbeTimeStep); 1 where neither can tell.
+    // (probeTimeStep); 1 where neither can tell.
     std::int64_t timeStepNs = 1;
 };
 
@@ -51,7 +51,7 @@ struct TargetFileSystem {
 // the folder, looking it up in the other case, and removing it. The time step of FUSE and
 // network file systems, of types it does not know, and of those that keep nanoseconds as a rule
 // but show the folder's own change time in whole seconds (ext4 with 128-byte inodes) is probed
-// in the folder (ProbeTimeStep); where that cannot write, the type tells it, or 1 ns.
+// in the folder (probeTimeStep); where that cannot write, the type tells it, or 1 ns.
 TargetFileSystem examineTargetFileSystem(const std::string& folder);
 
 // The same, but only where the file system follows rules of its own in names or times: FAT,

@@ -175,7 +175,7 @@ public:
     virtual void setProgressValue(int percent) = 0;
     virtual void setProgressText(const std::string& text) = 0;
     // How far the copy of the entry under way has come, told at most 4 times a second to a host
-    // that shows it. By default the bar takes the value and its text (ProgressText).
+    // that shows it. By default the bar takes the value and its text (progressText).
     virtual void showRunProgress(const RunFigures& figures);
 };
 

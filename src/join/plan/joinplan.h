@@ -29,7 +29,7 @@ namespace join {
 // The files a join run has placed so far, so that a file the run placed itself is never taken
 // for one that was already there: when an earlier entry's file and a later one's share a place,
 // size and time, the later still replaces the earlier. A place is kept as a 64-bit key of the
-// folder's identity and the name as the output's file system tells names apart (PlaceOf), so
+// folder's identity and the name as the output's file system tells names apart (placeOf), so
 // that any spelling of a name that is one there is one place; a key that two places share only
 // means one more copy. Recorded only while a later entry may still come. Safe to use from
 // several threads.

@@ -50,7 +50,7 @@ std::string leftByRulesText(const JoinOutcome& outcome);
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
 // feedback, one copy procedure per entry, and the closing message. Reads the output folder text and
 // the copy option once, when it starts. Guards itself against a second start while it yields to the
-// event loop. A stop of every copy (SetStopRequested) ends it after the entry under way, with a
+// event loop. A stop of every copy (setStopRequested) ends it after the entry under way, with a
 // message that says so; what was copied stays.
 class JoinRun {
 public:

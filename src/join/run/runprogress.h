@@ -30,7 +30,7 @@ std::string entryName(const std::string& entry);
 // How far the copy has come: "12 of 30 files, 3.4 MiB of 8.0 MiB, about 2 min left" once what the
 // entry has to copy is counted, "12 files, 3.4 MiB so far" before; "" before the copy begins.
 std::string copiedText(const RunFigures& figures);
-// What the bar says: "Entry 2 of 4: NAME", followed during the copy by " — " and CopiedText.
+// What the bar says: "Entry 2 of 4: NAME", followed during the copy by " — " and copiedText.
 std::string progressText(const RunFigures& figures);
 
 // The progress a run shows. The bar's value only grows: the entries done and the share of the

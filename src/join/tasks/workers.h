@@ -109,7 +109,7 @@ private:
 void probeTask();
 void setTaskProbe(void (*probe)());
 
-// Whether a stop was asked, as a job's tasks see it: the request SetStopRequested sets, or none.
+// Whether a stop was asked, as a job's tasks see it: the request setStopRequested sets, or none.
 class StopToken {
 public:
     StopToken() = default;
