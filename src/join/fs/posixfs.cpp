@@ -184,6 +184,10 @@ Descriptor openFolder(const std::string& path) {
     return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
+Descriptor reopenFolder(int folder) {
+    return Descriptor(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 Descriptor openFolderAt(int parent, const std::string& name) {
     if (!isPlainName(name)) {
         errno = EINVAL;
@@ -377,6 +381,19 @@ unsigned ProcessUmask() {
     const mode_t mask = ::umask(022);
     ::umask(mask);
     return mask & 0777;
+}
+
+std::optional<std::uint64_t> bytesLeftToWrite() {
+    std::FILE* io = std::fopen("/proc/self/io", "re");
+    if (!io)
+        return std::nullopt;
+    char line[128];
+    unsigned long long bytes = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, io))
+        found = std::sscanf(line, "write_bytes: %llu", &bytes) == 1;
+    std::fclose(io);
+    return found ? std::optional<std::uint64_t>(bytes) : std::nullopt;
 }
 // ---- Probes ----
 

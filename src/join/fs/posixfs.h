@@ -70,6 +70,10 @@ private:
 // A second descriptor of the same open file or folder. Invalid, with errno set, on failure.
 Descriptor duplicateDescriptor(int fd);
 
+// The open folder `folder` opened anew: a descriptor with an open file of its own, whose flush
+// (syncfs) reports write errors apart from every other's. Invalid, with errno set, on failure.
+Descriptor reopenFolder(int folder);
+
 // Opens a folder by its path, links followed. Invalid, with errno set, when it cannot be opened.
 Descriptor openFolder(const std::string& path);
 
@@ -158,6 +162,10 @@ int setPermissions(int folder, unsigned permissions);
 
 // The process's file mode creation mask.
 unsigned ProcessUmask();
+
+// How many bytes this process has so far left in the cache for the disks to write (its threads
+// together; what was cached twice counts twice). nullopt where the system does not count them.
+std::optional<std::uint64_t> bytesLeftToWrite();
 
 // ---- Probes ----
 

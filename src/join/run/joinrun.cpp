@@ -194,6 +194,7 @@ void OutputFileSystems::open(const std::string& folder) {
     for (const Open& open : m_open)
         if (open.device == status.identity.device)
             return;
+    m_writeBehind.add(fd.get());
     m_open.push_back({std::move(fd), status.identity.device, folder});
 }
 
@@ -201,6 +202,7 @@ void OutputFileSystems::flush(EventPump& pump) {
     BackgroundWork work;
     std::optional<Failure> failure;
     WorkerPool::shared().start(work, [&] {
+        m_writeBehind.stop();
         for (const Open& open : m_open) {
             if (const int error = flushFileSystem(open.folder.get()); error != 0 && !failure)
                 failure = copyFailure(open.path, error);

@@ -2,6 +2,7 @@
 
 #include "join/fs/posixfs.h"
 #include "join/host/host.h"
+#include "join/run/writebehind.h"
 #include "join/tasks/workers.h"
 
 #include <cstdint>
@@ -30,6 +31,7 @@ private:
         std::string path;
     };
     std::vector<Open> m_open;
+    WriteBehind m_writeBehind;
 };
 
 // How a run that was stopped ends: "The join was stopped: 12 files were copied. ...", with
