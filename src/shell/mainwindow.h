@@ -5,13 +5,14 @@
 #include "join/host/reportlocations.h"
 #include "join/run/joinrun.h"
 #include "join/tasks/workers.h"
+#include "listdroptarget.h"
 #include "messagepresenter.h"
+#include "pointershapes.h"
 #include "settings.h"
 #include "sourcelistmodel.h"
 #include "sources/commandhost.h"
-#include "sources/drop.h"
+#include "storedchoices.h"
 
-#include <QCursor>
 #include <QList>
 #include <QPointer>
 #include <QUrl>
@@ -71,7 +72,8 @@ struct MainWindowEnvironment {
 // The program's one window: the source list, the command buttons, the output folder and copy
 // options, the progress bar. Its pointer value doubles as the busy flag. It is the host through
 // which the join engine reads the list and options and reports progress and failures, and the
-// host of the commands that fill and empty the list.
+// host of the commands that fill and empty the list. mainwindow.cpp wires it together;
+// mainwindowlayout.cpp holds its designed look, mainwindowrun.cpp what it shows of a join run.
 class MainWindow : public QWidget, public join::JoinHost, public sources::CommandHost {
     Q_OBJECT
 
@@ -138,6 +140,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The designed look (mainwindowlayout.cpp).
     void createControls();
     void setDesignedAppearance();
     void setDesignedFonts(double scale);
@@ -146,36 +149,33 @@ private:
     // The layout at the largest scale up to 1 at which the window fits its screen.
     void fitToScreen();
     void setDesignedTabOrder();
+    // The first column's width in the list at the layout's scale.
+    int firstColumnWidth() const;
+
+    // The wiring (mainwindow.cpp).
     void trackPointerMovement();
     void connectOwnHandlers();
     void connectCommands();
     std::optional<int> selectedSource() const;
     bool sourceListEvent(QObject* watched, QEvent* event);
-    // A drag over the list or a drop on it.
-    bool listDragEvent(QEvent* event);
-
     void loadHandCursor(const QString& path);
-    void setOptionState(QRadioButton* option, bool selected);
-    void storeCopyOptions(join::Procedure procedure);
-    void storeSetting(const QString& key, const QString& value, join::Procedure procedure);
     void showPointer();
     void pointerMoved(join::Pointer shape);
+    // The window goes and the process ends, once the copies of a run under way have stopped and
+    // removed what they partly wrote; `signal` asked for it, or 0 for a close.
+    void leave(int signal);
+
+    // A join run (mainwindowrun.cpp).
     // Escape or "Stop" during a run: asks whether to stop it.
     void askToStop();
     // What the window shows of a run under way: "Stop" in place of "Start Joining", the
     // commands the run refuses disabled, the note that a change of the output folder or the
     // option counts from the next run.
     void showRunning(bool running);
-    // The window goes and the process ends, once the copies of a run under way have stopped and
-    // removed what they partly wrote; `signal` asked for it, or 0 for a close.
-    void leave(int signal);
 
     MainWindowEnvironment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
-    std::optional<QCursor> m_handCursor;
-    // Children that bring a cursor of their own (the text box's I-beam): while the window
-    // shows the hourglass or the hand they show it too, and get their own back afterwards.
-    QList<QPair<QPointer<QWidget>, QCursor>> m_ownCursors;
+    PointerShapes m_pointerShapes;
     // Moving over these shows the hand; moving over the others brings the arrow back.
     QList<QPushButton*> m_commandButtons;
     QList<QWidget*> m_listParts;
@@ -188,7 +188,8 @@ private:
     double m_layoutScale = 1.0;
     bool m_followsScreen = false;
     FocusMark* m_focusMark = nullptr;
-    bool m_settingsFailureReported = false;
+    // The output folder and the copy option, stored as they change.
+    StoredChoices m_choices{m_env.settings, *this};
     // The user stopped the run under way; the stop is withdrawn when the run has ended.
     bool m_stopAsked = false;
     // The window has gone (closed, a signal, destroyed): no box opens any more.
@@ -197,8 +198,7 @@ private:
     bool m_showsRun = false;
     // How many commands that walk folders for the list are under way.
     int m_listWalks = 0;
-    // What the drag over the list holds, read once as it enters.
-    sources::Drop m_drag;
+    ListDropTarget m_drops{*this, *this};
     DesktopBus m_desktop;
     EndRequests* m_endRequests = nullptr;
 
