@@ -1,6 +1,7 @@
 // Figures for the file-system helpers: listing a large folder, copying many small files, copying
 // one large file, and each way of moving the bytes. Prints timings; asserts nothing.
 #include "join/copy/filecopy.h"
+#include "join/fs/folderpaths.h"
 #include "join/fs/posixfs.h"
 
 #include <chrono>

@@ -106,7 +106,7 @@ void Planner::checkCreation(const std::string& folder, const std::string& what) 
 
 void Planner::readOutputFolder() {
     join::FolderListing listing;
-    if (!join::listFolder(m_request.output, listing))
+    if (join::readListing(m_request.output, listing) != 0)
         return;
     for (join::FolderEntry& entry : listing.entries) {
         std::string key = m_rules.key(entry.name);
@@ -172,7 +172,8 @@ int Planner::printSummary() {
 int Planner::run() {
     m_out << "Dry run: nothing is written.\n";
     describeTarget();
-    m_outputIdentity = join::IdentityOf(m_request.output).value_or(join::FileIdentity{});
+    if (join::identityOfPath(m_request.output, m_outputIdentity) != 0)
+        m_outputIdentity = join::FileIdentity{};
     checkCreation(m_request.output, "it");
     readOutputFolder();
     m_out << "Copy option: " << (flat() ? "just copy files (flat)" : "preserve folder structure")

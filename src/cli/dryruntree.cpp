@@ -91,9 +91,10 @@ void Planner::planTree(const std::string& source, const std::string& target) {
             const std::string from = withSeparator(sourceFolder);
             join::Descriptor fd = join::openFolder(from);
             join::FolderListing listing;
-            if (!fd.valid() || !join::listFolderAt(fd.get(), listing)) {
+            if (const int error = fd.valid() ? join::readListingAt(fd.get(), listing) : fd.error();
+                error != 0) {
                 m_out << "  cannot list " << from << ": "
-                      << join::failureFromErrno(errno, from).description() << '\n';
+                      << join::failureFromErrno(error, from).description() << '\n';
                 ++m_unreadable;
                 continue;
             }

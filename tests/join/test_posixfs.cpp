@@ -1,4 +1,5 @@
 #include "join/fs/failure.h"
+#include "join/fs/folderpaths.h"
 #include "join/fs/posixfs.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/socket.h>
@@ -273,7 +275,7 @@ TEST(ListFolder, EntriesTypedAsTheDirectoryRecordsThem) {
     makeFifo(dir, "top/pipe");
     ASSERT_EQ(::chmod(dir.path("top").c_str(), 02751), 0);
     FolderListing listing;
-    ASSERT_TRUE(listFolder(dir.path("top"), listing));
+    ASSERT_EQ(readListing(dir.path("top"), listing), 0);
     EXPECT_EQ(listing.permissions, 02751u);
     std::map<std::string, FolderEntry::Type> types;
     for (const FolderEntry& entry : listing.entries)
@@ -287,7 +289,7 @@ TEST(ListFolder, EntriesTypedAsTheDirectoryRecordsThem) {
     EXPECT_EQ(types, expected);
 
     // Through a link, the folder it leads to is listed, with that folder's permission bits.
-    ASSERT_TRUE(listFolder(dir.path("top/toSub/"), listing));
+    ASSERT_EQ(readListing(dir.path("top/toSub/"), listing), 0);
     ASSERT_EQ(listing.entries.size(), 1u);
     EXPECT_EQ(listing.entries[0].name, "inner.txt");
     EXPECT_EQ(listing.permissions,
@@ -307,7 +309,7 @@ TEST(ListFolder, ManyLongNamesAreListedWhole) {
         ::close(fd);
     }
     FolderListing listing;
-    ASSERT_TRUE(listFolder(dir.path("many"), listing));
+    ASSERT_EQ(readListing(dir.path("many"), listing), 0);
     std::set<std::string> names;
     for (const FolderEntry& entry : listing.entries)
         names.insert(entry.name);
@@ -329,8 +331,7 @@ TEST(ListFolder, Failures) {
     };
     for (const Row& row : rows) {
         FolderListing listing;
-        EXPECT_FALSE(listFolder(row.path, listing)) << row.path;
-        EXPECT_EQ(errno, row.error) << row.path;
+        EXPECT_EQ(readListing(row.path, listing), row.error) << row.path;
         EXPECT_TRUE(listing.entries.empty()) << row.path;
     }
     makeRootOnlyFolder(dir, "locked");
@@ -340,7 +341,8 @@ TEST(ListFolder, Failures) {
         if (::geteuid() == 0 && !testsupport::dropToNobody())
             return testsupport::CouldNotDropPrivileges;
         FolderListing listing;
-        return listFolder(dir.path("locked"), listing) ? 1 : errno == EACCES ? 0 : 2;
+        const int error = readListing(dir.path("locked"), listing);
+        return error == 0 ? 1 : error == EACCES ? 0 : 2;
     });
     EXPECT_EQ(result, 0) << "a folder that may not be read";
 }
@@ -360,21 +362,17 @@ TEST(MakeFolder, PermissionsThroughTheUmask) {
         {"readOnly", 0555, 0555},
     };
     for (const Row& row : rows) {
-        EXPECT_TRUE(MakeFolder(dir.path(row.name), row.permissions)) << row.name;
+        EXPECT_EQ(makeFolder(dir.path(row.name), row.permissions), 0) << row.name;
         struct stat st {};
         EXPECT_EQ(::stat(dir.path(row.name).c_str(), &st), 0) << row.name;
         EXPECT_TRUE(S_ISDIR(st.st_mode)) << row.name;
         EXPECT_EQ(st.st_mode & 07777, row.made) << row.name;
     }
     ::umask(umask);
-    EXPECT_FALSE(MakeFolder(dir.path("open"), 0755));
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_FALSE(MakeFolder(dir.path("file.txt"), 0755));
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_FALSE(MakeFolder(dir.path("missing/deeper"), 0755));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_FALSE(MakeFolder("", 0755));
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(makeFolder(dir.path("open"), 0755), EEXIST);
+    EXPECT_EQ(makeFolder(dir.path("file.txt"), 0755), EEXIST);
+    EXPECT_EQ(makeFolder(dir.path("missing/deeper"), 0755), ENOENT);
+    EXPECT_EQ(makeFolder("", 0755), ENOENT);
 }
 
 TEST(Probes, IsExistingFileFileIsPresentIsBadFileName) {
@@ -483,13 +481,21 @@ TEST(Identity, RootFolderAndSameFile) {
     for (const auto& row : roots)
         EXPECT_EQ(isRootFolder(row.path), row.root) << "path " << row.path;
 
-    const auto file = IdentityOf(dir.path("file.txt"));
+    const auto identity = [](const std::string& path) {
+        FileIdentity found;
+        return identityOfPath(path, found) == 0 ? std::optional(found) : std::nullopt;
+    };
+    const auto file = identity(dir.path("file.txt"));
     ASSERT_TRUE(file.has_value());
-    EXPECT_EQ(IdentityOf(dir.path("hard.txt")), file);
-    EXPECT_EQ(IdentityOf(dir.path("toFile")), file);
-    EXPECT_EQ(IdentityOf(dir.path("folder/../file.txt")), file);
-    EXPECT_NE(IdentityOf(dir.path("other.txt")), file);
-    EXPECT_FALSE(IdentityOf(dir.path("missing")).has_value());
+    EXPECT_EQ(identity(dir.path("hard.txt")), file);
+    EXPECT_EQ(identity(dir.path("toFile")), file);
+    EXPECT_EQ(identity(dir.path("folder/../file.txt")), file);
+    EXPECT_NE(identity(dir.path("other.txt")), file);
+    EXPECT_FALSE(identity(dir.path("missing")).has_value());
+    FileIdentity untouched{1, 2};
+    EXPECT_EQ(identityOfPath(dir.path("missing"), untouched), ENOENT);
+    EXPECT_EQ(identityOfPath("", untouched), ENOENT);
+    EXPECT_EQ(untouched, (FileIdentity{1, 2})) << "a failed call leaves the identity as it was";
 }
 
 } // namespace

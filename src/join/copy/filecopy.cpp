@@ -344,7 +344,7 @@ bool copyOneFile(const std::string& source, const std::string& destination,
         else if (!isPlainName(name))
             error = EISDIR;
         else if (to = openFolder(folder); !to.valid())
-            error = lastError();
+            error = to.error();
         else {
             const CopyOutcome outcome =
                 copyFileAt(AT_FDCWD, source, FollowLink::Yes, to.get(), name, ifExists);
@@ -448,7 +448,8 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
         return {CopyOutcome::Result::Copied, 0, Side::Target};
     if (errno != EEXIST)
         return failed(lastError(), Side::Target);
-    if (entryTypeAt(to, toName) == FolderEntry::Type::Folder)
+    if (FolderEntry::Type type = FolderEntry::Type::Other;
+        readEntryTypeAt(to, toName, type) == 0 && type == FolderEntry::Type::Folder)
         return failed(EISDIR, Side::Target);
     // Something else has the name: the link is made under a fresh name beside it and renamed
     // into place, so that the name never stands empty and nothing else is touched.

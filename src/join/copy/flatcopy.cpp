@@ -35,7 +35,7 @@ std::shared_ptr<const SourceFolder> openSource(std::string path) {
     auto folder = std::make_shared<SourceFolder>();
     folder->path = std::move(path);
     folder->fd = openFolder(folder->path);
-    folder->error = folder->fd.valid() ? 0 : errno;
+    folder->error = folder->fd.error();
     return folder;
 }
 
@@ -65,7 +65,7 @@ public:
                                             [] { finishClosing(); }},
               StopToken::ofRequest())) {
         FolderStatus status;
-        if (statusOf(m_output.get(), status))
+        if (readFolderStatus(m_output.get(), status) == 0)
             m_outputIdentity = status.identity;
     }
 
@@ -262,7 +262,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
                                                              ": " + notCopiedReason(take)));
     Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
-        failures.add({}, copyFailure(output, errno), NotCopiedItem::Kind::Folder);
+        failures.add({}, copyFailure(output, outputFolder.error()), NotCopiedItem::Kind::Folder);
         return 0;
     }
     // What a run killed mid-copy left in the output folder goes, on a worker beside the copies:
@@ -320,7 +320,7 @@ void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred
                    CopyFailures& failures, CopyCounters& counters) {
     Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
-        failures.add({}, copyFailure(output, errno));
+        failures.add({}, copyFailure(output, outputFolder.error()));
         return;
     }
     FlatJob job(std::move(outputFolder), output, options, failures, counters, {});

@@ -40,8 +40,10 @@ bool mayWriteInto(const FolderStatus& status, bool root) {
 Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
     const bool root = ::geteuid() == 0;
     FolderStatus status;
-    if (!folder.valid() || !statusOf(folder.get(), status)) {
-        error = errno != 0 ? errno : EIO;
+    // On success `error` keeps what it held: EEXIST for a folder that was there already.
+    if (const int why = folder.valid() ? readFolderStatus(folder.get(), status) : folder.error();
+        why != 0) {
+        error = why;
         return {};
     }
     if (!mayWriteInto(status, root) && status.owned()) {
@@ -113,7 +115,7 @@ public:
         // Kept for the last step, which gives folders their bits from the root down.
         m_rootTarget = duplicateDescriptor(node->target.get());
         FolderStatus status;
-        if (statusOf(node->target.get(), status))
+        if (readFolderStatus(node->target.get(), status) == 0)
             node->targetIdentity = status.identity;
         node->restore = root.permissions;
         // A run killed mid-copy leaves partly written files under their temporary names only
@@ -235,8 +237,8 @@ private:
                 FolderListing listing;
                 if (!member.source.valid())
                     continue;
-                if (!listFolderAt(member.source.get(), listing))
-                    failFolder(*node, m, Side::Source, errno);
+                if (const int error = readListingAt(member.source.get(), listing); error != 0)
+                    failFolder(*node, m, Side::Source, error);
                 for (FolderEntry& entry : listing.entries)
                     node->items.push_back({std::move(entry), m});
             }
@@ -254,8 +256,11 @@ private:
             member.source =
                 openFolderAt(node.parent->members[member.parentMember].source.get(), member.name);
             FolderStatus status;
-            if (!member.source.valid() || !statusOf(member.source.get(), status)) {
-                failFolder(node, m, Side::Source, errno);
+            if (const int error = member.source.valid()
+                                      ? readFolderStatus(member.source.get(), status)
+                                      : member.source.error();
+                error != 0) {
+                failFolder(node, m, Side::Source, error);
                 member.source.reset();
                 continue;
             }
@@ -275,7 +280,7 @@ private:
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else if (node.target.valid())
             removeEndedTemporaries(node);
-        if (node.target.valid() && statusOf(node.target.get(), status)) {
+        if (node.target.valid() && readFolderStatus(node.target.get(), status) == 0) {
             node.targetIdentity = status.identity;
             if (node.restore) {
                 std::lock_guard lock(m_mutex);
@@ -453,8 +458,9 @@ void TreeJob::restorePermissions() {
 
     const auto identityOf = [](const Descriptor& folder) {
         FolderStatus status;
-        return folder.valid() && statusOf(folder.get(), status) ? std::optional(status.identity)
-                                                                : std::nullopt;
+        return folder.valid() && readFolderStatus(folder.get(), status) == 0
+                   ? std::optional(status.identity)
+                   : std::nullopt;
     };
     // Reopens a folder from the root, name by name: only when ".." did not lead back to it.
     const auto reopen = [&](const Node& node) {
@@ -516,7 +522,9 @@ Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sou
     const unsigned made = (wanted | OwnerAll) & ~umask;
     error = makeFolderAt(parent, name, made);
     if (error == EEXIST) {
-        const std::optional<FolderEntry::Type> existing = entryTypeAt(parent, name);
+        FolderEntry::Type existing = FolderEntry::Type::Other;
+        if (readEntryTypeAt(parent, name, existing) != 0)
+            return {}; // gone, or cannot be examined: the error stays EEXIST
         if (existing == FolderEntry::Type::Folder)
             return openForFilling(openFolderAt(parent, name), restore, error);
         if (existing != FolderEntry::Type::Link || !replaceLink)
@@ -530,11 +538,11 @@ Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sou
         return {};
     Descriptor folder = openFolderAt(parent, name);
     if (!folder.valid()) {
-        error = errno != 0 ? errno : EIO;
+        error = folder.error();
         return {};
     }
-    if ((made & OwnerAll) != OwnerAll)
-        setPermissions(folder.get(), made | OwnerAll); // a umask that shuts out the owner
+    if ((made & OwnerAll) != OwnerAll) // a umask that shuts out the owner
+        static_cast<void>(setPermissions(folder.get(), made | OwnerAll));
     if (made != wanted || (made & OwnerAll) != OwnerAll)
         restore = wanted;
     return folder;

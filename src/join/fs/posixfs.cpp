@@ -10,13 +10,9 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
-#include <linux/msdos_fs.h>
 #include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -30,6 +26,7 @@ void Descriptor::reset(int fd) {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = fd;
+    m_error = EBADF;
 }
 
 namespace posix {
@@ -60,21 +57,9 @@ bool isDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Hidden and system bits kept by FAT volumes; 0 everywhere else.
-int fatAttributes(const std::string& path) {
-    struct statfs volume {};
-    if (::statfs(path.c_str(), &volume) != 0 || volume.f_type != MSDOS_SUPER_MAGIC)
-        return 0;
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::uint32_t fat = 0;
-    if (!fd.valid() || ::ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &fat) != 0)
-        return 0;
-    int attributes = 0;
-    if (fat & ATTR_HIDDEN)
-        attributes |= Attribute::Hidden;
-    if (fat & ATTR_SYS)
-        attributes |= Attribute::System;
-    return attributes;
+// What an open call gave: the descriptor, or none that holds why, read at once from errno.
+Descriptor openedOrWhy(int fd) {
+    return fd >= 0 ? Descriptor(fd) : Descriptor::failed(lastError());
 }
 
 } // namespace
@@ -111,54 +96,6 @@ bool folderExists(const std::string& path) {
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void makeFolderTree(const std::string& path) {
-    const std::string normal = normalizePath(path);
-    requireUsablePath(normal);
-    if (folderExists(normal))
-        return;
-    const bool absolute = normal.front() == Separator;
-    std::string running;
-    std::size_t start = 0;
-    while (start <= normal.size()) {
-        std::size_t end = normal.find(Separator, start);
-        if (end == std::string::npos)
-            end = normal.size();
-        const std::string part = normal.substr(start, end - start);
-        start = end + 1;
-        if (part.find_first_not_of(' ') == std::string::npos)
-            continue;
-        if (!running.empty() || absolute)
-            running += Separator;
-        running += part;
-        if (folderExists(running))
-            continue;
-        if (::mkdir(running.c_str(), 0777) == 0)
-            continue;
-        const int error = errno;
-        if (error == EEXIST && folderExists(running))
-            continue;
-        throw failureFromErrno(error, running);
-    }
-}
-
-std::vector<std::string> listFiles(const std::string& folder, const std::string& pattern) {
-    std::string path = folder;
-    if (!endsWithSeparator(path))
-        path += Separator;
-    requireUsablePath(path);
-
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::vector<std::string> names;
-    if (!fd.valid() || !listFilesAt(fd.get(), names))
-        throw failureFromErrno(errno, folder);
-    if (pattern == "*.*" || pattern == "*")
-        return names;
-    std::erase_if(names, [&](const std::string& name) {
-        return ::fnmatch(pattern.c_str(), name.c_str(), 0) != 0;
-    });
-    return names;
-}
-
 bool isExistingFile(const std::string& path) {
     struct stat st {};
     return isUsablePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -173,38 +110,34 @@ bool isReadableFile(const std::string& path) {
 // ---- Open folders ----
 
 Descriptor duplicateDescriptor(int fd) {
-    return Descriptor(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    return openedOrWhy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
 Descriptor openFolder(const std::string& path) {
-    if (!isUsablePath(path)) {
-        errno = unusablePathError(path);
-        return {};
-    }
-    return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!isUsablePath(path))
+        return Descriptor::failed(unusablePathError(path));
+    return openedOrWhy(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 Descriptor reopenFolder(int folder) {
-    return Descriptor(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return openedOrWhy(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 Descriptor openFolderAt(int parent, const std::string& name) {
-    if (!isPlainName(name)) {
-        errno = EINVAL;
-        return {};
-    }
-    return Descriptor(
+    if (!isPlainName(name))
+        return Descriptor::failed(EINVAL);
+    return openedOrWhy(
         ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-bool statusOf(int folder, FolderStatus& status) {
+int readFolderStatus(int folder, FolderStatus& status) {
     struct stat st {};
     if (::fstat(folder, &st) != 0)
-        return false;
+        return lastError();
     status.identity = {st.st_dev, st.st_ino};
     status.permissions = st.st_mode & 07777;
     status.owner = st.st_uid;
-    return true;
+    return 0;
 }
 
 bool FolderStatus::owned() const {
@@ -212,17 +145,21 @@ bool FolderStatus::owned() const {
     return owner == user || user == 0;
 }
 
-bool listFolder(const std::string& path, FolderListing& listing) {
+int readListing(const std::string& path, FolderListing& listing) {
     listing = {};
     const Descriptor fd = openFolder(path);
+    if (!fd.valid())
+        return fd.error();
     struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !listFolderAt(fd.get(), listing))
-        return false;
+    if (::fstat(fd.get(), &st) != 0)
+        return lastError();
+    if (const int error = readListingAt(fd.get(), listing); error != 0)
+        return error;
     listing.permissions = st.st_mode & 07777;
-    return true;
+    return 0;
 }
 
-bool listFolderAt(int folder, FolderListing& listing) {
+int readListingAt(int folder, FolderListing& listing) {
     listing = {};
     // The directory's records are read in large blocks straight from the system.
     alignas(struct dirent64) char buffer[32 * 1024];
@@ -252,12 +189,11 @@ bool listFolderAt(int folder, FolderListing& listing) {
             listing.entries.push_back({name, kind});
         }
     }
-    const int error = errno;
+    const int error = got == 0 ? 0 : lastError();
     std::sort(
         listing.entries.begin(), listing.entries.end(),
         [](const FolderEntry& a, const FolderEntry& b) { return NaturalLess(a.name, b.name); });
-    errno = error;
-    return got == 0;
+    return error;
 }
 
 bool holdsOnly(int folder, const std::function<bool(const std::string&)>& ours) {
@@ -280,11 +216,11 @@ bool holdsOnly(int folder, const std::function<bool(const std::string&)>& ours) 
     }
 }
 
-bool listFilesAt(int folder, std::vector<std::string>& names) {
+int readFileNamesAt(int folder, std::vector<std::string>& names) {
     names.clear();
     FolderListing listing;
-    if (!listFolderAt(folder, listing))
-        return false;
+    if (const int error = readListingAt(folder, listing); error != 0)
+        return error;
     for (FolderEntry& entry : listing.entries) {
         bool regular = entry.type == FolderEntry::Type::File;
         if (entry.type == FolderEntry::Type::Link) {
@@ -294,15 +230,13 @@ bool listFilesAt(int folder, std::vector<std::string>& names) {
         if (regular)
             names.push_back(std::move(entry.name));
     }
-    return true;
+    return 0;
 }
 
-bool MakeFolder(const std::string& path, unsigned permissions) {
-    if (!isUsablePath(path)) {
-        errno = unusablePathError(path);
-        return false;
-    }
-    return ::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) == 0;
+int makeFolder(const std::string& path, unsigned permissions) {
+    if (!isUsablePath(path))
+        return unusablePathError(path);
+    return ::mkdir(path.c_str(), static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : lastError();
 }
 
 int makeFolderAt(int parent, const std::string& name, unsigned permissions) {
@@ -313,18 +247,17 @@ int makeFolderAt(int parent, const std::string& name, unsigned permissions) {
                : lastError();
 }
 
-std::optional<FolderEntry::Type> entryTypeAt(int parent, const std::string& name) {
+int readEntryTypeAt(int parent, const std::string& name, FolderEntry::Type& type) {
+    if (!isPlainName(name))
+        return EINVAL;
     struct stat st {};
-    if (!isPlainName(name)) {
-        errno = EINVAL;
-        return std::nullopt;
-    }
     if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::nullopt;
-    return S_ISREG(st.st_mode)   ? FolderEntry::Type::File
+        return lastError();
+    type = S_ISREG(st.st_mode)   ? FolderEntry::Type::File
            : S_ISDIR(st.st_mode) ? FolderEntry::Type::Folder
            : S_ISLNK(st.st_mode) ? FolderEntry::Type::Link
                                  : FolderEntry::Type::Other;
+    return 0;
 }
 
 bool leadsToFolderAt(int parent, const std::string& name) {
@@ -350,14 +283,14 @@ bool leadsSomewhereAt(int parent, const std::string& name) {
 }
 
 Descriptor openParentFolder(int folder) {
-    return Descriptor(::openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return openedOrWhy(::openat(folder, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 int removeLinkAt(int parent, const std::string& name) {
-    const std::optional<FolderEntry::Type> type = entryTypeAt(parent, name);
-    if (!type)
-        return lastError();
-    if (*type != FolderEntry::Type::Link)
+    FolderEntry::Type type = FolderEntry::Type::Other;
+    if (const int error = readEntryTypeAt(parent, name, type); error != 0)
+        return error;
+    if (type != FolderEntry::Type::Link)
         return EEXIST;
     return ::unlinkat(parent, name.c_str(), 0) == 0 ? 0 : lastError();
 }
@@ -407,36 +340,11 @@ bool isBadFileName(const std::string& path) {
     return !isUsablePath(path) || ::lstat(path.c_str(), &st) != 0;
 }
 
-int folderAttributes(const std::string& path) {
-    requireUsablePath(path);
-    // The path's own entry: a trailing separator would make lstat look through a link.
-    std::string own = path;
-    while (own.size() > 1 && own.back() == Separator)
-        own.pop_back();
-    struct stat linkStat {};
-    if (::lstat(own.c_str(), &linkStat) != 0)
-        throw failureFromErrno(errno, path);
-
-    int attributes = 0;
-    bool directory = S_ISDIR(linkStat.st_mode);
-    if (S_ISLNK(linkStat.st_mode)) {
-        attributes |= Attribute::Alias;
-        struct stat target {};
-        directory = ::stat(own.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-    }
-    if (directory)
-        attributes |= Attribute::Directory;
-    const std::string name = lastPathPart(own);
-    if (name.size() > 1 && name.front() == '.' && name != "..")
-        attributes |= Attribute::Hidden;
-    if (directory)
-        attributes |= fatAttributes(own);
-    return attributes;
-}
-
 bool isRootFolder(const std::string& path) {
-    const std::optional<FileIdentity> root = IdentityOf(std::string(1, Separator));
-    return root && IdentityOf(path) == root;
+    FileIdentity root;
+    FileIdentity identity;
+    return identityOfPath(std::string(1, Separator), root) == 0 &&
+           identityOfPath(path, identity) == 0 && identity == root;
 }
 
 std::optional<std::uint64_t> regularFileSizeAt(int folder, const std::string& name,
@@ -449,11 +357,14 @@ std::optional<std::uint64_t> regularFileSizeAt(int folder, const std::string& na
     return static_cast<std::uint64_t>(status.st_size);
 }
 
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
+int identityOfPath(const std::string& path, FileIdentity& identity) {
+    if (!isUsablePath(path))
+        return unusablePathError(path);
     struct stat st {};
-    if (!isUsablePath(path) || ::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino};
+    if (::stat(path.c_str(), &st) != 0)
+        return lastError();
+    identity = {st.st_dev, st.st_ino};
+    return 0;
 }
 
 std::optional<std::vector<FileIdentity>> parentChainOf(int folder) {
@@ -477,7 +388,7 @@ std::optional<std::vector<FileIdentity>> parentChainOf(int folder) {
 int creationRefusedIn(const std::string& folder) {
     if (!isUsablePath(folder))
         return unusablePathError(folder);
-    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : lastError();
 }
 
 } // namespace join

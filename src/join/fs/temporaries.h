@@ -94,7 +94,7 @@ struct TemporaryRemoval {
 // kill(pid, 0) and a read of /proc/PID/stat; each ended one a fstatat() and an unlinkat(). The
 // first overload reads the folder's listing through a descriptor of its own (the caller's
 // position is not moved); the second takes a listing the caller already has, of that folder
-// (listFolderAt()), whose types let folders and special files pass without a call.
+// (readListingAt()), whose types let folders and special files pass without a call.
 TemporaryRemoval RemoveEndedTemporaries(int folder);
 TemporaryRemoval RemoveEndedTemporaries(int folder, const std::vector<FolderEntry>& entries);
 

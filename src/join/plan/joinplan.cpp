@@ -175,16 +175,20 @@ FlatFolder listFlatFolder(const std::string& path, const FileIdentity& output,
     FolderListing listing;
     if (known) {
         listing = std::move(*known);
-    } else if (fd = openFolder(folder.path); !fd.valid() || !listFolderAt(fd.get(), listing)) {
-        folder.listingFailure = copyFailure(folder.path, errno);
+    } else {
+        fd = openFolder(folder.path);
+        if (const int error = fd.valid() ? readListingAt(fd.get(), listing) : fd.error();
+            error != 0) {
+            folder.listingFailure = copyFailure(folder.path, error);
+            return folder;
+        }
+    }
+    FileIdentity identity;
+    if (const int error = identityOfPath(folder.path, identity); error != 0) {
+        folder.listingFailure = copyFailure(folder.path, error);
         return folder;
     }
-    const std::optional<FileIdentity> identity = IdentityOf(folder.path);
-    if (!identity) {
-        folder.listingFailure = copyFailure(folder.path, errno);
-        return folder;
-    }
-    if (*identity == output) {
+    if (identity == output) {
         folder.isOutput = true;
         return folder;
     }

@@ -4,6 +4,7 @@
 #include "join/copy/flatcopy.h"
 #include "join/copy/treecopy.h"
 #include "join/fs/failure.h"
+#include "join/fs/folderpaths.h"
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/fs/targetfs.h"
@@ -55,8 +56,11 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
     CopyEnds ends;
     ends.from = withoutTrailingSeparators(source);
     ends.source = openFolder(ends.from);
-    if (!ends.source.valid() || !statusOf(ends.source.get(), ends.sourceStatus))
-        throw failureFromErrno(errno, source);
+    if (const int error = ends.source.valid()
+                              ? readFolderStatus(ends.source.get(), ends.sourceStatus)
+                              : ends.source.error();
+        error != 0)
+        throw failureFromErrno(error, source);
 
     // Into the destination under the source's own name, or the destination itself.
     const bool intoDestination = endsWithSeparator(destination);
@@ -65,7 +69,7 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
         ends.target = openFolder(destination);
         ends.followsTarget = true;
         if (!ends.target.valid())
-            throw failureFromErrno(errno, destination);
+            throw failureFromErrno(ends.target.error(), destination);
         return ends;
     }
     const std::string folder =
@@ -74,10 +78,12 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
                                 : lastPathPart(withoutTrailingSeparators(destination));
     ends.parent = openFolder(folder);
     if (!ends.parent.valid())
-        throw failureFromErrno(errno, folder);
+        throw failureFromErrno(ends.parent.error(), folder);
     if (ends.name.empty() || ends.name == "." || ends.name == "..")
         throw intoItself(destination + " lies inside " + ends.from); // the root, or no name
-    if (entryTypeAt(ends.parent.get(), ends.name) == FolderEntry::Type::Folder)
+    if (FolderEntry::Type type = FolderEntry::Type::Other;
+        readEntryTypeAt(ends.parent.get(), ends.name, type) == 0 &&
+        type == FolderEntry::Type::Folder)
         ends.target = openFolderAt(ends.parent.get(), ends.name);
     return ends;
 }
@@ -176,7 +182,10 @@ std::string alreadyExists(const std::string& mirrored) {
 } // namespace
 
 RunContext::RunContext(const std::string& output, IfDestinationExists ifExists)
-    : rules(OutputRules::of(output)), output(IdentityOf(output).value_or(FileIdentity{})),
+    : rules(OutputRules::of(output)), output([&] {
+          FileIdentity identity;
+          return identityOfPath(output, identity) == 0 ? identity : FileIdentity{};
+      }()),
       ifExists(ifExists) {}
 
 bool copyFolder(const std::string& source, const std::string& destination, EventPump& pump,

@@ -41,7 +41,8 @@ std::string escaped(const std::string& text) {
 bool makeFolders(const std::string& folder) {
     for (std::size_t at = folder.find(Separator, 1);; at = folder.find(Separator, at + 1)) {
         const std::string part = folder.substr(0, at);
-        if (!part.empty() && !MakeFolder(part, 0700) && errno != EEXIST)
+        if (const int error = part.empty() ? 0 : makeFolder(part, 0700);
+            error != 0 && error != EEXIST)
             return false;
         if (at == std::string::npos)
             return folderExists(folder);

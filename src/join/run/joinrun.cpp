@@ -189,7 +189,7 @@ void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
 void OutputFileSystems::open(const std::string& folder) {
     Descriptor fd = openFolder(folder);
     FolderStatus status;
-    if (!fd.valid() || !statusOf(fd.get(), status))
+    if (!fd.valid() || readFolderStatus(fd.get(), status) != 0)
         return;
     for (const Open& open : m_open)
         if (open.device == status.identity.device)

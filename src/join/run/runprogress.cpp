@@ -32,7 +32,7 @@ void countFolderTree(const std::string& folder, Takes takes, RunCount::Sink& sin
         waiting.pop_back();
         const Descriptor fd = openFolder(path);
         listing.entries.clear();
-        if (!fd.valid() || !listFolderAt(fd.get(), listing))
+        if (!fd.valid() || readListingAt(fd.get(), listing) != 0)
             continue;
         for (const FolderEntry& entry : listing.entries) {
             if (entry.type == FolderEntry::Type::Folder) {

@@ -1,6 +1,7 @@
 #include "join/walk/subfolders.h"
 
 #include "join/fs/failure.h"
+#include "join/fs/folderpaths.h"
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/fs/utf8.h"
@@ -228,12 +229,11 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     listingBegun = true; // 110
     const Descriptor folder = openFolder(path);
     if (!folder.valid())
-        throw failureFromErrno(errno);
+        throw failureFromErrno(folder.error());
     // In natural name order, whatever order the directory keeps; a listing that fails part-way
     // still gives the subfolders it read.
     FolderListing listing;
-    const bool listed = listFolderAt(folder.get(), listing);
-    const int listingError = errno;
+    const int listingError = readListingAt(folder.get(), listing);
     struct Child {
         std::string name;
         bool link;
@@ -262,7 +262,7 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
     }
     m_found += children.size();
-    if (!listed)
+    if (listingError != 0)
         throw failureFromErrno(listingError);
     if (m_listings && listing.entries.size() <= m_listings->room) {
         m_listings->room -= listing.entries.size();
@@ -273,8 +273,8 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
 // A directory link that leads to one of the folders it stands below would make the walk
 // list the same folders again and again.
 bool Walk::leadsBackToChain(const std::string& link, std::uint32_t parent) {
-    const std::optional<FileIdentity> target = IdentityOf(link);
-    if (!target)
+    FileIdentity target;
+    if (identityOfPath(link, target) != 0)
         return false;
     for (std::uint32_t node = parent; node != NoParent; node = m_chain[node].parent) {
         if (identityOf(node, link) == target)
@@ -286,7 +286,8 @@ bool Walk::leadsBackToChain(const std::string& link, std::uint32_t parent) {
 const std::optional<FileIdentity>& Walk::identityOf(std::uint32_t node, const std::string& below) {
     ChainNode& chain = m_chain[node];
     if (!chain.identityRead) {
-        chain.identity = IdentityOf(below.substr(0, chain.pathLength));
+        if (FileIdentity identity; identityOfPath(below.substr(0, chain.pathLength), identity) == 0)
+            chain.identity = identity;
         chain.identityRead = true;
     }
     return chain.identity;
