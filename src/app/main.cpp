@@ -115,7 +115,7 @@ void startupMessages(QtMsgType type, const QMessageLogContext& context, const QS
 // With arguments Brimvale runs from the terminal and needs no display; without, its window opens.
 int main(int argc, char** argv) {
     if (cli::isCommandLine(argc, argv))
-        return cli::Main(argc, argv);
+        return cli::runProcessCommandLine(argc, argv);
     if (!platformWithoutDisplay() && !displaysAnswer())
         return 2;
     g_qtHandler = qInstallMessageHandler(startupMessages);

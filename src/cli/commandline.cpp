@@ -179,7 +179,7 @@ bool isCommandLine(int argc, char** argv) {
     return true;
 }
 
-int Run(const std::vector<std::string>& arguments, Console& console) {
+int runOnConsole(const std::vector<std::string>& arguments, Console& console) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Joins the contents of several source folders into one output folder.\n"
@@ -281,7 +281,7 @@ int Run(const std::vector<std::string>& arguments, Console& console) {
         return ExitStatus::Usage;
     }
     if (parser.isSet(dryRun))
-        return DryRun(request, console.out);
+        return printDryRun(request, console.out);
 
     TerminalJoinHost host(request, console);
     join::JoinRun run(host);
@@ -308,7 +308,7 @@ void stopCopyingOnSignals() {
 
 } // namespace
 
-int Main(int argc, char** argv) {
+int runProcessCommandLine(int argc, char** argv) {
     stopCopyingOnSignals();
     // The arguments as given, before Qt looks at them.
     const std::vector<std::string> arguments(argv, argv + argc);
@@ -320,7 +320,7 @@ int Main(int argc, char** argv) {
     winsize size{};
     if (console.errIsTerminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0)
         console.width = size.ws_col;
-    return Run(arguments, console);
+    return runOnConsole(arguments, console);
 }
 
 } // namespace cli

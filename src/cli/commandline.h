@@ -42,9 +42,9 @@ struct JoinRequest {
 bool isCommandLine(int argc, char** argv);
 
 // Runs the command line with the process's arguments, standard output and standard error.
-int Main(int argc, char** argv);
+int runProcessCommandLine(int argc, char** argv);
 
 // Runs the command line. `arguments` are the bytes as given, the program's name first.
-int Run(const std::vector<std::string>& arguments, Console& console);
+int runOnConsole(const std::vector<std::string>& arguments, Console& console);
 
 } // namespace cli

@@ -213,11 +213,11 @@ int Planner::run() {
 
 } // namespace dryrun
 
-int DryRun(const JoinRequest& request, std::ostream& out) {
-    return DryRun(request, out, join::examineTargetFileSystem);
+int printDryRun(const JoinRequest& request, std::ostream& out) {
+    return printDryRun(request, out, join::examineTargetFileSystem);
 }
 
-int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine) {
+int printDryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine) {
     dryrun::Planner planner(request, out, examine);
     return planner.run();
 }

@@ -15,11 +15,11 @@ namespace cli {
 // the output folder's file system will refuse, take as one name, or have no room for. Follows
 // the engine's own walk and listing order, so that the plan names the files the join leaves.
 // Returns the exit status the join would have: whether it would copy everything.
-int DryRun(const JoinRequest& request, std::ostream& out);
+int printDryRun(const JoinRequest& request, std::ostream& out);
 
 // The same with the output folder's file system told by `examine` instead of the real one.
 using ExamineFunction = std::function<join::TargetFileSystem(const std::string& folder)>;
-int DryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine);
+int printDryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine);
 
 // The plan a dry run prints, file by file: for each file the join would leave, its destination
 // and its source, and whether it is already there and left alone; and every source path the

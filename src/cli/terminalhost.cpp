@@ -173,7 +173,7 @@ void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
 
 void TerminalJoinHost::showClosingMessage(const join::JoinOutcome& outcome) {
     if (outcome.ending != join::JoinOutcome::Ending::Done)
-        m_console.err << "brimvale: " << join::ClosingMessage(outcome) << '\n';
+        m_console.err << "brimvale: " << join::closingMessage(outcome) << '\n';
 }
 
 void TerminalJoinHost::showMessage(const std::string& text) {

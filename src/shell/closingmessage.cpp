@@ -17,7 +17,7 @@ QString counted(std::uint64_t count, const char* one, const char* many) {
 } // namespace
 
 QString closingText(const join::JoinOutcome& outcome) {
-    QString text = QString::fromUtf8(join::ClosingMessage(outcome));
+    QString text = QString::fromUtf8(join::closingMessage(outcome));
     if (!outcome.notCopiedFile.empty())
         text += QStringLiteral("\r\rThe whole list is in this file: ") +
                 QFile::decodeName(QByteArray::fromStdString(outcome.notCopiedFile));

@@ -31,7 +31,7 @@ bool isLightPalette(const QPalette& palette) {
            relativeLuminance(palette.color(QPalette::WindowText));
 }
 
-double ContrastRatio(const QColor& a, const QColor& b) {
+double contrastRatioBetween(const QColor& a, const QColor& b) {
     const double la = relativeLuminance(a);
     const double lb = relativeLuminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
@@ -43,7 +43,7 @@ QColor focusMarkColour(const QPalette& palette) {
     const QColor highlight = palette.color(QPalette::Highlight);
     for (int step = 0; step <= 10; ++step) {
         const QColor mark = blend(highlight, text, step / 10.0);
-        if (ContrastRatio(mark, window) >= MarkContrast)
+        if (contrastRatioBetween(mark, window) >= MarkContrast)
             return mark;
     }
     return text;

@@ -12,7 +12,7 @@ bool isLightPalette(const QPalette& palette);
 
 // The contrast ratio of two colours as the accessibility guidelines define it: 1 for equal
 // colours, 21 for black on white.
-double ContrastRatio(const QColor& a, const QColor& b);
+double contrastRatioBetween(const QColor& a, const QColor& b);
 
 // The colour of the focus mark: the palette's highlight, brought towards the window text until
 // it stands out from the window at 3:1 at least (a dark desktop's highlight is often too dark).

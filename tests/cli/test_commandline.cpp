@@ -36,7 +36,7 @@ Result runCommandLine(std::vector<std::string> arguments, int in = -1) {
     std::ostringstream err;
     cli::Console console{out, err, false, 0, in};
     arguments.insert(arguments.begin(), "brimvale");
-    const int status = cli::Run(arguments, console);
+    const int status = cli::runOnConsole(arguments, console);
     return {status, out.str(), err.str()};
 }
 
@@ -302,7 +302,7 @@ TEST(DryRun, NamesCollisionsSkippedNamesAndWhatExFatRefusesBeforeWriting) {
     cli::JoinRequest request{
         {dir.path("a"), dir.path("b", true)}, dir.path("out"), join::CopyOption::Flat};
     std::ostringstream plan;
-    const int status = cli::DryRun(request, plan, [&](const std::string&) { return exfat; });
+    const int status = cli::printDryRun(request, plan, [&](const std::string&) { return exfat; });
 
     // The plan with the temporary folder written as "T".
     std::string text = plan.str();
@@ -355,7 +355,7 @@ The join would not copy everything: 1 name refused, 2 entries not files, 1 folde
                dir.path("out", true),
                join::CopyOption::PreserveStructure};
     plan.str("");
-    cli::DryRun(request, plan, [&](const std::string&) { return exfat; });
+    cli::printDryRun(request, plan, [&](const std::string&) { return exfat; });
     for (const std::string& line :
          {dir.path("out/data/same.txt") + ": " + dir.path("y/data/same.txt") + " replaces " +
               dir.path("x/data/same.txt"),

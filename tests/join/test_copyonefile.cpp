@@ -610,9 +610,9 @@ TEST(Temporaries, OnlyThoseOfEndedMakersAreRemoved) {
         const Descriptor folder = openFolder(dir.path());
         FolderListing listing;
         ASSERT_EQ(readListing(dir.path(), listing), 0);
-        const TemporaryRemoval removal = listingGiven
-                                             ? RemoveEndedTemporaries(folder.get(), listing.entries)
-                                             : RemoveEndedTemporaries(folder.get());
+        const TemporaryRemoval removal =
+            listingGiven ? removeEndedTemporariesIn(folder.get(), listing.entries)
+                         : removeEndedTemporariesIn(folder.get());
         EXPECT_EQ(removal.removed, removable) << way;
         EXPECT_EQ(removal.refused.size(), 0u) << way;
         for (const Row& row : rows)
@@ -640,7 +640,7 @@ TEST(Temporaries, RefusalsAreReported) {
             if (::fchmod(folder.get(), root ? 0700 | row.allowed : row.allowed << 6) != 0 ||
                 (root && !testsupport::dropToNobody()))
                 return testsupport::CouldNotDropPrivileges;
-            const TemporaryRemoval removal = RemoveEndedTemporaries(folder.get());
+            const TemporaryRemoval removal = removeEndedTemporariesIn(folder.get());
             const TemporaryRemoval::Refusal refusal{row.nameRefused ? name : "", EACCES};
             return removal.removed == 0 && removal.refused == std::vector{refusal} ? 0 : 1;
         });
@@ -756,7 +756,7 @@ TEST(Temporaries, AnEndedCopysPartialFileIsRemoved) {
         for (const std::string& name : {live, foreign, notOurs})
             ::close(::creat((volume.path + "/" + name).c_str(), 0644));
         ::mkdir((volume.path + "/" + folder).c_str(), 0755);
-        const TemporaryRemoval removal = RemoveEndedTemporaries(openFolder(volume.path).get());
+        const TemporaryRemoval removal = removeEndedTemporariesIn(openFolder(volume.path).get());
         EXPECT_EQ(removal.removed, 1u) << row.label;
         EXPECT_EQ(removal.refused.size(), 0u) << row.label;
         EXPECT_EQ(entriesOf(volume.path), (std::set<std::string>{live, foreign, notOurs, folder}))

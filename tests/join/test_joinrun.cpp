@@ -291,7 +291,7 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         CopyOption option = CopyOption::PreserveStructure;
         std::vector<int> reportLines = {};
     } rows[] = {
-        {"Entry 2 of 3: b", "out1", "a/f\n", StoppedMessage(1)},
+        {"Entry 2 of 3: b", "out1", "a/f\n", stoppedMessage(1)},
         {"Finishing writes to disk...", "out2", "a/f\nb/g\nc/h\n", "Done."},
         {"Entry 2 of 3: b",
          "out3",

@@ -100,7 +100,7 @@ TEST(Paths, NaturalOrder) {
     };
     for (std::size_t i = 0; i < std::size(sorted); ++i) {
         for (std::size_t j = 0; j < std::size(sorted); ++j)
-            EXPECT_EQ(NaturalLess(sorted[i], sorted[j]), i < j)
+            EXPECT_EQ(naturalNameLess(sorted[i], sorted[j]), i < j)
                 << "\"" << sorted[i] << "\" < \"" << sorted[j] << "\"";
     }
 }

@@ -31,7 +31,7 @@ std::vector<std::string> listedSubfolders(const std::string& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.is_directory())
             names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end(), NaturalLess);
+    std::sort(names.begin(), names.end(), naturalNameLess);
     return names;
 }
 

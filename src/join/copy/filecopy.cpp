@@ -158,7 +158,7 @@ public:
     ~TemporaryFile() {
         m_fd.reset();
         // A name that cannot be removed stays as this process's temporary: once the process has
-        // ended, RemoveEndedTemporaries() removes it.
+        // ended, removeEndedTemporariesIn() removes it.
         if (!m_name.empty())
             removeTemporaryName(m_folder, m_name);
     }

@@ -272,7 +272,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
         // With a descriptor of its own, which outlives this call should a copy's fault end it.
         auto folder = std::make_shared<Descriptor>(duplicateDescriptor(outputFolder.get()));
         auto remove = std::make_shared<std::packaged_task<TemporaryRemoval()>>(
-            [folder] { return RemoveEndedTemporaries(folder->get()); });
+            [folder] { return removeEndedTemporariesIn(folder->get()); });
         removal = remove->get_future();
         WorkerPool::shared().post([remove] { (*remove)(); });
     }
@@ -315,9 +315,9 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     return standIns;
 }
 
-void CopyLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
-                   const std::string& output, const FlatCopyOptions& options,
-                   CopyFailures& failures, CopyCounters& counters) {
+void copyRemainingLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
+                            const std::string& output, const FlatCopyOptions& options,
+                            CopyFailures& failures, CopyCounters& counters) {
     Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
         failures.add({}, copyFailure(output, outputFolder.error()));

@@ -27,7 +27,7 @@ constexpr std::size_t NoLimit = std::numeric_limits<std::size_t>::max();
 constexpr unsigned OwnerWriteSearch = 0300;
 
 unsigned processUmask() {
-    static const unsigned mask = ProcessUmask();
+    static const unsigned mask = readProcessUmask();
     return mask;
 }
 
@@ -215,7 +215,7 @@ private:
     void removeEndedTemporaries(const Node& node) {
         if (!m_namedTemporaries)
             return;
-        const TemporaryRemoval removal = RemoveEndedTemporaries(node.target.get());
+        const TemporaryRemoval removal = removeEndedTemporariesIn(node.target.get());
         m_counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
         for (const TemporaryRemoval::Refusal& refused : removal.refused)
             m_failures.add(positionOf(node),

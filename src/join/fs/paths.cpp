@@ -93,7 +93,7 @@ std::string resolveDotSegments(const std::string& path) {
     return resolved;
 }
 
-bool NaturalLess(std::string_view a, std::string_view b) {
+bool naturalNameLess(std::string_view a, std::string_view b) {
     const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     const auto folded = [](char c) {
         const auto byte = static_cast<unsigned char>(c);

@@ -31,6 +31,6 @@ std::string resolveDotSegments(const std::string& path);
 // Natural name order: digit runs compare by value ("2" < "10"; on equal value the shorter run
 // first), other bytes by value with ASCII letters folded to lower case, and names still equal by
 // their plain bytes.
-bool NaturalLess(std::string_view a, std::string_view b);
+bool naturalNameLess(std::string_view a, std::string_view b);
 
 } // namespace join

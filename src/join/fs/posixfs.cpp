@@ -192,7 +192,7 @@ int readListingAt(int folder, FolderListing& listing) {
     const int error = got == 0 ? 0 : lastError();
     std::sort(
         listing.entries.begin(), listing.entries.end(),
-        [](const FolderEntry& a, const FolderEntry& b) { return NaturalLess(a.name, b.name); });
+        [](const FolderEntry& a, const FolderEntry& b) { return naturalNameLess(a.name, b.name); });
     return error;
 }
 
@@ -299,7 +299,7 @@ int setPermissions(int folder, unsigned permissions) {
     return ::fchmod(folder, static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : lastError();
 }
 
-unsigned ProcessUmask() {
+unsigned readProcessUmask() {
     // Read without changing it: other threads may be making files meanwhile.
     if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
         char line[256];

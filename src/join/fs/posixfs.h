@@ -176,7 +176,7 @@ Descriptor openParentFolder(int folder);
 [[nodiscard]] int setPermissions(int folder, unsigned permissions);
 
 // The process's file mode creation mask, read without changing it. Never fails.
-unsigned ProcessUmask();
+unsigned readProcessUmask();
 
 // How many bytes this process has so far left in the cache for the disks to write (its threads
 // together; what was cached twice counts twice). nullopt where the system does not count them.

@@ -146,7 +146,7 @@ std::optional<bool> caseIgnoredByTrial(const std::string& folder) {
     std::optional<bool> ignored;
     for (int attempt = 0; attempt < 10 && !ignored; ++attempt) {
         // A temporary's name, which says who made it: should this process end before it removes
-        // the file, RemoveEndedTemporaries() can tell that the file is left over.
+        // the file, removeEndedTemporariesIn() can tell that the file is left over.
         const std::string name = temporaryName(TemporaryKind::File);
         const int made =
             ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

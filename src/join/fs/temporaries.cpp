@@ -311,7 +311,7 @@ int removeTemporaryName(int folder, const std::string& name) {
     }
 }
 
-TemporaryRemoval RemoveEndedTemporaries(int folder, const std::vector<FolderEntry>& entries) {
+TemporaryRemoval removeEndedTemporariesIn(int folder, const std::vector<FolderEntry>& entries) {
     TemporaryRemoval removal;
     MakerJudge judge;
     for (const FolderEntry& entry : entries)
@@ -319,7 +319,7 @@ TemporaryRemoval RemoveEndedTemporaries(int folder, const std::vector<FolderEntr
     return removal;
 }
 
-TemporaryRemoval RemoveEndedTemporaries(int folder) {
+TemporaryRemoval removeEndedTemporariesIn(int folder) {
     TemporaryRemoval removal;
     // A descriptor of its own, so that the caller's position in the folder stays where it was.
     const int own = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -43,7 +43,7 @@ enum class TemporaryKind { File, Link };
 // with ".link.tmp" at the end for a symbolic link; lower-case letters, digits, "-" and "." only,
 // as FAT and exFAT allow, and at most 102 bytes. Where thisProcessAsMaker() is nullopt the name is
 // ".brimvale-<12 random letters>.tmp", which never reads as ours and is never removed by
-// RemoveEndedTemporaries().
+// removeEndedTemporariesIn().
 std::string temporaryName(TemporaryKind kind);
 // The same with the given maker, to write names of other makers (tests).
 std::string temporaryName(const TemporaryMaker& maker, TemporaryKind kind);
@@ -60,7 +60,7 @@ std::optional<TemporaryNameParts> parseTemporaryName(std::string_view name);
 // when it was gone already; else the errno value.
 int removeTemporaryName(int folder, const std::string& name);
 
-// What RemoveEndedTemporaries() did: how many names it removed and those it found ended but
+// What removeEndedTemporariesIn() did: how many names it removed and those it found ended but
 // could not remove, each with the errno value (a name "" stands for the folder itself, when it
 // could not be listed). A caller reports one as copyFailure(FOLDER + "/" + name, error).
 struct TemporaryRemoval {
@@ -95,7 +95,7 @@ struct TemporaryRemoval {
 // first overload reads the folder's listing through a descriptor of its own (the caller's
 // position is not moved); the second takes a listing the caller already has, of that folder
 // (readListingAt()), whose types let folders and special files pass without a call.
-TemporaryRemoval RemoveEndedTemporaries(int folder);
-TemporaryRemoval RemoveEndedTemporaries(int folder, const std::vector<FolderEntry>& entries);
+TemporaryRemoval removeEndedTemporariesIn(int folder);
+TemporaryRemoval removeEndedTemporariesIn(int folder, const std::vector<FolderEntry>& entries);
 
 } // namespace join

@@ -168,7 +168,7 @@ public:
     // closing message tells it again, with every other.
     virtual void entryNotCopied(int /*entry*/, const CopyShortfall& /*shortfall*/) {}
     // Once the run has ended, after joinEnded: "Done.", or what was not copied, or why the run
-    // ended early. By default the plain message ClosingMessage(outcome).
+    // ended early. By default the plain message closingMessage(outcome).
     virtual void showClosingMessage(const JoinOutcome& outcome);
 
     virtual void setPointer(Pointer pointer) = 0;

@@ -230,7 +230,7 @@ std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
     std::uint64_t made = 0;
     trap.line(146, [&] {
         made = runInBackground(host, run.progress, run.faulted, [&](CopyCounters& counters) {
-            CopyLeftFiles(std::move(left), output, options, failures, counters);
+            copyRemainingLeftFiles(std::move(left), output, options, failures, counters);
         });
     });
     if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))

@@ -138,7 +138,7 @@ std::string doneMessage(const JoinOutcome& outcome) {
 
 } // namespace
 
-std::string StoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
+std::string stoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
     return "The join was stopped: " + filesText(filesCopied) +
            (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
            ". What was copied stays; nothing partly written is left.";
@@ -156,10 +156,10 @@ std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopi
            ". What was copied stays; nothing partly written is left.";
 }
 
-std::string ClosingMessage(const JoinOutcome& outcome) {
+std::string closingMessage(const JoinOutcome& outcome) {
     switch (outcome.ending) {
     case JoinOutcome::Ending::Stopped:
-        return StoppedMessage(outcome.filesCopied, outcome.filesNotCopied);
+        return stoppedMessage(outcome.filesCopied, outcome.filesNotCopied);
     case JoinOutcome::Ending::Faulted:
         return faultedMessage(outcome.filesCopied, outcome.filesNotCopied);
     case JoinOutcome::Ending::Done:
@@ -183,7 +183,7 @@ std::string leftByRulesText(const JoinOutcome& outcome) {
 }
 
 void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
-    showMessage(ClosingMessage(outcome));
+    showMessage(closingMessage(outcome));
 }
 
 void OutputFileSystems::open(const std::string& folder) {

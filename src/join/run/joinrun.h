@@ -36,7 +36,7 @@ private:
 
 // How a run that was stopped ends: "The join was stopped: 12 files were copied. ...", with
 // ", 3 could not be" after the count when some files could not be copied.
-std::string StoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
+std::string stoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
 // What a run says of the partly written files that ended runs had left and that it removed.
 std::string removedTemporariesText(std::uint64_t removed);
 // How a run ends whose copy failed in the program itself.
@@ -44,7 +44,7 @@ std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopi
 // The closing message of a run: "Done." when the copies met nothing they could not copy, "Done,
 // but 3 of 120 files could not be copied." (and the folders not copied whole, and other failures)
 // when they did, or the stopped or faulted message; then the partly written files removed.
-std::string ClosingMessage(const JoinOutcome& outcome);
+std::string closingMessage(const JoinOutcome& outcome);
 // What the flat copies left by their rules: "2 replaced by later files of the same name; 1 left
 // out (its name begins with ~)"; "" when nothing.
 std::string leftByRulesText(const JoinOutcome& outcome);
