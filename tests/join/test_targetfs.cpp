@@ -1,5 +1,7 @@
 #include "join/fs/failure.h"
 #include "join/fs/targetfs.h"
+#include "join/fs/targetnames.h"
+#include "join/fs/targetvolume.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
 

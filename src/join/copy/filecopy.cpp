@@ -6,7 +6,7 @@
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/fs/posixinternal.h"
-#include "join/fs/targetfs.h"
+#include "join/fs/targetnames.h"
 #include "join/fs/temporaries.h"
 #include "join/tasks/workers.h"
 

@@ -4,7 +4,7 @@
 #include "join/fs/closebatch.h"
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
-#include "join/fs/targetfs.h"
+#include "join/fs/targetnames.h"
 #include "join/fs/temporaries.h"
 #include "join/tasks/taskgroup.h"
 #include "join/tasks/workers.h"

@@ -3,7 +3,7 @@
 #include "join/copy/filecopy.h"
 #include "join/fs/failure.h"
 #include "join/fs/posixfs.h"
-#include "join/fs/targetfs.h"
+#include "join/fs/targetnames.h"
 #include "join/plan/joinplan.h"
 #include "join/tasks/workers.h"
 

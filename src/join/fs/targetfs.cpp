@@ -1,27 +1,28 @@
 #include "join/fs/targetfs.h"
 
-#include "join/fs/exfatupcase.h"
 #include "join/fs/failure.h"
+#include "join/fs/targetnames.h"
+#include "join/fs/targetvolume.h"
 #include "join/fs/temporaries.h"
-#include "join/fs/utf8.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/fs.h>
-#include <locale.h>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
-#include <wctype.h>
 
+// Finding what the output folder's file system is: the mount table and statfs, the volume's own
+// device where a FUSE mount does not say, and probes that make a file there to see what the file
+// system keeps.
 namespace join {
 
 namespace {
@@ -39,9 +40,7 @@ constexpr long NfsMagic = 0x6969;
 constexpr long V9fsMagic = 0x01021997;
 constexpr long ReiserfsMagic = 0x52654973;
 constexpr std::uint64_t FatNameMax = 255; // UTF-16 units, FAT's long names and exFAT alike
-constexpr std::size_t BootSectorSize = 512;
 constexpr std::int64_t Second = 1'000'000'000;
-constexpr std::size_t UpcaseUnits = 0x10000;
 
 // A mount point or source as /proc/self/mountinfo writes it: space, tab, newline and backslash
 // as three octal digits after a backslash.
@@ -97,24 +96,6 @@ std::optional<MountEntry> mountHolding(const std::string& path) {
         foundLength = mountPoint.size();
     }
     return found;
-}
-
-// The first sector of a block device, or "" when it cannot be read (reading a device usually
-// takes root or the disk group).
-std::string readBootSector(const std::string& device) {
-    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return {};
-    std::string sector(BootSectorSize, '\0');
-    struct stat info {};
-    ssize_t got = -1;
-    if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode))
-        got = ::pread(fd, sector.data(), sector.size(), 0);
-    ::close(fd);
-    if (got < 0)
-        return {};
-    sector.resize(static_cast<std::size_t>(got));
-    return sector;
 }
 
 std::string typeFromMagic(long magic) {
@@ -240,184 +221,7 @@ std::int64_t timeStepOf(const TargetFileSystem& target, const std::string& folde
     return byType > 0 ? byType : 1;
 }
 
-std::uint32_t littleEndian32(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-std::uint64_t littleEndian64(const unsigned char* bytes) {
-    return littleEndian32(bytes) | static_cast<std::uint64_t>(littleEndian32(bytes + 4)) << 32;
-}
-
-// Reads exactly `size` bytes at `offset`; false on an error or a short read.
-bool readExactly(int fd, std::uint64_t offset, unsigned char* into, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, into, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        into += got;
-        offset += static_cast<std::uint64_t>(got);
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-// The up-case table of the exFAT volume open as `fd`: the boot sector leads to the root
-// directory, which is followed through the FAT to the table's entry (type 0x82); the table is
-// read from its first cluster on, as Linux's exfat and exfat-fuse read it.
-std::shared_ptr<const std::vector<char16_t>> readUpcaseTable(int fd) {
-    unsigned char boot[BootSectorSize];
-    if (!readExactly(fd, 0, boot, sizeof boot) ||
-        volumeTypeFromBootSector(
-            std::string_view(reinterpret_cast<const char*>(boot), sizeof boot)) != "exfat")
-        return nullptr;
-    const std::uint64_t fatOffset = littleEndian32(boot + 80);
-    const std::uint64_t heapOffset = littleEndian32(boot + 88);
-    const std::uint32_t clusterCount = littleEndian32(boot + 92);
-    const std::uint32_t rootCluster = littleEndian32(boot + 96);
-    const unsigned sectorShift = boot[108];
-    const unsigned clusterShift = boot[109];
-    if (sectorShift < 9 || sectorShift > 12 || sectorShift + clusterShift > 25)
-        return nullptr;
-    const std::uint64_t sectorSize = std::uint64_t{1} << sectorShift;
-    const std::uint64_t clusterSize = sectorSize << clusterShift;
-    const auto isCluster = [&](std::uint64_t cluster) {
-        return cluster >= 2 && cluster - 2 < clusterCount;
-    };
-    const auto clusterOffset = [&](std::uint64_t cluster) {
-        return heapOffset * sectorSize + (cluster - 2) * clusterSize;
-    };
-
-    // The root directory, one cluster after another, up to its end or the table's entry.
-    std::vector<unsigned char> cluster(clusterSize);
-    const unsigned char* entry = nullptr;
-    std::uint64_t at = rootCluster;
-    for (std::uint64_t walked = 0; isCluster(at) && walked < clusterCount; ++walked) {
-        if (!readExactly(fd, clusterOffset(at), cluster.data(), cluster.size()))
-            return nullptr;
-        bool ended = false;
-        for (std::size_t offset = 0; offset < cluster.size() && !entry && !ended; offset += 32) {
-            ended = cluster[offset] == 0x00;
-            if (cluster[offset] == 0x82)
-                entry = cluster.data() + offset;
-        }
-        if (entry || ended)
-            break;
-        unsigned char next[4];
-        if (!readExactly(fd, fatOffset * sectorSize + 4 * at, next, sizeof next))
-            return nullptr;
-        at = littleEndian32(next);
-    }
-    if (!entry)
-        return nullptr;
-    const std::uint32_t checksum = littleEndian32(entry + 4);
-    const std::uint32_t firstCluster = littleEndian32(entry + 20);
-    const std::uint64_t length = littleEndian64(entry + 24);
-    if (!isCluster(firstCluster) || length == 0 || length % 2 != 0 || length > 2 * UpcaseUnits ||
-        !isCluster(firstCluster + (length - 1) / clusterSize))
-        return nullptr;
-    std::vector<unsigned char> stored(length);
-    if (!readExactly(fd, clusterOffset(firstCluster), stored.data(), stored.size()))
-        return nullptr;
-    std::uint32_t sum = 0;
-    for (const unsigned char byte : stored)
-        sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + byte;
-    if (sum != checksum)
-        return nullptr;
-
-    // 0xFFFF and a count stand for that many units that map to themselves.
-    auto table = std::make_shared<std::vector<char16_t>>(UpcaseUnits);
-    for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
-        (*table)[unit] = static_cast<char16_t>(unit);
-    std::size_t index = 0;
-    bool run = false;
-    for (std::size_t offset = 0; offset < stored.size() && index < UpcaseUnits; offset += 2) {
-        const auto unit = static_cast<char16_t>(stored[offset] | stored[offset + 1] << 8);
-        if (run) {
-            index += unit;
-            run = false;
-        } else if (unit == index) {
-            ++index;
-        } else if (unit == 0xFFFF) {
-            run = true;
-        } else {
-            (*table)[index++] = unit;
-        }
-    }
-    return table;
-}
-
-// FAT compares names through an upper-case table of its own; the C library's Unicode upper case
-// stands in for it. Without a UTF-8 locale only ASCII letters are folded.
-char32_t upperCase(char32_t point) {
-    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-    if (unicode)
-        return static_cast<char32_t>(::towupper_l(static_cast<wint_t>(point), unicode));
-    return point >= 'a' && point <= 'z' ? point - 'a' + 'A' : point;
-}
-
-// Appends `point` as exFAT keys it: each of its UTF-16 units mapped through `table`. A pair of
-// surrogates that the table leaves a pair stays one character; any other surrogate is kept as a
-// unit of its own (encoded as UTF-8 would encode its number), which no character's key holds.
-void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32_t point) {
-    if (point < UpcaseUnits) {
-        appendUtf8(key, table[point]);
-        return;
-    }
-    const char16_t high = table[0xD800 + ((point - 0x10000) >> 10)];
-    const char16_t low = table[0xDC00 + (point & 0x3FF)];
-    if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
-        appendUtf8(key, 0x10000 + ((char32_t{high} - 0xD800) << 10) + (low - 0xDC00));
-    } else {
-        appendUtf8(key, high);
-        appendUtf8(key, low);
-    }
-}
-
 } // namespace
-
-const std::vector<char16_t>& standardExFatUpcaseTable() {
-    static const std::vector<char16_t> table = [] {
-        std::vector<char16_t> units(UpcaseUnits);
-        for (std::size_t unit = 0; unit < UpcaseUnits; ++unit)
-            units[unit] = static_cast<char16_t>(unit);
-        for (const ExFatUpcaseRun& run : standardExFatUpcaseRuns())
-            for (std::size_t k = 0; k < run.count; ++k) {
-                const std::size_t unit = run.first + k * run.stride;
-                units[unit] = static_cast<char16_t>(static_cast<std::int64_t>(unit) + run.delta);
-            }
-        return units;
-    }();
-    return table;
-}
-
-std::shared_ptr<const std::vector<char16_t>> readExFatUpcaseTable(const std::string& volume) {
-    const int fd = ::open(volume.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return nullptr;
-    struct stat info {};
-    std::shared_ptr<const std::vector<char16_t>> table;
-    if (::fstat(fd, &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode)))
-        table = readUpcaseTable(fd);
-    ::close(fd);
-    return table;
-}
-
-std::int64_t timeStepFromProbe(const struct timespec& set, const struct timespec& readBack) {
-    if (readBack.tv_sec == set.tv_sec) {
-        if (readBack.tv_nsec == set.tv_nsec)
-            return 1;
-        for (std::int64_t step = Second; step > 1; step /= 10)
-            if (set.tv_nsec - set.tv_nsec % step == readBack.tv_nsec)
-                return step;
-        return 1;
-    }
-    if (set.tv_sec % 2 != 0 && readBack.tv_sec == set.tv_sec - 1 && readBack.tv_nsec == 0)
-        return 2 * Second;
-    return 1;
-}
 
 std::optional<std::int64_t> probeTimeStep(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -446,39 +250,6 @@ std::optional<std::int64_t> probeTimeStep(const std::string& folder) {
     }
     ::close(fd);
     return step;
-}
-
-bool sameModificationTime(const struct timespec& source, const struct timespec& copy,
-                          std::int64_t stepNs) {
-    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
-        return true;
-    if (stepNs > 1 && Second % stepNs == 0)
-        return copy.tv_sec == source.tv_sec &&
-               copy.tv_nsec == source.tv_nsec - source.tv_nsec % stepNs;
-    if (stepNs > Second && stepNs % Second == 0) {
-        const std::int64_t seconds = stepNs / Second;
-        const std::int64_t past = (source.tv_sec % seconds + seconds) % seconds;
-        return copy.tv_nsec == 0 && copy.tv_sec == source.tv_sec - past;
-    }
-    return false;
-}
-
-std::string volumeTypeFromBootSector(std::string_view sector) {
-    const auto at = [&](std::size_t offset, std::string_view text) {
-        return sector.size() >= offset + text.size() && sector.substr(offset, text.size()) == text;
-    };
-    if (at(3, "EXFAT   "))
-        return "exfat";
-    if (at(3, "NTFS    "))
-        return "ntfs";
-    // FAT carries its type text at 54 (FAT12/16) or 82 (FAT32), and the boot signature.
-    const bool signed55AA = sector.size() >= BootSectorSize &&
-                            static_cast<unsigned char>(sector[510]) == 0x55 &&
-                            static_cast<unsigned char>(sector[511]) == 0xAA;
-    if (signed55AA &&
-        (at(54, "FAT12   ") || at(54, "FAT16   ") || at(54, "FAT     ") || at(82, "FAT32   ")))
-        return "vfat";
-    return {};
 }
 
 TargetFileSystem examineTargetFileSystem(const std::string& folder) {
@@ -538,13 +309,6 @@ TargetFileSystem examineTargetFileSystem(const std::string& folder) {
     return target;
 }
 
-Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
-                          const std::string& name, int error) {
-    if (const std::string refusal = nameRefusal(target, name); !refusal.empty())
-        return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
-    return copyFailure(path, error);
-}
-
 std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) {
     struct statfs info {};
     if (::statfs(folder.c_str(), &info) != 0)
@@ -572,65 +336,6 @@ std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) 
     } catch (const Failure&) {
         return std::nullopt;
     }
-}
-
-std::string nameRefusal(const TargetFileSystem& target, const std::string& name) {
-    if (target.family == TargetFileSystem::Family::Other) {
-        if (name.size() > target.nameMax)
-            return "is longer than the " + std::to_string(target.nameMax) + " bytes " +
-                   target.type + " allows in a name";
-        return {};
-    }
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20)
-            return "holds a control character, which " + target.type + " does not allow in a name";
-        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
-            return std::string("holds \"") + c + "\", which " + target.type +
-                   " does not allow in a name";
-    }
-    std::vector<char32_t> points;
-    if (!decodeUtf8(name, points))
-        return "is not UTF-8 text, which " + target.type + " cannot store";
-    std::uint64_t units = 0;
-    for (const char32_t point : points)
-        units += point > 0xFFFF ? 2 : 1;
-    if (units > target.nameMax)
-        return "is longer than the " + std::to_string(target.nameMax) + " characters " +
-               target.type + " allows in a name";
-    return {};
-}
-
-std::string nameKey(const TargetFileSystem& target, const std::string& name) {
-    if (!target.caseInsensitive)
-        return name;
-    std::vector<char32_t> points;
-    if (!decodeUtf8(name, points)) {
-        std::string key = name;
-        for (char& c : key)
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-        return key;
-    }
-    std::string key;
-    key.reserve(name.size());
-    if (target.family == TargetFileSystem::Family::ExFat) {
-        const std::vector<char16_t>& table =
-            target.upcaseTable && target.upcaseTable->size() == UpcaseUnits
-                ? *target.upcaseTable
-                : standardExFatUpcaseTable();
-        for (const char32_t point : points)
-            appendExFatKey(key, table, point);
-        return key;
-    }
-    for (const char32_t point : points)
-        appendUtf8(key, upperCase(point));
-    return key;
-}
-
-std::uint64_t spaceFor(const TargetFileSystem& target, std::uint64_t size) {
-    if (target.blockSize == 0)
-        return size;
-    return (size + target.blockSize - 1) / target.blockSize * target.blockSize;
 }
 
 } // namespace join

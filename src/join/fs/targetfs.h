@@ -1,55 +1,22 @@
 #pragma once
 
-#include "join/fs/failure.h"
+#include "join/fs/targetnames.h"
 
 #include <cstdint>
-#include <ctime>
-#include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
-// What the output folder's file system will refuse or merge, found before anything is copied:
-// a USB stick formatted FAT or exFAT refuses some characters in names, treats "Photo.JPG" and
-// "photo.jpg" as one name and may simply be too small.
+// What the output folder's file system is, found before anything is copied: its type from the
+// mount table, statfs and, for a FUSE volume, the device's own first sector; whether it ignores
+// case; and the step it keeps times to, by type or by a probe. The rules that follow from it are
+// in targetnames.h.
 namespace join {
 
-struct TargetFileSystem {
-    // FAT and exFAT share the characters they refuse and count name lengths in UTF-16 units.
-    enum class Family { Fat, ExFat, Other };
-
-    // The type as the mount table names it ("ext4", "vfat", "exfat"); for a FUSE mount of a
-    // block device, the type read from the device's own first sector when it can be read.
-    std::string type;
-    // The mount table's own type when it differs from `type` ("fuseblk"), else "".
-    std::string mountType;
-    // The device or source the mount table names ("/dev/sdb1", "tmpfs").
-    std::string source;
-    Family family = Family::Other;
-    bool caseInsensitive = false;
-    bool storesLinks = true;
-    // The longest name it stores: UTF-16 units on FAT and exFAT, bytes elsewhere.
-    std::uint64_t nameMax = 255;
-    std::uint64_t freeBytes = 0;
-    std::uint64_t blockSize = 0;
-    // exFAT: the up-case table through which the volume compares names (the upper case of every
-    // UTF-16 code unit, 65536 of them), where it was read from the volume's device and is not the
-    // standard one. Null means the standard table, which is also taken where the device cannot
-    // be read (that takes root).
-    std::shared_ptr<const std::vector<char16_t>> upcaseTable;
-    // The step in nanoseconds to which the file system keeps a file's modification time: 1 on
-    // ext4, XFS, btrfs, tmpfs and the like, 100 on NTFS, 10 ms on exFAT (whole seconds through
-    // exfat-fuse), 2 s on FAT. Told by the type where the type tells it, else by a probe
-    // (probeTimeStep); 1 where neither can tell.
-    std::int64_t timeStepNs = 1;
-};
-
 // Examines the file system that holds `folder`. Throws Failure when the folder cannot be
-// examined at all; what cannot be told leaves the defaults above. Where a FUSE volume's device
-// cannot be read (it takes root), whether it ignores case is found by making a fresh name in
-// the folder, looking it up in the other case, and removing it. The time step of FUSE and
-// network file systems, of types it does not know, and of those that keep nanoseconds as a rule
+// examined at all; what cannot be told keeps the defaults of TargetFileSystem. Where a FUSE
+// volume's device cannot be read (it takes root), whether it ignores case is found by making a
+// fresh name in the folder, looking it up in the other case, and removing it. The time step of FUSE
+// and network file systems, of types it does not know, and of those that keep nanoseconds as a rule
 // but show the folder's own change time in whole seconds (ext4 with 128-byte inodes) is probed
 // in the folder (probeTimeStep); where that cannot write, the type tells it, or 1 ns.
 TargetFileSystem examineTargetFileSystem(const std::string& folder);
@@ -67,47 +34,5 @@ std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder);
 // (not from FUSE's cache), and the file is removed. nullopt when nothing can be made or timed
 // there (read-only, no permission).
 std::optional<std::int64_t> probeTimeStep(const std::string& folder);
-
-// The step a file system keeps times to, from the time `set` on a file and the time `readBack` it
-// then showed: 1 when they are equal; the largest power of ten to which `readBack` is `set` cut
-// down (whole seconds: 10^9); 2 s when `readBack` is the even second below an odd `set`; 1 for
-// anything else (rounded up, or ignored), where a finer step than the true one only costs a copy.
-std::int64_t timeStepFromProbe(const struct timespec& set, const struct timespec& readBack);
-
-// True when a copy's modification time `copy` is the source's `source` as a file system that keeps
-// times to `stepNs` nanoseconds stores it: equal to the nanosecond, or `source` cut down to a
-// multiple of the step. Steps that neither divide a second nor are whole seconds count as 1.
-bool sameModificationTime(const struct timespec& source, const struct timespec& copy,
-                          std::int64_t stepNs);
-
-// exFAT's standard up-case table, the one mkfs.exfat writes: 65536 UTF-16 code units.
-const std::vector<char16_t>& standardExFatUpcaseTable();
-
-// The up-case table of the exFAT volume on `volume`, a block device or an image file, as its
-// drivers read it: decompressed, 65536 UTF-16 code units, those the table leaves out mapped to
-// themselves. Null when it cannot be read, is no exFAT volume, or its table fails its checksum.
-std::shared_ptr<const std::vector<char16_t>> readExFatUpcaseTable(const std::string& volume);
-
-// "exfat", "vfat" or "ntfs" when `bootSector` (the first bytes of a volume) carries that
-// signature; "" otherwise.
-std::string volumeTypeFromBootSector(std::string_view bootSector);
-
-// Why the file system cannot store `name`, in words that follow the name ("holds \":\", which
-// exfat does not allow in a name"), or "" when it can.
-std::string nameRefusal(const TargetFileSystem& target, const std::string& name);
-
-// The form in which the file system tells names apart: folded to one case where it ignores
-// case, else the name itself. Two names with the same key are one name there. exFAT maps each
-// UTF-16 unit through its up-case table; other file systems that ignore case take the C
-// library's Unicode upper case. Names that are not UTF-8 have only their ASCII letters folded.
-std::string nameKey(const TargetFileSystem& target, const std::string& name);
-
-// Why writing `name` at `path` there failed: where the file system does not allow the name, that
-// is the reason given, whatever error it answered with (exFAT's driver answers "no such file").
-Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
-                          const std::string& name, int error);
-
-// The room a file of `size` bytes takes there, in whole blocks.
-std::uint64_t spaceFor(const TargetFileSystem& target, std::uint64_t size);
 
 } // namespace join

@@ -1,0 +1,157 @@
+#include "join/fs/targetnames.h"
+
+#include "join/fs/exfatupcase.h"
+#include "join/fs/utf8.h"
+
+#include <locale.h>
+#include <string_view>
+#include <wctype.h>
+
+// The rules of names and times on a known target: what it refuses, what it takes as one name,
+// the step it keeps times to, and the room a file takes there.
+namespace join {
+
+namespace {
+
+constexpr std::int64_t Second = 1'000'000'000;
+
+// FAT compares names through an upper-case table of its own; the C library's Unicode upper case
+// stands in for it. Without a UTF-8 locale only ASCII letters are folded.
+char32_t upperCase(char32_t point) {
+    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    if (unicode)
+        return static_cast<char32_t>(::towupper_l(static_cast<wint_t>(point), unicode));
+    return point >= 'a' && point <= 'z' ? point - 'a' + 'A' : point;
+}
+
+// Appends `point` as exFAT keys it: each of its UTF-16 units mapped through `table`. A pair of
+// surrogates that the table leaves a pair stays one character; any other surrogate is kept as a
+// unit of its own (encoded as UTF-8 would encode its number), which no character's key holds.
+void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32_t point) {
+    if (point < ExFatUpcaseUnits) {
+        appendUtf8(key, table[point]);
+        return;
+    }
+    const char16_t high = table[0xD800 + ((point - 0x10000) >> 10)];
+    const char16_t low = table[0xDC00 + (point & 0x3FF)];
+    if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+        appendUtf8(key, 0x10000 + ((char32_t{high} - 0xD800) << 10) + (low - 0xDC00));
+    } else {
+        appendUtf8(key, high);
+        appendUtf8(key, low);
+    }
+}
+
+} // namespace
+
+const std::vector<char16_t>& standardExFatUpcaseTable() {
+    static const std::vector<char16_t> table = [] {
+        std::vector<char16_t> units(ExFatUpcaseUnits);
+        for (std::size_t unit = 0; unit < ExFatUpcaseUnits; ++unit)
+            units[unit] = static_cast<char16_t>(unit);
+        for (const ExFatUpcaseRun& run : standardExFatUpcaseRuns())
+            for (std::size_t k = 0; k < run.count; ++k) {
+                const std::size_t unit = run.first + k * run.stride;
+                units[unit] = static_cast<char16_t>(static_cast<std::int64_t>(unit) + run.delta);
+            }
+        return units;
+    }();
+    return table;
+}
+
+std::int64_t timeStepFromProbe(const struct timespec& set, const struct timespec& readBack) {
+    if (readBack.tv_sec == set.tv_sec) {
+        if (readBack.tv_nsec == set.tv_nsec)
+            return 1;
+        for (std::int64_t step = Second; step > 1; step /= 10)
+            if (set.tv_nsec - set.tv_nsec % step == readBack.tv_nsec)
+                return step;
+        return 1;
+    }
+    if (set.tv_sec % 2 != 0 && readBack.tv_sec == set.tv_sec - 1 && readBack.tv_nsec == 0)
+        return 2 * Second;
+    return 1;
+}
+
+bool sameModificationTime(const struct timespec& source, const struct timespec& copy,
+                          std::int64_t stepNs) {
+    if (source.tv_sec == copy.tv_sec && source.tv_nsec == copy.tv_nsec)
+        return true;
+    if (stepNs > 1 && Second % stepNs == 0)
+        return copy.tv_sec == source.tv_sec &&
+               copy.tv_nsec == source.tv_nsec - source.tv_nsec % stepNs;
+    if (stepNs > Second && stepNs % Second == 0) {
+        const std::int64_t seconds = stepNs / Second;
+        const std::int64_t past = (source.tv_sec % seconds + seconds) % seconds;
+        return copy.tv_nsec == 0 && copy.tv_sec == source.tv_sec - past;
+    }
+    return false;
+}
+
+Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
+                          const std::string& name, int error) {
+    if (const std::string refusal = nameRefusal(target, name); !refusal.empty())
+        return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
+    return copyFailure(path, error);
+}
+
+std::string nameRefusal(const TargetFileSystem& target, const std::string& name) {
+    if (target.family == TargetFileSystem::Family::Other) {
+        if (name.size() > target.nameMax)
+            return "is longer than the " + std::to_string(target.nameMax) + " bytes " +
+                   target.type + " allows in a name";
+        return {};
+    }
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20)
+            return "holds a control character, which " + target.type + " does not allow in a name";
+        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
+            return std::string("holds \"") + c + "\", which " + target.type +
+                   " does not allow in a name";
+    }
+    std::vector<char32_t> points;
+    if (!decodeUtf8(name, points))
+        return "is not UTF-8 text, which " + target.type + " cannot store";
+    std::uint64_t units = 0;
+    for (const char32_t point : points)
+        units += point > 0xFFFF ? 2 : 1;
+    if (units > target.nameMax)
+        return "is longer than the " + std::to_string(target.nameMax) + " characters " +
+               target.type + " allows in a name";
+    return {};
+}
+
+std::string nameKey(const TargetFileSystem& target, const std::string& name) {
+    if (!target.caseInsensitive)
+        return name;
+    std::vector<char32_t> points;
+    if (!decodeUtf8(name, points)) {
+        std::string key = name;
+        for (char& c : key)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return key;
+    }
+    std::string key;
+    key.reserve(name.size());
+    if (target.family == TargetFileSystem::Family::ExFat) {
+        const std::vector<char16_t>& table =
+            target.upcaseTable && target.upcaseTable->size() == ExFatUpcaseUnits
+                ? *target.upcaseTable
+                : standardExFatUpcaseTable();
+        for (const char32_t point : points)
+            appendExFatKey(key, table, point);
+        return key;
+    }
+    for (const char32_t point : points)
+        appendUtf8(key, upperCase(point));
+    return key;
+}
+
+std::uint64_t spaceFor(const TargetFileSystem& target, std::uint64_t size) {
+    if (target.blockSize == 0)
+        return size;
+    return (size + target.blockSize - 1) / target.blockSize * target.blockSize;
+}
+
+} // namespace join
