@@ -1,6 +1,7 @@
 #include "join/copy/treecopy.h"
 
 #include "join/copy/filecopy.h"
+#include "join/copy/targetfolder.h"
 #include "join/fs/closebatch.h"
 #include "join/fs/paths.h"
 #include "join/fs/temporaries.h"
@@ -12,7 +13,6 @@
 #include <exception>
 #include <limits>
 #include <memory>
-#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -21,41 +21,7 @@ namespace join {
 
 namespace {
 
-constexpr unsigned OwnerAll = 0700;
 constexpr std::size_t NoLimit = std::numeric_limits<std::size_t>::max();
-// What the owner needs to make entries in a folder: write and search.
-constexpr unsigned OwnerWriteSearch = 0300;
-
-unsigned processUmask() {
-    static const unsigned mask = readProcessUmask();
-    return mask;
-}
-
-bool mayWriteInto(const FolderStatus& status, bool root) {
-    return root || (status.permissions & OwnerWriteSearch) == OwnerWriteSearch;
-}
-
-// Opens an existing folder for filling: one its owner could not make entries in is made
-// writable for the owner until the copy is done.
-Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
-    const bool root = ::geteuid() == 0;
-    FolderStatus status;
-    // On success `error` keeps what it held: EEXIST for a folder that was there already.
-    if (const int why = folder.valid() ? readFolderStatus(folder.get(), status) : folder.error();
-        why != 0) {
-        error = why;
-        return {};
-    }
-    if (!mayWriteInto(status, root) && status.owned()) {
-        if (const int refused = setPermissions(folder.get(), status.permissions | OwnerWriteSearch);
-            refused != 0) {
-            error = refused;
-            return {};
-        }
-        restore = status.permissions;
-    }
-    return folder;
-}
 
 // One source folder copied into a target folder. Where the target takes names that differ only
 // in case as one, several source folders ("Dir", "dir") go into one target folder, in their
@@ -513,44 +479,6 @@ void TreeJob::restorePermissions() {
 }
 
 } // namespace
-
-Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
-                               bool replaceLink, std::optional<unsigned>& restore, int& error) {
-    const unsigned umask = processUmask();
-    const unsigned wanted = sourcePermissions & 0777 & ~umask;
-    // Made open to its owner, so that it can be filled, and given its own bits at the end.
-    const unsigned made = (wanted | OwnerAll) & ~umask;
-    error = makeFolderAt(parent, name, made);
-    if (error == EEXIST) {
-        FolderEntry::Type existing = FolderEntry::Type::Other;
-        if (readEntryTypeAt(parent, name, existing) != 0)
-            return {}; // gone, or cannot be examined: the error stays EEXIST
-        if (existing == FolderEntry::Type::Folder)
-            return openForFilling(openFolderAt(parent, name), restore, error);
-        if (existing != FolderEntry::Type::Link || !replaceLink)
-            return {};
-        // A link where a folder goes is replaced, never written through.
-        error = removeLinkAt(parent, name);
-        if (error == 0)
-            error = makeFolderAt(parent, name, made);
-    }
-    if (error != 0)
-        return {};
-    Descriptor folder = openFolderAt(parent, name);
-    if (!folder.valid()) {
-        error = folder.error();
-        return {};
-    }
-    if ((made & OwnerAll) != OwnerAll) // a umask that shuts out the owner
-        static_cast<void>(setPermissions(folder.get(), made | OwnerAll));
-    if (made != wanted || (made & OwnerAll) != OwnerAll)
-        restore = wanted;
-    return folder;
-}
-
-Descriptor openTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error) {
-    return openForFilling(std::move(folder), restore, error);
-}
 
 void copyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters) {
     TreeJob job(root, failures, counters);

@@ -180,6 +180,7 @@ unsigned readProcessUmask();
 
 // How many bytes this process has so far left in the cache for the disks to write (its threads
 // together; what was cached twice counts twice). nullopt where the system does not count them.
+// Never fails.
 std::optional<std::uint64_t> bytesLeftToWrite();
 
 // ---- Probes ----

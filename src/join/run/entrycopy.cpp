@@ -2,6 +2,7 @@
 
 #include "join/copy/filecopy.h"
 #include "join/copy/flatcopy.h"
+#include "join/copy/targetfolder.h"
 #include "join/copy/treecopy.h"
 #include "join/fs/failure.h"
 #include "join/fs/folderpaths.h"
