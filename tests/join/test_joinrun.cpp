@@ -4,9 +4,12 @@
 #include "join/run/runprogress.h"
 #include "join/tasks/workers.h"
 #include "support/testdir.h"
+#include "test_childprocess.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -412,4 +415,58 @@ TEST(JoinRun, WindowThatFailsStillGetsTheRunToItsEnd) {
     JoinRun brokenRun(broken);
     EXPECT_THROW(brokenRun.run(), std::runtime_error);
     EXPECT_FALSE(brokenRun.JoinRunning());
+}
+
+// A write the disk refuses only once the copies are done is still reported, whatever flush met
+// it first: the run's own flush, or the flushes that have the disk write while the copies run.
+// The disk is an ext4 image on a memory file system far smaller than the image, so writing back
+// what the copies left in the cache fails.
+TEST(JoinRun, AWriteTheDiskRefusesLaterIsStillReported) {
+#if defined(__SANITIZE_THREAD__)
+    // Its child starts threads, which ThreadSanitizer refuses after a fork of a process that has
+    // some: the other tests of this program have started the workers by then.
+    GTEST_SKIP() << "starts threads in a forked child";
+#endif
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a disk image and mounting it takes root";
+    if (std::system("(command -v mkfs.ext4 && command -v losetup) >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "mkfs.ext4 and losetup are not installed";
+    TestDir dir;
+    dir.make("small/\nout/");
+    const int code = testsupport::runInChild(
+        [&] {
+            const std::string image = dir.path("small/disk.img");
+            const std::string out = dir.path("out");
+            if (!testsupport::usePrivateMounts() ||
+                !testsupport::mountSmallDisk(dir.path("small"), std::size_t{4} << 20) ||
+                std::system(("truncate -s 64M '" + image + "' && mkfs.ext4 -q -F -E " +
+                             "lazy_itable_init=1,lazy_journal_init=1 '" + image +
+                             "' && mount -o loop '" + image + "' '" + out + "'")
+                                .c_str()) != 0)
+                return testsupport::CouldNotMount;
+            OutputFileSystems outputs;
+            outputs.open(out);
+            {
+                // 16 MiB left in the cache, four times what the memory file system holds.
+                std::ofstream file(out + "/big", std::ios::binary);
+                const std::string mebibyte(std::size_t{1} << 20, 'x');
+                for (int i = 0; i < 16; ++i)
+                    file << mebibyte;
+            }
+            // Time for the flushes beside the copies to meet the refused writes first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            FakeJoinHost host;
+            try {
+                outputs.flush(host);
+            } catch (const CopyShortfall& shortfall) {
+                return shortfall.description().starts_with("Could not finish the writes to disk")
+                           ? 0
+                           : 2;
+            }
+            return 1; // reported as written
+        },
+        60);
+    if (code == testsupport::CouldNotMount)
+        GTEST_SKIP() << "could not make the disk image";
+    EXPECT_EQ(code, 0);
 }
