@@ -55,7 +55,7 @@ std::string withSeparator(const std::string& path) {
 class FlatJob {
 public:
     FlatJob(Descriptor output, std::string outputPath, const FlatCopyOptions& options,
-            CopyFailures& failures, CopyCounters& counters, std::unordered_set<std::string> watched)
+            CopyFailures& failures, CopyCounters& counters, KeySet watched)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_options(options),
           m_failures(failures), m_counters(counters), m_watched(std::move(watched)),
           m_group(std::make_shared<TaskGroup<FileTask>>(
@@ -104,7 +104,9 @@ public:
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
         const bool keyed = placed || !m_watched.empty();
-        const std::string key = keyed ? rules().key(task.name) : std::string();
+        std::string storage;
+        const std::string_view key =
+            keyed ? rules().keyView(task.name, storage) : std::string_view();
         // Left alone when it already is there, unless this run put it there.
         const std::uint64_t place = placed ? placeOf(m_outputIdentity, key) : 0;
         const IfDestinationExists ifExists =
@@ -130,7 +132,7 @@ public:
             }
             if (m_watched.contains(key)) {
                 std::lock_guard lock(m_mutex);
-                m_placedKeys.insert(key);
+                m_placedKeys.emplace(key);
             }
             return true;
         }
@@ -146,7 +148,7 @@ public:
                            : targetNameFailure(*fileSystem, path, task.name, outcome.error));
         if (task.planned) {
             std::lock_guard lock(m_mutex);
-            m_failedWinners[keyed ? key : rules().key(task.name)] = *task.planned;
+            m_failedWinners[keyed ? std::string(key) : rules().key(task.name)] = *task.planned;
         }
         return false;
     }
@@ -168,14 +170,14 @@ private:
     const FlatCopyOptions& m_options;
     CopyFailures& m_failures;
     CopyCounters& m_counters;
-    const std::unordered_set<std::string> m_watched;
+    const KeySet m_watched;
     const std::shared_ptr<TaskGroup<FileTask>> m_group;
     FileIdentity m_outputIdentity;
     bool m_free = false; // whether the output held nothing but this run's copies
 
     std::mutex m_mutex;
     std::unordered_map<std::string, FlatPlace> m_failedWinners;
-    std::unordered_set<std::string> m_placedKeys;
+    KeySet m_placedKeys;
 };
 
 // The plan's folders, each opened once when a copy first needs it.
@@ -281,7 +283,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     std::unordered_map<std::string, std::vector<FlatRun::Deferred>> awaited;
     if (options.run)
         awaited = options.run->takeAwaited(options.entry);
-    std::unordered_set<std::string> watched;
+    KeySet watched;
     for (const auto& [key, files] : awaited)
         watched.insert(key);
     auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, options, failures,

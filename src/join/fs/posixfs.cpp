@@ -201,8 +201,11 @@ bool holdsOnly(int folder, const std::function<bool(const std::string&)>& ours) 
     if (!own.valid())
         return false;
     alignas(struct dirent64) char buffer[32 * 1024];
-    for (;;) {
-        const ssize_t got = ::getdents64(own.get(), buffer, sizeof buffer);
+    // A folder that holds another's names usually shows one in the first few: a small first
+    // read spares the file system filling the whole buffer from a large folder.
+    std::size_t asked = 1024;
+    for (;; asked = sizeof buffer) {
+        const ssize_t got = ::getdents64(own.get(), buffer, asked);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)

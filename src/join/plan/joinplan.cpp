@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <numeric>
 #include <unordered_set>
 
@@ -24,11 +25,18 @@ std::string OutputRules::key(const std::string& name) const {
     return ignoresCase() ? nameKey(*m_fileSystem, name) : name;
 }
 
+std::string_view OutputRules::keyView(const std::string& name, std::string& storage) const {
+    if (!ignoresCase())
+        return name;
+    storage = nameKey(*m_fileSystem, name);
+    return storage;
+}
+
 std::int64_t OutputRules::timeStep() const {
     return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStepNs) : 1;
 }
 
-std::uint64_t placeOf(const FileIdentity& folder, const std::string& key) {
+std::uint64_t placeOf(const FileIdentity& folder, std::string_view key) {
     // FNV-1a over the folder's identity and the name's key.
     std::uint64_t hash = 0xcbf29ce484222325ULL;
     const auto mix = [&](const void* data, std::size_t size) {
@@ -238,12 +246,21 @@ FlatEntryPlan planFlatFolders(std::string entry, FolderCollection folders,
     }
     // From the last folder to the first, the first file met of each key is the last in
     // processing order: the one that copying every file in turn would leave.
-    std::unordered_set<std::string> claimed;
+    // Views of the names where they are their own keys; made keys are kept meanwhile in `made`,
+    // whose strings stay where they are.
+    std::unordered_set<std::string_view> claimed;
+    claimed.reserve(plan.fileCount());
+    std::deque<std::string> made;
+    std::string storage;
     for (auto folder = static_cast<std::uint32_t>(plan.contents.size()); folder-- > 0;) {
         const std::vector<ListedFile>& files = plan.contents[folder].files;
-        for (auto file = static_cast<std::uint32_t>(files.size()); file-- > 0;)
-            if (claimed.insert(rules.key(files[file].name)).second)
+        for (auto file = static_cast<std::uint32_t>(files.size()); file-- > 0;) {
+            std::string_view key = rules.keyView(files[file].name, storage);
+            if (key.data() == storage.data())
+                key = made.emplace_back(std::move(storage));
+            if (claimed.insert(key).second)
                 plan.winners.push_back({folder, file});
+        }
     }
     std::reverse(plan.winners.begin(), plan.winners.end());
     plan.made = std::chrono::steady_clock::now();
@@ -310,12 +327,11 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
     planning->enlist(entries.size());
     planning->wait();
 
+    noteLastHolders(planned, rules);
     m_plans.resize(entries.size());
     std::size_t kept = 0;
     for (std::uint32_t entry = 0; entry < entries.size(); ++entry) {
         std::shared_ptr<FlatEntryPlan> plan = std::move(planned[entry]);
-        for (const FlatPlace& winner : plan->winners)
-            m_last[rules.key(plan->file(winner).name)] = entry;
         const std::size_t names = plan->fileCount();
         // The plan is the entry's own only when its walk went as the entry's own would.
         if (plan->walkReports.empty() && !stopRequested() && kept + names <= KeptNames) {
@@ -328,9 +344,32 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
 FlatRun::FlatRun(const std::vector<std::shared_ptr<const FlatEntryPlan>>& plans,
                  const OutputRules& rules) {
     m_plans.resize(plans.size());
-    for (std::uint32_t entry = 0; entry < plans.size(); ++entry)
-        for (const FlatPlace& winner : plans[entry]->winners)
-            m_last[rules.key(plans[entry]->file(winner).name)] = entry;
+    noteLastHolders(plans, rules);
+}
+
+template <class Plans> void FlatRun::noteLastHolders(const Plans& plans, const OutputRules& rules) {
+    std::size_t names = 0;
+    for (const auto& plan : plans)
+        names += plan->winners.size();
+    m_last.reserve(names);
+    m_judged.resize(plans.size());
+    m_deferred.resize(plans.size());
+    // From the last entry to the first, so that the first entry met of a key is its last holder,
+    // and a key met before is held by a later entry.
+    std::string storage;
+    for (auto entry = static_cast<std::uint32_t>(plans.size()); entry-- > 0;) {
+        const FlatEntryPlan& plan = *plans[entry];
+        Judged& judged = m_judged[entry];
+        judged.plan = plans[entry];
+        judged.replaced.assign(plan.winners.size(), false);
+        for (std::size_t i = 0; i < plan.winners.size(); ++i) {
+            const std::string_view key = rules.keyView(plan.file(plan.winners[i]).name, storage);
+            if (m_last.contains(key))
+                judged.replaced[i] = true;
+            else
+                m_last.emplace(key, entry);
+        }
+    }
 }
 
 std::shared_ptr<const FlatEntryPlan> FlatRun::takePlan(std::size_t entry, const std::string& path) {
@@ -347,7 +386,7 @@ std::shared_ptr<const FlatEntryPlan> FlatRun::plannedFor(std::size_t entry) cons
     return entry < m_plans.size() && m_plans[entry] ? m_plans[entry]->plan : nullptr;
 }
 
-bool FlatRun::laterHolds(std::size_t entry, const std::string& key) const {
+bool FlatRun::laterHolds(std::size_t entry, std::string_view key) const {
     const auto found = m_last.find(key);
     return found != m_last.end() && found->second > entry;
 }
@@ -356,39 +395,46 @@ std::vector<FlatPlace> FlatRun::copiesOf(const FlatEntryPlan& plan, const Output
                                          std::size_t entry) {
     std::vector<FlatPlace> copies;
     copies.reserve(plan.winners.size());
-    for (const FlatPlace& winner : plan.winners) {
-        const std::string& name = plan.file(winner).name;
-        if (std::string key = rules.key(name); laterHolds(entry, key))
-            defer(key, {entry, plan.pathOf(winner), name});
+    std::vector<FlatPlace> left;
+    std::string storage;
+    // Judged already when the plan is the one the run was made from.
+    const std::vector<bool>* judged =
+        entry < m_judged.size() && m_judged[entry].plan.lock().get() == &plan
+            ? &m_judged[entry].replaced
+            : nullptr;
+    for (std::size_t i = 0; i < plan.winners.size(); ++i) {
+        const FlatPlace winner = plan.winners[i];
+        if (judged ? (*judged)[i]
+                   : laterHolds(entry, rules.keyView(plan.file(winner).name, storage)))
+            left.push_back(winner);
         else
             copies.push_back(winner);
+    }
+    std::lock_guard lock(m_mutex);
+    for (const FlatPlace& winner : left) {
+        const std::string& name = plan.file(winner).name;
+        const std::string_view key = rules.keyView(name, storage);
+        const auto last = m_last.find(key);
+        if (last != m_last.end() && last->second < m_deferred.size())
+            m_deferred[last->second][std::string(key)].push_back(
+                {entry, plan.pathOf(winner), name});
     }
     return copies;
 }
 
-void FlatRun::defer(const std::string& key, Deferred file) {
-    std::lock_guard lock(m_mutex);
-    m_deferred[key].push_back(std::move(file));
-}
-
 std::unordered_map<std::string, std::vector<FlatRun::Deferred>> FlatRun::takeRemaining() {
+    std::unordered_map<std::string, std::vector<Deferred>> remaining;
     std::lock_guard lock(m_mutex);
-    return std::exchange(m_deferred, {});
+    for (auto& awaited : m_deferred)
+        remaining.merge(std::exchange(awaited, {}));
+    return remaining;
 }
 
 std::unordered_map<std::string, std::vector<FlatRun::Deferred>>
 FlatRun::takeAwaited(std::size_t entry) {
-    std::unordered_map<std::string, std::vector<Deferred>> awaited;
     std::lock_guard lock(m_mutex);
-    for (auto deferred = m_deferred.begin(); deferred != m_deferred.end();) {
-        const auto last = m_last.find(deferred->first);
-        if (last != m_last.end() && last->second == entry) {
-            awaited.insert(m_deferred.extract(deferred++));
-            continue;
-        }
-        ++deferred;
-    }
-    return awaited;
+    return entry < m_deferred.size() ? std::exchange(m_deferred[entry], {})
+                                     : std::unordered_map<std::string, std::vector<Deferred>>{};
 }
 
 void PlacedFiles::add(std::uint64_t place) {

@@ -62,6 +62,9 @@ public:
 
     // The form in which the file system tells names apart: two names of one key are one name.
     std::string key(const std::string& name) const;
+    // The same without a copy where the key is the name itself; else the key is made in
+    // `storage`, which the view then shows.
+    std::string_view keyView(const std::string& name, std::string& storage) const;
     bool ignoresCase() const { return m_fileSystem && m_fileSystem->caseInsensitive; }
     // The step, in nanoseconds, to which the file system keeps a file's modification time.
     std::int64_t timeStep() const;
@@ -75,7 +78,17 @@ private:
 
 // A name inside a folder of the output, for the files a run has placed: the folder by its
 // identity, the name by its key, so that any spelling of either that is one place there is one.
-std::uint64_t placeOf(const FileIdentity& folder, const std::string& key);
+std::uint64_t placeOf(const FileIdentity& folder, std::string_view key);
+
+// Hashes strings and their views alike, so that a set or map of strings is searched with a view.
+struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const noexcept {
+        return std::hash<std::string_view>{}(key);
+    }
+};
+// Strings of keys, searched with views.
+using KeySet = std::unordered_set<std::string, KeyHash, std::equal_to<>>;
 
 // ---- Which entries of a listing a copy takes ----
 
@@ -205,7 +218,7 @@ public:
 
     // Whether an entry after `entry` holds a file of the key, and so replaces this entry's. May be
     // asked from any thread.
-    bool laterHolds(std::size_t entry, const std::string& key) const;
+    bool laterHolds(std::size_t entry, std::string_view key) const;
 
     // A file of entry `entry` left to a later entry's file of its key.
     struct Deferred {
@@ -213,7 +226,6 @@ public:
         std::string path;
         std::string name;
     };
-    void defer(const std::string& key, Deferred file);
     // The keys whose last file the look-ahead found in entry `entry`, with the earlier files left
     // to it: whatever the entry's copy does not place of these is copied from them. Taken once.
     std::unordered_map<std::string, std::vector<Deferred>> takeAwaited(std::size_t entry);
@@ -227,15 +239,28 @@ public:
                                     std::size_t entry);
 
 private:
+    // Notes, of every key, the last of the plans (in entry order) that holds a file of it, and of
+    // each plan's winners, which a later plan's file of their key replaces.
+    template <class Plans> void noteLastHolders(const Plans& plans, const OutputRules& rules);
+
+    // A plan whose winners were judged against the later plans as the run was made: for each
+    // winner, whether a later entry's file of its key replaces it.
+    struct Judged {
+        std::weak_ptr<const FlatEntryPlan> plan;
+        std::vector<bool> replaced;
+    };
+
     struct Kept {
         std::shared_ptr<const FlatEntryPlan> plan;
         std::string path;
     };
     std::vector<std::optional<Kept>> m_plans;
     // Per key, the last entry that holds a file of it.
-    std::unordered_map<std::string, std::uint32_t> m_last;
+    std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> m_last;
+    std::vector<Judged> m_judged; // one for each entry
     std::mutex m_mutex;
-    std::unordered_map<std::string, std::vector<Deferred>> m_deferred;
+    // By the entry that holds the last file of their key.
+    std::vector<std::unordered_map<std::string, std::vector<Deferred>>> m_deferred;
 };
 
 } // namespace join

@@ -215,7 +215,16 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         return listingBegun ? test() : trap.test(line, test);
     };
 
-    if (condition(104, [&] { return !folderExists(path) || path.size() >= MaxListedPathLength; }))
+    // Opening the folder tells that it is there, in the call that opens it for listing; only
+    // where it cannot be opened does a look tell whether it is there at all.
+    Descriptor folder;
+    if (condition(104, [&] {
+            if (path.size() >= MaxListedPathLength)
+                return true;
+            if (entry.descend)
+                folder = openFolder(path);
+            return !folder.valid() && !folderExists(path);
+        }))
         return;
     if (!entry.descend)
         return;
@@ -227,7 +236,8 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
         return;
 
     listingBegun = true; // 110
-    const Descriptor folder = openFolder(path);
+    if (!folder.valid())
+        folder = openFolder(path);
     if (!folder.valid())
         throw failureFromErrno(folder.error());
     // In natural name order, whatever order the directory keeps; a listing that fails part-way
