@@ -3,6 +3,7 @@
 #include "join/copy/filecopy.h"
 
 #include <chrono>
+#include <optional>
 
 namespace join {
 
@@ -16,15 +17,19 @@ constexpr auto LookEvery = std::chrono::milliseconds(50);
 
 void WriteBehind::add(int folder) {
     // Where the system does not count what waits to be written, the flush at the end does it all.
-    if (!bytesLeftToWrite())
+    const std::optional<std::uint64_t> cached = bytesLeftToWrite();
+    if (!cached)
         return;
     Descriptor own = reopenFolder(folder);
     if (!own.valid())
         return;
     std::lock_guard lock(m_mutex);
     m_folders.push_back(std::move(own));
+    // Counted from here, on this thread: the new one only waits at first, leaving the processors
+    // to the work that begins now.
     if (!m_thread.joinable())
-        m_thread = std::jthread([this](const std::stop_token& stop) { writeWhileCopying(stop); });
+        m_thread = std::jthread(
+            [this, from = *cached](const std::stop_token& stop) { writeWhileCopying(stop, from); });
 }
 
 void WriteBehind::stop() {
@@ -34,8 +39,7 @@ void WriteBehind::stop() {
     m_thread.join();
 }
 
-void WriteBehind::writeWhileCopying(const std::stop_token& stop) {
-    std::uint64_t flushedUpTo = bytesLeftToWrite().value_or(0);
+void WriteBehind::writeWhileCopying(const std::stop_token& stop, std::uint64_t flushedUpTo) {
     std::unique_lock lock(m_mutex);
     while (!m_wake.wait_for(lock, stop, LookEvery, [&] { return stop.stop_requested(); })) {
         const std::uint64_t cached = bytesLeftToWrite().value_or(flushedUpTo);

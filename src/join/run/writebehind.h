@@ -3,6 +3,7 @@
 #include "join/fs/posixfs.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -31,7 +32,8 @@ public:
     void stop();
 
 private:
-    void writeWhileCopying(const std::stop_token& stop);
+    // Flushes whenever more than `flushedUpTo` bytes were left in the cache.
+    void writeWhileCopying(const std::stop_token& stop, std::uint64_t flushedUpTo);
 
     std::mutex m_mutex;
     std::condition_variable_any m_wake;
