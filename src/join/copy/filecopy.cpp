@@ -18,8 +18,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 // The single-file copy (the temporary file it is written to, or its own name, and its placing), the
 // link copy and the final flush.
@@ -479,7 +481,25 @@ bool isAlreadyCopied(const std::string& source, const std::string& destination,
 bool unnamedFilesIn(int folder) {
     if (!unnamedFilesCanBeLinked())
         return false;
-    const Descriptor file(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    // Making one is a write, which a join that finds everything there need not make each time.
+    static std::mutex mutex;
+    static std::unordered_map<dev_t, bool> known;
+    struct stat st {};
+    const bool identified = ::fstat(folder, &st) == 0;
+    if (identified) {
+        std::lock_guard lock(mutex);
+        if (const auto found = known.find(st.st_dev); found != known.end())
+            return found->second;
+    }
+    const int opened = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const int refusal = opened < 0 ? errno : 0;
+    const Descriptor file(opened);
+    // A refusal that says nothing of the file system (no room, no descriptor) is not kept.
+    if (identified && (file.valid() || refusal == EOPNOTSUPP || refusal == EISDIR ||
+                       refusal == EINVAL || refusal == ENOENT)) {
+        std::lock_guard lock(mutex);
+        known.emplace(st.st_dev, file.valid());
+    }
     return file.valid();
 }
 

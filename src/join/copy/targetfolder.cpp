@@ -24,7 +24,7 @@ bool mayWriteInto(const FolderStatus& status, bool root) {
 // Opens an existing folder for filling: one its owner could not make entries in is made
 // writable for the owner until the copy is done.
 Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, int& error) {
-    const bool root = ::geteuid() == 0;
+    static const bool root = ::geteuid() == 0;
     FolderStatus status;
     // On success `error` keeps what it held: EEXIST for a folder that was there already.
     if (const int why = folder.valid() ? readFolderStatus(folder.get(), status) : folder.error();
@@ -46,7 +46,15 @@ Descriptor openForFilling(Descriptor folder, std::optional<unsigned>& restore, i
 } // namespace
 
 Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
-                               bool replaceLink, std::optional<unsigned>& restore, int& error) {
+                               bool replaceLink, bool mayExist, std::optional<unsigned>& restore,
+                               int& error) {
+    // A folder there already, as every one is when a tree is joined again, is found in one call.
+    if (mayExist) {
+        if (Descriptor existing = openFolderAt(parent, name); existing.valid()) {
+            error = EEXIST;
+            return openForFilling(std::move(existing), restore, error);
+        }
+    }
     const unsigned umask = processUmask();
     const unsigned wanted = sourcePermissions & 0777 & ~umask;
     // Made open to its owner, so that it can be filled, and given its own bits at the end.

@@ -12,11 +12,13 @@ namespace join {
 // Makes the folder `name` in the open folder `parent` ready to receive a copy of a folder whose
 // permission bits are `sourcePermissions`, and opens it: a new folder is made; an existing
 // folder is merged into; a link in its place is replaced by a folder when `replaceLink` is set.
-// `restore` receives the bits the folder takes at the end when they are to change. Returns the
-// open folder, or an invalid one with `error` set (EEXIST: something other than a folder is
-// there).
+// `mayExist`: whether the folder may be there already, as it may unless this copy made `parent`;
+// then it is looked for first. `restore` receives the bits the folder takes at the end when they
+// are to change. Returns the open folder, or an invalid one with `error` set (EEXIST: something
+// other than a folder is there).
 Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sourcePermissions,
-                               bool replaceLink, std::optional<unsigned>& restore, int& error);
+                               bool replaceLink, bool mayExist, std::optional<unsigned>& restore,
+                               int& error);
 
 // Takes the open existing folder as a copy's target, making it writable for the owner while it
 // is filled if it is not; `restore` receives the bits it takes back at the end.

@@ -238,7 +238,7 @@ private:
             return;
         int error = 0;
         node.target = prepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
-                                          node.restore, error);
+                                          !node.parent->made, node.restore, error);
         FolderStatus status;
         // The error stays EEXIST when the folder was there already.
         node.made = node.target.valid() && error == 0;

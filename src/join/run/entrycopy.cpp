@@ -116,7 +116,7 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     else
         root.target =
             prepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
-                                root.permissions, error);
+                                true, root.permissions, error);
     root.made = root.target.valid() && !ends.followsTarget && error == 0;
     if (!root.target.valid())
         throw error == EEXIST
