@@ -361,11 +361,11 @@ template <class Plans> void FlatRun::noteLastHolders(const Plans& plans, const O
         const FlatEntryPlan& plan = *plans[entry];
         Judged& judged = m_judged[entry];
         judged.plan = plans[entry];
-        judged.replaced.assign(plan.winners.size(), false);
+        judged.laterHolder.assign(plan.winners.size(), 0);
         for (std::size_t i = 0; i < plan.winners.size(); ++i) {
             const std::string_view key = rules.keyView(plan.file(plan.winners[i]).name, storage);
-            if (m_last.contains(key))
-                judged.replaced[i] = true;
+            if (const auto last = m_last.find(key); last != m_last.end())
+                judged.laterHolder[i] = last->second;
             else
                 m_last.emplace(key, entry);
         }
@@ -395,29 +395,33 @@ std::vector<FlatPlace> FlatRun::copiesOf(const FlatEntryPlan& plan, const Output
                                          std::size_t entry) {
     std::vector<FlatPlace> copies;
     copies.reserve(plan.winners.size());
-    std::vector<FlatPlace> left;
+    // Each winner a later entry replaces, with that entry.
+    std::vector<std::pair<FlatPlace, std::uint32_t>> left;
     std::string storage;
     // Judged already when the plan is the one the run was made from.
-    const std::vector<bool>* judged =
+    const std::vector<std::uint32_t>* judged =
         entry < m_judged.size() && m_judged[entry].plan.lock().get() == &plan
-            ? &m_judged[entry].replaced
+            ? &m_judged[entry].laterHolder
             : nullptr;
     for (std::size_t i = 0; i < plan.winners.size(); ++i) {
         const FlatPlace winner = plan.winners[i];
-        if (judged ? (*judged)[i]
-                   : laterHolds(entry, rules.keyView(plan.file(winner).name, storage)))
-            left.push_back(winner);
+        std::uint32_t holder = 0;
+        if (judged) {
+            holder = (*judged)[i];
+        } else if (const auto last = m_last.find(rules.keyView(plan.file(winner).name, storage));
+                   last != m_last.end() && last->second > entry) {
+            holder = last->second;
+        }
+        if (holder > entry && holder < m_deferred.size())
+            left.emplace_back(winner, holder);
         else
             copies.push_back(winner);
     }
     std::lock_guard lock(m_mutex);
-    for (const FlatPlace& winner : left) {
+    for (const auto& [winner, holder] : left) {
         const std::string& name = plan.file(winner).name;
-        const std::string_view key = rules.keyView(name, storage);
-        const auto last = m_last.find(key);
-        if (last != m_last.end() && last->second < m_deferred.size())
-            m_deferred[last->second][std::string(key)].push_back(
-                {entry, plan.pathOf(winner), name});
+        m_deferred[holder][std::string(rules.keyView(name, storage))].push_back(
+            {entry, plan.pathOf(winner), name});
     }
     return copies;
 }

@@ -244,10 +244,11 @@ private:
     template <class Plans> void noteLastHolders(const Plans& plans, const OutputRules& rules);
 
     // A plan whose winners were judged against the later plans as the run was made: for each
-    // winner, whether a later entry's file of its key replaces it.
+    // winner, the last entry that holds a file of its key when that entry is a later one, which
+    // then replaces it; else 0.
     struct Judged {
         std::weak_ptr<const FlatEntryPlan> plan;
-        std::vector<bool> replaced;
+        std::vector<std::uint32_t> laterHolder;
     };
 
     struct Kept {
