@@ -216,6 +216,12 @@ void OutputFileSystems::flush(EventPump& pump) {
                             {{failure->description(), NotCopiedItem::Kind::Other}});
 }
 
+void OutputFileSystems::stopWritingBehind(EventPump& pump) {
+    BackgroundWork work;
+    WorkerPool::shared().start(work, [&] { m_writeBehind.stop(); });
+    pump.waitFor(work);
+}
+
 void JoinRun::run() {
     if (m_joinRunning) // 100
         return;
@@ -328,6 +334,8 @@ void JoinRun::run() {
                 m_host.setProgressText("Finishing writes to disk...");
             });
             trap.line(174, [&] { outputs.flush(m_host); });
+        } else if (outputs.anyOpen()) {
+            outputs.stopWritingBehind(m_host);
         }
     }
     trap.line(166, [&] { m_host.setPointer(Pointer::Default); });

@@ -22,6 +22,9 @@ public:
     // Writes everything cached for each open file system to its disk, on a worker thread while
     // `pump` keeps the window alive. Throws CopyShortfall naming the first that failed.
     void flush(EventPump& pump);
+    // Ends the writing behind without a flush of its own, on a worker thread while `pump` keeps
+    // the window alive: a flush it has under way may take long on a slow disk.
+    void stopWritingBehind(EventPump& pump);
     bool anyOpen() const { return !m_open.empty(); }
 
 private:
