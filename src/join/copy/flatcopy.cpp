@@ -40,17 +40,30 @@ std::shared_ptr<const SourceFolder> openSource(std::string path) {
 }
 
 // One file to copy, with its place in processing order: in the plan, or after it for a file an
-// earlier entry left to this one.
+// earlier entry left to this one. Its name stays in the plan, or with the file left, until the
+// copy is done.
 struct FileTask {
     std::shared_ptr<const SourceFolder> folder;
-    std::string name;
+    const std::string* name;
     CopyFailures::Position position;
     std::optional<FlatPlace> planned;
+};
+
+// What a run of copies placed, handed over once the run is done, under one lock.
+struct PlacedByRun {
+    std::vector<std::uint64_t> places;
+    std::vector<std::string> watchedKeys;
 };
 
 std::string withSeparator(const std::string& path) {
     return endsWithSeparator(path) ? path : path + Separator;
 }
+
+// Copies are queued in runs of this many, copied in turn by one thread: a file found already
+// there costs a few microseconds, and a lock taken for each would have the threads wait on each
+// other more than they copy.
+constexpr std::size_t RunLength = 16;
+using FileRun = std::vector<FileTask>;
 
 class FlatJob {
 public:
@@ -58,11 +71,10 @@ public:
             CopyFailures& failures, CopyCounters& counters, KeySet watched)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_options(options),
           m_failures(failures), m_counters(counters), m_watched(std::move(watched)),
-          m_group(std::make_shared<TaskGroup<FileTask>>(
-              [this](FileTask& task) { copy(task); },
-              TaskGroup<FileTask>::Settings{TaskOrder::FirstPosted,
-                                            64 * WorkerPool::shared().size(),
-                                            [] { finishClosing(); }},
+          m_group(std::make_shared<TaskGroup<FileRun>>(
+              [this](FileRun& run) { copyRun(run); },
+              TaskGroup<FileRun>::Settings{TaskOrder::FirstPosted, 4 * WorkerPool::shared().size(),
+                                           [] { finishClosing(); }},
               StopToken::ofRequest())) {
         FolderStatus status;
         if (readFolderStatus(m_output.get(), status) == 0)
@@ -90,38 +102,62 @@ public:
     // Has the workers take part in the copies queued.
     void enlist() { m_group->enlist(); }
 
-    // Queues a copy; while the queue is full, the caller copies from it itself.
-    void post(FileTask task) { m_group->post(std::move(task)); }
+    // Queues a copy, in a run with the next ones; while the queue is full, the caller copies from
+    // it itself.
+    void post(FileTask task) {
+        m_run.push_back(std::move(task));
+        if (m_run.size() >= RunLength)
+            postRun();
+    }
 
     // No more copies will be queued: takes part until every queued copy is done. Throws what a
     // task threw.
-    void finishQueue() { m_group->wait(); }
+    void finishQueue() {
+        postRun();
+        m_group->wait();
+    }
+
+    // Copies a run of files in turn, and hands over what they placed.
+    void copyRun(const FileRun& run) {
+        PlacedByRun placed;
+        try {
+            for (const FileTask& task : run)
+                copy(task, &placed);
+        } catch (...) {
+            handOver(placed);
+            throw;
+        }
+        handOver(placed);
+    }
 
     // Copies one file now, on the calling thread. True when its name is placed: copied, already
-    // there, or its own destination. A failure is recorded.
-    bool copy(const FileTask& task) {
+    // there, or its own destination. A failure is recorded. What it placed is noted at once, or
+    // in `byRun` to be handed over with the rest of its run.
+    bool copy(const FileTask& task, PlacedByRun* byRun = nullptr) {
+        const std::string& name = *task.name;
         probeTask();
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
         const bool keyed = placed || !m_watched.empty();
         std::string storage;
-        const std::string_view key =
-            keyed ? rules().keyView(task.name, storage) : std::string_view();
+        const std::string_view key = keyed ? rules().keyView(name, storage) : std::string_view();
         // Left alone when it already is there, unless this run put it there.
         const std::uint64_t place = placed ? placeOf(m_outputIdentity, key) : 0;
         const IfDestinationExists ifExists =
             placed && placed->contains(place) ? IfDestinationExists::Replace : m_options.ifExists;
         const CopyOutcome outcome =
             task.folder->fd.valid()
-                ? copyFileAt(task.folder->fd.get(), task.name, FollowLink::Yes, m_output.get(),
-                             task.name, ifExists, &m_counters.bytes, rules().timeStep(),
+                ? copyFileAt(task.folder->fd.get(), name, FollowLink::Yes, m_output.get(), name,
+                             ifExists, &m_counters.bytes, rules().timeStep(),
                              rules().fileSystem() ? InPlace::Never
                              : m_free             ? InPlace::Fresh
                                                   : InPlace::WhereFree)
                 : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         if (outcome.result == CopyOutcome::Result::Copied) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
-            if (placed)
+            if (placed && byRun)
+                byRun->places.push_back(place);
+            else if (placed)
                 placed->add(place);
         }
         if (outcome.copied()) {
@@ -131,24 +167,27 @@ public:
                 m_counters.bytesAlreadyThere.fetch_add(outcome.bytes, std::memory_order_relaxed);
             }
             if (m_watched.contains(key)) {
-                std::lock_guard lock(m_mutex);
-                m_placedKeys.emplace(key);
+                if (byRun) {
+                    byRun->watchedKeys.emplace_back(key);
+                } else {
+                    std::lock_guard lock(m_mutex);
+                    m_placedKeys.emplace(key);
+                }
             }
             return true;
         }
         if (outcome.error == ECANCELED)
             return false;
         const bool source = outcome.side == Side::Source;
-        const std::string path =
-            withSeparator(source ? task.folder->path : m_outputPath) + task.name;
+        const std::string path = withSeparator(source ? task.folder->path : m_outputPath) + name;
         const TargetFileSystem* fileSystem = rules().fileSystem();
         m_failures.add(task.position,
                        source || !fileSystem
                            ? copyFailure(path, outcome.error)
-                           : targetNameFailure(*fileSystem, path, task.name, outcome.error));
+                           : targetNameFailure(*fileSystem, path, name, outcome.error));
         if (task.planned) {
             std::lock_guard lock(m_mutex);
-            m_failedWinners[keyed ? std::string(key) : rules().key(task.name)] = *task.planned;
+            m_failedWinners[keyed ? std::string(key) : rules().key(name)] = *task.planned;
         }
         return false;
     }
@@ -165,13 +204,31 @@ public:
     }
 
 private:
+    void handOver(PlacedByRun& placed) {
+        if (!placed.places.empty())
+            m_options.placed->addAll(placed.places);
+        if (!placed.watchedKeys.empty()) {
+            std::lock_guard lock(m_mutex);
+            for (std::string& key : placed.watchedKeys)
+                m_placedKeys.insert(std::move(key));
+        }
+    }
+
+    void postRun() {
+        if (m_run.empty())
+            return;
+        m_group->post(std::exchange(m_run, {}));
+        m_run.reserve(RunLength);
+    }
+
     const Descriptor m_output;
     const std::string m_outputPath;
     const FlatCopyOptions& m_options;
     CopyFailures& m_failures;
     CopyCounters& m_counters;
     const KeySet m_watched;
-    const std::shared_ptr<TaskGroup<FileTask>> m_group;
+    const std::shared_ptr<TaskGroup<FileRun>> m_group;
+    FileRun m_run; // the copies queued next, on the thread that queues them
     FileIdentity m_outputIdentity;
     bool m_free = false; // whether the output held nothing but this run's copies
 
@@ -215,7 +272,7 @@ std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
                 std::pair(waiting->second.folder, waiting->second.file) <= std::pair(index, file))
                 continue;
             ++tried;
-            if (job.copy({folders.at(index), files[file].name, {index, files[file].position}, {}}))
+            if (job.copy({folders.at(index), &files[file].name, {index, files[file].position}, {}}))
                 failed.erase(waiting);
             else
                 waiting->second = place;
@@ -244,7 +301,7 @@ copyLeftFiles(FlatJob& job, std::uint32_t after,
     for (std::vector<FlatRun::Deferred>* files : waiting) {
         for (auto file = files->rbegin(); file != files->rend() && !stopRequested(); ++file) {
             const std::string folder = file->path.substr(0, file->path.size() - file->name.size());
-            if (job.copy({openSource(folder), file->name, {after, position++}, {}}))
+            if (job.copy({openSource(folder), &file->name, {after, position++}, {}}))
                 break;
         }
     }
@@ -299,7 +356,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
             if (i > 0 && copies[i - 1].folder != place.folder)
                 folders.close(copies[i - 1].folder);
             const ListedFile& file = plan.file(place);
-            job->post({folders.at(place.folder), file.name, {place.folder, file.position}, place});
+            job->post({folders.at(place.folder), &file.name, {place.folder, file.position}, place});
         }
     }
     job->finishQueue();

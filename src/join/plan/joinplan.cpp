@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <functional>
 #include <numeric>
 #include <unordered_set>
 
@@ -304,30 +305,40 @@ FlatEntryPlan planFlatEntryQuietly(const std::string& entry, const OutputRules& 
     return plan;
 }
 
-FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rules,
-                 const FileIdentity& output) {
-    // The entries are planned side by side, on the workers and this thread, then their names are
-    // taken in entry order. An entry whose plan fails counts as holding nothing: the look-ahead is
-    // only a way to copy less.
-    std::vector<std::shared_ptr<FlatEntryPlan>> planned(entries.size());
-    auto planning = std::make_shared<TaskGroup<std::size_t>>(
-        [&](std::size_t& entry) {
-            try {
-                planned[entry] = std::make_shared<FlatEntryPlan>(
-                    planFlatEntryQuietly(entries[entry], rules, output));
-            } catch (...) {
-                planned[entry] = std::make_shared<FlatEntryPlan>();
-                planned[entry]->walkReports.push_back(failureFromCurrentException().description());
-            }
-        },
-        TaskGroup<std::size_t>::Settings{}, StopToken());
-    std::vector<std::size_t> all(entries.size());
-    std::iota(all.begin(), all.end(), std::size_t{0});
-    planning->postAll(all);
-    planning->enlist(entries.size());
-    planning->wait();
+namespace {
 
-    noteLastHolders(planned, rules);
+// Calls `work` for each of `count` entries, side by side on the workers and this thread.
+void forEachEntry(std::size_t count, const std::function<void(std::uint32_t)>& work) {
+    auto group = std::make_shared<TaskGroup<std::uint32_t>>(
+        [&](std::uint32_t& entry) { work(entry); }, TaskGroup<std::uint32_t>::Settings{},
+        StopToken());
+    std::vector<std::uint32_t> all(count);
+    std::iota(all.begin(), all.end(), std::uint32_t{0});
+    group->postAll(all);
+    group->enlist(count);
+    group->wait();
+}
+
+} // namespace
+
+FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rules,
+                 const FileIdentity& output)
+    : m_judged(entries.size()), m_deferred(entries.size()) {
+    // The entries are planned side by side, on the workers and this thread, each plan's names
+    // noted as it is made, while other entries are still walked. An entry whose plan fails counts
+    // as holding nothing: the look-ahead is only a way to copy less.
+    std::vector<std::shared_ptr<FlatEntryPlan>> planned(entries.size());
+    forEachEntry(entries.size(), [&](std::uint32_t entry) {
+        try {
+            planned[entry] = std::make_shared<FlatEntryPlan>(
+                planFlatEntryQuietly(entries[entry], rules, output));
+        } catch (...) {
+            planned[entry] = std::make_shared<FlatEntryPlan>();
+            planned[entry]->walkReports.push_back(failureFromCurrentException().description());
+        }
+        noteHolder(*planned[entry], entry, rules);
+    });
+    forEachEntry(entries.size(), [&](std::uint32_t entry) { judge(planned[entry], entry, rules); });
     m_plans.resize(entries.size());
     std::size_t kept = 0;
     for (std::uint32_t entry = 0; entry < entries.size(); ++entry) {
@@ -342,34 +353,38 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
 }
 
 FlatRun::FlatRun(const std::vector<std::shared_ptr<const FlatEntryPlan>>& plans,
-                 const OutputRules& rules) {
-    m_plans.resize(plans.size());
-    noteLastHolders(plans, rules);
+                 const OutputRules& rules)
+    : m_plans(plans.size()), m_judged(plans.size()), m_deferred(plans.size()) {
+    for (std::uint32_t entry = 0; entry < plans.size(); ++entry)
+        noteHolder(*plans[entry], entry, rules);
+    for (std::uint32_t entry = 0; entry < plans.size(); ++entry)
+        judge(plans[entry], entry, rules);
 }
 
-template <class Plans> void FlatRun::noteLastHolders(const Plans& plans, const OutputRules& rules) {
-    std::size_t names = 0;
-    for (const auto& plan : plans)
-        names += plan->winners.size();
-    m_last.reserve(names);
-    m_judged.resize(plans.size());
-    m_deferred.resize(plans.size());
-    // From the last entry to the first, so that the first entry met of a key is its last holder,
-    // and a key met before is held by a later entry.
+void FlatRun::noteHolder(const FlatEntryPlan& plan, std::uint32_t entry, const OutputRules& rules) {
     std::string storage;
-    for (auto entry = static_cast<std::uint32_t>(plans.size()); entry-- > 0;) {
-        const FlatEntryPlan& plan = *plans[entry];
-        Judged& judged = m_judged[entry];
-        judged.plan = plans[entry];
-        judged.laterHolder.assign(plan.winners.size(), 0);
-        for (std::size_t i = 0; i < plan.winners.size(); ++i) {
-            const std::string_view key = rules.keyView(plan.file(plan.winners[i]).name, storage);
-            if (const auto last = m_last.find(key); last != m_last.end())
-                judged.laterHolder[i] = last->second;
-            else
-                m_last.emplace(key, entry);
-        }
+    std::lock_guard lock(m_mutex);
+    m_last.reserve(m_last.size() + plan.winners.size());
+    for (const FlatPlace& winner : plan.winners) {
+        const std::string_view key = rules.keyView(plan.file(winner).name, storage);
+        if (const auto last = m_last.find(key); last == m_last.end())
+            m_last.emplace(key, entry);
+        else
+            last->second = std::max(last->second, entry);
     }
+}
+
+void FlatRun::judge(std::shared_ptr<const FlatEntryPlan> plan, std::uint32_t entry,
+                    const OutputRules& rules) {
+    Judged& judged = m_judged[entry];
+    judged.laterHolder.assign(plan->winners.size(), 0);
+    std::string storage;
+    for (std::size_t i = 0; i < plan->winners.size(); ++i) {
+        const auto last = m_last.find(rules.keyView(plan->file(plan->winners[i]).name, storage));
+        if (last != m_last.end() && last->second > entry)
+            judged.laterHolder[i] = last->second;
+    }
+    judged.plan = std::move(plan);
 }
 
 std::shared_ptr<const FlatEntryPlan> FlatRun::takePlan(std::size_t entry, const std::string& path) {
@@ -446,6 +461,14 @@ void PlacedFiles::add(std::uint64_t place) {
         return;
     std::lock_guard lock(m_mutex);
     m_places.insert(place);
+    m_any.store(true, std::memory_order_release);
+}
+
+void PlacedFiles::addAll(const std::vector<std::uint64_t>& places) {
+    if (!m_recording || places.empty())
+        return;
+    std::lock_guard lock(m_mutex);
+    m_places.insert(places.begin(), places.end());
     m_any.store(true, std::memory_order_release);
 }
 

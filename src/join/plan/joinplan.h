@@ -39,6 +39,7 @@ public:
     // Whether a place is recorded or looked for at all; until then its key need not be made.
     bool inUse() const { return m_recording || m_any.load(std::memory_order_acquire); }
     void add(std::uint64_t place);
+    void addAll(const std::vector<std::uint64_t>& places);
     bool contains(std::uint64_t place) const;
 
 private:
@@ -239,9 +240,13 @@ public:
                                     std::size_t entry);
 
 private:
-    // Notes, of every key, the last of the plans (in entry order) that holds a file of it, and of
-    // each plan's winners, which a later plan's file of their key replaces.
-    template <class Plans> void noteLastHolders(const Plans& plans, const OutputRules& rules);
+    // Notes entry `entry` as the last holder of its plan's keys where no later entry is noted
+    // already. Plans may be noted in any order, from several threads.
+    void noteHolder(const FlatEntryPlan& plan, std::uint32_t entry, const OutputRules& rules);
+    // Once every plan is noted: which of the plan's winners a later entry replaces. Plans may be
+    // judged side by side.
+    void judge(std::shared_ptr<const FlatEntryPlan> plan, std::uint32_t entry,
+               const OutputRules& rules);
 
     // A plan whose winners were judged against the later plans as the run was made: for each
     // winner, the last entry that holds a file of its key when that entry is a later one, which
