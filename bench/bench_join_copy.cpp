@@ -39,7 +39,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <filesystem>
 #include <fstream>
 #include <ftw.h>
@@ -48,6 +47,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
