@@ -374,7 +374,7 @@ void FlatRun::noteHolder(const FlatEntryPlan& plan, std::uint32_t entry, const O
     }
 }
 
-void FlatRun::judge(std::shared_ptr<const FlatEntryPlan> plan, std::uint32_t entry,
+void FlatRun::judge(const std::shared_ptr<const FlatEntryPlan>& plan, std::uint32_t entry,
                     const OutputRules& rules) {
     Judged& judged = m_judged[entry];
     judged.laterHolder.assign(plan->winners.size(), 0);
@@ -384,7 +384,7 @@ void FlatRun::judge(std::shared_ptr<const FlatEntryPlan> plan, std::uint32_t ent
         if (last != m_last.end() && last->second > entry)
             judged.laterHolder[i] = last->second;
     }
-    judged.plan = std::move(plan);
+    judged.plan = plan;
 }
 
 std::shared_ptr<const FlatEntryPlan> FlatRun::takePlan(std::size_t entry, const std::string& path) {

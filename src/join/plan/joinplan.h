@@ -245,7 +245,7 @@ private:
     void noteHolder(const FlatEntryPlan& plan, std::uint32_t entry, const OutputRules& rules);
     // Once every plan is noted: which of the plan's winners a later entry replaces. Plans may be
     // judged side by side.
-    void judge(std::shared_ptr<const FlatEntryPlan> plan, std::uint32_t entry,
+    void judge(const std::shared_ptr<const FlatEntryPlan>& plan, std::uint32_t entry,
                const OutputRules& rules);
 
     // A plan whose winners were judged against the later plans as the run was made: for each
