@@ -6,6 +6,7 @@
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/fs/posixinternal.h"
+#include "join/fs/targetfs.h"
 #include "join/fs/targetnames.h"
 #include "join/fs/temporaries.h"
 #include "join/tasks/workers.h"
@@ -18,10 +19,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 // The single-file copy (the temporary file it is written to, or its own name, and its placing), the
 // link copy and the final flush.
@@ -32,12 +31,6 @@ using namespace posix;
 namespace {
 
 // ---- The temporary file a copy is written to ----
-
-// Naming an unnamed temporary file goes through /proc without special privileges.
-bool unnamedFilesCanBeLinked() {
-    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
-    return available;
-}
 
 // Whether `name` in `folder` already is a copy of the regular file `source`: a regular file
 // (not a link) that this user can read, of its size and modification time as far as a file
@@ -476,31 +469,6 @@ bool isAlreadyCopied(const std::string& source, const std::string& destination,
     struct stat st {};
     return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
            S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
-}
-
-bool unnamedFilesIn(int folder) {
-    if (!unnamedFilesCanBeLinked())
-        return false;
-    // Making one is a write, which a join that finds everything there need not make each time.
-    static std::mutex mutex;
-    static std::unordered_map<dev_t, bool> known;
-    struct stat st {};
-    const bool identified = ::fstat(folder, &st) == 0;
-    if (identified) {
-        std::lock_guard lock(mutex);
-        if (const auto found = known.find(st.st_dev); found != known.end())
-            return found->second;
-    }
-    const int opened = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    const int refusal = opened < 0 ? errno : 0;
-    const Descriptor file(opened);
-    // A refusal that says nothing of the file system (no room, no descriptor) is not kept.
-    if (identified && (file.valid() || refusal == EOPNOTSUPP || refusal == EISDIR ||
-                       refusal == EINVAL || refusal == ENOENT)) {
-        std::lock_guard lock(mutex);
-        known.emplace(st.st_dev, file.valid());
-    }
-    return file.valid();
 }
 
 int flushFileSystem(int folder) {

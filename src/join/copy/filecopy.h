@@ -76,13 +76,6 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
 // step; a folder there is refused (EISDIR).
 CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName);
 
-// Whether copies into the open folder are written to unnamed files (O_TMPFILE), which vanish
-// with the process that made them, rather than to hidden temporary names. Asks by making one, once
-// for each file system: the answer is kept for the process. A device that comes back with another
-// file system at worst keeps the old answer, which only decides where ended temporaries are looked
-// for.
-bool unnamedFilesIn(int folder);
-
 // Writes everything cached for the file system that holds the open folder to its disk. 0 or an
 // errno value.
 int flushFileSystem(int folder);

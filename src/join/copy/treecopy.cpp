@@ -4,6 +4,7 @@
 #include "join/copy/targetfolder.h"
 #include "join/fs/closebatch.h"
 #include "join/fs/paths.h"
+#include "join/fs/targetfs.h"
 #include "join/fs/temporaries.h"
 #include "join/tasks/taskgroup.h"
 #include "join/tasks/workers.h"

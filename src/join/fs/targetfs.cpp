@@ -1,6 +1,7 @@
 #include "join/fs/targetfs.h"
 
 #include "join/fs/failure.h"
+#include "join/fs/posixfs.h"
 #include "join/fs/targetnames.h"
 #include "join/fs/targetvolume.h"
 #include "join/fs/temporaries.h"
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <linux/fs.h>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -17,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -336,6 +339,36 @@ std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) 
     } catch (const Failure&) {
         return std::nullopt;
     }
+}
+
+bool unnamedFilesCanBeLinked() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+bool unnamedFilesIn(int folder) {
+    if (!unnamedFilesCanBeLinked())
+        return false;
+    // Making one is a write, which a join that finds everything there need not make each time.
+    static std::mutex mutex;
+    static std::unordered_map<dev_t, bool> known;
+    struct stat st {};
+    const bool identified = ::fstat(folder, &st) == 0;
+    if (identified) {
+        std::lock_guard lock(mutex);
+        if (const auto found = known.find(st.st_dev); found != known.end())
+            return found->second;
+    }
+    const int opened = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const int refusal = opened < 0 ? errno : 0;
+    const Descriptor file(opened);
+    // A refusal that says nothing of the file system (no room, no descriptor) is not kept.
+    if (identified && (file.valid() || refusal == EOPNOTSUPP || refusal == EISDIR ||
+                       refusal == EINVAL || refusal == ENOENT)) {
+        std::lock_guard lock(mutex);
+        known.emplace(st.st_dev, file.valid());
+    }
+    return file.valid();
 }
 
 } // namespace join

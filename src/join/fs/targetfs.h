@@ -35,4 +35,15 @@ std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder);
 // there (read-only, no permission).
 std::optional<std::int64_t> probeTimeStep(const std::string& folder);
 
+// Whether this process can give an unnamed file (O_TMPFILE) a name: that goes through /proc,
+// which needs no special privileges. Read once for the process.
+bool unnamedFilesCanBeLinked();
+
+// Whether copies into the open folder are written to unnamed files (O_TMPFILE), which vanish
+// with the process that made them, rather than to hidden temporary names. Asks by making one, once
+// for each file system: the answer is kept for the process. A device that comes back with another
+// file system at worst keeps the old answer, which only decides where ended temporaries are looked
+// for.
+bool unnamedFilesIn(int folder);
+
 } // namespace join
