@@ -285,9 +285,7 @@ std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
 // The files earlier entries left to this one, for the names this entry placed none of after
 // all: of each name, the latest that can be copied is copied. Their places in processing order
 // come after `after`. Returns how many files it tried.
-std::uint64_t
-copyLeftFiles(FlatJob& job, std::uint32_t after,
-              std::unordered_map<std::string, std::vector<FlatRun::Deferred>>& awaited) {
+std::uint64_t copyLeftFiles(FlatJob& job, std::uint32_t after, FlatRun::DeferredByKey& awaited) {
     std::vector<std::vector<FlatRun::Deferred>*> waiting;
     for (auto& [key, files] : awaited)
         if (!job.placedKey(key) && !files.empty())
@@ -337,7 +335,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     }
     // The names whose last file the look-ahead found here, with earlier entries' files left to
     // this entry: whether this entry places them is watched.
-    std::unordered_map<std::string, std::vector<FlatRun::Deferred>> awaited;
+    FlatRun::DeferredByKey awaited;
     if (options.run)
         awaited = options.run->takeAwaited(options.entry);
     KeySet watched;
@@ -374,9 +372,9 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     return standIns;
 }
 
-void copyRemainingLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
-                            const std::string& output, const FlatCopyOptions& options,
-                            CopyFailures& failures, CopyCounters& counters) {
+void copyRemainingLeftFiles(FlatRun::DeferredByKey left, const std::string& output,
+                            const FlatCopyOptions& options, CopyFailures& failures,
+                            CopyCounters& counters) {
     Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
         failures.add({}, copyFailure(output, outputFolder.error()));

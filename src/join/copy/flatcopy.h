@@ -43,8 +43,8 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
 
 // Copies, of each name, the latest of the files `left` that can be copied: files left to entries
 // whose copy never came. On this thread; they are few.
-void copyRemainingLeftFiles(std::unordered_map<std::string, std::vector<FlatRun::Deferred>> left,
-                            const std::string& output, const FlatCopyOptions& options,
-                            CopyFailures& failures, CopyCounters& counters);
+void copyRemainingLeftFiles(FlatRun::DeferredByKey left, const std::string& output,
+                            const FlatCopyOptions& options, CopyFailures& failures,
+                            CopyCounters& counters);
 
 } // namespace join

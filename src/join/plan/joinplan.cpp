@@ -441,19 +441,17 @@ std::vector<FlatPlace> FlatRun::copiesOf(const FlatEntryPlan& plan, const Output
     return copies;
 }
 
-std::unordered_map<std::string, std::vector<FlatRun::Deferred>> FlatRun::takeRemaining() {
-    std::unordered_map<std::string, std::vector<Deferred>> remaining;
+FlatRun::DeferredByKey FlatRun::takeRemaining() {
+    DeferredByKey remaining;
     std::lock_guard lock(m_mutex);
     for (auto& awaited : m_deferred)
         remaining.merge(std::exchange(awaited, {}));
     return remaining;
 }
 
-std::unordered_map<std::string, std::vector<FlatRun::Deferred>>
-FlatRun::takeAwaited(std::size_t entry) {
+FlatRun::DeferredByKey FlatRun::takeAwaited(std::size_t entry) {
     std::lock_guard lock(m_mutex);
-    return entry < m_deferred.size() ? std::exchange(m_deferred[entry], {})
-                                     : std::unordered_map<std::string, std::vector<Deferred>>{};
+    return entry < m_deferred.size() ? std::exchange(m_deferred[entry], {}) : DeferredByKey{};
 }
 
 void PlacedFiles::add(std::uint64_t place) {

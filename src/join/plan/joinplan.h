@@ -90,6 +90,8 @@ struct KeyHash {
 };
 // Strings of keys, searched with views.
 using KeySet = std::unordered_set<std::string, KeyHash, std::equal_to<>>;
+template <class Value>
+using KeyMap = std::unordered_map<std::string, Value, KeyHash, std::equal_to<>>;
 
 // ---- Which entries of a listing a copy takes ----
 
@@ -227,12 +229,13 @@ public:
         std::string path;
         std::string name;
     };
+    using DeferredByKey = KeyMap<std::vector<Deferred>>;
     // The keys whose last file the look-ahead found in entry `entry`, with the earlier files left
     // to it: whatever the entry's copy does not place of these is copied from them. Taken once.
-    std::unordered_map<std::string, std::vector<Deferred>> takeAwaited(std::size_t entry);
+    DeferredByKey takeAwaited(std::size_t entry);
     // What is left to entries whose copy never took it (an entry that could not be read, or
     // named no folder). Taken once.
-    std::unordered_map<std::string, std::vector<Deferred>> takeRemaining();
+    DeferredByKey takeRemaining();
 
     // Which of the plan's winners entry `entry` copies: all but those a later entry's file of
     // their key replaces, which are left to it.
@@ -262,11 +265,11 @@ private:
     };
     std::vector<std::optional<Kept>> m_plans;
     // Per key, the last entry that holds a file of it.
-    std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> m_last;
+    KeyMap<std::uint32_t> m_last;
     std::vector<Judged> m_judged; // one for each entry
     std::mutex m_mutex;
     // By the entry that holds the last file of their key.
-    std::vector<std::unordered_map<std::string, std::vector<Deferred>>> m_deferred;
+    std::vector<DeferredByKey> m_deferred;
 };
 
 } // namespace join
