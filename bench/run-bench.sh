@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the join engine's benchmark (Release) and runs it beside cp -r, rsync -a, find | xargs cp,
 # a bare copy_file_range loop and the floor (every file written from memory, no reading), and
-# counts set A's system calls per copied file with strace. The data (about 1.2 GiB at full scale, plus the outputs of every
-# run) is made in a temporary folder and removed at the end.
+# counts set A's system calls per copied file with strace. The data (about 1.2 GiB at full scale) and
+# the outputs of every run, kept until the end, are made in a temporary folder and removed at the
+# end: a full run needs about 31 GiB free there.
 #
 #     bench/run-bench.sh [SCALE] [RUNS]
 #
