@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "join/fs/targetfs.h"
+#include "join/host/host.h"
 
 #include <functional>
 #include <ostream>
@@ -10,30 +11,20 @@
 
 namespace cli {
 
-// Prints what a join would do, writing nothing: where each entry goes or why it is refused,
-// the flat copy's name collisions and the file that wins each, the "~" names skipped, and what
-// the output folder's file system will refuse, take as one name, or have no room for. Follows
-// the engine's own walk and listing order, so that the plan names the files the join leaves.
-// Returns the exit status the join would have: whether it would copy everything.
+// Prints what a join would do, writing nothing: the join itself runs with its writes withheld,
+// and its record says where each entry goes or why it is refused, which file of each name or
+// place wins, the "~" names skipped, and what the output folder's file system would refuse or
+// take as one name; then whether it would have the room. Returns the exit status the join would
+// have: whether it would copy everything.
 int printDryRun(const JoinRequest& request, std::ostream& out);
 
-// The same with the output folder's file system told by `examine` instead of the real one.
+// The same with the output folder's file system told by `examine` instead of the real one, for
+// the plan and for the join's own rules.
 using ExamineFunction = std::function<join::TargetFileSystem(const std::string& folder)>;
 int printDryRun(const JoinRequest& request, std::ostream& out, const ExamineFunction& examine);
 
-// The plan a dry run prints, file by file: for each file the join would leave, its destination
-// and its source, and whether it is already there and left alone; and every source path the
-// join would name as not copied (refused names, what is not a regular file, files that a name
-// one with theirs on the target replaces). For checking the plan against the join.
-struct PlannedFile {
-    std::string destination;
-    std::string source;
-    bool alreadyThere = false;
-};
-struct PlannedJoin {
-    std::vector<PlannedFile> files;
-    std::vector<std::string> notCopied;
-};
-PlannedJoin planJoin(const JoinRequest& request);
+// The join's outcome as a dry run foresees it, with the record of every file's fate: the join run
+// with its writes withheld.
+join::JoinOutcome foreseeJoin(const JoinRequest& request);
 
 } // namespace cli

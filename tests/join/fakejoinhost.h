@@ -113,6 +113,12 @@ public:
     std::string outputFolderText() const override { return output; }
     join::CopyOption copyOption() const override { return option; }
 
+    // A dry run's host withholds the writes; either keeps the record of every file's fate.
+    join::Writes writesMode = join::Writes::Made;
+    bool recordFates = false;
+    join::Writes writes() const override { return writesMode; }
+    bool keepsRecord() const override { return recordFates; }
+
     void setPointer(join::Pointer pointer) override {
         pointers.push_back(pointer);
         events.push_back("pointer " + std::to_string(static_cast<int>(pointer)));

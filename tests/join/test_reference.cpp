@@ -10,10 +10,10 @@
 // between the run's look-ahead and its entry's copy, then some sources are rewritten (same size,
 // a time 1.5 s later) and it is joined again: the second join copies exactly those, and the dry
 // run's plan made before it names, file by file, what the join then does.
-#include "cli/dryrun.h"
 #include "fakejoinhost.h"
 #include "join/run/joinrun.h"
 #include "support/testdir.h"
+#include "test_childprocess.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -28,6 +28,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 using testsupport::FakeJoinHost;
@@ -428,6 +429,51 @@ std::string closingMessageWrong(const FakeJoinHost& host) {
     return {};
 }
 
+// A fate as one line, for telling two records apart.
+std::string fateText(const join::FileFate& fate) {
+    static const char* const Fates[] = {"written", "already there", "replaced", "left out",
+                                        "not copied"};
+    static const char* const Items[] = {"file", "link", "folder"};
+    return "entry " + std::to_string(fate.entry) + ", " + Items[static_cast<int>(fate.item)] + " " +
+           fate.source + ": " + Fates[static_cast<int>(fate.fate)] +
+           (fate.destination.empty() ? "" : " at " + fate.destination) +
+           (fate.reason.empty() ? "" : " (" + fate.reason + ")");
+}
+
+// The first fate in which a dry run's record and the join's differ; "" when they are equal.
+// `unless` leaves out fates a change made between them explains.
+std::string firstRecordDifference(const std::vector<join::FileFate>& foreseen,
+                                  const std::vector<join::FileFate>& done,
+                                  const std::function<bool(const join::FileFate&)>& unless = {}) {
+    std::multiset<std::string> a;
+    std::multiset<std::string> b;
+    for (const join::FileFate& fate : foreseen)
+        if (!unless || !unless(fate))
+            a.insert(fateText(fate));
+    for (const join::FileFate& fate : done)
+        if (!unless || !unless(fate))
+            b.insert(fateText(fate));
+    for (const std::string& fate : a)
+        if (!b.contains(fate))
+            return "foreseen, not done: " + fate;
+    for (const std::string& fate : b)
+        if (!a.contains(fate))
+            return "done, not foreseen: " + fate;
+    return {};
+}
+
+// Runs a join of `host`'s list as a dry run, writing nothing, and returns its record.
+join::JoinOutcome foresee(const FakeJoinHost& like) {
+    FakeJoinHost dry;
+    dry.sources = like.sources;
+    dry.output = like.output;
+    dry.option = like.option;
+    dry.writesMode = join::Writes::Withheld;
+    dry.recordFates = true;
+    join::JoinRun(dry).run();
+    return dry.outcome.value_or(join::JoinOutcome{});
+}
+
 std::vector<unsigned> seeds() {
     std::vector<unsigned> chosen;
     std::istringstream text(std::getenv("BRIMVALE_REFERENCE_SEEDS")
@@ -461,6 +507,285 @@ std::vector<fs::path> regularFiles(const fs::path& root) {
 }
 
 } // namespace
+
+// ---- Cases that a dry run once foresaw wrongly ----
+
+// Gives a file a modification time of its own, whole seconds.
+void setTime(const fs::path& path, std::time_t seconds) {
+    const struct timespec time = {seconds, 0};
+    const struct timespec times[2] = {time, time};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// A folder so deep that its files' paths are longer than the system takes as one path: made and
+// written one level at a time.
+void makeDeepTree(const fs::path& root, int levels, const std::string& content) {
+    fs::create_directories(root);
+    int folder = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string name(200, 'd');
+    for (int level = 0; level < levels && folder >= 0; ++level) {
+        ::mkdirat(folder, name.c_str(), 0755);
+        const int below = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = below;
+    }
+    const int file = ::openat(folder, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (file >= 0) {
+        if (::write(file, content.data(), content.size()) < 0)
+            std::perror("write");
+        ::close(file);
+    }
+    ::close(folder);
+}
+
+struct ForeseenCase {
+    const char* name;
+    join::CopyOption option;
+    // Makes the sources below the test folder; the output folder "out" is made already.
+    std::function<void(const TestDir&)> make;
+    std::vector<std::string> sources; // below the test folder
+    bool intoOutput = false;          // "out/" rather than "out"
+    // Joins the first source alone before.
+    bool joinedBefore = false;
+    // What must hold once joined; "" when it does.
+    std::function<std::string(const TestDir&, const join::JoinOutcome&)> check;
+    // Run by the user 65534, in a child process (as root only).
+    bool asNobody = false;
+};
+
+// Runs a case: the dry run, then the join; "" when the dry run wrote nothing and foresaw the
+// join's record and what it named as not copied, and the case's own check holds.
+std::string runForeseenCase(const ForeseenCase& row, const TestDir& dir, const fs::path& output) {
+    fs::create_directories(output);
+    FakeJoinHost host;
+    for (const std::string& source : row.sources)
+        host.sources.push_back(dir.path(source));
+    host.output = output.string() + (row.intoOutput ? "/" : "");
+    host.option = row.option;
+    host.recordFates = true;
+    if (row.joinedBefore) {
+        FakeJoinHost first = host;
+        first.sources.resize(1);
+        join::JoinRun(first).run();
+    }
+    const std::string untouched = testsupport::listTree(output);
+    const join::JoinOutcome foreseen = foresee(host);
+    if (testsupport::listTree(output) != untouched)
+        return "the dry run wrote into the output folder";
+    join::JoinRun(host).run();
+    if (!host.outcome)
+        return "the join did not run";
+    if (std::string wrong = firstRecordDifference(foreseen.record, host.outcome->record);
+        !wrong.empty())
+        return wrong;
+    std::multiset<std::string> foreseenNotCopied;
+    std::multiset<std::string> notCopied;
+    for (const join::EntryNotCopied& entry : foreseen.notCopied)
+        for (const join::NotCopiedItem& item : entry.items)
+            foreseenNotCopied.insert(item.description);
+    for (const join::EntryNotCopied& entry : host.outcome->notCopied)
+        for (const join::NotCopiedItem& item : entry.items)
+            notCopied.insert(item.description);
+    if (foreseenNotCopied != notCopied)
+        return "the dry run named other things as not copied";
+    return row.check(dir, *host.outcome);
+}
+
+// How many of the record's things had the fate.
+std::size_t countFates(const join::JoinOutcome& outcome, join::FileFate::Fate fate,
+                       join::FileFate::Item item = join::FileFate::Item::File) {
+    return static_cast<std::size_t>(
+        std::count_if(outcome.record.begin(), outcome.record.end(), [&](const join::FileFate& one) {
+            return one.fate == fate && one.item == item;
+        }));
+}
+
+TEST(Reference, CasesTheDryRunForesees) {
+    using join::CopyOption;
+    using Fate = join::FileFate::Fate;
+    const std::time_t then = ::time(nullptr) - 7200;
+    // A later entry's file of the size and time of an earlier one's, other bytes.
+    const auto twins = [then](const std::string& a, const std::string& b) {
+        return [=](const TestDir& dir) {
+            dir.write(a, "AAAA");
+            dir.write(b, "BBBB");
+            setTime(dir.path(a), then);
+            setTime(dir.path(b), then);
+        };
+    };
+    const auto holds = [](const std::string& path, const std::string& content) {
+        return [=](const TestDir& dir, const join::JoinOutcome&) {
+            return dir.read(path) == content ? std::string()
+                                             : path + " holds \"" + dir.read(path) + "\"";
+        };
+    };
+    const auto nothingFailed = [](const TestDir&, const join::JoinOutcome& outcome) {
+        return outcome.notCopied.empty() && countFates(outcome, Fate::Written) == 1
+                   ? std::string()
+                   : "the deep file was not copied alone: " +
+                         (outcome.notCopied.empty()
+                              ? std::to_string(countFates(outcome, Fate::Written)) + " written"
+                              : outcome.notCopied.front().items.front().description);
+    };
+    std::vector<ForeseenCase> rows = {
+        {"a file where a later entry has a folder",
+         CopyOption::PreserveStructure,
+         [](const TestDir& dir) { dir.make("A/x=a\nB/x/in.txt=b"); },
+         {"A", "B"},
+         false,
+         false,
+         [](const TestDir& dir, const join::JoinOutcome& outcome) {
+             return dir.read("out/x") == "a" && outcome.foldersNotCopied == 1
+                        ? std::string()
+                        : "the folder was not named, or the file went";
+         }},
+        {"a folder where a later entry has a file",
+         CopyOption::PreserveStructure,
+         [](const TestDir& dir) { dir.make("A/x/in.txt=a\nB/x=b"); },
+         {"A", "B"},
+         false,
+         false,
+         [](const TestDir& dir, const join::JoinOutcome& outcome) {
+             return dir.read("out/x/in.txt") == "a" && outcome.filesNotCopied == 1
+                        ? std::string()
+                        : "the file was not named, or the folder went";
+         }},
+        {"a folder in the flat output folder where a file goes",
+         CopyOption::Flat,
+         [](const TestDir& dir) { dir.make("A/x=a\nout/x/"); },
+         {"A"},
+         false,
+         false,
+         [](const TestDir&, const join::JoinOutcome& outcome) {
+             return outcome.filesNotCopied == 1 ? std::string() : "the file was not named";
+         }},
+        {"a link in the output to its own source",
+         CopyOption::PreserveStructure,
+         [](const TestDir& dir) { dir.make("A/f.txt=source\nout/f.txt -> ../A/f.txt"); },
+         {"A"},
+         false,
+         false,
+         [](const TestDir& dir, const join::JoinOutcome&) {
+             return fs::is_symlink(dir.root() / "out/f.txt") || dir.read("A/f.txt") != "source"
+                        ? "the link stayed, or the source changed"
+                        : std::string();
+         }},
+        {"a folder listed twice",
+         CopyOption::PreserveStructure,
+         [](const TestDir& dir) { dir.make("A/f1=1\nA/sub/f2=2"); },
+         {"A", "A"},
+         true,
+         false,
+         [](const TestDir&, const join::JoinOutcome& outcome) {
+             return countFates(outcome, Fate::Written) == 2 &&
+                            countFates(outcome, Fate::AlreadyThere) == 2
+                        ? std::string()
+                        : "the files were written " +
+                              std::to_string(countFates(outcome, Fate::Written)) + " times";
+         }},
+        {"a later entry's twin joined again, preserve",
+         CopyOption::PreserveStructure,
+         twins("A/x.txt", "B/x.txt"),
+         {"A", "B"},
+         false,
+         true,
+         holds("out/x.txt", "BBBB")},
+        {"a later entry's twin joined again, flat",
+         CopyOption::Flat,
+         twins("A/x.txt", "B/x.txt"),
+         {"A", "B"},
+         false,
+         true,
+         holds("out/x.txt", "BBBB")},
+        {"a later entry's twin in a folder of another case",
+         CopyOption::PreserveStructure,
+         twins("A/Dir/in.txt", "B/DIR/in.txt"),
+         {"A", "B"},
+         false,
+         false,
+         holds("out/DIR/in.txt", "BBBB")},
+        {"paths longer than the system takes, preserve",
+         CopyOption::PreserveStructure,
+         [](const TestDir& dir) { makeDeepTree(dir.root() / "A", 22, "deep"); },
+         {"A"},
+         true,
+         false,
+         nothingFailed},
+        // The walk leaves out a folder whose path is too long to reach, and names it.
+        {"paths longer than the system takes, flat",
+         CopyOption::Flat,
+         [](const TestDir& dir) { makeDeepTree(dir.root() / "A", 22, "deep"); },
+         {"A"},
+         false,
+         false,
+         [](const TestDir&, const join::JoinOutcome& outcome) {
+             return outcome.foldersNotCopied == 1 ? std::string() : "the deep folder was not named";
+         }},
+    };
+    // An unreadable file in a tree the user owns: the dry run opens it for reading too.
+    for (const CopyOption option : {CopyOption::PreserveStructure, CopyOption::Flat})
+        rows.push_back({"a file the user cannot read",
+                        option,
+                        [](const TestDir& dir) {
+                            dir.make("A/ok.txt=ok\nA/secret.txt=secret");
+                            fs::permissions(dir.root() / "A/secret.txt",
+                                            fs::perms::owner_read | fs::perms::owner_write);
+                            for (const char* mine : {"A", "A/ok.txt", "out", ""})
+                                if (::chown(dir.path(mine).c_str(), 65534, 65534) != 0)
+                                    std::perror("chown");
+                        },
+                        {"A"},
+                        false,
+                        false,
+                        [](const TestDir&, const join::JoinOutcome& outcome) {
+                            return outcome.filesNotCopied == 1 &&
+                                           outcome.notCopied.front().items.front().description.find(
+                                               "Permission denied") != std::string::npos
+                                       ? std::string()
+                                       : "the unreadable file was not named";
+                        },
+                        true});
+    // Those that need a child run first, before this process starts the workers.
+    std::stable_partition(rows.begin(), rows.end(), [](const auto& row) { return row.asNobody; });
+    const char* targetRoot = std::getenv("BRIMVALE_REFERENCE_TARGET");
+    for (const ForeseenCase& row : rows) {
+        TestDir dir;
+        fs::create_directories(dir.root() / "out");
+        row.make(dir);
+        // On the file system under test, where there is one, holding what the case put in "out";
+        // a case whose output that file system cannot hold does not apply there.
+        std::optional<TestDir> target;
+        if (targetRoot && !row.asNobody)
+            target.emplace(targetRoot);
+        const fs::path output = (target ? target->root() : dir.root()) / "out";
+        if (target) {
+            std::error_code cannot;
+            fs::copy(dir.root() / "out", output,
+                     fs::copy_options::recursive | fs::copy_options::copy_symlinks, cannot);
+            if (cannot)
+                continue;
+            fs::remove_all(dir.root() / "out");
+            fs::create_directory_symlink(output, dir.root() / "out");
+        }
+        if (!row.asNobody) {
+            EXPECT_EQ(runForeseenCase(row, dir, output), "") << row.name;
+            continue;
+        }
+        if (::geteuid() != 0)
+            continue; // an ordinary user cannot become another
+        fs::create_directories(output);
+        if (::chown(output.c_str(), 65534, 65534) != 0)
+            std::perror("chown");
+        const int code = testsupport::runInChild([&] {
+            if (!testsupport::dropToNobody())
+                return testsupport::CouldNotDropPrivileges;
+            const std::string wrong = runForeseenCase(row, dir, output);
+            std::fputs(wrong.c_str(), stderr);
+            return wrong.empty() ? 0 : 1;
+        });
+        EXPECT_EQ(code, 0) << row.name << " (its reasons above)";
+    }
+}
 
 TEST(Reference, RandomTreesAndListsInBothOptions) {
     const fs::path memory = "/dev/shm";
@@ -580,8 +905,38 @@ TEST(Reference, RandomTreesAndListsInBothOptions) {
             host.option = option;
             host.changeAt = changeAt;
             host.change = change;
+            host.recordFates = true;
+            // The dry run writes nothing.
+            const std::string untouched = testsupport::listTree(output);
+            const join::JoinOutcome foreseen = foresee(host);
+            ASSERT_EQ(testsupport::listTree(output), untouched) << context;
+            ASSERT_FALSE(foreseen.record.empty()) << context;
             join::JoinRun(host).run();
             reference(expected, unchanged, list.size());
+            // The dry run foresaw what the join did, file by file, but where the change made
+            // during the join leads: the changed file's own place.
+            // The changed file under its own name, or its new "~" one.
+            const auto isChanged = [&](const std::string& source) {
+                return !changed.empty() &&
+                       (source == changed.string() ||
+                        source ==
+                            (changed.parent_path() / ("~" + changed.filename().string())).string());
+            };
+            std::set<std::string> changedPlaces;
+            for (const std::vector<join::FileFate>* record :
+                 std::initializer_list<const std::vector<join::FileFate>*>{&host.outcome->record,
+                                                                           &foreseen.record})
+                for (const join::FileFate& fate : *record)
+                    if (isChanged(fate.source))
+                        changedPlaces.insert(rules.keyOf(fate.destination));
+            EXPECT_EQ(firstRecordDifference(foreseen.record, host.outcome->record,
+                                            [&](const join::FileFate& fate) {
+                                                return isChanged(fate.source) ||
+                                                       changedPlaces.contains(
+                                                           rules.keyOf(fate.destination));
+                                            }),
+                      "")
+                << context << "; the list:" << listed;
 
             ASSERT_EQ(closingMessageWrong(host), "") << context;
             ASSERT_TRUE(host.reports.empty()) << context << ": " << host.reports[0].description;
@@ -653,12 +1008,12 @@ TEST(Reference, RandomTreesAndListsInBothOptions) {
                     held[write.place] = state;
                 }
 
-            cli::JoinRequest request{list, host.output, option};
-            const cli::PlannedJoin plan = cli::planJoin(request);
             FakeJoinHost second;
             second.sources = host.sources;
             second.output = host.output;
             second.option = host.option;
+            second.recordFates = true;
+            const join::JoinOutcome foreseenAgain = foresee(second);
             join::JoinRun(second).run();
             const std::string againContext =
                 context + ", joined again after " + std::to_string(rewritten.size()) + " rewrites";
@@ -668,19 +1023,21 @@ TEST(Reference, RandomTreesAndListsInBothOptions) {
             EXPECT_EQ(second.filesCopied - second.filesAlreadyThere, copies) << againContext;
             EXPECT_EQ(second.filesAlreadyThere, alreadyThere) << againContext;
 
-            // The dry run made before it planned what the join did, file by file.
-            std::uint64_t plannedThere = 0;
-            for (const cli::PlannedFile& file : plan.files) {
-                plannedThere += file.alreadyThere;
-                EXPECT_EQ(readFile(file.destination), readFile(file.source))
-                    << againContext << ": the plan has " << file.destination << " from "
-                    << file.source;
-            }
-            EXPECT_EQ(plannedThere, second.filesAlreadyThere) << againContext << ", planned";
-            const std::set<std::string> plannedNotCopied(plan.notCopied.begin(),
-                                                         plan.notCopied.end());
-            EXPECT_EQ(namedNotCopied(second, plannedNotCopied), plannedNotCopied)
-                << againContext << ", planned";
+            // The dry run made before it foresaw what the join did, file by file, and named what
+            // it would not copy as the join then named it.
+            EXPECT_EQ(firstRecordDifference(foreseenAgain.record, second.outcome->record), "")
+                << againContext << "; the list:" << listed;
+            EXPECT_EQ(foreseenAgain.filesAlreadyThere, second.filesAlreadyThere)
+                << againContext << ", foreseen";
+            std::multiset<std::string> foreseenNotCopied;
+            std::multiset<std::string> notCopied;
+            for (const join::EntryNotCopied& entry : foreseenAgain.notCopied)
+                for (const join::NotCopiedItem& item : entry.items)
+                    foreseenNotCopied.insert(item.description);
+            for (const join::EntryNotCopied& entry : second.outcome->notCopied)
+                for (const join::NotCopiedItem& item : entry.items)
+                    notCopied.insert(item.description);
+            EXPECT_EQ(foreseenNotCopied, notCopied) << againContext << ", foreseen";
             fs::remove_all(output);
         }
     }

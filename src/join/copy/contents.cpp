@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
@@ -178,6 +180,28 @@ bool copyFileContents(int from, int to, off_t size, CopyMethod method) {
     if (failure.error != 0)
         errno = failure.error == SourceChanged ? EAGAIN : failure.error;
     return failure.error == 0;
+}
+
+bool holdSameBytes(int a, int b, std::uint64_t size) {
+    const auto buffer = std::make_unique<char[]>(2 * BufferSize);
+    char* const first = buffer.get();
+    char* const second = first + BufferSize;
+    for (std::uint64_t offset = 0; offset < size;) {
+        if (stopRequested())
+            return false;
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(BufferSize, size - offset));
+        const ssize_t got = ::pread(a, first, want, static_cast<off_t>(offset));
+        if (got <= 0 ||
+            ::pread(b, second, static_cast<std::size_t>(got), static_cast<off_t>(offset)) != got ||
+            std::memcmp(first, second, static_cast<std::size_t>(got)) != 0)
+            return false;
+        offset += static_cast<std::uint64_t>(got);
+    }
+    // Neither holds more.
+    char extra = 0;
+    return ::pread(a, &extra, 1, static_cast<off_t>(size)) == 0 &&
+           ::pread(b, &extra, 1, static_cast<off_t>(size)) == 0;
 }
 
 } // namespace join

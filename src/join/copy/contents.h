@@ -64,4 +64,8 @@ private:
 // are copied.
 ContentFailure copyContents(RangeCopier& copier, int from, int to, off_t size, struct stat& after);
 
+// Whether the open files `a` and `b` both hold exactly `size` bytes, the same. False when either
+// cannot be read to its end, or a stop is requested meanwhile.
+bool holdSameBytes(int a, int b, std::uint64_t size);
+
 } // namespace join

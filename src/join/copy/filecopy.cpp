@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,35 @@ bool isCopyOf(int folder, const std::string& name, const struct stat& source,
     struct stat st {};
     return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            isCopyOf(st, source, timeStep);
+}
+
+CopyOutcome alreadyThere(const struct stat& source) {
+    return {CopyOutcome::Result::AlreadyThere, 0, Side::Target,
+            static_cast<std::uint64_t>(source.st_size), fingerprintOf(source)};
+}
+
+// Whether the destination `toName` in `to` (a regular file, not a link) holds the bytes of the
+// regular file `name` in `from`, which has `size` bytes.
+bool holdsSourceBytes(int from, const std::string& name, FollowLink follow, int to,
+                      const std::string& toName, std::uint64_t size) {
+    const int noFollow = follow == FollowLink::Yes ? 0 : O_NOFOLLOW;
+    const Descriptor in(::openat(from, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow));
+    const Descriptor there(
+        ::openat(to, toName.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    return in.valid() && there.valid() && holdSameBytes(in.get(), there.get(), size);
+}
+
+// With IfDestinationExists::KeepCopy: whether the destination already holds the source's copy,
+// as `history` and a look at the destination (`isCopy`, its size and time) tell it. `sameBytes`
+// looks at the bytes, only where size and time cannot tell the source's copy from another file's
+// of the run.
+bool holdsCopy(const struct stat& source, const PlaceHistory& history, bool isCopy,
+               const std::function<bool()>& sameBytes) {
+    if (history.earlier && *history.earlier == fingerprintOf(source))
+        return true;
+    if (!isCopy)
+        return false;
+    return (!history.earlier && !history.contested) || sameBytes();
 }
 
 // Whether `name` in `folder` is the file `file` itself (another name of it). A link there is
@@ -361,8 +391,8 @@ bool copyOneFile(const std::string& source, const std::string& destination,
 
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
-                       std::atomic<std::uint64_t>* progress, std::int64_t timeStep,
-                       InPlace inPlace) {
+                       std::atomic<std::uint64_t>* progress, std::int64_t timeStep, InPlace inPlace,
+                       const PlaceHistory& history) {
     if (stopRequested())
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
@@ -370,9 +400,9 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
     if (!isPlainName(toName))
         return failed(toName.empty() ? ENOENT : EISDIR, Side::Target);
 
-    // Whether nothing has the destination's name: known in a folder this copy made, else one
-    // look tells when the copy would keep what is there.
-    bool free = inPlace == InPlace::Fresh;
+    // Whether nothing has the destination's name: known in a folder this copy made, unless this
+    // run has had the place, else one look tells when the copy would keep what is there.
+    bool free = inPlace == InPlace::Fresh && !history.earlier;
     struct stat there {};
     bool looked = false;
     if (inPlace == InPlace::WhereFree && ifExists == IfDestinationExists::KeepCopy) {
@@ -391,9 +421,14 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         if (!S_ISREG(before.st_mode))
             return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
         if (ifExists == IfDestinationExists::KeepCopy &&
-            (looked ? isCopyOf(there, before, timeStep) : isCopyOf(to, toName, before, timeStep)))
-            return {CopyOutcome::Result::AlreadyThere, 0, Side::Target,
-                    static_cast<std::uint64_t>(before.st_size)};
+            holdsCopy(before, history,
+                      looked ? isCopyOf(there, before, timeStep)
+                             : isCopyOf(to, toName, before, timeStep),
+                      [&] {
+                          return holdsSourceBytes(from, name, follow, to, toName,
+                                                  static_cast<std::uint64_t>(before.st_size));
+                      }))
+            return alreadyThere(before);
     }
     const IfDestinationExists otherwise =
         ifExists == IfDestinationExists::KeepCopy ? IfDestinationExists::Replace : ifExists;
@@ -407,9 +442,11 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
     if ((free || (inPlace == InPlace::WhereFree && ifExists != IfDestinationExists::KeepCopy)) &&
         mayWriteInPlace(before)) {
         bool taken = false;
-        const CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
-        if (outcome.result == CopyOutcome::Result::Copied)
+        CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
+        if (outcome.result == CopyOutcome::Result::Copied) {
             closeLater(in.release());
+            outcome.source = fingerprintOf(before);
+        }
         if (!taken)
             return outcome;
         // Something has the name after all: it is judged as in any folder, through a temporary
@@ -417,10 +454,78 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         if (free) {
             in.reset();
             return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep,
-                              InPlace::Never);
+                              InPlace::Never, history);
         }
     }
-    return copyOpenFile(in.get(), before, to, toName, otherwise, progress);
+    CopyOutcome outcome = copyOpenFile(in.get(), before, to, toName, otherwise, progress);
+    if (outcome.result == CopyOutcome::Result::Copied)
+        outcome.source = fingerprintOf(before);
+    return outcome;
+}
+
+CopyOutcome foreseeFileAt(int from, const std::string& name, const std::string& sourcePath,
+                          FollowLink follow, const OutputFolder& to, const std::string& toName,
+                          std::uint64_t place, IfDestinationExists ifExists, std::int64_t timeStep,
+                          const PlaceHistory& history, ForeseenOutput& foreseen) {
+    if (stopRequested())
+        return failed(ECANCELED, Side::Target);
+    if (!isUsablePath(name))
+        return failed(unusablePathError(name), Side::Source);
+    if (!isPlainName(toName))
+        return failed(toName.empty() ? ENOENT : EISDIR, Side::Target);
+    const SeenAtPlace seen = seeAt(&foreseen, to, toName, place);
+    struct stat before {};
+    const int noFollow = follow == FollowLink::Yes ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (::fstatat(from, name.c_str(), &before, noFollow) != 0)
+        return failed(lastError(), Side::Source);
+    if (!S_ISREG(before.st_mode))
+        return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+    if (ifExists == IfDestinationExists::KeepCopy && seen.kind == SeenAtPlace::Kind::File) {
+        // A copy the run would have made holds its source's bytes and time, as the file system
+        // keeps the time.
+        struct stat copy = seen.status;
+        if (seen.foreseen) {
+            copy.st_mode = S_IFREG | 0600;
+            copy.st_size = static_cast<off_t>(seen.foreseen->size);
+            copy.st_mtim = keptTime(seen.foreseen->time, timeStep);
+        }
+        const auto sameBytes = [&] {
+            const auto size = static_cast<std::uint64_t>(before.st_size);
+            if (!seen.foreseen)
+                return holdsSourceBytes(from, name, follow, to.fd, toName, size);
+            const Descriptor in(::openat(from, name.c_str(),
+                                         O_RDONLY | O_NONBLOCK | O_CLOEXEC |
+                                             (follow == FollowLink::Yes ? 0 : O_NOFOLLOW)));
+            const Descriptor other(
+                ::open(seen.foreseen->source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+            return in.valid() && other.valid() && holdSameBytes(in.get(), other.get(), size);
+        };
+        if (holdsCopy(before, history, isCopyOf(copy, before, timeStep), sameBytes))
+            return alreadyThere(before);
+    }
+    // The source is opened for reading, as the copy opens it.
+    Descriptor in(::openat(from, name.c_str(),
+                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                               (follow == FollowLink::Yes ? 0 : O_NOFOLLOW)));
+    if (!in.valid() || ::fstat(in.get(), &before) != 0)
+        return failed(lastError(), Side::Source);
+    if (!S_ISREG(before.st_mode))
+        return failed(S_ISDIR(before.st_mode) ? EISDIR : EINVAL, Side::Source);
+    if (to.refusal != 0)
+        return failed(to.refusal, Side::Target);
+    if (seen.kind == SeenAtPlace::Kind::Folder)
+        return failed(EISDIR, Side::Target);
+    if (!seen.foreseen && seen.kind == SeenAtPlace::Kind::File &&
+        seen.status.st_dev == before.st_dev && seen.status.st_ino == before.st_ino &&
+        ifExists != IfDestinationExists::Fail)
+        return {CopyOutcome::Result::SameFile, 0, Side::Target};
+    if (seen.kind != SeenAtPlace::Kind::Nothing && ifExists == IfDestinationExists::Fail)
+        return failed(EEXIST, Side::Target);
+    foreseen.put(place,
+                 {ForeseenThing::Kind::File, sourcePath, static_cast<std::uint64_t>(before.st_size),
+                  before.st_mtim, fingerprintOf(before)});
+    return {CopyOutcome::Result::Copied, 0, Side::Target,
+            static_cast<std::uint64_t>(before.st_size), fingerprintOf(before)};
 }
 
 CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName) {
@@ -464,11 +569,36 @@ CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::str
     return failed(EEXIST, Side::Target);
 }
 
-bool isAlreadyCopied(const std::string& source, const std::string& destination,
-                     std::int64_t timeStep) {
-    struct stat st {};
-    return isUsablePath(source) && isUsablePath(destination) && ::stat(source.c_str(), &st) == 0 &&
-           S_ISREG(st.st_mode) && isCopyOf(AT_FDCWD, destination, st, timeStep);
+CopyOutcome foreseeLinkAt(int from, const std::string& name, const OutputFolder& to,
+                          const std::string& toName, std::uint64_t place, bool linksKept,
+                          ForeseenOutput& foreseen) {
+    if (!isPlainName(name))
+        return failed(EINVAL, Side::Source);
+    if (!isPlainName(toName))
+        return failed(EINVAL, Side::Target);
+    char target[1];
+    if (::readlinkat(from, name.c_str(), target, sizeof target) < 0)
+        return failed(lastError(), Side::Source);
+    if (!linksKept)
+        return failed(EPERM, Side::Target);
+    if (to.refusal != 0)
+        return failed(to.refusal, Side::Target);
+    if (seeAt(&foreseen, to, toName, place).kind == SeenAtPlace::Kind::Folder)
+        return failed(EISDIR, Side::Target);
+    foreseen.put(place, {ForeseenThing::Kind::Link, {}, 0, {}, 0});
+    return {CopyOutcome::Result::Copied, 0, Side::Target};
+}
+
+std::uint64_t fingerprintOf(const struct stat& source) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const std::uint64_t part :
+         {static_cast<std::uint64_t>(source.st_dev), static_cast<std::uint64_t>(source.st_ino),
+          static_cast<std::uint64_t>(source.st_size),
+          static_cast<std::uint64_t>(source.st_mtim.tv_sec),
+          static_cast<std::uint64_t>(source.st_mtim.tv_nsec)})
+        for (int shift = 0; shift < 64; shift += 8)
+            hash = (hash ^ ((part >> shift) & 0xFF)) * 0x100000001b3ULL;
+    return hash;
 }
 
 int flushFileSystem(int folder) {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "join/copy/contents.h"
+#include "join/copy/foreseen.h"
 #include "join/fs/posixfs.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Copying one file or link: the only place a file is written. The contents go to a temporary
@@ -34,8 +37,23 @@ struct CopyOutcome {
     Side side = Side::Source;
     // The file's size, when it was copied or found already there.
     std::uint64_t bytes = 0;
+    // The source's fingerprint, when it was copied or found already there.
+    std::uint64_t source = 0;
 
     bool copied() const { return result != Result::Failed; }
+};
+
+// A source file as a copy reads it, in 64 bits: its identity, size and modification time.
+std::uint64_t fingerprintOf(const struct stat& source);
+
+// What a run knows of a destination's place before the copy: the source whose copy it has put or
+// found there already, by fingerprint (PlacedFiles), and whether another file of the run goes to
+// that place too. With IfDestinationExists::KeepCopy, a place that holds the same source's copy
+// is left alone; where another file of the run may be what the destination holds, a destination
+// of the source's size and time is left alone only when it holds the source's bytes.
+struct PlaceHistory {
+    std::optional<std::uint64_t> earlier;
+    bool contested = false;
 };
 
 // Whether a copy may be written under the destination's own name instead of a temporary file:
@@ -69,21 +87,31 @@ enum class InPlace { Never, WhereFree, Fresh };
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1,
-                       InPlace inPlace = InPlace::Never);
+                       InPlace inPlace = InPlace::Never, const PlaceHistory& history = {});
+
+// What copyFileAt would do with the same file, destination and history, where the writes are
+// withheld: every step up to the first write, the source (`name` in `from`, which is
+// `sourcePath`) opened for reading and the destination
+// looked at as `foreseen` and the disk show it (`to` at place `place`). A copy it foresees is put
+// in `foreseen`, so that later looks see it there.
+CopyOutcome foreseeFileAt(int from, const std::string& name, const std::string& sourcePath,
+                          FollowLink follow, const OutputFolder& to, const std::string& toName,
+                          std::uint64_t place, IfDestinationExists ifExists, std::int64_t timeStep,
+                          const PlaceHistory& history, ForeseenOutput& foreseen);
 
 // Recreates the link `name` of the open folder `from` as `toName` in `to`, with the same target
 // text; neither link is ever followed. An existing file or link of that name is replaced in one
 // step; a folder there is refused (EISDIR).
 CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName);
 
+// What copyLinkAt would do, where the writes are withheld; `linksKept` says whether the output's
+// file system holds links at all.
+CopyOutcome foreseeLinkAt(int from, const std::string& name, const OutputFolder& to,
+                          const std::string& toName, std::uint64_t place, bool linksKept,
+                          ForeseenOutput& foreseen);
+
 // Writes everything cached for the file system that holds the open folder to its disk. 0 or an
 // errno value.
 int flushFileSystem(int folder);
-
-// True when `destination` already is a copy of the regular file `source` (links followed), as
-// IfDestinationExists::KeepCopy tells it, on a file system that keeps times to `timeStep`
-// nanoseconds. Never fails.
-bool isAlreadyCopied(const std::string& source, const std::string& destination,
-                     std::int64_t timeStep);
 
 } // namespace join

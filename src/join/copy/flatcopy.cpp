@@ -47,11 +47,15 @@ struct FileTask {
     const std::string* name;
     CopyFailures::Position position;
     std::optional<FlatPlace> planned;
+    // The list entry that holds the file, from 0.
+    std::size_t entry = 0;
+    // Whether an earlier file of the entry has its name too (ListedFile::contested).
+    bool contested = false;
 };
 
 // What a run of copies placed, handed over once the run is done, under one lock.
 struct PlacedByRun {
-    std::vector<std::uint64_t> places;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> places;
     std::vector<std::string> watchedKeys;
 };
 
@@ -76,9 +80,8 @@ public:
               TaskGroup<FileRun>::Settings{TaskOrder::FirstPosted, 4 * WorkerPool::shared().size(),
                                            [] { finishClosing(); }},
               StopToken::ofRequest())) {
-        FolderStatus status;
-        if (readFolderStatus(m_output.get(), status) == 0)
-            m_outputIdentity = status.identity;
+        if (m_options.foreseen)
+            m_refusal = refusalToFill(m_output.get());
     }
 
     FlatJob(const FlatJob&) = delete;
@@ -92,10 +95,13 @@ public:
     // without looking for their names first; one that finds its name taken after all is judged as
     // in any folder. The first name of another's ends the look.
     void lookThroughOutput() {
+        if (m_options.foreseen)
+            return;
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
         m_free = holdsOnly(m_output.get(), [&](const std::string& name) {
-            return placed && placed->contains(placeOf(m_outputIdentity, rules().key(name)));
+            return placed &&
+                   placed->sourceAt(placeIn(m_options.outputPlace, rules().key(name))).has_value();
         });
     }
 
@@ -138,34 +144,34 @@ public:
         probeTask();
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
-        const bool keyed = placed || !m_watched.empty();
+        const bool keyed = placed || m_options.foreseen || !m_watched.empty();
         std::string storage;
         const std::string_view key = keyed ? rules().keyView(name, storage) : std::string_view();
-        // Left alone when it already is there, unless this run put it there.
-        const std::uint64_t place = placed ? placeOf(m_outputIdentity, key) : 0;
-        const IfDestinationExists ifExists =
-            placed && placed->contains(place) ? IfDestinationExists::Replace : m_options.ifExists;
-        const CopyOutcome outcome =
-            task.folder->fd.valid()
-                ? copyFileAt(task.folder->fd.get(), name, FollowLink::Yes, m_output.get(), name,
-                             ifExists, &m_counters.bytes, rules().timeStep(),
-                             rules().fileSystem() ? InPlace::Never
-                             : m_free             ? InPlace::Fresh
-                                                  : InPlace::WhereFree)
-                : CopyOutcome{CopyOutcome::Result::Failed, task.folder->error, Side::Source};
-        if (outcome.result == CopyOutcome::Result::Copied) {
-            m_counters.made.fetch_add(1, std::memory_order_relaxed);
-            if (placed && byRun)
-                byRun->places.push_back(place);
-            else if (placed)
-                placed->add(place);
+        const std::uint64_t place =
+            placed || m_options.foreseen ? placeIn(m_options.outputPlace, key) : 0;
+        // Left alone when it already is its copy, as the place's history in this run tells it.
+        PlaceHistory history;
+        if (placed)
+            history.earlier = placed->sourceAt(place);
+        history.contested = task.contested || (!m_watched.empty() && m_watched.contains(key));
+        const CopyOutcome outcome = copyOrForesee(task, place, history);
+        if (outcome.source != 0 && placed) {
+            if (byRun)
+                byRun->places.emplace_back(place, outcome.source);
+            else
+                placed->add(place, outcome.source);
         }
+        if (outcome.result == CopyOutcome::Result::Copied)
+            m_counters.made.fetch_add(1, std::memory_order_relaxed);
         if (outcome.copied()) {
             m_counters.files.fetch_add(1, std::memory_order_relaxed);
             if (outcome.result == CopyOutcome::Result::AlreadyThere) {
                 m_counters.alreadyThere.fetch_add(1, std::memory_order_relaxed);
                 m_counters.bytesAlreadyThere.fetch_add(outcome.bytes, std::memory_order_relaxed);
             }
+            record(task, outcome.result == CopyOutcome::Result::Copied
+                             ? FileFate::Fate::Written
+                             : FileFate::Fate::AlreadyThere);
             if (m_watched.contains(key)) {
                 if (byRun) {
                     byRun->watchedKeys.emplace_back(key);
@@ -181,10 +187,11 @@ public:
         const bool source = outcome.side == Side::Source;
         const std::string path = withSeparator(source ? task.folder->path : m_outputPath) + name;
         const TargetFileSystem* fileSystem = rules().fileSystem();
-        m_failures.add(task.position,
-                       source || !fileSystem
-                           ? copyFailure(path, outcome.error)
-                           : targetNameFailure(*fileSystem, path, name, outcome.error));
+        const Failure failure = source || !fileSystem
+                                    ? copyFailure(path, outcome.error)
+                                    : targetNameFailure(*fileSystem, path, name, outcome.error);
+        m_failures.add(task.position, failure);
+        record(task, FileFate::Fate::NotCopied, &failure, outcome.error);
         if (task.planned) {
             std::lock_guard lock(m_mutex);
             m_failedWinners[keyed ? std::string(key) : rules().key(name)] = *task.planned;
@@ -204,6 +211,39 @@ public:
     }
 
 private:
+    // Copies the file, or foresees its copy where the writes are withheld.
+    CopyOutcome copyOrForesee(const FileTask& task, std::uint64_t place,
+                              const PlaceHistory& history) {
+        const std::string& name = *task.name;
+        if (!task.folder->fd.valid())
+            return {CopyOutcome::Result::Failed, task.folder->error, Side::Source};
+        // A name the output's file system does not take is not asked of it.
+        if (rules().fileSystem() && !nameRefusal(*rules().fileSystem(), name).empty())
+            return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
+        if (m_options.foreseen)
+            return foreseeFileAt(
+                task.folder->fd.get(), name, withSeparator(task.folder->path) + name,
+                FollowLink::Yes, {m_output.get(), m_options.outputPlace, m_refusal}, name, place,
+                m_options.ifExists, rules().timeStep(), history, *m_options.foreseen);
+        return copyFileAt(task.folder->fd.get(), name, FollowLink::Yes, m_output.get(), name,
+                          m_options.ifExists, &m_counters.bytes, rules().timeStep(),
+                          rules().fileSystem() ? InPlace::Never
+                          : m_free             ? InPlace::Fresh
+                                               : InPlace::WhereFree,
+                          history);
+    }
+
+    void record(const FileTask& task, FileFate::Fate fate, const Failure* failure = nullptr,
+                int error = 0) {
+        if (!m_options.record)
+            return;
+        m_options.record->add({FileFate::Item::File, fate, static_cast<int>(task.entry) + 1,
+                               withSeparator(task.folder->path) + *task.name,
+                               withSeparator(m_outputPath) + *task.name,
+                               failure ? failure->description() : std::string(), error,
+                               task.position});
+    }
+
     void handOver(PlacedByRun& placed) {
         if (!placed.places.empty())
             m_options.placed->addAll(placed.places);
@@ -228,9 +268,9 @@ private:
     CopyCounters& m_counters;
     const KeySet m_watched;
     const std::shared_ptr<TaskGroup<FileRun>> m_group;
-    FileRun m_run; // the copies queued next, on the thread that queues them
-    FileIdentity m_outputIdentity;
+    FileRun m_run;       // the copies queued next, on the thread that queues them
     bool m_free = false; // whether the output held nothing but this run's copies
+    int m_refusal = 0;   // where the writes are withheld: why the join could not fill the output
 
     std::mutex m_mutex;
     std::unordered_map<std::string, FlatPlace> m_failedWinners;
@@ -258,7 +298,7 @@ private:
 // When the planned file of a name could not be copied, the one before it of that name is
 // copied instead, and so on: one more pass from the end over the plan, rare and short, so done
 // on this thread. Returns how many files it tried.
-std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
+std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan, std::size_t entry) {
     std::unordered_map<std::string, FlatPlace> failed = job.takeFailedWinners();
     std::uint64_t tried = 0;
     OpenFolders folders(plan);
@@ -272,7 +312,11 @@ std::uint64_t copyEarlierFiles(FlatJob& job, const FlatEntryPlan& plan) {
                 std::pair(waiting->second.folder, waiting->second.file) <= std::pair(index, file))
                 continue;
             ++tried;
-            if (job.copy({folders.at(index), &files[file].name, {index, files[file].position}, {}}))
+            if (job.copy({folders.at(index),
+                          &files[file].name,
+                          {index, files[file].position},
+                          {},
+                          entry}))
                 failed.erase(waiting);
             else
                 waiting->second = place;
@@ -299,11 +343,40 @@ std::uint64_t copyLeftFiles(FlatJob& job, std::uint32_t after, FlatRun::Deferred
     for (std::vector<FlatRun::Deferred>* files : waiting) {
         for (auto file = files->rbegin(); file != files->rend() && !stopRequested(); ++file) {
             const std::string folder = file->path.substr(0, file->path.size() - file->name.size());
-            if (job.copy({openSource(folder), &file->name, {after, position++}, {}}))
+            if (job.copy({openSource(folder), &file->name, {after, position++}, {}, file->entry}))
                 break;
         }
     }
     return position;
+}
+
+// Every file of the plan replaced by a later one of its name, and its "~" names left out: the
+// fates of the files the copies do not decide. A file a copy then decides keeps that fate.
+void recordPlan(const FlatEntryPlan& plan, const std::string& output,
+                const FlatCopyOptions& options) {
+    const int entry = static_cast<int>(options.entry) + 1;
+    for (std::uint32_t index = 0; index < plan.contents.size(); ++index) {
+        const FlatFolder& folder = plan.contents[index];
+        for (const ListedFile& file : folder.files)
+            options.record->add({FileFate::Item::File,
+                                 FileFate::Fate::Replaced,
+                                 entry,
+                                 folder.path + file.name,
+                                 withSeparator(output) + file.name,
+                                 {},
+                                 0,
+                                 {index, file.position}},
+                                true);
+        for (const ListedFile& file : folder.leftOut)
+            options.record->add({FileFate::Item::File,
+                                 FileFate::Fate::LeftOut,
+                                 entry,
+                                 folder.path + file.name,
+                                 {},
+                                 {},
+                                 0,
+                                 {index, file.position}});
+    }
 }
 
 } // namespace
@@ -313,10 +386,23 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
                             CopyFailures& failures, CopyCounters& counters) {
     // What the plan could not take is said with what the copy could not copy.
     for (std::uint32_t index = 0; index < plan.contents.size(); ++index)
-        for (const auto& [file, take] : plan.contents[index].notCopied)
-            failures.add({index, file.position}, Failure(ErrorNumber::PathFileAccessError,
-                                                         plan.contents[index].path + file.name +
-                                                             ": " + notCopiedReason(take)));
+        for (const auto& [file, take] : plan.contents[index].notCopied) {
+            const Failure failure(ErrorNumber::PathFileAccessError, plan.contents[index].path +
+                                                                        file.name + ": " +
+                                                                        notCopiedReason(take));
+            failures.add({index, file.position}, failure);
+            if (options.record)
+                options.record->add({FileFate::Item::File,
+                                     FileFate::Fate::NotCopied,
+                                     static_cast<int>(options.entry) + 1,
+                                     plan.contents[index].path + file.name,
+                                     {},
+                                     failure.description(),
+                                     EINVAL,
+                                     {index, file.position}});
+        }
+    if (options.record)
+        recordPlan(plan, output, options);
     Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
         failures.add({}, copyFailure(output, outputFolder.error()), NotCopiedItem::Kind::Folder);
@@ -325,7 +411,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     // What a run killed mid-copy left in the output folder goes, on a worker beside the copies:
     // those names are never a copy's own.
     std::future<TemporaryRemoval> removal;
-    if (options.removeEndedTemporaries) {
+    if (options.removeEndedTemporaries && !options.foreseen) {
         // With a descriptor of its own, which outlives this call should a copy's fault end it.
         auto folder = std::make_shared<Descriptor>(duplicateDescriptor(outputFolder.get()));
         auto remove = std::make_shared<std::packaged_task<TemporaryRemoval()>>(
@@ -354,12 +440,17 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
             if (i > 0 && copies[i - 1].folder != place.folder)
                 folders.close(copies[i - 1].folder);
             const ListedFile& file = plan.file(place);
-            job->post({folders.at(place.folder), &file.name, {place.folder, file.position}, place});
+            job->post({folders.at(place.folder),
+                       &file.name,
+                       {place.folder, file.position},
+                       place,
+                       options.entry,
+                       file.contested});
         }
     }
     job->finishQueue();
     const std::uint64_t standIns =
-        copyEarlierFiles(*job, plan) +
+        copyEarlierFiles(*job, plan, options.entry) +
         copyLeftFiles(*job, static_cast<std::uint32_t>(plan.contents.size()), awaited);
     finishClosing();
     if (removal.valid()) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "join/copy/filecopy.h"
+#include "join/copy/foreseen.h"
 #include "join/fs/failure.h"
 #include "join/fs/posixfs.h"
+#include "join/host/filerecord.h"
 #include "join/plan/joinplan.h"
 #include "join/tasks/workers.h"
 
@@ -23,6 +25,13 @@ struct FlatCopyOptions {
     std::size_t entry = 0;
     // Whether the output folder is first rid of what a run killed mid-copy partly wrote there.
     bool removeEndedTemporaries = false;
+    // The output folder's place (placeOf).
+    std::uint64_t outputPlace = 0;
+    // Where the writes are withheld: what the run would have made so far, in which the copies are
+    // foreseen instead. Null where the run writes.
+    ForeseenOutput* foreseen = nullptr;
+    // The fates of the files, when the run keeps them.
+    FileRecord* record = nullptr;
 };
 
 // Carries out an entry's flat plan: copies each file of `copies` (winners of `plan`) directly

@@ -91,4 +91,44 @@ Descriptor openTargetFolder(Descriptor folder, std::optional<unsigned>& restore,
     return openForFilling(std::move(folder), restore, error);
 }
 
+std::optional<OutputFolder> foreseeTargetFolder(const OutputFolder& parent, const std::string& name,
+                                                std::uint64_t place, bool replaceLink,
+                                                ForeseenOutput& foreseen, Descriptor& opened,
+                                                bool& made, int& error) {
+    made = false;
+    const SeenAtPlace seen = seeAt(&foreseen, parent, name, place);
+    switch (seen.kind) {
+    case SeenAtPlace::Kind::Folder:
+        error = EEXIST;
+        if (seen.foreseen)
+            return OutputFolder{-1, place, 0};
+        opened = openFolderAt(parent.fd, name);
+        if (!opened.valid()) {
+            error = opened.error();
+            return std::nullopt;
+        }
+        return OutputFolder{opened.get(), place, refusalToFill(opened.get())};
+    case SeenAtPlace::Kind::File:
+    case SeenAtPlace::Kind::Other:
+        error = EEXIST;
+        return std::nullopt;
+    case SeenAtPlace::Kind::Link:
+        if (!replaceLink) {
+            error = EEXIST;
+            return std::nullopt;
+        }
+        break;
+    case SeenAtPlace::Kind::Nothing:
+        break;
+    }
+    if (parent.refusal != 0) {
+        error = parent.refusal;
+        return std::nullopt;
+    }
+    foreseen.put(place, {ForeseenThing::Kind::Folder, {}, 0, {}, 0});
+    made = true;
+    error = 0;
+    return OutputFolder{-1, place, 0};
+}
+
 } // namespace join

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "join/copy/foreseen.h"
 #include "join/fs/posixfs.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,5 +25,14 @@ Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sou
 // Takes the open existing folder as a copy's target, making it writable for the owner while it
 // is filled if it is not; `restore` receives the bits it takes back at the end.
 Descriptor openTargetFolder(Descriptor folder, std::optional<unsigned>& restore, int& error);
+
+// What prepareTargetFolder would do with the folder `name` at place `place` in `parent`, where
+// the writes are withheld: an existing folder is opened into `opened` and merged into; one the
+// run would make is put in `foreseen`, and `made` set. Nothing when the folder could not be
+// prepared, with `error` as there.
+std::optional<OutputFolder> foreseeTargetFolder(const OutputFolder& parent, const std::string& name,
+                                                std::uint64_t place, bool replaceLink,
+                                                ForeseenOutput& foreseen, Descriptor& opened,
+                                                bool& made, int& error);
 
 } // namespace join

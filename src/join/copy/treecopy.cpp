@@ -47,6 +47,11 @@ struct Node {
     std::vector<Member> members;
     Descriptor target;
     FileIdentity targetIdentity;
+    // Its place in the output; where the writes are withheld, whether the run would make it (no
+    // descriptor then) and why the join could not fill it.
+    std::uint64_t place = 0;
+    bool foreseen = false;
+    int refusal = 0;
     std::vector<Item> items;
     // For each item other than a folder, the later item that the target keeps instead.
     std::vector<std::optional<std::uint32_t>> replacedBy;
@@ -57,6 +62,8 @@ struct Node {
     std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
 
     const std::string& name() const { return members.front().name; }
+    bool hasTarget() const { return target.valid() || foreseen; }
+    OutputFolder outputFolder() const { return {target.get(), place, refusal}; }
 };
 
 // One piece of work: open and list a folder, or copy a run of its entries other than folders.
@@ -72,6 +79,7 @@ public:
           m_counters(counters), m_workers(WorkerPool::shared().size()),
           m_rules(std::move(root.rules)), m_fileSystem(m_rules.fileSystem()),
           m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed),
+          m_foreseen(root.foreseen), m_record(root.record), m_entry(root.entry),
           m_group(std::make_shared<TaskGroup<Task>>(
               [this](Task& task) { run(task); },
               TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { finishClosing(); }},
@@ -79,21 +87,27 @@ public:
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
-        // Kept for the last step, which gives folders their bits from the root down.
-        m_rootTarget = duplicateDescriptor(node->target.get());
-        FolderStatus status;
-        if (readFolderStatus(node->target.get(), status) == 0)
-            node->targetIdentity = status.identity;
+        node->place = root.place;
+        node->foreseen = m_foreseen && !node->target.valid();
+        node->refusal = root.refusal;
         node->restore = root.permissions;
-        // A run killed mid-copy leaves partly written files under their temporary names only
-        // where copies are not written to unnamed files; only there are the folders that were
-        // there already looked through for them.
-        m_namedTemporaries = !unnamedFilesIn(node->target.get());
         node->made = root.made;
-        if (root.made)
-            m_counters.made.fetch_add(1, std::memory_order_relaxed);
-        else
-            removeEndedTemporaries(*node);
+        recordFolder(*node, root.made);
+        if (!m_foreseen) {
+            // Kept for the last step, which gives folders their bits from the root down.
+            m_rootTarget = duplicateDescriptor(node->target.get());
+            FolderStatus status;
+            if (readFolderStatus(node->target.get(), status) == 0)
+                node->targetIdentity = status.identity;
+            // A run killed mid-copy leaves partly written files under their temporary names only
+            // where copies are not written to unnamed files; only there are the folders that were
+            // there already looked through for them.
+            m_namedTemporaries = !unnamedFilesIn(node->target.get());
+            if (root.made)
+                m_counters.made.fetch_add(1, std::memory_order_relaxed);
+            else
+                removeEndedTemporaries(*node);
+        }
         if (node->restore)
             m_restoring.push_back(node);
         m_root = node;
@@ -152,35 +166,72 @@ private:
     }
 
     void failFolder(const Node& node, std::uint32_t member, Side side, int error) {
-        if (error != ECANCELED)
-            m_failures.add(positionOf(node),
-                           failureAt(pathOf(node, member, side), node.name(), side, error),
-                           NotCopiedItem::Kind::Folder);
+        if (error == ECANCELED)
+            return;
+        const Failure failure = failureAt(pathOf(node, member, side), node.name(), side, error);
+        m_failures.add(positionOf(node), failure, NotCopiedItem::Kind::Folder);
+        if (m_record)
+            m_record->add({FileFate::Item::Folder, FileFate::Fate::NotCopied, m_entry,
+                           pathOf(node, member, Side::Source), pathOf(node, 0, Side::Target),
+                           failure.description(), error, positionOf(node)});
+    }
+
+    // A folder the copy made, or would make, or merges into.
+    void recordFolder(const Node& node, bool made) {
+        if (m_record)
+            m_record->add({FileFate::Item::Folder,
+                           made ? FileFate::Fate::Written : FileFate::Fate::AlreadyThere,
+                           m_entry,
+                           pathOf(node, 0, Side::Source),
+                           pathOf(node, 0, Side::Target),
+                           {},
+                           0,
+                           positionOf(node)});
+    }
+
+    // The fate of an item other than a folder.
+    void recordItem(const Node& node, std::uint32_t item, FileFate::Fate fate,
+                    const Failure* failure = nullptr, int error = 0) {
+        if (!m_record)
+            return;
+        const Item& at = node.items[item];
+        CopyFailures::Position position = positionOf(node);
+        position.push_back(item);
+        m_record->add(
+            {at.entry.type == FolderEntry::Type::Link ? FileFate::Item::Link : FileFate::Item::File,
+             fate, m_entry, pathOf(node, at.member, Side::Source) + Separator + at.entry.name,
+             pathOf(node, 0, Side::Target) + Separator + at.entry.name,
+             failure ? failure->description() : std::string(), error, std::move(position)});
+    }
+
+    void failItem(const Node& node, std::uint32_t item, const Failure& failure, int error) {
+        CopyFailures::Position position = positionOf(node);
+        position.push_back(item);
+        m_failures.add(position, failure);
+        recordItem(node, item, FileFate::Fate::NotCopied, &failure, error);
     }
 
     void failItem(const Node& node, std::uint32_t item, Side side, int error) {
         if (error == ECANCELED)
             return;
-        CopyFailures::Position position = positionOf(node);
-        position.push_back(item);
         const Item& at = node.items[item];
-        m_failures.add(position,
-                       failureAt(pathOf(node, at.member, side) + Separator + at.entry.name,
-                                 at.entry.name, side, error));
+        failItem(node, item,
+                 failureAt(pathOf(node, at.member, side) + Separator + at.entry.name, at.entry.name,
+                           side, error),
+                 error);
     }
 
     void failItem(const Node& node, std::uint32_t item, const std::string& reason) {
-        CopyFailures::Position position = positionOf(node);
-        position.push_back(item);
         const Item& at = node.items[item];
         const std::string path = pathOf(node, at.member, Side::Source) + Separator + at.entry.name;
-        m_failures.add(position, Failure(ErrorNumber::PathFileAccessError, path + ": " + reason));
+        failItem(node, item, Failure(ErrorNumber::PathFileAccessError, path + ": " + reason),
+                 EINVAL);
     }
 
     // A folder that was there already may hold what a run killed mid-copy partly wrote: that
     // goes, once its maker has ended.
     void removeEndedTemporaries(const Node& node) {
-        if (!m_namedTemporaries)
+        if (!m_namedTemporaries || m_foreseen)
             return;
         const TemporaryRemoval removal = removeEndedTemporariesIn(node.target.get());
         m_counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
@@ -198,7 +249,7 @@ private:
             open(node);
         if (node->parent)
             release(*node->parent);
-        if (node->target.valid() && !stopRequested()) {
+        if (node->hasTarget() && !stopRequested()) {
             for (std::uint32_t m = 0; m < node->members.size(); ++m) {
                 Member& member = node->members[m];
                 FolderListing listing;
@@ -237,12 +288,24 @@ private:
         }
         if (!opened)
             return;
+        node.place = placeIn(node.parent->place, m_rules.key(node.name()));
+        // A name the output's file system does not take is not asked of it.
+        if (m_fileSystem && !nameRefusal(*m_fileSystem, node.name()).empty()) {
+            failFolder(node, 0, Side::Target, NameRefused);
+            return;
+        }
+        if (m_foreseen) {
+            foreseeFolder(node);
+            return;
+        }
         int error = 0;
         node.target = prepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
                                           !node.parent->made, node.restore, error);
         FolderStatus status;
         // The error stays EEXIST when the folder was there already.
         node.made = node.target.valid() && error == 0;
+        if (node.target.valid())
+            recordFolder(node, node.made);
         if (node.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else if (node.target.valid())
@@ -256,14 +319,41 @@ private:
             return;
         }
         node.target.reset();
-        if (error == EEXIST)
-            m_failures.add(positionOf(node),
-                           Failure(ErrorNumber::PathFileAccessError,
-                                   pathOf(node, 0, Side::Target) +
-                                       ": a file that is not a folder stands in the way"),
-                           NotCopiedItem::Kind::Folder);
-        else
+        failPreparing(node, error);
+    }
+
+    // Why the target folder could not be made or opened.
+    void failPreparing(const Node& node, int error) {
+        if (error != EEXIST) {
             failFolder(node, 0, Side::Target, error != 0 ? error : EIO);
+            return;
+        }
+        const Failure failure(ErrorNumber::PathFileAccessError,
+                              pathOf(node, 0, Side::Target) +
+                                  ": a file that is not a folder stands in the way");
+        m_failures.add(positionOf(node), failure, NotCopiedItem::Kind::Folder);
+        if (m_record)
+            m_record->add({FileFate::Item::Folder, FileFate::Fate::NotCopied, m_entry,
+                           pathOf(node, 0, Side::Source), pathOf(node, 0, Side::Target),
+                           failure.description(), EEXIST, positionOf(node)});
+    }
+
+    // The target folder as the join would make or merge into it, where the writes are withheld.
+    void foreseeFolder(Node& node) {
+        int error = 0;
+        bool made = false;
+        const std::optional<OutputFolder> folder =
+            foreseeTargetFolder(node.parent->outputFolder(), node.name(), node.place, true,
+                                *m_foreseen, node.target, made, error);
+        if (!folder) {
+            node.target.reset();
+            failPreparing(node, error);
+            return;
+        }
+        node.foreseen = !node.target.valid();
+        node.refusal = folder->refusal;
+        node.made = made;
+        recordFolder(node, made);
     }
 
     // Subfolders become tasks of their own; the other entries are copied in runs, so that the
@@ -326,10 +416,10 @@ private:
             case TreeTake::Folder:
                 continue; // never in a run
             case TreeTake::File:
-                outcome = copyFile(node, source, name);
+                outcome = copyFile(node, item, source, name);
                 break;
             case TreeTake::Link:
-                outcome = copyLinkAt(source, name, node.target.get(), name);
+                outcome = copyLink(node, source, name);
                 break;
             case TreeTake::LinkToNothing:
             case TreeTake::NotAFile:
@@ -339,6 +429,11 @@ private:
             }
             if (outcome.result == CopyOutcome::Result::Copied)
                 m_counters.made.fetch_add(1, std::memory_order_relaxed);
+            if (outcome.copied())
+                recordItem(node, i,
+                           outcome.result == CopyOutcome::Result::Copied
+                               ? FileFate::Fate::Written
+                               : FileFate::Fate::AlreadyThere);
             if (outcome.copied()) {
                 m_counters.files.fetch_add(1, std::memory_order_relaxed);
                 if (outcome.result == CopyOutcome::Result::AlreadyThere) {
@@ -356,22 +451,45 @@ private:
         release(node);
     }
 
-    // A file of the folder, left alone when it already is there, unless this run put it there.
-    CopyOutcome copyFile(const Node& node, int source, const std::string& name) {
-        const std::uint64_t place = m_placed ? placeOf(node.targetIdentity, m_rules.key(name)) : 0;
-        const IfDestinationExists ifExists =
-            m_placed && m_placed->contains(place) ? IfDestinationExists::Replace : m_ifExists;
-        // Written under its own name where the file system allows it; nothing is looked up in a
-        // folder this copy made.
-        const InPlace inPlace = m_fileSystem ? InPlace::Never
-                                : node.made  ? InPlace::Fresh
-                                             : InPlace::WhereFree;
-        const CopyOutcome outcome =
-            copyFileAt(source, name, FollowLink::No, node.target.get(), name, ifExists,
-                       &m_counters.bytes, m_rules.timeStep(), inPlace);
-        if (m_placed && outcome.result == CopyOutcome::Result::Copied)
-            m_placed->add(place);
+    // A file of the folder, left alone when it already is its copy: the place's history in this
+    // run tells what that means (see PlaceHistory).
+    CopyOutcome copyFile(const Node& node, const Item& item, int source, const std::string& name) {
+        // A name the output's file system does not take is not asked of it.
+        if (m_fileSystem && !nameRefusal(*m_fileSystem, name).empty())
+            return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
+        const bool placing = m_foreseen || (m_placed && m_placed->inUse());
+        const std::uint64_t place = placing ? placeIn(node.place, m_rules.key(name)) : 0;
+        PlaceHistory history;
+        if (m_placed && placing)
+            history.earlier = m_placed->sourceAt(place);
+        CopyOutcome outcome;
+        if (m_foreseen) {
+            outcome = foreseeFileAt(source, name,
+                                    pathOf(node, item.member, Side::Source) + Separator + name,
+                                    FollowLink::No, node.outputFolder(), name, place, m_ifExists,
+                                    m_rules.timeStep(), history, *m_foreseen);
+        } else {
+            // Written under its own name where the file system allows it; nothing is looked up
+            // in a folder this copy made.
+            const InPlace inPlace = m_fileSystem ? InPlace::Never
+                                    : node.made  ? InPlace::Fresh
+                                                 : InPlace::WhereFree;
+            outcome = copyFileAt(source, name, FollowLink::No, node.target.get(), name, m_ifExists,
+                                 &m_counters.bytes, m_rules.timeStep(), inPlace, history);
+        }
+        if (m_placed && placing && outcome.source != 0)
+            m_placed->add(place, outcome.source);
         return outcome;
+    }
+
+    CopyOutcome copyLink(const Node& node, int source, const std::string& name) {
+        if (m_fileSystem && !nameRefusal(*m_fileSystem, name).empty())
+            return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
+        if (!m_foreseen)
+            return copyLinkAt(source, name, node.target.get(), name);
+        return foreseeLinkAt(source, name, node.outputFolder(), name,
+                             placeIn(node.place, m_rules.key(name)),
+                             !m_fileSystem || m_fileSystem->storesLinks, *m_foreseen);
     }
 
     // One user of the folder's descriptors is done with them.
@@ -395,6 +513,9 @@ private:
     bool m_namedTemporaries = true;
     const IfDestinationExists m_ifExists;
     PlacedFiles* const m_placed;
+    ForeseenOutput* const m_foreseen;
+    FileRecord* const m_record;
+    const int m_entry;
     std::shared_ptr<Node> m_root;
     Descriptor m_rootTarget;
 

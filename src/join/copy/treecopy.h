@@ -1,9 +1,11 @@
 #pragma once
 
 #include "join/copy/filecopy.h"
+#include "join/copy/foreseen.h"
 #include "join/fs/failure.h"
 #include "join/fs/posixfs.h"
 #include "join/fs/targetnames.h"
+#include "join/host/filerecord.h"
 #include "join/plan/joinplan.h"
 #include "join/tasks/workers.h"
 
@@ -33,6 +35,17 @@ struct TreeCopyRoot {
     IfDestinationExists ifExists = IfDestinationExists::KeepCopy;
     // The files the run has placed, when it keeps them (see copyFileAt).
     PlacedFiles* placed = nullptr;
+    // The target's place in the output (placeOf, placeIn).
+    std::uint64_t place = 0;
+    // Where the writes are withheld: what the run would have made so far, in which the tree's
+    // copy is foreseen; the target is then one the run would make (`target` invalid) or an
+    // existing folder, which `refusal` says the join could not fill. Null where the run writes.
+    ForeseenOutput* foreseen = nullptr;
+    int refusal = 0;
+    // The fates of the tree's folders, files and links, told as those of list entry `entry`
+    // (from 1), when the run keeps them.
+    FileRecord* record = nullptr;
+    int entry = 0;
 };
 
 // Copies a whole tree on the worker pool: every call below the root is made relative to an open
@@ -46,7 +59,9 @@ struct TreeCopyRoot {
 // that differ only in case as one, folders of such names are copied into one, in listing order,
 // and of files of such names the last is copied and the earlier reported. Folders made writable
 // to be filled get their bits once everything is copied, whatever the depth, with one folder
-// open at a time. Returns when all is done, or soon after a stop is requested. A task that
+// open at a time. With `root.foreseen` every write is withheld and foreseen instead: the same
+// decisions, nothing made, no bits changed. Returns when all is done, or soon after a stop is
+// requested. A task that
 // throws ends the copy: its exception is thrown here once every worker has left.
 void copyTree(TreeCopyRoot root, CopyFailures& failures, CopyCounters& counters);
 

@@ -70,6 +70,9 @@ Failure copyFailure(const std::string& path, int error) {
     if (error == SourceChanged)
         return Failure(ErrorNumber::PathFileAccessError,
                        path + ": the file changed while it was being copied");
+    if (error == NameRefused)
+        return Failure(ErrorNumber::PathFileAccessError,
+                       path + ": the output's file system does not take this name");
     const ErrnoEntry entry = entryForErrno(error);
     std::string text = path + ": " + entry.text;
     if (entry.number == ErrorNumber::PathFileAccessError && error != 0)

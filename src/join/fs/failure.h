@@ -35,6 +35,8 @@ inline constexpr int IndexOutOfBounds = 35600;
 // A copy's reason beside the errno values: the source's size, modification or change time was
 // not the same after its copy as before.
 inline constexpr int SourceChanged = -1;
+// A name the output's file system does not take (its rules say so before anything is written).
+inline constexpr int NameRefused = -2;
 
 // An unexpected failure: a number the program can act on and a description for the user.
 class Failure : public std::runtime_error {

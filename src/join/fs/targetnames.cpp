@@ -88,6 +88,18 @@ bool sameModificationTime(const struct timespec& source, const struct timespec& 
     return false;
 }
 
+struct timespec keptTime(const struct timespec& time, std::int64_t stepNs) {
+    struct timespec kept = time;
+    if (stepNs > 1 && Second % stepNs == 0) {
+        kept.tv_nsec = time.tv_nsec - time.tv_nsec % stepNs;
+    } else if (stepNs > Second && stepNs % Second == 0) {
+        const std::int64_t seconds = stepNs / Second;
+        kept.tv_sec = time.tv_sec - (time.tv_sec % seconds + seconds) % seconds;
+        kept.tv_nsec = 0;
+    }
+    return kept;
+}
+
 Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error) {
     if (const std::string refusal = nameRefusal(target, name); !refusal.empty())

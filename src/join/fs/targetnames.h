@@ -60,6 +60,10 @@ std::int64_t timeStepFromProbe(const struct timespec& set, const struct timespec
 bool sameModificationTime(const struct timespec& source, const struct timespec& copy,
                           std::int64_t stepNs);
 
+// The modification time a file system that keeps times to `stepNs` nanoseconds stores for `time`:
+// cut down to the step, as sameModificationTime takes it.
+struct timespec keptTime(const struct timespec& time, std::int64_t stepNs);
+
 // exFAT's standard up-case table, the one mkfs.exfat writes: 65536 UTF-16 code units.
 const std::vector<char16_t>& standardExFatUpcaseTable();
 

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "join/fs/failure.h"
+#include "join/fs/targetfs.h"
+#include "join/host/filerecord.h"
 #include "join/tasks/workers.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,10 @@ enum class Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
 
 enum class CopyOption { PreserveStructure, Flat };
 
+// What a run does with its writes: makes them, or withholds them (a dry run), deciding every
+// file up to the last step before a write and keeping in memory what it would have made.
+enum class Writes { Made, Withheld };
+
 // What an entry's copy could not copy, told by one step of it: the entry as numbered in the list
 // (from 1) and as the run read it, or 0 and "" for the writes finished after the last entry.
 struct EntryNotCopied {
@@ -96,6 +103,9 @@ struct JoinOutcome {
     // Partly written files that an ended run had left in the folders written to, removed.
     std::uint64_t temporariesRemoved = 0;
     std::chrono::steady_clock::duration took{};
+    // What became, or would have become, of every file, link and folder, in processing order,
+    // for a host that keeps the record (JoinHost::keepsRecord).
+    std::vector<FileFate> record;
 
     bool stopped() const { return ending == Ending::Stopped; }
     // The files the run meant to place: those written or already there, and those that failed.
@@ -140,6 +150,16 @@ public:
     // Whether every file is copied anew, also where its destination already is its copy (the
     // same size and modification time), which is otherwise left alone.
     virtual bool alwaysCopy() const { return false; }
+
+    // Whether the run writes, or decides everything a join decides and withholds the writes.
+    virtual Writes writes() const { return Writes::Made; }
+    // Whether the run keeps the fate of every file it meets, for its outcome's record.
+    virtual bool keepsRecord() const { return false; }
+    // What the output folder's file system is, where it follows rules of its own in names or
+    // times (examineUnusualTarget): once per run, before anything is copied.
+    virtual std::optional<TargetFileSystem> unusualOutputFileSystem(const std::string& folder) {
+        return examineUnusualTarget(folder);
+    }
 
     // Whether the host shows a copy's progress against what its entry has to copy (it calls
     // BackgroundWork::reportProgress while it waits); only then is that counted, beside the copy.

@@ -37,20 +37,27 @@ std::int64_t OutputRules::timeStep() const {
     return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStepNs) : 1;
 }
 
-std::uint64_t placeOf(const FileIdentity& folder, std::string_view key) {
-    // FNV-1a over the folder's identity and the name's key.
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    const auto mix = [&](const void* data, std::size_t size) {
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        for (std::size_t i = 0; i < size; ++i)
-            hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
-    };
+namespace {
+
+// FNV-1a over the given bytes, after `hash`.
+std::uint64_t mixed(std::uint64_t hash, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+    return hash;
+}
+
+} // namespace
+
+std::uint64_t placeOf(const FileIdentity& folder) {
     const auto device = static_cast<std::uint64_t>(folder.device);
     const auto inode = static_cast<std::uint64_t>(folder.inode);
-    mix(&device, sizeof device);
-    mix(&inode, sizeof inode);
-    mix(key.data(), key.size());
-    return hash;
+    return mixed(mixed(0xcbf29ce484222325ULL, &device, sizeof device), &inode, sizeof inode);
+}
+
+std::uint64_t placeIn(std::uint64_t folder, std::string_view key) {
+    // The separator keeps "ab" in "x" apart from "b" in "xa".
+    return mixed(mixed(folder, "/", 1), key.data(), key.size());
 }
 
 // ---- Which entries of a listing a copy takes ----
@@ -249,7 +256,8 @@ FlatEntryPlan planFlatFolders(std::string entry, FolderCollection folders,
     // processing order: the one that copying every file in turn would leave.
     // Views of the names where they are their own keys; made keys are kept meanwhile in `made`,
     // whose strings stay where they are.
-    std::unordered_set<std::string_view> claimed;
+    // A winner whose key an earlier file has too is marked contested.
+    std::unordered_map<std::string_view, FlatPlace> claimed;
     claimed.reserve(plan.fileCount());
     std::deque<std::string> made;
     std::string storage;
@@ -259,8 +267,11 @@ FlatEntryPlan planFlatFolders(std::string entry, FolderCollection folders,
             std::string_view key = rules.keyView(files[file].name, storage);
             if (key.data() == storage.data())
                 key = made.emplace_back(std::move(storage));
-            if (claimed.insert(key).second)
+            const auto [winner, first] = claimed.try_emplace(key, FlatPlace{folder, file});
+            if (first)
                 plan.winners.push_back({folder, file});
+            else
+                plan.contents[winner->second.folder].files[winner->second.file].contested = true;
         }
     }
     std::reverse(plan.winners.begin(), plan.winners.end());
@@ -454,27 +465,29 @@ FlatRun::DeferredByKey FlatRun::takeAwaited(std::size_t entry) {
     return entry < m_deferred.size() ? std::exchange(m_deferred[entry], {}) : DeferredByKey{};
 }
 
-void PlacedFiles::add(std::uint64_t place) {
+void PlacedFiles::add(std::uint64_t place, std::uint64_t source) {
     if (!m_recording)
         return;
     std::lock_guard lock(m_mutex);
-    m_places.insert(place);
+    m_sources[place] = source;
     m_any.store(true, std::memory_order_release);
 }
 
-void PlacedFiles::addAll(const std::vector<std::uint64_t>& places) {
-    if (!m_recording || places.empty())
+void PlacedFiles::addAll(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& placed) {
+    if (!m_recording || placed.empty())
         return;
     std::lock_guard lock(m_mutex);
-    m_places.insert(places.begin(), places.end());
+    for (const auto& [place, source] : placed)
+        m_sources[place] = source;
     m_any.store(true, std::memory_order_release);
 }
 
-bool PlacedFiles::contains(std::uint64_t place) const {
+std::optional<std::uint64_t> PlacedFiles::sourceAt(std::uint64_t place) const {
     if (!m_any.load(std::memory_order_acquire))
-        return false;
+        return std::nullopt;
     std::lock_guard lock(m_mutex);
-    return m_places.contains(place);
+    const auto found = m_sources.find(place);
+    return found == m_sources.end() ? std::nullopt : std::optional(found->second);
 }
 
 } // namespace join

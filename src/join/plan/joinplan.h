@@ -26,28 +26,31 @@
 // the dry run prints them; none of them decides anew.
 namespace join {
 
-// The files a join run has placed so far, so that a file the run placed itself is never taken
-// for one that was already there: when an earlier entry's file and a later one's share a place,
-// size and time, the later still replaces the earlier. A place is kept as a 64-bit key of the
-// folder's identity and the name as the output's file system tells names apart (placeOf), so
-// that any spelling of a name that is one there is one place; a key that two places share only
-// means one more copy. Recorded only while a later entry may still come. Safe to use from
-// several threads.
+// What a join run has put at each place of the output so far, or found there already as its
+// file's copy: the source, by its fingerprint (copy/filecopy.h). A later file at a place the run
+// has had is judged by it: the same source (a folder listed twice) is there already; another
+// source's copy is told from the later file's by its bytes where size and time cannot tell them
+// apart, so that the later file still replaces the earlier. A place is a 64-bit key of the
+// folder's place in the output and the name as the output's file system tells names apart
+// (placeIn), so that any spelling of a name that is one there is one place; a key that two places
+// share only means one more look at the bytes. Recorded only while a later entry may still come.
+// Safe to use from several threads.
 class PlacedFiles {
 public:
     void setRecording(bool recording) { m_recording = recording; }
     // Whether a place is recorded or looked for at all; until then its key need not be made.
     bool inUse() const { return m_recording || m_any.load(std::memory_order_acquire); }
-    void add(std::uint64_t place);
-    void addAll(const std::vector<std::uint64_t>& places);
-    bool contains(std::uint64_t place) const;
+    void add(std::uint64_t place, std::uint64_t source);
+    void addAll(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& placed);
+    // The source the run has had at `place`, by its fingerprint; nothing when none.
+    std::optional<std::uint64_t> sourceAt(std::uint64_t place) const;
 
 private:
     std::atomic<bool> m_recording{false};
     // Whether any place was added: until then a look needs no lock.
     std::atomic<bool> m_any{false};
     mutable std::mutex m_mutex;
-    std::unordered_set<std::uint64_t> m_places;
+    std::unordered_map<std::uint64_t, std::uint64_t> m_sources;
 };
 
 // What the output folder's file system decides, found once per run: the names it takes as one,
@@ -77,9 +80,12 @@ private:
     std::optional<TargetFileSystem> m_fileSystem;
 };
 
-// A name inside a folder of the output, for the files a run has placed: the folder by its
-// identity, the name by its key, so that any spelling of either that is one place there is one.
-std::uint64_t placeOf(const FileIdentity& folder, std::string_view key);
+// A place in the output, for the files a run has placed and for what a dry run would make: the
+// output folder by its identity, and each place below it by the place of its folder and its name's
+// key, so that every spelling of a path that is one there is one place, whatever identities the
+// file system gives its folders (a FUSE volume may give a folder another under each spelling).
+std::uint64_t placeOf(const FileIdentity& folder);
+std::uint64_t placeIn(std::uint64_t folder, std::string_view key);
 
 // Hashes strings and their views alike, so that a set or map of strings is searched with a view.
 struct KeyHash {
@@ -139,6 +145,9 @@ FolderPlan planFolder(const std::vector<FolderEntry::Type>& types,
 struct ListedFile {
     std::string name;
     std::uint32_t position;
+    // For a file that wins its name: whether an earlier file of the entry has its name too, so
+    // that size and time alone cannot tell which of them a destination already holds.
+    bool contested = false;
 };
 
 // What one folder gives a flat copy: its files as the copy takes them, in listing order, and

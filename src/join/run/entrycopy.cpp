@@ -53,6 +53,11 @@ Failure intoItself(const std::string& text) {
     return Failure(ErrorNumber::PathFileAccessError, "Cannot copy a folder into itself: " + text);
 }
 
+// A copy whose target is the source itself, or lies inside it.
+Failure targetInSource(const CopyEnds& ends) {
+    return intoItself(withoutTrailingSeparators(ends.targetPath) + " lies inside " + ends.from);
+}
+
 CopyEnds openEnds(const std::string& source, const std::string& destination) {
     CopyEnds ends;
     ends.from = withoutTrailingSeparators(source);
@@ -81,7 +86,7 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
     if (!ends.parent.valid())
         throw failureFromErrno(ends.parent.error(), folder);
     if (ends.name.empty() || ends.name == "." || ends.name == "..")
-        throw intoItself(destination + " lies inside " + ends.from); // the root, or no name
+        throw targetInSource(ends); // the root, or no name
     if (FolderEntry::Type type = FolderEntry::Type::Other;
         readEntryTypeAt(ends.parent.get(), ends.name, type) == 0 &&
         type == FolderEntry::Type::Folder)
@@ -92,12 +97,18 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
 // A copy must not go into its own source, nor into a folder that holds its source: either way
 // it would read what it writes, or write over what it has still to read. Judged by identity
 // along the real chains of parents; when a chain cannot be read, the copy is refused.
-void refuseOverlap(const CopyEnds& ends, const std::string& destination) {
+void refuseOverlap(const CopyEnds& ends) {
     const int below = ends.target.valid() ? ends.target.get() : ends.parent.get();
     const auto targetChain = parentChainOf(below);
     if (!targetChain ||
-        std::ranges::find(*targetChain, ends.sourceStatus.identity) != targetChain->end())
-        throw intoItself(destination + " lies inside " + ends.from);
+        std::ranges::find(*targetChain, ends.sourceStatus.identity) != targetChain->end()) {
+        // The target is the source itself, or a folder the copy would make inside it.
+        if (ends.target.valid() && targetChain &&
+            targetChain->front() == ends.sourceStatus.identity)
+            throw intoItself(withoutTrailingSeparators(ends.targetPath) + " is " + ends.from +
+                             " itself");
+        throw targetInSource(ends);
+    }
     if (!ends.target.valid())
         return;
     const auto sourceChain = parentChainOf(ends.source.get());
@@ -105,27 +116,56 @@ void refuseOverlap(const CopyEnds& ends, const std::string& destination) {
         throw intoItself(ends.targetPath + " holds " + ends.from);
 }
 
+// The place of the target's folder in the output: the open target itself, or the folder that
+// is to hold it, by identity.
+std::uint64_t parentPlace(const CopyEnds& ends) {
+    FolderStatus status;
+    const int folder = ends.followsTarget ? ends.target.get() : ends.parent.get();
+    return readFolderStatus(folder, status) == 0 ? placeOf(status.identity) : 0;
+}
+
 TreeCopyRoot prepareCopy(const std::string& source, const std::string& destination,
-                         const OutputRules& rules) {
+                         RunContext& run) {
     CopyEnds ends = openEnds(source, destination);
-    refuseOverlap(ends, destination);
+    refuseOverlap(ends);
     TreeCopyRoot root;
+    const std::uint64_t above = parentPlace(ends);
+    root.place = ends.followsTarget ? above : placeIn(above, run.rules.key(ends.name));
     int error = 0;
-    if (ends.followsTarget)
+    if (run.foreseen) {
+        // The target as the join would make or merge into it, nothing written.
+        Descriptor opened;
+        std::optional<OutputFolder> target;
+        if (ends.followsTarget) {
+            target = OutputFolder{ends.target.get(), root.place, refusalToFill(ends.target.get())};
+            opened = std::move(ends.target);
+        } else {
+            target = foreseeTargetFolder(
+                {ends.parent.get(), above, refusalToFill(ends.parent.get())}, ends.name, root.place,
+                true, *run.foreseen, opened, root.made, error);
+        }
+        if (target) {
+            root.target = std::move(opened);
+            root.refusal = target->refusal;
+            root.foreseen = run.foreseen.get();
+        }
+    } else if (ends.followsTarget) {
         root.target = openTargetFolder(std::move(ends.target), root.permissions, error);
-    else
+    } else {
         root.target =
             prepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
                                 true, root.permissions, error);
-    root.made = root.target.valid() && !ends.followsTarget && error == 0;
-    if (!root.target.valid())
+    }
+    if (!run.foreseen)
+        root.made = root.target.valid() && !ends.followsTarget && error == 0;
+    if (!root.target.valid() && !root.foreseen)
         throw error == EEXIST
             ? Failure(ErrorNumber::PathFileAccessError,
                       ends.targetPath + ": a file that is not a folder stands in the way")
             : copyFailure(ends.targetPath, error);
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
-    root.rules = rules;
+    root.rules = run.rules;
     root.targetPath = withoutTrailingSeparators(ends.targetPath);
     return root;
 }
@@ -180,14 +220,47 @@ std::string alreadyExists(const std::string& mirrored) {
     return mirrored + " already exists. Please delete.";
 }
 
+// Whether a run whose writes are withheld would have made the folder `path` by now: each folder
+// from the output folder `output` down to it is on the disk or one the run would make.
+bool foreseenFolder(const std::string& path, const std::string& output, const RunContext& run) {
+    if (!run.foreseen)
+        return false;
+    const std::string base = withoutTrailingSeparators(normalizePath(output));
+    const std::string own = withoutTrailingSeparators(path);
+    if (!own.starts_with(base) || own.size() <= base.size() + 1 || own[base.size()] != Separator)
+        return false;
+    std::uint64_t place = run.outputPlace;
+    for (std::size_t at = base.size() + 1; at <= own.size();) {
+        const std::size_t end = std::min(own.find(Separator, at), own.size());
+        place = placeIn(place, run.rules.key(own.substr(at, end - at)));
+        if (!folderExists(own.substr(0, end))) {
+            const std::optional<ForeseenThing> thing = run.foreseen->at(place);
+            if (!thing || thing->kind != ForeseenThing::Kind::Folder)
+                return false;
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 RunContext::RunContext(const std::string& output, IfDestinationExists ifExists)
-    : rules(OutputRules::of(output)), output([&] {
+    : RunContext(output, ifExists, OutputRules::of(output), Writes::Made, false) {}
+
+RunContext::RunContext(const std::string& output, IfDestinationExists ifExists, OutputRules rules,
+                       Writes writes, bool keepRecord)
+    : rules(std::move(rules)), output([&] {
           FileIdentity identity;
           return identityOfPath(output, identity) == 0 ? identity : FileIdentity{};
       }()),
-      ifExists(ifExists) {}
+      outputPlace(placeOf(this->output)), ifExists(ifExists) {
+    if (writes == Writes::Withheld)
+        foreseen = std::make_unique<ForeseenOutput>();
+    if (keepRecord)
+        record = std::make_unique<FileRecord>(
+            [keys = this->rules](const std::string& path) { return keys.key(path); });
+}
 
 bool copyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 RunContext& run) {
@@ -195,12 +268,23 @@ bool copyFolder(const std::string& source, const std::string& destination, Event
     // entry folder is not copied, as a folder within it would not be.
     TreeCopyRoot root;
     try {
-        root = prepareCopy(source, destination, run.rules);
+        root = prepareCopy(source, destination, run);
     } catch (const Failure& refused) {
+        if (run.record)
+            run.record->add({FileFate::Item::Folder,
+                             FileFate::Fate::NotCopied,
+                             static_cast<int>(run.entry) + 1,
+                             source,
+                             {},
+                             refused.description(),
+                             refused.number(),
+                             {}});
         throw CopyShortfall(refused, NotCopiedItem::Kind::Folder);
     }
     root.ifExists = run.ifExists;
     root.placed = &run.placed;
+    root.record = run.record.get();
+    root.entry = static_cast<int>(run.entry) + 1;
     if (run.progress)
         run.progress->countTree(root.sourcePath);
     CopyFailures failures;
@@ -227,7 +311,10 @@ std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
     if (left.empty() || stopRequested())
         return {};
     CopyFailures failures;
-    const FlatCopyOptions options{&run.rules, run.ifExists, &run.placed, &*run.flat, run.entry};
+    FlatCopyOptions options{&run.rules, run.ifExists, &run.placed, &*run.flat, run.entry};
+    options.outputPlace = run.outputPlace;
+    options.foreseen = run.foreseen.get();
+    options.record = run.record.get();
     std::uint64_t made = 0;
     trap.line(146, [&] {
         made = runInBackground(host, run.progress, run.faulted, [&](CopyCounters& counters) {
@@ -239,30 +326,6 @@ std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
     return made > 0 ? output : std::string();
 }
 
-PreservePlacement placePreservedEntry(const std::string& entry, const std::string& outputText) {
-    PreservePlacement placement;
-    if (outputText.empty()) {
-        placement.outcome = PreservePlacement::Outcome::NoOutputFolder;
-        return placement;
-    }
-    placement.source = preservedSource(entry);
-    placement.mirrored = mirroredPath(placement.source, outputText);
-    if (folderExists(placement.mirrored)) {
-        placement.outcome = PreservePlacement::Outcome::AlreadyExists;
-        placement.refusal = alreadyExists(placement.mirrored);
-        return placement;
-    }
-    try {
-        const CopyEnds ends = openEnds(placement.source, outputText);
-        placement.target = ends.targetPath;
-        refuseOverlap(ends, outputText);
-    } catch (const Failure& failure) {
-        placement.outcome = PreservePlacement::Outcome::Refused;
-        placement.refusal = failure.description();
-    }
-    return placement;
-}
-
 std::string copyEntryPreservingStructure(const std::string& entry, const std::string& output,
                                          JoinHost& host, Trap& trap, RunContext* run) {
     // An empty entry names no folder; its mirrored path would be the output folder itself.
@@ -272,13 +335,16 @@ std::string copyEntryPreservingStructure(const std::string& entry, const std::st
     std::optional<RunContext> own;
     if (!run)
         run = &own.emplace(output, ifExistsFor(host));
-    trap.line(124, [&] { makeFolderTree(output); });
+    if (!run->foreseen)
+        trap.line(124, [&] { makeFolderTree(output); });
     std::string source = entry;
     if (trap.test(126, [&] { return endsWithSeparator(source); }))
         trap.line(128, [&] { source = preservedSource(source); });
     std::string mirrored;
     trap.line(132, [&] { mirrored = mirroredPath(source, output); });
-    if (trap.test(136, [&] { return folderExists(mirrored); })) {
+    if (trap.test(136, [&] {
+            return folderExists(mirrored) || foreseenFolder(mirrored, output, *run);
+        })) {
         trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
         return {};
     }
@@ -329,9 +395,12 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
     if (run->progress)
         run->progress->countFlat(plan, copies);
     CopyFailures failures;
-    const FlatCopyOptions options{&run->rules,  run->ifExists,
-                                  &run->placed, run->flat ? &*run->flat : nullptr,
-                                  run->entry,   !std::exchange(run->outputCleaned, true)};
+    FlatCopyOptions options{&run->rules,  run->ifExists,
+                            &run->placed, run->flat ? &*run->flat : nullptr,
+                            run->entry,   !std::exchange(run->outputCleaned, true)};
+    options.outputPlace = run->outputPlace;
+    options.foreseen = run->foreseen.get();
+    options.record = run->record.get();
     std::uint64_t made = 0;
     std::uint64_t standIns = 0;
     trap.line(146, [&] {
@@ -348,18 +417,32 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
         run->leftOutByName += folder.leftOut.size();
     // What the walk left out, what could not be listed and what could not be copied are each
     // said once, with the count and the first.
+    const auto recordFolder = [&](const std::string& path, const Failure& failure) {
+        if (run->record)
+            run->record->add({FileFate::Item::Folder,
+                              FileFate::Fate::NotCopied,
+                              static_cast<int>(run->entry) + 1,
+                              path,
+                              {},
+                              failure.description(),
+                              failure.number(),
+                              {}});
+    };
     CopyFailures notWalked;
     for (std::uint32_t i = 0; i < plan->leftOut.size(); ++i) {
         const LeftOutFolder& folder = plan->leftOut[i];
-        notWalked.add({i}, Failure(folder.number, folder.path + ": " + folder.reason),
-                      NotCopiedItem::Kind::Folder);
+        const Failure failure(folder.number, folder.path + ": " + folder.reason);
+        notWalked.add({i}, failure, NotCopiedItem::Kind::Folder);
+        recordFolder(folder.path, failure);
     }
     if (const std::optional<CopyShortfall> shortfall = notWalked.summary("folder", "Left out"))
         trap.line(144, [&] { throw *shortfall; });
     CopyFailures notListed;
     for (std::uint32_t i = 0; i < plan->contents.size(); ++i) { // 146
-        if (const std::optional<Failure>& failure = plan->contents[i].listingFailure)
+        if (const std::optional<Failure>& failure = plan->contents[i].listingFailure) {
             notListed.add({i}, *failure, NotCopiedItem::Kind::Folder);
+            recordFolder(plan->contents[i].path, *failure);
+        }
     }
     if (const std::optional<CopyShortfall> shortfall =
             notListed.summary("folder", "Could not list"))

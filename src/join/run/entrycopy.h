@@ -2,12 +2,14 @@
 
 #include "join/copy/filecopy.h"
 #include "join/copy/flatcopy.h"
+#include "join/copy/foreseen.h"
 #include "join/fs/posixfs.h"
 #include "join/host/host.h"
 #include "join/host/trap.h"
 #include "join/plan/joinplan.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,14 +19,25 @@ class RunProgress;
 
 // What a run keeps from one entry to the next and hands to each entry's copy: the rules and
 // identity of the output folder, found once, what becomes of a file already there, the files
-// placed so far, the flat run's look-ahead, and the progress.
+// placed so far, the flat run's look-ahead, and the progress. Where the run's writes are withheld,
+// also what it would have made so far.
 struct RunContext {
     RunContext(const std::string& output, IfDestinationExists ifExists);
+    // With the output's rules found already, writes made or withheld, and a record of every
+    // file's fate when `keepRecord` says so.
+    RunContext(const std::string& output, IfDestinationExists ifExists, OutputRules rules,
+               Writes writes, bool keepRecord);
 
     OutputRules rules;
     FileIdentity output;
+    // The output folder's place (placeOf).
+    std::uint64_t outputPlace = 0;
     IfDestinationExists ifExists;
     PlacedFiles placed;
+    // Where the writes are withheld: what the run would have made so far; else null.
+    std::unique_ptr<ForeseenOutput> foreseen;
+    // The fate of every file, when the run keeps it; else null.
+    std::unique_ptr<FileRecord> record;
     std::optional<FlatRun> flat;
     // Counts what an entry has to copy beside the copy, shows how far it has come and adds up
     // the files copied; none when nothing shows it.
@@ -83,22 +96,5 @@ std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
 bool copyFolder(const std::string& source, const std::string& destination, EventPump& pump,
                 RunContext& run);
 bool copyFolder(const std::string& source, const std::string& destination);
-
-// Where a preserve copy of an entry goes, as the copy itself decides it, without writing
-// anything: for a dry run, and for anyone who wants to know before copying.
-struct PreservePlacement {
-    enum class Outcome {
-        Copy,          // the tree goes to `target`
-        AlreadyExists, // refused: `mirrored` exists (the message is in `refusal`)
-        Refused,       // refused: the copy would go into itself, or cannot be made (`refusal`)
-        NoOutputFolder // the output folder text is empty: nothing is copied
-    };
-    Outcome outcome = Outcome::Copy;
-    std::string source;   // the entry folder, as copied
-    std::string mirrored; // the path the existing-copy check looks at
-    std::string target;   // the folder that receives the entry folder's contents
-    std::string refusal;  // the message or report text when refused
-};
-PreservePlacement placePreservedEntry(const std::string& entry, const std::string& outputText);
 
 } // namespace join

@@ -255,8 +255,11 @@ void JoinRun::run() {
     // Whether a stop cut the copies short; one asked while the writes are finished stops nothing.
     bool stopped = false;
     // The output folder's rules are found once, for every entry.
-    RunContext context(output, m_host.alwaysCopy() ? IfDestinationExists::Replace
-                                                   : IfDestinationExists::KeepCopy);
+    RunContext context(
+        output, m_host.alwaysCopy() ? IfDestinationExists::Replace : IfDestinationExists::KeepCopy,
+        OutputRules(m_host.unusualOutputFileSystem(output)), m_host.writes(), m_host.keepsRecord());
+    // What a run whose writes are withheld would write is never flushed.
+    const bool writing = !context.foreseen;
     // Made after the context, whose look-ahead it may count from, and so let go before it.
     RunProgress progress(m_host);
     context.progress = &progress;
@@ -294,7 +297,8 @@ void JoinRun::run() {
             reporter.setEntry(i, entry);
             trap.line(120, [&] {
                 // Opened before anything is written there, so that the flush sees every error.
-                outputs.open(output);
+                if (writing)
+                    outputs.open(output);
                 // A later entry must not take what this one places for a file already there.
                 context.placed.setRecording(i < count);
                 context.entry = static_cast<std::size_t>(i - 1);
@@ -308,7 +312,7 @@ void JoinRun::run() {
                     option == CopyOption::PreserveStructure
                         ? copyEntryPreservingStructure(entry, output, m_host, trap, &context)
                         : copyEntryFlat(entry, output, m_host, trap, &context);
-                if (!folder.empty()) {
+                if (!folder.empty() && writing) {
                     outputs.open(folder);
                     written = true;
                 }
@@ -317,7 +321,7 @@ void JoinRun::run() {
         // Files an entry left to a later one whose copy never came are copied now.
         if (!stopRequested() && !context.faulted)
             trap.line(164, [&] {
-                if (!copyFilesLeftOver(output, m_host, trap, context).empty())
+                if (!copyFilesLeftOver(output, m_host, trap, context).empty() && writing)
                     written = true;
             });
         stopped = stopRequested();
@@ -352,6 +356,8 @@ void JoinRun::run() {
                      : context.faulted ? JoinOutcome::Ending::Faulted
                                        : JoinOutcome::Ending::Done;
     outcome.took = std::chrono::steady_clock::now() - began;
+    if (context.record)
+        outcome.record = context.record->fates();
     trap.line(176, [&] { m_host.joinEnded(outcome); });
     // What the copies could not copy is told here, once, and never halted the run before.
     trap.line(212, [&] { m_host.showClosingMessage(outcome); });
