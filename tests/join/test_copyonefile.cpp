@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -765,3 +766,62 @@ TEST(Temporaries, AnEndedCopysPartialFileIsRemoved) {
 }
 
 } // namespace
+
+// A file rewritten in place, at the same size, all through its copies, version after version,
+// each version's blocks written first to last: each copy holds the file as it was at one moment
+// (the first blocks of a version, the rest of the one before), or the copy says the source
+// changed. Writes within one tick of the kernel's clock leave the source's times as they were;
+// only a watch on the file hears of them.
+TEST(CopyOneFile, SourceRewrittenWhileCopiedIsCopiedAsItWasAtOneMoment) {
+    TestDir dir;
+    constexpr std::size_t Blocks = 16;
+    constexpr std::size_t Block = std::size_t{256} << 10;
+    // Block k of version v: v in every byte.
+    const auto version = [&](unsigned v) {
+        return std::string(Block, static_cast<char>('a' + v % 26));
+    };
+    std::string first;
+    for (std::size_t k = 0; k < Blocks; ++k)
+        first += version(0);
+    dir.write("src", first);
+    const std::string source = dir.path("src");
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const int fd = ::open(source.c_str(), O_WRONLY | O_CLOEXEC);
+        for (unsigned v = 1; !done; ++v) {
+            const std::string block = version(v);
+            for (std::size_t k = 0; k < Blocks && !done; ++k)
+                if (::pwrite(fd, block.data(), Block, static_cast<off_t>(k * Block)) < 0)
+                    return;
+        }
+        ::close(fd);
+    });
+    int whole = 0;
+    int changed = 0;
+    for (int copy = 0; copy < 60; ++copy) {
+        const std::string name = "copy" + std::to_string(copy);
+        if (!copyOneFile(source, dir.path(name), Replace)) {
+            EXPECT_EQ(errno, EAGAIN) << "copy " << copy;
+            ++changed;
+            continue;
+        }
+        ++whole;
+        const std::string bytes = dir.read(name);
+        ASSERT_EQ(bytes.size(), Blocks * Block) << "copy " << copy;
+        // The blocks of one version, then those of the version before it.
+        std::size_t k = 1;
+        while (k < Blocks && bytes[k * Block] == bytes.front())
+            ++k;
+        const char before = bytes[std::min(k, Blocks - 1) * Block];
+        for (std::size_t rest = k; rest < Blocks; ++rest)
+            if (bytes[rest * Block] != before ||
+                (before - 'a' + 1) % 26 != (bytes.front() - 'a') % 26) {
+                ADD_FAILURE() << "copy " << copy << " holds two versions at block " << rest
+                              << ", as the file never was";
+                break;
+            }
+    }
+    done = true;
+    writer.join();
+    std::printf("%d copies whole, %d said the source changed\n", whole, changed);
+}

@@ -20,6 +20,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,16 +264,79 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// Whether the file was last changed so lately that a write while it is copied might leave its
+// times as they were: the kernel stamps a write with a clock that moves in ticks of some
+// milliseconds, so only a file changed within the last second or so can be written again within
+// the same tick. A file changed before that shows any later write in its times.
+bool changedLately(const struct stat& file) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return file.st_mtim.tv_sec + 1 >= now.tv_sec || file.st_ctim.tv_sec + 1 >= now.tv_sec;
+}
+
+// Hears of every write to a file while it is copied, where its times could miss one: an inotify
+// watch, on an instance of the thread's own, so that what it reads is this file's alone.
+class WriteWatch {
+public:
+    // Watches the open file `fd`; does nothing where no watch can be made.
+    explicit WriteWatch(int fd) {
+        thread_local const Descriptor instance(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        m_instance = instance.get();
+        if (m_instance < 0)
+            return;
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        m_watch = ::inotify_add_watch(m_instance, path.c_str(), IN_MODIFY);
+    }
+    ~WriteWatch() {
+        if (m_watch < 0)
+            return;
+        ::inotify_rm_watch(m_instance, m_watch);
+        wasWritten(); // reads what is left, the watch's end included
+    }
+    WriteWatch(const WriteWatch&) = delete;
+    WriteWatch& operator=(const WriteWatch&) = delete;
+
+    bool watching() const { return m_watch >= 0; }
+    // Whether the file was written since the watch began.
+    bool wasWritten() {
+        bool written = false;
+        alignas(struct inotify_event) char buffer[4096];
+        for (ssize_t length; (length = ::read(m_instance, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+                written = written || (event->wd == m_watch && (event->mask & IN_MODIFY) != 0);
+                at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            }
+        }
+        return written;
+    }
+
+private:
+    int m_instance = -1;
+    int m_watch = -1;
+};
+
 // Writes the open source `in`, as `before` says it was, into the empty file `out`: the contents,
 // the proof that the source did not change meanwhile, and its times.
 ContentFailure writeCopy(RangeCopier& copier, int in, int out, const struct stat& before) {
+    // A file changed lately is watched from before its status is taken again: a write after that
+    // is heard of, one before shows in the status.
+    std::optional<WriteWatch> watch;
+    if (changedLately(before)) {
+        watch.emplace(in);
+        struct stat now {};
+        if (watch->watching() &&
+            (::fstat(in, &now) != 0 || now.st_size != before.st_size ||
+             !sameTime(now.st_mtim, before.st_mtim) || !sameTime(now.st_ctim, before.st_ctim)))
+            return {SourceChanged, Side::Source};
+    }
     struct stat after {};
     if (const ContentFailure failure = copyContents(copier, in, out, before.st_size, after);
         failure.error != 0)
         return failure;
-    // A source rewritten in place at the same size shows in its times.
+    // A source rewritten in place at the same size shows in its times, or to the watch.
     if (after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
-        !sameTime(after.st_ctim, before.st_ctim))
+        !sameTime(after.st_ctim, before.st_ctim) || (watch && watch->wasWritten()))
         return {SourceChanged, Side::Source};
     // The times are kept where the file system can hold them; the contents are what counts.
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
