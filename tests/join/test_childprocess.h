@@ -35,6 +35,28 @@ inline int runInChild(const std::function<int()>& work, unsigned timeoutSeconds 
     return -WTERMSIG(status);
 }
 
+// Runs `work` in a forked child, as runInChild does, and gives back the text it returns, or why
+// it gave none ("child ended with 251").
+inline std::string textFromChild(const std::function<std::string()>& work) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0)
+        return "no pipe";
+    const int code = runInChild([&] {
+        ::close(pipeEnds[0]);
+        const std::string text = work();
+        return ::write(pipeEnds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size())
+                   ? 0
+                   : 1;
+    });
+    ::close(pipeEnds[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(pipeEnds[0]);
+    return code == 0 ? text : "child ended with " + std::to_string(code);
+}
+
 // The exit code a child gives when it could not give up root.
 inline constexpr int CouldNotDropPrivileges = 240;
 

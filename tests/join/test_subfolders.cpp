@@ -70,26 +70,12 @@ enum class Privileges { Keep, DropToNobody };
 // walk that never ends then fails the test instead of stalling it, and a walk can run as a user
 // who is really refused (root reads every folder).
 std::string inChild(Privileges privileges, const std::function<std::string()>& work) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0)
-        return "no pipe";
-    const int code = testsupport::runInChild([&] {
-        ::close(pipeEnds[0]);
+    return testsupport::textFromChild([&] {
         if (privileges == Privileges::DropToNobody && ::geteuid() == 0 &&
             !testsupport::dropToNobody())
-            return testsupport::CouldNotDropPrivileges;
-        const std::string text = work();
-        return ::write(pipeEnds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size())
-                   ? 0
-                   : 1;
+            return std::string("could not drop privileges");
+        return work();
     });
-    ::close(pipeEnds[1]);
-    std::string text;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeEnds[0]);
-    return code == 0 ? text : "child ended with " + std::to_string(code);
 }
 
 } // namespace
@@ -224,7 +210,9 @@ TEST(HasBadCharacters, CodePoints) {
         EXPECT_EQ(hasBadCharacters(row.text), row.bad) << row.name;
 }
 
-TEST(WalkSubfolders, DirectoryLinksBackToTheirParentsAreNotDescendedAgain) {
+// Each folder is listed once, however many links lead to it, and a link into the kernel's own
+// file systems is left out, named.
+TEST(WalkSubfolders, FoldersReachedThroughLinksAreListedOnce) {
     TestDir dir;
     dir.make(R"(
         loop/self -> .
@@ -236,36 +224,90 @@ TEST(WalkSubfolders, DirectoryLinksBackToTheirParentsAreNotDescendedAgain) {
         cross/b/to-a -> ../a
         side/link -> ../elsewhere
         elsewhere/inner/
+        twice/l1 -> ../elsewhere
+        twice/l2 -> ../elsewhere
+        mixed/a/link -> ../real
+        mixed/real/inner/
+        system/self -> /proc/self
+        system/own/
     )");
     struct Row {
         const char* name;
         std::string start;
         std::vector<std::string> expected; // relative, in any order
+        std::string leftOut = {};
     };
     const Row rows[] = {
         {"links to self and parent", "loop", {"", "self/", "x/", "x/up/"}},
         {"two links to self", "pair", {"", "l1/", "l2/"}},
         {"two folders linking to each other", "cross/a", {"", "to-b/", "to-b/to-a/"}},
         {"link elsewhere is descended", "side", {"", "link/", "link/inner/"}},
+        {"two links to one folder: listed through the first",
+         "twice",
+         {"", "l1/", "l1/inner/", "l2/"}},
+        {"a folder a link led into first is not listed again through its parent",
+         "mixed",
+         {"", "a/", "a/link/", "a/link/inner/", "real/"}},
+        {"a link into proc is left out, named",
+         "system",
+         {"", "own/"},
+         "[self/: the link leads into proc, a file system of the system's own state]"},
     };
     for (const Row& row : rows) {
         const std::string start = dir.path(row.start, true);
         // Without the check a loop of links makes the walk grow without end: run it in a child.
         const std::string result = inChild(Privileges::Keep, [&] {
             FakeJoinHost host;
+            FolderCollection folders{start};
+            std::vector<LeftOutFolder> leftOut;
+            walkSubfolders(folders, Recursion::AllLevels, host, &leftOut);
             std::vector<std::string> relative;
-            for (const auto& folder : walk({start}, host))
+            for (const auto& folder : folders)
                 relative.push_back(folder.substr(start.size()));
             std::sort(relative.begin(), relative.end());
             std::string text;
             for (const auto& folder : relative)
                 text += "[" + folder + "]";
-            return text + " reports " + std::to_string(host.reports.size());
+            text += " reports " + std::to_string(host.reports.size()) + " left out ";
+            for (const LeftOutFolder& folder : leftOut)
+                text += "[" + folder.path.substr(start.size()) + ": " + folder.reason + "]";
+            return text;
         });
         std::string expected;
         for (const auto& folder : row.expected)
             expected += "[" + folder + "]";
-        EXPECT_EQ(result, expected + " reports 0") << row.name;
+        EXPECT_EQ(result, expected + " reports 0 left out " + row.leftOut) << row.name;
+    }
+}
+
+// A stop asked for while the walk yields ends it there: inside a long listing, between the
+// listings of a level, and while a level's folders are added.
+TEST(WalkSubfolders, AStopEndsTheWalkAtOnce) {
+    constexpr int Wide = 2000;
+    TestDir dir;
+    for (int i = 0; i < Wide; ++i)
+        fs::create_directories(dir.root() / "wide" / std::to_string(i));
+    struct StoppableHost : FakeJoinHost {
+        bool stop = false;
+        bool walkStopped() const override { return stop; }
+    };
+    struct Row {
+        const char* name;
+        int stopAtYield;
+    };
+    // Yields in order: the folder before its listing, each subfolder read, each subfolder before
+    // its own listing, each subfolder added.
+    const Row rows[] = {
+        {"inside the listing of a folder", 10},
+        {"between the listings of a level", 1 + Wide + 10},
+        {"while the level's folders are added", 1 + 2 * Wide + 10},
+    };
+    for (const Row& row : rows) {
+        StoppableHost host;
+        host.onPump = [&] { host.stop = host.pumps >= row.stopAtYield; };
+        const FolderCollection result = walk({dir.path("wide", true)}, host);
+        EXPECT_LE(host.pumps, row.stopAtYield + 1) << row.name;
+        EXPECT_LT(result.size(), static_cast<std::size_t>(Wide)) << row.name;
     }
 }
 

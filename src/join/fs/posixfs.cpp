@@ -13,8 +13,10 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 // Folders, listings, permissions and probes. The single-file and link copies are in
 // filecopy.cpp.
@@ -263,9 +265,39 @@ int readEntryTypeAt(int parent, const std::string& name, FolderEntry::Type& type
     return 0;
 }
 
-bool leadsToFolderAt(int parent, const std::string& name) {
+int folderIdentityAt(int parent, const std::string& name, FileIdentity& identity) {
+    if (!isPlainName(name))
+        return EINVAL;
     struct stat st {};
-    return isPlainName(name) && ::fstatat(parent, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+    if (::fstatat(parent, name.c_str(), &st, 0) != 0)
+        return lastError();
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    identity = {st.st_dev, st.st_ino};
+    return 0;
+}
+
+std::string pseudoFileSystemAt(int parent, const std::string& name) {
+    // The kernel's own file systems, by the type statfs gives them (linux/magic.h).
+    static constexpr std::pair<std::uint32_t, const char*> Pseudo[] = {
+        {0x9fa0, "proc"},          {0x62656572, "sysfs"},      {0x27e0eb, "cgroup"},
+        {0x63677270, "cgroup2"},   {0x1cd1, "devpts"},         {0x64626720, "debugfs"},
+        {0x74726163, "tracefs"},   {0x73636673, "securityfs"}, {0x6165676c, "pstore"},
+        {0xcafe4a11, "bpf"},       {0x62656570, "configfs"},   {0x65735543, "fusectl"},
+        {0x19800202, "mqueue"},    {0x958458f6, "hugetlbfs"},  {0xde5e81e4, "efivarfs"},
+        {0xf97cff8c, "selinuxfs"}, {0x43415d53, "smackfs"},    {0x42494e4d, "binfmt_misc"},
+        {0x6e736673, "nsfs"},
+    };
+    if (!isPlainName(name))
+        return {};
+    const Descriptor target(::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct statfs info {};
+    if (!target.valid() || ::fstatfs(target.get(), &info) != 0)
+        return {};
+    for (const auto& [magic, type] : Pseudo)
+        if (static_cast<std::uint32_t>(info.f_type) == magic)
+            return type;
+    return {};
 }
 
 LinkTarget entryTypeBehind(int parent, const std::string& name) {

@@ -151,8 +151,16 @@ bool holdsOnly(int folder, const std::function<bool(const std::string&)>& ours);
 // it was on failure.
 [[nodiscard]] int readEntryTypeAt(int parent, const std::string& name, FolderEntry::Type& type);
 
-// True when `name` inside an open folder is a folder or a link to one. Never fails.
-bool leadsToFolderAt(int parent, const std::string& name);
+// Reads the identity of the folder that `name` inside an open folder is or leads to, links
+// followed, into `identity`. 0, ENOTDIR when it leads to something that is not a folder, or an
+// errno value; `identity` is left as it was on failure.
+[[nodiscard]] int folderIdentityAt(int parent, const std::string& name, FileIdentity& identity);
+
+// The type of the pseudo file system ("proc", "sysfs", "cgroup2") that `name` inside an open
+// folder leads to, links followed: one the kernel fills with its own state instead of stored
+// files, whose folders and links may lead all over the system. "" for any other file system, or
+// where it cannot be told. Never fails.
+std::string pseudoFileSystemAt(int parent, const std::string& name);
 
 // What a link inside an open folder leads to, links followed: a regular file, a folder,
 // nothing (the target is missing, or the links loop), or another kind of file. A target that

@@ -28,8 +28,6 @@ constexpr std::size_t MaxNameLength = 260;
 constexpr int ExcludedAttributes = Attribute::Hidden | Attribute::System | Attribute::Directory;
 constexpr int ExcludedAliasAttributes = ExcludedAttributes | Attribute::Alias;
 
-constexpr std::uint32_t NoParent = UINT32_MAX;
-
 // The root folder is always listed; any other folder is, unless its attributes are exactly
 // hidden + system + directory, with or without alias.
 bool passesFolderTest(const std::string& path) {
@@ -45,21 +43,23 @@ bool passesFolderTest(const std::string& path) {
     return isRootFolder(path);
 }
 
-// A folder found by the walk: its path and where it stands in the chain of folders walked.
+// How the walk came to a folder: as one of the collection's own entries, as a folder inside a
+// folder it lists, or through a link to a folder there.
+enum class Reached : std::uint8_t { AsEntry, AsFolder, ThroughLink };
+
+// A folder found by the walk: its path, how it was reached, and whether it is to be listed.
 struct Entry {
     std::string path;
-    std::uint32_t node;
+    Reached reached = Reached::AsEntry;
     bool descend = true;
 };
 
-// One link in a chain of parents. A folder's path starts with the paths of all its parents,
-// so a parent is named by the length of that prefix; its identity is read only when a
-// directory link below it needs to be checked against it.
-struct ChainNode {
-    std::uint32_t parent;
-    std::uint32_t pathLength;
-    std::optional<FileIdentity> identity;
-    bool identityRead = false;
+struct IdentityHash {
+    std::size_t operator()(const FileIdentity& identity) const {
+        return std::hash<std::uint64_t>{}(static_cast<std::uint64_t>(identity.inode) *
+                                              0x9E3779B97F4A7C15ULL ^
+                                          static_cast<std::uint64_t>(identity.device));
+    }
 };
 
 // Removes, on request, the first not yet removed entry equal to a text. Entries are only
@@ -107,13 +107,11 @@ public:
     Walk(WalkHost& host, std::vector<LeftOutFolder>* leftOut, WalkListings* listings)
         : m_host(host), m_leftOut(leftOut), m_listings(listings) {}
 
-    std::vector<Entry> start(FolderCollection& folders) {
+    static std::vector<Entry> start(FolderCollection& folders) {
         std::vector<Entry> entries;
         entries.reserve(folders.size());
-        for (auto& path : folders) {
-            const auto length = static_cast<std::uint32_t>(path.size());
-            entries.push_back({std::move(path), addNode(NoParent, length)});
-        }
+        for (auto& path : folders)
+            entries.push_back({std::move(path)});
         return entries;
     }
 
@@ -122,13 +120,7 @@ public:
 
 private:
     void examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vector<Entry>& level);
-    bool leadsBackToChain(const std::string& link, std::uint32_t parent);
-    const std::optional<FileIdentity>& identityOf(std::uint32_t node, const std::string& below);
-
-    std::uint32_t addNode(std::uint32_t parent, std::uint32_t pathLength) {
-        m_chain.push_back({parent, pathLength, std::nullopt});
-        return static_cast<std::uint32_t>(m_chain.size() - 1);
-    }
+    bool walkedThroughLink(const Entry& entry, const Descriptor& folder, FileIdentity& identity);
 
     void leaveOut(std::string path, std::string reason, int number) {
         if (m_leftOut)
@@ -139,7 +131,11 @@ private:
     std::vector<LeftOutFolder>* m_leftOut;
     WalkListings* m_listings;
     std::size_t m_found = 0;
-    std::vector<ChainNode> m_chain;
+    // The folders walked or about to be, by identity, and whether the first way there was a
+    // link: a link is not followed into a folder the walk has been in already, so that links
+    // that lead back up, or to one folder from several places, add nothing new. A folder reached
+    // through its own parent is walked again only where the collection asked for it twice.
+    std::unordered_map<FileIdentity, bool, IdentityHash> m_walked;
 };
 
 std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
@@ -183,6 +179,8 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
 
     folders.reserve(folders.size() + level.size());
     for (std::size_t i = 0; i < level.size(); ++i) { // 132
+        if (m_host.walkStopped())
+            break;
         Entry& next = level[i];
         if (i >= children) {
             folders.push_back(std::move(next));
@@ -226,7 +224,8 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
             return !folder.valid() && !folderExists(path);
         }))
         return;
-    if (!entry.descend)
+    FileIdentity identity;
+    if (!entry.descend || walkedThroughLink(entry, folder, identity))
         return;
     statement(106, [&] {
         m_host.foldersFound(m_found);
@@ -246,13 +245,18 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     const int listingError = readListingAt(folder.get(), listing);
     struct Child {
         std::string name;
-        bool link;
+        Reached reached;
+        bool descend;
     };
     std::vector<Child> children;
     for (FolderEntry& child : listing.entries) { // 112
+        // A listing may be long: a stop ends it here too, with nothing of it taken.
+        if (m_host.walkStopped())
+            return;
         const bool link = child.type == FolderEntry::Type::Link;
+        FileIdentity target;
         if (child.type != FolderEntry::Type::Folder &&
-            !(link && leadsToFolderAt(folder.get(), child.name)))
+            !(link && folderIdentityAt(folder.get(), child.name, target) == 0))
             continue;
         m_host.pumpEvents();            // 114
         std::string& name = child.name; // 116
@@ -260,16 +264,31 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
             leaveOut(path + name + Separator, std::move(reason), ErrorNumber::PathFileAccessError);
             continue; // 118
         }
-        children.push_back({m_listings ? name : std::move(name), link});
+        bool descend = true;
+        if (link) {
+            // A link out of this file system into one the kernel fills with its own state
+            // (/proc/self) would lead the walk over the whole system.
+            if (target.device != identity.device) {
+                if (const std::string type = pseudoFileSystemAt(folder.get(), name);
+                    !type.empty()) {
+                    leaveOut(path + name + Separator,
+                             "the link leads into " + type +
+                                 ", a file system of the system's own state",
+                             ErrorNumber::PathFileAccessError);
+                    continue;
+                }
+            }
+            descend = m_walked.emplace(target, true).second;
+        }
+        children.push_back({m_listings ? name : std::move(name),
+                            link ? Reached::ThroughLink : Reached::AsFolder, descend});
     }
 
     for (const Child& child : children) {
         std::string childPath;
         childPath.reserve(path.size() + child.name.size() + 1);
         childPath.append(path).append(child.name).push_back(Separator);
-        const bool descend = !child.link || !leadsBackToChain(childPath, entry.node);
-        const auto length = static_cast<std::uint32_t>(childPath.size());
-        level.push_back({std::move(childPath), addNode(entry.node, length), descend}); // 120
+        level.push_back({std::move(childPath), child.reached, child.descend}); // 120
     }
     m_found += children.size();
     if (listingError != 0)
@@ -280,27 +299,16 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     }
 }
 
-// A directory link that leads to one of the folders it stands below would make the walk
-// list the same folders again and again.
-bool Walk::leadsBackToChain(const std::string& link, std::uint32_t parent) {
-    FileIdentity target;
-    if (identityOfPath(link, target) != 0)
+// Notes the open folder `folder` as walked, its identity in `identity`, and tells whether the
+// walk has been in it already through a link, so that it is not listed a second time. A folder
+// that cannot be opened is not noted: its listing fails on its own.
+bool Walk::walkedThroughLink(const Entry& entry, const Descriptor& folder, FileIdentity& identity) {
+    FolderStatus status;
+    if (!folder.valid() || readFolderStatus(folder.get(), status) != 0)
         return false;
-    for (std::uint32_t node = parent; node != NoParent; node = m_chain[node].parent) {
-        if (identityOf(node, link) == target)
-            return true;
-    }
-    return false;
-}
-
-const std::optional<FileIdentity>& Walk::identityOf(std::uint32_t node, const std::string& below) {
-    ChainNode& chain = m_chain[node];
-    if (!chain.identityRead) {
-        if (FileIdentity identity; identityOfPath(below.substr(0, chain.pathLength), identity) == 0)
-            chain.identity = identity;
-        chain.identityRead = true;
-    }
-    return chain.identity;
+    identity = status.identity;
+    const auto [walked, first] = m_walked.emplace(identity, entry.reached == Reached::ThroughLink);
+    return !first && entry.reached == Reached::AsFolder && walked->second;
 }
 
 constexpr const char* NotUtf8 = "the name is not UTF-8 text";
