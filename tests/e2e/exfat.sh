@@ -3,8 +3,8 @@
 # statfs reports only as "fuseblk". In both copy options a dry run names the case clashes and the
 # names exFAT refuses while the volume stays empty, and the real join then reports exactly the
 # refused names. Given the engine's test join_test_targetfs, it also runs its check of names and
-# times against the volume. Needs root, loop devices and FUSE; skips only where the machine has
-# none.
+# times against the volume, and its reading of the volume's type from udev as a user who cannot
+# read the device. Needs root, loop devices and FUSE; skips only where the machine has none.
 # Usage: exfat.sh BRIMVALE [JOIN_TEST_TARGETFS]
 set -euo pipefail
 
@@ -169,4 +169,23 @@ as_user join --flat --output "$stick" "$user/A" "$user/B"
 [ "$(cat "$stick"/*)" = later ] || fail "flat join as user 65534 left the earlier file: $(ls "$stick")"
 [ -z "$(ls -A "$stick" | grep brimvale)" ] || fail "the case trial left a name: $(ls -A "$stick")"
 
-echo "exfat: dry runs and joins on $loop agree in both options; a user without the device gets the later file"
+# A name the volume refuses is said to be refused, also where neither udev nor the device tells
+# this user what the volume is.
+mkdir "$user/C"
+echo colon >"$user/C/what:now.txt"
+chmod -R a+rX "$user"
+as_user join --flat --output "$stick" "$user/C"
+[ "$status" -eq 1 ] || fail "flat join of a refused name as user 65534: exit status $status, not 1"
+grep -qF "$stick/what:now.txt: the name holds \":\"" "$work/err" ||
+    fail "a join as user 65534 does not say the name was refused: $(cat "$work/err")"
+
+# What the volume is, from udev's database, to a user who cannot read the device.
+if [ -n "$targetfs_test" ]; then
+    BRIMVALE_EXFAT_USER_FOLDER="$stick" "$targetfs_test" \
+        --gtest_filter=TargetFileSystem.AFuseVolumeKnownByUdevToAUserWhoCannotReadItsDevice \
+        >"$work/gtest" 2>&1 || fail "the volume's type as user 65534: $(cat "$work/gtest")"
+    grep -q '^\[       OK \] TargetFileSystem.AFuseVolumeKnownByUdevToAUserWhoCannotReadItsDevice' \
+        "$work/gtest" || fail "the check of the volume's type did not run: $(cat "$work/gtest")"
+fi
+
+echo "exfat: dry runs and joins on $loop agree in both options; a user without the device gets the later file and is told which name was refused"

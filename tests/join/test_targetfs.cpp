@@ -5,6 +5,7 @@
 #include "support/testdir.h"
 #include "test_childprocess.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <vector>
 #include <wctype.h>
 
@@ -158,6 +160,36 @@ TEST(TargetFileSystem, VolumeTypeFromItsFirstSector) {
         EXPECT_EQ(join::volumeTypeFromBootSector(row.sector), row.type) << row.name;
 }
 
+// udev's database names a block device's file-system type to every user, in a file per device.
+TEST(TargetFileSystem, VolumeTypeFromUdevsDatabase) {
+    testsupport::TestDir udev;
+    udev.write("b7:0", "S:disk/by-uuid/1234-ABCD\nE:ID_FS_UUID=1234-ABCD\nE:ID_FS_TYPE=exfat\n"
+                       "E:ID_FS_USAGE=filesystem\n");
+    udev.write("b8:17", "E:ID_FS_TYPE=vfat");
+    udev.write("b259:300", "E:ID_FS_TYPE=ntfs\n");
+    udev.write("b7:1", "E:ID_FS_USAGE=filesystem\nE:ID_FS_TYPE_NEW=exfat\n");
+    udev.write("b7:2", "E:ID_FS_TYPE=\n");
+    udev.write("c7:4", "E:ID_FS_TYPE=exfat\n");
+    struct Row {
+        const char* name;
+        unsigned major;
+        unsigned minor;
+        const char* type;
+    } rows[] = {
+        {"among the device's other lines", 7, 0, "exfat"},
+        {"the only line, no line end", 8, 17, "vfat"},
+        {"a major and a minor past 255", 259, 300, "ntfs"},
+        {"another key that begins alike", 7, 1, ""},
+        {"an empty type", 7, 2, ""},
+        {"no file for the device", 7, 3, ""},
+        {"only a character device of its numbers", 7, 4, ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(join::volumeTypeFromUdev(udev.path(), makedev(row.major, row.minor)), row.type)
+            << row.name;
+    EXPECT_EQ(join::volumeTypeFromUdev(udev.path("missing"), makedev(7, 0)), "");
+}
+
 TEST(TargetFileSystem, NamesRefusedAndNamesTakenAsOne) {
     const TargetFileSystem exfat = fileSystem(TargetFileSystem::Family::ExFat, "exfat");
     const TargetFileSystem vfat = fileSystem(TargetFileSystem::Family::Fat, "vfat");
@@ -197,6 +229,38 @@ TEST(TargetFileSystem, NamesRefusedAndNamesTakenAsOne) {
         << "É and é";
     EXPECT_NE(join::nameKey(exfat, "a.txt"), join::nameKey(exfat, "b.txt"));
     EXPECT_NE(join::nameKey(ext4, "Photo.JPG"), join::nameKey(ext4, "photo.jpg"));
+}
+
+// Why a write into the output failed, where the file system's answer may stand for a name it
+// refuses: by its rules where they are known, by the character FAT refuses where they are not.
+TEST(TargetFileSystem, AWriteFailureSaysWhichNameWasRefused) {
+    const TargetFileSystem exfat = fileSystem(TargetFileSystem::Family::ExFat, "exfat");
+    const TargetFileSystem fuseblk = fileSystem(TargetFileSystem::Family::Other, "fuseblk");
+    const TargetFileSystem ext4 = fileSystem(TargetFileSystem::Family::Other, "ext4");
+    struct Row {
+        const char* name;
+        const TargetFileSystem& target;
+        std::string file;
+        int error;
+        const char* description;
+    } rows[] = {
+        {"known rules", exfat, "a:b", ENOENT,
+         "out/a:b: the name holds \":\", which exfat does not allow in a name"},
+        {"rules not known: no such file", fuseblk, "a:b", ENOENT,
+         "out/a:b: the name holds \":\", which the output's file system (fuseblk) does not take"},
+        {"rules not known: invalid argument", fuseblk, "a\tb", EINVAL,
+         "out/a\tb: the name holds a control character, which the output's file system (fuseblk) "
+         "does not take"},
+        {"rules not known: a name FAT takes", fuseblk, "plain", ENOENT,
+         "out/plain: Path not found"},
+        {"rules not known: another failure", fuseblk, "a:b", ENOSPC, "out/a:b: Disk full"},
+        {"a file system that takes the name", ext4, "a:b", EACCES, "out/a:b: Permission denied"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(join::targetNameFailure(row.target, "out/" + row.file, row.file, row.error)
+                      .description(),
+                  row.description)
+            << row.name;
 }
 
 TEST(TargetFileSystem, ExaminesATemporaryFolder) {
@@ -440,4 +504,44 @@ TEST(TargetFileSystem, NamesAndTimesOnARealExFatVolume) {
     EXPECT_TRUE(join::sameModificationTime(source, info.st_mtim, target.timeStepNs))
         << info.st_mtim.tv_sec << "." << info.st_mtim.tv_nsec << " at a step of "
         << target.timeStepNs << " ns";
+}
+
+// On a real exFAT volume through exfat-fuse, named by BRIMVALE_EXFAT_USER_FOLDER (a folder there
+// that user 65534 may reach; the e2e test exfat.sh gives one): that user cannot read the device,
+// so the type comes from udev's database where it names one, and is only "fuseblk" where not.
+TEST(TargetFileSystem, AFuseVolumeKnownByUdevToAUserWhoCannotReadItsDevice) {
+    const char* folder = std::getenv("BRIMVALE_EXFAT_USER_FOLDER");
+    if (!folder || !*folder)
+        GTEST_SKIP() << "BRIMVALE_EXFAT_USER_FOLDER names no folder on an exFAT volume";
+    struct stat status {};
+    ASSERT_EQ(::stat(folder, &status), 0) << folder;
+    testsupport::TestDir named;
+    testsupport::TestDir silent;
+    named.write("b" + std::to_string(major(status.st_dev)) + ":" +
+                    std::to_string(minor(status.st_dev)),
+                "E:ID_FS_VERSION=1.0\nE:ID_FS_TYPE=exfat\n");
+    for (const testsupport::TestDir* udev : {&named, &silent})
+        std::filesystem::permissions(udev->root(), std::filesystem::perms::owner_all |
+                                                       std::filesystem::perms::others_read |
+                                                       std::filesystem::perms::others_exec);
+    struct Row {
+        const char* name;
+        const testsupport::TestDir& udev;
+        const char* found;
+    } rows[] = {
+        {"udev names the type", named, "exfat, mounted as fuseblk, exFAT rules, case ignored"},
+        {"udev names none", silent, "fuseblk, mounted as , other rules, case ignored"},
+    };
+    for (const Row& row : rows) {
+        const std::string found = testsupport::textFromChild([&] {
+            if (::geteuid() == 0 && !testsupport::dropToNobody())
+                return std::string("could not drop privileges");
+            const TargetFileSystem target =
+                join::examineTargetFileSystemFrom(folder, row.udev.path());
+            return target.type + ", mounted as " + target.mountType + ", " +
+                   (target.family == TargetFileSystem::Family::ExFat ? "exFAT" : "other") +
+                   " rules, case " + (target.caseInsensitive ? "ignored" : "kept");
+        });
+        EXPECT_EQ(found, row.found) << row.name;
+    }
 }

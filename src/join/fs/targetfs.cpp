@@ -23,9 +23,9 @@
 #include <utility>
 #include <vector>
 
-// Finding what the output folder's file system is: the mount table and statfs, the volume's own
-// device where a FUSE mount does not say, and probes that make a file there to see what the file
-// system keeps.
+// Finding what the output folder's file system is: the mount table and statfs, udev's database
+// or the volume's own device where a FUSE mount does not say, and probes that make a file there
+// to see what the file system keeps.
 namespace join {
 
 namespace {
@@ -256,6 +256,11 @@ std::optional<std::int64_t> probeTimeStep(const std::string& folder) {
 }
 
 TargetFileSystem examineTargetFileSystem(const std::string& folder) {
+    return examineTargetFileSystemFrom(folder, UdevDataFolder);
+}
+
+TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
+                                             const std::string& udevData) {
     struct statfs info {};
     if (::statfs(folder.c_str(), &info) != 0)
         throw failureFromErrno(errno, folder);
@@ -273,11 +278,17 @@ TargetFileSystem examineTargetFileSystem(const std::string& folder) {
         target.type = mount->type;
         target.source = mount->source;
     }
-    // A FUSE driver names itself only vaguely ("fuseblk"); the volume's own first sector says
-    // what it really is.
+    // A FUSE driver names itself only vaguely ("fuseblk"). What udev found on the device says
+    // what it really is to every user; the volume's own first sector says it to one who may read
+    // the device. The files of a FUSE volume of a block device carry that device's number.
     bool caseTried = false;
     if (target.type == "fuseblk") {
-        const std::string volumeType = volumeTypeFromBootSector(readBootSector(target.source));
+        struct stat status {};
+        std::string volumeType = ::stat(folder.c_str(), &status) == 0
+                                     ? volumeTypeFromUdev(udevData, status.st_dev)
+                                     : std::string();
+        if (volumeType.empty())
+            volumeType = volumeTypeFromBootSector(readBootSector(target.source));
         if (!volumeType.empty()) {
             target.mountType = target.type;
             target.type = volumeType;

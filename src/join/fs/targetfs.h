@@ -1,25 +1,31 @@
 #pragma once
 
 #include "join/fs/targetnames.h"
+#include "join/fs/targetvolume.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 // What the output folder's file system is, found before anything is copied: its type from the
-// mount table, statfs and, for a FUSE volume, the device's own first sector; whether it ignores
-// case; and the step it keeps times to, by type or by a probe. The rules that follow from it are
-// in targetnames.h.
+// mount table, statfs and, for a FUSE volume, udev's database or the device's own first sector;
+// whether it ignores case; and the step it keeps times to, by type or by a probe. The rules that
+// follow from it are in targetnames.h.
 namespace join {
 
 // Examines the file system that holds `folder`. Throws Failure when the folder cannot be
-// examined at all; what cannot be told keeps the defaults of TargetFileSystem. Where a FUSE
-// volume's device cannot be read (it takes root), whether it ignores case is found by making a
-// fresh name in the folder, looking it up in the other case, and removing it. The time step of FUSE
+// examined at all; what cannot be told keeps the defaults of TargetFileSystem. What a FUSE
+// volume of a block device ("fuseblk") really is, is read from udev's database (targetvolume.h),
+// else from the device's first sector (which takes root); where neither tells, whether it
+// ignores case is found by making a fresh name in the folder, looking it up in the other case,
+// and removing it. The time step of FUSE
 // and network file systems, of types it does not know, and of those that keep nanoseconds as a rule
 // but show the folder's own change time in whole seconds (ext4 with 128-byte inodes) is probed
 // in the folder (probeTimeStep); where that cannot write, the type tells it, or 1 ns.
 TargetFileSystem examineTargetFileSystem(const std::string& folder);
+// The same, with udev's database read from the folder `udevData`.
+TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
+                                             const std::string& udevData);
 
 // The same, but only where the file system follows rules of its own in names or times: FAT,
 // exFAT, NTFS, HFS, reiserfs, FUSE and network file systems, those that ignore case, case-folded

@@ -3,6 +3,7 @@
 #include "join/fs/exfatupcase.h"
 #include "join/fs/utf8.h"
 
+#include <cerrno>
 #include <locale.h>
 #include <string_view>
 #include <wctype.h>
@@ -40,6 +41,18 @@ void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32
         appendUtf8(key, high);
         appendUtf8(key, low);
     }
+}
+
+// The first character of `name` that FAT and exFAT do not take in a name, as a message says it
+// ("\":\"", "a control character"), or "" when it holds none.
+std::string fatRefusedCharacter(const std::string& name) {
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20)
+            return "a control character";
+        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
+            return std::string("\"") + c + '"';
+    }
+    return {};
 }
 
 } // namespace
@@ -104,6 +117,15 @@ Failure targetNameFailure(const TargetFileSystem& target, const std::string& pat
                           const std::string& name, int error) {
     if (const std::string refusal = nameRefusal(target, name); !refusal.empty())
         return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
+    // A file system whose rules are not known here (a FUSE volume whose device cannot be read)
+    // may still refuse what FAT refuses, answering as exfat-fuse does with "no such file" for a
+    // name in a folder that is there.
+    if (error == ENOENT || error == EINVAL || error == EILSEQ)
+        if (const std::string held = fatRefusedCharacter(name); !held.empty())
+            return Failure(ErrorNumber::PathFileAccessError,
+                           path + ": the name holds " + held +
+                               ", which the output's file system (" + target.type +
+                               ") does not take");
     return copyFailure(path, error);
 }
 
@@ -114,13 +136,8 @@ std::string nameRefusal(const TargetFileSystem& target, const std::string& name)
                    target.type + " allows in a name";
         return {};
     }
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20)
-            return "holds a control character, which " + target.type + " does not allow in a name";
-        if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
-            return std::string("holds \"") + c + "\", which " + target.type +
-                   " does not allow in a name";
-    }
+    if (const std::string held = fatRefusedCharacter(name); !held.empty())
+        return "holds " + held + ", which " + target.type + " does not allow in a name";
     std::vector<char32_t> points;
     if (!decodeUtf8(name, points))
         return "is not UTF-8 text, which " + target.type + " cannot store";

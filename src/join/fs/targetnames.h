@@ -79,7 +79,9 @@ std::string nameKey(const TargetFileSystem& target, const std::string& name);
 
 // Why writing `name` at `path` there failed: where the file system does not allow the name,
 // that is the reason given, whatever error it answered with (exFAT's driver answers "no such
-// file").
+// file"). Where its rules are not known, a name holding a character FAT does not take that it
+// answered "no such file", "invalid argument" or "illegal byte sequence" for is said to be
+// refused for that character.
 Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error);
 

@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 // Reading a volume's own device: its first sector, the type that sector carries, and exFAT's
-// up-case table as the volume stores it.
+// up-case table as the volume stores it; and the type udev's database names for the device.
 namespace join {
 
 namespace {
@@ -142,6 +144,17 @@ std::string readBootSector(const std::string& device) {
         return {};
     sector.resize(static_cast<std::size_t>(got));
     return sector;
+}
+
+std::string volumeTypeFromUdev(const std::string& udevData, dev_t device) {
+    const std::string path =
+        udevData + "/b" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    std::ifstream data(path);
+    constexpr std::string_view Key = "E:ID_FS_TYPE=";
+    for (std::string line; std::getline(data, line);)
+        if (line.starts_with(Key))
+            return line.substr(Key.size());
+    return {};
 }
 
 std::string volumeTypeFromBootSector(std::string_view sector) {
