@@ -103,12 +103,12 @@ bool readListFile(const std::string& path, std::vector<std::string>& sources, Co
         else
             sources::loadListFromFile(list, messages, path);
     } catch (const join::Failure& failure) {
-        console.err << "brimvale: cannot read the list file " << path << ": "
-                    << failure.description() << '\n';
+        console.err << "brimvale: cannot read the list file " << join::quotedForDisplay(path)
+                    << ": " << failure.description() << '\n';
         return false;
     }
     for (const std::string& message : messages.messages)
-        console.err << "brimvale: " << path << ": " << message << '\n';
+        console.err << "brimvale: " << join::quotedForDisplay(path) << ": " << message << '\n';
     return messages.messages.empty();
 }
 
@@ -137,13 +137,14 @@ bool checkSource(const std::string& given, const std::string& source, Console& c
     if (source.empty())
         return true;
     if (join::isRootFolder(source)) {
-        console.err << "brimvale: the root folder cannot be a source folder: " << given << '\n';
+        console.err << "brimvale: the root folder cannot be a source folder: "
+                    << join::quotedForDisplay(given) << '\n';
         return false;
     }
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(source, error);
     if (!error && status.type() != std::filesystem::file_type::directory) {
-        console.err << "brimvale: not a folder: " << given << '\n';
+        console.err << "brimvale: not a folder: " << join::quotedForDisplay(given) << '\n';
         return false;
     }
     return true;
@@ -154,12 +155,13 @@ bool checkSource(const std::string& given, const std::string& source, Console& c
 void explainOutput(const std::string& output, Console& console) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(output, error);
+    const std::string shown = join::quotedForDisplay(output);
     if (status.type() == std::filesystem::file_type::not_found || output.empty())
-        console.err << "brimvale: the output folder does not exist: " << output << '\n';
+        console.err << "brimvale: the output folder does not exist: " << shown << '\n';
     else if (!error)
-        console.err << "brimvale: the output is not a folder: " << output << '\n';
+        console.err << "brimvale: the output is not a folder: " << shown << '\n';
     else
-        console.err << "brimvale: the output folder cannot be reached: " << output << ": "
+        console.err << "brimvale: the output folder cannot be reached: " << shown << ": "
                     << join::failureFromErrno(error.value(), "").description() << '\n';
 }
 

@@ -281,7 +281,7 @@ private:
         std::set<std::string> refusedReasons;
         for (const FileFate& fate : record)
             if (fate.fate == FileFate::Fate::NotCopied && fate.error == join::NameRefused) {
-                const std::string prefix = fate.destination + ": ";
+                const std::string prefix = join::quotedForDisplay(fate.destination) + ": ";
                 m_refused.push_back(fate.source + ": " +
                                     (fate.reason.starts_with(prefix)
                                          ? fate.reason.substr(prefix.size())

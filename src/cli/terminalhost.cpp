@@ -1,5 +1,6 @@
 #include "terminalhost.h"
 
+#include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/run/joinrun.h"
 #include "join/run/runprogress.h"
@@ -129,14 +130,15 @@ std::string TerminalJoinHost::entryContext(int entry) const {
     if (entry < 1 || entry > sourceCount())
         return "brimvale: ";
     return "brimvale: entry " + std::to_string(entry) + " (" +
-           m_request.sources[static_cast<std::size_t>(entry - 1)] + "): ";
+           join::quotedForDisplay(m_request.sources[static_cast<std::size_t>(entry - 1)]) + "): ";
 }
 
 void TerminalJoinHost::entryBegins(int entry, int count, const std::string&) {
     m_entry = entry;
     // The window shows the entry's last path part; a terminal has room for the whole entry.
-    m_progress.setEntry(entry, count,
-                        entry >= 1 && entry <= sourceCount() ? sourceText(entry) : "");
+    m_progress.setEntry(
+        entry, count,
+        entry >= 1 && entry <= sourceCount() ? join::quotedForDisplay(sourceText(entry)) : "");
 }
 
 void TerminalJoinHost::writesFinishing() {

@@ -1,5 +1,6 @@
 #include "closingmessage.h"
 
+#include "join/fs/paths.h"
 #include "join/run/joinrun.h"
 #include "join/run/runprogress.h"
 
@@ -20,7 +21,8 @@ QString closingText(const join::JoinOutcome& outcome) {
     QString text = QString::fromUtf8(join::closingMessage(outcome));
     if (!outcome.notCopiedFile.empty())
         text += QStringLiteral("\r\rThe whole list is in this file: ") +
-                QFile::decodeName(QByteArray::fromStdString(outcome.notCopiedFile));
+                QFile::decodeName(
+                    QByteArray::fromStdString(join::quotedForDisplay(outcome.notCopiedFile)));
     return text;
 }
 
@@ -47,7 +49,8 @@ QString closingDetails(const join::JoinOutcome& outcome) {
             lines.append(entry.entry == 0
                              ? QStringLiteral("Finishing writes to disk:")
                              : QStringLiteral("Entry ") + QString::number(entry.entry) +
-                                   QStringLiteral(": ") + QString::fromUtf8(entry.entryText));
+                                   QStringLiteral(": ") +
+                                   QString::fromUtf8(join::quotedForDisplay(entry.entryText)));
         }
         for (const join::NotCopiedItem& item : entry.items)
             lines.append(QStringLiteral("  ") + QString::fromUtf8(item.description));

@@ -186,7 +186,8 @@ void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::
         throw join::failureFromErrno(errno, path);
     if (!S_ISREG(info.st_mode))
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
-                            "Path/File access error: " + path + " (not a regular file)");
+                            "Path/File access error: " + join::quotedForDisplay(path) +
+                                " (not a regular file)");
     readList(list, file.get(), path);
 }
 
@@ -213,7 +214,8 @@ std::string LinesWithoutFolder::message() const {
         return {};
     std::string text = "Some lines do not name a folder now:";
     for (const Line& line : m_shown)
-        text += "\n" + line.file + ", line " + std::to_string(line.number) + ": " + line.text;
+        text += "\n" + join::quotedForDisplay(line.file) + ", line " + std::to_string(line.number) +
+                ": " + join::quotedForDisplay(line.text);
     if (m_more > 0)
         text += "\nand " + join::countText(m_more) + (m_more == 1 ? " more line." : " more lines.");
     return text;
@@ -243,7 +245,8 @@ void checkAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const s
         // What was read before a failure is in the list, and checked as well.
         trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path); });
     } else {
-        trap.line(line + 4, [&] { host.showMessage(path + "\r\r" + BadFileName); });
+        trap.line(line + 4,
+                  [&] { host.showMessage(join::quotedForDisplay(path) + "\r\r" + BadFileName); });
     }
 }
 

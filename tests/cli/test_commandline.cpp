@@ -98,8 +98,11 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
              "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nodd/why?/w.txt=w\n"
-             "flat/\nflat2/\nflat3/\nflat4/\nsamples/\nended/");
+             "flat/\nflat2/\nflat3/\nflat4/\nflat5/\nsamples/\nended/");
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
+    // Names holding line ends, the second like a line of the report.
+    std::filesystem::create_directories(dir.root() / "line\nend");
+    ::mkfifo(dir.path("line\nend/p\nbrimvale: Done").c_str(), 0600);
     // Lists as they are written on this system: LF line ends, the last line ended too.
     dir.write("lf.txt", dir.path("src") + "\n\n");
     dir.write("piped.txt", dir.path("src") + "\n");
@@ -166,6 +169,11 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          0,
          "Done: 4 files copied, 0 already there (same size and time) and left alone; 2 replaced "
          "by later files of the same name; 1 left out (its name begins with ~).\n"},
+        {"names holding line ends are shown quoted",
+         {"join", "-f", "-o", dir.path("flat5", true), dir.path("line\nend")},
+         1,
+         "brimvale: entry 1 ('" + dir.path("line") + "'$'\\n''end'): Could not copy 1 file: '" +
+             dir.path("line") + "'$'\\n''end/p'$'\\n''brimvale: Done': not a regular file"},
         {"a failure is named with the entry it belongs to",
          {"join", "-f", "-o", dir.path("flat3", true), dir.path("odd"), src, src},
          1,

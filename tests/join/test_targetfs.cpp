@@ -249,8 +249,8 @@ TEST(TargetFileSystem, AWriteFailureSaysWhichNameWasRefused) {
         {"rules not known: no such file", fuseblk, "a:b", ENOENT,
          "out/a:b: the name holds \":\", which the output's file system (fuseblk) does not take"},
         {"rules not known: invalid argument", fuseblk, "a\tb", EINVAL,
-         "out/a\tb: the name holds a control character, which the output's file system (fuseblk) "
-         "does not take"},
+         "'out/a'$'\\t''b': the name holds a control character, which the output's file system "
+         "(fuseblk) does not take"},
         {"rules not known: a name FAT takes", fuseblk, "plain", ENOENT,
          "out/plain: Path not found"},
         {"rules not known: another failure", fuseblk, "a:b", ENOSPC, "out/a:b: Disk full"},

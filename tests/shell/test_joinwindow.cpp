@@ -334,6 +334,31 @@ TEST(JoinWindow, ARunWithFailuresOpensNoBoxBeforeItsEnd) {
     EXPECT_FALSE(window->JoinRunning());
 }
 
+// A name that holds a line end is shown quoted, as a shell reads it back, in "Show Details..."
+// and in the file that lists what was not copied: it cannot pass for a line of its own.
+TEST(JoinWindow, NamesHoldingLineEndsAreShownQuoted) {
+    TestDir dir;
+    fs::create_directories(dir.root() / "e\nx");
+    fs::create_directories(dir.root() / "out");
+    ASSERT_EQ(::mkfifo(dir.path("e\nx/p\nDone.").c_str(), 0600), 0);
+    FakeSurroundings s;
+    auto window = joinWindow(s, {dir.path("e\nx", true)}, dir.path("out", true), CopyOption::Flat);
+    click(*window, "PushButton2");
+
+    ASSERT_EQ(s.presenter->messages.size(), 1);
+    const std::string entry = "'" + dir.path("e") + "'$'\\n''x/'";
+    const std::string item = "'" + dir.path("e") +
+                             "'$'\\n''x/p'$'\\n''Done.': not a regular file, "
+                             "so it is not copied";
+    EXPECT_TRUE(s.presenter->messages[0].details.endsWith(
+        QString::fromStdString("\n\nEntry 1: " + entry + "\n  " + item)))
+        << s.presenter->messages[0].details.toStdString();
+    const QDir state(s.root.path() + QStringLiteral("/state"));
+    const QStringList files = state.entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(readFile(state.filePath(files[0]).toStdString()), entry + "\t" + item + "\n");
+}
+
 TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
     TestDir dir;
     dir.make("Photos/2019/a=a\nPhotos/2020/b=b\nc/c=c\nd/d=d\nout/\n");

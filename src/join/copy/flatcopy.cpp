@@ -387,9 +387,9 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     // What the plan could not take is said with what the copy could not copy.
     for (std::uint32_t index = 0; index < plan.contents.size(); ++index)
         for (const auto& [file, take] : plan.contents[index].notCopied) {
-            const Failure failure(ErrorNumber::PathFileAccessError, plan.contents[index].path +
-                                                                        file.name + ": " +
-                                                                        notCopiedReason(take));
+            const Failure failure(ErrorNumber::PathFileAccessError,
+                                  quotedForDisplay(plan.contents[index].path + file.name) + ": " +
+                                      notCopiedReason(take));
             failures.add({index, file.position}, failure);
             if (options.record)
                 options.record->add({FileFate::Item::File,

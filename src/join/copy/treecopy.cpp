@@ -224,7 +224,8 @@ private:
     void failItem(const Node& node, std::uint32_t item, const std::string& reason) {
         const Item& at = node.items[item];
         const std::string path = pathOf(node, at.member, Side::Source) + Separator + at.entry.name;
-        failItem(node, item, Failure(ErrorNumber::PathFileAccessError, path + ": " + reason),
+        failItem(node, item,
+                 Failure(ErrorNumber::PathFileAccessError, quotedForDisplay(path) + ": " + reason),
                  EINVAL);
     }
 
@@ -329,7 +330,7 @@ private:
             return;
         }
         const Failure failure(ErrorNumber::PathFileAccessError,
-                              pathOf(node, 0, Side::Target) +
+                              quotedForDisplay(pathOf(node, 0, Side::Target)) +
                                   ": a file that is not a folder stands in the way");
         m_failures.add(positionOf(node), failure, NotCopiedItem::Kind::Folder);
         if (m_record)

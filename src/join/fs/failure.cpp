@@ -1,5 +1,7 @@
 #include "join/fs/failure.h"
 
+#include "join/fs/paths.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -49,7 +51,7 @@ Failure failureFromErrorCode(const std::error_code& code, const std::string& pat
         return failureFromErrno(code.value(), path);
     std::string text = code.message();
     if (!path.empty())
-        text += ": " + path;
+        text += ": " + quotedForDisplay(path);
     return Failure(ErrorNumber::PathFileAccessError, text);
 }
 
@@ -59,7 +61,7 @@ Failure failureFromErrno(int error, const std::string& path) {
     const ErrnoEntry entry = entryForErrno(error);
     std::string text = entry.text;
     if (!path.empty())
-        text += ": " + path;
+        text += ": " + quotedForDisplay(path);
     // The catch-all number says little on its own; the system's reason tells the user more.
     if (entry.number == ErrorNumber::PathFileAccessError && error != 0)
         text += std::string(" (") + std::strerror(error) + ")";
@@ -69,12 +71,13 @@ Failure failureFromErrno(int error, const std::string& path) {
 Failure copyFailure(const std::string& path, int error) {
     if (error == SourceChanged)
         return Failure(ErrorNumber::PathFileAccessError,
-                       path + ": the file changed while it was being copied");
+                       quotedForDisplay(path) + ": the file changed while it was being copied");
     if (error == NameRefused)
         return Failure(ErrorNumber::PathFileAccessError,
-                       path + ": the output's file system does not take this name");
+                       quotedForDisplay(path) +
+                           ": the output's file system does not take this name");
     const ErrnoEntry entry = entryForErrno(error);
-    std::string text = path + ": " + entry.text;
+    std::string text = quotedForDisplay(path) + ": " + entry.text;
     if (entry.number == ErrorNumber::PathFileAccessError && error != 0)
         text += std::string(" (") + std::strerror(error) + ")";
     return Failure(entry.number, text);

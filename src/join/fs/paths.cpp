@@ -15,7 +15,79 @@ void appendCollapsingPairs(std::string& out, const std::string& text, std::size_
     }
 }
 
+// The bytes of the control character that begins at `at`: 1 for one below 32 and DEL, 2 for one
+// from U+0080 to U+009F in UTF-8, 0 where none begins.
+std::size_t controlLength(std::string_view text, std::size_t at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x20 || byte == 0x7F)
+        return 1;
+    if (byte == 0xC2 && at + 1 < text.size()) {
+        const auto next = static_cast<unsigned char>(text[at + 1]);
+        if (next >= 0x80 && next <= 0x9F)
+            return 2;
+    }
+    return 0;
+}
+
+// Appends a byte as it stands inside $'...'.
+void appendEscaped(std::string& out, unsigned char byte) {
+    static constexpr std::string_view Letters = "abtnvfr"; // 7 to 13
+    out += '\\';
+    if (byte >= 7 && byte <= 13) {
+        out += Letters[byte - 7];
+        return;
+    }
+    out += static_cast<char>('0' + (byte >> 6));
+    out += static_cast<char>('0' + ((byte >> 3) & 7));
+    out += static_cast<char>('0' + (byte & 7));
+}
+
 } // namespace
+
+std::string quotedForDisplay(std::string_view text) {
+    bool holdsControl = false;
+    for (std::size_t at = 0; at < text.size() && !holdsControl; ++at)
+        holdsControl = controlLength(text, at) > 0;
+    if (!holdsControl)
+        return std::string(text);
+    // What is open at the end of `out`: nothing, single quotes, or $'...'.
+    enum class Open { Nothing, Quotes, Escapes };
+    std::string out = "'";
+    Open open = Open::Quotes;
+    for (std::size_t at = 0; at < text.size();) {
+        if (const std::size_t length = controlLength(text, at)) {
+            if (open == Open::Quotes)
+                out += '\'';
+            if (open != Open::Escapes)
+                out += "$'";
+            open = Open::Escapes;
+            for (const char byte : text.substr(at, length))
+                appendEscaped(out, static_cast<unsigned char>(byte));
+            at += length;
+            continue;
+        }
+        const char c = text[at++];
+        if (open == Open::Escapes) {
+            out += '\'';
+            open = Open::Nothing;
+        }
+        if (c == '\'') {
+            // No quote stands inside single quotes: they are closed around it.
+            if (open == Open::Quotes)
+                out += '\'';
+            out += "\\'";
+            open = Open::Nothing;
+            continue;
+        }
+        if (open == Open::Nothing)
+            out += '\'';
+        out += c;
+        open = Open::Quotes;
+    }
+    if (open != Open::Nothing)
+        out += '\'';
+    return out;
+}
 
 std::string normalizePath(const std::string& path) {
     std::string result;

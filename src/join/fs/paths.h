@@ -33,4 +33,11 @@ std::string resolveDotSegments(const std::string& path);
 // their plain bytes.
 bool naturalNameLess(std::string_view a, std::string_view b);
 
+// A path or name as a report shows it: unchanged unless it holds a control character (below 32,
+// DEL, or U+0080 to U+009F), else quoted as a shell reads it back, as `ls` quotes such names:
+// the text in single quotes, each run of control characters as $'\n' (\a \b \t \n \v \f \r by
+// their letters, the rest as octal bytes), a single quote as \'. So a name holding a line end
+// cannot pass for a line of the report. Bytes that are not UTF-8 are left as they are.
+std::string quotedForDisplay(std::string_view text);
+
 } // namespace join

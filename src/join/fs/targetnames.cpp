@@ -1,6 +1,7 @@
 #include "join/fs/targetnames.h"
 
 #include "join/fs/exfatupcase.h"
+#include "join/fs/paths.h"
 #include "join/fs/utf8.h"
 
 #include <cerrno>
@@ -116,14 +117,15 @@ struct timespec keptTime(const struct timespec& time, std::int64_t stepNs) {
 Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error) {
     if (const std::string refusal = nameRefusal(target, name); !refusal.empty())
-        return Failure(ErrorNumber::PathFileAccessError, path + ": the name " + refusal);
+        return Failure(ErrorNumber::PathFileAccessError,
+                       quotedForDisplay(path) + ": the name " + refusal);
     // A file system whose rules are not known here (a FUSE volume whose device cannot be read)
     // may still refuse what FAT refuses, answering as exfat-fuse does with "no such file" for a
     // name in a folder that is there.
     if (error == ENOENT || error == EINVAL || error == EILSEQ)
         if (const std::string held = fatRefusedCharacter(name); !held.empty())
             return Failure(ErrorNumber::PathFileAccessError,
-                           path + ": the name holds " + held +
+                           quotedForDisplay(path) + ": the name holds " + held +
                                ", which the output's file system (" + target.type +
                                ") does not take");
     return copyFailure(path, error);

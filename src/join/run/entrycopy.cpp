@@ -55,7 +55,8 @@ Failure intoItself(const std::string& text) {
 
 // A copy whose target is the source itself, or lies inside it.
 Failure targetInSource(const CopyEnds& ends) {
-    return intoItself(withoutTrailingSeparators(ends.targetPath) + " lies inside " + ends.from);
+    return intoItself(quotedForDisplay(withoutTrailingSeparators(ends.targetPath)) +
+                      " lies inside " + quotedForDisplay(ends.from));
 }
 
 CopyEnds openEnds(const std::string& source, const std::string& destination) {
@@ -105,15 +106,16 @@ void refuseOverlap(const CopyEnds& ends) {
         // The target is the source itself, or a folder the copy would make inside it.
         if (ends.target.valid() && targetChain &&
             targetChain->front() == ends.sourceStatus.identity)
-            throw intoItself(withoutTrailingSeparators(ends.targetPath) + " is " + ends.from +
-                             " itself");
+            throw intoItself(quotedForDisplay(withoutTrailingSeparators(ends.targetPath)) + " is " +
+                             quotedForDisplay(ends.from) + " itself");
         throw targetInSource(ends);
     }
     if (!ends.target.valid())
         return;
     const auto sourceChain = parentChainOf(ends.source.get());
     if (!sourceChain || std::ranges::find(*sourceChain, targetChain->front()) != sourceChain->end())
-        throw intoItself(ends.targetPath + " holds " + ends.from);
+        throw intoItself(quotedForDisplay(ends.targetPath) + " holds " +
+                         quotedForDisplay(ends.from));
 }
 
 // The place of the target's folder in the output: the open target itself, or the folder that
@@ -159,10 +161,10 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     if (!run.foreseen)
         root.made = root.target.valid() && !ends.followsTarget && error == 0;
     if (!root.target.valid() && !root.foreseen)
-        throw error == EEXIST
-            ? Failure(ErrorNumber::PathFileAccessError,
-                      ends.targetPath + ": a file that is not a folder stands in the way")
-            : copyFailure(ends.targetPath, error);
+        throw error == EEXIST ? Failure(ErrorNumber::PathFileAccessError,
+                                        quotedForDisplay(ends.targetPath) +
+                                            ": a file that is not a folder stands in the way")
+                              : copyFailure(ends.targetPath, error);
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
     root.rules = run.rules;
@@ -217,7 +219,7 @@ IfDestinationExists ifExistsFor(const JoinHost& host) {
 constexpr std::size_t WalkKeeps = std::size_t{1} << 18;
 
 std::string alreadyExists(const std::string& mirrored) {
-    return mirrored + " already exists. Please delete.";
+    return quotedForDisplay(mirrored) + " already exists. Please delete.";
 }
 
 // Whether a run whose writes are withheld would have made the folder `path` by now: each folder
@@ -431,7 +433,7 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
     CopyFailures notWalked;
     for (std::uint32_t i = 0; i < plan->leftOut.size(); ++i) {
         const LeftOutFolder& folder = plan->leftOut[i];
-        const Failure failure(folder.number, folder.path + ": " + folder.reason);
+        const Failure failure(folder.number, quotedForDisplay(folder.path) + ": " + folder.reason);
         notWalked.add({i}, failure, NotCopiedItem::Kind::Folder);
         recordFolder(folder.path, failure);
     }

@@ -13,30 +13,6 @@ namespace join {
 
 namespace {
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 // Makes `folder` and every folder above it that is missing, for this user only.
 bool makeFolders(const std::string& folder) {
     for (std::size_t at = folder.find(Separator, 1);; at = folder.find(Separator, at + 1)) {
@@ -100,9 +76,9 @@ std::string FailureListFile::add(const std::string& entry,
     std::unique_ptr<std::FILE, FileCloser> file{std::fopen(m_path.c_str(), "a")};
     if (!file)
         return {};
-    const std::string prefix = escaped(entry) + '\t';
+    const std::string prefix = quotedForDisplay(entry) + '\t';
     for (const NotCopiedItem& item : items) {
-        const std::string line = prefix + escaped(item.description) + '\n';
+        const std::string line = prefix + quotedForDisplay(item.description) + '\n';
         if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size())
             return {};
     }

@@ -14,7 +14,8 @@ std::string userStateFolder();
 
 // The list of what a run could not copy, in a file of its own so that it outlives the message
 // that names it: a line per failure, the entry as the list holds it, a tab, and the failure
-// ("PATH: REASON"). Tabs, line ends and backslashes in them are written as \t, \n, \r and \\.
+// ("PATH: REASON"), each as reports show them (quotedForDisplay): a name that holds a tab or a
+// line end is quoted, so that every line is one failure.
 // The file is made at the first failure, named after the time it is made; a run without failures
 // writes nothing.
 class FailureListFile {

@@ -136,7 +136,7 @@ std::string progressText(const RunFigures& figures) {
     std::string text =
         "Entry " + std::to_string(figures.entry) + " of " + std::to_string(figures.entries);
     if (!figures.name.empty())
-        text += ": " + figures.name;
+        text += ": " + quotedForDisplay(figures.name);
     if (figures.copying)
         text += " \u2014 " + copiedText(figures);
     return text;

@@ -157,8 +157,9 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
             const Failure failure = failureFromCurrentException();
             const int number = failure.number();
             std::string reason = failure.description();
-            if (reason.ends_with(": " + entry.path))
-                reason.resize(reason.size() - entry.path.size() - 2);
+            if (const std::string named = ": " + quotedForDisplay(entry.path);
+                reason.ends_with(named))
+                reason.resize(reason.size() - named.size());
             if (number == ErrorNumber::PermissionDenied || number == ErrorNumber::PathNotFound) {
                 removals.removeFirstEqual(entry.path);
                 leaveOut(entry.path, std::move(reason), number);
