@@ -294,8 +294,10 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
     m_found += children.size();
     if (listingError != 0)
         throw failureFromErrno(listingError);
-    if (m_listings && listing.entries.size() <= m_listings->room) {
-        m_listings->room -= listing.entries.size();
+    // A listing costs its names and one more for the folder itself, so that a tree of many
+    // empty folders is kept within the room too.
+    if (m_listings && listing.entries.size() + 1 <= m_listings->room) {
+        m_listings->room -= listing.entries.size() + 1;
         m_listings->byPath[path] = std::move(listing);
     }
 }

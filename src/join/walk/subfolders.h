@@ -38,7 +38,7 @@ struct LeftOutFolder {
 // entries of a listing. `listings`, when given, receives folders the walk listed whole, by their
 // paths, with what each listing held, for as long as it has room.
 struct WalkListings {
-    std::size_t room = 0; // how many more names it takes
+    std::size_t room = 0; // how many more names it takes, each folder counting as one more
     std::unordered_map<std::string, FolderListing> byPath;
 };
 void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& host,
