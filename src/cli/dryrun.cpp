@@ -27,6 +27,11 @@ namespace {
 
 using join::FileFate;
 
+// A path as every report shows it: quoted where it holds control characters.
+std::string shown(const std::string& path) {
+    return join::quotedForDisplay(path);
+}
+
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -116,7 +121,7 @@ private:
     }
 
     void describeTarget(const ExamineFunction& examine) {
-        m_out << "Output folder: " << m_request.output << '\n';
+        m_out << "Output folder: " << shown(m_request.output) << '\n';
         try {
             m_target = examine(m_request.output);
             m_targetKnown = true;
@@ -147,7 +152,8 @@ private:
         const std::size_t count = m_request.sources.size();
         for (std::size_t i = 1; i <= count; ++i) {
             const int entry = static_cast<int>(i);
-            m_out << "Entry " << i << " of " << count << ": " << m_request.sources[i - 1] << '\n';
+            m_out << "Entry " << i << " of " << count << ": " << shown(m_request.sources[i - 1])
+                  << '\n';
             const auto read = host.entries.find(entry);
             if (read == host.entries.end())
                 continue; // not begun: the run ended before it
@@ -170,7 +176,7 @@ private:
                     if (fate.fate == FileFate::Fate::NotCopied)
                         m_out << "  refused: " << fate.reason << '\n';
                     else
-                        m_out << "  goes to " << fate.destination
+                        m_out << "  goes to " << shown(fate.destination)
                               << (fate.fate == FileFate::Fate::AlreadyThere
                                       ? " (merged into the folder there)\n"
                                       : "\n");
@@ -193,7 +199,7 @@ private:
             if (flat()) {
                 m_out << "  " << counted(files, "file", "files") << " from "
                       << counted(sourceFolders.size(), "folder", "folders") << " go directly into "
-                      << m_request.output << '\n';
+                      << shown(m_request.output) << '\n';
                 continue;
             }
             if (files + folders + links == 0)
@@ -253,15 +259,15 @@ private:
             for (const FileFate* replaced : place.replaced) {
                 std::string& list =
                     nameOf(replaced->source) == nameOf(place.kept->source) ? same : other;
-                list += (list.empty() ? "" : ", ") + replaced->source;
+                list += (list.empty() ? "" : ", ") + shown(replaced->source);
             }
             if (!same.empty())
                 collisions.push_back(
-                    (flat() ? nameOf(place.kept->destination) : place.kept->destination) + ": " +
-                    place.kept->source + " replaces " + same);
+                    shown(flat() ? nameOf(place.kept->destination) : place.kept->destination) +
+                    ": " + shown(place.kept->source) + " replaces " + same);
             if (!other.empty())
-                oneName.push_back(place.kept->source + " replaces " + other + " (one name on " +
-                                  m_target.type + ")");
+                oneName.push_back(shown(place.kept->source) + " replaces " + other +
+                                  " (one name on " + m_target.type + ")");
         }
         if (flat())
             printList("Name collisions (the later file wins)", collisions);
@@ -272,7 +278,7 @@ private:
             std::vector<std::string> skipped;
             for (const FileFate& fate : record)
                 if (fate.fate == FileFate::Fate::LeftOut)
-                    skipped.push_back(fate.source);
+                    skipped.push_back(shown(fate.source));
             printList("Skipped (names beginning with \"~\")", skipped);
         }
 
@@ -282,7 +288,7 @@ private:
         for (const FileFate& fate : record)
             if (fate.fate == FileFate::Fate::NotCopied && fate.error == join::NameRefused) {
                 const std::string prefix = join::quotedForDisplay(fate.destination) + ": ";
-                m_refused.push_back(fate.source + ": " +
+                m_refused.push_back(shown(fate.source) + ": " +
                                     (fate.reason.starts_with(prefix)
                                          ? fate.reason.substr(prefix.size())
                                          : fate.reason));

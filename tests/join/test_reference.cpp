@@ -722,6 +722,22 @@ TEST(Reference, CasesTheDryRunForesees) {
              return outcome.foldersNotCopied == 1 ? std::string() : "the deep folder was not named";
          }},
     };
+    // A link into the kernel's own file system: the walk leaves it out and names it, the tree
+    // copy keeps it as a link.
+    for (const CopyOption option : {CopyOption::PreserveStructure, CopyOption::Flat})
+        rows.push_back({"a link to /proc/self",
+                        option,
+                        [](const TestDir& dir) { dir.make("A/f=1\nA/self -> /proc/self"); },
+                        {"A"},
+                        true,
+                        false,
+                        [option](const TestDir&, const join::JoinOutcome& outcome) {
+                            const bool flat = option == CopyOption::Flat;
+                            return outcome.foldersNotCopied == (flat ? 1U : 0U) &&
+                                           countFates(outcome, Fate::Written) == 1
+                                       ? std::string()
+                                       : "the link was walked, or not named";
+                        }});
     // An unreadable file in a tree the user owns: the dry run opens it for reading too.
     for (const CopyOption option : {CopyOption::PreserveStructure, CopyOption::Flat})
         rows.push_back({"a file the user cannot read",
