@@ -9,9 +9,13 @@
 //   set M, 200,000 small files in 200 folders: the engine's flat join alone, for its memory;
 //   set A joined again into the output of a first join, in both options, beside rsync -a run a
 //          second time, then again after 1 % of the sources were rewritten (with set A, or
-//          alone as set G).
-// Every set that copies also runs the floor: what the disk does at all, the output's folders made
-// and every file created and written from memory on all cores, then flushed; it reads no source.
+//          alone as set G);
+//   set N, joins onto a NAS: 500 small files in 25 folders and 4 files of 16 MiB, preserve, flat
+//          and joined again into an sshfs mount beside cp -r and rsync -a into it and rsync -a
+//          over ssh, at each link that bench/network-bench.sh sets up and names with --link.
+// Every set that copies on the disk also runs the floor: what the disk does at all, the output's
+// folders made and every file created and written from memory on all cores, then flushed; it reads
+// no source.
 // Set A's joins are also run once under strace -c -f for their system calls per copied file.
 // A join ends by writing everything to the disk before "Done.", so every copying tool is timed
 // with a sync after it, and the bare loop and the floor sync too.
@@ -25,7 +29,8 @@
 // adds or alters anything gets no ratio ("NOT CHECKED/FAILED") and the benchmark ends with
 // status 1.
 //
-//     bench_join_copy [--scale S] [--runs N] [--sets ABCDGM] [--dir FOLDER]
+//     bench_join_copy [--scale S] [--runs N] [--sets ABCDGMN] [--dir FOLDER]
+//                     [--ssh-key KEY --link MS,PORT,MOUNT,REMOTE ...]
 #include "benchcheck.h"
 #include "benchdata.h"
 #include "join/run/joinrun.h"
@@ -35,6 +40,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -544,6 +550,15 @@ std::vector<std::string> withSeparator(std::vector<std::string> paths) {
     return paths;
 }
 
+// A join's arguments: its output folder, then the sources, each with a separator at its end.
+std::vector<std::string> engineArguments(const std::string& output,
+                                         const std::vector<std::string>& sources) {
+    std::vector<std::string> arguments{output};
+    for (const auto& source : withSeparator(sources))
+        arguments.push_back(source);
+    return arguments;
+}
+
 // How many files a join run printed that it copied anew; -1 when it printed none.
 long copiedBy(const Sample& sample) {
     const std::size_t at = sample.report.rfind("copied ");
@@ -616,12 +631,6 @@ void printSystemCalls(const char* mode, double perFile, double limit) {
 void joinAgain(Bench& bench, const fs::path& root, double scale, int runs) {
     const auto sources = makeSetA(root / "again", scale);
     std::printf("\nSet A joined again into the first join's output\n");
-    const auto engineArguments = [&](const std::string& out) {
-        std::vector<std::string> args{out};
-        for (const auto& s : withSeparator(sources))
-            args.push_back(s);
-        return args;
-    };
     const std::string rsync = "rsync -a " + joinedQuoted(sources);
     struct Option {
         const char* mode;
@@ -643,8 +652,10 @@ void joinAgain(Bench& bench, const fs::path& root, double scale, int runs) {
             const fs::path rsyncOut = out.string() + "-rsync";
             fs::create_directories(out);
             fs::create_directories(rsyncOut);
-            const Sample first = runEngine(option.mode, engineArguments(out.string() + "/"));
-            const Sample again = runEngine(option.mode, engineArguments(out.string() + "/"));
+            const Sample first =
+                runEngine(option.mode, engineArguments(out.string() + "/", sources));
+            const Sample again =
+                runEngine(option.mode, engineArguments(out.string() + "/", sources));
             runTool(rsync + quoted(rsyncOut.string() + "/"));
             const Sample rsyncAgain = runTool(rsync + quoted(rsyncOut.string() + "/"));
             option.first.push_back(first.seconds);
@@ -703,7 +714,8 @@ void joinAgain(Bench& bench, const fs::path& root, double scale, int runs) {
         long leaves = 0;
         for (const auto& [path, item] : expected)
             leaves += !item.folder && rewritten.contains(item.from.back().first);
-        const Sample again = runEngine(option.mode, engineArguments(option.last.string() + "/"));
+        const Sample again =
+            runEngine(option.mode, engineArguments(option.last.string() + "/", sources));
         const std::string difference =
             benchcheck::differences(option.last.string() + "/", expected, benchcheck::Winner::Last);
         std::printf("  %-8s %zu sources rewritten: joined again in %.3f s, copied %ld (%ld "
@@ -721,11 +733,197 @@ void joinAgain(Bench& bench, const fs::path& root, double scale, int runs) {
     std::fflush(stdout);
 }
 
+// ---- Set N: joins onto a NAS, through sshfs over a link with a round trip of its own ----
+
+// One link to the benchmark's own sshd on this machine, as bench/network-bench.sh sets it up: the
+// round trip its delay proxy holds every byte for, the proxy's port, the sshfs mount through it,
+// and the folder that mount shows, as the server writes it here.
+struct Link {
+    double roundTripMs = 0;
+    std::string port;
+    fs::path mount;
+    fs::path remote;
+};
+
+// "MS,PORT,MOUNT,REMOTE"; a round trip of 0 when the text is not of that form.
+Link parseLink(const std::string& text) {
+    Link link;
+    const std::size_t first = text.find(',');
+    const std::size_t second = text.find(',', first + 1);
+    const std::size_t third = text.find(',', second + 1);
+    if (third == std::string::npos)
+        return link;
+    link.roundTripMs = std::atof(text.substr(0, first).c_str());
+    link.port = text.substr(first + 1, second - first - 1);
+    link.mount = text.substr(second + 1, third - second - 1);
+    link.remote = text.substr(third + 1);
+    return link;
+}
+
+// The round trip as a file call on the mount meets it: the median time of a stat of a name that
+// is not there, which sshfs asks the server each time (it keeps no answer for a missing name).
+double measuredRoundTripMs(const fs::path& mount) {
+    static int asked = 0;
+    std::vector<double> milliseconds;
+    for (int i = 0; i < 21; ++i) {
+        const std::string name = (mount / numbered("no-such-name-", asked++)).string();
+        struct stat status {};
+        const auto start = Clock::now();
+        ::stat(name.c_str(), &status);
+        milliseconds.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    return median(milliseconds);
+}
+
+// 5 sources of 5 folders, 20 files of 1 to 16 KiB in each folder at full scale; no name repeats,
+// so that a flat join writes as many files as a copy of the trees.
+std::vector<std::string> makeSetN(const fs::path& root, double scale) {
+    std::mt19937 random(7);
+    const int filesPerFolder = std::max(1, static_cast<int>(20 * scale));
+    std::vector<std::string> sources;
+    for (int source = 0; source < 5; ++source) {
+        const fs::path top = root / "N" / numbered("share", source);
+        for (int folder = 0; folder < 5; ++folder) {
+            const fs::path below = top / numbered("folder", folder);
+            fs::create_directories(below);
+            for (int k = 0; k < filesPerFolder; ++k)
+                writeFile(below / numbered("note", (source * 5 + folder) * 1000L + k, ".txt"),
+                          1024 + random() % (15 * 1024 + 1), random);
+        }
+        sources.push_back(top.string());
+    }
+    return sources;
+}
+
+// The outputs are checked where the server wrote them, on this machine's disk: the same bytes
+// the mount shows once every file written through it is closed, read without the link.
+std::string onServer(const Link& link, const std::string& output) {
+    const fs::path below =
+        fs::path(benchcheck::withoutTrailingSeparators(output)).lexically_relative(link.mount);
+    return (link.remote / below).string() + "/";
+}
+
+Check holdsOnServer(const Link& link, const benchcheck::Expected& expected) {
+    return [&link, &expected](const std::string& output, const Sample&) {
+        return benchcheck::differences(onServer(link, output), expected, benchcheck::Winner::Last);
+    };
+}
+
+// A join again must also copy nothing.
+Check holdsOnServerCopyingNothing(const Link& link, const benchcheck::Expected& expected) {
+    return [&link, &expected](const std::string& output, const Sample& sample) {
+        const std::string difference =
+            benchcheck::differences(onServer(link, output), expected, benchcheck::Winner::Last);
+        if (!difference.empty() || copiedBy(sample) == 0)
+            return difference;
+        return "joined again, it copied " + std::to_string(copiedBy(sample)) + " files, not 0";
+    };
+}
+
+// The tools onto the mount: cp -r and rsync -a, each followed by a flush of the mount's file
+// system, as a join flushes the output's at its end; and rsync -a over ssh through the same link,
+// straight to the server's disk, as the pace of the link itself.
+std::vector<Contender> toolsOnto(const Link& link, const std::string& sshKey,
+                                 const std::vector<std::string>& sources,
+                                 const benchcheck::Expected& expected) {
+    const std::string ssh = "ssh -F /dev/null -p " + link.port + " -i " + quoted(sshKey) +
+                            " -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null"
+                            " -o BatchMode=yes -o IdentitiesOnly=yes -o LogLevel=ERROR";
+    return {
+        {"cp -r",
+         [sources](const std::string& out) {
+             return runShell("cp -r " + joinedQuoted(sources) + quoted(out) + " && sync -f " +
+                             quoted(out));
+         },
+         holdsOnServer(link, expected)},
+        {"rsync -a",
+         [sources](const std::string& out) {
+             return runShell("rsync -a " + joinedQuoted(sources) + quoted(out) + " && sync -f " +
+                             quoted(out));
+         },
+         holdsOnServer(link, expected)},
+        {"rsync -a over ssh",
+         [&link, ssh, sources](const std::string& out) {
+             return runShell("rsync -a -e " + quoted(ssh) + " " + joinedQuoted(sources) +
+                             quoted("root@127.0.0.1:" + onServer(link, out)));
+         },
+         holdsOnServer(link, expected)},
+    };
+}
+
+// Set N at one link: the small set joined preserving and flat, and joined again with nothing
+// changed, then the large files, each beside cp -r, rsync -a and rsync over ssh. False when an
+// output failed its check.
+bool joinOntoNas(const fs::path& root, double scale, int runs, const Link& link,
+                 const std::string& sshKey) {
+    const std::string label = numbered("N", std::lround(link.roundTripMs), "ms");
+    const auto sources = makeSetN(root / label, scale);
+    runShell("find " + joinedQuoted(sources) + " -type f -exec cat {} + >/dev/null");
+    std::printf("\nSet N at %.0f ms round trip (measured %.1f ms: a stat on the mount): %d small "
+                "files (1 to 16 KiB) in 25 folders of 5 shares, joined onto sshfs\n",
+                link.roundTripMs, measuredRoundTripMs(link.mount),
+                25 * std::max(1, static_cast<int>(20 * scale)));
+    const auto preserved = benchcheck::expectPreserved(sources);
+    const auto flattened = benchcheck::expectFlat(sources);
+    describe("preserve", preserved);
+    describe("flat", flattened);
+    Bench bench(link.mount, runs);
+    std::vector<Contender> small{
+        {"engine preserve",
+         [&](const std::string& out) {
+             return runEngine("preserve", engineArguments(out, sources));
+         },
+         holdsOnServer(link, preserved)},
+        {"engine flat",
+         [&](const std::string& out) { return runEngine("flat", engineArguments(out, sources)); },
+         holdsOnServer(link, flattened)},
+        // Timed: the second join, into the output of the first, with nothing changed.
+        {"engine joined again",
+         [&](const std::string& out) {
+             runEngine("preserve", engineArguments(out, sources));
+             return runEngine("preserve", engineArguments(out, sources));
+         },
+         holdsOnServerCopyingNothing(link, preserved)},
+    };
+    for (auto& tool : toolsOnto(link, sshKey, sources, preserved))
+        small.push_back(std::move(tool));
+    bench.measure(label + "-small", small, 3);
+    Bench::ratio(small[0], small[3], "<= 0.20x", 0.20);
+    Bench::ratio(small[1], small[3], "<= 0.60x", 0.60);
+    Bench::ratio(small[2], small[3], "<= 0.05x", 0.05);
+    Bench::ratio(small[0], small[4], "none, for reference", 1e9);
+    Bench::ratio(small[0], small[5], "none, for reference", 1e9);
+
+    // 4 files of 16 MiB at full scale: set B's data at a sixteenth of its size.
+    const std::string big = makeSetB(root / label, scale / 16);
+    runShell("cat " + quoted(big) + "/* >/dev/null");
+    std::printf("  and 4 large files of %.0f MiB\n",
+                static_cast<double>(fs::file_size(fs::path(big) / "large0.bin")) / 1048576.0);
+    const auto large = benchcheck::expectPreserved({big});
+    describe("preserve", large);
+    std::vector<Contender> copies{
+        {"engine preserve",
+         [&](const std::string& out) {
+             return runEngine("preserve", {out, big + "/"});
+         },
+         holdsOnServer(link, large)},
+    };
+    for (auto& tool : toolsOnto(link, sshKey, {big}, large))
+        copies.push_back(std::move(tool));
+    bench.measure(label + "-large", copies, 3);
+    Bench::ratio(copies[0], copies[1], "<= 1.00x", 1.00);
+    Bench::ratio(copies[0], copies[2], "none, for reference", 1e9);
+    Bench::ratio(copies[0], copies[3], "none, for reference", 1e9);
+    return !bench.failed();
+}
+
 } // namespace
 
 // Runs the chosen sets with their data and outputs under `root`. True when every output was
 // what it must be.
-bool runSets(const fs::path& root, double scale, int runs, const std::string& sets) {
+bool runSets(const fs::path& root, double scale, int runs, const std::string& sets,
+             const std::vector<Link>& links, const std::string& sshKey) {
     Bench bench(root, runs);
 
     if (sets.find('A') != std::string::npos) {
@@ -742,12 +940,7 @@ bool runSets(const fs::path& root, double scale, int runs, const std::string& se
         std::vector<Contender> preserve{
             {"engine preserve",
              [&](const std::string& out) {
-                 return runEngine("preserve", [&] {
-                     std::vector<std::string> args{out};
-                     for (const auto& s : withSeparator(sources))
-                         args.push_back(s);
-                     return args;
-                 }());
+                 return runEngine("preserve", engineArguments(out, sources));
              },
              holds(preserved)},
             {"cp -r",
@@ -770,12 +963,7 @@ bool runSets(const fs::path& root, double scale, int runs, const std::string& se
         std::vector<Contender> flat{
             {"engine flat",
              [&](const std::string& out) {
-                 return runEngine("flat", [&] {
-                     std::vector<std::string> args{out};
-                     for (const auto& s : withSeparator(sources))
-                         args.push_back(s);
-                     return args;
-                 }());
+                 return runEngine("flat", engineArguments(out, sources));
              },
              holds(flattened)},
             {"find | xargs cp -t",
@@ -939,7 +1127,15 @@ bool runSets(const fs::path& root, double scale, int runs, const std::string& se
         Bench::ratio(flat[0], flat[1], "none, for reference", 1e9);
     }
 
-    return !bench.failed();
+    bool passed = !bench.failed();
+    if (sets.find('N') != std::string::npos) {
+        if (links.empty())
+            std::printf("\nSet N skipped: bench/network-bench.sh runs it, through the sshd, links "
+                        "and mounts it sets up\n");
+        for (const Link& link : links)
+            passed = joinOntoNas(root, scale, runs, link, sshKey) && passed;
+    }
+    return passed;
 }
 
 int main(int argc, char** argv) {
@@ -950,6 +1146,8 @@ int main(int argc, char** argv) {
     int runs = 6;
     std::string sets = "ABCDM";
     std::string base = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+    std::vector<Link> links;
+    std::string sshKey;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--scale")
@@ -960,6 +1158,16 @@ int main(int argc, char** argv) {
             sets = argv[i + 1];
         else if (option == "--dir")
             base = argv[i + 1];
+        else if (option == "--link")
+            links.push_back(parseLink(argv[i + 1]));
+        else if (option == "--ssh-key")
+            sshKey = argv[i + 1];
+    }
+    for (const Link& link : links) {
+        if (link.roundTripMs <= 0) {
+            std::fprintf(stderr, "bench_join_copy: --link takes MS,PORT,MOUNT,REMOTE\n");
+            return 2;
+        }
     }
     g_self = fs::canonical("/proc/self/exe").string();
     std::string pattern = (fs::path(base) / "brimvale-bench-XXXXXX").string();
@@ -970,17 +1178,18 @@ int main(int argc, char** argv) {
     const fs::path root = pattern;
     std::printf("Brimvale join engine benchmark: scale %.3g, %d runs per contender, data in %s\n",
                 scale, runs, root.c_str());
-    std::printf(
-        "The floor beside each copy is what this disk does at all: the output's folders made,\n"
-        "then every file created and written from memory on all cores and the file system\n"
-        "flushed. It leaves out reading the sources (their bytes are read into memory\n"
-        "before it is timed), which every copy must do.\n");
+    if (sets.find_first_not_of('N') != std::string::npos)
+        std::printf(
+            "The floor beside each copy is what this disk does at all: the output's folders made,\n"
+            "then every file created and written from memory on all cores and the file system\n"
+            "flushed. It leaves out reading the sources (their bytes are read into memory\n"
+            "before it is timed), which every copy must do.\n");
     // A set that cannot go on (no room left for its outputs, above all) ends the benchmark with
     // its reason, and the data still goes.
     bool passed = false;
     bool stopped = false;
     try {
-        passed = runSets(root, scale, runs, sets);
+        passed = runSets(root, scale, runs, sets, links, sshKey);
     } catch (const std::exception& error) {
         std::printf("\nThe benchmark stopped: %s\n", error.what());
         std::fflush(stdout);
