@@ -12,6 +12,9 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -209,6 +212,75 @@ TEST(JoinRun, TheBarMovesForwardOnlyAndSaysWhatIsCounted) {
         const Shown shown = row.act();
         EXPECT_EQ(shown.percent, row.percent) << row.step;
         EXPECT_EQ(shown.text, row.text) << row.step;
+    }
+}
+
+// A 14.5 s run of four entries at a steady speed, its copies begun half a second in, as the
+// progress sees it on a clock of its own: from two seconds in, the text says how long the whole
+// run still needs, close to the truth, in seconds where there are few.
+TEST(JoinRun, TheTimeLeftIsAFigureFromTheRunsFirstSeconds) {
+    TestDir dir;
+    const std::uint64_t entryBytes[] = {120'000, 300'000, 80'000, 200'000};
+    std::vector<std::string> entries;
+    for (std::size_t i = 0; i < std::size(entryBytes); ++i) {
+        entries.push_back(dir.path("e" + std::to_string(i + 1)));
+        dir.write("e" + std::to_string(i + 1) + "/f", std::string(entryBytes[i], 'x'));
+    }
+    struct ShowingHost : FakeJoinHost {
+        bool showsCopyProgress() const override { return true; }
+    } host;
+    auto now = std::chrono::steady_clock::time_point{};
+    RunProgress progress(host, [&] { return now; });
+    progress.beginRun(entries, CopyOption::PreserveStructure);
+    const double began = 0.5;
+    const double ends = 14.5;
+    const double speed = 700'000 / (ends - began);
+    const auto at = [&](double seconds) {
+        now = std::chrono::steady_clock::time_point{} +
+              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double>(seconds));
+    };
+    CopyCounters copied;
+    int entry = 0;
+    std::uint64_t before = 0; // the bytes of the entries done
+    const auto beginEntry = [&] {
+        ++entry;
+        copied.bytes = 0;
+        progress.beginEntry(entry, 4, "e" + std::to_string(entry));
+        progress.countTree(entries[static_cast<std::size_t>(entry - 1)]);
+    };
+    at(began);
+    beginEntry();
+    // What the entries have to copy is counted beside the copy, from its first report on.
+    progress.show(copied);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!progress.runCounted() && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    ASSERT_TRUE(progress.runCounted());
+    // The text at each quarter second, as the window shows it.
+    std::map<double, std::string> shown;
+    for (double seconds = began + 0.25; seconds < ends; seconds += 0.25) {
+        at(seconds);
+        auto written = static_cast<std::uint64_t>((seconds - began) * speed) - before;
+        const std::uint64_t inEntry = entryBytes[entry - 1];
+        if (written >= inEntry) {
+            copied.bytes = inEntry;
+            progress.endCopy(copied);
+            before += inEntry;
+            written -= inEntry;
+            beginEntry();
+        }
+        copied.bytes = written;
+        progress.show(copied);
+        shown[seconds] = host.progressTexts.back();
+    }
+    for (const double seconds : {2.0, 5.0, 9.0}) {
+        const std::string& text = shown[seconds];
+        std::smatch figure;
+        ASSERT_TRUE(std::regex_search(text, figure, std::regex(", about ([0-9]+) s left$")))
+            << seconds << " s: " << text;
+        // Figures from 10 s on are rounded to 5 s.
+        EXPECT_NEAR(std::stod(figure[1]), ends - seconds, 2.5) << seconds << " s: " << text;
     }
 }
 

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
@@ -74,21 +72,16 @@ namespace {
 // class in the bits above 13, a level below, for one thread.
 constexpr int IoPriorityOfProcess = 1;
 constexpr int IoPriorityClassShift = 13;
-constexpr int IoPriorityClassIdle = 3;
+constexpr int IoPriorityClassBestEffort = 2;
+constexpr int IoPriorityLowestLevel = 7;
 
 } // namespace
 
-void lowerThisThreadsPriority() {
-    // On Linux a scheduling class, a nice value and an I/O priority belong to a thread, named by
-    // its thread id. The idle class takes a processor only when nothing else wants it; where it
-    // is refused, the highest nice value comes close.
-    const pid_t thread = ::gettid();
-    const sched_param none{};
-    if (::sched_setscheduler(thread, SCHED_IDLE, &none) != 0)
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), 19);
-    // Its reads of the disk wait for everyone else's, too.
-    ::syscall(SYS_ioprio_set, IoPriorityOfProcess, thread,
-              IoPriorityClassIdle << IoPriorityClassShift);
+void lowerThisThreadsDiskPriority() {
+    // On Linux an I/O priority belongs to a thread, named by its thread id. The idle class would
+    // leave the thread no turn at all while the copies keep the disk busy.
+    ::syscall(SYS_ioprio_set, IoPriorityOfProcess, ::gettid(),
+              (IoPriorityClassBestEffort << IoPriorityClassShift) | IoPriorityLowestLevel);
 }
 
 // ---- Paths ----

@@ -35,9 +35,9 @@ bool isReadableFile(const std::string& path);
 
 // ---- Threads ----
 
-// Gives the calling thread the lowest priority for the processor and the disk: it runs on what
-// the others leave free.
-void lowerThisThreadsPriority();
+// Gives the calling thread's reads of the disk the lowest best-effort priority: they wait behind
+// the others' but still get their turn. Its share of the processor stays as it is.
+void lowerThisThreadsDiskPriority();
 
 // ---- Open folders ----
 

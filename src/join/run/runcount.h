@@ -15,11 +15,11 @@
 
 namespace join {
 
-// What each entry of a run has to copy, counted on a thread of its own at the lowest priority
-// beside the copies: the entry under way first, then each later one in turn, so that the time
-// left can cover the whole run. A count only lists folders and asks for file sizes. It stops
-// soon after the entry it counts has passed, after a stop of every copy is requested, or when an
-// earlier entry that is not passed yet gets something to count; such a count is made again
+// What each entry of a run has to copy, counted on a thread of its own beside the copies, its
+// reads of the disk behind theirs: the entry under way first, then each later one in turn, so that
+// the time left can cover the whole run. A count only lists folders and asks for file sizes. It
+// stops soon after the entry it counts has passed, after a stop of every copy is requested, or when
+// an earlier entry that is not passed yet gets something to count; such a count is made again
 // later. Used from the run's thread.
 class RunCount {
 public:

@@ -16,7 +16,14 @@ namespace {
 
 // Before the run's copies have written this long, their speed says too little about the time
 // left.
-constexpr double EstimateAfterSeconds = 2;
+constexpr double SteadyAfterSeconds = 1;
+// The speed weighs each second of writing by e^(-age / this), age counted in seconds of writing:
+// it follows a change of speed within seconds, and one slow file does not swing it.
+constexpr double SpeedMemorySeconds = 5;
+// The time shown moves to a new estimate only when that differs from it by more than this share
+// of it, or by more than the seconds below, whichever is more.
+constexpr double ShownStepShare = 0.1;
+constexpr double ShownStepSeconds = 1;
 
 // Which files of a tree a copy takes: the tree copy's regular files (links not followed), or the
 // flat copy's regular files and links to them, "~" names left out.
@@ -101,9 +108,9 @@ std::string sizeText(std::uint64_t bytes) {
 }
 
 std::string timeLeftText(double seconds) {
-    if (seconds < 10)
-        return "a few seconds left";
-    if (seconds < 55)
+    if (seconds < 9.5)
+        return "about " + std::to_string(std::max(1L, std::lround(seconds))) + " s left";
+    if (seconds < 57.5)
         return "about " + std::to_string(std::lround(seconds / 5) * 5) + " s left";
     const long minutes = std::max(1L, std::lround(seconds / 60));
     if (minutes < 90)
@@ -149,7 +156,8 @@ void JoinHost::showRunProgress(const RunFigures& figures) {
 
 // ---- RunProgress ----
 
-RunProgress::RunProgress(JoinHost& host) : m_host(host), m_shows(host.showsCopyProgress()) {}
+RunProgress::RunProgress(JoinHost& host, Now now)
+    : m_host(host), m_now(std::move(now)), m_shows(host.showsCopyProgress()) {}
 
 void RunProgress::beginRun(const std::vector<std::string>& entries, CopyOption option) {
     if (!m_shows)
@@ -202,8 +210,7 @@ const RunFigures& RunProgress::beginEntry(int entry, int count, std::string name
 }
 
 void RunProgress::countTree(const std::string& folder) {
-    m_looked = Clock::now();
-    m_lookedWritten = 0;
+    lookFromNow();
     if (m_count && m_figures.entry >= 1)
         m_count->set(current(), {folder, nullptr}, [folder](RunCount::Sink& sink) {
             countFolderTree(folder, Takes::Tree, sink);
@@ -212,8 +219,7 @@ void RunProgress::countTree(const std::string& folder) {
 
 void RunProgress::countFlat(std::shared_ptr<const FlatEntryPlan> plan,
                             std::vector<FlatPlace> copies) {
-    m_looked = Clock::now();
-    m_lookedWritten = 0;
+    lookFromNow();
     if (m_count && m_figures.entry >= 1) {
         const FlatEntryPlan* origin = plan.get();
         m_count->set(current(), {{}, origin},
@@ -232,12 +238,39 @@ void RunProgress::moveTo(double entries) {
     m_figures.percent = m_percent;
 }
 
+void RunProgress::lookFromNow() {
+    m_looked = m_now();
+    m_lookedWritten = 0;
+}
+
 void RunProgress::tick(std::uint64_t written) {
-    const Clock::time_point now = Clock::now();
-    if (written > m_lookedWritten)
-        m_writingSeconds += std::chrono::duration<double>(now - m_looked).count();
+    const Clock::time_point now = m_now();
+    const double seconds = std::chrono::duration<double>(now - m_looked).count();
+    // Bytes seen at the moment of the last look belong to the next look's time.
+    if (seconds <= 0)
+        return;
+    if (written > m_lookedWritten) {
+        m_writingSeconds += seconds;
+        const double kept = std::exp(-seconds / SpeedMemorySeconds);
+        m_recentBytes = m_recentBytes * kept + static_cast<double>(written - m_lookedWritten);
+        m_recentSeconds = m_recentSeconds * kept + seconds;
+    }
     m_looked = now;
     m_lookedWritten = written;
+}
+
+double RunProgress::shownSecondsLeft(double estimate) {
+    const Clock::time_point now = m_now();
+    if (m_shownLeft) {
+        // What was shown, counted down since.
+        const double counted =
+            *m_shownLeft - std::chrono::duration<double>(now - m_shownAt).count();
+        if (std::abs(estimate - counted) <= std::max(ShownStepSeconds, ShownStepShare * counted))
+            return std::max(0.0, counted);
+    }
+    m_shownLeft = estimate;
+    m_shownAt = now;
+    return estimate;
 }
 
 void RunProgress::show(const CopyCounters& copied) {
@@ -265,14 +298,13 @@ void RunProgress::show(const CopyCounters& copied) {
         else if (total->files > 0)
             share = static_cast<double>(m_figures.files) / static_cast<double>(total->files);
         moveTo(m_figures.entry - 1 + std::min(1.0, share));
-        // The whole run's bytes still to do, at the speed the run has written so far.
+        // The whole run's bytes still to do, at the speed the run has been writing.
         const std::optional<std::uint64_t> later = m_count->bytesFrom(current() + 1);
-        if (later && m_writingSeconds >= EstimateAfterSeconds) {
-            const double speed = static_cast<double>(m_written + written) / m_writingSeconds;
+        if (later && m_writingSeconds >= SteadyAfterSeconds && m_recentBytes > 0) {
+            const double speed = m_recentBytes / m_recentSeconds;
             const std::uint64_t left =
                 total->bytes - std::min(total->bytes, m_figures.bytes) + *later;
-            if (speed > 0)
-                m_figures.secondsLeft = static_cast<double>(left) / speed;
+            m_figures.secondsLeft = shownSecondsLeft(static_cast<double>(left) / speed);
         }
     }
     m_host.showRunProgress(m_figures);
@@ -282,7 +314,6 @@ void RunProgress::endCopy(const CopyCounters& copied) {
     const std::uint64_t written = copied.bytes.load(std::memory_order_relaxed);
     if (m_shows)
         tick(written);
-    m_written += written;
     // Files already at their destination were left alone, not copied.
     const std::uint64_t alreadyThere = copied.alreadyThere.load(std::memory_order_relaxed);
     m_filesCopied += copied.files.load(std::memory_order_relaxed) - alreadyThere;
@@ -293,6 +324,10 @@ void RunProgress::endCopy(const CopyCounters& copied) {
 int RunProgress::entriesDone(int entries) {
     moveTo(entries);
     return m_percent;
+}
+
+bool RunProgress::runCounted() const {
+    return m_count && m_count->bytesFrom(m_figures.entry >= 1 ? current() : 0).has_value();
 }
 
 } // namespace join

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,7 +22,7 @@ std::string countText(std::uint64_t count);
 std::string filesText(std::uint64_t files);
 // "512 bytes", "3.4 GiB".
 std::string sizeText(std::uint64_t bytes);
-// "about 2 min left", from the seconds a copy still needs.
+// "about 9 s left", "about 2 min left", from the seconds a copy still needs.
 std::string timeLeftText(double seconds);
 
 // The folder an entry names, by its own name: the last part of its path, also when the path ends
@@ -40,10 +41,16 @@ std::string progressText(const RunFigures& figures);
 // have to copy is counted beside the copies (RunCount), only for a host that shows it and only
 // once a copy has lasted to its first progress report, so that short copies count nothing. A file
 // already at its destination counts as done, but not toward the speed, which is the bytes written
-// per second of writing. It also adds up the files the run copied. Used on the run's thread only.
+// per second of writing, weighted toward the last seconds. The time shown counts down on its own
+// and follows the estimate only when that moves away from it by more than a small step. It also
+// adds up the files the run copied. Used on the run's thread only.
 class RunProgress {
 public:
-    explicit RunProgress(JoinHost& host);
+    using Clock = std::chrono::steady_clock;
+    // Where the progress reads the time: the steady clock, or a test's.
+    using Now = std::function<Clock::time_point()>;
+
+    explicit RunProgress(JoinHost& host, Now now = Clock::now);
 
     // The run begins with `entries`, read as its copies will read them ("" for one that cannot be
     // read or names no folder): a preserve run counts each one's tree.
@@ -65,6 +72,9 @@ public:
     void endCopy(const CopyCounters& copied);
     // The `entries` entries of the run were copied: the bar's value for their share of the list.
     int entriesDone(int entries);
+    // Whether what every entry from the one under way on has to copy is counted: the time left
+    // is known from then on.
+    bool runCounted() const;
 
     std::uint64_t filesCopied() const { return m_filesCopied; }
     // Files left alone as already at their destination.
@@ -73,15 +83,19 @@ public:
     std::uint64_t temporariesRemoved() const { return m_temporariesRemoved; }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     // Moves the bar to `entries` (entries done, with the share of one) unless it is further.
     void moveTo(double entries);
-    // Adds the time since the last look to the time spent writing, when bytes were written.
+    // The copy under way begins to be looked at: nothing of it written yet.
+    void lookFromNow();
+    // Adds the time since the last look, and the bytes written in it, to the time spent writing
+    // and the speed, when bytes were written.
     void tick(std::uint64_t written);
+    // The time left to show, from `estimate` (seconds) made now.
+    double shownSecondsLeft(double estimate);
     std::size_t current() const { return static_cast<std::size_t>(m_figures.entry - 1); }
 
     JoinHost& m_host;
+    const Now m_now;
     const bool m_shows;
     std::unique_ptr<RunCount> m_count;
     RunFigures m_figures;
@@ -90,9 +104,14 @@ private:
     // The copy's bytes written as last looked at, and when.
     Clock::time_point m_looked;
     std::uint64_t m_lookedWritten = 0;
-    // Bytes written by the run's ended copies, and the seconds in which its copies wrote.
-    std::uint64_t m_written = 0;
+    // The seconds in which the run's copies wrote; the bytes they wrote and those seconds, each
+    // older second weighing less (the speed is their ratio).
     double m_writingSeconds = 0;
+    double m_recentBytes = 0;
+    double m_recentSeconds = 0;
+    // The time left last set to be shown, and when; none yet.
+    std::optional<double> m_shownLeft;
+    Clock::time_point m_shownAt;
     std::uint64_t m_filesCopied = 0;
     std::uint64_t m_filesAlreadyThere = 0;
     std::uint64_t m_temporariesRemoved = 0;
