@@ -347,12 +347,16 @@ private:
         for (const FileFate& fate : outcome.record)
             refusedEntries += isEntryFolder(fate) && fate.fate == FileFate::Fate::NotCopied;
         // Refused entries are folders not copied too; they are counted once, as entries.
-        const std::uint64_t folders = outcome.foldersNotCopied > refusedEntries
-                                          ? outcome.foldersNotCopied - refusedEntries
+        using Kind = join::NotCopiedItem::Kind;
+        const std::uint64_t folders = outcome.foldersNotCopied() > refusedEntries
+                                          ? outcome.foldersNotCopied() - refusedEntries
                                           : 0;
-        const std::uint64_t files = outcome.filesNotCopied > m_refused.size()
-                                        ? outcome.filesNotCopied - m_refused.size()
-                                        : 0;
+        // Links and special files are said with the files, as the names refused are.
+        const std::uint64_t filesNotCopied = outcome.filesNotCopied() +
+                                             outcome.notCopiedCounts.of(Kind::Link) +
+                                             outcome.notCopiedCounts.of(Kind::SpecialFile);
+        const std::uint64_t files =
+            filesNotCopied > m_refused.size() ? filesNotCopied - m_refused.size() : 0;
         if (refusedEntries > 0)
             problems.push_back(counted(refusedEntries, "entry refused", "entries refused"));
         if (!m_refused.empty())
@@ -361,8 +365,8 @@ private:
             problems.push_back(counted(files, "file not copied", "files not copied"));
         if (folders > 0)
             problems.push_back(counted(folders, "folder not copied", "folders not copied"));
-        if (outcome.otherFailures > 0)
-            problems.push_back(counted(outcome.otherFailures, "other failure", "other failures"));
+        if (outcome.otherFailures() > 0)
+            problems.push_back(counted(outcome.otherFailures(), "other failure", "other failures"));
         if (!host.faults.empty())
             problems.push_back(counted(host.faults.size(), "fault", "faults"));
         if (m_tooBig)

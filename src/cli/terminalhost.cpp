@@ -159,10 +159,10 @@ void TerminalJoinHost::showErrorReport(const std::string& description, const std
 
 void TerminalJoinHost::entryNotCopied(int entry, const join::CopyShortfall& shortfall) {
     m_progress.printMessage(entryContext(entry) + shortfall.description());
-    // One alone is named in the description already.
-    if (shortfall.items().size() > 1)
-        for (const join::NotCopiedItem& item : shortfall.items())
-            m_progress.printMessage("brimvale:   " + item.description);
+    // The description names the first; the rest follow it.
+    const std::vector<join::NotCopiedItem>& items = shortfall.items();
+    for (std::size_t i = 1; i < items.size(); ++i)
+        m_progress.printMessage("brimvale:   " + items[i].description);
 }
 
 void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
@@ -231,20 +231,17 @@ int TerminalJoinHost::finish() {
     std::string tally = counted(copied, " file", " files") + " copied, " +
                         join::countText(m_alreadyThere) +
                         " already there (same size and time) and left alone";
-    // Files are counted as files; folders and the rest apart.
+    // The things not copied by kind; the failures of no kind and the reports apart.
     std::vector<std::string> notCopied;
     if (m_outcome) {
         if (const std::string left = join::leftByRulesText(*m_outcome); !left.empty())
             tally += "; " + left;
-        if (m_outcome->filesNotCopied > 0)
-            notCopied.push_back(counted(m_outcome->filesNotCopied, " file", " files") +
-                                " could not be copied");
-        if (m_outcome->foldersNotCopied > 0)
-            notCopied.push_back(counted(m_outcome->foldersNotCopied, " folder", " folders") +
-                                " could not be copied whole");
+        if (const std::string things = join::notCopiedByKindText(m_outcome->notCopiedCounts);
+            !things.empty())
+            notCopied.push_back(things + " could not be copied");
     }
     const std::uint64_t others =
-        static_cast<std::uint64_t>(m_problems) + (m_outcome ? m_outcome->otherFailures : 0);
+        static_cast<std::uint64_t>(m_problems) + (m_outcome ? m_outcome->otherFailures() : 0);
     if (others > 0)
         notCopied.push_back(counted(others, notCopied.empty() ? " problem" : " other problem",
                                     notCopied.empty() ? " problems" : " other problems"));

@@ -82,8 +82,9 @@ QString endOfRunNotice(const join::JoinOutcome& outcome) {
     if (outcome.ending == join::JoinOutcome::Ending::Faulted)
         return QStringLiteral("The join ended early: ") + files(outcome.filesCopied) +
                QStringLiteral(" copied");
-    if (outcome.filesNotCopied > 0)
-        return files(outcome.filesNotCopied) + QStringLiteral(" could not be copied");
+    if (const std::string things = join::notCopiedByKindText(outcome.notCopiedCounts);
+        !things.empty())
+        return QString::fromStdString(things) + QStringLiteral(" could not be copied");
     if (!outcome.allCopied())
         return files(outcome.filesCopied) + QStringLiteral(" copied; not everything could be");
     if (outcome.reports > 0)

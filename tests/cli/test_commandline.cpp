@@ -98,7 +98,9 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     TestDir dir;
     dir.make("src/f.txt=f\nsrc/in/\nout/\nafile=x\nempty.txt=\nroot-owned/\n"
              "dot/\ndotdot/\nblank/\npiped/\nodd/x.txt=x\nodd/zlink -> nowhere\nodd/why?/w.txt=w\n"
-             "flat/\nflat2/\nflat3/\nflat4/\nflat5/\nsamples/\nended/");
+             "flat/\nflat2/\nflat3/\nflat4/\nflat5/\nsamples/\nended/\nfull/");
+    for (const char* name : {"big/a", "big/b", "big/c"})
+        dir.write(name, std::string(2 << 20, 'x'));
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
     // Names holding line ends, the second like a line of the report.
     std::filesystem::create_directories(dir.root() / "line\nend");
@@ -127,6 +129,7 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
         std::string workingFolder = {};
         bool asNobody = false;
         const char* standardInput = nullptr; // a file of the test folder
+        bool smallDisk = false;              // "full" is a disk of 1 MiB
     } rows[] = {
         {"version", {"--version"}, 0, ""},
         {"help", {"join", "--help"}, 0, ""},
@@ -157,12 +160,22 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
          {"join", "-f", "-o", dir.path("flat2", true), src, dir.path("odd")},
          1,
          "Left out 1 folder: " + dir.path("odd/why?", true) + ": the name holds \"?\""},
-        {"files are counted as files, the folder the walk left out apart",
+        {"what was not copied is counted by kind: the folder the walk left out, a link, a pipe",
          {"join", "-f", "-o", dir.path("flat4", true), dir.path("odd")},
          1,
-         "\nbrimvale: not everything was copied: 2 files could not be copied, 1 folder could not "
-         "be copied whole, named above; 1 file copied, 0 already there (same size and time) and "
-         "left alone\n"},
+         "\nbrimvale: not everything was copied: 1 folder, 1 link and 1 special file could not be "
+         "copied, named above; 1 file copied, 0 already there (same size and time) and left "
+         "alone\n"},
+        {"a full disk names the first file it refused, then the others, each once",
+         {"join", "-o", dir.path("full", true), dir.path("big")},
+         1,
+         "): Could not copy 3 files; the first: " + dir.path("full/big/a") +
+             ": Disk full\nbrimvale:   " + dir.path("full/big/b") +
+             ": Disk full\nbrimvale:   " + dir.path("full/big/c") + ": Disk full\n",
+         {},
+         false,
+         nullptr,
+         true},
         {"the sample folders flat: what the flat copy did not copy is said",
          {"join", "-f", "-o", dir.path("samples", true), samples + "/Folder1",
           samples + "/Folder2"},
@@ -172,12 +185,13 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
         {"names holding line ends are shown quoted",
          {"join", "-f", "-o", dir.path("flat5", true), dir.path("line\nend")},
          1,
-         "brimvale: entry 1 ('" + dir.path("line") + "'$'\\n''end'): Could not copy 1 file: '" +
-             dir.path("line") + "'$'\\n''end/p'$'\\n''brimvale: Done': not a regular file"},
+         "brimvale: entry 1 ('" + dir.path("line") +
+             "'$'\\n''end'): Could not copy 1 special file: '" + dir.path("line") +
+             "'$'\\n''end/p'$'\\n''brimvale: Done': not a regular file"},
         {"a failure is named with the entry it belongs to",
          {"join", "-f", "-o", dir.path("flat3", true), dir.path("odd"), src, src},
          1,
-         "brimvale: entry 1 (" + dir.path("odd") + "): Could not copy 2 files"},
+         "brimvale: entry 1 (" + dir.path("odd") + "): Could not copy 1 link and 1 special file"},
         {"a join removes what an ended join partly wrote, and says so",
          {"join", "-f", "-o", dir.path("ended", true), src},
          0,
@@ -251,7 +265,7 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
     // The rows that need a child process of their own run first, while this process has no
     // threads: a child forked beside running workers may not start threads of its own.
     const auto needsChild = [](const Row& row) {
-        return !row.workingFolder.empty() || row.asNobody;
+        return !row.workingFolder.empty() || row.asNobody || row.smallDisk;
     };
     std::stable_partition(std::begin(rows), std::end(rows), needsChild);
     for (const Row& row : rows) {
@@ -277,16 +291,20 @@ TEST(CommandLine, ExitStatusSaysWhetherEverythingWasCopied) {
             EXPECT_EQ(check(), "") << row.name;
             continue;
         }
-        // In a child of its own: the working folder and the user change only there.
+        // In a child of its own: the working folder, the user and the mounts change only there.
         const int code = testsupport::runInChild([&] {
+            if (row.smallDisk && (!testsupport::usePrivateMounts() ||
+                                  !testsupport::mountSmallDisk(dir.path("full"), 1 << 20)))
+                return testsupport::CouldNotMount;
             if (row.asNobody && !testsupport::dropToNobody())
                 return testsupport::CouldNotDropPrivileges;
             const std::string wrong = check();
             std::fputs(wrong.c_str(), stderr);
             return wrong.empty() ? 0 : 1;
         });
-        if (code == testsupport::CouldNotDropPrivileges && ::geteuid() != 0)
-            continue; // an ordinary user cannot become another; the row needs root
+        if ((code == testsupport::CouldNotDropPrivileges || code == testsupport::CouldNotMount) &&
+            ::geteuid() != 0)
+            continue; // an ordinary user cannot become another or mount; the row needs root
         EXPECT_EQ(code, 0) << row.name << " (its reasons above)";
     }
     EXPECT_EQ(listTree(dir.root() / "blank"), "src/f.txt\n");

@@ -100,8 +100,8 @@ for option in flat preserve; do
         expected=("Could not copy 1 file: $stick/what:now.txt: the name holds \":\""
             "Could not copy 1 file: $stick/why?.txt: the name holds \"?\"")
     else
-        expected=("Could not copy 1 item: $stick/a/what:now.txt: the name holds \":\""
-            "Could not copy 2 items; the first: $src/b/sub/README.md: its name and \"Readme.md\" are one on exfat")
+        expected=("Could not copy 1 file: $stick/a/what:now.txt: the name holds \":\""
+            "Could not copy 2 files; the first: $src/b/sub/README.md: its name and \"Readme.md\" are one on exfat")
     fi
     for report in "${expected[@]}"; do
         grep -qF -- "$report" "$work/err" || fail "$option join does not report: $report"

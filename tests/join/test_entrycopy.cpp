@@ -426,7 +426,7 @@ TEST(CopyFolder, KeepsLinksAsLinksAndMerges) {
     )");
     // A link that leads nowhere is named, not copied.
     EXPECT_EQ(failureOf([&] { copyFolder(dir.path("src"), dir.path("out", true)); }),
-              "75 Could not copy 1 item: " + dir.path("src/abs") +
+              "75 Could not copy 1 link: " + dir.path("src/abs") +
                   ": a link to nothing, so it is not copied");
     EXPECT_EQ(listTree(dir.root() / "out"), "src/f\nsrc/keep\nsrc/rel\nsrc/sub/back\n"
                                             "src/sub/g\nsrc/up\n");
@@ -486,7 +486,7 @@ TEST(CopyFolder, FolderPermissionsAndASecondCopyIntoReadOnlyFolders) {
         for (int round = 1; round <= 2; ++round) {
             const std::string failure =
                 failureOf([&] { copyFolder(dir.path("src"), dir.path("out", true)); });
-            if (failure != "75 Could not copy 1 item: " + dir.path("src/pipe") +
+            if (failure != "75 Could not copy 1 special file: " + dir.path("src/pipe") +
                                ": not a regular file, so it is not copied")
                 wrong |= round;
         }
@@ -564,10 +564,10 @@ TEST(CopyFolder, GoesOnPastWhatItCannotReadThenReportsTheFirstAndTheCount) {
             copyFolder(dir.path("src"), dir.path("out", true));
         } catch (const Failure& failure) {
             const std::string text = failure.description();
-            // The first in processing order, whichever worker met which first.
-            const bool named =
-                text == "Could not copy 3 items; the first: " + dir.path("src/locked1") +
-                            ": Permission denied";
+            // The first in processing order, whichever worker met which first; each counted by
+            // its kind.
+            const bool named = text == "Could not copy 1 file and 2 folders; the first: " +
+                                           dir.path("src/locked1") + ": Permission denied";
             return failure.number() == ErrorNumber::PermissionDenied && named ? 0 : 2;
         }
         return 1;

@@ -432,7 +432,7 @@ TEST(JoinRun, FailuresAreReportedAndTheRunGoesOn) {
     EXPECT_NE(host.shortfalls[0].items[0].description.find("into itself"), std::string::npos);
     EXPECT_EQ(host.progressValues, (std::vector<int>{0, 50, 100, 100, 0}));
     EXPECT_EQ(listTree(dir.root() / "src/out"), "other/g\n");
-    const std::string closing = "Done, but 1 folder could not be copied whole.";
+    const std::string closing = "Done, but 1 folder could not be copied.";
     EXPECT_EQ(host.messages, std::vector<std::string>{closing});
     Events closingAfterReset = closingEvents();
     closingAfterReset.back() = "message " + closing;

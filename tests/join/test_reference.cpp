@@ -912,7 +912,7 @@ TEST(Reference, CasesTheDryRunForesees) {
          false,
          false,
          [](const TestDir& dir, const join::JoinOutcome& outcome) {
-             return dir.read("out/x") == "a" && outcome.foldersNotCopied == 1
+             return dir.read("out/x") == "a" && outcome.foldersNotCopied() == 1
                         ? std::string()
                         : "the folder was not named, or the file went";
          }},
@@ -923,7 +923,7 @@ TEST(Reference, CasesTheDryRunForesees) {
          false,
          false,
          [](const TestDir& dir, const join::JoinOutcome& outcome) {
-             return dir.read("out/x/in.txt") == "a" && outcome.filesNotCopied == 1
+             return dir.read("out/x/in.txt") == "a" && outcome.filesNotCopied() == 1
                         ? std::string()
                         : "the file was not named, or the folder went";
          }},
@@ -934,7 +934,7 @@ TEST(Reference, CasesTheDryRunForesees) {
          false,
          false,
          [](const TestDir&, const join::JoinOutcome& outcome) {
-             return outcome.filesNotCopied == 1 ? std::string() : "the file was not named";
+             return outcome.filesNotCopied() == 1 ? std::string() : "the file was not named";
          }},
         {"a link in the output to its own source",
          CopyOption::PreserveStructure,
@@ -996,7 +996,8 @@ TEST(Reference, CasesTheDryRunForesees) {
          false,
          false,
          [](const TestDir&, const join::JoinOutcome& outcome) {
-             return outcome.foldersNotCopied == 1 ? std::string() : "the deep folder was not named";
+             return outcome.foldersNotCopied() == 1 ? std::string()
+                                                    : "the deep folder was not named";
          }},
     };
     // A link into the kernel's own file system: the walk leaves it out and names it, the tree
@@ -1010,7 +1011,7 @@ TEST(Reference, CasesTheDryRunForesees) {
                         false,
                         [option](const TestDir&, const join::JoinOutcome& outcome) {
                             const bool flat = option == CopyOption::Flat;
-                            return outcome.foldersNotCopied == (flat ? 1U : 0U) &&
+                            return outcome.foldersNotCopied() == (flat ? 1U : 0U) &&
                                            countFates(outcome, Fate::Written) == 1
                                        ? std::string()
                                        : "the link was walked, or not named";
@@ -1031,7 +1032,7 @@ TEST(Reference, CasesTheDryRunForesees) {
                         false,
                         false,
                         [](const TestDir&, const join::JoinOutcome& outcome) {
-                            return outcome.filesNotCopied == 1 &&
+                            return outcome.filesNotCopied() == 1 &&
                                            outcome.notCopied.front().items.front().description.find(
                                                "Permission denied") != std::string::npos
                                        ? std::string()

@@ -80,10 +80,10 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
          dir.path("good", true),
          false,
          {QStringLiteral("Brimvale: 3 files copied")}},
-        {"files that could not be copied",
+        {"things that could not be copied, by kind",
          dir.path("odd", true),
          false,
-         {QStringLiteral("Brimvale: 2 files could not be copied")}},
+         {QStringLiteral("Brimvale: 1 link and 1 special file could not be copied")}},
         {"the window is the active one", dir.path("good", true), true, {}},
     };
     for (const Row& row : rows) {

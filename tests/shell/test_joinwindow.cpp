@@ -291,14 +291,15 @@ TEST(JoinWindow, BothOptionsOnATreeWithCollisions) {
     EXPECT_EQ(readFile(dir.root() / "A/Photos/x.txt"), "A x");
 }
 
-// What the copies meet on the disk (a pipe, a link to nothing) opens no box while the run goes
-// on: the later entry is copied, and the one message, after the bar is reset, says how many of
-// the files could not be copied, lists each under "Show Details..." with what the flat copy's
-// rules left, and names the file that holds the list.
+// What the copies meet on the disk (a pipe, a link to nothing, a folder where a file goes) opens
+// no box while the run goes on: the later entry is copied, and the one message, after the bar is
+// reset, says how many of the files, and of each other kind, could not be copied, lists each
+// under "Show Details..." with what the flat copy's rules left, and names the file that holds the
+// list.
 TEST(JoinWindow, ARunWithFailuresOpensNoBoxBeforeItsEnd) {
     TestDir dir;
     dir.make("one/a.txt=a\none/same.txt=earlier\none/~lock=l\none/zlink -> nowhere\n"
-             "two/b.txt=b\ntwo/same.txt=later\nout/\n");
+             "two/b.txt=b\ntwo/same.txt=later\nout/b.txt/in=folder\n");
     ASSERT_EQ(::mkfifo(dir.path("one/apipe").c_str(), 0600), 0);
     FakeSurroundings s;
     auto window = joinWindow(s, {dir.path("one", true), dir.path("two", true)},
@@ -318,19 +319,22 @@ TEST(JoinWindow, ARunWithFailuresOpensNoBoxBeforeItsEnd) {
     ASSERT_EQ(files.size(), 1);
     const shelltest::PlainMessage& closing = s.presenter->messages[0];
     EXPECT_EQ(closing.caption, QLatin1String("Brimvale"));
-    EXPECT_EQ(closing.text, QStringLiteral("Done, but 2 of 5 files could not be copied.\r\rThe "
-                                           "whole list is in this file: ") +
-                                state.filePath(files[0]));
+    EXPECT_EQ(closing.text,
+              QStringLiteral("Done, but 1 of 3 files, 1 link and 1 special file could not be "
+                             "copied.\r\rThe whole list is in this file: ") +
+                  state.filePath(files[0]));
     const QString one = QString::fromStdString(dir.path("one", true));
     EXPECT_EQ(closing.details,
-              QStringLiteral("3 files copied; 1 replaced by a later file of the same name; 1 left "
+              QStringLiteral("2 files copied; 1 replaced by a later file of the same name; 1 left "
                              "out (its name begins with ~).\n\nEntry 1: ") +
                   one + QStringLiteral("\n  ") + one +
                   QStringLiteral("apipe: not a regular file, so it is not copied\n  ") + one +
-                  QStringLiteral("zlink: a link to nothing, so it is not copied"));
+                  QStringLiteral("zlink: a link to nothing, so it is not copied\n\nEntry 2: ") +
+                  QString::fromStdString(dir.path("two", true) + "\n  " + dir.path("out/b.txt")) +
+                  QStringLiteral(": Path/File access error (Is a directory)"));
     EXPECT_EQ(filesIn(dir.root() / "out"),
               (std::map<std::string, std::string>{
-                  {"a.txt", "a"}, {"b.txt", "b"}, {"same.txt", "later"}}));
+                  {"a.txt", "a"}, {"b.txt/in", "folder"}, {"same.txt", "later"}}));
     EXPECT_FALSE(window->JoinRunning());
 }
 

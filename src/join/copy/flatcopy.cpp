@@ -390,7 +390,9 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
             const Failure failure(ErrorNumber::PathFileAccessError,
                                   quotedForDisplay(plan.contents[index].path + file.name) + ": " +
                                       notCopiedReason(take));
-            failures.add({index, file.position}, failure);
+            failures.add({index, file.position}, failure,
+                         take == FlatTake::LinkToNothing ? NotCopiedItem::Kind::Link
+                                                         : NotCopiedItem::Kind::SpecialFile);
             if (options.record)
                 options.record->add({FileFate::Item::File,
                                      FileFate::Fate::NotCopied,
@@ -468,7 +470,7 @@ void copyRemainingLeftFiles(FlatRun::DeferredByKey left, const std::string& outp
                             CopyCounters& counters) {
     Descriptor outputFolder = openFolder(output);
     if (!outputFolder.valid()) {
-        failures.add({}, copyFailure(output, outputFolder.error()));
+        failures.add({}, copyFailure(output, outputFolder.error()), NotCopiedItem::Kind::Folder);
         return;
     }
     FlatJob job(std::move(outputFolder), output, options, failures, counters, {});

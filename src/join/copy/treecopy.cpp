@@ -39,6 +39,21 @@ struct Item {
     std::uint32_t member;
 };
 
+// What the user is told an entry was, when it could not be copied.
+NotCopiedItem::Kind notCopiedKind(FolderEntry::Type type) {
+    switch (type) {
+    case FolderEntry::Type::Folder:
+        return NotCopiedItem::Kind::Folder;
+    case FolderEntry::Type::Link:
+        return NotCopiedItem::Kind::Link;
+    case FolderEntry::Type::Other:
+        return NotCopiedItem::Kind::SpecialFile;
+    case FolderEntry::Type::File:
+        break;
+    }
+    return NotCopiedItem::Kind::File;
+}
+
 // A target folder being filled. Its descriptors stay open while its own entries are copied and
 // until every subfolder has opened its own, and no longer, so that a deep tree holds few open.
 struct Node {
@@ -207,7 +222,7 @@ private:
     void failItem(const Node& node, std::uint32_t item, const Failure& failure, int error) {
         CopyFailures::Position position = positionOf(node);
         position.push_back(item);
-        m_failures.add(position, failure);
+        m_failures.add(position, failure, notCopiedKind(node.items[item].entry.type));
         recordItem(node, item, FileFate::Fate::NotCopied, &failure, error);
     }
 

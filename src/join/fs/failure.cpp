@@ -83,6 +83,39 @@ Failure copyFailure(const std::string& path, int error) {
     return Failure(entry.number, text);
 }
 
+std::string countText(std::uint64_t count) {
+    std::string digits = std::to_string(count);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    return digits;
+}
+
+std::string notCopiedByKindText(const NotCopiedCounts& counts, const std::string& files) {
+    using Kind = NotCopiedItem::Kind;
+    struct Named {
+        Kind kind;
+        const char* one;
+        const char* many;
+    };
+    static constexpr Named named[] = {{Kind::File, " file", " files"},
+                                      {Kind::Folder, " folder", " folders"},
+                                      {Kind::Link, " link", " links"},
+                                      {Kind::SpecialFile, " special file", " special files"}};
+    std::vector<std::string> parts;
+    for (const Named& kind : named) {
+        const std::uint64_t count = counts.of(kind.kind);
+        if (count == 0)
+            continue;
+        parts.push_back(kind.kind == Kind::File && !files.empty()
+                            ? files
+                            : countText(count) + (count == 1 ? kind.one : kind.many));
+    }
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text;
+}
+
 void CopyFailures::add(const Position& position, const Failure& failure, NotCopiedItem::Kind kind) {
     std::lock_guard lock(m_mutex);
     m_failures.push_back({position, {failure.description(), kind}, failure.number()});
@@ -93,8 +126,7 @@ int CopyFailures::count() const {
     return static_cast<int>(m_failures.size());
 }
 
-std::optional<CopyShortfall> CopyFailures::summary(std::string_view noun,
-                                                   std::string_view what) const {
+std::optional<CopyShortfall> CopyFailures::summary(std::string_view what) const {
     std::vector<Recorded> failures;
     {
         std::lock_guard lock(m_mutex);
@@ -105,9 +137,17 @@ std::optional<CopyShortfall> CopyFailures::summary(std::string_view noun,
     // Workers record in the order they finish; the user reads them in processing order.
     std::stable_sort(failures.begin(), failures.end(),
                      [](const Recorded& a, const Recorded& b) { return a.position < b.position; });
+    NotCopiedCounts counts;
+    for (const Recorded& failure : failures)
+        counts.add(failure.item.kind);
+    std::string text = notCopiedByKindText(counts);
+    if (!text.empty())
+        text = std::string(what) + " " + text;
+    if (const std::uint64_t others = counts.of(NotCopiedItem::Kind::Other); others > 0)
+        text += (text.empty() ? "The disk reported " : "; the disk reported ") + countText(others) +
+                (text.empty() ? "" : " other") + (others == 1 ? " failure" : " failures");
     const std::size_t count = failures.size();
-    std::string text = std::string(what) + " " + std::to_string(count) + " " + std::string(noun);
-    text += count == 1 ? ": " : "s; the first: ";
+    text += count == 1 ? ": " : "; the first: ";
     text += failures.front().item.description;
     const int number = failures.front().number;
     std::vector<NotCopiedItem> items;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -51,21 +53,46 @@ private:
     int m_number;
 };
 
+// "12,345": a count as people read it.
+std::string countText(std::uint64_t count);
+
 // One thing a copy could not copy, as the user reads it ("PATH: REASON"), and what it is.
 struct NotCopiedItem {
     enum class Kind {
-        File,   // a file, a link or a special file: one name in the output
-        Folder, // a folder not copied whole: left out, not listed, not made, its bits not set
-        Other   // neither: an ended run's partly written file that stayed, writes not finished
+        File,        // a regular file, or in a flat copy a link to one: one name in the output
+        Folder,      // a folder not copied whole: left out, not listed, not made, its bits not set
+        Link,        // a symbolic link the tree copy could not copy, or a link to nothing
+        SpecialFile, // a pipe, a socket or a device, or a link to one: never opened
+        Other        // none of these: an ended run's partly written file that stayed, writes not
+                     // finished
     };
     std::string description;
     Kind kind = Kind::File;
 };
 
+// How many things of each kind could not be copied.
+class NotCopiedCounts {
+public:
+    void add(NotCopiedItem::Kind kind) { ++m_counts[static_cast<std::size_t>(kind)]; }
+    std::uint64_t of(NotCopiedItem::Kind kind) const {
+        return m_counts[static_cast<std::size_t>(kind)];
+    }
+
+private:
+    std::array<std::uint64_t, 5> m_counts{};
+};
+
+// The things of `counts` that a copy names by kind, as one list: "2 files, 1 folder and 1 link"
+// (files, folders, links, special files); "" when there are none. `files`, when given, is said for
+// the files instead ("2 of 30 files"). Other failures are not among them: each text says those in
+// words of its own.
+std::string notCopiedByKindText(const NotCopiedCounts& counts, const std::string& files = {});
+
 // What a copy met on the disk and went on past (files that cannot be read or that went, names
 // the target refuses, a full disk, links to nothing, special files): thrown once a step of an
-// entry's copy is over, and listing every one in processing order. A trap hands it to its
-// reporter to collect; any other exception a trap catches is a fault of the program.
+// entry's copy is over, and listing every one in processing order. Its description names the
+// first of them. A trap hands it to its reporter to collect; any other exception a trap catches
+// is a fault of the program.
 class CopyShortfall : public Failure {
 public:
     CopyShortfall(int number, const std::string& description, std::vector<NotCopiedItem> items)
@@ -102,12 +129,12 @@ public:
              NotCopiedItem::Kind kind = NotCopiedItem::Kind::File);
     int count() const;
 
-    // Nothing when nothing failed; else the first failure's number, with the count and the first
-    // one's description: "Could not copy 3 files; the first: PATH: REASON", listing every one in
-    // processing order. `noun` is the singular of what was counted ("file", "item"); `what` what
-    // befell them.
-    std::optional<CopyShortfall> summary(std::string_view noun,
-                                         std::string_view what = "Could not copy") const;
+    // Nothing when nothing failed; else the first failure's number, with the count of each kind
+    // and the first one's description, listing every one in processing order: "Could not copy 2
+    // files and 1 folder; the first: PATH: REASON", "Could not copy 1 link: PATH: REASON". Other
+    // failures come after the things counted by kind: "...; the disk reported 1 other failure",
+    // or alone "The disk reported 2 failures". `what` is what befell the things.
+    std::optional<CopyShortfall> summary(std::string_view what = "Could not copy") const;
 
 private:
     struct Recorded {

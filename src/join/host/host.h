@@ -87,11 +87,9 @@ struct JoinOutcome {
     std::uint64_t filesCopied = 0;
     std::uint64_t filesAlreadyThere = 0;
     // What the copies met on the disk and could not copy, in the order met, and how many of the
-    // things listed are files, folders and other failures.
+    // things listed are of each kind.
     std::vector<EntryNotCopied> notCopied;
-    std::uint64_t filesNotCopied = 0;
-    std::uint64_t foldersNotCopied = 0;
-    std::uint64_t otherFailures = 0;
+    NotCopiedCounts notCopiedCounts;
     // The file in the user's state folder that lists them all; "" when it could not be written.
     std::string notCopiedFile;
     // What the flat copies left by their rules: files that a later file of their name replaced,
@@ -109,7 +107,12 @@ struct JoinOutcome {
 
     bool stopped() const { return ending == Ending::Stopped; }
     // The files the run meant to place: those written or already there, and those that failed.
-    std::uint64_t filesMeant() const { return filesCopied + filesAlreadyThere + filesNotCopied; }
+    std::uint64_t filesMeant() const { return filesCopied + filesAlreadyThere + filesNotCopied(); }
+    std::uint64_t filesNotCopied() const { return notCopiedCounts.of(NotCopiedItem::Kind::File); }
+    std::uint64_t foldersNotCopied() const {
+        return notCopiedCounts.of(NotCopiedItem::Kind::Folder);
+    }
+    std::uint64_t otherFailures() const { return notCopiedCounts.of(NotCopiedItem::Kind::Other); }
     // Whether the copies met nothing on the disk that they could not copy.
     bool allCopied() const { return notCopied.empty(); }
 };

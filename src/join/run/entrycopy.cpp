@@ -294,7 +294,7 @@ bool copyFolder(const std::string& source, const std::string& destination, Event
         runInBackground(pump, run.progress, run.faulted, [&](CopyCounters& counters) {
             copyTree(std::move(root), failures, counters);
         });
-    if (const std::optional<CopyShortfall> shortfall = failures.summary("item"))
+    if (const std::optional<CopyShortfall> shortfall = failures.summary())
         throw *shortfall;
     return made > 0;
 }
@@ -323,7 +323,7 @@ std::string copyFilesLeftOver(const std::string& output, JoinHost& host, Trap& t
             copyRemainingLeftFiles(std::move(left), output, options, failures, counters);
         });
     });
-    if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))
+    if (const std::optional<CopyShortfall> shortfall = failures.summary())
         trap.line(160, [&] { throw *shortfall; });
     return made > 0 ? output : std::string();
 }
@@ -437,7 +437,7 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
         notWalked.add({i}, failure, NotCopiedItem::Kind::Folder);
         recordFolder(folder.path, failure);
     }
-    if (const std::optional<CopyShortfall> shortfall = notWalked.summary("folder", "Left out"))
+    if (const std::optional<CopyShortfall> shortfall = notWalked.summary("Left out"))
         trap.line(144, [&] { throw *shortfall; });
     CopyFailures notListed;
     for (std::uint32_t i = 0; i < plan->contents.size(); ++i) { // 146
@@ -446,10 +446,9 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
             recordFolder(plan->contents[i].path, *failure);
         }
     }
-    if (const std::optional<CopyShortfall> shortfall =
-            notListed.summary("folder", "Could not list"))
+    if (const std::optional<CopyShortfall> shortfall = notListed.summary("Could not list"))
         trap.line(150, [&] { throw *shortfall; });
-    if (const std::optional<CopyShortfall> shortfall = failures.summary("file"))
+    if (const std::optional<CopyShortfall> shortfall = failures.summary())
         trap.line(160, [&] { throw *shortfall; });
     return made > 0 ? output : std::string();
 }

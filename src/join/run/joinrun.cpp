@@ -75,19 +75,8 @@ public:
     }
 
     void notCopied(const CopyShortfall& shortfall, const std::string&, int) override {
-        for (const NotCopiedItem& item : shortfall.items()) {
-            switch (item.kind) {
-            case NotCopiedItem::Kind::File:
-                ++m_outcome.filesNotCopied;
-                break;
-            case NotCopiedItem::Kind::Folder:
-                ++m_outcome.foldersNotCopied;
-                break;
-            case NotCopiedItem::Kind::Other:
-                ++m_outcome.otherFailures;
-                break;
-            }
-        }
+        for (const NotCopiedItem& item : shortfall.items())
+            m_outcome.notCopiedCounts.add(item.kind);
         if (!m_file)
             m_file.emplace(m_host.failureListFolder());
         const std::string file = m_file->add(m_entry, shortfall.items());
@@ -119,21 +108,18 @@ std::string notCopiedText(std::uint64_t notCopied) {
 std::string doneMessage(const JoinOutcome& outcome) {
     if (outcome.allCopied())
         return "Done.";
-    std::vector<std::string> parts;
-    if (outcome.filesNotCopied > 0)
-        parts.push_back(countText(outcome.filesNotCopied) + " of " +
-                        filesText(outcome.filesMeant()) + " could not be copied");
-    if (outcome.foldersNotCopied > 0)
-        parts.push_back(countText(outcome.foldersNotCopied) +
-                        (outcome.foldersNotCopied == 1 ? " folder" : " folders") +
-                        " could not be copied whole");
-    if (outcome.otherFailures > 0)
-        parts.push_back("the disk reported " + countText(outcome.otherFailures) + " other" +
-                        (outcome.otherFailures == 1 ? " failure" : " failures"));
-    std::string text = "Done, but ";
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
-    return text + ".";
+    // The files against those the run meant to place; then the things of other kinds.
+    std::string text = notCopiedByKindText(outcome.notCopiedCounts,
+                                           outcome.filesNotCopied() == 0
+                                               ? std::string()
+                                               : countText(outcome.filesNotCopied()) + " of " +
+                                                     filesText(outcome.filesMeant()));
+    if (!text.empty())
+        text += " could not be copied";
+    if (const std::uint64_t others = outcome.otherFailures(); others > 0)
+        text += (text.empty() ? "" : " and ") + std::string("the disk reported ") +
+                countText(others) + (others == 1 ? " other failure" : " other failures");
+    return "Done, but " + text + ".";
 }
 
 } // namespace
@@ -159,9 +145,9 @@ std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopi
 std::string closingMessage(const JoinOutcome& outcome) {
     switch (outcome.ending) {
     case JoinOutcome::Ending::Stopped:
-        return stoppedMessage(outcome.filesCopied, outcome.filesNotCopied);
+        return stoppedMessage(outcome.filesCopied, outcome.filesNotCopied());
     case JoinOutcome::Ending::Faulted:
-        return faultedMessage(outcome.filesCopied, outcome.filesNotCopied);
+        return faultedMessage(outcome.filesCopied, outcome.filesNotCopied());
     case JoinOutcome::Ending::Done:
         break;
     }

@@ -45,8 +45,9 @@ std::string removedTemporariesText(std::uint64_t removed);
 // How a run ends whose copy failed in the program itself.
 std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
 // The closing message of a run: "Done." when the copies met nothing they could not copy, "Done,
-// but 3 of 120 files could not be copied." (and the folders not copied whole, and other failures)
-// when they did, or the stopped or faulted message; then the partly written files removed.
+// but 3 of 120 files could not be copied." when they did ("Done, but 3 of 120 files and 1 folder
+// could not be copied and the disk reported 1 other failure."), or the stopped or faulted message;
+// then the partly written files removed.
 std::string closingMessage(const JoinOutcome& outcome);
 // What the flat copies left by their rules: "2 replaced by later files of the same name; 1 left
 // out (its name begins with ~)"; "" when nothing.

@@ -87,13 +87,6 @@ std::string filesText(std::uint64_t files) {
     return countText(files) + (files == 1 ? " file" : " files");
 }
 
-std::string countText(std::uint64_t count) {
-    std::string digits = std::to_string(count);
-    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), 1, ',');
-    return digits;
-}
-
 std::string sizeText(std::uint64_t bytes) {
     if (bytes < 1024)
         return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");

@@ -16,8 +16,6 @@
 
 namespace join {
 
-// "12,345": a count as people read it.
-std::string countText(std::uint64_t count);
 // "1 file", "1,234 files".
 std::string filesText(std::uint64_t files);
 // "512 bytes", "3.4 GiB".
