@@ -271,7 +271,7 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 bool changedLately(const struct stat& file) {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    return file.st_mtim.tv_sec + 1 >= now.tv_sec || file.st_ctim.tv_sec + 1 >= now.tv_sec;
+    return file.st_mtim.tv_sec + 1 >= now.tv_sec;
 }
 
 // Hears of every write to a file while it is copied, where its times could miss one: an inotify
