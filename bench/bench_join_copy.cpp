@@ -83,16 +83,17 @@ public:
         : m_sources(std::move(sources)), m_output(std::move(output)), m_option(option) {}
 
     void pumpEvents() override { ++pumps; }
-    void showErrorReport(const std::string& description, const std::string& location,
+    void showErrorReport(const join::Failure& failure, const std::string& location,
                          int line) override {
-        std::fprintf(stderr, "report: %s %sat line %d\n", description.c_str(), location.c_str(),
+        std::fprintf(stderr, "report: number %d %sat line %d\n", failure.number(), location.c_str(),
                      line);
         ++reports;
     }
-    void showMessage(const std::string& text) override {
-        if (text != "Done.")
-            std::fprintf(stderr, "message: %s\n", text.c_str());
+    void runRefused(join::RunRefusal) override { std::fprintf(stderr, "the run was refused\n"); }
+    void copyExists(const std::string& mirrored) override {
+        std::fprintf(stderr, "already there: %s\n", mirrored.c_str());
     }
+    void showClosingMessage(const join::JoinOutcome&) override {}
     int sourceCount() const override { return static_cast<int>(m_sources.size()); }
     std::string sourceText(int index) const override {
         return m_sources.at(static_cast<std::size_t>(index - 1));
@@ -101,7 +102,6 @@ public:
     join::CopyOption copyOption() const override { return m_option; }
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
-    void setProgressText(const std::string&) override {}
     void waitFor(join::BackgroundWork& work) override {
         work.wait();
         files += work.counters().files.load();

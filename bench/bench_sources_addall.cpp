@@ -54,7 +54,7 @@ public:
     sources::FileOpenDialog& fileOpenDialog() override { std::abort(); }
     std::string programFolder() const override { return {}; }
     void pumpEvents() override { ++pumps; }
-    void showErrorReport(const std::string&, const std::string&, int) override { ++reports; }
+    void showErrorReport(const join::Failure&, const std::string&, int) override { ++reports; }
     void showMessage(const std::string&) override {}
     std::string BrowseForFolder(const std::string&, const std::string&) override {
         return m_folder;

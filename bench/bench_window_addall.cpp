@@ -93,7 +93,7 @@ public:
         if (m_yield)
             QCoreApplication::processEvents();
     }
-    void showErrorReport(const std::string&, const std::string&, int) override { ++reports; }
+    void showErrorReport(const join::Failure&, const std::string&, int) override { ++reports; }
     long yields = 0;
     int reports = 0;
 

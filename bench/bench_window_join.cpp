@@ -105,8 +105,10 @@ public:
     EngineOnly(std::vector<std::string> sources, std::string output)
         : m_sources(std::move(sources)), m_output(std::move(output)) {}
     void pumpEvents() override {}
-    void showErrorReport(const std::string&, const std::string&, int) override { ++reports; }
-    void showMessage(const std::string&) override {}
+    void showErrorReport(const join::Failure&, const std::string&, int) override { ++reports; }
+    void runRefused(join::RunRefusal) override { ++reports; }
+    void copyExists(const std::string&) override { ++reports; }
+    void showClosingMessage(const join::JoinOutcome&) override {}
     int sourceCount() const override { return static_cast<int>(m_sources.size()); }
     std::string sourceText(int index) const override {
         return m_sources.at(static_cast<std::size_t>(index - 1));
@@ -115,7 +117,6 @@ public:
     join::CopyOption copyOption() const override { return join::CopyOption::PreserveStructure; }
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
-    void setProgressText(const std::string&) override {}
     int reports = 0;
 
 private:

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config clang-format clang-tidy git
-    qt6-base-dev libgl-dev
+    qt6-base-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev libxcb1-dev libwayland-dev fonts-liberation
     weston qt6-wayland python3

@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 #include "displays.h"
 #include "shell/mainwindow.h"
+#include "words/words.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
     g_qtHandler = qInstallMessageHandler(startupMessages);
     g_starting = true;
     QApplication app(argc, argv);
+    words::installTranslations();
     g_starting = false;
     shell::MainWindow window(shell::MainWindowEnvironment::standard());
     window.startUp();

@@ -9,6 +9,7 @@
 #include "sources/listfile.h"
 #include "sources/sourcelist.h"
 #include "terminalhost.h"
+#include "words/words.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -104,7 +105,7 @@ bool readListFile(const std::string& path, std::vector<std::string>& sources, Co
             sources::loadListFromFile(list, messages, path);
     } catch (const join::Failure& failure) {
         console.err << "brimvale: cannot read the list file " << join::quotedForDisplay(path)
-                    << ": " << failure.description() << '\n';
+                    << ": " << words::describe(failure) << '\n';
         return false;
     }
     for (const std::string& message : messages.messages)
@@ -162,7 +163,7 @@ void explainOutput(const std::string& output, Console& console) {
         console.err << "brimvale: the output is not a folder: " << shown << '\n';
     else
         console.err << "brimvale: the output folder cannot be reached: " << shown << ": "
-                    << join::failureFromErrno(error.value(), "").description() << '\n';
+                    << words::describe(join::failureFromErrno(error.value(), "")) << '\n';
 }
 
 } // namespace
@@ -315,6 +316,7 @@ int runProcessCommandLine(int argc, char** argv) {
     // The arguments as given, before Qt looks at them.
     const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication application(argc, argv);
+    words::installTranslations();
     QCoreApplication::setApplicationName(QStringLiteral("brimvale"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BRIMVALE_VERSION));
 

@@ -10,6 +10,7 @@
 #include "join/plan/joinplan.h"
 #include "join/run/joinrun.h"
 #include "join/run/runprogress.h"
+#include "words/words.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,9 +28,15 @@ namespace {
 
 using join::FileFate;
 
-// A path as every report shows it: quoted where it holds control characters.
-std::string shown(const std::string& path) {
-    return join::quotedForDisplay(path);
+using words::shown;
+
+// Whether the output's file system refuses a name, by its own rules.
+bool isNameRefusal(const join::Reason& reason) {
+    using Code = join::Reason::Code;
+    return reason.code == Code::NameHoldsCharacter || reason.code == Code::NameHoldsControl ||
+           reason.code == Code::NameNotText || reason.code == Code::NameLongerBytes ||
+           reason.code == Code::NameLongerCharacters || reason.code == Code::NameNotTaken ||
+           reason.code == Code::NameRefused;
 }
 
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {
@@ -44,11 +51,14 @@ public:
         : m_request(request), m_examine(examine) {}
 
     void pumpEvents() override {}
-    void showErrorReport(const std::string& description, const std::string&, int) override {
-        faults.push_back(description);
+    void showErrorReport(const join::Failure& failure, const std::string&, int) override {
+        faults.push_back(words::describe(failure));
     }
-    void showMessage(const std::string& text) override {
-        (m_entry == 0 ? runMessages : entryMessages[m_entry]).push_back(text);
+    void runRefused(join::RunRefusal why) override {
+        runMessages.push_back(words::runRefusalText(why));
+    }
+    void copyExists(const std::string& mirrored) override {
+        entryMessages[m_entry].push_back(words::copyExistsText(mirrored));
     }
     void entryBegins(int entry, int, const std::string& entryText) override {
         m_entry = entry;
@@ -75,7 +85,6 @@ public:
 
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
-    void setProgressText(const std::string&) override {}
 
     std::vector<std::string> faults;
     std::vector<std::string> runMessages;
@@ -126,7 +135,7 @@ private:
             m_target = examine(m_request.output);
             m_targetKnown = true;
         } catch (const join::Failure& failure) {
-            m_out << "  its file system cannot be examined: " << failure.description() << '\n';
+            m_out << "  its file system cannot be examined: " << words::describe(failure) << '\n';
             return;
         }
         m_out << "  file system: " << m_target.type;
@@ -144,7 +153,7 @@ private:
             m_out << (fat ? ", " : "  not allowed: ") << "symbolic links";
         if (fat || !m_target.storesLinks)
             m_out << '\n';
-        m_out << "  free: " << join::sizeText(m_target.freeBytes) << '\n';
+        m_out << "  free: " << words::sizeText(m_target.freeBytes) << '\n';
     }
 
     // Each entry: where it goes and what it holds, or why it is refused.
@@ -174,7 +183,7 @@ private:
                     continue;
                 if (isEntryFolder(fate)) {
                     if (fate.fate == FileFate::Fate::NotCopied)
-                        m_out << "  refused: " << fate.reason << '\n';
+                        m_out << "  refused: " << words::describe(fate.failure) << '\n';
                     else
                         m_out << "  goes to " << shown(fate.destination)
                               << (fate.fate == FileFate::Fate::AlreadyThere
@@ -286,13 +295,10 @@ private:
         // join would name as not copied, as it would name it.
         std::set<std::string> refusedReasons;
         for (const FileFate& fate : record)
-            if (fate.fate == FileFate::Fate::NotCopied && fate.error == join::NameRefused) {
-                const std::string prefix = join::quotedForDisplay(fate.destination) + ": ";
+            if (fate.fate == FileFate::Fate::NotCopied && isNameRefusal(fate.failure.reason)) {
                 m_refused.push_back(shown(fate.source) + ": " +
-                                    (fate.reason.starts_with(prefix)
-                                         ? fate.reason.substr(prefix.size())
-                                         : fate.reason));
-                refusedReasons.insert(fate.reason);
+                                    words::reasonText(fate.failure.reason));
+                refusedReasons.insert(words::describe(fate.failure));
             }
         printList(m_targetKnown ? "Refused by " + m_target.type : std::string("Refused"),
                   m_refused);
@@ -301,8 +307,8 @@ private:
         std::vector<std::string> notCopied;
         for (const join::EntryNotCopied& entry : outcome.notCopied)
             for (const join::NotCopiedItem& item : entry.items)
-                if (!refusedReasons.contains(item.description))
-                    notCopied.push_back(item.description);
+                if (const std::string text = words::describe(item); !refusedReasons.contains(text))
+                    notCopied.push_back(text);
         if (!notCopied.empty())
             printList("Not copied", notCopied);
         for (const std::string& fault : host.faults)
@@ -334,8 +340,8 @@ private:
         }
         const std::uint64_t write = needed > freed ? needed - freed : 0;
         m_tooBig = write > m_target.freeBytes;
-        m_out << "\nSpace: about " << join::sizeText(write) << " to write, "
-              << join::sizeText(m_target.freeBytes)
+        m_out << "\nSpace: about " << words::sizeText(write) << " to write, "
+              << words::sizeText(m_target.freeBytes)
               << " free: " << (m_tooBig ? "does not fit" : "fits") << '\n';
     }
 

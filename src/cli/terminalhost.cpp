@@ -5,7 +5,9 @@
 #include "join/run/joinrun.h"
 #include "join/run/runprogress.h"
 #include "join/tasks/workers.h"
+#include "words/words.h"
 
+#include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
 #include <iterator>
@@ -118,6 +120,17 @@ void ProgressLine::printMessage(const std::string& text) {
         show();
 }
 
+namespace {
+
+// The terminal's own texts, in the user's language.
+std::string translated(const char* text) {
+    return QCoreApplication::translate("CommandLine", text).toStdString();
+}
+
+using words::fill;
+
+} // namespace
+
 TerminalJoinHost::TerminalJoinHost(JoinRequest request, Console& console)
     : m_request(std::move(request)), m_console(console),
       m_progress(console.err, console.errIsTerminal, console.width) {}
@@ -129,62 +142,61 @@ std::string TerminalJoinHost::sourceText(int index) const {
 std::string TerminalJoinHost::entryContext(int entry) const {
     if (entry < 1 || entry > sourceCount())
         return "brimvale: ";
-    return "brimvale: entry " + std::to_string(entry) + " (" +
-           join::quotedForDisplay(m_request.sources[static_cast<std::size_t>(entry - 1)]) + "): ";
+    return fill(translated(QT_TRANSLATE_NOOP("CommandLine", "brimvale: entry %1 (%2): ")),
+                {std::to_string(entry),
+                 words::shown(m_request.sources[static_cast<std::size_t>(entry - 1)])});
 }
 
 void TerminalJoinHost::entryBegins(int entry, int count, const std::string&) {
     m_entry = entry;
     // The window shows the entry's last path part; a terminal has room for the whole entry.
     m_progress.setEntry(
-        entry, count,
-        entry >= 1 && entry <= sourceCount() ? join::quotedForDisplay(sourceText(entry)) : "");
+        entry, count, entry >= 1 && entry <= sourceCount() ? words::shown(sourceText(entry)) : "");
 }
 
 void TerminalJoinHost::writesFinishing() {
-    m_progress.setStage("Finishing writes to disk...");
+    m_progress.setStage(words::finishingWritesText());
 }
 
-void TerminalJoinHost::showEntryReport(int entry, const std::string& description,
-                                       const std::string&, int) {
-    ++m_problems;
-    m_progress.printMessage(entryContext(entry) + description);
+void TerminalJoinHost::runRefused(join::RunRefusal why) {
+    m_refusal = why;
+    m_progress.printMessage("brimvale: " + words::runRefusalText(why));
 }
 
-// Reports that come past the run's own reporter (the walk's) belong to the entry under way.
-void TerminalJoinHost::showErrorReport(const std::string& description, const std::string& location,
+void TerminalJoinHost::copyExists(const std::string& mirrored) {
+    m_progress.printMessage(entryContext(m_entry) + words::copyExistsText(mirrored));
+}
+
+void TerminalJoinHost::showEntryReport(int entry, const join::Failure& failure, const std::string&,
+                                       int) {
+    m_progress.printMessage(entryContext(entry) + words::describe(failure));
+}
+
+// Reports that come past the run's own reporter belong to the entry under way.
+void TerminalJoinHost::showErrorReport(const join::Failure& failure, const std::string& location,
                                        int line) {
-    showEntryReport(m_entry, description, location, line);
+    showEntryReport(m_entry, failure, location, line);
 }
 
 void TerminalJoinHost::entryNotCopied(int entry, const join::CopyShortfall& shortfall) {
-    m_progress.printMessage(entryContext(entry) + shortfall.description());
-    // The description names the first; the rest follow it.
+    m_progress.printMessage(entryContext(entry) + words::headline(shortfall));
+    // The headline names the first; the rest follow it.
     const std::vector<join::NotCopiedItem>& items = shortfall.items();
     for (std::size_t i = 1; i < items.size(); ++i)
-        m_progress.printMessage("brimvale:   " + items[i].description);
+        m_progress.printMessage("brimvale:   " + words::describe(items[i]));
 }
 
 void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
     m_outcome = outcome;
     m_progress.clear();
     if (outcome.temporariesRemoved > 0)
-        m_console.err << "brimvale: " << join::removedTemporariesText(outcome.temporariesRemoved)
+        m_console.err << "brimvale: " << words::removedTemporariesText(outcome.temporariesRemoved)
                       << '\n';
 }
 
 void TerminalJoinHost::showClosingMessage(const join::JoinOutcome& outcome) {
     if (outcome.ending != join::JoinOutcome::Ending::Done)
-        m_console.err << "brimvale: " << join::closingMessage(outcome) << '\n';
-}
-
-void TerminalJoinHost::showMessage(const std::string& text) {
-    // Before the first entry the run only refuses to start (no sources, no output folder).
-    if (m_entry > 0)
-        ++m_problems;
-    else
-        m_refusedToStart = true;
-    m_progress.printMessage(entryContext(m_entry) + text);
+        m_console.err << "brimvale: " << words::closingMessage(outcome) << '\n';
 }
 
 void TerminalJoinHost::foldersFound(std::size_t count) {
@@ -199,63 +211,58 @@ void TerminalJoinHost::waitFor(join::BackgroundWork& work) {
     m_progress.setFoldersFound(0);
     while (!work.waitAtMost(std::chrono::milliseconds(250)))
         work.reportProgress();
-    m_filesCopied += work.counters().files.load();
-    m_alreadyThere += work.counters().alreadyThere.load();
 }
 
 void TerminalJoinHost::showRunProgress(const join::RunFigures& figures) {
-    m_progress.setCopied(join::copiedText(figures));
+    m_progress.setCopied(words::copiedText(figures));
 }
-
-namespace {
-
-std::string counted(std::uint64_t count, const char* one, const char* many) {
-    return join::countText(count) + (count == 1 ? one : many);
-}
-
-} // namespace
 
 int TerminalJoinHost::finish() {
     m_progress.clear();
-    if (join::stopRequested()) {
-        if (!m_outcome || !m_outcome->stopped())
-            m_console.err << "brimvale: stopped: what was copied is whole, and nothing partly "
-                             "written is left\n";
-        return ExitStatus::Stopped;
-    }
-    if (m_refusedToStart)
+    if (m_refusal)
         return ExitStatus::Usage;
+    if (!m_outcome)
+        return ExitStatus::NotEverything;
+    const join::JoinOutcome& outcome = *m_outcome;
+    if (outcome.stopped())
+        return ExitStatus::Stopped;
     // What was copied, what was already there and left alone, and what the flat copy's rules
     // left.
-    const std::uint64_t copied = m_filesCopied - m_alreadyThere;
-    std::string tally = counted(copied, " file", " files") + " copied, " +
-                        join::countText(m_alreadyThere) +
-                        " already there (same size and time) and left alone";
-    // The things not copied by kind; the failures of no kind and the reports apart.
+    std::string tally =
+        fill(translated(QT_TRANSLATE_NOOP("CommandLine",
+                                          "%1 copied, %2 already there (same size and time) and "
+                                          "left alone")),
+             {words::filesText(outcome.filesCopied), words::countText(outcome.filesAlreadyThere)});
+    if (const std::string left = words::leftByRulesText(outcome); !left.empty())
+        tally += "; " + left;
+    // The things not copied by kind; the failures of no kind, the reports and the refused
+    // entries apart.
     std::vector<std::string> notCopied;
-    if (m_outcome) {
-        if (const std::string left = join::leftByRulesText(*m_outcome); !left.empty())
-            tally += "; " + left;
-        if (const std::string things = join::notCopiedByKindText(m_outcome->notCopiedCounts);
-            !things.empty())
-            notCopied.push_back(things + " could not be copied");
-    }
-    const std::uint64_t others =
-        static_cast<std::uint64_t>(m_problems) + (m_outcome ? m_outcome->otherFailures() : 0);
+    if (const std::string things = words::notCopiedByKindText(outcome.notCopiedCounts);
+        !things.empty())
+        notCopied.push_back(
+            fill(translated(QT_TRANSLATE_NOOP("CommandLine", "%1 could not be copied")), {things}));
+    const std::uint64_t others = outcome.otherFailures() +
+                                 static_cast<std::uint64_t>(outcome.reports) +
+                                 static_cast<std::uint64_t>(outcome.entriesRefused);
     if (others > 0)
-        notCopied.push_back(counted(others, notCopied.empty() ? " problem" : " other problem",
-                                    notCopied.empty() ? " problems" : " other problems"));
+        notCopied.push_back(words::problemsText(others, !notCopied.empty()));
     if (!notCopied.empty()) {
-        m_console.err << "brimvale: not everything was copied: ";
+        std::string line;
         for (std::size_t i = 0; i < notCopied.size(); ++i)
-            m_console.err << (i == 0 ? "" : ", ") << notCopied[i];
-        m_console.err << ", named above; " << tally << '\n';
+            line += (i == 0 ? "" : ", ") + notCopied[i];
+        m_console.err << fill(translated(QT_TRANSLATE_NOOP(
+                                  "CommandLine",
+                                  "brimvale: not everything was copied: %1, named above; "
+                                  "%2")),
+                              {line, tally})
+                      << '\n';
         return ExitStatus::NotEverything;
     }
-    if (m_outcome && m_outcome->ending == join::JoinOutcome::Ending::Faulted)
+    if (outcome.ending == join::JoinOutcome::Ending::Faulted)
         return ExitStatus::NotEverything;
-    if (m_outcome)
-        m_console.err << "Done: " << tally << ".\n";
+    m_console.err << fill(translated(QT_TRANSLATE_NOOP("CommandLine", "Done: %1.")), {tally})
+                  << '\n';
     return ExitStatus::Copied;
 }
 

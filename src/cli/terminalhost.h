@@ -51,8 +51,7 @@ private:
 };
 
 // The host of a join run from the command line. Messages, reports and what could not be copied
-// go to standard error in plain words, each with the entry it belongs to, as they come; every one
-// after the first entry began, but the closing message, means that something was not copied.
+// go to standard error in plain words, each with the entry it belongs to, as they come.
 // Never touches the window's settings.
 class TerminalJoinHost final : public join::JoinHost {
 public:
@@ -63,10 +62,11 @@ public:
     void foldersFound(std::size_t count) override;
     // Has the copy's progress shown 4 times a second while it runs.
     void waitFor(join::BackgroundWork& work) override;
-    void showErrorReport(const std::string& description, const std::string& location,
+    void showErrorReport(const join::Failure& failure, const std::string& location,
                          int line) override;
-    void showMessage(const std::string& text) override;
-    void showEntryReport(int entry, const std::string& description, const std::string& location,
+    void runRefused(join::RunRefusal why) override;
+    void copyExists(const std::string& mirrored) override;
+    void showEntryReport(int entry, const join::Failure& failure, const std::string& location,
                          int line) override;
     // What the entry's copy could not copy, then, when that is several, each on a line of its own.
     void entryNotCopied(int entry, const join::CopyShortfall& shortfall) override;
@@ -84,14 +84,13 @@ public:
 
     void setPointer(join::Pointer) override {}
     void setProgressValue(int) override {}
-    // The window's bar texts: a terminal says what the run does in words of its own.
-    void setProgressText(const std::string&) override {}
     // Only a terminal's line shows a copy's progress.
     bool showsCopyProgress() const override { return m_console.errIsTerminal; }
     // The entry's files and bytes against what it has to copy, and the time left, on the line.
     void showRunProgress(const join::RunFigures& figures) override;
 
-    // After the run: says how it ended and gives its exit status.
+    // After the run: says how it ended and gives its exit status, which follows from the run's
+    // outcome alone.
     int finish();
 
 private:
@@ -102,11 +101,9 @@ private:
     ProgressLine m_progress;
     // The entry under way, from 1; 0 before the first.
     int m_entry = 0;
-    bool m_refusedToStart = false;
+    // Why the run did not start, when it did not.
+    std::optional<join::RunRefusal> m_refusal;
     std::optional<join::JoinOutcome> m_outcome;
-    int m_problems = 0;
-    std::uint64_t m_filesCopied = 0;
-    std::uint64_t m_alreadyThere = 0;
     std::chrono::steady_clock::time_point m_foundShown;
 };
 

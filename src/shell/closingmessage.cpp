@@ -1,9 +1,8 @@
 #include "closingmessage.h"
 
-#include "join/fs/paths.h"
-#include "join/run/joinrun.h"
-#include "join/run/runprogress.h"
+#include "words/words.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 
@@ -11,34 +10,39 @@ namespace shell {
 
 namespace {
 
-QString counted(std::uint64_t count, const char* one, const char* many) {
-    return QString::fromStdString(join::countText(count)) + QLatin1String(count == 1 ? one : many);
+QString text(const std::string& utf8) {
+    return QString::fromUtf8(utf8);
 }
 
 } // namespace
 
-QString closingText(const join::JoinOutcome& outcome) {
-    QString text = QString::fromUtf8(join::closingMessage(outcome));
-    if (!outcome.notCopiedFile.empty())
-        text += QStringLiteral("\r\rThe whole list is in this file: ") +
-                QFile::decodeName(
-                    QByteArray::fromStdString(join::quotedForDisplay(outcome.notCopiedFile)));
-    return text;
+QString closingText(const join::JoinOutcome& outcome, const std::string& notCopiedFile) {
+    QString message = text(words::closingMessage(outcome));
+    if (!notCopiedFile.empty())
+        message +=
+            QStringLiteral("\r\r") +
+            QCoreApplication::translate("Window", "The whole list is in this file: %1")
+                .arg(QFile::decodeName(QByteArray::fromStdString(words::shown(notCopiedFile))));
+    return message;
 }
 
 QString closingDetails(const join::JoinOutcome& outcome) {
-    const std::string left = join::leftByRulesText(outcome);
+    const std::string left = words::leftByRulesText(outcome);
     if (outcome.allCopied() && left.empty())
         return {};
     QStringList lines;
-    QString tally = counted(outcome.filesCopied, " file", " files") + QStringLiteral(" copied");
+    std::string tally =
+        words::fill(QCoreApplication::translate("Window", "%1 copied").toStdString(),
+                    {words::filesText(outcome.filesCopied)});
     if (outcome.filesAlreadyThere > 0)
-        tally += QStringLiteral(", ") +
-                 QString::fromStdString(join::countText(outcome.filesAlreadyThere)) +
-                 QStringLiteral(" already there (same size and time) and left alone");
+        tally =
+            words::fill(QCoreApplication::translate(
+                            "Window", "%1, %2 already there (same size and time) and left alone")
+                            .toStdString(),
+                        {tally, words::countText(outcome.filesAlreadyThere)});
     if (!left.empty())
-        tally += QStringLiteral("; ") + QString::fromUtf8(left);
-    lines.append(tally + u'.');
+        tally += "; " + left;
+    lines.append(text(tally) + u'.');
     // Each entry once, before the first of its things; the writes finished after the last entry
     // under a heading of their own.
     int heading = -1;
@@ -47,13 +51,13 @@ QString closingDetails(const join::JoinOutcome& outcome) {
             heading = entry.entry;
             lines.append(QString());
             lines.append(entry.entry == 0
-                             ? QStringLiteral("Finishing writes to disk:")
-                             : QStringLiteral("Entry ") + QString::number(entry.entry) +
-                                   QStringLiteral(": ") +
-                                   QString::fromUtf8(join::quotedForDisplay(entry.entryText)));
+                             ? QCoreApplication::translate("Window", "Finishing writes to disk:")
+                             : QCoreApplication::translate("Window", "Entry %1: %2")
+                                   .arg(entry.entry)
+                                   .arg(text(words::shown(entry.entryText))));
         }
         for (const join::NotCopiedItem& item : entry.items)
-            lines.append(QStringLiteral("  ") + QString::fromUtf8(item.description));
+            lines.append(QStringLiteral("  ") + text(words::describe(item)));
     }
     return lines.join(u'\n');
 }

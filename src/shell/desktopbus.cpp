@@ -1,6 +1,7 @@
 #include "desktopbus.h"
 
 #include "join/run/runprogress.h"
+#include "words/words.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -18,8 +19,7 @@ const QString LauncherInterface = QStringLiteral("com.canonical.Unity.LauncherEn
 const QString ApplicationUri = QStringLiteral("application://brimvale.desktop");
 
 QString files(std::uint64_t count) {
-    return QString::fromStdString(join::countText(count)) +
-           (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+    return QString::fromStdString(words::filesText(count));
 }
 
 } // namespace
@@ -82,7 +82,7 @@ QString endOfRunNotice(const join::JoinOutcome& outcome) {
     if (outcome.ending == join::JoinOutcome::Ending::Faulted)
         return QStringLiteral("The join ended early: ") + files(outcome.filesCopied) +
                QStringLiteral(" copied");
-    if (const std::string things = join::notCopiedByKindText(outcome.notCopiedCounts);
+    if (const std::string things = words::notCopiedByKindText(outcome.notCopiedCounts);
         !things.empty())
         return QString::fromStdString(things) + QStringLiteral(" could not be copied");
     if (!outcome.allCopied())

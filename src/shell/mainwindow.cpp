@@ -5,17 +5,18 @@
 #include "mainwindow.h"
 
 #include "endrequests.h"
+#include "failurelist.h"
 #include "filedialogs.h"
 #include "join/fs/failure.h"
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/host/trap.h"
-#include "join/run/failurelist.h"
 #include "join/tasks/workers.h"
 #include "pathtext.h"
 #include "sources/commands.h"
 #include "startup.h"
 #include "windowtexts.h"
+#include "words/words.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -79,7 +80,7 @@ MainWindowEnvironment MainWindowEnvironment::standard() {
         }
         std::_Exit(0);
     };
-    env.stateFolder = QFile::decodeName(QByteArray::fromStdString(join::userStateFolder()));
+    env.stateFolder = QFile::decodeName(QByteArray::fromStdString(userStateFolder()));
     return env;
 }
 
@@ -402,15 +403,11 @@ void MainWindow::showMessage(const std::string& text) {
     m_env.presenter->showPlainMessage(this, applicationTitle(), QString::fromUtf8(text));
 }
 
-void MainWindow::showErrorReport(const std::string& description, const std::string& location,
+void MainWindow::showErrorReport(const join::Failure& failure, const std::string& location,
                                  int line) {
     if (m_gone)
         return;
     m_env.presenter->showErrorReport(
-        this, QString::fromUtf8(join::errorReportText(description, location, line)));
-}
-
-std::string MainWindow::failureListFolder() const {
-    return fileSystemPath(m_env.stateFolder);
+        this, QString::fromUtf8(words::errorReportText(failure, location, line)));
 }
 } // namespace shell

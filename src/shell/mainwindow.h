@@ -115,17 +115,21 @@ public:
     join::CopyOption copyOption() const override;
     void setPointer(join::Pointer pointer) override;
     void setProgressValue(int percent) override;
-    void setProgressText(const std::string& text) override;
+    // The bar's text: the entry under way and how far its copy has come.
+    void showRunProgress(const join::RunFigures& figures) override;
+    void writesFinishing() override;
+    void progressEnded() override;
     void pumpEvents() override;
     // A stop asked for a run does not cut short the walk of a command that adds folders to the
     // list meanwhile: that list would miss folders without a word.
     bool walkStopped() const override { return m_listWalks == 0 && join::stopRequested(); }
     void waitFor(join::BackgroundWork& work) override;
     void showMessage(const std::string& text) override;
-    void showErrorReport(const std::string& description, const std::string& location,
+    void showErrorReport(const join::Failure& failure, const std::string& location,
                          int line) override;
+    void runRefused(join::RunRefusal why) override;
+    void copyExists(const std::string& mirrored) override;
     bool showsCopyProgress() const override { return true; }
-    std::string failureListFolder() const override;
     void entryBegins(int entry, int count, const std::string& entryText) override;
     void joinEnded(const join::JoinOutcome& outcome) override;
     // The closing message names the file that lists what could not be copied and shows every

@@ -4,11 +4,15 @@
 // closing message.
 #include "closingmessage.h"
 #include "endrequests.h"
+#include "failurelist.h"
+#include "join/run/runprogress.h"
 #include "join/tasks/workers.h"
 #include "mainwindow.h"
+#include "pathtext.h"
 #include "startup.h"
 #include "textprogressbar.h"
 #include "windowtexts.h"
+#include "words/words.h"
 
 #include <QEventLoop>
 #include <QGroupBox>
@@ -66,8 +70,25 @@ void MainWindow::setProgressValue(int percent) {
         m_desktop.showProgress(percent);
 }
 
-void MainWindow::setProgressText(const std::string& text) {
-    m_progressBar->setText(QString::fromUtf8(text));
+void MainWindow::showRunProgress(const join::RunFigures& figures) {
+    setProgressValue(figures.percent);
+    m_progressBar->setText(QString::fromUtf8(words::progressText(figures)));
+}
+
+void MainWindow::writesFinishing() {
+    m_progressBar->setText(QString::fromUtf8(words::finishingWritesText()));
+}
+
+void MainWindow::progressEnded() {
+    m_progressBar->setText(QString::fromUtf8(words::idleProgressText()));
+}
+
+void MainWindow::runRefused(join::RunRefusal why) {
+    showMessage(words::runRefusalText(why));
+}
+
+void MainWindow::copyExists(const std::string& mirrored) {
+    showMessage(words::copyExistsText(mirrored));
 }
 
 // The window answers, repaints and takes commands while copies run on other threads; a close
@@ -89,8 +110,13 @@ void MainWindow::waitFor(join::BackgroundWork& work) {
     work.wait();
 }
 
-void MainWindow::entryBegins(int, int, const std::string&) {
+void MainWindow::entryBegins(int entry, int count, const std::string& entryText) {
     showRunning(true);
+    join::RunFigures begun;
+    begun.entry = entry;
+    begun.entries = count;
+    begun.name = join::entryName(entryText);
+    m_progressBar->setText(QString::fromUtf8(words::progressText(begun)));
 }
 
 void MainWindow::joinEnded(const join::JoinOutcome& outcome) {
@@ -102,14 +128,18 @@ void MainWindow::joinEnded(const join::JoinOutcome& outcome) {
 }
 
 void MainWindow::showClosingMessage(const join::JoinOutcome& outcome) {
+    // What could not be copied is kept in a file of the user's state folder, made for the run.
+    std::string notCopiedFile;
+    if (!outcome.notCopied.empty())
+        notCopiedFile = FailureListFile(fileSystemPath(m_env.stateFolder)).addAll(outcome);
     if (m_gone)
         return;
     const QString details = closingDetails(outcome);
+    const QString text = closingText(outcome, notCopiedFile);
     if (details.isEmpty())
-        m_env.presenter->showPlainMessage(this, applicationTitle(), closingText(outcome));
+        m_env.presenter->showPlainMessage(this, applicationTitle(), text);
     else
-        m_env.presenter->showDetailedMessage(this, applicationTitle(), closingText(outcome),
-                                             details);
+        m_env.presenter->showDetailedMessage(this, applicationTitle(), text, details);
 }
 
 } // namespace shell

@@ -50,7 +50,8 @@ void StoredChoices::store(const QString& key, const QString& value, join::Proced
     const std::string description = status == QSettings::AccessError
                                         ? "Cannot write the settings file " + file
                                         : "The settings file " + file + " is not readable";
-    m_reporter.showErrorReport(description, join::reportLocation(procedure), 100);
+    m_reporter.showErrorReport(join::Failure(join::ErrorNumber::PathFileAccessError, description),
+                               join::reportLocation(procedure), 100);
 }
 
 void setOptionState(QRadioButton* option, bool selected) {

@@ -8,6 +8,7 @@
 #include "join/run/runprogress.h"
 #include "join/tasks/workers.h"
 #include "selection.h"
+#include "words/words.h"
 
 #include <QStringDecoder>
 #include <algorithm>
@@ -217,7 +218,8 @@ std::string LinesWithoutFolder::message() const {
         text += "\n" + join::quotedForDisplay(line.file) + ", line " + std::to_string(line.number) +
                 ": " + join::quotedForDisplay(line.text);
     if (m_more > 0)
-        text += "\nand " + join::countText(m_more) + (m_more == 1 ? " more line." : " more lines.");
+        text +=
+            "\nand " + words::countText(m_more) + (m_more == 1 ? " more line." : " more lines.");
     return text;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "join/host/host.h"
+#include "join/run/runprogress.h"
+#include "words/words.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,8 +13,9 @@
 
 namespace testsupport {
 
-// A window for the engine: it records everything the engine shows or sets, in order, and lets a
-// test act from inside pumpEvents() as a user would while the engine yields.
+// A window for the engine: it records everything the engine shows or sets, in order, in the
+// window's words, and lets a test act from inside pumpEvents() as a user would while the engine
+// yields.
 class FakeJoinHost : public join::JoinHost {
 public:
     struct Report {
@@ -31,7 +34,7 @@ public:
         std::vector<std::string> descriptions() const {
             std::vector<std::string> texts;
             for (const auto& item : items)
-                texts.push_back(item.description);
+                texts.push_back(words::describe(item));
             return texts;
         }
     };
@@ -76,28 +79,33 @@ public:
             onPump();
     }
 
-    void showErrorReport(const std::string& description, const std::string& location,
+    void showErrorReport(const join::Failure& failure, const std::string& location,
                          int line) override {
-        reports.push_back({description, location, line});
+        reports.push_back({words::describe(failure), location, line});
         events.push_back("report " + std::to_string(line));
     }
 
     void notCopied(const join::CopyShortfall& shortfall, const std::string&, int line) override {
-        shortfalls.push_back({0, line, shortfall.description(), shortfall.items()});
+        shortfalls.push_back({0, line, words::headline(shortfall), shortfall.items()});
         events.push_back("not copied " + std::to_string(line));
     }
 
     void entryNotCopied(int entry, const join::CopyShortfall& shortfall) override {
-        shortfalls.push_back({entry, 0, shortfall.description(), shortfall.items()});
+        shortfalls.push_back({entry, 0, words::headline(shortfall), shortfall.items()});
         events.push_back("not copied in entry " + std::to_string(entry));
     }
 
     void showClosingMessage(const join::JoinOutcome& ended) override {
         outcome = ended;
-        join::JoinHost::showClosingMessage(ended);
+        showMessage(words::closingMessage(ended));
     }
 
-    void showMessage(const std::string& text) override {
+    void runRefused(join::RunRefusal why) override { showMessage(words::runRefusalText(why)); }
+    void copyExists(const std::string& mirrored) override {
+        showMessage(words::copyExistsText(mirrored));
+    }
+
+    void showMessage(const std::string& text) {
         messages.push_back(text);
         events.push_back("message " + text);
     }
@@ -129,10 +137,25 @@ public:
         events.push_back("progress " + std::to_string(percent));
     }
 
-    void setProgressText(const std::string& text) override {
+    void setProgressText(const std::string& text) {
         progressTexts.push_back(text);
         events.push_back("text " + text);
     }
+
+    // The bar's text, as the window words it.
+    void entryBegins(int entry, int count, const std::string& entryText) override {
+        join::RunFigures begun;
+        begun.entry = entry;
+        begun.entries = count;
+        begun.name = join::entryName(entryText);
+        setProgressText(words::progressText(begun));
+    }
+    void showRunProgress(const join::RunFigures& figures) override {
+        setProgressValue(figures.percent);
+        setProgressText(words::progressText(figures));
+    }
+    void writesFinishing() override { setProgressText(words::finishingWritesText()); }
+    void progressEnded() override { setProgressText(words::idleProgressText()); }
 
     // The line numbers of all reports, in order.
     std::vector<int> reportLines() const {

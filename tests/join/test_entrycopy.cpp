@@ -5,6 +5,7 @@
 #include "join/tasks/workers.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
+#include "words/words.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,7 +44,9 @@ std::string failureOf(const std::function<void()>& call) {
     try {
         call();
     } catch (const Failure& failure) {
-        return std::to_string(failure.number()) + " " + failure.description();
+        return std::to_string(failure.number()) + " " + words::describe(failure);
+    } catch (const CopyShortfall& shortfall) {
+        return std::to_string(shortfall.number()) + " " + words::headline(shortfall);
     }
     return "no failure";
 }
@@ -562,13 +565,13 @@ TEST(CopyFolder, GoesOnPastWhatItCannotReadThenReportsTheFirstAndTheCount) {
             return testsupport::CouldNotDropPrivileges;
         try {
             copyFolder(dir.path("src"), dir.path("out", true));
-        } catch (const Failure& failure) {
-            const std::string text = failure.description();
+        } catch (const CopyShortfall& shortfall) {
+            const std::string text = words::headline(shortfall);
             // The first in processing order, whichever worker met which first; each counted by
             // its kind.
             const bool named = text == "Could not copy 1 file and 2 folders; the first: " +
                                            dir.path("src/locked1") + ": Permission denied";
-            return failure.number() == ErrorNumber::PermissionDenied && named ? 0 : 2;
+            return shortfall.number() == ErrorNumber::PermissionDenied && named ? 0 : 2;
         }
         return 1;
     });

@@ -5,6 +5,7 @@
 #include "join/tasks/workers.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
+#include "words/words.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -153,7 +154,7 @@ TEST(JoinRun, TheBarMovesForwardOnlyAndSaysWhatIsCounted) {
     };
     const auto begin = [&](int entry, int count, const std::string& name) {
         const RunFigures& figures = progress.beginEntry(entry, count, name);
-        return Shown{figures.percent, progressText(figures)};
+        return Shown{figures.percent, words::progressText(figures)};
     };
     // Shown as the window's timer would, until what the entry has to copy is counted.
     const auto show = [&] {
@@ -346,12 +347,19 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
     enum class Act { Stop, FailTasks };
     struct StoppingHost : FakeJoinHost {
         std::string stopAt; // the progress text on which the stop is asked, or the tasks fail
-        Act act = Act::Stop;
-        void setProgressText(const std::string& text) override {
-            FakeJoinHost::setProgressText(text);
+        Act how = Act::Stop;
+        void entryBegins(int entry, int count, const std::string& entryText) override {
+            FakeJoinHost::entryBegins(entry, count, entryText);
+            act(progressTexts.back());
+        }
+        void writesFinishing() override {
+            FakeJoinHost::writesFinishing();
+            act(progressTexts.back());
+        }
+        void act(const std::string& text) {
             if (text != stopAt)
                 return;
-            if (act == Act::Stop)
+            if (how == Act::Stop)
                 setStopRequested(true);
             else
                 setTaskProbe([] { throw std::bad_alloc(); });
@@ -366,19 +374,19 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         CopyOption option = CopyOption::PreserveStructure;
         std::vector<int> reportLines = {};
     } rows[] = {
-        {"Entry 2 of 3: b", "out1", "a/f\n", stoppedMessage(1)},
+        {"Entry 2 of 3: b", "out1", "a/f\n", words::stoppedMessage(1)},
         {"Finishing writes to disk...", "out2", "a/f\nb/g\nc/h\n", "Done."},
         {"Entry 2 of 3: b",
          "out3",
          "a/f\n",
-         faultedMessage(1),
+         words::faultedMessage(1),
          Act::FailTasks,
          CopyOption::PreserveStructure,
          {138}},
         {"Entry 2 of 3: b",
          "out4",
          "f\n",
-         faultedMessage(1),
+         words::faultedMessage(1),
          Act::FailTasks,
          CopyOption::Flat,
          {146}},
@@ -387,7 +395,7 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         SCOPED_TRACE(std::string(row.stopAt) + " " + row.output);
         StoppingHost host;
         host.stopAt = row.stopAt;
-        host.act = row.act;
+        host.how = row.act;
         host.sources = {dir.path("a"), dir.path("b"), dir.path("c")};
         host.output = dir.path(row.output, true);
         host.option = row.option;
@@ -429,7 +437,7 @@ TEST(JoinRun, FailuresAreReportedAndTheRunGoesOn) {
     EXPECT_EQ(host.shortfalls[0].entry, 1);
     ASSERT_EQ(host.shortfalls[0].items.size(), 1u);
     EXPECT_EQ(host.shortfalls[0].items[0].kind, NotCopiedItem::Kind::Folder);
-    EXPECT_NE(host.shortfalls[0].items[0].description.find("into itself"), std::string::npos);
+    EXPECT_EQ(host.shortfalls[0].items[0].reason.code, Reason::Code::TargetInsideSource);
     EXPECT_EQ(host.progressValues, (std::vector<int>{0, 50, 100, 100, 0}));
     EXPECT_EQ(listTree(dir.root() / "src/out"), "other/g\n");
     const std::string closing = "Done, but 1 folder could not be copied.";
@@ -475,12 +483,13 @@ TEST(JoinRun, WindowThatFailsStillGetsTheRunToItsEnd) {
     EXPECT_FALSE(run.JoinRunning());
 
     struct ThrowingReportHost : FakeJoinHost {
-        void showErrorReport(const std::string&, const std::string&, int) override {
+        void showErrorReport(const Failure&, const std::string&, int) override {
             throw std::runtime_error("report failed");
         }
-        void setProgressText(const std::string&) override {
+        void entryBegins(int, int, const std::string&) override {
             throw std::runtime_error("text failed");
         }
+        void progressEnded() override { throw std::runtime_error("text failed"); }
     } broken;
     broken.sources = {dir.path("a", true)};
     broken.output = dir.path("out", true);
@@ -531,9 +540,7 @@ TEST(JoinRun, AWriteTheDiskRefusesLaterIsStillReported) {
             try {
                 outputs.flush(host);
             } catch (const CopyShortfall& shortfall) {
-                return shortfall.description().starts_with("Could not finish the writes to disk")
-                           ? 0
-                           : 2;
+                return shortfall.step() == CopyShortfall::Step::Finish ? 0 : 2;
             }
             return 1; // reported as written
         },

@@ -14,6 +14,7 @@
 #include "join/run/joinrun.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
+#include "words/words.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -437,7 +438,9 @@ std::string fateText(const join::FileFate& fate) {
     return "entry " + std::to_string(fate.entry) + ", " + Items[static_cast<int>(fate.item)] + " " +
            fate.source + ": " + Fates[static_cast<int>(fate.fate)] +
            (fate.destination.empty() ? "" : " at " + fate.destination) +
-           (fate.reason.empty() ? "" : " (" + fate.reason + ")");
+           (fate.fate == join::FileFate::Fate::NotCopied
+                ? " (" + words::describe(fate.failure) + ")"
+                : "");
 }
 
 // The first fate in which a dry run's record and the join's differ; "" when they are equal.
@@ -582,10 +585,10 @@ std::string runForeseenCase(const ForeseenCase& row, const TestDir& dir, const f
     std::multiset<std::string> notCopied;
     for (const join::EntryNotCopied& entry : foreseen.notCopied)
         for (const join::NotCopiedItem& item : entry.items)
-            foreseenNotCopied.insert(item.description);
+            foreseenNotCopied.insert(words::describe(item));
     for (const join::EntryNotCopied& entry : host.outcome->notCopied)
         for (const join::NotCopiedItem& item : entry.items)
-            notCopied.insert(item.description);
+            notCopied.insert(words::describe(item));
     if (foreseenNotCopied != notCopied)
         return "the dry run named other things as not copied";
     return row.check(dir, *host.outcome);
@@ -848,10 +851,10 @@ void joinRandomTrees(const fs::path& sources, const std::vector<unsigned>& chose
             std::multiset<std::string> notCopied;
             for (const join::EntryNotCopied& entry : foreseenAgain.notCopied)
                 for (const join::NotCopiedItem& item : entry.items)
-                    foreseenNotCopied.insert(item.description);
+                    foreseenNotCopied.insert(words::describe(item));
             for (const join::EntryNotCopied& entry : second.outcome->notCopied)
                 for (const join::NotCopiedItem& item : entry.items)
-                    notCopied.insert(item.description);
+                    notCopied.insert(words::describe(item));
             EXPECT_EQ(foreseenNotCopied, notCopied) << againContext << ", foreseen";
             fs::remove_all(output);
         }
@@ -902,7 +905,7 @@ TEST(Reference, CasesTheDryRunForesees) {
                    : "the deep file was not copied alone: " +
                          (outcome.notCopied.empty()
                               ? std::to_string(countFates(outcome, Fate::Written)) + " written"
-                              : outcome.notCopied.front().items.front().description);
+                              : words::describe(outcome.notCopied.front().items.front()));
     };
     std::vector<ForeseenCase> rows = {
         {"a file where a later entry has a folder",
@@ -1033,8 +1036,8 @@ TEST(Reference, CasesTheDryRunForesees) {
                         false,
                         [](const TestDir&, const join::JoinOutcome& outcome) {
                             return outcome.filesNotCopied() == 1 &&
-                                           outcome.notCopied.front().items.front().description.find(
-                                               "Permission denied") != std::string::npos
+                                           words::describe(outcome.notCopied.front().items.front())
+                                                   .find("Permission denied") != std::string::npos
                                        ? std::string()
                                        : "the unreadable file was not named";
                         },

@@ -3,6 +3,7 @@
 #include "join/walk/subfolders.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
+#include "words/words.h"
 
 #include <algorithm>
 #include <climits>
@@ -270,7 +271,8 @@ TEST(WalkSubfolders, FoldersReachedThroughLinksAreListedOnce) {
                 text += "[" + folder + "]";
             text += " reports " + std::to_string(host.reports.size()) + " left out ";
             for (const LeftOutFolder& folder : leftOut)
-                text += "[" + folder.path.substr(start.size()) + ": " + folder.reason + "]";
+                text += "[" + folder.path.substr(start.size()) + ": " +
+                        words::reasonText(folder.reason) + "]";
             return text;
         });
         std::string expected;
@@ -424,7 +426,8 @@ TEST(WalkSubfolders, RemovesFoldersWhoseListingIsRefused) {
             std::string leftOutText;
             for (const LeftOutFolder& folder : leftOut)
                 leftOutText += (leftOutText.empty() ? "" : " ") +
-                               folder.path.substr(dir.path({}, true).size()) + ": " + folder.reason;
+                               folder.path.substr(dir.path({}, true).size()) + ": " +
+                               words::reasonText(folder.reason);
             return joined(folders, dir) + "| reports " + std::to_string(host.reports.size()) +
                    " | left out " + leftOutText;
         });

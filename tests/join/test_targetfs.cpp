@@ -4,6 +4,7 @@
 #include "join/fs/targetvolume.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
+#include "words/words.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -216,7 +217,10 @@ TEST(TargetFileSystem, NamesRefusedAndNamesTakenAsOne) {
         {"256 bytes on ext4", ext4, std::string(256, 'x'), "is longer than the 255 bytes ext4"},
     };
     for (const Row& row : rows) {
-        const std::string refusal = join::nameRefusal(row.target, row.file);
+        const std::optional<join::Reason> reason = join::nameRefusal(row.target, row.file);
+        // The words that follow "the name ".
+        const std::string refusal =
+            reason ? words::reasonText(*reason).substr(std::string("the name ").size()) : "";
         if (std::string(row.refusal).empty())
             EXPECT_EQ(refusal, "") << row.name;
         else
@@ -257,8 +261,8 @@ TEST(TargetFileSystem, AWriteFailureSaysWhichNameWasRefused) {
         {"a file system that takes the name", ext4, "a:b", EACCES, "out/a:b: Permission denied"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(join::targetNameFailure(row.target, "out/" + row.file, row.file, row.error)
-                      .description(),
+        EXPECT_EQ(words::describe(
+                      join::targetNameFailure(row.target, "out/" + row.file, row.file, row.error)),
                   row.description)
             << row.name;
 }

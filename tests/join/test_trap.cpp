@@ -1,5 +1,6 @@
 #include "join/fs/failure.h"
 #include "join/host/trap.h"
+#include "words/words.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -23,9 +24,8 @@ public:
         std::string location;
         int line;
     };
-    void showErrorReport(const std::string& description, const std::string& location,
-                         int line) override {
-        reports.push_back({description, location, line});
+    void showErrorReport(const Failure& failure, const std::string& location, int line) override {
+        reports.push_back({words::describe(failure), location, line});
     }
     std::vector<Report> reports;
 };
@@ -74,13 +74,14 @@ TEST(ErrorReport, TextByteForByte) {
          "Please email screenshot of this message to help@x.example"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(errorReportText(row.description, Location, row.line, "help@x.example"),
+        EXPECT_EQ(words::errorReportText(Failure(0, row.description), Location, row.line,
+                                         "help@x.example"),
                   row.expected)
             << "line " << row.line;
 }
 
 TEST(ErrorReport, DefaultAddressIsTheBuildSetting) {
-    const std::string text = errorReportText("d", Location, 100);
+    const std::string text = words::errorReportText(Failure(0, "d"), Location, 100);
     EXPECT_EQ(text.substr(text.size() - std::string(BRIMVALE_SUPPORT_EMAIL).size()),
               BRIMVALE_SUPPORT_EMAIL);
 }
@@ -105,9 +106,9 @@ TEST(FailureModel, ErrnoNumbersAndDescriptions) {
     for (const Row& row : rows) {
         const Failure failure = failureFromErrno(row.error, "/x/y");
         EXPECT_EQ(failure.number(), row.number) << "errno " << row.error;
-        EXPECT_EQ(failure.description(), row.description) << "errno " << row.error;
+        EXPECT_EQ(words::describe(failure), row.description) << "errno " << row.error;
     }
-    EXPECT_EQ(failureFromErrno(EACCES).description(), "Permission denied");
+    EXPECT_EQ(words::describe(failureFromErrno(EACCES)), "Permission denied");
 }
 
 template <class E> Failure failureOf(const E& exception) {
@@ -121,23 +122,23 @@ template <class E> Failure failureOf(const E& exception) {
 TEST(FailureModel, AnyExceptionBecomesAFailure) {
     const Failure own = failureOf(Failure(20476, "too small"));
     EXPECT_EQ(own.number(), 20476);
-    EXPECT_EQ(own.description(), "too small");
+    EXPECT_EQ(words::describe(own), "too small");
 
     const Failure fs = failureOf(std::filesystem::filesystem_error(
         "x", "/a/b", std::make_error_code(std::errc::permission_denied)));
     EXPECT_EQ(fs.number(), 70);
-    EXPECT_EQ(fs.description(), "Permission denied: /a/b");
+    EXPECT_EQ(words::describe(fs), "Permission denied: /a/b");
 
     EXPECT_EQ(failureOf(std::bad_alloc()).number(), 7);
-    EXPECT_EQ(failureOf(std::bad_alloc()).description(), "Out of memory");
+    EXPECT_EQ(words::describe(failureOf(std::bad_alloc())), "Out of memory");
 
     const Failure other = failureOf(std::runtime_error("odd thing"));
     EXPECT_EQ(other.number(), 51);
-    EXPECT_EQ(other.description(), "odd thing");
+    EXPECT_EQ(words::describe(other), "odd thing");
 
     const Failure foreign = failureOf(42);
     EXPECT_EQ(foreign.number(), 51);
-    EXPECT_EQ(foreign.description(), "Unknown error");
+    EXPECT_EQ(words::describe(foreign), "Unknown error");
 }
 
 TEST(Trap, ReportsTheFailingLineAndResumesWithTheNext) {

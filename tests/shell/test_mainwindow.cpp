@@ -843,21 +843,26 @@ TEST(MainWindowHost, WhatTheEngineReadsAndWrites) {
     EXPECT_EQ(host.outputFolderText(), "/out/Gr\xc3\xbc\xc3\x9f\x65/");
 
     auto* bar = control<QProgressBar>(*window, "ProgressBar1");
-    host.setProgressValue(50);
-    host.setProgressText("Processing: 100%p %v done");
+    join::RunFigures figures;
+    figures.entry = 1;
+    figures.entries = 2;
+    figures.name = "100%p %v done";
+    figures.percent = 50;
+    host.showRunProgress(figures);
     EXPECT_EQ(bar->value(), 50);
-    EXPECT_EQ(bar->text(), QLatin1String("Processing: 100%p %v done"));
+    EXPECT_EQ(bar->text(), QLatin1String("Entry 1 of 2: 100%p %v done"));
     EXPECT_EQ(bar->accessibleDescription(), bar->text());
     host.setProgressValue(0);
-    host.setProgressText("Progress Bar");
+    host.progressEnded();
     EXPECT_EQ(bar->text(), QLatin1String("Progress Bar"));
 
-    host.showMessage("Done.");
+    window->showMessage("Done.");
     ASSERT_EQ(s.presenter->messages.size(), 1);
     EXPECT_EQ(s.presenter->messages.front().caption, QLatin1String("Brimvale"));
     EXPECT_EQ(s.presenter->messages.front().text, QLatin1String("Done."));
 
-    host.showErrorReport("Disk full", "in Brimvale2021/08/31.Form1.PushButton2_Click ", 154);
+    host.showErrorReport(join::failureFromErrno(ENOSPC),
+                         "in Brimvale2021/08/31.Form1.PushButton2_Click ", 154);
     ASSERT_EQ(s.presenter->reports.size(), 1);
     EXPECT_EQ(s.presenter->reports.front(),
               QStringLiteral(

@@ -3,6 +3,7 @@
 #include "join/fs/failure.h"
 #include "shell/settings.h"
 #include "shellfakes.h"
+#include "words/words.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -124,7 +125,7 @@ TEST(Settings, StoredTextsReadAsBooleans) {
                 ADD_FAILURE() << "no failure";
             } catch (const join::Failure& failure) {
                 EXPECT_EQ(failure.number(), 13);
-                EXPECT_EQ(failure.description(), "Type mismatch");
+                EXPECT_EQ(words::describe(failure), "Type mismatch");
             }
         } else {
             EXPECT_EQ(shell::readBoolean(text), row.expected == 1);

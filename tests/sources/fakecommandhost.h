@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sources/commandhost.h"
+#include "words/words.h"
 
 #include <deque>
 #include <functional>
@@ -70,9 +71,9 @@ public:
 
     // WalkHost, MessageSink
     void pumpEvents() override { ++pumps; }
-    void showErrorReport(const std::string& description, const std::string& location,
+    void showErrorReport(const join::Failure& failure, const std::string& location,
                          int line) override {
-        reports.push_back({description, location, line});
+        reports.push_back({words::describe(failure), location, line});
     }
     void showMessage(const std::string& text) override { messages.push_back(text); }
 

@@ -33,7 +33,7 @@ std::vector<std::string> listedFolders(const std::filesystem::path& folder) {
 class QuietWalkHost : public join::WalkHost {
 public:
     void pumpEvents() override {}
-    void showErrorReport(const std::string&, const std::string&, int) override {}
+    void showErrorReport(const join::Failure&, const std::string&, int) override {}
 };
 
 } // namespace

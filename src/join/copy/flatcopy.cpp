@@ -191,7 +191,7 @@ public:
                                     ? copyFailure(path, outcome.error)
                                     : targetNameFailure(*fileSystem, path, name, outcome.error);
         m_failures.add(task.position, failure);
-        record(task, FileFate::Fate::NotCopied, &failure, outcome.error);
+        record(task, FileFate::Fate::NotCopied, &failure);
         if (task.planned) {
             std::lock_guard lock(m_mutex);
             m_failedWinners[keyed ? std::string(key) : rules().key(name)] = *task.planned;
@@ -218,7 +218,7 @@ private:
         if (!task.folder->fd.valid())
             return {CopyOutcome::Result::Failed, task.folder->error, Side::Source};
         // A name the output's file system does not take is not asked of it.
-        if (rules().fileSystem() && !nameRefusal(*rules().fileSystem(), name).empty())
+        if (rules().fileSystem() && nameRefusal(*rules().fileSystem(), name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         if (m_options.foreseen)
             return foreseeFileAt(
@@ -233,14 +233,16 @@ private:
                           history);
     }
 
-    void record(const FileTask& task, FileFate::Fate fate, const Failure* failure = nullptr,
-                int error = 0) {
+    void record(const FileTask& task, FileFate::Fate fate, const Failure* failure = nullptr) {
         if (!m_options.record)
             return;
+        NotCopiedItem notCopied;
+        if (failure)
+            notCopied = {failure->path(), NotCopiedItem::Kind::File, failure->reason(),
+                         failure->number()};
         m_options.record->add({FileFate::Item::File, fate, static_cast<int>(task.entry) + 1,
                                withSeparator(task.folder->path) + *task.name,
-                               withSeparator(m_outputPath) + *task.name,
-                               failure ? failure->description() : std::string(), error,
+                               withSeparator(m_outputPath) + *task.name, std::move(notCopied),
                                task.position});
     }
 
@@ -364,7 +366,6 @@ void recordPlan(const FlatEntryPlan& plan, const std::string& output,
                                  folder.path + file.name,
                                  withSeparator(output) + file.name,
                                  {},
-                                 0,
                                  {index, file.position}},
                                 true);
         for (const ListedFile& file : folder.leftOut)
@@ -374,7 +375,6 @@ void recordPlan(const FlatEntryPlan& plan, const std::string& output,
                                  folder.path + file.name,
                                  {},
                                  {},
-                                 0,
                                  {index, file.position}});
     }
 }
@@ -387,20 +387,19 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
     // What the plan could not take is said with what the copy could not copy.
     for (std::uint32_t index = 0; index < plan.contents.size(); ++index)
         for (const auto& [file, take] : plan.contents[index].notCopied) {
-            const Failure failure(ErrorNumber::PathFileAccessError,
-                                  quotedForDisplay(plan.contents[index].path + file.name) + ": " +
-                                      notCopiedReason(take));
-            failures.add({index, file.position}, failure,
-                         take == FlatTake::LinkToNothing ? NotCopiedItem::Kind::Link
-                                                         : NotCopiedItem::Kind::SpecialFile);
+            const Failure failure =
+                copyFailure(plan.contents[index].path + file.name, notCopiedReason(take));
+            const NotCopiedItem::Kind kind = take == FlatTake::LinkToNothing
+                                                 ? NotCopiedItem::Kind::Link
+                                                 : NotCopiedItem::Kind::SpecialFile;
+            failures.add({index, file.position}, failure, kind);
             if (options.record)
                 options.record->add({FileFate::Item::File,
                                      FileFate::Fate::NotCopied,
                                      static_cast<int>(options.entry) + 1,
                                      plan.contents[index].path + file.name,
                                      {},
-                                     failure.description(),
-                                     EINVAL,
+                                     {failure.path(), kind, failure.reason(), failure.number()},
                                      {index, file.position}});
         }
     if (options.record)

@@ -181,14 +181,22 @@ private:
     }
 
     void failFolder(const Node& node, std::uint32_t member, Side side, int error) {
-        if (error == ECANCELED)
-            return;
-        const Failure failure = failureAt(pathOf(node, member, side), node.name(), side, error);
+        if (error != ECANCELED)
+            failFolder(node, member,
+                       failureAt(pathOf(node, member, side), node.name(), side, error));
+    }
+
+    void failFolder(const Node& node, std::uint32_t member, const Failure& failure) {
         m_failures.add(positionOf(node), failure, NotCopiedItem::Kind::Folder);
         if (m_record)
-            m_record->add({FileFate::Item::Folder, FileFate::Fate::NotCopied, m_entry,
-                           pathOf(node, member, Side::Source), pathOf(node, 0, Side::Target),
-                           failure.description(), error, positionOf(node)});
+            m_record->add(
+                {FileFate::Item::Folder,
+                 FileFate::Fate::NotCopied,
+                 m_entry,
+                 pathOf(node, member, Side::Source),
+                 pathOf(node, 0, Side::Target),
+                 {failure.path(), NotCopiedItem::Kind::Folder, failure.reason(), failure.number()},
+                 positionOf(node)});
     }
 
     // A folder the copy made, or would make, or merges into.
@@ -200,30 +208,33 @@ private:
                            pathOf(node, 0, Side::Source),
                            pathOf(node, 0, Side::Target),
                            {},
-                           0,
                            positionOf(node)});
     }
 
     // The fate of an item other than a folder.
     void recordItem(const Node& node, std::uint32_t item, FileFate::Fate fate,
-                    const Failure* failure = nullptr, int error = 0) {
+                    const Failure* failure = nullptr) {
         if (!m_record)
             return;
         const Item& at = node.items[item];
         CopyFailures::Position position = positionOf(node);
         position.push_back(item);
+        NotCopiedItem notCopied;
+        if (failure)
+            notCopied = {failure->path(), notCopiedKind(at.entry.type), failure->reason(),
+                         failure->number()};
         m_record->add(
             {at.entry.type == FolderEntry::Type::Link ? FileFate::Item::Link : FileFate::Item::File,
              fate, m_entry, pathOf(node, at.member, Side::Source) + Separator + at.entry.name,
-             pathOf(node, 0, Side::Target) + Separator + at.entry.name,
-             failure ? failure->description() : std::string(), error, std::move(position)});
+             pathOf(node, 0, Side::Target) + Separator + at.entry.name, std::move(notCopied),
+             std::move(position)});
     }
 
-    void failItem(const Node& node, std::uint32_t item, const Failure& failure, int error) {
+    void failItem(const Node& node, std::uint32_t item, const Failure& failure) {
         CopyFailures::Position position = positionOf(node);
         position.push_back(item);
         m_failures.add(position, failure, notCopiedKind(node.items[item].entry.type));
-        recordItem(node, item, FileFate::Fate::NotCopied, &failure, error);
+        recordItem(node, item, FileFate::Fate::NotCopied, &failure);
     }
 
     void failItem(const Node& node, std::uint32_t item, Side side, int error) {
@@ -232,16 +243,15 @@ private:
         const Item& at = node.items[item];
         failItem(node, item,
                  failureAt(pathOf(node, at.member, side) + Separator + at.entry.name, at.entry.name,
-                           side, error),
-                 error);
+                           side, error));
     }
 
-    void failItem(const Node& node, std::uint32_t item, const std::string& reason) {
+    // Not copied for `reason`, named by its source.
+    void failItem(const Node& node, std::uint32_t item, Reason reason) {
         const Item& at = node.items[item];
-        const std::string path = pathOf(node, at.member, Side::Source) + Separator + at.entry.name;
         failItem(node, item,
-                 Failure(ErrorNumber::PathFileAccessError, quotedForDisplay(path) + ": " + reason),
-                 EINVAL);
+                 copyFailure(pathOf(node, at.member, Side::Source) + Separator + at.entry.name,
+                             std::move(reason)));
     }
 
     // A folder that was there already may hold what a run killed mid-copy partly wrote: that
@@ -306,7 +316,7 @@ private:
             return;
         node.place = placeIn(node.parent->place, m_rules.key(node.name()));
         // A name the output's file system does not take is not asked of it.
-        if (m_fileSystem && !nameRefusal(*m_fileSystem, node.name()).empty()) {
+        if (m_fileSystem && nameRefusal(*m_fileSystem, node.name())) {
             failFolder(node, 0, Side::Target, NameRefused);
             return;
         }
@@ -344,14 +354,9 @@ private:
             failFolder(node, 0, Side::Target, error != 0 ? error : EIO);
             return;
         }
-        const Failure failure(ErrorNumber::PathFileAccessError,
-                              quotedForDisplay(pathOf(node, 0, Side::Target)) +
-                                  ": a file that is not a folder stands in the way");
-        m_failures.add(positionOf(node), failure, NotCopiedItem::Kind::Folder);
-        if (m_record)
-            m_record->add({FileFate::Item::Folder, FileFate::Fate::NotCopied, m_entry,
-                           pathOf(node, 0, Side::Source), pathOf(node, 0, Side::Target),
-                           failure.description(), EEXIST, positionOf(node)});
+        failFolder(node, 0,
+                   copyFailure(pathOf(node, 0, Side::Target),
+                               Reason{Reason::Code::FileInTheWay, 0, {}, {}, 0}));
     }
 
     // The target folder as the join would make or merge into it, where the writes are withheld.
@@ -423,8 +428,8 @@ private:
             // Where the target takes two names as one, it keeps the later only.
             if (const std::optional<std::uint32_t> later = node.replacedBy[i]) {
                 failItem(node, i,
-                         "its name and \"" + node.items[*later].entry.name + "\" are one on " +
-                             m_fileSystem->type + ", which keeps the later only");
+                         Reason{Reason::Code::NameOneWithLater, 0, node.items[*later].entry.name,
+                                m_fileSystem->type, 0});
                 continue;
             }
             CopyOutcome outcome;
@@ -459,7 +464,7 @@ private:
                 }
             } else if (item.entry.type == FolderEntry::Type::Link && outcome.side == Side::Target &&
                        m_fileSystem && !m_fileSystem->storesLinks) {
-                failItem(node, i, "a symbolic link, which " + m_fileSystem->type + " cannot hold");
+                failItem(node, i, Reason{Reason::Code::LinkNotHeld, 0, {}, m_fileSystem->type, 0});
             } else {
                 failItem(node, i, outcome.side, outcome.error);
             }
@@ -471,7 +476,7 @@ private:
     // run tells what that means (see PlaceHistory).
     CopyOutcome copyFile(const Node& node, const Item& item, int source, const std::string& name) {
         // A name the output's file system does not take is not asked of it.
-        if (m_fileSystem && !nameRefusal(*m_fileSystem, name).empty())
+        if (m_fileSystem && nameRefusal(*m_fileSystem, name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         const bool placing = m_foreseen || (m_placed && m_placed->inUse());
         const std::uint64_t place = placing ? placeIn(node.place, m_rules.key(name)) : 0;
@@ -499,7 +504,7 @@ private:
     }
 
     CopyOutcome copyLink(const Node& node, int source, const std::string& name) {
-        if (m_fileSystem && !nameRefusal(*m_fileSystem, name).empty())
+        if (m_fileSystem && nameRefusal(*m_fileSystem, name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         if (!m_foreseen)
             return copyLinkAt(source, name, node.target.get(), name);

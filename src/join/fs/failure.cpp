@@ -1,10 +1,7 @@
 #include "join/fs/failure.h"
 
-#include "join/fs/paths.h"
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cxxabi.h>
 #include <exception>
 #include <filesystem>
@@ -15,110 +12,74 @@ namespace join {
 
 namespace {
 
-struct ErrnoEntry {
-    int number;
-    const char* text;
-};
-
-ErrnoEntry entryForErrno(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return {ErrorNumber::PermissionDenied, "Permission denied"};
-    case ENOENT:
-        return {ErrorNumber::PathNotFound, "Path not found"};
-    case ENOTDIR:
-        return {ErrorNumber::PathNotFound, "Not a folder"};
-    case ENOSPC:
-    case EDQUOT:
-        return {ErrorNumber::DiskFull, "Disk full"};
-    case EEXIST:
-        return {ErrorNumber::FileAlreadyExists, "File already exists"};
-    case EMFILE:
-    case ENFILE:
-        return {ErrorNumber::TooManyFiles, "Too many files"};
-    case EIO:
-        return {ErrorNumber::DeviceIOError, "Device I/O error"};
-    case ENOMEM:
-        return {ErrorNumber::OutOfMemory, "Out of memory"};
-    default:
-        return {ErrorNumber::PathFileAccessError, "Path/File access error"};
-    }
-}
-
 Failure failureFromErrorCode(const std::error_code& code, const std::string& path) {
     if (code.category() == std::generic_category() || code.category() == std::system_category())
         return failureFromErrno(code.value(), path);
-    std::string text = code.message();
-    if (!path.empty())
-        text += ": " + quotedForDisplay(path);
-    return Failure(ErrorNumber::PathFileAccessError, text);
+    return Failure(ErrorNumber::PathFileAccessError, path,
+                   Reason{Reason::Code::Program, 0, code.message(), {}, 0},
+                   Failure::Form::ReasonFirst);
 }
 
 } // namespace
 
+Reason systemReason(int error) {
+    if (error == SourceChanged)
+        return {Reason::Code::SourceChanged, 0, {}, {}, 0};
+    if (error == NameRefused)
+        return {Reason::Code::NameRefused, 0, {}, {}, 0};
+    return {Reason::Code::System, error, {}, {}, 0};
+}
+
+int numberOfErrno(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return ErrorNumber::PermissionDenied;
+    case ENOENT:
+    case ENOTDIR:
+        return ErrorNumber::PathNotFound;
+    case ENOSPC:
+    case EDQUOT:
+        return ErrorNumber::DiskFull;
+    case EEXIST:
+        return ErrorNumber::FileAlreadyExists;
+    case EMFILE:
+    case ENFILE:
+        return ErrorNumber::TooManyFiles;
+    case EIO:
+        return ErrorNumber::DeviceIOError;
+    case ENOMEM:
+        return ErrorNumber::OutOfMemory;
+    default:
+        return ErrorNumber::PathFileAccessError;
+    }
+}
+
 Failure failureFromErrno(int error, const std::string& path) {
-    const ErrnoEntry entry = entryForErrno(error);
-    std::string text = entry.text;
-    if (!path.empty())
-        text += ": " + quotedForDisplay(path);
-    // The catch-all number says little on its own; the system's reason tells the user more.
-    if (entry.number == ErrorNumber::PathFileAccessError && error != 0)
-        text += std::string(" (") + std::strerror(error) + ")";
-    return Failure(entry.number, text);
+    return Failure(numberOfErrno(error), path, systemReason(error), Failure::Form::ReasonFirst);
 }
 
 Failure copyFailure(const std::string& path, int error) {
-    if (error == SourceChanged)
-        return Failure(ErrorNumber::PathFileAccessError,
-                       quotedForDisplay(path) + ": the file changed while it was being copied");
-    if (error == NameRefused)
-        return Failure(ErrorNumber::PathFileAccessError,
-                       quotedForDisplay(path) +
-                           ": the output's file system does not take this name");
-    const ErrnoEntry entry = entryForErrno(error);
-    std::string text = quotedForDisplay(path) + ": " + entry.text;
-    if (entry.number == ErrorNumber::PathFileAccessError && error != 0)
-        text += std::string(" (") + std::strerror(error) + ")";
-    return Failure(entry.number, text);
+    return Failure(error < 0 ? ErrorNumber::PathFileAccessError : numberOfErrno(error), path,
+                   systemReason(error));
 }
 
-std::string countText(std::uint64_t count) {
-    std::string digits = std::to_string(count);
-    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), 1, ',');
-    return digits;
+Failure copyFailure(const std::string& path, Reason reason) {
+    const int number = reason.code == Reason::Code::System ? numberOfErrno(reason.error)
+                                                           : ErrorNumber::PathFileAccessError;
+    return Failure(number, path, std::move(reason));
 }
 
-std::string notCopiedByKindText(const NotCopiedCounts& counts, const std::string& files) {
-    using Kind = NotCopiedItem::Kind;
-    struct Named {
-        Kind kind;
-        const char* one;
-        const char* many;
-    };
-    static constexpr Named named[] = {{Kind::File, " file", " files"},
-                                      {Kind::Folder, " folder", " folders"},
-                                      {Kind::Link, " link", " links"},
-                                      {Kind::SpecialFile, " special file", " special files"}};
-    std::vector<std::string> parts;
-    for (const Named& kind : named) {
-        const std::uint64_t count = counts.of(kind.kind);
-        if (count == 0)
-            continue;
-        parts.push_back(kind.kind == Kind::File && !files.empty()
-                            ? files
-                            : countText(count) + (count == 1 ? kind.one : kind.many));
-    }
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
-    return text;
+NotCopiedCounts CopyShortfall::counts() const {
+    NotCopiedCounts counts;
+    for (const NotCopiedItem& item : *m_items)
+        counts.add(item.kind);
+    return counts;
 }
 
 void CopyFailures::add(const Position& position, const Failure& failure, NotCopiedItem::Kind kind) {
     std::lock_guard lock(m_mutex);
-    m_failures.push_back({position, {failure.description(), kind}, failure.number()});
+    m_failures.push_back({position, {failure.path(), kind, failure.reason(), failure.number()}});
 }
 
 int CopyFailures::count() const {
@@ -126,7 +87,7 @@ int CopyFailures::count() const {
     return static_cast<int>(m_failures.size());
 }
 
-std::optional<CopyShortfall> CopyFailures::summary(std::string_view what) const {
+std::optional<CopyShortfall> CopyFailures::summary(CopyShortfall::Step step) const {
     std::vector<Recorded> failures;
     {
         std::lock_guard lock(m_mutex);
@@ -137,29 +98,20 @@ std::optional<CopyShortfall> CopyFailures::summary(std::string_view what) const 
     // Workers record in the order they finish; the user reads them in processing order.
     std::stable_sort(failures.begin(), failures.end(),
                      [](const Recorded& a, const Recorded& b) { return a.position < b.position; });
-    NotCopiedCounts counts;
-    for (const Recorded& failure : failures)
-        counts.add(failure.item.kind);
-    std::string text = notCopiedByKindText(counts);
-    if (!text.empty())
-        text = std::string(what) + " " + text;
-    if (const std::uint64_t others = counts.of(NotCopiedItem::Kind::Other); others > 0)
-        text += (text.empty() ? "The disk reported " : "; the disk reported ") + countText(others) +
-                (text.empty() ? "" : " other") + (others == 1 ? " failure" : " failures");
-    const std::size_t count = failures.size();
-    text += count == 1 ? ": " : "; the first: ";
-    text += failures.front().item.description;
-    const int number = failures.front().number;
     std::vector<NotCopiedItem> items;
-    items.reserve(count);
+    items.reserve(failures.size());
     for (Recorded& failure : failures)
         items.push_back(std::move(failure.item));
-    return CopyShortfall(number, text, std::move(items));
+    return CopyShortfall(step, std::move(items));
 }
 
 Failure failureFromCurrentException() {
+    const auto program = [](int number, Reason::Code code, std::string text = {}) {
+        return Failure(number, {}, Reason{code, 0, std::move(text), {}, 0},
+                       Failure::Form::ReasonFirst);
+    };
     if (!std::current_exception())
-        return Failure(ErrorNumber::InternalError, "Unknown error");
+        return program(ErrorNumber::InternalError, Reason::Code::Unknown);
     try {
         throw;
     } catch (const Failure& failure) {
@@ -169,14 +121,14 @@ Failure failureFromCurrentException() {
     } catch (const std::system_error& error) {
         return failureFromErrorCode(error.code(), {});
     } catch (const std::bad_alloc&) {
-        return Failure(ErrorNumber::OutOfMemory, "Out of memory");
+        return program(ErrorNumber::OutOfMemory, Reason::Code::OutOfMemory);
     } catch (const std::exception& error) {
-        return Failure(ErrorNumber::InternalError, error.what());
+        return program(ErrorNumber::InternalError, Reason::Code::Program, error.what());
     } catch (abi::__forced_unwind&) {
         // Thread cancellation unwinds through here; it must go on unwinding.
         throw;
     } catch (...) {
-        return Failure(ErrorNumber::InternalError, "Unknown error");
+        return program(ErrorNumber::InternalError, Reason::Code::Unknown);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <locale.h>
+#include <optional>
 #include <string_view>
 #include <wctype.h>
 
@@ -44,16 +45,21 @@ void appendExFatKey(std::string& key, const std::vector<char16_t>& table, char32
     }
 }
 
-// The first character of `name` that FAT and exFAT do not take in a name, as a message says it
-// ("\":\"", "a control character"), or "" when it holds none.
-std::string fatRefusedCharacter(const std::string& name) {
+// The first character of `name` that FAT and exFAT do not take in a name; 0 for a control
+// character; nothing when it holds none.
+std::optional<char> fatRefusedCharacter(const std::string& name) {
     for (const char c : name) {
         if (static_cast<unsigned char>(c) < 0x20)
-            return "a control character";
+            return '\0';
         if (std::string_view(":?*\"<>|\\").find(c) != std::string_view::npos)
-            return std::string("\"") + c + '"';
+            return c;
     }
-    return {};
+    return std::nullopt;
+}
+
+Reason nameReason(Reason::Code code, const TargetFileSystem& target, std::string text = {},
+                  std::uint64_t count = 0) {
+    return {code, 0, std::move(text), target.type, count};
 }
 
 } // namespace
@@ -116,40 +122,36 @@ struct timespec keptTime(const struct timespec& time, std::int64_t stepNs) {
 
 Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error) {
-    if (const std::string refusal = nameRefusal(target, name); !refusal.empty())
-        return Failure(ErrorNumber::PathFileAccessError,
-                       quotedForDisplay(path) + ": the name " + refusal);
+    if (std::optional<Reason> refusal = nameRefusal(target, name))
+        return copyFailure(path, std::move(*refusal));
     // A file system whose rules are not known here (a FUSE volume whose device cannot be read)
     // may still refuse what FAT refuses, answering as exfat-fuse does with "no such file" for a
     // name in a folder that is there.
     if (error == ENOENT || error == EINVAL || error == EILSEQ)
-        if (const std::string held = fatRefusedCharacter(name); !held.empty())
-            return Failure(ErrorNumber::PathFileAccessError,
-                           quotedForDisplay(path) + ": the name holds " + held +
-                               ", which the output's file system (" + target.type +
-                               ") does not take");
+        if (const std::optional<char> held = fatRefusedCharacter(name))
+            return copyFailure(path, nameReason(Reason::Code::NameNotTaken, target,
+                                                *held ? std::string(1, *held) : std::string()));
     return copyFailure(path, error);
 }
 
-std::string nameRefusal(const TargetFileSystem& target, const std::string& name) {
+std::optional<Reason> nameRefusal(const TargetFileSystem& target, const std::string& name) {
     if (target.family == TargetFileSystem::Family::Other) {
         if (name.size() > target.nameMax)
-            return "is longer than the " + std::to_string(target.nameMax) + " bytes " +
-                   target.type + " allows in a name";
-        return {};
+            return nameReason(Reason::Code::NameLongerBytes, target, {}, target.nameMax);
+        return std::nullopt;
     }
-    if (const std::string held = fatRefusedCharacter(name); !held.empty())
-        return "holds " + held + ", which " + target.type + " does not allow in a name";
+    if (const std::optional<char> held = fatRefusedCharacter(name))
+        return *held ? nameReason(Reason::Code::NameHoldsCharacter, target, std::string(1, *held))
+                     : nameReason(Reason::Code::NameHoldsControl, target);
     std::vector<char32_t> points;
     if (!decodeUtf8(name, points))
-        return "is not UTF-8 text, which " + target.type + " cannot store";
+        return nameReason(Reason::Code::NameNotText, target);
     std::uint64_t units = 0;
     for (const char32_t point : points)
         units += point > 0xFFFF ? 2 : 1;
     if (units > target.nameMax)
-        return "is longer than the " + std::to_string(target.nameMax) + " characters " +
-               target.type + " allows in a name";
-    return {};
+        return nameReason(Reason::Code::NameLongerCharacters, target, {}, target.nameMax);
+    return std::nullopt;
 }
 
 std::string nameKey(const TargetFileSystem& target, const std::string& name) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,9 @@ struct timespec keptTime(const struct timespec& time, std::int64_t stepNs);
 // exFAT's standard up-case table, the one mkfs.exfat writes: 65536 UTF-16 code units.
 const std::vector<char16_t>& standardExFatUpcaseTable();
 
-// Why the file system cannot store `name`, in words that follow the name ("holds \":\", which
-// exfat does not allow in a name"), or "" when it can.
-std::string nameRefusal(const TargetFileSystem& target, const std::string& name);
+// Why the file system cannot store `name` (a name reason, with the file system's type), or
+// nothing when it can.
+std::optional<Reason> nameRefusal(const TargetFileSystem& target, const std::string& name);
 
 // The form in which the file system tells names apart: folded to one case where it ignores
 // case, else the name itself. Two names with the same key are one name there. exFAT maps each

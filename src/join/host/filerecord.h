@@ -1,5 +1,7 @@
 #pragma once
 
+#include "join/fs/failure.h"
+
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -28,10 +30,8 @@ struct FileFate {
     std::string source;
     // Where it goes, or would have gone; "" where nothing was chosen.
     std::string destination;
-    // For NotCopied: what the run names ("PATH: REASON"), and the errno value or the copy's own
-    // reason number behind it.
-    std::string reason;
-    int error = 0;
+    // For NotCopied: what the run names as not copied, and why.
+    NotCopiedItem failure;
     // Its place in processing order within its entry (folders' listing places, then its own).
     std::vector<std::uint32_t> position;
 

@@ -27,16 +27,17 @@ public:
     virtual void waitFor(BackgroundWork& work) { work.wait(); }
 };
 
-// Shows the common "Application Error" report and waits until the user closes it.
+// Shows the common "Application Error" report of `failure` and waits until the user closes it.
 class ErrorReporter {
 public:
     virtual ~ErrorReporter() = default;
-    virtual void showErrorReport(const std::string& description, const std::string& location,
-                                 int line) = 0;
+    virtual void showErrorReport(const Failure& failure, const std::string& location, int line) = 0;
     // What a copy met on the disk and could not copy, caught by a trap at `line`. A run collects
-    // these and tells them once it has ended; a reporter outside a run shows the report.
+    // these and tells them once it has ended; a reporter outside a run shows the report of the
+    // first.
     virtual void notCopied(const CopyShortfall& shortfall, const std::string& location, int line) {
-        showErrorReport(shortfall.description(), location, line);
+        const NotCopiedItem& first = shortfall.items().front();
+        showErrorReport(Failure(first.number, first.path, first.reason), location, line);
     }
 };
 
@@ -67,6 +68,9 @@ enum class CopyOption { PreserveStructure, Flat };
 // file up to the last step before a write and keeping in memory what it would have made.
 enum class Writes { Made, Withheld };
 
+// Why a run did not start: the list is empty, or the output folder text names no folder.
+enum class RunRefusal { NoFolders, NoOutputFolder };
+
 // What an entry's copy could not copy, told by one step of it: the entry as numbered in the list
 // (from 1) and as the run read it, or 0 and "" for the writes finished after the last entry.
 struct EntryNotCopied {
@@ -90,14 +94,15 @@ struct JoinOutcome {
     // things listed are of each kind.
     std::vector<EntryNotCopied> notCopied;
     NotCopiedCounts notCopiedCounts;
-    // The file in the user's state folder that lists them all; "" when it could not be written.
-    std::string notCopiedFile;
     // What the flat copies left by their rules: files that a later file of their name replaced,
     // and files whose names begin with "~".
     std::uint64_t replacedByLater = 0;
     std::uint64_t leftOutByName = 0;
-    // Common reports shown during the run: faults of the program.
+    // Common reports shown during the run: faults of the program, and folders an entry's walk
+    // could not begin with.
     int reports = 0;
+    // Entries the existing-copy check refused.
+    int entriesRefused = 0;
     // Partly written files that an ended run had left in the folders written to, removed.
     std::uint64_t temporariesRemoved = 0;
     std::chrono::steady_clock::duration took{};
@@ -140,7 +145,7 @@ struct RunFigures {
 };
 
 // Everything a join run reads and writes on the window.
-class JoinHost : public virtual WalkHost, public virtual MessageSink {
+class JoinHost : public virtual WalkHost {
 public:
     // The source list, items numbered from 1.
     virtual int sourceCount() const = 0;
@@ -168,10 +173,6 @@ public:
     // BackgroundWork::reportProgress while it waits); only then is that counted, beside the copy.
     virtual bool showsCopyProgress() const { return false; }
 
-    // The folder in which a run keeps the list of what it could not copy, a file per run; ""
-    // keeps none.
-    virtual std::string failureListFolder() const { return {}; }
-
     // Told once when a run that passed its checks has ended, before its closing message.
     virtual void joinEnded(const JoinOutcome& /*outcome*/) {}
 
@@ -180,26 +181,32 @@ public:
     virtual void entryBegins(int /*entry*/, int /*count*/, const std::string& /*entryText*/) {}
     virtual void writesFinishing() {}
 
+    // The run did not start, for `why`; it told nothing else.
+    virtual void runRefused(RunRefusal why) = 0;
+    // The existing-copy check refused the entry under way: its mirrored path, a folder, exists.
+    virtual void copyExists(const std::string& mirrored) = 0;
+
     // A report of the copy of entry `entry` (from 1), or of the run itself (0): a fault of the
     // program. By default the common report.
-    virtual void showEntryReport(int /*entry*/, const std::string& description,
-                                 const std::string& location, int line) {
-        showErrorReport(description, location, line);
+    virtual void showEntryReport(int /*entry*/, const Failure& failure, const std::string& location,
+                                 int line) {
+        showErrorReport(failure, location, line);
     }
     // What entry `entry` (from 1; 0 for the writes finished after the last entry) met on the
     // disk and could not copy, told as its copy meets it, for a host that names it at once. The
     // closing message tells it again, with every other.
     virtual void entryNotCopied(int /*entry*/, const CopyShortfall& /*shortfall*/) {}
     // Once the run has ended, after joinEnded: "Done.", or what was not copied, or why the run
-    // ended early. By default the plain message closingMessage(outcome).
-    virtual void showClosingMessage(const JoinOutcome& outcome);
+    // ended early.
+    virtual void showClosingMessage(const JoinOutcome& outcome) = 0;
 
     virtual void setPointer(Pointer pointer) = 0;
     virtual void setProgressValue(int percent) = 0;
-    virtual void setProgressText(const std::string& text) = 0;
-    // How far the copy of the entry under way has come, told at most 4 times a second to a host
-    // that shows it. By default the bar takes the value and its text (progressText).
-    virtual void showRunProgress(const RunFigures& figures);
+    // How far the run has come: as an entry begins, and while its copy runs at most 4 times a
+    // second to a host that shows it. By default the bar takes the value.
+    virtual void showRunProgress(const RunFigures& figures) { setProgressValue(figures.percent); }
+    // The run is over: the bar says again what it says between runs.
+    virtual void progressEnded() {}
 };
 
 } // namespace join

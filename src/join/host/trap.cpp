@@ -16,12 +16,6 @@ bool isUnwindingThread() {
 }
 } // namespace
 
-std::string errorReportText(const std::string& description, const std::string& location, int line,
-                            const std::string& supportAddress) {
-    return description + "\r\n" + location + "at line " + std::to_string(line) + "\r\r" +
-           "Please email screenshot of this message to " + supportAddress;
-}
-
 Trap::Trap(ErrorReporter& reporter, std::string location)
     : m_reporter(reporter), m_location(std::move(location)) {}
 
@@ -78,7 +72,7 @@ void Trap::report(int number) {
         m_specialHandler();
         return;
     }
-    m_reporter.showErrorReport(failure.description(), m_location, number);
+    m_reporter.showErrorReport(failure, m_location, number);
 }
 
 } // namespace join

@@ -9,11 +9,6 @@
 
 namespace join {
 
-// The common report's text: description, CR LF, location, "at line ", line, CR, CR, and the
-// request to mail a screenshot to the support address.
-std::string errorReportText(const std::string& description, const std::string& location, int line,
-                            const std::string& supportAddress = BRIMVALE_SUPPORT_EMAIL);
-
 // The numbered-line error trap of a procedure. Each statement runs under a line number; a
 // failure shows the common report with the location string and that number, and the procedure
 // resumes with the next statement. Every failure produces exactly one report, but for what a

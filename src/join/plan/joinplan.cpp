@@ -110,17 +110,22 @@ TreeTake takeForTree(int folder, const FolderEntry& entry) {
     return TreeTake::NotAFile;
 }
 
-namespace {
-constexpr const char* LinkToNothingReason = "a link to nothing, so it is not copied";
-constexpr const char* NotAFileReason = "not a regular file, so it is not copied";
-} // namespace
-
-std::string notCopiedReason(FlatTake take) {
-    return take == FlatTake::LinkToNothing ? LinkToNothingReason : NotAFileReason;
+Reason notCopiedReason(FlatTake take) {
+    return {take == FlatTake::LinkToNothing ? Reason::Code::LinkToNothing
+                                            : Reason::Code::NotARegularFile,
+            0,
+            {},
+            {},
+            0};
 }
 
-std::string notCopiedReason(TreeTake take) {
-    return take == TreeTake::LinkToNothing ? LinkToNothingReason : NotAFileReason;
+Reason notCopiedReason(TreeTake take) {
+    return {take == TreeTake::LinkToNothing ? Reason::Code::LinkToNothing
+                                            : Reason::Code::NotARegularFile,
+            0,
+            {},
+            {},
+            0};
 }
 
 // ---- The tree copy: who copies what in one folder ----
@@ -287,10 +292,10 @@ namespace {
 class QuietWalk final : public WalkHost {
 public:
     void pumpEvents() override {}
-    void showErrorReport(const std::string& description, const std::string&, int) override {
-        reports.push_back(description);
+    void showErrorReport(const Failure& failure, const std::string&, int) override {
+        reports.push_back(failure);
     }
-    std::vector<std::string> reports;
+    std::vector<Failure> reports;
 };
 
 // How many names the look-ahead keeps in the plans it made, for the entries' copies to take
@@ -345,7 +350,7 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
                 planFlatEntryQuietly(entries[entry], rules, output));
         } catch (...) {
             planned[entry] = std::make_shared<FlatEntryPlan>();
-            planned[entry]->walkReports.push_back(failureFromCurrentException().description());
+            planned[entry]->walkReports.push_back(failureFromCurrentException());
         }
         noteHolder(*planned[entry], entry, rules);
     });

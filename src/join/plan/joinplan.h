@@ -116,9 +116,9 @@ FlatTake takeForFlat(int folder, const FolderEntry& entry);
 enum class TreeTake { Folder, File, Link, LinkToNothing, NotAFile };
 TreeTake takeForTree(int folder, const FolderEntry& entry);
 
-// Why an entry of either take is not copied, in words that follow its path.
-std::string notCopiedReason(FlatTake take);
-std::string notCopiedReason(TreeTake take);
+// Why an entry of either take is not copied.
+Reason notCopiedReason(FlatTake take);
+Reason notCopiedReason(TreeTake take);
 
 // ---- The tree copy: who copies what in one folder ----
 
@@ -158,7 +158,7 @@ struct FlatFolder {
     std::vector<ListedFile> files;
     std::vector<ListedFile> leftOut; // "~" names
     std::vector<std::pair<ListedFile, FlatTake>> notCopied;
-    std::optional<Failure> listingFailure; // "PATH: REASON"
+    std::optional<Failure> listingFailure;
     bool isOutput = false;
 };
 
@@ -174,10 +174,10 @@ struct FlatPlace {
 struct FlatEntryPlan {
     std::string entry; // the entry as the run read it
     FolderCollection folders;
-    std::vector<FlatFolder> contents;     // one for each folder
-    std::vector<LeftOutFolder> leftOut;   // folders the walk left out
-    std::vector<std::string> walkReports; // what the walk would report, when it walked quietly
-    std::vector<FlatPlace> winners;       // in processing order
+    std::vector<FlatFolder> contents;   // one for each folder
+    std::vector<LeftOutFolder> leftOut; // folders the walk left out
+    std::vector<Failure> walkReports;   // what the walk would report, when it walked quietly
+    std::vector<FlatPlace> winners;     // in processing order
     std::chrono::steady_clock::time_point made;
 
     const ListedFile& file(FlatPlace place) const {

@@ -30,6 +30,23 @@ std::string parentText(const std::string& path) {
     return last == 0 ? std::string(1, Separator) : path.substr(0, last);
 }
 
+// An entry's walk: it yields and shows how far it has come through the run's host, and reports
+// through the run's reporter, so that its reports count in the run's outcome with the entry's.
+class EntryWalk final : public WalkHost {
+public:
+    EntryWalk(JoinHost& host, ErrorReporter& reporter) : m_host(host), m_reporter(reporter) {}
+    void pumpEvents() override { m_host.pumpEvents(); }
+    void foldersFound(std::size_t count) override { m_host.foldersFound(count); }
+    bool walkStopped() const override { return m_host.walkStopped(); }
+    void showErrorReport(const Failure& failure, const std::string& location, int line) override {
+        m_reporter.showErrorReport(failure, location, line);
+    }
+
+private:
+    JoinHost& m_host;
+    ErrorReporter& m_reporter;
+};
+
 // Waits without a window: for callers that have none to keep alive.
 class BlockingPump : public EventPump {
 public:
@@ -49,14 +66,16 @@ struct CopyEnds {
     bool followsTarget{}; // the target is the output folder itself, which may be a link
 };
 
-Failure intoItself(const std::string& text) {
-    return Failure(ErrorNumber::PathFileAccessError, "Cannot copy a folder into itself: " + text);
+// A copy that would go into itself: the target `target` and the source `from`, as `code` says.
+Failure intoItself(Reason::Code code, const std::string& target, const std::string& from) {
+    return Failure(ErrorNumber::PathFileAccessError, target, Reason{code, 0, from, {}, 0},
+                   Failure::Form::ReasonFirst);
 }
 
-// A copy whose target is the source itself, or lies inside it.
+// A copy whose target lies inside its source.
 Failure targetInSource(const CopyEnds& ends) {
-    return intoItself(quotedForDisplay(withoutTrailingSeparators(ends.targetPath)) +
-                      " lies inside " + quotedForDisplay(ends.from));
+    return intoItself(Reason::Code::TargetInsideSource, withoutTrailingSeparators(ends.targetPath),
+                      ends.from);
 }
 
 CopyEnds openEnds(const std::string& source, const std::string& destination) {
@@ -106,16 +125,15 @@ void refuseOverlap(const CopyEnds& ends) {
         // The target is the source itself, or a folder the copy would make inside it.
         if (ends.target.valid() && targetChain &&
             targetChain->front() == ends.sourceStatus.identity)
-            throw intoItself(quotedForDisplay(withoutTrailingSeparators(ends.targetPath)) + " is " +
-                             quotedForDisplay(ends.from) + " itself");
+            throw intoItself(Reason::Code::TargetIsSource,
+                             withoutTrailingSeparators(ends.targetPath), ends.from);
         throw targetInSource(ends);
     }
     if (!ends.target.valid())
         return;
     const auto sourceChain = parentChainOf(ends.source.get());
     if (!sourceChain || std::ranges::find(*sourceChain, targetChain->front()) != sourceChain->end())
-        throw intoItself(quotedForDisplay(ends.targetPath) + " holds " +
-                         quotedForDisplay(ends.from));
+        throw intoItself(Reason::Code::TargetHoldsSource, ends.targetPath, ends.from);
 }
 
 // The place of the target's folder in the output: the open target itself, or the folder that
@@ -161,10 +179,9 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     if (!run.foreseen)
         root.made = root.target.valid() && !ends.followsTarget && error == 0;
     if (!root.target.valid() && !root.foreseen)
-        throw error == EEXIST ? Failure(ErrorNumber::PathFileAccessError,
-                                        quotedForDisplay(ends.targetPath) +
-                                            ": a file that is not a folder stands in the way")
-                              : copyFailure(ends.targetPath, error);
+        throw error == EEXIST
+            ? copyFailure(ends.targetPath, Reason{Reason::Code::FileInTheWay, 0, {}, {}, 0})
+            : copyFailure(ends.targetPath, error);
     root.source = std::move(ends.source);
     root.sourcePath = ends.from;
     root.rules = run.rules;
@@ -218,10 +235,6 @@ IfDestinationExists ifExistsFor(const JoinHost& host) {
 // listing again.
 constexpr std::size_t WalkKeeps = std::size_t{1} << 18;
 
-std::string alreadyExists(const std::string& mirrored) {
-    return quotedForDisplay(mirrored) + " already exists. Please delete.";
-}
-
 // Whether a run whose writes are withheld would have made the folder `path` by now: each folder
 // from the output folder `output` down to it is on the disk or one the run would make.
 bool foreseenFolder(const std::string& path, const std::string& output, const RunContext& run) {
@@ -273,14 +286,14 @@ bool copyFolder(const std::string& source, const std::string& destination, Event
         root = prepareCopy(source, destination, run);
     } catch (const Failure& refused) {
         if (run.record)
-            run.record->add({FileFate::Item::Folder,
-                             FileFate::Fate::NotCopied,
-                             static_cast<int>(run.entry) + 1,
-                             source,
-                             {},
-                             refused.description(),
-                             refused.number(),
-                             {}});
+            run.record->add(
+                {FileFate::Item::Folder,
+                 FileFate::Fate::NotCopied,
+                 static_cast<int>(run.entry) + 1,
+                 source,
+                 {},
+                 {refused.path(), NotCopiedItem::Kind::Folder, refused.reason(), refused.number()},
+                 {}});
         throw CopyShortfall(refused, NotCopiedItem::Kind::Folder);
     }
     root.ifExists = run.ifExists;
@@ -347,7 +360,8 @@ std::string copyEntryPreservingStructure(const std::string& entry, const std::st
     if (trap.test(136, [&] {
             return folderExists(mirrored) || foreseenFolder(mirrored, output, *run);
         })) {
-        trap.line(140, [&] { host.showMessage(alreadyExists(mirrored)); });
+        ++run->entriesRefused;
+        trap.line(140, [&] { host.copyExists(mirrored); });
         return {};
     }
     // A copy that failed may have written something: only one that made nothing is known not
@@ -376,8 +390,10 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
         WalkListings listings{WalkKeeps, {}};
         trap.line(142,
                   [&] { folders.push_back(endsWithSeparator(entry) ? entry : entry + Separator); });
-        trap.line(
-            144, [&] { walkSubfolders(folders, Recursion::AllLevels, host, &leftOut, &listings); });
+        trap.line(144, [&] {
+            EntryWalk walk(host, trap.reporter());
+            walkSubfolders(folders, Recursion::AllLevels, walk, &leftOut, &listings);
+        });
         // A walk that a stop cut short copies nothing.
         if (stopRequested())
             return {};
@@ -421,23 +437,23 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
     // said once, with the count and the first.
     const auto recordFolder = [&](const std::string& path, const Failure& failure) {
         if (run->record)
-            run->record->add({FileFate::Item::Folder,
-                              FileFate::Fate::NotCopied,
-                              static_cast<int>(run->entry) + 1,
-                              path,
-                              {},
-                              failure.description(),
-                              failure.number(),
-                              {}});
+            run->record->add(
+                {FileFate::Item::Folder,
+                 FileFate::Fate::NotCopied,
+                 static_cast<int>(run->entry) + 1,
+                 path,
+                 {},
+                 {failure.path(), NotCopiedItem::Kind::Folder, failure.reason(), failure.number()},
+                 {}});
     };
     CopyFailures notWalked;
     for (std::uint32_t i = 0; i < plan->leftOut.size(); ++i) {
         const LeftOutFolder& folder = plan->leftOut[i];
-        const Failure failure(folder.number, quotedForDisplay(folder.path) + ": " + folder.reason);
+        const Failure failure(folder.number, folder.path, folder.reason);
         notWalked.add({i}, failure, NotCopiedItem::Kind::Folder);
         recordFolder(folder.path, failure);
     }
-    if (const std::optional<CopyShortfall> shortfall = notWalked.summary("Left out"))
+    if (const std::optional<CopyShortfall> shortfall = notWalked.summary(CopyShortfall::Step::Walk))
         trap.line(144, [&] { throw *shortfall; });
     CopyFailures notListed;
     for (std::uint32_t i = 0; i < plan->contents.size(); ++i) { // 146
@@ -446,7 +462,7 @@ std::string copyEntryFlat(const std::string& entry, const std::string& output, J
             recordFolder(plan->contents[i].path, *failure);
         }
     }
-    if (const std::optional<CopyShortfall> shortfall = notListed.summary("Could not list"))
+    if (const std::optional<CopyShortfall> shortfall = notListed.summary(CopyShortfall::Step::List))
         trap.line(150, [&] { throw *shortfall; });
     if (const std::optional<CopyShortfall> shortfall = failures.summary())
         trap.line(160, [&] { throw *shortfall; });

@@ -54,6 +54,8 @@ struct RunContext {
     // and files whose names begin with "~".
     std::int64_t replacedByLater = 0;
     std::uint64_t leftOutByName = 0;
+    // Entries the existing-copy check refused.
+    int entriesRefused = 0;
 };
 
 // The two ways one list entry is copied into the output folder `output` (the output folder text

@@ -6,7 +6,6 @@
 #include "join/fs/posixfs.h"
 #include "join/host/trap.h"
 #include "join/run/entrycopy.h"
-#include "join/run/failurelist.h"
 #include "join/run/runprogress.h"
 #include "join/tasks/workers.h"
 
@@ -56,8 +55,8 @@ void lookAhead(JoinHost& host, int count, RunContext& run) {
 }
 
 // The run's reports go to the host at once, with the entry they belong to: faults of the
-// program. What the copies met on the disk is collected, with its entry, for the closing message
-// and in the run's file of what could not be copied, and told to the host as it comes.
+// program. What the copies met on the disk is collected, with its entry, for the closing message,
+// and told to the host as it comes.
 class RunReporter : public ErrorReporter {
 public:
     explicit RunReporter(JoinHost& host) : m_host(host) {}
@@ -68,21 +67,14 @@ public:
         m_entry = entry;
     }
 
-    void showErrorReport(const std::string& description, const std::string& location,
-                         int line) override {
+    void showErrorReport(const Failure& failure, const std::string& location, int line) override {
         ++m_outcome.reports;
-        m_host.showEntryReport(m_index, description, location, line);
+        m_host.showEntryReport(m_index, failure, location, line);
     }
 
     void notCopied(const CopyShortfall& shortfall, const std::string&, int) override {
         for (const NotCopiedItem& item : shortfall.items())
             m_outcome.notCopiedCounts.add(item.kind);
-        if (!m_file)
-            m_file.emplace(m_host.failureListFolder());
-        const std::string file = m_file->add(m_entry, shortfall.items());
-        // Named only while it holds every one.
-        m_fileWhole = m_fileWhole && !file.empty();
-        m_outcome.notCopiedFile = m_fileWhole ? file : std::string();
         m_outcome.notCopied.push_back({m_index, m_entry, shortfall.items()});
         m_host.entryNotCopied(m_index, shortfall);
     }
@@ -94,83 +86,10 @@ private:
     JoinHost& m_host;
     int m_index = 0;
     std::string m_entry;
-    std::optional<FailureListFile> m_file;
-    bool m_fileWhole = true;
     JoinOutcome m_outcome;
 };
 
-// ", 3 could not be" after the files copied, when some could not be.
-std::string notCopiedText(std::uint64_t notCopied) {
-    return notCopied == 0 ? std::string() : ", " + countText(notCopied) + " could not be";
-}
-
-// "Done." when the copies met nothing they could not copy; else what they could not copy.
-std::string doneMessage(const JoinOutcome& outcome) {
-    if (outcome.allCopied())
-        return "Done.";
-    // The files against those the run meant to place; then the things of other kinds.
-    std::string text = notCopiedByKindText(outcome.notCopiedCounts,
-                                           outcome.filesNotCopied() == 0
-                                               ? std::string()
-                                               : countText(outcome.filesNotCopied()) + " of " +
-                                                     filesText(outcome.filesMeant()));
-    if (!text.empty())
-        text += " could not be copied";
-    if (const std::uint64_t others = outcome.otherFailures(); others > 0)
-        text += (text.empty() ? "" : " and ") + std::string("the disk reported ") +
-                countText(others) + (others == 1 ? " other failure" : " other failures");
-    return "Done, but " + text + ".";
-}
-
 } // namespace
-
-std::string stoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
-    return "The join was stopped: " + filesText(filesCopied) +
-           (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
-           ". What was copied stays; nothing partly written is left.";
-}
-
-std::string removedTemporariesText(std::uint64_t removed) {
-    return "Removed " + countText(removed) +
-           (removed == 1 ? " partly written file" : " partly written files") +
-           " that an ended join had left in the output folder.";
-}
-
-std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied) {
-    return "The join ended early, after the failure reported: " + filesText(filesCopied) +
-           (filesCopied == 1 ? " was copied" : " were copied") + notCopiedText(filesNotCopied) +
-           ". What was copied stays; nothing partly written is left.";
-}
-
-std::string closingMessage(const JoinOutcome& outcome) {
-    switch (outcome.ending) {
-    case JoinOutcome::Ending::Stopped:
-        return stoppedMessage(outcome.filesCopied, outcome.filesNotCopied());
-    case JoinOutcome::Ending::Faulted:
-        return faultedMessage(outcome.filesCopied, outcome.filesNotCopied());
-    case JoinOutcome::Ending::Done:
-        break;
-    }
-    if (outcome.temporariesRemoved == 0)
-        return doneMessage(outcome);
-    return doneMessage(outcome) + "\n\n" + removedTemporariesText(outcome.temporariesRemoved);
-}
-
-std::string leftByRulesText(const JoinOutcome& outcome) {
-    std::string text;
-    if (const std::uint64_t replaced = outcome.replacedByLater; replaced > 0)
-        text = countText(replaced) + (replaced == 1 ? " replaced by a later file of the same name"
-                                                    : " replaced by later files of the same name");
-    if (const std::uint64_t leftOut = outcome.leftOutByName; leftOut > 0)
-        text += (text.empty() ? "" : "; ") + countText(leftOut) +
-                (leftOut == 1 ? " left out (its name begins with ~)"
-                              : " left out (their names begin with ~)");
-    return text;
-}
-
-void JoinHost::showClosingMessage(const JoinOutcome& outcome) {
-    showMessage(closingMessage(outcome));
-}
 
 void OutputFileSystems::open(const std::string& folder) {
     Descriptor fd = openFolder(folder);
@@ -197,9 +116,9 @@ void OutputFileSystems::flush(EventPump& pump) {
     pump.waitFor(work);
     // What the disk refused once the copies were done: which copies lost bytes cannot be told.
     if (failure)
-        throw CopyShortfall(failure->number(),
-                            "Could not finish the writes to disk: " + failure->description(),
-                            {{failure->description(), NotCopiedItem::Kind::Other}});
+        throw CopyShortfall(
+            CopyShortfall::Step::Finish,
+            {{failure->path(), NotCopiedItem::Kind::Other, failure->reason(), failure->number()}});
 }
 
 void OutputFileSystems::stopWritingBehind(EventPump& pump) {
@@ -216,7 +135,7 @@ void JoinRun::run() {
     RunningFlag running(m_joinRunning); // 102, and 218 when it goes out of scope
 
     if (trap.test(104, [&] { return m_host.sourceCount() == 0; })) {
-        trap.line(216, [&] { m_host.showMessage("No folders added."); });
+        trap.line(216, [&] { m_host.runRefused(RunRefusal::NoFolders); });
         return;
     }
     // The output folder and the option are read once: what the user changes during the run
@@ -226,9 +145,7 @@ void JoinRun::run() {
             output = m_host.outputFolderText();
             return !folderExists(output);
         })) {
-        trap.line(214, [&] {
-            m_host.showMessage("Folder does not exist. Please select another folder.");
-        });
+        trap.line(214, [&] { m_host.runRefused(RunRefusal::NoOutputFolder); });
         return;
     }
 
@@ -269,12 +186,13 @@ void JoinRun::run() {
             trap.line(114, [&] {
                 shownCount = m_host.sourceCount();
                 if (shownCount == 0)
-                    throw Failure(ErrorNumber::DivisionByZero, "Division by zero");
+                    throw Failure(ErrorNumber::DivisionByZero, {},
+                                  Reason{Reason::Code::DivisionByZero, 0, {}, {}, 0},
+                                  Failure::Form::ReasonFirst);
             });
             const RunFigures& begun = progress.beginEntry(i, shownCount, entryName(entry));
             if (shownCount > 0)
                 trap.line(114, [&] { m_host.setProgressValue(begun.percent); });
-            trap.line(116, [&] { m_host.setProgressText(progressText(begun)); });
             trap.line(116, [&] { m_host.entryBegins(i, shownCount, entry); });
             trap.line(118, [&] { m_host.pumpEvents(); });
             // An entry that could not be read names no folder: there is nothing to copy for it.
@@ -319,10 +237,7 @@ void JoinRun::run() {
         // must hold them. So are those of a stopped run.
         if (written && outputs.anyOpen()) {
             reporter.setEntry(0, {});
-            trap.line(172, [&] {
-                m_host.writesFinishing();
-                m_host.setProgressText("Finishing writes to disk...");
-            });
+            trap.line(172, [&] { m_host.writesFinishing(); });
             trap.line(174, [&] { outputs.flush(m_host); });
         } else if (outputs.anyOpen()) {
             outputs.stopWritingBehind(m_host);
@@ -330,13 +245,14 @@ void JoinRun::run() {
     }
     trap.line(166, [&] { m_host.setPointer(Pointer::Default); });
     trap.line(168, [&] { m_host.setProgressValue(0); });
-    trap.line(170, [&] { m_host.setProgressText("Progress Bar"); });
+    trap.line(170, [&] { m_host.progressEnded(); });
     JoinOutcome outcome = std::move(reporter.outcome());
     outcome.filesCopied = progress.filesCopied();
     outcome.filesAlreadyThere = progress.filesAlreadyThere();
     outcome.replacedByLater =
         context.replacedByLater > 0 ? static_cast<std::uint64_t>(context.replacedByLater) : 0;
     outcome.leftOutByName = context.leftOutByName;
+    outcome.entriesRefused = context.entriesRefused;
     outcome.temporariesRemoved = progress.temporariesRemoved();
     outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
                      : context.faulted ? JoinOutcome::Ending::Faulted

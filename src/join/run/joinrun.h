@@ -37,22 +37,6 @@ private:
     WriteBehind m_writeBehind;
 };
 
-// How a run that was stopped ends: "The join was stopped: 12 files were copied. ...", with
-// ", 3 could not be" after the count when some files could not be copied.
-std::string stoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
-// What a run says of the partly written files that ended runs had left and that it removed.
-std::string removedTemporariesText(std::uint64_t removed);
-// How a run ends whose copy failed in the program itself.
-std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
-// The closing message of a run: "Done." when the copies met nothing they could not copy, "Done,
-// but 3 of 120 files could not be copied." when they did ("Done, but 3 of 120 files and 1 folder
-// could not be copied and the disk reported 1 other failure."), or the stopped or faulted message;
-// then the partly written files removed.
-std::string closingMessage(const JoinOutcome& outcome);
-// What the flat copies left by their rules: "2 replaced by later files of the same name; 1 left
-// out (its name begins with ~)"; "" when nothing.
-std::string leftByRulesText(const JoinOutcome& outcome);
-
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
 // feedback, one copy procedure per entry, and the closing message. Reads the output folder text and
 // the copy option once, when it starts. Guards itself against a second start while it yields to the

@@ -83,68 +83,9 @@ void countPlaces(const FlatEntryPlan& plan, const std::vector<FlatPlace>& places
 
 } // namespace
 
-std::string filesText(std::uint64_t files) {
-    return countText(files) + (files == 1 ? " file" : " files");
-}
-
-std::string sizeText(std::uint64_t bytes) {
-    if (bytes < 1024)
-        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double value = static_cast<double>(bytes) / 1024;
-    std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < std::size(units); ++unit)
-        value /= 1024;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
-}
-
-std::string timeLeftText(double seconds) {
-    if (seconds < 9.5)
-        return "about " + std::to_string(std::max(1L, std::lround(seconds))) + " s left";
-    if (seconds < 57.5)
-        return "about " + std::to_string(std::lround(seconds / 5) * 5) + " s left";
-    const long minutes = std::max(1L, std::lround(seconds / 60));
-    if (minutes < 90)
-        return "about " + std::to_string(minutes) + " min left";
-    return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) +
-           " min left";
-}
-
 std::string entryName(const std::string& entry) {
     const std::string path = withoutTrailingSeparators(entry);
     return path.size() == 1 && path.front() == Separator ? path : lastPathPart(path);
-}
-
-std::string copiedText(const RunFigures& figures) {
-    if (!figures.copying)
-        return {};
-    if (!figures.counted)
-        return filesText(figures.files) + ", " + sizeText(figures.bytes) + " so far";
-    // Files copied in place of others that failed were not counted: never more than the count.
-    std::string text = countText(std::min(figures.files, figures.totalFiles)) + " of " +
-                       filesText(figures.totalFiles) + ", " +
-                       sizeText(std::min(figures.bytes, figures.totalBytes)) + " of " +
-                       sizeText(figures.totalBytes);
-    if (figures.secondsLeft >= 0)
-        text += ", " + timeLeftText(figures.secondsLeft);
-    return text;
-}
-
-std::string progressText(const RunFigures& figures) {
-    std::string text =
-        "Entry " + std::to_string(figures.entry) + " of " + std::to_string(figures.entries);
-    if (!figures.name.empty())
-        text += ": " + quotedForDisplay(figures.name);
-    if (figures.copying)
-        text += " \u2014 " + copiedText(figures);
-    return text;
-}
-
-void JoinHost::showRunProgress(const RunFigures& figures) {
-    setProgressValue(figures.percent);
-    setProgressText(progressText(figures));
 }
 
 // ---- RunProgress ----

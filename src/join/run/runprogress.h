@@ -16,22 +16,9 @@
 
 namespace join {
 
-// "1 file", "1,234 files".
-std::string filesText(std::uint64_t files);
-// "512 bytes", "3.4 GiB".
-std::string sizeText(std::uint64_t bytes);
-// "about 9 s left", "about 2 min left", from the seconds a copy still needs.
-std::string timeLeftText(double seconds);
-
 // The folder an entry names, by its own name: the last part of its path, also when the path ends
 // with the separator; "/" for the root; "" for an empty entry.
 std::string entryName(const std::string& entry);
-// How far the copy has come: "12 of 30 files, 3.4 MiB of 8.0 MiB, about 2 min left" once what the
-// entry has to copy is counted, "12 files, 3.4 MiB so far" before; "" before the copy begins.
-std::string copiedText(const RunFigures& figures);
-// What the bar says: "Entry 2 of 4: NAME", followed during the copy by " — " and copiedText.
-std::string progressText(const RunFigures& figures);
-
 // The progress a run shows. The bar's value only grows: the entries done and the share of the
 // current entry's bytes done, over the list's entries; as an entry begins it stays where the
 // previous one ended. Its text names the entry and, during the copy, the files and bytes done

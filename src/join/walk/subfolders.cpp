@@ -122,7 +122,7 @@ private:
     void examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vector<Entry>& level);
     bool walkedThroughLink(const Entry& entry, const Descriptor& folder, FileIdentity& identity);
 
-    void leaveOut(std::string path, std::string reason, int number) {
+    void leaveOut(std::string path, Reason reason, int number) {
         if (m_leftOut)
             m_leftOut->push_back({std::move(path), std::move(reason), number});
     }
@@ -156,16 +156,13 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
             // its listing gave before it failed.
             const Failure failure = failureFromCurrentException();
             const int number = failure.number();
-            std::string reason = failure.description();
-            if (const std::string named = ": " + quotedForDisplay(entry.path);
-                reason.ends_with(named))
-                reason.resize(reason.size() - named.size());
+            Reason reason = failure.reason();
             if (number == ErrorNumber::PermissionDenied || number == ErrorNumber::PathNotFound) {
                 removals.removeFirstEqual(entry.path);
-                leaveOut(entry.path, std::move(reason), number);
-            } else {
-                leaveOut(entry.path, "its subfolders could not all be read: " + reason, number);
+            } else if (reason.code == Reason::Code::System) {
+                reason.code = Reason::Code::SubfoldersUnreadable;
             }
+            leaveOut(entry.path, std::move(reason), number);
         }
     }
     removals.compact(folders);
@@ -192,7 +189,7 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
             if (trap.test(138, [&] { return passesFolderTest(next.path); }))
                 trap.line(140, [&] { folders.push_back(std::move(next)); });
         } else if (next.path.size() >= MaxListedPathLength) {
-            leaveOut(next.path, "the path is longer than the system can reach",
+            leaveOut(next.path, Reason{Reason::Code::PathTooLong, 0, {}, {}, 0},
                      ErrorNumber::PathFileAccessError);
         }
     }
@@ -261,8 +258,8 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
             continue;
         m_host.pumpEvents();            // 114
         std::string& name = child.name; // 116
-        if (std::string reason = rejectedNameReason(name); !reason.empty()) {
-            leaveOut(path + name + Separator, std::move(reason), ErrorNumber::PathFileAccessError);
+        if (std::optional<Reason> reason = rejectedNameReason(name)) {
+            leaveOut(path + name + Separator, std::move(*reason), ErrorNumber::PathFileAccessError);
             continue; // 118
         }
         bool descend = true;
@@ -273,8 +270,7 @@ void Walk::examine(const Entry& entry, Trap& trap, bool& listingBegun, std::vect
                 if (const std::string type = pseudoFileSystemAt(folder.get(), name);
                     !type.empty()) {
                     leaveOut(path + name + Separator,
-                             "the link leads into " + type +
-                                 ", a file system of the system's own state",
+                             Reason{Reason::Code::SystemFileSystem, 0, {}, type, 0},
                              ErrorNumber::PathFileAccessError);
                     continue;
                 }
@@ -314,22 +310,24 @@ bool Walk::walkedThroughLink(const Entry& entry, const Descriptor& folder, FileI
     return !first && entry.reached == Reached::AsFolder && walked->second;
 }
 
-constexpr const char* NotUtf8 = "the name is not UTF-8 text";
+Reason nameReason(Reason::Code code, std::uint64_t count = 0) {
+    return {code, 0, {}, {}, count};
+}
 
-// Why a name fails the walk's character test, or "" when it passes.
-std::string badCharacterReason(const std::string& name) {
+// Why a name fails the walk's character test, or nothing when it passes.
+std::optional<Reason> badCharacterReason(const std::string& name) {
     for (std::string_view rest = name; !rest.empty();) {
         const std::optional<Utf8Point> next = decodeUtf8Point(rest);
         if (!next)
-            return NotUtf8;
+            return nameReason(Reason::Code::NameNotUtf8);
         const char32_t code = next->point;
         if (code == U'?')
-            return "the name holds \"?\"";
+            return nameReason(Reason::Code::NameHoldsQuestionMark);
         if (code < 32 || (code >= 127 && code <= 159))
-            return "the name holds a control character";
+            return nameReason(Reason::Code::NameHoldsControlCharacter);
         rest.remove_prefix(next->length);
     }
-    return {};
+    return std::nullopt;
 }
 
 } // namespace
@@ -350,12 +348,12 @@ void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& ho
 }
 
 bool hasBadCharacters(const std::string& name) {
-    return !badCharacterReason(name).empty();
+    return badCharacterReason(name).has_value();
 }
 
-std::string rejectedNameReason(const std::string& name) {
+std::optional<Reason> rejectedNameReason(const std::string& name) {
     if (name.size() >= MaxNameLength)
-        return "the name is " + std::to_string(MaxNameLength) + " bytes or longer";
+        return nameReason(Reason::Code::NameTooLong, MaxNameLength);
     return badCharacterReason(name);
 }
 

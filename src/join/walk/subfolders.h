@@ -3,6 +3,7 @@
 #include "join/fs/posixfs.h"
 #include "join/host/host.h"
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,10 +16,10 @@ using FolderCollection = std::vector<std::string>;
 enum class Recursion { ImmediateOnly, AllLevels };
 
 // A folder the walk leaves out, with everything below it: its path (ending with the separator)
-// and why, in words that follow the path ("Permission denied", "the name holds \"?\"").
+// and why.
 struct LeftOutFolder {
     std::string path;
-    std::string reason;
+    Reason reason;
     int number; // the error number the program gives the reason
 };
 
@@ -48,8 +49,7 @@ void walkSubfolders(FolderCollection& folders, Recursion recursion, WalkHost& ho
 // True when a name holds a code point below 32, from 127 to 159, or "?", or is not valid UTF-8.
 bool hasBadCharacters(const std::string& name);
 
-// Why the walk does not take a folder of this name ("the name holds \"?\""), or "" when it
-// does.
-std::string rejectedNameReason(const std::string& name);
+// Why the walk does not take a folder of this name, or nothing when it does.
+std::optional<Reason> rejectedNameReason(const std::string& name);
 
 } // namespace join

@@ -1,7 +1,8 @@
-#include "join/run/failurelist.h"
+#include "failurelist.h"
 
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
+#include "words/words.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +10,11 @@
 #include <ctime>
 #include <memory>
 
-namespace join {
+namespace shell {
+
+using join::folderExists;
+using join::makeFolder;
+using join::Separator;
 
 namespace {
 
@@ -65,8 +70,18 @@ bool FailureListFile::create() {
     return false;
 }
 
+std::string FailureListFile::addAll(const join::JoinOutcome& outcome) {
+    std::string file;
+    for (const join::EntryNotCopied& entry : outcome.notCopied) {
+        file = add(entry.entryText, entry.items);
+        if (file.empty())
+            return {};
+    }
+    return file;
+}
+
 std::string FailureListFile::add(const std::string& entry,
-                                 const std::vector<NotCopiedItem>& items) {
+                                 const std::vector<join::NotCopiedItem>& items) {
     if (m_refused)
         return {};
     if (m_path.empty() && !create()) {
@@ -76,13 +91,13 @@ std::string FailureListFile::add(const std::string& entry,
     std::unique_ptr<std::FILE, FileCloser> file{std::fopen(m_path.c_str(), "a")};
     if (!file)
         return {};
-    const std::string prefix = quotedForDisplay(entry) + '\t';
-    for (const NotCopiedItem& item : items) {
-        const std::string line = prefix + quotedForDisplay(item.description) + '\n';
+    const std::string prefix = words::shown(entry) + '\t';
+    for (const join::NotCopiedItem& item : items) {
+        const std::string line = prefix + words::shown(words::describe(item)) + '\n';
         if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size())
             return {};
     }
     return std::fclose(file.release()) == 0 ? m_path : std::string();
 }
 
-} // namespace join
+} // namespace shell
