@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 tools/deps.sh
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIMVALE_WERROR=ON >/dev/null
 cmake --build build/test
 (cd build/test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j "$(nproc)" "$@")
 
@@ -22,7 +22,7 @@ sanitized_build() { # NAME KIND [TARGET...]
     local dir=build/$1 kind=$2
     shift 2
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIMVALE_BUILD_BENCH=OFF \
-        -DBRIMVALE_SANITIZE="$kind" >/dev/null
+        -DBRIMVALE_WERROR=ON -DBRIMVALE_SANITIZE="$kind" >/dev/null
     cmake --build "$dir" ${1:+--target "$@"}
 }
 
