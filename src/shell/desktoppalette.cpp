@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace shell {
 
@@ -23,6 +24,7 @@ QColor blend(const QColor& from, const QColor& to, double share) {
 }
 
 constexpr double MarkContrast = 3.0;
+constexpr double DisabledShare = 0.5;
 
 } // namespace
 
@@ -35,6 +37,24 @@ double contrastRatioBetween(const QColor& a, const QColor& b) {
     const double la = relativeLuminance(a);
     const double lb = relativeLuminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette withDisabledColours(QPalette palette) {
+    const std::pair<QPalette::ColorRole, QPalette::ColorRole> drawnOn[] = {
+        {QPalette::WindowText, QPalette::Window},
+        {QPalette::ButtonText, QPalette::Button},
+        {QPalette::Text, QPalette::Base},
+        {QPalette::Highlight, QPalette::Base},
+    };
+    for (const auto& [role, background] : drawnOn) {
+        const QColor colour = palette.color(QPalette::Active, role);
+        if (palette.color(QPalette::Disabled, role) != colour)
+            continue;
+        palette.setColor(
+            QPalette::Disabled, role,
+            blend(colour, palette.color(QPalette::Disabled, background), DisabledShare));
+    }
+    return palette;
 }
 
 QColor focusMarkColour(const QPalette& palette) {

@@ -50,20 +50,21 @@ void place(QWidget* widget, const char* name, int left, int top, int width, int 
 }
 
 // A background is never forced alone: with a dark desktop palette the text would keep its light
-// colour on the forced light background.
+// colour on the forced light background. The text set for every colour group still looks
+// disabled where its control is.
 void setBackground(QWidget* widget, const QColor& background, const QColor& text) {
     // Buttons fill with their button colour by default; these fill with their background.
     widget->setBackgroundRole(QPalette::Window);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::WindowText, text);
-    widget->setPalette(palette);
+    widget->setPalette(withDisabledColours(palette));
     widget->setAutoFillBackground(true);
 }
 
-// The widget takes its colours from its container again, and so from the desktop.
-void followDesktop(QWidget* widget) {
-    widget->setPalette(QPalette());
+// The widget takes the desktop's colours again: `own`, or its container's for an empty palette.
+void followDesktop(QWidget* widget, const QPalette& own) {
+    widget->setPalette(own);
     widget->setAutoFillBackground(false);
 }
 
@@ -208,7 +209,8 @@ void MainWindow::setDesignedFonts(double scale) {
 }
 
 // The designed colours and the skin are drawn for a light desktop. On a dark one every control
-// keeps the desktop's colours, so that no light list, field or button stands on a dark window.
+// keeps the desktop's colours, so that no light list, field or button stands on a dark window;
+// the window gives its controls a disabled look where the desktop's colours have none.
 void MainWindow::showDesignedColours() {
     const QPalette desktop = QApplication::palette();
     const bool light = isLightPalette(desktop);
@@ -219,7 +221,7 @@ void MainWindow::showDesignedColours() {
           static_cast<QWidget*>(m_copyOptionsBox), static_cast<QWidget*>(m_flatOption),
           static_cast<QWidget*>(m_preserveOption)}) {
         if (!light)
-            followDesktop(widget);
+            followDesktop(widget, widget == this ? withDisabledColours(desktop) : QPalette());
         else if (m_skin)
             setBackground(widget, desktop.color(QPalette::Button),
                           desktop.color(QPalette::ButtonText));

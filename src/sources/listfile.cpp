@@ -29,10 +29,13 @@ namespace {
 constexpr std::size_t BlockSize = 1 << 20;
 constexpr std::size_t BatchItems = 8192;
 
-// Cuts the bytes of a folder list file into pieces and hands them to the list in batches.
+// Cuts the bytes of a folder list file into pieces and hands them to the list in batches; blank
+// pieces are counted as lines and left out.
 class PieceCutter {
 public:
-    explicit PieceCutter(SourceList& list) : m_list(list) { m_batch.reserve(BatchItems); }
+    PieceCutter(SourceList& list, BlankLines* blankLines) : m_list(list), m_blankLines(blankLines) {
+        m_batch.reserve(BatchItems);
+    }
 
     void feed(const char* data, std::size_t size) {
         const char* next = data;
@@ -82,6 +85,13 @@ public:
 
 private:
     void endPiece() {
+        ++m_lineNumber;
+        if (m_piece.find_first_not_of(" \t") == std::string::npos) {
+            if (m_blankLines)
+                m_blankLines->push_back(m_lineNumber);
+            m_piece.clear();
+            return;
+        }
         m_batch.push_back(std::move(m_piece));
         m_piece.clear();
         if (m_batch.size() >= BatchItems)
@@ -89,8 +99,10 @@ private:
     }
 
     SourceList& m_list;
+    BlankLines* m_blankLines;
     std::vector<std::string> m_batch;
     std::string m_piece;
+    std::size_t m_lineNumber = 0;
     bool m_lineOpen = false;
     bool m_afterCR = false;
 };
@@ -134,8 +146,8 @@ TextForm textFormOf(std::string_view start) {
     return {};
 }
 
-void readList(SourceList& list, int fd, const std::string& name) {
-    PieceCutter cutter(list);
+void readList(SourceList& list, int fd, const std::string& name, BlankLines* blankLines) {
+    PieceCutter cutter(list, blankLines);
     std::vector<char> block(BlockSize);
     std::optional<QStringDecoder> decoder;
     bool first = true;
@@ -171,7 +183,8 @@ void readList(SourceList& list, int fd, const std::string& name) {
 
 } // namespace
 
-void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path) {
+void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path,
+                      BlankLines* blankLines) {
     if (!join::fileIsPresent(path)) {
         messages.showMessage("File not found");
         return;
@@ -189,22 +202,30 @@ void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
                             "Path/File access error: " + join::quotedForDisplay(path) +
                                 " (not a regular file)");
-    readList(list, file.get(), path);
+    readList(list, file.get(), path, blankLines);
 }
 
 void loadListFromDescriptor(SourceList& list, int fd, const std::string& name) {
-    readList(list, fd, name);
+    readList(list, fd, name, nullptr);
 }
 
-void LinesWithoutFolder::check(const SourceList& list, int firstItem, const std::string& file) {
+void LinesWithoutFolder::check(const SourceList& list, int firstItem, const std::string& file,
+                               const BlankLines& blankLines) {
     const std::string name = join::lastPathPart(file);
+    std::size_t lineNumber = 0;
+    auto blank = blankLines.begin();
     for (int item = firstItem; item <= list.count(); ++item) {
+        ++lineNumber;
+        while (blank != blankLines.end() && *blank == lineNumber) {
+            ++blank;
+            ++lineNumber;
+        }
         const std::string text = list.text(item);
         // The folder a join would copy: it reads an entry with "." and ".." resolved.
-        if (text.empty() || join::folderExists(join::resolveDotSegments(text)))
+        if (join::folderExists(join::resolveDotSegments(text)))
             continue;
         if (m_shown.size() < ShownLines)
-            m_shown.push_back({name, item - firstItem + 1, text});
+            m_shown.push_back({name, lineNumber, text});
         else
             ++m_more;
     }
@@ -243,9 +264,10 @@ void checkAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const s
                           LinesWithoutFolder& unnamed) {
     if (trap.test(line, [&] { return !join::isBadFileName(path); })) {
         const int firstItem = host.sourceList().count() + 1;
-        trap.line(line + 2, [&] { loadListFromFile(host.sourceList(), host, path); });
+        BlankLines blankLines;
+        trap.line(line + 2, [&] { loadListFromFile(host.sourceList(), host, path, &blankLines); });
         // What was read before a failure is in the list, and checked as well.
-        trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path); });
+        trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path, blankLines); });
     } else {
         trap.line(line + 4,
                   [&] { host.showMessage(join::quotedForDisplay(path) + "\r\r" + BadFileName); });

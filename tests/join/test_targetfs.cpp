@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <optional>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -81,8 +82,10 @@ void putLittleEndian(std::string& bytes, std::size_t at, std::uint64_t value, in
 }
 
 struct Volume {
-    std::vector<char16_t> stored; // the up-case table as stored, compressed or not
-    int checksumOff = 0;          // added to the right checksum
+    // The up-case table as stored, compressed or not: a view of one the test holds. GCC 12 at -O3
+    // warns falsely that a copy in a table of rows may be destroyed uninitialized.
+    std::span<const char16_t> stored;
+    int checksumOff = 0; // added to the right checksum
     bool withTableEntry = true;
     std::size_t cutTo = 0; // the image's length when not 0
     const char* bootText = "EXFAT   ";

@@ -127,7 +127,7 @@ TEST(DropWindow, FoldersAndAListFileFromAnotherProgramAndNothingElse) {
     // A name that is not UTF-8 arrives percent-encoded and is added with its own bytes.
     dir.make("zeta\xe9/\nalpha/inside/\n");
     const std::string zeta = dir.path("zeta\xe9"), alpha = dir.path("alpha");
-    dir.write("list.txt", alpha + "\n/nowhere/at all\n\n" + zeta + "/\n");
+    dir.write("list.txt", alpha + "\n\n/nowhere/at all\n" + zeta + "/\n");
     dir.write("picture.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
 
     struct Row {
@@ -145,13 +145,13 @@ TEST(DropWindow, FoldersAndAListFileFromAnotherProgramAndNothingElse) {
          "copy",
          {zeta + "/", alpha + "/"},
          {}},
-        {"a list file",
+        {"a list file, its blank line left out",
          {fileUri(dir.path("list.txt"))},
          false,
          "copy",
-         {alpha, "/nowhere/at all", "", zeta + "/"},
+         {alpha, "/nowhere/at all", zeta + "/"},
          {QStringLiteral(
-             "Some lines do not name a folder now:\nlist.txt, line 2: /nowhere/at all")}},
+             "Some lines do not name a folder now:\nlist.txt, line 3: /nowhere/at all")}},
         {"a picture", {fileUri(dir.path("picture.png"))}, false, "ignore", {}, {}},
         {"a folder and a web address",
          {fileUri(alpha), QStringLiteral("https://example.org/")},

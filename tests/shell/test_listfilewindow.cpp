@@ -49,7 +49,7 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
         manyFiles.push_back(dir.path("lists/") + std::string(100, 'x') + std::to_string(i));
     std::filesystem::create_symlink(dir.path("gone"), dir.path("lists/dangling"));
     // Lines that name a folder (one reached through "..", one through a link), a file, nothing,
-    // an empty line and spaces.
+    // and blank lines (empty, spaces), which are left out of the list but counted.
     dir.make("folders/one/file.txt=x\nfolders/two/\nfolders/link -> one\n");
     const std::string f = dir.path("folders/");
     dir.write("lists/mixed.txt", f + "one\n" + f + "gone/../two/\n" + f + "one/file.txt\n\n" + f +
@@ -76,7 +76,7 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
         {"cancel", {}, {}, {}},
         {"three files, in the order picked",
          {c, a, b},
-         {"C:\\c1", " /c2 ", "/a1", "/a2", "/b", ""},
+         {"C:\\c1", " /c2 ", "/a1", "/a2", "/b"},
          {noFolder({QStringLiteral("c.txt, line 1: C:\\c1"), QStringLiteral("c.txt, line 2:  /c2 "),
                     QStringLiteral("a.txt, line 1: /a1"), QStringLiteral("a.txt, line 2: /a2"),
                     QStringLiteral("b.txt, line 1: /b")})}},
@@ -95,10 +95,9 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
          {noFolder({QStringLiteral("u.txt, line 1: /café")})}},
         {"lines that name no folder now, and lines that do",
          {dir.path("lists/mixed.txt")},
-         {f + "one", f + "gone/../two/", f + "one/file.txt", "", f + "link", f + "missing", "  "},
+         {f + "one", f + "gone/../two/", f + "one/file.txt", f + "link", f + "missing"},
          {noFolder({QStringLiteral("mixed.txt, line 3: ") + qf + QStringLiteral("one/file.txt"),
-                    QStringLiteral("mixed.txt, line 6: ") + qf + QStringLiteral("missing"),
-                    QStringLiteral("mixed.txt, line 7:   ")})}},
+                    QStringLiteral("mixed.txt, line 6: ") + qf + QStringLiteral("missing")})}},
         {"more lines without a folder than the message names",
          {dir.path("lists/many.txt")},
          missingItems,
@@ -106,7 +105,7 @@ TEST(LoadListWindow, TheNoteThenTheDialogThenTheFilesInSelectionOrder) {
         {"too many files", manyFiles, {}, {tooMany}},
         {"a missing file among others",
          {a, dir.path("lists/missing.txt"), b},
-         {"/a1", "/a2", "/b", ""},
+         {"/a1", "/a2", "/b"},
          {QString::fromStdString(dir.path("lists/missing.txt")) + badName,
           noFolder({QStringLiteral("a.txt, line 1: /a1"), QStringLiteral("a.txt, line 2: /a2"),
                     QStringLiteral("b.txt, line 1: /b")})}},

@@ -2,6 +2,7 @@
 // pointer feedback, the settings mirrored on every change, "Help" and the end of the process.
 #include "join/host/host.h"
 #include "shell/focusmark.h"
+#include "shell/sourcelistmodel.h"
 #include "shell/startup.h"
 #include "shellfakes.h"
 
@@ -104,6 +105,27 @@ QList<QColor> coloursOf(const QBrush& brush) {
     for (const QGradientStop& stop : brush.gradient()->stops())
         colours.append(stop.second);
     return colours;
+}
+
+// The skin as shipped: from the source tree, else as the build placed it beside the program
+// (where this file's name is relative to a build folder that ccache's base folder left it in).
+QByteArray shippedSkin() {
+    QString path = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
+                   QStringLiteral("/../../resources/x/o.qss");
+    if (!QFileInfo(path).isFile())
+        path = QString::fromLocal8Bit(qgetenv("BRIMVALE_BIN_DIR")) + QStringLiteral("/x/o.qss");
+    QFile skin(path);
+    EXPECT_TRUE(skin.open(QIODevice::ReadOnly)) << path.toStdString();
+    return skin.readAll();
+}
+
+// A dark desktop's palette, the same in every colour group, as a desktop may give it: nothing in
+// it tells a disabled control's colours from an enabled one's. Its highlight is Qt's dark blue,
+// which hardly stands out from the dark grey.
+QPalette darkDesktopPalette() {
+    const QColor darkGrey(0x35, 0x35, 0x35);
+    return QPalette(Qt::white, darkGrey, darkGrey.lighter(150), darkGrey.darker(150),
+                    darkGrey.darker(120), Qt::white, Qt::white, QColor(0x2a, 0x2a, 0x2a), darkGrey);
 }
 
 } // namespace
@@ -390,19 +412,10 @@ TEST(MainWindowLayout, FitsA1366x768ScreenAtTwiceTheScale) {
 }
 
 TEST(MainWindowLayout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
-    const QString shippedSkin = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() +
-                                QStringLiteral("/../../resources/x/o.qss");
-    QFile skin(shippedSkin);
-    ASSERT_TRUE(skin.open(QIODevice::ReadOnly)) << shippedSkin.toStdString();
-    const QByteArray skinBytes = skin.readAll();
-
+    const QByteArray skinBytes = shippedSkin();
     const QPalette desktop = QApplication::palette();
     const auto restore = qScopeGuard([&desktop] { QApplication::setPalette(desktop); });
-    const QColor darkGrey(0x35, 0x35, 0x35);
-    // Its highlight is Qt's dark blue, which hardly stands out from the dark grey.
-    const QPalette dark(Qt::white, darkGrey, darkGrey.lighter(150), darkGrey.darker(150),
-                        darkGrey.darker(120), Qt::white, Qt::white, QColor(0x2a, 0x2a, 0x2a),
-                        darkGrey);
+    const QPalette dark = darkDesktopPalette();
     QApplication::setPalette(dark);
     // The pairs of roles each kind of control paints its text and its background with.
     using Roles = QList<std::pair<QPalette::ColorRole, QPalette::ColorRole>>;
@@ -452,6 +465,54 @@ TEST(MainWindowLayout, TextStandsOutFromItsBackgroundUnderADarkPalette) {
                 EXPECT_EQ(palette.color(role), dark.color(role))
                     << widget->objectName().toStdString() << " " << role;
             }
+        }
+    }
+}
+
+// Every control the skin styles, disabled, is drawn otherwise than enabled: with the skin on a
+// light desktop, without it, and on a dark desktop whose palette does not tell disabled colours
+// apart. During a run "Clear List" and the list's entries are disabled, and "Stop" once a stop
+// is under way.
+TEST(MainWindowLayout, ADisabledControlLooksDisabled) {
+    const QByteArray skin = shippedSkin();
+    const QPalette desktop = QApplication::palette();
+    const auto restore = qScopeGuard([&desktop] { QApplication::setPalette(desktop); });
+    struct Row {
+        const char* name;
+        QPalette palette;
+        bool skinned;
+    };
+    const Row rows[] = {
+        {"light desktop, with the skin", desktop, true},
+        {"light desktop, without the skin", desktop, false},
+        {"dark desktop, with the skin", darkDesktopPalette(), true},
+        {"dark desktop, without the skin", darkDesktopPalette(), false},
+    };
+    for (const Row& row : rows) {
+        QApplication::setPalette(row.palette);
+        FakeSurroundings s;
+        if (row.skinned)
+            s.writeProgramFile(QStringLiteral("x/o.qss"), skin);
+        auto window = s.startedWindow();
+        window->sourceList().append("/a/");
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        auto* list = control<QTreeView>(*window, "ListView1");
+        auto* entries = qobject_cast<shell::SourceListModel*>(list->model());
+        ASSERT_NE(entries, nullptr);
+        const QRect entry = list->visualRect(entries->index(0, 0));
+        auto entryImage = [&] { return list->viewport()->grab(entry).toImage(); };
+
+        const QImage enabledEntry = entryImage();
+        entries->setLocked(true);
+        EXPECT_TRUE(entryImage() != enabledEntry) << row.name << ": an entry";
+        for (const char* name :
+             {"PushButton7", "PushButton2", "PushButton1", "Text2", "Option1", "ProgressBar1"}) {
+            QWidget* widget = control(*window, name);
+            const QImage enabled = widget->grab().toImage();
+            widget->setEnabled(false);
+            EXPECT_TRUE(widget->grab().toImage() != enabled) << row.name << ": " << name;
+            widget->setEnabled(true);
         }
     }
 }

@@ -33,16 +33,17 @@ TEST(LoadListFromFile, CutsLinesAndPiecesAsWritten) {
         {"CR LF, final line end", "/a\r\n/b\r\n", {"/a", "/b"}},
         {"CR LF, no final line end", "/a\r\n/b", {"/a", "/b"}},
         {"LF only, final line end", "/a\n/b\n", {"/a", "/b"}},
-        {"LF only, a blank line inside", "/a\n\n/b\n", {"/a", "", "/b"}},
+        {"LF only, a blank line inside", "/a\n\n/b\n", {"/a", "/b"}},
         {"LF only, no final line end", "/a\n/b", {"/a", "/b"}},
         {"CR only, final line end", "/a\r/b\r", {"/a", "/b"}},
         {"CR only, no final line end", "/a\r/b", {"/a", "/b"}},
-        {"blank lines and spaces", " /a \r\n\r\n\t/b\r\n  \r\n", {" /a ", "", "\t/b", "  "}},
+        {"blank lines and spaces", " /a \r\n\r\n\t/b\r\n  \r\n", {" /a ", "\t/b"}},
+        {"lines of spaces and tabs only", "\t\n /a\n \t \r\n\t", {" /a"}},
         {"empty file", "", {}},
-        {"one line end only", "\r\n", {""}},
-        {"one LF only", "\n", {""}},
-        {"LF after a CR LF", "/a\r\n\n", {"/a", ""}},
-        {"LF before a CR", "/a\n\r/b", {"/a", "", "/b"}},
+        {"one line end only", "\r\n", {}},
+        {"one LF only", "\n", {}},
+        {"LF after a CR LF", "/a\r\n\n", {"/a"}},
+        {"LF before a CR", "/a\n\r/b", {"/a", "/b"}},
         {"mixed", "/a\n/b\r/c\r\n/d", {"/a", "/b", "/c", "/d"}},
         {"backslashes and no trailing separator",
          "C:\\test1\r\nC:\\test2",
@@ -162,7 +163,7 @@ TEST(LoadFolderListCommand, CancelShowsTheNoteOnly) {
 
 TEST(LoadFolderListCommand, LoadsPickedFilesInSelectionOrderAndReportsTheRest) {
     TestDir dir;
-    dir.write("lists/two.txt", "/two/a\r\n/two/b\r\n\n");
+    dir.write("lists/two.txt", "\n/two/a\r\n \t\r\n/two/b\r\n\n");
     dir.make("lists/one.txt=/one\n"
              "lists/three.txt=/three\n"
              "lists/dangling.txt -> gone.txt\n"
@@ -172,13 +173,14 @@ TEST(LoadFolderListCommand, LoadsPickedFilesInSelectionOrderAndReportsTheRest) {
                        dir.path("lists/one.txt"), dir.path("lists/dangling.txt"),
                        dir.path("lists/three.txt")};
     sources::loadListFiles(host);
-    EXPECT_EQ(joined(host.list.items), "/two/a\n/two/b\n\n/one\n/three\n");
-    // The lines that name no folder, once, at the end, numbered within their own files.
+    EXPECT_EQ(joined(host.list.items), "/two/a\n/two/b\n/one\n/three\n");
+    // The lines that name no folder, once, at the end, numbered within their own files, blank
+    // lines counted.
     EXPECT_EQ(
         joined(host.messages),
         joined({LayoutNote, dir.path("lists/missing.txt") + BadName, "File not found",
-                "Some lines do not name a folder now:\ntwo.txt, line 1: /two/a\n"
-                "two.txt, line 2: /two/b\none.txt, line 1: /one\nthree.txt, line 1: /three"}));
+                "Some lines do not name a folder now:\ntwo.txt, line 2: /two/a\n"
+                "two.txt, line 4: /two/b\none.txt, line 1: /one\nthree.txt, line 1: /three"}));
     EXPECT_TRUE(host.reports.empty());
 }
 
