@@ -8,6 +8,7 @@
 #include "join/plan/joinplan.h"
 #include "join/tasks/workers.h"
 #include "support/testdir.h"
+#include "words/words.h"
 
 #include <algorithm>
 #include <cctype>
@@ -210,15 +211,17 @@ namespace {
 std::string shown(const join::FlatEntryPlan& plan) {
     std::string text;
     for (const join::FlatFolder& folder : plan.contents) {
-        text += folder.path + (folder.isOutput ? " (output)" : "") +
-                (folder.listingFailure ? " (" + folder.listingFailure->description() + ")" : "") +
-                ":";
+        text +=
+            folder.path + (folder.isOutput ? " (output)" : "") +
+            (folder.listingFailure ? " (" + words::describe(*folder.listingFailure) + ")" : "") +
+            ":";
         for (const join::ListedFile& file : folder.files)
             text += " " + file.name + "@" + std::to_string(file.position);
         for (const join::ListedFile& file : folder.leftOut)
             text += " left out " + file.name;
         for (const auto& [file, take] : folder.notCopied)
-            text += " not copied " + file.name + " (" + join::notCopiedReason(take) + ")";
+            text += " not copied " + file.name + " (" +
+                    words::reasonText(join::notCopiedReason(take)) + ")";
         text += "\n";
     }
     text += "winners:";
