@@ -14,14 +14,36 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <pthread.h>
 #include <string_view>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace cli {
+
+namespace {
+
+// The run the signals act on: the join under way, if any.
+std::mutex g_activeRunMutex;
+std::shared_ptr<join::RunControl> g_activeRun;
+
+void setActiveRun(std::shared_ptr<join::RunControl> run) {
+    std::lock_guard lock(g_activeRunMutex);
+    g_activeRun = std::move(run);
+}
+
+std::shared_ptr<join::RunControl> activeRun() {
+    std::lock_guard lock(g_activeRunMutex);
+    return g_activeRun;
+}
+
+} // namespace
 
 namespace {
 
@@ -264,8 +286,6 @@ int runOnConsole(const std::vector<std::string>& arguments, Console& console) {
     for (const QString& file : parser.values(list))
         if (!readListFile(toBytes(file), given, console))
             return ExitStatus::Usage;
-    if (join::stopRequested())
-        return ExitStatus::Stopped;
     for (qsizetype i = 1; i < positional.size(); ++i)
         given.push_back(toBytes(positional[i]));
 
@@ -288,31 +308,87 @@ int runOnConsole(const std::vector<std::string>& arguments, Console& console) {
 
     TerminalJoinHost host(request, console);
     join::JoinRun run(host);
+    setActiveRun(run.control());
     run.run();
+    setActiveRun(nullptr);
     return host.finish();
 }
 
 namespace {
 
-// Ctrl-C or a request to end: the copies under way stop and remove what they had partly
-// written, and the run ends. A second signal ends the process at once.
-void stopCopying(int) {
-    join::setStopRequested(true);
+// The signals the command line acts on itself, on a thread of its own: blocked on every other.
+sigset_t watchedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT})
+        sigaddset(&set, signal);
+    return set;
 }
 
-void stopCopyingOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = &stopCopying;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+// Ends the process by `signal`, as whoever sent it expects.
+[[noreturn]] void endBy(int signal) {
+    std::fflush(nullptr);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(signal, &standard, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+std::string translated(const char* text) {
+    return QCoreApplication::translate("CommandLine", text).toStdString();
+}
+
+// What the signals do. Ctrl-C or a request to end (SIGINT, SIGTERM, SIGHUP): the copies under way
+// stop and remove what they had partly written, and the run ends; with no run under way, or a
+// second time, the process ends at once. Ctrl-Z (SIGTSTP): the run pauses (every copy in flight
+// finishes the chunk it moves, nothing partly written has its own name), says so, and the process
+// stops; fg (SIGCONT) lets the run go on.
+void watchSignals(const sigset_t set, std::ostream& err) {
+    bool stopping = false;
+    for (;;) {
+        int signal = 0;
+        if (::sigwait(&set, &signal) != 0)
+            continue;
+        const std::shared_ptr<join::RunControl> run = activeRun();
+        if (signal == SIGTSTP) {
+            if (run && !run->stopRequested()) {
+                run->pause();
+                while (!run->paused() && !run->stopRequested())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                err << translated(QT_TRANSLATE_NOOP("CommandLine",
+                                                    "\nbrimvale: paused: nothing is being "
+                                                    "written; fg goes on"))
+                    << std::endl;
+            }
+            ::kill(::getpid(), SIGSTOP);
+        } else if (signal == SIGCONT) {
+            if (run && run->pauseRequested()) {
+                run->resume();
+                err << translated(QT_TRANSLATE_NOOP("CommandLine", "brimvale: going on"))
+                    << std::endl;
+            }
+        } else if (!run || stopping) {
+            endBy(signal);
+        } else {
+            stopping = true;
+            run->requestStop();
+        }
+    }
 }
 
 } // namespace
 
 int runProcessCommandLine(int argc, char** argv) {
-    stopCopyingOnSignals();
+    // Blocked before any thread starts, so that every thread leaves them to the watcher.
+    const sigset_t watched = watchedSignals();
+    ::pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+    std::thread(watchSignals, watched, std::ref(std::cerr)).detach();
     // The arguments as given, before Qt looks at them.
     const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication application(argc, argv);

@@ -36,7 +36,7 @@ bool isNameRefusal(const join::Reason& reason) {
     return reason.code == Code::NameHoldsCharacter || reason.code == Code::NameHoldsControl ||
            reason.code == Code::NameNotText || reason.code == Code::NameLongerBytes ||
            reason.code == Code::NameLongerCharacters || reason.code == Code::NameNotTaken ||
-           reason.code == Code::NameRefused;
+           reason.code == Code::NameRefused || reason.code == Code::PathLongerThere;
 }
 
 std::string counted(std::size_t count, const std::string& one, const std::string& many) {

@@ -341,7 +341,7 @@ void MainWindow::pointerMoved(join::Pointer shape) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Every setting is stored the moment it changes; only a run under way is worth a question,
     // the one Escape asks. Once its stop is under way the window goes without one.
-    if (m_joinRun.JoinRunning() && !join::stopRequested() && !m_gone &&
+    if (m_joinRun.JoinRunning() && !m_joinRun.control()->stopRequested() && !m_gone &&
         !m_env.presenter->askYesNo(this, applicationTitle(), StopQuestion)) {
         event->ignore();
         return;
@@ -358,7 +358,7 @@ void MainWindow::leave(int signal) {
     m_endRequests->setCatchingSignals(false);
     if (m_joinRun.JoinRunning()) {
         m_stopAsked = true;
-        join::setStopRequested(true);
+        m_joinRun.control()->requestStop();
     }
     hide();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

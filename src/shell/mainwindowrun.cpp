@@ -28,22 +28,17 @@ void MainWindow::startOrStopJoining() {
     }
     m_joinRun.run();
     showRunning(false);
-    // Every copy of the stopped run has ended (the run waits for them), so the stop is withdrawn
-    // before anything else can start one.
-    if (m_stopAsked && !m_joinRun.JoinRunning()) {
-        m_stopAsked = false;
-        join::setStopRequested(false);
-    }
+    m_stopAsked = false;
 }
 
 void MainWindow::askToStop() {
-    if (!m_joinRun.JoinRunning() || join::stopRequested() || m_gone)
+    if (!m_joinRun.JoinRunning() || m_joinRun.control()->stopRequested() || m_gone)
         return;
     const bool stop = m_env.presenter->askYesNo(this, applicationTitle(), StopQuestion);
     if (!stop || !m_joinRun.JoinRunning())
         return;
     m_stopAsked = true;
-    join::setStopRequested(true);
+    m_joinRun.control()->requestStop();
     // The stop is under way: there is nothing more to ask.
     m_startButton->setEnabled(false);
 }

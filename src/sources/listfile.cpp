@@ -108,17 +108,16 @@ private:
 };
 
 // Reads until the block is full or the input ends, so that the first block holds the whole
-// byte-order mark whatever pieces a pipe delivers. A stop asked for (Ctrl-C while a list comes
-// from a terminal) ends the input.
+// byte-order mark whatever pieces a pipe delivers.
 std::size_t readBlock(int fd, std::vector<char>& block, const std::string& name) {
     std::size_t filled = 0;
     while (filled < block.size()) {
         const ssize_t got = ::read(fd, block.data() + filled, block.size() - filled);
-        if (got < 0 && errno == EINTR && !join::stopRequested())
+        if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0 && errno != EINTR)
+        if (got < 0)
             throw join::failureFromErrno(errno, name);
-        if (got <= 0)
+        if (got == 0)
             break;
         filled += static_cast<std::size_t>(got);
     }

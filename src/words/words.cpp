@@ -278,6 +278,10 @@ std::string reasonText(const join::Reason& reason) {
         return fill(QCoreApplication::translate(
                         "Words", "its name and \"%1\" are one on %2, which keeps the later only"),
                     {shown(reason.text), reason.fileSystem});
+    case Code::PathLongerThere:
+        return fill(QCoreApplication::translate(
+                        "Words", "the path is longer than the %1 bytes the far end of %2 takes"),
+                    {count, reason.fileSystem});
     case Code::LinkNotHeld:
         return fill(QCoreApplication::translate("Words", "a symbolic link, which %1 cannot hold"),
                     {reason.fileSystem});

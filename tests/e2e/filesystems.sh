@@ -11,6 +11,7 @@
 # or always with -v. Exits 1 when any file system failed, after all of them ran. Needs root, loop
 # devices and FUSE; skips (77) only where the machine has none. A file system that cannot be made
 # on a machine that has them is a failure.
+# BRIMVALE_FILESYSTEMS, a list of the names below, runs only those.
 # Usage: filesystems.sh [-v] COMMAND [ARGS...]
 set -euo pipefail
 shopt -s inherit_errexit
@@ -18,6 +19,10 @@ shopt -s inherit_errexit
 # Each image file is sparse; the test writes at most a few hundred MiB. XFS needs 300 MiB at least.
 image_size=512M
 file_systems=(tmpfs ext4 xfs btrfs exfat ntfs sshfs)
+# BRIMVALE_FILESYSTEMS="sshfs exfat" runs only those, for a developer chasing one of them.
+if [ -n "${BRIMVALE_FILESYSTEMS:-}" ]; then
+    read -ra file_systems <<<"$BRIMVALE_FILESYSTEMS"
+fi
 
 # sshd and the mkfs tools live in sbin, which a test runner's PATH may lack.
 PATH=$PATH:/usr/sbin:/sbin

@@ -379,10 +379,11 @@ TEST(PlanFlatFolders, AgainstAReferenceOnRandomTrees) {
 TEST(PlanFlatFolders, AStopLeavesThePlanShort) {
     TestDir dir;
     dir.make("e/a.txt=1\ne/s/b.txt=2\n");
-    join::setStopRequested(true);
+    const auto control = std::make_shared<join::RunControl>();
+    control->requestStop();
+    const join::RunScope scope(control);
     const join::FlatEntryPlan plan = join::planFlatFolders(
         dir.path("e/"), {dir.path("e/"), dir.path("e/s/")}, {}, nullptr, join::OutputRules(), {});
-    join::setStopRequested(false);
     EXPECT_TRUE(plan.contents.empty());
     EXPECT_TRUE(plan.winners.empty());
 }

@@ -360,7 +360,7 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
             if (text != stopAt)
                 return;
             if (how == Act::Stop)
-                setStopRequested(true);
+                currentRunControl()->requestStop();
             else
                 setTaskProbe([] { throw std::bad_alloc(); });
         }
@@ -400,7 +400,6 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         host.output = dir.path(row.output, true);
         host.option = row.option;
         JoinRun(host).run();
-        setStopRequested(false);
         setTaskProbe(nullptr);
         EXPECT_EQ(host.messages, std::vector<std::string>{row.message});
         EXPECT_EQ(listTree(dir.root() / row.output), row.copied);

@@ -244,12 +244,16 @@ TEST(TargetFileSystem, AWriteFailureSaysWhichNameWasRefused) {
     const TargetFileSystem exfat = fileSystem(TargetFileSystem::Family::ExFat, "exfat");
     const TargetFileSystem fuseblk = fileSystem(TargetFileSystem::Family::Other, "fuseblk");
     const TargetFileSystem ext4 = fileSystem(TargetFileSystem::Family::Other, "ext4");
+    // A share whose far end serves "out" as a folder 4000 bytes long.
+    TargetFileSystem sshfs = fileSystem(TargetFileSystem::Family::Other, "sshfs");
+    sshfs.examined = "out";
+    sshfs.farEnd = "/" + std::string(3999, 'f');
     struct Row {
         const char* name;
         const TargetFileSystem& target;
         std::string file;
         int error;
-        const char* description;
+        std::string description;
     } rows[] = {
         {"known rules", exfat, "a:b", ENOENT,
          "out/a:b: the name holds \":\", which exfat does not allow in a name"},
@@ -262,12 +266,21 @@ TEST(TargetFileSystem, AWriteFailureSaysWhichNameWasRefused) {
          "out/plain: Path not found"},
         {"rules not known: another failure", fuseblk, "a:b", ENOSPC, "out/a:b: Disk full"},
         {"a file system that takes the name", ext4, "a:b", EACCES, "out/a:b: Permission denied"},
+        {"a path the far end takes", sshfs, std::string(94, 'n'), EBADMSG,
+         "out/" + std::string(94, 'n') + ": Path/File access error (Bad message)"},
+        {"a path one byte past what the far end takes", sshfs, std::string(95, 'n'), EBADMSG,
+         "out/" + std::string(95, 'n') +
+             ": the path is longer than the 4095 bytes the far end of sshfs takes"},
+        {"a path elsewhere than below the examined folder", sshfs, std::string(200, 'n'), EBADMSG,
+         "other/" + std::string(200, 'n') + ": Path/File access error (Bad message)"},
     };
-    for (const Row& row : rows)
+    for (const Row& row : rows) {
+        const std::string folder = row.description.starts_with("other/") ? "other/" : "out/";
         EXPECT_EQ(words::describe(
-                      join::targetNameFailure(row.target, "out/" + row.file, row.file, row.error)),
+                      join::targetNameFailure(row.target, folder + row.file, row.file, row.error)),
                   row.description)
             << row.name;
+    }
 }
 
 TEST(TargetFileSystem, ExaminesATemporaryFolder) {

@@ -38,7 +38,7 @@ struct OneThreadGroup {
                 ran += std::to_string(task) + " ";
                 during(*group, task);
             },
-            std::move(settings), join::StopToken::ofRequest());
+            std::move(settings), std::make_shared<join::RunControl>());
         group->enlist(1);
     }
 };
@@ -140,7 +140,7 @@ TEST(TaskGroup, TheWaitingThreadRunsTasksInTheGroupsOrderUntilAFaultOrAStop) {
          [&](OneThreadGroup& g) {
              g.during = [](Group&, int task) {
                  if (task == 2)
-                     join::setStopRequested(true);
+                     join::currentRunControl()->requestStop();
              };
              postOneToFive(g);
          },
@@ -159,7 +159,6 @@ TEST(TaskGroup, TheWaitingThreadRunsTasksInTheGroupsOrderUntilAFaultOrAStop) {
         OneThreadGroup g(row.settings);
         row.post(g);
         const std::exception_ptr fault = g.group->finish();
-        join::setStopRequested(false);
         EXPECT_EQ(g.ran, row.ran) << row.name;
         EXPECT_EQ(messageOf(fault), row.fault) << row.name;
     }
@@ -204,7 +203,7 @@ TEST(TaskGroup, OnEveryWorkerEachTaskRunsExactlyOnce) {
                         group->post(task * (Children + 1) + child);
             },
             settings(order, std::numeric_limits<std::size_t>::max(), [&] { ++left; }),
-            join::StopToken::ofRequest());
+            std::make_shared<join::RunControl>());
         group->enlist();
         std::vector<int> roots;
         for (int root = 1; root <= Children; ++root)
@@ -239,7 +238,7 @@ TEST(TaskGroup, OnEveryWorkerEachTaskRunsExactlyOnce) {
             if (task == 500)
                 throw std::runtime_error("task 500 failed");
         },
-        settings(TaskOrder::FirstPosted), join::StopToken::ofRequest());
+        settings(TaskOrder::FirstPosted), std::make_shared<join::RunControl>());
     failing->enlist();
     for (int task = 0; task < 2000; ++task)
         failing->post(task);

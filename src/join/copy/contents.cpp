@@ -58,6 +58,10 @@ ContentFailure RangeCopier::copy(off_t offset, off_t length) {
     off_t inOffset = offset;
     off_t outOffset = offset;
     while (length > 0) {
+        // A pause lets the chunk under way finish and holds the next, where the copy's file has
+        // no name of its own yet.
+        if (m_holdAtPause)
+            pausePoint();
         if (stopRequested())
             return {ECANCELED, Side::Target};
         const std::size_t chunk = std::min<std::size_t>(static_cast<std::size_t>(length), t_chunk);

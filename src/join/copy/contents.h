@@ -38,6 +38,10 @@ public:
     RangeCopier(int from, int to, CopyMethod method, std::atomic<std::uint64_t>* progress)
         : m_from(from), m_to(to), m_method(method), m_progress(progress) {}
 
+    // Whether a pause holds the copy between chunks (it writes to a file that has no name of its
+    // own yet), or only between files (it writes under the file's own name).
+    void holdAtPause(bool hold) { m_holdAtPause = hold; }
+
     // Takes back from the progress count what this copy added to it.
     void withdrawProgress() {
         if (m_progress)
@@ -57,6 +61,7 @@ private:
     CopyMethod m_method;
     std::atomic<std::uint64_t>* m_progress;
     std::uint64_t m_counted = 0;
+    bool m_holdAtPause = true;
     std::unique_ptr<char[]> m_buffer;
 };
 

@@ -400,6 +400,8 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
         return failed(lastError(), Side::Target);
     }
     RangeCopier copier(in, out.get(), CopyMethod::CopyFileRange, progress);
+    // Under its own name: never left partly written by a pause.
+    copier.holdAtPause(false);
     ContentFailure failure = writeCopy(copier, in, out.get(), before);
     if (failure.error == 0 && stopRequested())
         failure = {ECANCELED, Side::Target};

@@ -78,8 +78,7 @@ public:
           m_group(std::make_shared<TaskGroup<FileRun>>(
               [this](FileRun& run) { copyRun(run); },
               TaskGroup<FileRun>::Settings{TaskOrder::FirstPosted, 4 * WorkerPool::shared().size(),
-                                           [] { finishClosing(); }},
-              StopToken::ofRequest())) {
+                                           [] { finishClosing(); }})) {
         if (m_options.foreseen)
             m_refusal = refusalToFill(m_output.get());
     }
@@ -142,6 +141,8 @@ public:
     bool copy(const FileTask& task, PlacedByRun* byRun = nullptr) {
         const std::string& name = *task.name;
         probeTask();
+        // A pause holds the next file; one that waited for a stop is not begun.
+        pausePoint();
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
         const bool keyed = placed || m_options.foreseen || !m_watched.empty();
@@ -217,8 +218,10 @@ private:
         const std::string& name = *task.name;
         if (!task.folder->fd.valid())
             return {CopyOutcome::Result::Failed, task.folder->error, Side::Source};
-        // A name the output's file system does not take is not asked of it.
-        if (rules().fileSystem() && nameRefusal(*rules().fileSystem(), name))
+        // A name or path the output's file system does not take is not asked of it.
+        if (rules().fileSystem() &&
+            (nameRefusal(*rules().fileSystem(), name) ||
+             pathRefusal(*rules().fileSystem(), withSeparator(m_outputPath) + name)))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         if (m_options.foreseen)
             return foreseeFileAt(

@@ -97,8 +97,7 @@ public:
           m_foreseen(root.foreseen), m_record(root.record), m_entry(root.entry),
           m_group(std::make_shared<TaskGroup<Task>>(
               [this](Task& task) { run(task); },
-              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { finishClosing(); }},
-              StopToken::ofRequest())) {
+              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { finishClosing(); }})) {
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
@@ -315,8 +314,9 @@ private:
         if (!opened)
             return;
         node.place = placeIn(node.parent->place, m_rules.key(node.name()));
-        // A name the output's file system does not take is not asked of it.
-        if (m_fileSystem && nameRefusal(*m_fileSystem, node.name())) {
+        // A name or path the output's file system does not take is not asked of it.
+        if (m_fileSystem && (nameRefusal(*m_fileSystem, node.name()) ||
+                             pathRefusal(*m_fileSystem, pathOf(node, 0, Side::Target)))) {
             failFolder(node, 0, Side::Target, NameRefused);
             return;
         }
@@ -422,6 +422,8 @@ private:
 
     void copyRun(Node& node, const std::vector<std::uint32_t>& run) {
         for (const std::uint32_t i : run) {
+            // A pause holds the next item; one that waited for a stop is not begun.
+            pausePoint();
             const Item& item = node.items[i];
             const int source = node.members[item.member].source.get();
             const std::string& name = item.entry.name;
@@ -472,11 +474,20 @@ private:
         release(node);
     }
 
+    // Whether the output's file system refuses the name, or the path, of a thing of the folder.
+    bool refusedThere(const Node& node, const std::string& name) const {
+        if (!m_fileSystem)
+            return false;
+        return nameRefusal(*m_fileSystem, name) ||
+               (!m_fileSystem->farEnd.empty() &&
+                pathRefusal(*m_fileSystem, pathOf(node, 0, Side::Target) + Separator + name));
+    }
+
     // A file of the folder, left alone when it already is its copy: the place's history in this
     // run tells what that means (see PlaceHistory).
     CopyOutcome copyFile(const Node& node, const Item& item, int source, const std::string& name) {
-        // A name the output's file system does not take is not asked of it.
-        if (m_fileSystem && nameRefusal(*m_fileSystem, name))
+        // A name or path the output's file system does not take is not asked of it.
+        if (refusedThere(node, name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         const bool placing = m_foreseen || (m_placed && m_placed->inUse());
         const std::uint64_t place = placing ? placeIn(node.place, m_rules.key(name)) : 0;
@@ -504,7 +515,7 @@ private:
     }
 
     CopyOutcome copyLink(const Node& node, int source, const std::string& name) {
-        if (m_fileSystem && nameRefusal(*m_fileSystem, name))
+        if (refusedThere(node, name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         if (!m_foreseen)
             return copyLinkAt(source, name, node.target.get(), name);

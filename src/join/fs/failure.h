@@ -57,6 +57,7 @@ struct Reason {
                               // the output's file system, of rules not known, does not take
         NameRefused,          // the output's file system does not take it; why is not known
         NameOneWithLater,     // its name and the later `text` are one there, which keeps the later
+        PathLongerThere,      // its path is longer than the `count` bytes the share's far end takes
         LinkNotHeld,          // a symbolic link, which it cannot hold
         // What a copy does not take:
         NotARegularFile, // a pipe, socket or device: never opened

@@ -73,6 +73,7 @@ bool mountPointHolds(const std::string& mountPoint, const std::string& path) {
 struct MountEntry {
     std::string type;
     std::string source;
+    std::string mountPoint;
 };
 
 // The mount that holds `path` (a canonical path): the longest mount point above it, the later
@@ -95,6 +96,7 @@ std::optional<MountEntry> mountHolding(const std::string& path) {
         if (!mountPointHolds(mountPoint, path) || mountPoint.size() < foundLength)
             continue;
         entry.source = unescapeMountField(entry.source);
+        entry.mountPoint = mountPoint;
         found = entry;
         foundLength = mountPoint.size();
     }
@@ -277,6 +279,22 @@ TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
     if (const std::optional<MountEntry> mount = mountHolding(path)) {
         target.type = mount->type;
         target.source = mount->source;
+        // sshfs names its far end "[user@]host:folder"; the SFTP server opens every file by the
+        // whole path below that folder.
+        const std::size_t colon = mount->source.find(':');
+        if (mount->type == "fuse.sshfs" && colon != std::string::npos &&
+            mount->source.size() > colon + 1 && mount->source[colon + 1] == '/') {
+            std::string farFolder = mount->source.substr(colon + 1);
+            while (farFolder.size() > 1 && farFolder.ends_with('/'))
+                farFolder.pop_back();
+            const std::string below =
+                path.substr(mount->mountPoint == "/" ? 0 : mount->mountPoint.size());
+            target.farEnd =
+                farFolder == "/" ? (below.empty() ? farFolder : below) : farFolder + below;
+            target.examined = folder;
+            while (target.examined.size() > 1 && target.examined.ends_with('/'))
+                target.examined.pop_back();
+        }
     }
     // A FUSE driver names itself only vaguely ("fuseblk"). What udev found on the device says
     // what it really is to every user; the volume's own first sector says it to one who may read

@@ -5,6 +5,7 @@
 #include "join/fs/utf8.h"
 
 #include <cerrno>
+#include <climits>
 #include <locale.h>
 #include <optional>
 #include <string_view>
@@ -122,6 +123,8 @@ struct timespec keptTime(const struct timespec& time, std::int64_t stepNs) {
 
 Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error) {
+    if (std::optional<Reason> refusal = pathRefusal(target, path))
+        return copyFailure(path, std::move(*refusal));
     if (std::optional<Reason> refusal = nameRefusal(target, name))
         return copyFailure(path, std::move(*refusal));
     // A file system whose rules are not known here (a FUSE volume whose device cannot be read)
@@ -152,6 +155,17 @@ std::optional<Reason> nameRefusal(const TargetFileSystem& target, const std::str
     if (units > target.nameMax)
         return nameReason(Reason::Code::NameLongerCharacters, target, {}, target.nameMax);
     return std::nullopt;
+}
+
+std::optional<Reason> pathRefusal(const TargetFileSystem& target, const std::string& path) {
+    if (target.farEnd.empty() || !path.starts_with(target.examined) ||
+        (path.size() > target.examined.size() && path[target.examined.size()] != '/' &&
+         !target.examined.ends_with('/')))
+        return std::nullopt;
+    const std::size_t length = target.farEnd.size() + path.size() - target.examined.size();
+    if (length < PATH_MAX)
+        return std::nullopt;
+    return nameReason(Reason::Code::PathLongerThere, target, {}, PATH_MAX - 1);
 }
 
 std::string nameKey(const TargetFileSystem& target, const std::string& name) {

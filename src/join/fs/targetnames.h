@@ -45,6 +45,12 @@ struct TargetFileSystem {
     // exfat-fuse), 2 s on FAT. Told by the type where the type tells it, else by a probe
     // (probeTimeStep); 1 where neither can tell.
     std::int64_t timeStepNs = 1;
+    // A share whose far end opens each file by its whole path (sshfs: the SFTP server), where the
+    // far end's own limit on a path's length applies: `examined`, the folder as it was examined,
+    // is `farEnd` there. Empty where paths are not limited so, or the far end's folder is not
+    // known.
+    std::string examined;
+    std::string farEnd;
 };
 
 // The step a file system keeps times to, from the time `set` on a file and the time `readBack`
@@ -72,6 +78,10 @@ const std::vector<char16_t>& standardExFatUpcaseTable();
 // nothing when it can.
 std::optional<Reason> nameRefusal(const TargetFileSystem& target, const std::string& name);
 
+// Why the file system cannot store a thing at `path` (below the examined folder): its far end
+// takes paths of at most PATH_MAX - 1 bytes. Nothing when it can.
+std::optional<Reason> pathRefusal(const TargetFileSystem& target, const std::string& path);
+
 // The form in which the file system tells names apart: folded to one case where it ignores
 // case, else the name itself. Two names with the same key are one name there. exFAT maps each
 // UTF-16 unit through its up-case table; other file systems that ignore case take the C
@@ -83,6 +93,7 @@ std::string nameKey(const TargetFileSystem& target, const std::string& name);
 // file"). Where its rules are not known, a name holding a character FAT does not take that it
 // answered "no such file", "invalid argument" or "illegal byte sequence" for is said to be
 // refused for that character.
+// A path its far end refuses (pathRefusal) is said as such first, whatever the error was.
 Failure targetNameFailure(const TargetFileSystem& target, const std::string& path,
                           const std::string& name, int error);
 

@@ -323,11 +323,11 @@ FlatEntryPlan planFlatEntryQuietly(const std::string& entry, const OutputRules& 
 
 namespace {
 
-// Calls `work` for each of `count` entries, side by side on the workers and this thread.
+// Calls `work` for each of `count` entries, side by side on the workers and this thread, as work
+// of the current run: a stop drops the entries not yet begun.
 void forEachEntry(std::size_t count, const std::function<void(std::uint32_t)>& work) {
     auto group = std::make_shared<TaskGroup<std::uint32_t>>(
-        [&](std::uint32_t& entry) { work(entry); }, TaskGroup<std::uint32_t>::Settings{},
-        StopToken());
+        [&](std::uint32_t& entry) { work(entry); }, TaskGroup<std::uint32_t>::Settings{});
     std::vector<std::uint32_t> all(count);
     std::iota(all.begin(), all.end(), std::uint32_t{0});
     group->postAll(all);
@@ -354,6 +354,10 @@ FlatRun::FlatRun(const std::vector<std::string>& entries, const OutputRules& rul
         }
         noteHolder(*planned[entry], entry, rules);
     });
+    // An entry a stop kept from being planned holds nothing.
+    for (std::shared_ptr<FlatEntryPlan>& plan : planned)
+        if (!plan)
+            plan = std::make_shared<FlatEntryPlan>();
     forEachEntry(entries.size(), [&](std::uint32_t entry) { judge(planned[entry], entry, rules); });
     m_plans.resize(entries.size());
     std::size_t kept = 0;

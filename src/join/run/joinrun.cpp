@@ -21,13 +21,13 @@ namespace {
 // Clears the running flag on every way out of the run.
 class RunningFlag {
 public:
-    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
+    explicit RunningFlag(std::atomic<bool>& flag) : m_flag(flag) { m_flag = true; }
     ~RunningFlag() { m_flag = false; }
     RunningFlag(const RunningFlag&) = delete;
     RunningFlag& operator=(const RunningFlag&) = delete;
 
 private:
-    bool& m_flag;
+    std::atomic<bool>& m_flag;
 };
 
 // The list's first `count` entries, read as the run reads each ("." and ".." resolved), for what
@@ -127,9 +127,26 @@ void OutputFileSystems::stopWritingBehind(EventPump& pump) {
     pump.waitFor(work);
 }
 
+std::shared_ptr<RunControl> JoinRun::control() const {
+    std::lock_guard lock(m_mutex);
+    return m_control;
+}
+
 void JoinRun::run() {
     if (m_joinRunning) // 100
         return;
+    std::shared_ptr<RunControl> control;
+    {
+        std::lock_guard lock(m_mutex);
+        // Each run has a control of its own: what was asked of an earlier run is withdrawn, what
+        // was asked before this one began holds.
+        if (m_controlUsed)
+            m_control = std::make_shared<RunControl>();
+        m_controlUsed = true;
+        control = m_control;
+    }
+    // Every step of the run, here and on the workers, is the run's work.
+    const RunScope scope(control);
     RunReporter reporter(m_host);
     Trap trap(reporter, Procedure::StartJoining);
     RunningFlag running(m_joinRunning); // 102, and 218 when it goes out of scope
@@ -173,6 +190,7 @@ void JoinRun::run() {
         for (int i = 1; i <= count; ++i) {
             // Stopped (Escape, a close, an interrupt), or a copy failed in the program itself: no
             // further entry is begun.
+            control->waitWhilePaused();
             if (stopRequested() || context.faulted)
                 break;
             trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });

@@ -3,9 +3,13 @@
 #include "join/fs/posixfs.h"
 #include "join/host/host.h"
 #include "join/run/writebehind.h"
+#include "join/tasks/runcontrol.h"
 #include "join/tasks/workers.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,15 +43,18 @@ private:
 
 // The "Start Joining" run: validation, the walk over the list with progress and pointer
 // feedback, one copy procedure per entry, and the closing message. Reads the output folder text and
-// the copy option once, when it starts. Guards itself against a second start while it yields to the
-// event loop. A stop of every copy (setStopRequested) ends it after the entry under way, with a
-// message that says so; what was copied stays.
+// the copy option once, when it starts. Guards itself against a second start. Its control (stop,
+// pause) goes with all of its work, on every thread: a stop ends it after the entry under way,
+// with a message that says so; what was copied stays; a pause holds its work until resumed.
 class JoinRun {
 public:
-    explicit JoinRun(JoinHost& host) : m_host(host) {}
+    explicit JoinRun(JoinHost& host) : m_host(host), m_control(std::make_shared<RunControl>()) {}
 
-    // "Start Joining".
+    // "Start Joining". A run after one that was stopped has a control of its own.
     void run();
+
+    // The control of the run under way, or of the next: stop and pause it from any thread.
+    std::shared_ptr<RunControl> control() const;
 
     bool JoinRunning() const { return m_joinRunning; }
     // True from the first entry until the run gives the pointer back: the busy state is then
@@ -56,8 +63,11 @@ public:
 
 private:
     JoinHost& m_host;
-    bool m_joinRunning = false;
-    bool m_holdsHourglass = false;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<RunControl> m_control;
+    bool m_controlUsed = false;
+    std::atomic<bool> m_joinRunning{false};
+    std::atomic<bool> m_holdsHourglass{false};
 };
 
 } // namespace join

@@ -66,7 +66,11 @@ void RunCount::setCurrent(std::size_t entry) {
 
 void RunCount::start() {
     if (!m_thread.joinable())
-        m_thread = std::thread([this] { countAll(); });
+        m_thread = std::thread([this, run = currentRunControl()] {
+            // The count is the run's work too: it stops and pauses with it.
+            const RunScope scope(run);
+            countAll();
+        });
 }
 
 std::optional<RunCount::Total> RunCount::total(std::size_t entry) const {

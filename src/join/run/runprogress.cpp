@@ -35,6 +35,7 @@ void countFolderTree(const std::string& folder, Takes takes, RunCount::Sink& sin
     std::vector<std::string> waiting{folder};
     FolderListing listing;
     while (!waiting.empty() && !sink.cancelled()) {
+        pausePoint();
         const std::string path = std::move(waiting.back());
         waiting.pop_back();
         const Descriptor fd = openFolder(path);

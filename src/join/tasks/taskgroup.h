@@ -37,8 +37,11 @@ public:
         std::function<void()> leaving;
     };
 
-    TaskGroup(std::function<void(Task&)> run, Settings settings, StopToken stop)
-        : m_run(std::move(run)), m_settings(std::move(settings)), m_stop(stop) {}
+    // Its tasks run as work of the run whose work the thread that makes it does, stopped and
+    // paused with it.
+    TaskGroup(std::function<void(Task&)> run, Settings settings,
+              std::shared_ptr<RunControl> control = currentRunControl())
+        : m_run(std::move(run)), m_settings(std::move(settings)), m_control(std::move(control)) {}
     TaskGroup(const TaskGroup&) = delete;
     TaskGroup& operator=(const TaskGroup&) = delete;
 
@@ -127,7 +130,7 @@ private:
 
     // Runs one waiting task, with the lock released meanwhile.
     void runOne(std::unique_lock<std::mutex>& lock) {
-        if (m_stop.requested()) {
+        if (stopped()) {
             dropWaiting();
             return;
         }
@@ -135,7 +138,14 @@ private:
         lock.unlock();
         std::exception_ptr fault;
         try {
-            m_run(task);
+            // A pause holds the task before it begins; a stop meanwhile drops it.
+            if (m_control)
+                m_control->waitWhilePaused();
+            if (!stopped()) {
+                const RunScope scope(m_control);
+                const RunControl::Moving moving(m_control.get());
+                m_run(task);
+            }
         } catch (...) {
             fault = std::current_exception();
         }
@@ -148,6 +158,8 @@ private:
         if (--m_outstanding == 0)
             m_changed.notify_all();
     }
+
+    bool stopped() const { return m_control && m_control->stopRequested(); }
 
     Task takeNext() {
         Task task;
@@ -169,7 +181,7 @@ private:
 
     const std::function<void(Task&)> m_run;
     const Settings m_settings;
-    const StopToken m_stop;
+    const std::shared_ptr<RunControl> m_control;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

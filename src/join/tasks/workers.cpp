@@ -49,7 +49,6 @@ void BackgroundWork::finish() {
 
 namespace {
 
-std::atomic<bool> g_stopRequested{false};
 std::atomic<WorkerPool*> g_pool{nullptr};
 std::mutex g_poolCreation;
 
@@ -91,6 +90,12 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::post(std::function<void()> task) {
+    // The work goes on as the poster's run's: its stop and pause follow it to the worker.
+    if (std::shared_ptr<RunControl> run = currentRunControl())
+        task = [run = std::move(run), task = std::move(task)] {
+            const RunScope scope(run);
+            task();
+        };
     {
         std::lock_guard lock(m_mutex);
         m_tasks.push_back(std::move(task));
@@ -118,18 +123,6 @@ namespace {
 std::atomic<void (*)()> g_taskProbe{nullptr};
 } // namespace
 
-void setStopRequested(bool stop) {
-    g_stopRequested.store(stop);
-}
-
-bool stopRequested() {
-    return g_stopRequested.load(std::memory_order_relaxed);
-}
-
-StopToken StopToken::ofRequest() {
-    return StopToken(&g_stopRequested);
-}
-
 void probeTask() {
     if (void (*probe)() = g_taskProbe.load(std::memory_order_relaxed))
         probe();
@@ -140,7 +133,7 @@ void setTaskProbe(void (*probe)()) {
 }
 
 void stopAllCopies() {
-    setStopRequested(true);
+    RunControl::requestStopOfAll();
     if (WorkerPool* pool = g_pool.load())
         while (!pool->waitUntilIdle(std::chrono::seconds(1))) {
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "join/tasks/runcontrol.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -80,7 +82,8 @@ public:
 
     std::size_t size() const { return m_threads.size(); }
 
-    // Runs `task` on a worker thread, as soon as one is free.
+    // Runs `task` on a worker thread, as soon as one is free, as work of the run whose work the
+    // posting thread does (currentRunControl), if any.
     void post(std::function<void()> task);
 
     // Runs `work` on a worker thread and finishes `work` afterwards, whatever `work` throws.
@@ -109,27 +112,8 @@ private:
 void probeTask();
 void setTaskProbe(void (*probe)());
 
-// Whether a stop was asked, as a job's tasks see it: the request setStopRequested sets, or none.
-class StopToken {
-public:
-    StopToken() = default;
-    static StopToken ofRequest();
-    bool requested() const { return m_flag && m_flag->load(std::memory_order_relaxed); }
-
-private:
-    explicit StopToken(const std::atomic<bool>* flag) : m_flag(flag) {}
-    const std::atomic<bool>* m_flag = nullptr;
-};
-
-// Asks every copy under way to stop at its next step. A file being written is then removed, so
-// that nothing partly written is left under any name. Copies started afterwards fail at once
-// with ECANCELED until the request is withdrawn.
-void setStopRequested(bool stop);
-bool stopRequested();
-
-// Asks every copy under way to stop and waits until each has removed what it had partly
-// written, however long a stalled device makes that take. For a process about to end: copies
-// started later fail at once.
+// Asks every run's copies under way to stop and waits until each has removed what it had partly
+// written, however long a stalled device makes that take. For a process about to end.
 void stopAllCopies();
 
 } // namespace join

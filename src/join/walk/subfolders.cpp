@@ -145,6 +145,7 @@ std::size_t Walk::expand(std::vector<Entry>& folders, Recursion recursion) {
     bool listingBegun = false;
 
     for (const Entry& entry : folders) { // 102
+        pausePoint();
         if (m_host.walkStopped())
             break;
         try {
