@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -37,11 +38,18 @@ bool platformWithoutDisplay() {
     return false;
 }
 
+// A text of the start-up in the user's language, %1, ... filled in by `args`: Qt has not started.
+std::string said(const char* text, std::initializer_list<std::string> args = {}) {
+    return words::fill(words::translatedBeforeStart("Start", text), args);
+}
+
 void sayWindowCannotOpen(const std::string& why) {
-    std::fprintf(stderr,
-                 "brimvale: %s, so the window cannot open.\n"
-                 "brimvale join works without one: see 'brimvale --help'.\n",
-                 why.c_str());
+    const std::string text =
+        "brimvale: " +
+        said(QT_TRANSLATE_NOOP("Start", "%1, so the window cannot open."), {why}) + '\n' +
+        said(QT_TRANSLATE_NOOP("Start", "brimvale join works without one: see 'brimvale --help'.")) +
+        '\n';
+    std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -69,7 +77,8 @@ bool displaysAnswer() {
     const char* wayland = setValue("WAYLAND_DISPLAY");
     const char* x = setValue("DISPLAY");
     if (!wayland && !x) {
-        sayWindowCannotOpen("no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        sayWindowCannotOpen(said(QT_TRANSLATE_NOOP(
+            "Start", "no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set)")));
         return false;
     }
     if (wayland) {
@@ -88,11 +97,12 @@ bool displaysAnswer() {
         return true;
     }
     if (wayland && x)
-        sayWindowCannotOpen(std::string("neither the display ") + wayland + " nor the display " +
-                            x + " answers");
+        sayWindowCannotOpen(
+            said(QT_TRANSLATE_NOOP("Start", "neither the display %1 nor the display %2 answers"),
+                 {wayland, x}));
     else
-        sayWindowCannotOpen(std::string("the display ") + (wayland ? wayland : x) +
-                            " does not answer");
+        sayWindowCannotOpen(said(QT_TRANSLATE_NOOP("Start", "the display %1 does not answer"),
+                                 {wayland ? wayland : x}));
     return false;
 }
 
@@ -103,8 +113,10 @@ QtMessageHandler g_qtHandler = nullptr;
 
 void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg && g_starting) {
-        sayWindowCannotOpen(std::string("Qt could not start on the display ") + g_display +
-                            " (its messages are above)");
+        sayWindowCannotOpen(
+            said(QT_TRANSLATE_NOOP("Start",
+                                   "Qt could not start on the display %1 (its messages are above)"),
+                 {g_display}));
         std::_Exit(2);
     }
     if (g_qtHandler)

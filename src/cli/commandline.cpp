@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "commandlinetexts.h"
 #include "dryrun.h"
 #include "join/fs/failure.h"
 #include "join/fs/paths.h"
@@ -47,7 +48,7 @@ std::shared_ptr<join::RunControl> activeRun() {
 
 namespace {
 
-constexpr std::string_view TryHelp = "Try 'brimvale --help'.\n";
+const char* const TryHelp = QT_TRANSLATE_NOOP("CommandLine", "Try 'brimvale --help'.");
 
 // The options Qt's window takes for itself; with one of them first the window opens.
 constexpr std::array<std::string_view, 15> WindowOptions = {"platform",        "platformpluginpath",
@@ -59,7 +60,7 @@ constexpr std::array<std::string_view, 15> WindowOptions = {"platform",        "
                                                             "stylesheet",      "widgetcount",
                                                             "qmljsdebugger"};
 
-const char* const Epilog = R"(
+const char* const Epilog = QT_TRANSLATE_NOOP("CommandLine", R"(
 With --output DIR/ (a trailing "/") each source folder arrives inside DIR under its own name;
 with --output DIR its contents are merged into DIR itself. A relative source folder is taken
 from the working folder: "." is the working folder itself, under its own name. The folders of
@@ -71,7 +72,7 @@ Exit status: 0 when everything was copied (or, with --dry-run, would be), 1 when
 not (each named on standard error), 2 for bad usage, no source folders, a source or output that
 is not a folder, or a missing output folder, 130 when stopped by Ctrl-C, SIGTERM or SIGHUP
 (what was copied is whole; nothing partly written is left).
-)";
+)");
 
 constexpr std::string_view StandardInput = "-";
 
@@ -111,7 +112,7 @@ public:
 };
 
 int usageError(Console& console, const std::string& text) {
-    console.err << "brimvale: " << text << '\n' << TryHelp;
+    console.err << "brimvale: " << text << '\n' << said(TryHelp) << '\n';
     return ExitStatus::Usage;
 }
 
@@ -122,12 +123,16 @@ bool readListFile(const std::string& path, std::vector<std::string>& sources, Co
     ListFileMessages messages;
     try {
         if (path == StandardInput)
-            sources::loadListFromDescriptor(list, console.in, "standard input");
+            sources::loadListFromDescriptor(
+                list, console.in, said(QT_TRANSLATE_NOOP("CommandLine", "standard input")));
         else
             sources::loadListFromFile(list, messages, path);
     } catch (const join::Failure& failure) {
-        console.err << "brimvale: cannot read the list file " << join::quotedForDisplay(path)
-                    << ": " << words::describe(failure) << '\n';
+        console.err << "brimvale: "
+                    << words::fill(said(QT_TRANSLATE_NOOP("CommandLine",
+                                                          "cannot read the list file %1: %2")),
+                                   {join::quotedForDisplay(path), words::describe(failure)})
+                    << '\n';
         return false;
     }
     for (const std::string& message : messages.messages)
@@ -160,14 +165,21 @@ bool checkSource(const std::string& given, const std::string& source, Console& c
     if (source.empty())
         return true;
     if (join::isRootFolder(source)) {
-        console.err << "brimvale: the root folder cannot be a source folder: "
-                    << join::quotedForDisplay(given) << '\n';
+        console.err << "brimvale: "
+                    << words::fill(
+                           said(QT_TRANSLATE_NOOP("CommandLine",
+                                                  "the root folder cannot be a source folder: %1")),
+                           {join::quotedForDisplay(given)})
+                    << '\n';
         return false;
     }
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(source, error);
     if (!error && status.type() != std::filesystem::file_type::directory) {
-        console.err << "brimvale: not a folder: " << join::quotedForDisplay(given) << '\n';
+        console.err << "brimvale: "
+                    << words::fill(said(QT_TRANSLATE_NOOP("CommandLine", "not a folder: %1")),
+                                   {join::quotedForDisplay(given)})
+                    << '\n';
         return false;
     }
     return true;
@@ -179,13 +191,19 @@ void explainOutput(const std::string& output, Console& console) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(output, error);
     const std::string shown = join::quotedForDisplay(output);
+    std::string why;
     if (status.type() == std::filesystem::file_type::not_found || output.empty())
-        console.err << "brimvale: the output folder does not exist: " << shown << '\n';
+        why = words::fill(
+            said(QT_TRANSLATE_NOOP("CommandLine", "the output folder does not exist: %1")),
+            {shown});
     else if (!error)
-        console.err << "brimvale: the output is not a folder: " << shown << '\n';
+        why = words::fill(said(QT_TRANSLATE_NOOP("CommandLine", "the output is not a folder: %1")),
+                          {shown});
     else
-        console.err << "brimvale: the output folder cannot be reached: " << shown << ": "
-                    << words::describe(join::failureFromErrno(error.value(), "")) << '\n';
+        why = words::fill(
+            said(QT_TRANSLATE_NOOP("CommandLine", "the output folder cannot be reached: %1: %2")),
+            {shown, words::describe(join::failureFromErrno(error.value(), ""))});
+    console.err << "brimvale: " << why << '\n';
 }
 
 } // namespace
@@ -207,58 +225,60 @@ bool isCommandLine(int argc, char** argv) {
 int runOnConsole(const std::vector<std::string>& arguments, Console& console) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Joins the contents of several source folders into one output folder.\n"
-                       "Without arguments Brimvale opens its window."));
+        CommandLine::tr("Joins the contents of several source folders into one output folder.\n"
+                        "Without arguments Brimvale opens its window."));
     // Qt's own help option would offer --help-all for its window options, which the command
     // line does not take; --help-all stays as a quiet spelling of --help.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Displays this help."));
+                                  CommandLine::tr("Displays this help."));
     QCommandLineOption helpAll(QStringLiteral("help-all"));
     helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({help, helpAll});
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("The output folder (it must exist); see the trailing \"/\" below."),
-        QStringLiteral("DIR"));
+        CommandLine::tr("The output folder (it must exist); see the trailing \"/\" below."),
+        CommandLine::tr("DIR"));
     const QCommandLineOption flat(
         {QStringLiteral("f"), QStringLiteral("flat")},
-        QStringLiteral("Just copy files: every file of each folder and of all folders below it "
-                       "goes directly into the output folder; a later file replaces an earlier "
-                       "one of the same name. Without it each folder is copied whole."));
+        CommandLine::tr("Just copy files: every file of each folder and of all folders below it "
+                        "goes directly into the output folder; a later file replaces an earlier "
+                        "one of the same name. Without it each folder is copied whole."));
     const QCommandLineOption list(
         {QStringLiteral("l"), QStringLiteral("list")},
-        QStringLiteral("A text file that lists source folders, one per line. May be repeated."),
-        QStringLiteral("FILE"));
+        CommandLine::tr("A text file that lists source folders, one per line. May be repeated."),
+        CommandLine::tr("FILE"));
     const QCommandLineOption dryRun(
         {QStringLiteral("n"), QStringLiteral("dry-run")},
-        QStringLiteral("Write nothing: print where each folder goes, the names that collide, "
-                       "the names skipped, and what the output folder's file system will "
-                       "refuse or take as one name, and whether it all fits."));
+        CommandLine::tr("Write nothing: print where each folder goes, the names that collide, "
+                        "the names skipped, and what the output folder's file system will "
+                        "refuse or take as one name, and whether it all fits."));
     const QCommandLineOption alwaysCopy(
         QStringLiteral("always-copy"),
-        QStringLiteral("Copy every file anew. Without it a file whose destination already has "
-                       "its size and modification time is left alone."));
+        CommandLine::tr("Copy every file anew. Without it a file whose destination already has "
+                        "its size and modification time is left alone."));
     parser.addOptions({output, flat, list, dryRun, alwaysCopy});
     parser.addPositionalArgument(QStringLiteral("join"),
-                                 QStringLiteral("Join the source folders into the output folder."),
+                                 CommandLine::tr("Join the source folders into the output folder."),
                                  QStringLiteral("join"));
-    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A source folder."),
-                                 QStringLiteral("[SOURCE...]"));
+    parser.addPositionalArgument(CommandLine::tr("SOURCE"), CommandLine::tr("A source folder."),
+                                 CommandLine::tr("[SOURCE...]"));
 
     QStringList qtArguments;
     for (const std::string& argument : arguments)
         qtArguments.append(fromBytes(argument));
+    // The error names the option as given, whose bytes come back through Latin-1; Qt's words
+    // around it are ASCII in the languages the program speaks.
     if (!parser.parse(qtArguments))
         return usageError(console, toBytes(parser.errorText()));
     if (parser.isSet(help) || parser.isSet(helpAll)) {
-        // The usage line names the program as it is called from the PATH, not by its location.
-        std::string text = toBytes(parser.helpText());
-        const std::size_t name = text.find("Usage: ");
-        const std::size_t end = text.find(" [options]");
-        if (name == 0 && end != std::string::npos)
-            text.replace(7, end - 7, "brimvale");
-        console.out << text << Epilog;
+        // The usage line names the program as it is called from the PATH, not by its location,
+        // in whatever words Qt's catalogue gives it.
+        QString text = parser.helpText();
+        const QString location = QCoreApplication::arguments().value(0);
+        if (const qsizetype at = location.isEmpty() ? -1 : text.indexOf(location); at >= 0)
+            text.replace(at, location.size(), QStringLiteral("brimvale"));
+        console.out << text.toStdString() << said(Epilog);
         return ExitStatus::Copied;
     }
     if (parser.isSet(version)) {
@@ -268,14 +288,20 @@ int runOnConsole(const std::vector<std::string>& arguments, Console& console) {
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return usageError(console, "no command: the command is 'join'.");
+        return usageError(
+            console, said(QT_TRANSLATE_NOOP("CommandLine", "no command: the command is 'join'.")));
     if (positional.first() != QStringLiteral("join"))
-        return usageError(console, "unknown command '" + toBytes(positional.first()) + "'.");
+        return usageError(
+            console, words::fill(said(QT_TRANSLATE_NOOP("CommandLine", "unknown command '%1'.")),
+                                 {toBytes(positional.first())}));
     if (!parser.isSet(output))
-        return usageError(console, "join needs the output folder: --output DIR.");
+        return usageError(
+            console,
+            said(QT_TRANSLATE_NOOP("CommandLine", "join needs the output folder: --output DIR.")));
     if (parser.values(output).size() > 1)
-        return usageError(console, "--output is given more than once: a join has one output "
-                                   "folder.");
+        return usageError(console, said(QT_TRANSLATE_NOOP(
+                                       "CommandLine", "--output is given more than once: a join "
+                                                      "has one output folder.")));
 
     JoinRequest request;
     request.output = toBytes(parser.value(output));
@@ -290,7 +316,10 @@ int runOnConsole(const std::vector<std::string>& arguments, Console& console) {
         given.push_back(toBytes(positional[i]));
 
     if (given.empty())
-        return usageError(console, "no source folders: name them as SOURCE or in a --list FILE.");
+        return usageError(
+            console,
+            said(QT_TRANSLATE_NOOP("CommandLine",
+                                   "no source folders: name them as SOURCE or in a --list FILE.")));
     const std::string working = workingFolder();
     bool sourcesUsable = true;
     for (const std::string& source : given) {
@@ -340,10 +369,6 @@ sigset_t watchedSignals() {
     ::_exit(128 + signal);
 }
 
-std::string translated(const char* text) {
-    return QCoreApplication::translate("CommandLine", text).toStdString();
-}
-
 // What the signals do. Ctrl-C or a request to end (SIGINT, SIGTERM, SIGHUP): the copies under way
 // stop and remove what they had partly written, and the run ends; with no run under way, or a
 // second time, the process ends at once. Ctrl-Z (SIGTSTP): the run pauses (every copy in flight
@@ -361,17 +386,15 @@ void watchSignals(const sigset_t set, std::ostream& err) {
                 run->pause();
                 while (!run->paused() && !run->stopRequested())
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                err << translated(QT_TRANSLATE_NOOP("CommandLine",
-                                                    "\nbrimvale: paused: nothing is being "
-                                                    "written; fg goes on"))
+                err << said(QT_TRANSLATE_NOOP("CommandLine", "\nbrimvale: paused: nothing is being "
+                                                             "written; fg goes on"))
                     << std::endl;
             }
             ::kill(::getpid(), SIGSTOP);
         } else if (signal == SIGCONT) {
             if (run && run->pauseRequested()) {
                 run->resume();
-                err << translated(QT_TRANSLATE_NOOP("CommandLine", "brimvale: going on"))
-                    << std::endl;
+                err << said(QT_TRANSLATE_NOOP("CommandLine", "brimvale: going on")) << std::endl;
             }
         } else if (!run || stopping) {
             endBy(signal);

@@ -3,6 +3,7 @@
 // does in a join.
 #include "dryrun.h"
 
+#include "commandlinetexts.h"
 #include "join/fs/paths.h"
 #include "join/fs/targetfs.h"
 #include "join/host/filerecord.h"
@@ -12,6 +13,8 @@
 #include "join/run/runprogress.h"
 #include "words/words.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -39,9 +42,13 @@ bool isNameRefusal(const join::Reason& reason) {
            reason.code == Code::NameRefused || reason.code == Code::PathLongerThere;
 }
 
-std::string counted(std::size_t count, const std::string& one, const std::string& many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
+// "1 file", "2 files": a text of the plan in the form `count` chooses, the count in digits alone.
+std::string counted(const char* text, std::size_t count) {
+    return CommandLine::tr(text, nullptr, static_cast<int>(std::min<std::size_t>(count, INT_MAX)))
+        .toStdString();
 }
+
+using words::fill;
 
 // The run's host for a dry run: the request's list, output folder and option; writes withheld;
 // every fate recorded; what the run would say kept for the plan.
@@ -105,10 +112,12 @@ public:
     PlanPrinter(const JoinRequest& request, std::ostream& out) : m_request(request), m_out(out) {}
 
     int print(const ExamineFunction& examine, const ExamineFunction* rules) {
-        m_out << "Dry run: nothing is written.\n";
+        m_out << said(QT_TRANSLATE_NOOP("CommandLine", "Dry run: nothing is written.")) << '\n';
         describeTarget(examine);
-        m_out << "Copy option: "
-              << (flat() ? "just copy files (flat)" : "preserve folder structure") << "\n\n";
+        m_out << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Copy option: %1")),
+                      {flat() ? said(QT_TRANSLATE_NOOP("CommandLine", "just copy files (flat)"))
+                              : said(QT_TRANSLATE_NOOP("CommandLine", "preserve folder structure"))})
+              << "\n\n";
         DryRunHost host(m_request, rules);
         join::JoinRun(host).run();
         for (const std::string& message : host.runMessages)
@@ -130,30 +139,56 @@ private:
     }
 
     void describeTarget(const ExamineFunction& examine) {
-        m_out << "Output folder: " << shown(m_request.output) << '\n';
+        m_out << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Output folder: %1")),
+                      {shown(m_request.output)})
+              << '\n';
         try {
             m_target = examine(m_request.output);
             m_targetKnown = true;
         } catch (const join::Failure& failure) {
-            m_out << "  its file system cannot be examined: " << words::describe(failure) << '\n';
+            m_out << "  "
+                  << fill(said(QT_TRANSLATE_NOOP("CommandLine",
+                                                 "its file system cannot be examined: %1")),
+                          {words::describe(failure)})
+                  << '\n';
             return;
         }
-        m_out << "  file system: " << m_target.type;
+        std::string type = m_target.type;
         if (!m_target.mountType.empty())
-            m_out << " (mounted as " << m_target.mountType << ")";
+            type = fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 (mounted as %2)")),
+                        {type, m_target.mountType});
         if (!m_target.source.empty())
-            m_out << " on " << m_target.source;
-        m_out << '\n';
+            type = fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 on %2")), {type, m_target.source});
+        m_out << "  " << fill(said(QT_TRANSLATE_NOOP("CommandLine", "file system: %1")), {type})
+              << '\n';
         const bool fat = m_target.family != join::TargetFileSystem::Family::Other;
-        m_out << "  names: " << (m_target.caseInsensitive ? "case ignored" : "case kept")
-              << ", at most " << m_target.nameMax << (fat ? " characters" : " bytes") << '\n';
+        const std::size_t nameMax = m_target.nameMax;
+        m_out << "  "
+              << fill(said(QT_TRANSLATE_NOOP("CommandLine", "names: %1, at most %2")),
+                      {m_target.caseInsensitive
+                           ? said(QT_TRANSLATE_NOOP("CommandLine", "case ignored"))
+                           : said(QT_TRANSLATE_NOOP("CommandLine", "case kept")),
+                       fat ? counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n character(s)"), nameMax)
+                           : counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n byte(s)"), nameMax)})
+              << '\n';
+        std::vector<std::string> notAllowed;
         if (fat)
-            m_out << "  not allowed: : ? * \" < > | \\ and control characters in names";
+            notAllowed.push_back(said(QT_TRANSLATE_NOOP(
+                "CommandLine", ": ? * \" < > | \\ and control characters in names")));
         if (!m_target.storesLinks)
-            m_out << (fat ? ", " : "  not allowed: ") << "symbolic links";
-        if (fat || !m_target.storesLinks)
-            m_out << '\n';
-        m_out << "  free: " << words::sizeText(m_target.freeBytes) << '\n';
+            notAllowed.push_back(said(QT_TRANSLATE_NOOP("CommandLine", "symbolic links")));
+        if (!notAllowed.empty())
+            m_out << "  "
+                  << fill(said(QT_TRANSLATE_NOOP("CommandLine", "not allowed: %1")),
+                          {notAllowed.size() == 1
+                               ? notAllowed.front()
+                               : fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
+                                      {notAllowed.front(), notAllowed.back()})})
+                  << '\n';
+        m_out << "  "
+              << fill(said(QT_TRANSLATE_NOOP("CommandLine", "free: %1")),
+                      {words::sizeText(m_target.freeBytes)})
+              << '\n';
     }
 
     // Each entry: where it goes and what it holds, or why it is refused.
@@ -161,19 +196,23 @@ private:
         const std::size_t count = m_request.sources.size();
         for (std::size_t i = 1; i <= count; ++i) {
             const int entry = static_cast<int>(i);
-            m_out << "Entry " << i << " of " << count << ": " << shown(m_request.sources[i - 1])
+            m_out << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Entry %1 of %2: %3")),
+                          {std::to_string(i), std::to_string(count),
+                           shown(m_request.sources[i - 1])})
                   << '\n';
             const auto read = host.entries.find(entry);
             if (read == host.entries.end())
                 continue; // not begun: the run ended before it
             if (read->second.empty()) {
-                m_out << "  names no folder: nothing to copy\n";
+                m_out << "  "
+                      << said(QT_TRANSLATE_NOOP("CommandLine", "names no folder: nothing to copy"))
+                      << '\n';
                 continue;
             }
             if (const auto messages = host.entryMessages.find(entry);
                 messages != host.entryMessages.end())
                 for (const std::string& message : messages->second)
-                    m_out << "  refused: " << message << '\n';
+                    m_out << "  " << refused(message) << '\n';
             std::size_t files = 0;
             std::size_t folders = 0;
             std::size_t links = 0;
@@ -183,12 +222,16 @@ private:
                     continue;
                 if (isEntryFolder(fate)) {
                     if (fate.fate == FileFate::Fate::NotCopied)
-                        m_out << "  refused: " << words::describe(fate.failure) << '\n';
+                        m_out << "  " << refused(words::describe(fate.failure)) << '\n';
                     else
-                        m_out << "  goes to " << shown(fate.destination)
-                              << (fate.fate == FileFate::Fate::AlreadyThere
-                                      ? " (merged into the folder there)\n"
-                                      : "\n");
+                        m_out << "  "
+                              << fill(fate.fate == FileFate::Fate::AlreadyThere
+                                          ? said(QT_TRANSLATE_NOOP(
+                                                "CommandLine",
+                                                "goes to %1 (merged into the folder there)"))
+                                          : said(QT_TRANSLATE_NOOP("CommandLine", "goes to %1")),
+                                      {shown(fate.destination)})
+                              << '\n';
                 }
                 if (fate.destination.empty() || fate.fate == FileFate::Fate::LeftOut)
                     continue;
@@ -206,24 +249,39 @@ private:
                 }
             }
             if (flat()) {
-                m_out << "  " << counted(files, "file", "files") << " from "
-                      << counted(sourceFolders.size(), "folder", "folders") << " go directly into "
-                      << shown(m_request.output) << '\n';
+                m_out << "  "
+                      << fill(counted(QT_TRANSLATE_N_NOOP(
+                                          "CommandLine", "%1 from %n folder(s) go directly into %2"),
+                                      sourceFolders.size()),
+                              {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
+                               shown(m_request.output)})
+                      << '\n';
                 continue;
             }
             if (files + folders + links == 0)
                 continue;
-            m_out << "  " << counted(files, "file", "files") << ", "
-                  << counted(folders, "folder", "folders");
+            std::string held =
+                fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
+                     {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
+                      counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s)"), folders)});
             if (links > 0)
-                m_out << ", " << counted(links, "link", "links");
-            m_out << '\n';
+                held = fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
+                            {held, counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n link(s)"), links)});
+            m_out << "  " << held << '\n';
         }
+    }
+
+    // "  refused: WHY", an entry the run refused.
+    static std::string refused(const std::string& why) {
+        return fill(said(QT_TRANSLATE_NOOP("CommandLine", "refused: %1")), {why});
     }
 
     void printList(const std::string& heading, const std::vector<std::string>& lines) {
         m_out << '\n'
-              << heading << ": " << (lines.empty() ? "none" : std::to_string(lines.size())) << '\n';
+              << fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1: %2")),
+                      {heading, lines.empty() ? said(QT_TRANSLATE_NOOP("CommandLine", "none"))
+                                              : std::to_string(lines.size())})
+              << '\n';
         for (const std::string& line : lines)
             m_out << "  " << line << '\n';
     }
@@ -271,24 +329,31 @@ private:
                 list += (list.empty() ? "" : ", ") + shown(replaced->source);
             }
             if (!same.empty())
-                collisions.push_back(
-                    shown(flat() ? nameOf(place.kept->destination) : place.kept->destination) +
-                    ": " + shown(place.kept->source) + " replaces " + same);
+                collisions.push_back(fill(
+                    said(QT_TRANSLATE_NOOP("CommandLine", "%1: %2 replaces %3")),
+                    {shown(flat() ? nameOf(place.kept->destination) : place.kept->destination),
+                     shown(place.kept->source), same}));
             if (!other.empty())
-                oneName.push_back(shown(place.kept->source) + " replaces " + other +
-                                  " (one name on " + m_target.type + ")");
+                oneName.push_back(
+                    fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 replaces %2 (one name on %3)")),
+                         {shown(place.kept->source), other, m_target.type}));
         }
         if (flat())
-            printList("Name collisions (the later file wins)", collisions);
+            printList(said(QT_TRANSLATE_NOOP("CommandLine", "Name collisions (the later file wins)")),
+                      collisions);
         else if (!collisions.empty())
-            printList("Files a later entry replaces (the later file wins)", collisions);
+            printList(said(QT_TRANSLATE_NOOP("CommandLine",
+                                             "Files a later entry replaces (the later file wins)")),
+                      collisions);
 
         if (flat()) {
             std::vector<std::string> skipped;
             for (const FileFate& fate : record)
                 if (fate.fate == FileFate::Fate::LeftOut)
                     skipped.push_back(shown(fate.source));
-            printList("Skipped (names beginning with \"~\")", skipped);
+            printList(
+                said(QT_TRANSLATE_NOOP("CommandLine", "Skipped (names beginning with \"~\")")),
+                skipped);
         }
 
         // Names the output's file system refuses, by their sources; then everything else the
@@ -300,22 +365,32 @@ private:
                                     words::reasonText(fate.failure.reason));
                 refusedReasons.insert(words::describe(fate.failure));
             }
-        printList(m_targetKnown ? "Refused by " + m_target.type : std::string("Refused"),
+        printList(m_targetKnown
+                      ? fill(said(QT_TRANSLATE_NOOP("CommandLine", "Refused by %1")), {m_target.type})
+                      : said(QT_TRANSLATE_NOOP("CommandLine", "Refused")),
                   m_refused);
         if (m_target.caseInsensitive)
-            printList("Different names that are one on " + m_target.type, oneName);
+            printList(fill(said(QT_TRANSLATE_NOOP("CommandLine", "Different names that are one on %1")),
+                           {m_target.type}),
+                      oneName);
         std::vector<std::string> notCopied;
         for (const join::EntryNotCopied& entry : outcome.notCopied)
             for (const join::NotCopiedItem& item : entry.items)
                 if (const std::string text = words::describe(item); !refusedReasons.contains(text))
                     notCopied.push_back(text);
         if (!notCopied.empty())
-            printList("Not copied", notCopied);
+            printList(said(QT_TRANSLATE_NOOP("CommandLine", "Not copied")), notCopied);
         for (const std::string& fault : host.faults)
-            m_out << "\nA fault of the program: " << fault << '\n';
+            m_out << '\n'
+                  << fill(said(QT_TRANSLATE_NOOP("CommandLine", "A fault of the program: %1")),
+                          {fault})
+                  << '\n';
         if (outcome.filesAlreadyThere > 0)
-            m_out << "\nAlready there (same size and time), left alone: "
-                  << outcome.filesAlreadyThere << '\n';
+            m_out << '\n'
+                  << fill(said(QT_TRANSLATE_NOOP(
+                              "CommandLine", "Already there (same size and time), left alone: %1")),
+                          {std::to_string(outcome.filesAlreadyThere)})
+                  << '\n';
     }
 
     // The room the files and folders it would write take, less what the files they replace
@@ -340,9 +415,13 @@ private:
         }
         const std::uint64_t write = needed > freed ? needed - freed : 0;
         m_tooBig = write > m_target.freeBytes;
-        m_out << "\nSpace: about " << words::sizeText(write) << " to write, "
-              << words::sizeText(m_target.freeBytes)
-              << " free: " << (m_tooBig ? "does not fit" : "fits") << '\n';
+        m_out << '\n'
+              << fill(m_tooBig ? said(QT_TRANSLATE_NOOP(
+                                     "CommandLine", "Space: about %1 to write, %2 free: does not fit"))
+                               : said(QT_TRANSLATE_NOOP("CommandLine",
+                                                        "Space: about %1 to write, %2 free: fits")),
+                      {words::sizeText(write), words::sizeText(m_target.freeBytes)})
+              << '\n';
     }
 
     int printSummary(const DryRunHost& host, const join::JoinOutcome& outcome) {
@@ -364,27 +443,40 @@ private:
         const std::uint64_t files =
             filesNotCopied > m_refused.size() ? filesNotCopied - m_refused.size() : 0;
         if (refusedEntries > 0)
-            problems.push_back(counted(refusedEntries, "entry refused", "entries refused"));
+            problems.push_back(
+                counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n entry/entries refused"), refusedEntries));
         if (!m_refused.empty())
-            problems.push_back(counted(m_refused.size(), "name refused", "names refused"));
+            problems.push_back(
+                counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n name(s) refused"), m_refused.size()));
         if (files > 0)
-            problems.push_back(counted(files, "file not copied", "files not copied"));
+            problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s) not copied"),
+                                       static_cast<std::size_t>(files)));
         if (folders > 0)
-            problems.push_back(counted(folders, "folder not copied", "folders not copied"));
+            problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s) not copied"),
+                                       static_cast<std::size_t>(folders)));
         if (outcome.otherFailures() > 0)
-            problems.push_back(counted(outcome.otherFailures(), "other failure", "other failures"));
+            problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n other failure(s)"),
+                                       static_cast<std::size_t>(outcome.otherFailures())));
         if (!host.faults.empty())
-            problems.push_back(counted(host.faults.size(), "fault", "faults"));
+            problems.push_back(
+                counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n fault(s)"), host.faults.size()));
         if (m_tooBig)
-            problems.push_back("not enough space");
+            problems.push_back(said(QT_TRANSLATE_NOOP("CommandLine", "not enough space")));
         if (problems.empty()) {
-            m_out << "\nThe join would copy everything.\n";
+            m_out << '\n'
+                  << said(QT_TRANSLATE_NOOP("CommandLine", "The join would copy everything."))
+                  << '\n';
             return ExitStatus::Copied;
         }
-        m_out << "\nThe join would not copy everything: ";
-        for (std::size_t i = 0; i < problems.size(); ++i)
-            m_out << (i == 0 ? "" : ", ") << problems[i];
-        m_out << ".\n";
+        std::string list;
+        for (const std::string& problem : problems)
+            list = list.empty() ? problem
+                                : fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")), {list, problem});
+        m_out << '\n'
+              << fill(said(QT_TRANSLATE_NOOP("CommandLine",
+                                             "The join would not copy everything: %1.")),
+                      {list})
+              << '\n';
         return ExitStatus::NotEverything;
     }
 

@@ -1,5 +1,6 @@
 #include "terminalhost.h"
 
+#include "commandlinetexts.h"
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
 #include "join/run/joinrun.h"
@@ -8,13 +9,17 @@
 #include "words/words.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <iterator>
 #include <string_view>
 #include <utility>
 
 namespace cli {
+
+using words::fill;
 
 namespace {
 
@@ -77,9 +82,12 @@ void ProgressLine::setFoldersFound(std::size_t count) {
 std::string ProgressLine::counters() const {
     if (m_entry == 0)
         return {};
-    std::string text = "entry " + std::to_string(m_entry) + " of " + std::to_string(m_count);
+    std::string text = fill(said(QT_TRANSLATE_NOOP("CommandLine", "entry %1 of %2")),
+                            {std::to_string(m_entry), std::to_string(m_count)});
     if (m_found > 0)
-        text += ", " + std::to_string(m_found) + (m_found == 1 ? " folder" : " folders") + " found";
+        text += ", " + CommandLine::tr("%n folder(s) found", nullptr,
+                                       static_cast<int>(std::min<std::size_t>(m_found, INT_MAX)))
+                           .toStdString();
     if (!m_copied.empty())
         text += ", " + m_copied;
     return text + ": ";
@@ -120,17 +128,6 @@ void ProgressLine::printMessage(const std::string& text) {
         show();
 }
 
-namespace {
-
-// The terminal's own texts, in the user's language.
-std::string translated(const char* text) {
-    return QCoreApplication::translate("CommandLine", text).toStdString();
-}
-
-using words::fill;
-
-} // namespace
-
 TerminalJoinHost::TerminalJoinHost(JoinRequest request, Console& console)
     : m_request(std::move(request)), m_console(console),
       m_progress(console.err, console.errIsTerminal, console.width) {}
@@ -142,7 +139,7 @@ std::string TerminalJoinHost::sourceText(int index) const {
 std::string TerminalJoinHost::entryContext(int entry) const {
     if (entry < 1 || entry > sourceCount())
         return "brimvale: ";
-    return fill(translated(QT_TRANSLATE_NOOP("CommandLine", "brimvale: entry %1 (%2): ")),
+    return fill(said(QT_TRANSLATE_NOOP("CommandLine", "brimvale: entry %1 (%2): ")),
                 {std::to_string(entry),
                  words::shown(m_request.sources[static_cast<std::size_t>(entry - 1)])});
 }
@@ -229,7 +226,7 @@ int TerminalJoinHost::finish() {
     // What was copied, what was already there and left alone, and what the flat copy's rules
     // left.
     std::string tally =
-        fill(translated(QT_TRANSLATE_NOOP("CommandLine",
+        fill(said(QT_TRANSLATE_NOOP("CommandLine",
                                           "%1 copied, %2 already there (same size and time) and "
                                           "left alone")),
              {words::filesText(outcome.filesCopied), words::countText(outcome.filesAlreadyThere)});
@@ -241,7 +238,7 @@ int TerminalJoinHost::finish() {
     if (const std::string things = words::notCopiedByKindText(outcome.notCopiedCounts);
         !things.empty())
         notCopied.push_back(
-            fill(translated(QT_TRANSLATE_NOOP("CommandLine", "%1 could not be copied")), {things}));
+            fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 could not be copied")), {things}));
     const std::uint64_t others = outcome.otherFailures() +
                                  static_cast<std::uint64_t>(outcome.reports) +
                                  static_cast<std::uint64_t>(outcome.entriesRefused);
@@ -251,7 +248,7 @@ int TerminalJoinHost::finish() {
         std::string line;
         for (std::size_t i = 0; i < notCopied.size(); ++i)
             line += (i == 0 ? "" : ", ") + notCopied[i];
-        m_console.err << fill(translated(QT_TRANSLATE_NOOP(
+        m_console.err << fill(said(QT_TRANSLATE_NOOP(
                                   "CommandLine",
                                   "brimvale: not everything was copied: %1, named above; "
                                   "%2")),
@@ -261,7 +258,7 @@ int TerminalJoinHost::finish() {
     }
     if (outcome.ending == join::JoinOutcome::Ending::Faulted)
         return ExitStatus::NotEverything;
-    m_console.err << fill(translated(QT_TRANSLATE_NOOP("CommandLine", "Done: %1.")), {tally})
+    m_console.err << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Done: %1.")), {tally})
                   << '\n';
     return ExitStatus::Copied;
 }

@@ -1,6 +1,7 @@
 #include "cursorfile.h"
 
 #include "join/fs/failure.h"
+#include "windowtexts.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -24,7 +25,7 @@ constexpr quint16 CursorType = 2;
 
 [[noreturn]] void invalid(const QString& path) {
     throw join::Failure(join::ErrorNumber::InvalidPicture,
-                        "Invalid picture: " + path.toStdString());
+                        Window::tr("Invalid picture: %1").arg(path).toStdString());
 }
 
 quint16 word(const QByteArray& bytes, int offset) {

@@ -1,6 +1,7 @@
 #include "desktopbus.h"
 
 #include "join/run/runprogress.h"
+#include "windowtexts.h"
 #include "words/words.h"
 
 #include <QDBusConnection>
@@ -77,22 +78,18 @@ void DesktopBus::notify(const QString& summary, const QString& body) {
 
 QString endOfRunNotice(const join::JoinOutcome& outcome) {
     if (outcome.stopped())
-        return QStringLiteral("The join was stopped: ") + files(outcome.filesCopied) +
-               QStringLiteral(" copied");
+        return Window::tr("The join was stopped: %1 copied").arg(files(outcome.filesCopied));
     if (outcome.ending == join::JoinOutcome::Ending::Faulted)
-        return QStringLiteral("The join ended early: ") + files(outcome.filesCopied) +
-               QStringLiteral(" copied");
+        return Window::tr("The join ended early: %1 copied").arg(files(outcome.filesCopied));
     if (const std::string things = words::notCopiedByKindText(outcome.notCopiedCounts);
         !things.empty())
-        return QString::fromStdString(things) + QStringLiteral(" could not be copied");
+        return Window::tr("%1 could not be copied").arg(QString::fromStdString(things));
     if (!outcome.allCopied())
-        return files(outcome.filesCopied) + QStringLiteral(" copied; not everything could be");
+        return Window::tr("%1 copied; not everything could be").arg(files(outcome.filesCopied));
     if (outcome.reports > 0)
-        return files(outcome.filesCopied) + QStringLiteral(" copied; ") +
-               QString::number(outcome.reports) +
-               (outcome.reports == 1 ? QStringLiteral(" problem") : QStringLiteral(" problems")) +
-               QStringLiteral(" reported");
-    return files(outcome.filesCopied) + QStringLiteral(" copied");
+        return Window::tr("%1 copied; %n problem(s) reported", nullptr, outcome.reports)
+            .arg(files(outcome.filesCopied));
+    return Window::tr("%1 copied").arg(files(outcome.filesCopied));
 }
 
 } // namespace shell

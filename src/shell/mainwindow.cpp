@@ -55,7 +55,7 @@ namespace shell {
 namespace {
 
 const char* const LastFolderDotKey = "LastFolderDot";
-const char* const FolderPrompt = "Please select folder:";
+const char* const FolderPrompt = QT_TRANSLATE_NOOP("Window", "Please select folder:");
 
 } // namespace
 
@@ -219,7 +219,7 @@ void MainWindow::browseForOutputFolder() {
     std::string lastFolderDot;
     std::string chosen;
     trap.line(100, [&] { lastFolderDot = GetSetting(LastFolderDotKey, ""); });
-    trap.line(100, [&] { chosen = folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
+    trap.line(100, [&] { chosen = folderDialog().BrowseForFolder(Window::tr(FolderPrompt).toStdString(), lastFolderDot); });
     if (trap.test(102, [&] { return chosen.empty(); }))
         return;
     trap.line(104, [&] { setPointer(join::Pointer::Hourglass); });
@@ -244,10 +244,11 @@ void MainWindow::startUp() {
     if (trap.test(106, [&] { return join::fileIsPresent(fileSystemPath(cursorPath)); }))
         trap.line(108, [&] { loadHandCursor(cursorPath); });
     trap.line(110, [&] { openHomePageByChance(m_env.randomDraw, m_env.openUrl); });
-    trap.line(128, [&] { m_sourceList->addColumn(QStringLiteral("Source Folder(s)")); });
+    trap.line(128, [&] { m_sourceList->addColumn(Window::tr("Source Folder(s)")); });
     trap.line(130, [&] {
         if (m_sourceList->columnCount() < 1)
-            throw join::Failure(join::ErrorNumber::IndexOutOfBounds, "Index out of bounds");
+            throw join::Failure(join::ErrorNumber::IndexOutOfBounds,
+                                Window::tr("Index out of bounds").toStdString());
         m_sourceListView->setColumnWidth(0, firstColumnWidth());
     });
     trap.line(132, [&] {
@@ -267,8 +268,9 @@ void MainWindow::loadHandCursor(const QString& path) {
 void MainWindow::showHelp() {
     join::Trap trap(*this, join::Procedure::ShowHelp);
     trap.line(100, [&] {
-        showMessage(std::string("Questions? Please contact Team Quorvik at ") +
-                    BRIMVALE_CONTACT_PAGE);
+        showMessage(Window::tr("Questions? Please contact Team Quorvik at %1")
+                        .arg(QStringLiteral(BRIMVALE_CONTACT_PAGE))
+                        .toStdString());
     });
 }
 

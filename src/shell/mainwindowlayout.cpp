@@ -12,6 +12,7 @@
 #include "screenfit.h"
 #include "textprogressbar.h"
 #include "windowtexts.h"
+#include "words/words.h"
 
 #include <QApplication>
 #include <QFile>
@@ -99,36 +100,36 @@ void MainWindow::createControls() {
     place(m_outputFolderBox, "Frame2", 120, 4230, 7560, 800);
     m_outputFolderEdit = new QLineEdit(m_outputFolderBox);
     place(m_outputFolderEdit, "Text2", 240, 300, 6375, 345);
-    m_browseButton = new QPushButton(QStringLiteral("&..."), m_outputFolderBox);
+    m_browseButton = new QPushButton(Window::tr("&..."), m_outputFolderBox);
     place(m_browseButton, "PushButton1", 6720, 300, 585, 345);
 
     m_copyOptionsBox = new QGroupBox(CopyOptionsTitle, this);
     place(m_copyOptionsBox, "Frame1", 120, 5080, 7560, 1005);
     m_flatOption = new QRadioButton(
-        QStringLiteral(
+        Window::tr(
             "&Just copy files (and do not preserve folder structure) when copying to dest folder"),
         m_copyOptionsBox);
     place(m_flatOption, "Option2", 180, 650, 7230, 240);
     m_preserveOption = new QRadioButton(
-        QStringLiteral("&Preserve folder structure when copying to destination folder"),
+        Window::tr("&Preserve folder structure when copying to destination folder"),
         m_copyOptionsBox);
     place(m_preserveOption, "Option1", 180, 300, 6405, 240);
 
-    m_addFolderButton = new QPushButton(QStringLiteral("&Add Folder(s)"), this);
+    m_addFolderButton = new QPushButton(Window::tr("&Add Folder(s)"), this);
     place(m_addFolderButton, "PushButton3", 120, 2750, 3735, 405);
-    m_addFolderTreeButton = new QPushButton(QStringLiteral("Add All S&ubfolders In Folder"), this);
+    m_addFolderTreeButton = new QPushButton(Window::tr("Add All S&ubfolders In Folder"), this);
     place(m_addFolderTreeButton, "PushButton5", 3960, 2750, 3720, 405);
-    m_loadListButton = new QPushButton(QStringLiteral("&Load List Of Folders From File"), this);
+    m_loadListButton = new QPushButton(Window::tr("&Load List Of Folders From File"), this);
     place(m_loadListButton, "PushButton10", 120, 3260, 3735, 405);
-    m_clearListButton = new QPushButton(QStringLiteral("&Clear List"), this);
+    m_clearListButton = new QPushButton(Window::tr("&Clear List"), this);
     place(m_clearListButton, "PushButton7", 3960, 3260, 3720, 405);
     m_startButton = new QPushButton(StartCaption, this);
     place(m_startButton, "PushButton2", 120, 6210, 7560, 405);
     m_progressBar = new TextProgressBar(this);
     place(m_progressBar, "ProgressBar1", 120, 6730, 7560, 405);
-    m_helpButton = new QPushButton(QStringLiteral("&Help"), this);
+    m_helpButton = new QPushButton(Window::tr("&Help"), this);
     place(m_helpButton, "PushButton4", 120, 3770, 3735, 405);
-    m_sampleFoldersButton = new QPushButton(QStringLiteral("Load Sample/&Example Folders"), this);
+    m_sampleFoldersButton = new QPushButton(Window::tr("Load Sample/&Example Folders"), this);
     place(m_sampleFoldersButton, "PushButton6", 3960, 3770, 3720, 405);
 
     m_commandButtons = {m_browseButton,    m_startButton,         m_addFolderButton,
@@ -157,14 +158,14 @@ void MainWindow::setDesignedAppearance() {
     m_sourceListView->header()->setStretchLastSection(false);
     m_sourceListView->header()->setSectionsMovable(false);
     m_sourceListView->setToolTip(
-        QStringLiteral("Double-click item to remove it. Move | line to right "
-                       "and out of window to reveal full names."));
-    m_sourceListView->setAccessibleName(QStringLiteral("Source folders"));
+        Window::tr("Double-click item to remove it. Move | line to right "
+                   "and out of window to reveal full names."));
+    m_sourceListView->setAccessibleName(Window::tr("Source folders"));
 
-    m_outputFolderEdit->setAccessibleName(QStringLiteral("Output folder"));
+    m_outputFolderEdit->setAccessibleName(Window::tr("Output folder"));
     // The box holds any text, as long as it is; a stored text must come back whole.
     m_outputFolderEdit->setMaxLength(std::numeric_limits<int>::max());
-    m_browseButton->setAccessibleName(QStringLiteral("Browse for the output folder"));
+    m_browseButton->setAccessibleName(Window::tr("Browse for the output folder"));
 
     // Created after the controls it draws, so that it is destroyed after them.
     auto* designedStyle = new DesignedStyle;
@@ -179,8 +180,8 @@ void MainWindow::setDesignedAppearance() {
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(true);
     m_progressBar->setAlignment(Qt::AlignCenter);
-    m_progressBar->setText(QStringLiteral("Progress Bar"));
-    m_progressBar->setAccessibleName(QStringLiteral("Progress"));
+    m_progressBar->setText(QString::fromStdString(words::idleProgressText()));
+    m_progressBar->setAccessibleName(Window::tr("Progress"));
 
     m_focusMark = new FocusMark(this);
     m_designedSize = size();
@@ -327,13 +328,16 @@ void MainWindow::ApplySkin() {
     showDesignedColours();
     QFile skin(skinPath);
     if (!skin.open(QIODevice::ReadOnly))
-        throw join::Failure(join::ErrorNumber::PathFileAccessError,
-                            "Path/File access error: " + skin.errorString().toStdString());
+        throw join::Failure(
+            join::ErrorNumber::PathFileAccessError,
+            Window::tr("Path/File access error: %1").arg(skin.errorString()).toStdString());
     const QByteArray styleSheet = skin.read(LargestSkinFile + 1);
     if (styleSheet.size() > LargestSkinFile)
         throw join::Failure(join::ErrorNumber::PathFileAccessError,
-                            "Path/File access error: the skin file is too large: " +
-                                fileSystemPath(skinPath));
+                            words::fill(Window::tr("Path/File access error: the skin file is "
+                                                   "too large: %1")
+                                            .toStdString(),
+                                        {fileSystemPath(skinPath)}));
     m_skin = QString::fromUtf8(styleSheet);
     showDesignedColours();
 }

@@ -52,8 +52,7 @@ void MainWindow::showRunning(bool running) {
     m_clearListButton->setEnabled(!running);
     m_sourceList->setLocked(running);
     // These stay usable: the run has read them, and what the user changes is stored for the next.
-    const QString note =
-        running ? QStringLiteral(" (a change counts from the next run)") : QString();
+    const QString note = running ? NextRunNote.text() : QString();
     m_outputFolderBox->setTitle(OutputFolderTitle + note);
     m_copyOptionsBox->setTitle(CopyOptionsTitle + note);
     m_endRequests->setCatchingSignals(running);

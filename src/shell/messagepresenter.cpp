@@ -1,5 +1,7 @@
 #include "messagepresenter.h"
 
+#include "windowtexts.h"
+
 #include <QMessageBox>
 
 namespace shell {
@@ -30,7 +32,7 @@ void MessageBoxPresenter::showDetailedMessage(QWidget* parent, const QString& ca
 }
 
 void MessageBoxPresenter::showErrorReport(QWidget* parent, const QString& text) {
-    showBox(parent, QMessageBox::Warning, QStringLiteral("Application Error"), text);
+    showBox(parent, QMessageBox::Warning, Window::tr("Application Error"), text);
 }
 
 bool MessageBoxPresenter::askYesNo(QWidget* parent, const QString& caption, const QString& text) {

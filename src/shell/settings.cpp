@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "join/fs/failure.h"
+#include "windowtexts.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -64,7 +65,7 @@ bool readBoolean(const QString& text) {
     bool isNumber = false;
     const double number = QLocale::c().toDouble(trimmed, &isNumber);
     if (!isNumber || !std::isfinite(number))
-        throw join::Failure(join::ErrorNumber::TypeMismatch, "Type mismatch");
+        throw join::Failure(join::ErrorNumber::TypeMismatch, Window::tr("Type mismatch").toStdString());
     return number != 0.0;
 }
 

@@ -1,6 +1,7 @@
 #include "sourcelistmodel.h"
 
 #include "join/fs/failure.h"
+#include "windowtexts.h"
 
 #include <QTextDocument>
 
@@ -21,7 +22,8 @@ int SourceListModel::count() const {
 
 void SourceListModel::checkIndex(int index) const {
     if (index < 1 || index > count())
-        throw join::Failure(join::ErrorNumber::IndexOutOfBounds, "Index out of bounds");
+        throw join::Failure(join::ErrorNumber::IndexOutOfBounds,
+                            Window::tr("Index out of bounds").toStdString());
 }
 
 std::string SourceListModel::text(int index) const {

@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "join/fs/failure.h"
+#include "windowtexts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,7 +40,8 @@ QString getDesktopFolder(const std::function<QString()>& desktopFolder) {
     const QString folder = desktopFolder();
     if (folder.isEmpty())
         throw join::Failure(join::ErrorNumber::PathNotFound,
-                            "Path not found: the desktop folder cannot be determined");
+                            Window::tr("Path not found: the desktop folder cannot be determined")
+                                .toStdString());
     return folder + QLatin1Char('/');
 }
 
@@ -64,7 +66,9 @@ void openHomePageByChance(const std::function<double()>& randomDraw,
     const QUrl homePage(QStringLiteral(BRIMVALE_HOME_PAGE));
     if (!openUrl(homePage))
         throw join::Failure(join::ErrorNumber::FileNotFound,
-                            "File not found: cannot open " + homePage.toString().toStdString());
+                            Window::tr("File not found: cannot open %1")
+                                .arg(homePage.toString())
+                                .toStdString());
 }
 
 double drawSeededByTimeOfDay() {

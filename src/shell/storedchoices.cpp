@@ -1,6 +1,8 @@
 #include "storedchoices.h"
 
 #include "pathtext.h"
+#include "windowtexts.h"
+#include "words/words.h"
 
 #include <QRadioButton>
 #include <string>
@@ -47,9 +49,11 @@ void StoredChoices::store(const QString& key, const QString& value, join::Proced
         return;
     m_failureReported = true;
     const std::string file = fileSystemPath(m_settings.fileName());
-    const std::string description = status == QSettings::AccessError
-                                        ? "Cannot write the settings file " + file
-                                        : "The settings file " + file + " is not readable";
+    const std::string description = words::fill(
+        (status == QSettings::AccessError ? Window::tr("Cannot write the settings file %1")
+                                          : Window::tr("The settings file %1 is not readable"))
+            .toStdString(),
+        {file});
     m_reporter.showErrorReport(join::Failure(join::ErrorNumber::PathFileAccessError, description),
                                join::reportLocation(procedure), 100);
 }

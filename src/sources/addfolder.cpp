@@ -2,12 +2,13 @@
 #include "join/fs/paths.h"
 #include "join/host/trap.h"
 #include "join/walk/subfolders.h"
+#include "listtexts.h"
 
 namespace sources {
 
 namespace {
 
-const char* const FolderPrompt = "Please select folder:";
+const char* const FolderPrompt = QT_TRANSLATE_NOOP("Lists", "Please select folder:");
 
 // Steps 100 to 104 of both add commands: the picker opens at "LastFolderDot" (read afresh,
 // never written); a cancel ends the command before the pointer changes. Returns "" on cancel.
@@ -16,7 +17,8 @@ std::string pickFolderAndShowBusy(CommandHost& host, join::Trap& trap) {
     std::string chosen;
     trap.line(100, [&] { lastFolderDot = host.GetSetting("LastFolderDot", ""); });
     trap.line(102,
-              [&] { chosen = host.folderDialog().BrowseForFolder(FolderPrompt, lastFolderDot); });
+              [&] { chosen = host.folderDialog().BrowseForFolder(Lists::tr(FolderPrompt).toStdString(),
+                                                           lastFolderDot); });
     if (trap.test(102, [&] { return chosen.empty(); }))
         return {};
     trap.line(104, [&] { host.setPointer(join::Pointer::Hourglass); });

@@ -7,11 +7,13 @@
 #include "join/host/trap.h"
 #include "join/run/runprogress.h"
 #include "join/tasks/workers.h"
+#include "listtexts.h"
 #include "selection.h"
 #include "words/words.h"
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -185,7 +187,7 @@ void readList(SourceList& list, int fd, const std::string& name, BlankLines* bla
 void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::string& path,
                       BlankLines* blankLines) {
     if (!join::fileIsPresent(path)) {
-        messages.showMessage("File not found");
+        messages.showMessage(Lists::tr("File not found").toStdString());
         return;
     }
 
@@ -198,9 +200,10 @@ void loadListFromFile(SourceList& list, join::MessageSink& messages, const std::
     if (::fstat(file.get(), &info) != 0)
         throw join::failureFromErrno(errno, path);
     if (!S_ISREG(info.st_mode))
-        throw join::Failure(join::ErrorNumber::PathFileAccessError,
-                            "Path/File access error: " + join::quotedForDisplay(path) +
-                                " (not a regular file)");
+        throw join::Failure(
+            join::ErrorNumber::PathFileAccessError,
+            words::fill(Lists::tr("Path/File access error: %1 (not a regular file)").toStdString(),
+                        {join::quotedForDisplay(path)}));
     readList(list, file.get(), path, blankLines);
 }
 
@@ -233,13 +236,16 @@ void LinesWithoutFolder::check(const SourceList& list, int firstItem, const std:
 std::string LinesWithoutFolder::message() const {
     if (m_shown.empty())
         return {};
-    std::string text = "Some lines do not name a folder now:";
+    std::string text = Lists::tr("Some lines do not name a folder now:").toStdString();
     for (const Line& line : m_shown)
-        text += "\n" + join::quotedForDisplay(line.file) + ", line " + std::to_string(line.number) +
-                ": " + join::quotedForDisplay(line.text);
+        text += "\n" + words::fill(Lists::tr("%1, line %2: %3").toStdString(),
+                                   {join::quotedForDisplay(line.file), std::to_string(line.number),
+                                    join::quotedForDisplay(line.text)});
     if (m_more > 0)
-        text +=
-            "\nand " + words::countText(m_more) + (m_more == 1 ? " more line." : " more lines.");
+        text += "\n" + words::fill(Lists::tr("and %1 more line(s).", nullptr,
+                                             static_cast<int>(std::min<std::size_t>(m_more, INT_MAX)))
+                                       .toStdString(),
+                                   {words::countText(m_more)});
     return text;
 }
 
@@ -249,13 +255,21 @@ namespace sources {
 
 namespace {
 
-const char* const LayoutNote = "File should look like:\r/home/user/test1\r/home/user/test2\retc.";
-const char* const DialogTitle = "Add File(s) - Hold Ctrl to select multiple files";
+const char* const LayoutNote = QT_TRANSLATE_NOOP(
+    "Lists", "File should look like:\r/home/user/test1\r/home/user/test2\retc.");
+const char* const DialogTitle =
+    QT_TRANSLATE_NOOP("Lists", "Add File(s) - Hold Ctrl to select multiple files");
 // Every name: "*.*" would hide the many names here that hold no dot.
-const char* const AllFilesFilter = "All Files (*)";
-const char* const TooManyFiles = "You've selected too many files to add.\r\r"
-                                 "Please try adding via the \"Add All\" button.";
-const char* const BadFileName = "was not added because it has bad characters in the filename.";
+const char* const AllFilesFilter = QT_TRANSLATE_NOOP("Lists", "All Files (*)");
+const char* const TooManyFiles = QT_TRANSLATE_NOOP("Lists",
+                                                   "You've selected too many files to add.\r\r"
+                                                   "Please try adding via the \"Add All\" button.");
+const char* const BadFileName =
+    QT_TRANSLATE_NOOP("Lists", "was not added because it has bad characters in the filename.");
+
+std::string said(const char* text) {
+    return Lists::tr(text).toStdString();
+}
 
 } // namespace
 
@@ -269,22 +283,23 @@ void checkAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const s
         trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path, blankLines); });
     } else {
         trap.line(line + 4,
-                  [&] { host.showMessage(join::quotedForDisplay(path) + "\r\r" + BadFileName); });
+                  [&] { host.showMessage(join::quotedForDisplay(path) + "\r\r" + said(BadFileName)); });
     }
 }
 
 void loadListFiles(CommandHost& host) {
     join::Trap trap(host, join::Procedure::LoadListFiles);
     trap.handleNumber(join::ErrorNumber::FileDialogBufferTooSmall,
-                      [&] { host.showMessage(TooManyFiles); });
+                      [&] { host.showMessage(said(TooManyFiles)); });
     std::string selection;
     std::vector<std::string> parts;
     LinesWithoutFolder unnamed;
 
-    trap.line(100, [&] { host.showMessage(LayoutNote); });
+    trap.line(100, [&] { host.showMessage(said(LayoutNote)); });
     trap.line(102, [&] {
         selection =
-            makeSelectionString(host.fileOpenDialog().ShowOpen(DialogTitle, AllFilesFilter));
+            makeSelectionString(
+            host.fileOpenDialog().ShowOpen(said(DialogTitle), said(AllFilesFilter)));
         checkSelectionFits(selection);
     });
     if (trap.ended())

@@ -1,6 +1,7 @@
 #include "selection.h"
 
 #include "join/fs/failure.h"
+#include "listtexts.h"
 
 #include <algorithm>
 
@@ -52,7 +53,9 @@ std::size_t selectionBufferLength(const std::string& selection) {
 void checkSelectionFits(const std::string& selection) {
     if (selectionBufferLength(selection) > MaxFileSize)
         throw join::Failure(join::ErrorNumber::FileDialogBufferTooSmall,
-                            "The file name buffer is too small to hold the selected file names.");
+                            Lists::tr("The file name buffer is too small to hold the selected "
+                                      "file names.")
+                                .toStdString());
 }
 
 std::vector<std::string> splitSelection(const std::string& selection) {

@@ -9,11 +9,13 @@
 #include <QString>
 #include <QTranslator>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -30,26 +32,40 @@ std::string fill(const QString& text, std::initializer_list<std::string> args) {
     return words::fill(utf8(text), args);
 }
 
-// Where numbers are written as the user's language writes them; as in English where the language
-// is the C locale's.
-const QLocale& numbers() {
-    static const QLocale locale = [] {
-        const QLocale system = QLocale::system();
-        return system.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates)
-                                               : system;
-    }();
-    return locale;
+// The catalogues installed, on the application's thread, and the locale numbers are written in,
+// which the threads that tell a run's progress read too.
+struct Installed {
+    std::atomic<bool> done = false;
+    std::vector<QTranslator*> translators;
+    std::mutex numbersMutex;
+    QLocale numbers = QLocale(QLocale::English, QLocale::UnitedStates);
+};
+
+Installed& installed() {
+    static Installed state;
+    return state;
+}
+
+QLocale numbers() {
+    Installed& state = installed();
+    const std::lock_guard lock(state.numbersMutex);
+    return state.numbers;
+}
+
+// A translated text in the form `count` chooses (its plural forms), %1, ... filled in by `args`.
+QString translatedFor(const char* text, std::uint64_t count) {
+    // English needs its catalogue for its plural forms.
+    installTranslations();
+    return QCoreApplication::translate("Words", text, nullptr,
+                                       static_cast<int>(std::min<std::uint64_t>(count, INT_MAX)));
 }
 
 // A translated text that counts `count` (%n, its plural form chosen by the count), with the count
 // written as the user's language writes numbers and %1, ... filled in by `args`.
 std::string counted(const char* text, std::uint64_t count,
                     std::initializer_list<std::string> args = {}) {
-    // English needs its catalogue for its plural forms.
-    installTranslations();
-    const int n = static_cast<int>(std::min<std::uint64_t>(count, INT_MAX));
-    QString translated = QCoreApplication::translate("Words", text, nullptr, n);
-    const QString plain = QString::number(n);
+    QString translated = translatedFor(text, count);
+    const QString plain = QString::number(std::min<std::uint64_t>(count, INT_MAX));
     if (const qsizetype at = translated.indexOf(plain); at >= 0)
         translated.replace(at, plain.size(), QString::fromStdString(countText(count)));
     return fill(translated, args);
@@ -131,28 +147,89 @@ std::string problemsText(std::uint64_t count, bool others) {
                   : counted(QT_TRANSLATE_N_NOOP("Words", "%n problem(s)"), count);
 }
 
+namespace {
+
+const QLocale English(QLocale::English, QLocale::UnitedStates);
+
+// The program's catalogue for the first language of `language` that has one (a list such as
+// LANGUAGE=fr:de counts in its order); none for English, whose catalogue is loaded anyway, and
+// for the C locale, whose programs speak English.
+std::unique_ptr<QTranslator> catalogueFor(const QLocale& language) {
+    if (language.language() == QLocale::C)
+        return {};
+    auto catalogue = std::make_unique<QTranslator>();
+    if (!catalogue->load(language, QStringLiteral("brimvale"), QStringLiteral("_"),
+                         QStringLiteral(":/i18n")) ||
+        QLocale(catalogue->language()).language() == QLocale::English)
+        return {};
+    return catalogue;
+}
+
+// The locale the system writes numbers in, as the C library takes it: LC_ALL, LC_NUMERIC, LANG.
+QLocale systemNumbers() {
+    for (const char* name : {"LC_ALL", "LC_NUMERIC", "LANG"})
+        if (const QString value = qEnvironmentVariable(name); !value.isEmpty())
+            return QLocale(value);
+    return QLocale::c();
+}
+
+// English first, so that a text the catalogue lacks falls back to it; then the catalogue of
+// `language`, and Qt's own texts in the language that catalogue is in, so that a box never
+// mixes two languages. Numbers as `numbers` writes them, or, where that is the C locale, as the
+// language of the texts does.
+void install(Installed& state, const QLocale& language, const QLocale& numbers) {
+    for (QTranslator* translator : state.translators) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    state.translators.clear();
+    const auto add = [&state](std::unique_ptr<QTranslator> translator) {
+        QCoreApplication::installTranslator(translator.get());
+        state.translators.push_back(translator.release());
+    };
+    auto english = std::make_unique<QTranslator>();
+    if (english->load(English, QStringLiteral("brimvale"), QStringLiteral("_"),
+                      QStringLiteral(":/i18n")))
+        add(std::move(english));
+    QLocale texts = English;
+    if (std::unique_ptr<QTranslator> catalogue = catalogueFor(language)) {
+        texts = QLocale(catalogue->language());
+        add(std::move(catalogue));
+        auto qt = std::make_unique<QTranslator>();
+        if (qt->load(texts, QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            add(std::move(qt));
+    }
+    {
+        const std::lock_guard lock(state.numbersMutex);
+        state.numbers = numbers.language() == QLocale::C ? texts : numbers;
+    }
+    state.done = true;
+}
+
+} // namespace
+
 void installTranslations() {
-    static std::once_flag installed;
     if (!QCoreApplication::instance())
         return;
-    std::call_once(installed, [] {
-        // English first, so that a language whose catalogue lacks a text falls back to it; then
-        // the user's language, and Qt's own texts in it (the buttons of message boxes).
-        const auto install = [](const QString& name, const QLocale& locale, const QString& folder) {
-            auto* translator = new QTranslator(QCoreApplication::instance());
-            if (translator->load(locale, name, QStringLiteral("_"), folder))
-                QCoreApplication::installTranslator(translator);
-            else
-                delete translator;
-        };
-        install(QStringLiteral("brimvale"), QLocale(QLocale::English, QLocale::UnitedStates),
-                QStringLiteral(":/i18n"));
-        const QLocale user = QLocale::system();
-        if (user.language() == QLocale::C || user.language() == QLocale::English)
-            return;
-        install(QStringLiteral("brimvale"), user, QStringLiteral(":/i18n"));
-        install(QStringLiteral("qtbase"), user, QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (Installed& state = installed(); !state.done)
+            install(state, QLocale::system(), systemNumbers());
     });
+}
+
+void installTranslations(const QLocale& language) {
+    if (QCoreApplication::instance())
+        install(installed(), language, language);
+}
+
+std::string translatedBeforeStart(const char* context, const char* text) {
+    static const std::unique_ptr<QTranslator> catalogue = catalogueFor(QLocale::system());
+    if (catalogue)
+        if (const QString translated = catalogue->translate(context, text); !translated.isEmpty())
+            return utf8(translated);
+    return text;
 }
 
 std::string countText(std::uint64_t count) {
@@ -427,6 +504,7 @@ std::string notCopiedText(std::uint64_t notCopied) {
 
 // "Done." when the copies met nothing they could not copy; else what they could not copy.
 std::string doneMessage(const join::JoinOutcome& outcome) {
+    using Kind = join::NotCopiedItem::Kind;
     if (outcome.allCopied())
         return utf8(QCoreApplication::translate("Words", "Done."));
     // The files against those the run meant to place; then the things of other kinds.
@@ -436,8 +514,13 @@ std::string doneMessage(const join::JoinOutcome& outcome) {
             ? std::string()
             : fill(QCoreApplication::translate("Words", "%1 of %2"),
                    {countText(outcome.filesNotCopied()), filesText(outcome.filesMeant())}));
+    // The verb agrees with the things said, in languages where it does.
+    const join::NotCopiedCounts& counts = outcome.notCopiedCounts;
+    const std::uint64_t things = outcome.filesNotCopied() + counts.of(Kind::Folder) +
+                                 counts.of(Kind::Link) + counts.of(Kind::SpecialFile);
     if (!text.empty())
-        text = fill(QCoreApplication::translate("Words", "%1 could not be copied"), {text});
+        text = fill(translatedFor(QT_TRANSLATE_N_NOOP("Words", "%1 could not be copied"), things),
+                    {text});
     if (const std::uint64_t others = outcome.otherFailures(); others > 0) {
         const std::string disk =
             counted(QT_TRANSLATE_N_NOOP("Words", "the disk reported %n other failure(s)"), others);

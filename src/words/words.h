@@ -3,6 +3,7 @@
 #include "join/fs/failure.h"
 #include "join/host/host.h"
 
+#include <QLocale>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -11,9 +12,17 @@
 // UTF-8; paths in it keep their own bytes, quoted where they hold control characters.
 namespace words {
 
-// Loads the texts in the user's language (LANGUAGE, LANG, as the system tells it), English where a
-// text has no translation, and Qt's own texts in it. Once a QCoreApplication exists; once only.
+// Loads the texts in the user's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG, as the system
+// tells it), English where a text has no translation or the language has no catalogue, and Qt's
+// own texts (the buttons of message boxes) in the same language. Once a QCoreApplication exists;
+// the first call counts.
 void installTranslations();
+// The texts of `language` in place of the user's, replacing those installed before: for tests,
+// which choose the language they read. Numbers are written as `language` writes them.
+void installTranslations(const QLocale& language);
+// A text of the program's catalogue in the user's language before a QCoreApplication exists (the
+// window's start-up, when no display answers).
+std::string translatedBeforeStart(const char* context, const char* text);
 
 // A text with %1, %2, ... filled in by `args` as they are: paths keep their bytes.
 std::string fill(const std::string& text, std::initializer_list<std::string> args);

@@ -2,6 +2,120 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>CommandLine</name>
+    <message numerus="yes">
+        <source>%n character(s)</source>
+        <translation>
+            <numerusform>%n character</numerusform>
+            <numerusform>%n characters</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n byte(s)</source>
+        <translation>
+            <numerusform>%n byte</numerusform>
+            <numerusform>%n bytes</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 from %n folder(s) go directly into %2</source>
+        <translation>
+            <numerusform>%1 from %n folder go directly into %2</numerusform>
+            <numerusform>%1 from %n folders go directly into %2</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s)</source>
+        <translation>
+            <numerusform>%n file</numerusform>
+            <numerusform>%n files</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n folder(s)</source>
+        <translation>
+            <numerusform>%n folder</numerusform>
+            <numerusform>%n folders</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n link(s)</source>
+        <translation>
+            <numerusform>%n link</numerusform>
+            <numerusform>%n links</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n entry/entries refused</source>
+        <translation>
+            <numerusform>%n entry refused</numerusform>
+            <numerusform>%n entries refused</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n name(s) refused</source>
+        <translation>
+            <numerusform>%n name refused</numerusform>
+            <numerusform>%n names refused</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) not copied</source>
+        <translation>
+            <numerusform>%n file not copied</numerusform>
+            <numerusform>%n files not copied</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n folder(s) not copied</source>
+        <translation>
+            <numerusform>%n folder not copied</numerusform>
+            <numerusform>%n folders not copied</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n other failure(s)</source>
+        <translation>
+            <numerusform>%n other failure</numerusform>
+            <numerusform>%n other failures</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n fault(s)</source>
+        <translation>
+            <numerusform>%n fault</numerusform>
+            <numerusform>%n faults</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n folder(s) found</source>
+        <translation>
+            <numerusform>%n folder found</numerusform>
+            <numerusform>%n folders found</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>Lists</name>
+    <message numerus="yes">
+        <source>and %1 more line(s).</source>
+        <translation>
+            <numerusform>and %1 more line.</numerusform>
+            <numerusform>and %1 more lines.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>Window</name>
+    <message numerus="yes">
+        <source>%1 copied; %n problem(s) reported</source>
+        <translation>
+            <numerusform>%1 copied; %n problem reported</numerusform>
+            <numerusform>%1 copied; %n problems reported</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>Words</name>
     <message numerus="yes">
         <source>%n file(s)</source>
@@ -106,6 +220,13 @@
         <translation>
             <numerusform>%n problem</numerusform>
             <numerusform>%n problems</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 could not be copied</source>
+        <translation>
+            <numerusform>%1 could not be copied</numerusform>
+            <numerusform>%1 could not be copied</numerusform>
         </translation>
     </message>
 </context>

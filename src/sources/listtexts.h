@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QCoreApplication>
+
+namespace sources {
+
+// The list commands' texts in the user's language: Lists::tr("...").
+class Lists {
+    Q_DECLARE_TR_FUNCTIONS(Lists)
+};
+
+} // namespace sources
