@@ -5,7 +5,9 @@
 #include "join/run/joinrun.h"
 #include "join/test_childprocess.h"
 #include "support/testdir.h"
+#include "words/words.h"
 
+#include <QLocale>
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
@@ -390,4 +392,62 @@ The join would not copy everything: 1 name refused, 2 files not copied, 1 folder
           dir.path("x/data/Dir/f") + ": its name and \"F\" are one on exfat, which keeps the later "
                                      "only"})
         EXPECT_NE(plan.str().find(line), std::string::npos) << line << "\nnot in\n" << plan.str();
+}
+
+// What a German user reads: the summary line, with numbers as German writes them, an entry's
+// report, a usage error in the program's words and in Qt's, the help's usage line and the dry
+// run's verdict.
+TEST(CommandLine, SpeaksGermanWhereTheUserDoes) {
+    words::installTranslations(QLocale(QLocale::German, QLocale::Germany));
+    TestDir dir;
+    dir.make("src/f.txt=f\nodd/x.txt=x\nodd/zlink -> nowhere\nout/\nmany/\nodd1/\nodd2/");
+    ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
+    for (int i = 0; i < 1000; ++i)
+        dir.write("many/f" + std::to_string(i), "x");
+    const std::string src = dir.path("src");
+    const std::string odd = dir.path("odd");
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        int status;
+        std::string said;
+    } rows[] = {
+        {"everything copied",
+         {"join", "-o", dir.path("out", true), src},
+         0,
+         "Fertig: 1 Datei kopiert, 0 bereits vorhanden (gleiche Größe und Zeit) und unberührt "
+         "gelassen.\n"},
+        {"a thousand files",
+         {"join", "-f", "-o", dir.path("out", true), dir.path("many")},
+         0,
+         "Fertig: 1.000 Dateien kopiert, 0 bereits vorhanden"},
+        {"an entry's report",
+         {"join", "-f", "-o", dir.path("odd1", true), odd},
+         1,
+         "brimvale: Eintrag 1 (" + odd + "): 1 Verknüpfung und 1 Spezialdatei nicht kopiert; als "
+         "Erstes: " + odd + "/apipe: keine reguläre Datei, daher wird sie nicht kopiert\n"},
+        {"not everything copied",
+         {"join", "-f", "-o", dir.path("odd2", true), odd},
+         1,
+         "brimvale: Nicht alles wurde kopiert: 1 Verknüpfung und 1 Spezialdatei nicht kopiert, "
+         "oben genannt; 1 Datei kopiert, 0 bereits vorhanden (gleiche Größe und Zeit) und "
+         "unberührt gelassen\n"},
+        {"no sources",
+         {"join", "-o", dir.path("out")},
+         2,
+         "brimvale: keine Quellordner: nennen Sie sie als QUELLE oder in einer --list DATEI.\n"
+         "Siehe 'brimvale --help'.\n"},
+        {"an option Qt does not know", {"join", "--bogus"}, 2, "brimvale: Unbekannte Option 'bogus'.\n"},
+        {"the help's usage line", {"--help"}, 0, "Aufruf: brimvale [Optionen] join [QUELLE...]\n"},
+        {"a dry run",
+         {"join", "-n", "-o", dir.path("out", true), src},
+         0,
+         "\nDie Zusammenführung würde alles kopieren.\n"},
+    };
+    for (const auto& row : rows) {
+        const Result result = runCommandLine(row.arguments);
+        EXPECT_EQ(result.status, row.status) << row.name;
+        EXPECT_NE((result.err + result.out).find(row.said), std::string::npos)
+            << row.name << ":\n" << result.err << result.out;
+    }
 }

@@ -93,4 +93,11 @@ logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
 
 shown=$("$root/usr/bin/brimvale" --version)
 [ "$shown" = "brimvale $upstream" ] || fail "the unpacked program's --version says '$shown'"
+# The language as the environment gives it: German for LANG or for LANGUAGE beside a locale, and
+# English in the C locale, whatever LANGUAGE says, as programs of the system do.
+for row in "LANG=de_DE.UTF-8|kein Befehl" "LANGUAGE=de LANG=C.UTF-8|kein Befehl" \
+    "LANGUAGE=fr:de LANG=fr_FR.UTF-8|kein Befehl" "LANG=C.UTF-8|no command" "LANGUAGE=de|no command"; do
+    said=$(env -i ${row%|*} "$root/usr/bin/brimvale" -o / 2>&1 || true)
+    [[ $said == "brimvale: ${row#*|}"* ]] || fail "with ${row%|*} the unpacked program says '$said'"
+done
 echo "package: $(basename "$deb") checked; its program says '$shown'"

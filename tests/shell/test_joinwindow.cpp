@@ -2,10 +2,14 @@
 // and on a tree with name collisions, a run with failures told only at its end, the progress
 // shown for each entry, and what every other
 // command does while a run yields to the event loop: adding, removing, the output folder text,
-// the option, Stop and Escape, closing the window and a signal.
+// the option, Stop and Escape, closing the window and a signal; the window in German.
 #include "join/tasks/workers.h"
+#include "shell/closingmessage.h"
+#include "shell/messagepresenter.h"
+#include "shell/windowtexts.h"
 #include "shellfakes.h"
 #include "support/testdir.h"
+#include "words/words.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +19,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -825,4 +830,98 @@ TEST(JoinWindow, TheRealMessageBoxesOpenOverTheWindow) {
         EXPECT_EQ(box.bar, (BarState{0, QStringLiteral("Progress Bar"), Pointer::Default}));
     }
     EXPECT_EQ(listTree(dir.root() / "out"), "a/f\n");
+}
+
+// The window as a German user sees it: German captions, each with a key letter that no other
+// control of the window takes, each within its control (the group titles also with the note a run
+// adds), a join's closing message and its details, the closing message's verb agreeing with what
+// it counts, and Qt's own buttons of a question.
+TEST(JoinWindow, SpeaksGermanWhereTheUserDoes) {
+    words::installTranslations(QLocale(QLocale::German, QLocale::Germany));
+    const auto english = qScopeGuard([] { words::installTranslations(QLocale::c()); });
+    FakeSurroundings s;
+    s.copySamples();
+    const fs::path out = QFile::encodeName(s.root.path()).toStdString() + "/out";
+    fs::create_directory(out);
+    auto window = joinWindow(s, {}, out.string() + "/", CopyOption::Flat);
+
+    const struct {
+        const char* name;
+        QString caption;
+    } rows[] = {
+        {"PushButton2", QStringLiteral("Zusammenführen &starten")},
+        {"PushButton3", QStringLiteral("&Ordner hinzufügen")},
+        {"Frame2", QStringLiteral("&Ergebnisse in diesem Ordner speichern")},
+        {"Frame1", QStringLiteral("&Kopieroptionen")},
+        {"Option1", QStringLiteral("Ordnerstruktur beim Kopieren in den Zielordner &beibehalten")},
+    };
+    for (const auto& row : rows) {
+        QWidget* widget = control(*window, row.name);
+        auto* group = qobject_cast<QGroupBox*>(widget);
+        const QString caption =
+            group ? group->title() : qobject_cast<QAbstractButton*>(widget)->text();
+        EXPECT_EQ(caption, row.caption) << row.name;
+    }
+    EXPECT_EQ(control<QTreeView>(*window, "ListView1")->model()->headerData(0, Qt::Horizontal),
+              QStringLiteral("Quellordner"));
+    EXPECT_EQ(barState(*window).text, QStringLiteral("Fortschrittsanzeige"));
+
+    std::map<QKeySequence, QString> keys;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        auto* group = qobject_cast<QGroupBox*>(widget);
+        if (!button && !group)
+            continue;
+        const QString name = widget->objectName();
+        const QString caption = button ? button->text() : group->title();
+        const QKeySequence key = QKeySequence::mnemonic(caption);
+        EXPECT_FALSE(key.isEmpty()) << name.toStdString() << " has no key letter";
+        const auto [taken, added] = keys.try_emplace(key, name);
+        EXPECT_TRUE(added) << name.toStdString() << " and " << taken->second.toStdString()
+                           << " share " << key.toString().toStdString();
+        // What the caption needs beside its text: a button's frame, an option's indicator, the
+        // start of a group's title.
+        const QString shown = caption + (group ? shell::NextRunNote.text() : QString());
+        const int needed = widget->fontMetrics().horizontalAdvance(QString(shown).remove(u'&')) +
+                           (group ? 16 : button->inherits("QRadioButton") ? 24 : 8);
+        EXPECT_LE(needed, widget->width()) << name.toStdString() << ": " << shown.toStdString();
+    }
+
+    click(*window, "PushButton6");
+    click(*window, "PushButton2");
+    ASSERT_EQ(s.presenter->messages.size(), 1);
+    EXPECT_EQ(s.presenter->messages.front().text, QStringLiteral("Fertig."));
+    EXPECT_EQ(s.presenter->messages.front().details,
+              QStringLiteral("4 Dateien kopiert; 2 durch spätere gleichnamige Dateien ersetzt; "
+                             "1 ausgelassen (der Name beginnt mit ~)."));
+    EXPECT_EQ(barState(*window).text, QStringLiteral("Fortschrittsanzeige"));
+
+    for (const auto& [notCopied, said] :
+         {std::pair{1, "Fertig, aber 1 von 1.201 Dateien konnte nicht kopiert werden."},
+          std::pair{2, "Fertig, aber 2 von 1.202 Dateien konnten nicht kopiert werden."}}) {
+        join::JoinOutcome outcome;
+        outcome.filesCopied = 1200;
+        for (int i = 0; i < notCopied; ++i)
+            outcome.notCopiedCounts.add(join::NotCopiedItem::Kind::File);
+        EXPECT_EQ(shell::closingText(outcome, {}), QString::fromUtf8(said));
+    }
+
+    // Qt's own words, from Qt's German catalogue.
+    QStringList buttons;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            for (QAbstractButton* button : box->buttons())
+                buttons.append(button->text());
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    answer.start(1);
+    EXPECT_FALSE(shell::MessageBoxPresenter().askYesNo(window.get(), QStringLiteral("Brimvale"),
+                                                       shell::StopQuestion));
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("&Ja"), QStringLiteral("&Nein")}));
 }
