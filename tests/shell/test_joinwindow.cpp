@@ -901,6 +901,7 @@ TEST(JoinWindow, SpeaksGermanWhereTheUserDoes) {
           std::pair{2, "Fertig, aber 2 von 1.202 Dateien konnten nicht kopiert werden."}}) {
         join::JoinOutcome outcome;
         outcome.filesCopied = 1200;
+        outcome.notCopied.push_back({1, "a", {}});
         for (int i = 0; i < notCopied; ++i)
             outcome.notCopiedCounts.add(join::NotCopiedItem::Kind::File);
         EXPECT_EQ(shell::closingText(outcome, {}), QString::fromUtf8(said));
