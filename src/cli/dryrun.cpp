@@ -13,8 +13,6 @@
 #include "join/run/runprogress.h"
 #include "words/words.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -44,8 +42,7 @@ bool isNameRefusal(const join::Reason& reason) {
 
 // "1 file", "2 files": a text of the plan in the form `count` chooses, the count in digits alone.
 std::string counted(const char* text, std::size_t count) {
-    return CommandLine::tr(text, nullptr, static_cast<int>(std::min<std::size_t>(count, INT_MAX)))
-        .toStdString();
+    return words::pluralText("CommandLine", text, count);
 }
 
 using words::fill;

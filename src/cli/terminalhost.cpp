@@ -9,9 +9,7 @@
 #include "words/words.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <iterator>
 #include <string_view>
@@ -85,9 +83,9 @@ std::string ProgressLine::counters() const {
     std::string text = fill(said(QT_TRANSLATE_NOOP("CommandLine", "entry %1 of %2")),
                             {std::to_string(m_entry), std::to_string(m_count)});
     if (m_found > 0)
-        text += ", " + CommandLine::tr("%n folder(s) found", nullptr,
-                                       static_cast<int>(std::min<std::size_t>(m_found, INT_MAX)))
-                           .toStdString();
+        text += ", " + words::pluralText("CommandLine",
+                                         QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s) found"),
+                                         m_found);
     if (!m_copied.empty())
         text += ", " + m_copied;
     return text + ": ";

@@ -13,7 +13,6 @@
 
 #include <QStringDecoder>
 #include <algorithm>
-#include <climits>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -242,9 +241,10 @@ std::string LinesWithoutFolder::message() const {
                                    {join::quotedForDisplay(line.file), std::to_string(line.number),
                                     join::quotedForDisplay(line.text)});
     if (m_more > 0)
-        text += "\n" + words::fill(Lists::tr("and %1 more line(s).", nullptr,
-                                             static_cast<int>(std::min<std::size_t>(m_more, INT_MAX)))
-                                       .toStdString(),
+        text += "\n" + words::fill(words::pluralText("Lists",
+                                                     QT_TRANSLATE_N_NOOP("Lists",
+                                                                         "and %1 more line(s)."),
+                                                     m_more),
                                    {words::countText(m_more)});
     return text;
 }

@@ -52,11 +52,11 @@ QLocale numbers() {
     return state.numbers;
 }
 
-// A translated text in the form `count` chooses (its plural forms), %1, ... filled in by `args`.
-QString translatedFor(const char* text, std::uint64_t count) {
+// A text of `context` in the form `count` chooses (its plural forms), %n in plain digits.
+QString translatedFor(const char* context, const char* text, std::uint64_t count) {
     // English needs its catalogue for its plural forms.
     installTranslations();
-    return QCoreApplication::translate("Words", text, nullptr,
+    return QCoreApplication::translate(context, text, nullptr,
                                        static_cast<int>(std::min<std::uint64_t>(count, INT_MAX)));
 }
 
@@ -64,7 +64,7 @@ QString translatedFor(const char* text, std::uint64_t count) {
 // written as the user's language writes numbers and %1, ... filled in by `args`.
 std::string counted(const char* text, std::uint64_t count,
                     std::initializer_list<std::string> args = {}) {
-    QString translated = translatedFor(text, count);
+    QString translated = translatedFor("Words", text, count);
     const QString plain = QString::number(std::min<std::uint64_t>(count, INT_MAX));
     if (const qsizetype at = translated.indexOf(plain); at >= 0)
         translated.replace(at, plain.size(), QString::fromStdString(countText(count)));
@@ -230,6 +230,10 @@ std::string translatedBeforeStart(const char* context, const char* text) {
         if (const QString translated = catalogue->translate(context, text); !translated.isEmpty())
             return utf8(translated);
     return text;
+}
+
+std::string pluralText(const char* context, const char* text, std::uint64_t count) {
+    return utf8(translatedFor(context, text, count));
 }
 
 std::string countText(std::uint64_t count) {
@@ -519,7 +523,7 @@ std::string doneMessage(const join::JoinOutcome& outcome) {
     const std::uint64_t things = outcome.filesNotCopied() + counts.of(Kind::Folder) +
                                  counts.of(Kind::Link) + counts.of(Kind::SpecialFile);
     if (!text.empty())
-        text = fill(translatedFor(QT_TRANSLATE_N_NOOP("Words", "%1 could not be copied"), things),
+        text = fill(translatedFor("Words", QT_TRANSLATE_N_NOOP("Words", "%1 could not be copied"), things),
                     {text});
     if (const std::uint64_t others = outcome.otherFailures(); others > 0) {
         const std::string disk =

@@ -23,6 +23,10 @@ void installTranslations(const QLocale& language);
 // A text of the program's catalogue in the user's language before a QCoreApplication exists (the
 // window's start-up, when no display answers).
 std::string translatedBeforeStart(const char* context, const char* text);
+// A text of `context`, marked with QT_TRANSLATE_N_NOOP, in the plural form `count` chooses, %n
+// in plain digits: "1 file", "2 files". Loads the catalogues first where they are not yet, as
+// English needs its own for its plural forms.
+std::string pluralText(const char* context, const char* text, std::uint64_t count);
 
 // A text with %1, %2, ... filled in by `args` as they are: paths keep their bytes.
 std::string fill(const std::string& text, std::initializer_list<std::string> args);
