@@ -45,9 +45,10 @@ std::string said(const char* text, std::initializer_list<std::string> args = {})
 
 void sayWindowCannotOpen(const std::string& why) {
     const std::string text =
-        "brimvale: " +
-        said(QT_TRANSLATE_NOOP("Start", "%1, so the window cannot open."), {why}) + '\n' +
-        said(QT_TRANSLATE_NOOP("Start", "brimvale join works without one: see 'brimvale --help'.")) +
+        "brimvale: " + said(QT_TRANSLATE_NOOP("Start", "%1, so the window cannot open."), {why}) +
+        '\n' +
+        said(
+            QT_TRANSLATE_NOOP("Start", "brimvale join works without one: see 'brimvale --help'.")) +
         '\n';
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);

@@ -112,8 +112,9 @@ public:
         m_out << said(QT_TRANSLATE_NOOP("CommandLine", "Dry run: nothing is written.")) << '\n';
         describeTarget(examine);
         m_out << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Copy option: %1")),
-                      {flat() ? said(QT_TRANSLATE_NOOP("CommandLine", "just copy files (flat)"))
-                              : said(QT_TRANSLATE_NOOP("CommandLine", "preserve folder structure"))})
+                      {flat()
+                           ? said(QT_TRANSLATE_NOOP("CommandLine", "just copy files (flat)"))
+                           : said(QT_TRANSLATE_NOOP("CommandLine", "preserve folder structure"))})
               << "\n\n";
         DryRunHost host(m_request, rules);
         join::JoinRun(host).run();
@@ -155,7 +156,8 @@ private:
             type = fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 (mounted as %2)")),
                         {type, m_target.mountType});
         if (!m_target.source.empty())
-            type = fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 on %2")), {type, m_target.source});
+            type =
+                fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 on %2")), {type, m_target.source});
         m_out << "  " << fill(said(QT_TRANSLATE_NOOP("CommandLine", "file system: %1")), {type})
               << '\n';
         const bool fat = m_target.family != join::TargetFileSystem::Family::Other;
@@ -247,11 +249,12 @@ private:
             }
             if (flat()) {
                 m_out << "  "
-                      << fill(counted(QT_TRANSLATE_N_NOOP(
-                                          "CommandLine", "%1 from %n folder(s) go directly into %2"),
-                                      sourceFolders.size()),
-                              {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
-                               shown(m_request.output)})
+                      << fill(
+                             counted(QT_TRANSLATE_N_NOOP(
+                                         "CommandLine", "%1 from %n folder(s) go directly into %2"),
+                                     sourceFolders.size()),
+                             {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
+                              shown(m_request.output)})
                       << '\n';
                 continue;
             }
@@ -262,8 +265,9 @@ private:
                      {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
                       counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s)"), folders)});
             if (links > 0)
-                held = fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
-                            {held, counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n link(s)"), links)});
+                held =
+                    fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
+                         {held, counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n link(s)"), links)});
             m_out << "  " << held << '\n';
         }
     }
@@ -326,18 +330,19 @@ private:
                 list += (list.empty() ? "" : ", ") + shown(replaced->source);
             }
             if (!same.empty())
-                collisions.push_back(fill(
-                    said(QT_TRANSLATE_NOOP("CommandLine", "%1: %2 replaces %3")),
-                    {shown(flat() ? nameOf(place.kept->destination) : place.kept->destination),
-                     shown(place.kept->source), same}));
+                collisions.push_back(
+                    fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1: %2 replaces %3")),
+                         {shown(flat() ? nameOf(place.kept->destination) : place.kept->destination),
+                          shown(place.kept->source), same}));
             if (!other.empty())
                 oneName.push_back(
                     fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1 replaces %2 (one name on %3)")),
                          {shown(place.kept->source), other, m_target.type}));
         }
         if (flat())
-            printList(said(QT_TRANSLATE_NOOP("CommandLine", "Name collisions (the later file wins)")),
-                      collisions);
+            printList(
+                said(QT_TRANSLATE_NOOP("CommandLine", "Name collisions (the later file wins)")),
+                collisions);
         else if (!collisions.empty())
             printList(said(QT_TRANSLATE_NOOP("CommandLine",
                                              "Files a later entry replaces (the later file wins)")),
@@ -362,14 +367,15 @@ private:
                                     words::reasonText(fate.failure.reason));
                 refusedReasons.insert(words::describe(fate.failure));
             }
-        printList(m_targetKnown
-                      ? fill(said(QT_TRANSLATE_NOOP("CommandLine", "Refused by %1")), {m_target.type})
-                      : said(QT_TRANSLATE_NOOP("CommandLine", "Refused")),
+        printList(m_targetKnown ? fill(said(QT_TRANSLATE_NOOP("CommandLine", "Refused by %1")),
+                                       {m_target.type})
+                                : said(QT_TRANSLATE_NOOP("CommandLine", "Refused")),
                   m_refused);
         if (m_target.caseInsensitive)
-            printList(fill(said(QT_TRANSLATE_NOOP("CommandLine", "Different names that are one on %1")),
-                           {m_target.type}),
-                      oneName);
+            printList(
+                fill(said(QT_TRANSLATE_NOOP("CommandLine", "Different names that are one on %1")),
+                     {m_target.type}),
+                oneName);
         std::vector<std::string> notCopied;
         for (const join::EntryNotCopied& entry : outcome.notCopied)
             for (const join::NotCopiedItem& item : entry.items)
@@ -413,10 +419,11 @@ private:
         const std::uint64_t write = needed > freed ? needed - freed : 0;
         m_tooBig = write > m_target.freeBytes;
         m_out << '\n'
-              << fill(m_tooBig ? said(QT_TRANSLATE_NOOP(
-                                     "CommandLine", "Space: about %1 to write, %2 free: does not fit"))
-                               : said(QT_TRANSLATE_NOOP("CommandLine",
-                                                        "Space: about %1 to write, %2 free: fits")),
+              << fill(m_tooBig
+                          ? said(QT_TRANSLATE_NOOP(
+                                "CommandLine", "Space: about %1 to write, %2 free: does not fit"))
+                          : said(QT_TRANSLATE_NOOP("CommandLine",
+                                                   "Space: about %1 to write, %2 free: fits")),
                       {words::sizeText(write), words::sizeText(m_target.freeBytes)})
               << '\n';
     }
@@ -440,17 +447,18 @@ private:
         const std::uint64_t files =
             filesNotCopied > m_refused.size() ? filesNotCopied - m_refused.size() : 0;
         if (refusedEntries > 0)
-            problems.push_back(
-                counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n entry/entries refused"), refusedEntries));
+            problems.push_back(counted(
+                QT_TRANSLATE_N_NOOP("CommandLine", "%n entry/entries refused"), refusedEntries));
         if (!m_refused.empty())
-            problems.push_back(
-                counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n name(s) refused"), m_refused.size()));
+            problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n name(s) refused"),
+                                       m_refused.size()));
         if (files > 0)
             problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s) not copied"),
                                        static_cast<std::size_t>(files)));
         if (folders > 0)
-            problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s) not copied"),
-                                       static_cast<std::size_t>(folders)));
+            problems.push_back(
+                counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s) not copied"),
+                        static_cast<std::size_t>(folders)));
         if (outcome.otherFailures() > 0)
             problems.push_back(counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n other failure(s)"),
                                        static_cast<std::size_t>(outcome.otherFailures())));
@@ -467,8 +475,9 @@ private:
         }
         std::string list;
         for (const std::string& problem : problems)
-            list = list.empty() ? problem
-                                : fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")), {list, problem});
+            list = list.empty()
+                       ? problem
+                       : fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")), {list, problem});
         m_out << '\n'
               << fill(said(QT_TRANSLATE_NOOP("CommandLine",
                                              "The join would not copy everything: %1.")),

@@ -225,8 +225,8 @@ int TerminalJoinHost::finish() {
     // left.
     std::string tally =
         fill(said(QT_TRANSLATE_NOOP("CommandLine",
-                                          "%1 copied, %2 already there (same size and time) and "
-                                          "left alone")),
+                                    "%1 copied, %2 already there (same size and time) and "
+                                    "left alone")),
              {words::filesText(outcome.filesCopied), words::countText(outcome.filesAlreadyThere)});
     if (const std::string left = words::leftByRulesText(outcome); !left.empty())
         tally += "; " + left;
@@ -256,8 +256,7 @@ int TerminalJoinHost::finish() {
     }
     if (outcome.ending == join::JoinOutcome::Ending::Faulted)
         return ExitStatus::NotEverything;
-    m_console.err << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Done: %1.")), {tally})
-                  << '\n';
+    m_console.err << fill(said(QT_TRANSLATE_NOOP("CommandLine", "Done: %1.")), {tally}) << '\n';
     return ExitStatus::Copied;
 }
 

@@ -87,11 +87,10 @@ QString endOfRunNotice(const join::JoinOutcome& outcome) {
     if (!outcome.allCopied())
         return Window::tr("%1 copied; not everything could be").arg(files(outcome.filesCopied));
     if (outcome.reports > 0)
-        return QString::fromStdString(words::pluralText(
-                                          "Window",
-                                          QT_TRANSLATE_N_NOOP("Window",
-                                                              "%1 copied; %n problem(s) reported"),
-                                          static_cast<std::uint64_t>(outcome.reports)))
+        return QString::fromStdString(
+                   words::pluralText(
+                       "Window", QT_TRANSLATE_N_NOOP("Window", "%1 copied; %n problem(s) reported"),
+                       static_cast<std::uint64_t>(outcome.reports)))
             .arg(files(outcome.filesCopied));
     return Window::tr("%1 copied").arg(files(outcome.filesCopied));
 }

@@ -219,7 +219,10 @@ void MainWindow::browseForOutputFolder() {
     std::string lastFolderDot;
     std::string chosen;
     trap.line(100, [&] { lastFolderDot = GetSetting(LastFolderDotKey, ""); });
-    trap.line(100, [&] { chosen = folderDialog().BrowseForFolder(Window::tr(FolderPrompt).toStdString(), lastFolderDot); });
+    trap.line(100, [&] {
+        chosen =
+            folderDialog().BrowseForFolder(Window::tr(FolderPrompt).toStdString(), lastFolderDot);
+    });
     if (trap.test(102, [&] { return chosen.empty(); }))
         return;
     trap.line(104, [&] { setPointer(join::Pointer::Hourglass); });

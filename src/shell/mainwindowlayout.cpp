@@ -157,9 +157,8 @@ void MainWindow::setDesignedAppearance() {
     m_sourceListView->setTextElideMode(Qt::ElideMiddle);
     m_sourceListView->header()->setStretchLastSection(false);
     m_sourceListView->header()->setSectionsMovable(false);
-    m_sourceListView->setToolTip(
-        Window::tr("Double-click item to remove it. Move | line to right "
-                   "and out of window to reveal full names."));
+    m_sourceListView->setToolTip(Window::tr("Double-click item to remove it. Move | line to right "
+                                            "and out of window to reveal full names."));
     m_sourceListView->setAccessibleName(Window::tr("Source folders"));
 
     m_outputFolderEdit->setAccessibleName(Window::tr("Output folder"));

@@ -65,7 +65,8 @@ bool readBoolean(const QString& text) {
     bool isNumber = false;
     const double number = QLocale::c().toDouble(trimmed, &isNumber);
     if (!isNumber || !std::isfinite(number))
-        throw join::Failure(join::ErrorNumber::TypeMismatch, Window::tr("Type mismatch").toStdString());
+        throw join::Failure(join::ErrorNumber::TypeMismatch,
+                            Window::tr("Type mismatch").toStdString());
     return number != 0.0;
 }
 

@@ -39,9 +39,9 @@ QString applicationTitle() {
 QString getDesktopFolder(const std::function<QString()>& desktopFolder) {
     const QString folder = desktopFolder();
     if (folder.isEmpty())
-        throw join::Failure(join::ErrorNumber::PathNotFound,
-                            Window::tr("Path not found: the desktop folder cannot be determined")
-                                .toStdString());
+        throw join::Failure(
+            join::ErrorNumber::PathNotFound,
+            Window::tr("Path not found: the desktop folder cannot be determined").toStdString());
     return folder + QLatin1Char('/');
 }
 
@@ -65,10 +65,9 @@ void openHomePageByChance(const std::function<double()>& randomDraw,
         return;
     const QUrl homePage(QStringLiteral(BRIMVALE_HOME_PAGE));
     if (!openUrl(homePage))
-        throw join::Failure(join::ErrorNumber::FileNotFound,
-                            Window::tr("File not found: cannot open %1")
-                                .arg(homePage.toString())
-                                .toStdString());
+        throw join::Failure(
+            join::ErrorNumber::FileNotFound,
+            Window::tr("File not found: cannot open %1").arg(homePage.toString()).toStdString());
 }
 
 double drawSeededByTimeOfDay() {

@@ -16,9 +16,10 @@ std::string pickFolderAndShowBusy(CommandHost& host, join::Trap& trap) {
     std::string lastFolderDot;
     std::string chosen;
     trap.line(100, [&] { lastFolderDot = host.GetSetting("LastFolderDot", ""); });
-    trap.line(102,
-              [&] { chosen = host.folderDialog().BrowseForFolder(Lists::tr(FolderPrompt).toStdString(),
-                                                           lastFolderDot); });
+    trap.line(102, [&] {
+        chosen = host.folderDialog().BrowseForFolder(Lists::tr(FolderPrompt).toStdString(),
+                                                     lastFolderDot);
+    });
     if (trap.test(102, [&] { return chosen.empty(); }))
         return {};
     trap.line(104, [&] { host.setPointer(join::Pointer::Hourglass); });

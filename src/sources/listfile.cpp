@@ -241,11 +241,11 @@ std::string LinesWithoutFolder::message() const {
                                    {join::quotedForDisplay(line.file), std::to_string(line.number),
                                     join::quotedForDisplay(line.text)});
     if (m_more > 0)
-        text += "\n" + words::fill(words::pluralText("Lists",
-                                                     QT_TRANSLATE_N_NOOP("Lists",
-                                                                         "and %1 more line(s)."),
-                                                     m_more),
-                                   {words::countText(m_more)});
+        text +=
+            "\n" +
+            words::fill(words::pluralText(
+                            "Lists", QT_TRANSLATE_N_NOOP("Lists", "and %1 more line(s)."), m_more),
+                        {words::countText(m_more)});
     return text;
 }
 
@@ -255,15 +255,15 @@ namespace sources {
 
 namespace {
 
-const char* const LayoutNote = QT_TRANSLATE_NOOP(
-    "Lists", "File should look like:\r/home/user/test1\r/home/user/test2\retc.");
+const char* const LayoutNote =
+    QT_TRANSLATE_NOOP("Lists", "File should look like:\r/home/user/test1\r/home/user/test2\retc.");
 const char* const DialogTitle =
     QT_TRANSLATE_NOOP("Lists", "Add File(s) - Hold Ctrl to select multiple files");
 // Every name: "*.*" would hide the many names here that hold no dot.
 const char* const AllFilesFilter = QT_TRANSLATE_NOOP("Lists", "All Files (*)");
-const char* const TooManyFiles = QT_TRANSLATE_NOOP("Lists",
-                                                   "You've selected too many files to add.\r\r"
-                                                   "Please try adding via the \"Add All\" button.");
+const char* const TooManyFiles =
+    QT_TRANSLATE_NOOP("Lists", "You've selected too many files to add.\r\r"
+                               "Please try adding via the \"Add All\" button.");
 const char* const BadFileName =
     QT_TRANSLATE_NOOP("Lists", "was not added because it has bad characters in the filename.");
 
@@ -282,8 +282,9 @@ void checkAndLoadListFile(CommandHost& host, join::Trap& trap, int line, const s
         // What was read before a failure is in the list, and checked as well.
         trap.line(line + 2, [&] { unnamed.check(host.sourceList(), firstItem, path, blankLines); });
     } else {
-        trap.line(line + 4,
-                  [&] { host.showMessage(join::quotedForDisplay(path) + "\r\r" + said(BadFileName)); });
+        trap.line(line + 4, [&] {
+            host.showMessage(join::quotedForDisplay(path) + "\r\r" + said(BadFileName));
+        });
     }
 }
 
@@ -297,8 +298,7 @@ void loadListFiles(CommandHost& host) {
 
     trap.line(100, [&] { host.showMessage(said(LayoutNote)); });
     trap.line(102, [&] {
-        selection =
-            makeSelectionString(
+        selection = makeSelectionString(
             host.fileOpenDialog().ShowOpen(said(DialogTitle), said(AllFilesFilter)));
         checkSelectionFits(selection);
     });

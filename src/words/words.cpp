@@ -523,8 +523,9 @@ std::string doneMessage(const join::JoinOutcome& outcome) {
     const std::uint64_t things = outcome.filesNotCopied() + counts.of(Kind::Folder) +
                                  counts.of(Kind::Link) + counts.of(Kind::SpecialFile);
     if (!text.empty())
-        text = fill(translatedFor("Words", QT_TRANSLATE_N_NOOP("Words", "%1 could not be copied"), things),
-                    {text});
+        text = fill(
+            translatedFor("Words", QT_TRANSLATE_N_NOOP("Words", "%1 could not be copied"), things),
+            {text});
     if (const std::uint64_t others = outcome.otherFailures(); others > 0) {
         const std::string disk =
             counted(QT_TRANSLATE_N_NOOP("Words", "the disk reported %n other failure(s)"), others);

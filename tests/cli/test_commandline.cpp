@@ -424,8 +424,10 @@ TEST(CommandLine, SpeaksGermanWhereTheUserDoes) {
         {"an entry's report",
          {"join", "-f", "-o", dir.path("odd1", true), odd},
          1,
-         "brimvale: Eintrag 1 (" + odd + "): 1 Verknüpfung und 1 Spezialdatei nicht kopiert; als "
-         "Erstes: " + odd + "/apipe: keine reguläre Datei, daher wird sie nicht kopiert\n"},
+         "brimvale: Eintrag 1 (" + odd +
+             "): 1 Verknüpfung und 1 Spezialdatei nicht kopiert; als "
+             "Erstes: " +
+             odd + "/apipe: keine reguläre Datei, daher wird sie nicht kopiert\n"},
         {"not everything copied",
          {"join", "-f", "-o", dir.path("odd2", true), odd},
          1,
@@ -437,7 +439,10 @@ TEST(CommandLine, SpeaksGermanWhereTheUserDoes) {
          2,
          "brimvale: keine Quellordner: nennen Sie sie als QUELLE oder in einer --list DATEI.\n"
          "Siehe 'brimvale --help'.\n"},
-        {"an option Qt does not know", {"join", "--bogus"}, 2, "brimvale: Unbekannte Option 'bogus'.\n"},
+        {"an option Qt does not know",
+         {"join", "--bogus"},
+         2,
+         "brimvale: Unbekannte Option 'bogus'.\n"},
         {"the help's usage line", {"--help"}, 0, "Aufruf: brimvale [Optionen] join [QUELLE...]\n"},
         {"a dry run",
          {"join", "-n", "-o", dir.path("out", true), src},
@@ -448,6 +453,7 @@ TEST(CommandLine, SpeaksGermanWhereTheUserDoes) {
         const Result result = runCommandLine(row.arguments);
         EXPECT_EQ(result.status, row.status) << row.name;
         EXPECT_NE((result.err + result.out).find(row.said), std::string::npos)
-            << row.name << ":\n" << result.err << result.out;
+            << row.name << ":\n"
+            << result.err << result.out;
     }
 }

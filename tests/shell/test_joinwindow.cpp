@@ -883,7 +883,9 @@ TEST(JoinWindow, SpeaksGermanWhereTheUserDoes) {
         // start of a group's title.
         const QString shown = caption + (group ? shell::NextRunNote.text() : QString());
         const int needed = widget->fontMetrics().horizontalAdvance(QString(shown).remove(u'&')) +
-                           (group ? 16 : button->inherits("QRadioButton") ? 24 : 8);
+                           (group                              ? 16
+                            : button->inherits("QRadioButton") ? 24
+                                                               : 8);
         EXPECT_LE(needed, widget->width()) << name.toStdString() << ": " << shown.toStdString();
     }
 
