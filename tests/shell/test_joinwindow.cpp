@@ -25,6 +25,7 @@
 #include <QTreeView>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
@@ -144,6 +145,16 @@ std::string notWhole(const TestDir& dir, const fs::path& folder, const std::stri
         if (content != readFile(dir.root() / source / name))
             wrong += name + " is not whole; ";
     return wrong;
+}
+
+// Calls `answer` on each message box as soon as it shows, for as long as `timer` runs.
+void answerEachBox(QTimer& timer, const std::function<void(QMessageBox&)>& answer) {
+    QObject::connect(&timer, &QTimer::timeout, [answer] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                answer(*box);
+    });
+    timer.start(1);
 }
 
 } // namespace
@@ -803,17 +814,11 @@ TEST(JoinWindow, TheRealMessageBoxesOpenOverTheWindow) {
     };
     std::vector<Seen> seen;
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (!box || !box->isVisible())
-                continue;
-            seen.push_back({box->windowTitle(), box->text(), box->icon(),
-                            box->parentWidget() == &window, barState(window)});
-            box->button(QMessageBox::Ok)->click();
-        }
+    answerEachBox(answer, [&](QMessageBox& box) {
+        seen.push_back({box.windowTitle(), box.text(), box.icon(), box.parentWidget() == &window,
+                        barState(window)});
+        box.button(QMessageBox::Ok)->click();
     });
-    answer.start(1);
 
     control<QLineEdit>(window, "Text2")->setText(QString::fromStdString(dir.path("missing")));
     click(window, "PushButton2");
@@ -912,17 +917,11 @@ TEST(JoinWindow, SpeaksGermanWhereTheUserDoes) {
     // Qt's own words, from Qt's German catalogue.
     QStringList buttons;
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (!box || !box->isVisible())
-                continue;
-            for (QAbstractButton* button : box->buttons())
-                buttons.append(button->text());
-            box->button(QMessageBox::No)->click();
-        }
+    answerEachBox(answer, [&](QMessageBox& box) {
+        for (QAbstractButton* button : box.buttons())
+            buttons.append(button->text());
+        box.button(QMessageBox::No)->click();
     });
-    answer.start(1);
     EXPECT_FALSE(shell::MessageBoxPresenter().askYesNo(window.get(), QStringLiteral("Brimvale"),
                                                        shell::StopQuestion));
     buttons.sort();
