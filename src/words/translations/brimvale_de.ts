@@ -413,6 +413,16 @@ Ohne Argumente öffnet Brimvale sein Fenster.</translation>
         <source>Done: %1.</source>
         <translation>Fertig: %1.</translation>
     </message>
+    <message>
+        <source>
+brimvale: paused: nothing is being written; fg goes on</source>
+        <translation>
+brimvale: angehalten: es wird nichts geschrieben; fg setzt fort</translation>
+    </message>
+    <message>
+        <source>brimvale: going on</source>
+        <translation>brimvale: es geht weiter</translation>
+    </message>
 </context>
 <context>
     <name>Lists</name>
@@ -1038,6 +1048,10 @@ Ohne Argumente öffnet Brimvale sein Fenster.</translation>
     <message>
         <source>Please email screenshot of this message to %1</source>
         <translation>Bitte senden Sie ein Bildschirmfoto dieser Meldung per E-Mail an %1</translation>
+    </message>
+    <message>
+        <source>the path is longer than the %1 bytes the far end of %2 takes</source>
+        <translation>der Pfad ist länger als die %1 Bytes, die die Gegenseite von %2 annimmt</translation>
     </message>
 </context>
 </TS>
