@@ -8,6 +8,7 @@
 #include "words/words.h"
 
 #include <QLocale>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
@@ -399,6 +400,7 @@ The join would not copy everything: 1 name refused, 2 files not copied, 1 folder
 // run's verdict.
 TEST(CommandLine, SpeaksGermanWhereTheUserDoes) {
     words::installTranslations(QLocale(QLocale::German, QLocale::Germany));
+    const auto english = qScopeGuard([] { words::installTranslations(QLocale::c()); });
     TestDir dir;
     dir.make("src/f.txt=f\nodd/x.txt=x\nodd/zlink -> nowhere\nout/\nmany/\nodd1/\nodd2/");
     ::mkfifo(dir.path("odd/apipe").c_str(), 0600);
