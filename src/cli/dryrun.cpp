@@ -45,6 +45,11 @@ std::string counted(const char* text, std::size_t count) {
     return words::pluralText("CommandLine", text, count);
 }
 
+// The same for the things the words count too ("%n file(s)"), in their texts.
+std::string countedThings(const char* text, std::size_t count) {
+    return words::pluralText("Words", text, count);
+}
+
 using words::fill;
 
 // The run's host for a dry run: the request's list, output folder and option; writes withheld;
@@ -168,7 +173,7 @@ private:
                            ? said(QT_TRANSLATE_NOOP("CommandLine", "case ignored"))
                            : said(QT_TRANSLATE_NOOP("CommandLine", "case kept")),
                        fat ? counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n character(s)"), nameMax)
-                           : counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n byte(s)"), nameMax)})
+                           : countedThings(QT_TRANSLATE_N_NOOP("Words", "%n byte(s)"), nameMax)})
               << '\n';
         std::vector<std::string> notAllowed;
         if (fat)
@@ -253,7 +258,7 @@ private:
                              counted(QT_TRANSLATE_N_NOOP(
                                          "CommandLine", "%1 from %n folder(s) go directly into %2"),
                                      sourceFolders.size()),
-                             {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
+                             {countedThings(QT_TRANSLATE_N_NOOP("Words", "%n file(s)"), files),
                               shown(m_request.output)})
                       << '\n';
                 continue;
@@ -262,12 +267,12 @@ private:
                 continue;
             std::string held =
                 fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
-                     {counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n file(s)"), files),
-                      counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n folder(s)"), folders)});
+                     {countedThings(QT_TRANSLATE_N_NOOP("Words", "%n file(s)"), files),
+                      countedThings(QT_TRANSLATE_N_NOOP("Words", "%n folder(s)"), folders)});
             if (links > 0)
                 held =
                     fill(said(QT_TRANSLATE_NOOP("CommandLine", "%1, %2")),
-                         {held, counted(QT_TRANSLATE_N_NOOP("CommandLine", "%n link(s)"), links)});
+                         {held, countedThings(QT_TRANSLATE_N_NOOP("Words", "%n link(s)"), links)});
             m_out << "  " << held << '\n';
         }
     }

@@ -193,13 +193,6 @@ Ohne Argumente öffnet Brimvale sein Fenster.</translation>
             <numerusform>%n Zeichen</numerusform>
         </translation>
     </message>
-    <message numerus="yes">
-        <source>%n byte(s)</source>
-        <translation>
-            <numerusform>%n Byte</numerusform>
-            <numerusform>%n Bytes</numerusform>
-        </translation>
-    </message>
     <message>
         <source>: ? * &quot; &lt; &gt; | \ and control characters in names</source>
         <translation>: ? * &quot; &lt; &gt; | \ und Steuerzeichen in Namen</translation>
@@ -241,27 +234,6 @@ Ohne Argumente öffnet Brimvale sein Fenster.</translation>
         <translation>
             <numerusform>%1 aus %n Ordner direkt nach %2</numerusform>
             <numerusform>%1 aus %n Ordnern direkt nach %2</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n file(s)</source>
-        <translation>
-            <numerusform>%n Datei</numerusform>
-            <numerusform>%n Dateien</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n folder(s)</source>
-        <translation>
-            <numerusform>%n Ordner</numerusform>
-            <numerusform>%n Ordner</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n link(s)</source>
-        <translation>
-            <numerusform>%n Verknüpfung</numerusform>
-            <numerusform>%n Verknüpfungen</numerusform>
         </translation>
     </message>
     <message>

@@ -11,38 +11,10 @@
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n byte(s)</source>
-        <translation>
-            <numerusform>%n byte</numerusform>
-            <numerusform>%n bytes</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
         <source>%1 from %n folder(s) go directly into %2</source>
         <translation>
             <numerusform>%1 from %n folder go directly into %2</numerusform>
             <numerusform>%1 from %n folders go directly into %2</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n file(s)</source>
-        <translation>
-            <numerusform>%n file</numerusform>
-            <numerusform>%n files</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n folder(s)</source>
-        <translation>
-            <numerusform>%n folder</numerusform>
-            <numerusform>%n folders</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n link(s)</source>
-        <translation>
-            <numerusform>%n link</numerusform>
-            <numerusform>%n links</numerusform>
         </translation>
     </message>
     <message numerus="yes">
