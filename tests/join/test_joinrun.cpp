@@ -2,6 +2,7 @@
 #include "join/fs/posixfs.h"
 #include "join/run/joinrun.h"
 #include "join/run/runprogress.h"
+#include "join/tasks/runcontrol.h"
 #include "join/tasks/workers.h"
 #include "support/testdir.h"
 #include "test_childprocess.h"
@@ -406,6 +407,61 @@ TEST(JoinRun, AStopSaysSoOnlyWhenItStoppedSomething) {
         EXPECT_EQ(host.reportLines(), row.reportLines);
         for (const auto& report : host.reports)
             EXPECT_EQ(report.description, "Out of memory");
+    }
+}
+
+// A pause asked as the second entry begins holds the run before that entry writes anything: the
+// first entry's files are whole and nothing of the second is there, not even a temporary. Resumed,
+// the run goes on to "Done."; stopped while paused, it ends as a stop does, after the first entry.
+TEST(JoinRun, APauseHoldsTheRunUntilResumedOrStopped) {
+    TestDir dir;
+    dir.make("a/f=f\nb/g=g\nb/s/h=h\nc/i=i\n");
+    struct PausingHost : FakeJoinHost {
+        void entryBegins(int entry, int count, const std::string& entryText) override {
+            FakeJoinHost::entryBegins(entry, count, entryText);
+            if (entry == 2)
+                currentRunControl()->pause();
+        }
+    };
+    const struct Row {
+        const char* name;
+        CopyOption option;
+        bool stop;
+        const char* copied;
+        std::string message;
+    } rows[] = {
+        {"preserve, resumed", CopyOption::PreserveStructure, false, "a/f\nb/g\nb/s/h\nc/i\n",
+         "Done."},
+        {"preserve, stopped", CopyOption::PreserveStructure, true, "a/f\n",
+         words::stoppedMessage(1)},
+        {"flat, resumed", CopyOption::Flat, false, "f\ng\nh\ni\n", "Done."},
+        {"flat, stopped", CopyOption::Flat, true, "f\n", words::stoppedMessage(1)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = std::string("out-") + (row.stop ? "s" : "r") +
+                                (row.option == CopyOption::Flat ? "f" : "p");
+        dir.make(out + "/");
+        PausingHost host;
+        host.sources = {dir.path("a"), dir.path("b"), dir.path("c")};
+        host.output = dir.path(out, true);
+        host.option = row.option;
+        JoinRun run(host);
+        const std::shared_ptr<RunControl> control = run.control();
+        std::thread runner([&] { run.run(); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!control->paused() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        EXPECT_TRUE(control->paused());
+        EXPECT_EQ(listTree(dir.root() / out), row.option == CopyOption::Flat ? "f\n" : "a/f\n");
+        EXPECT_TRUE(host.messages.empty());
+        if (row.stop)
+            control->requestStop();
+        else
+            control->resume();
+        runner.join();
+        EXPECT_EQ(listTree(dir.root() / out), row.copied);
+        EXPECT_EQ(host.messages, std::vector<std::string>{row.message});
     }
 }
 
