@@ -18,10 +18,10 @@
 #include "windowtexts.h"
 #include "words/words.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
@@ -31,7 +31,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QShortcut>
 #include <QTreeView>
 #include <QWindow>
@@ -53,6 +52,17 @@ static void initShellResources() {
 namespace shell {
 
 namespace {
+
+// The button shows the action's caption and whether it is enabled; a click triggers it.
+void showAction(QPushButton* button, QAction* action) {
+    const auto show = [button, action] {
+        button->setText(action->text());
+        button->setEnabled(action->isEnabled());
+    };
+    QObject::connect(action, &QAction::changed, button, show);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    show();
+}
 
 const char* const LastFolderDotKey = "LastFolderDot";
 const char* const FolderPrompt = QT_TRANSLATE_NOOP("Window", "Please select folder:");
@@ -158,13 +168,18 @@ void MainWindow::connectOwnHandlers() {
 // must not disturb a run check the busy pointer themselves.
 void MainWindow::connectCommands() {
     connect(m_browseButton, &QPushButton::clicked, this, &MainWindow::browseForOutputFolder);
-    connect(m_startButton, &QPushButton::clicked, this, &MainWindow::startOrStopJoining);
+    m_startAction = new QAction(StartCaption, this);
+    connect(m_startAction, &QAction::triggered, this, &MainWindow::startOrStopJoining);
+    showAction(m_startButton, m_startAction);
+    m_pauseAction = new QAction(PauseCaption, this);
+    connect(m_pauseAction, &QAction::triggered, this, &MainWindow::pauseOrResume);
+    showAction(m_pauseButton, m_pauseAction);
+    connect(&m_job, &JoinJob::pauseChanged, this, &MainWindow::pauseChanged);
+    connect(&m_job, &JoinJob::ended, this, &MainWindow::runEnded);
+    connect(&m_job, &JoinJob::delivered, this, &MainWindow::runCallShown);
     connect(m_addFolderButton, &QPushButton::clicked, this, [this] { sources::addFolder(*this); });
-    connect(m_addFolderTreeButton, &QPushButton::clicked, this, [this] {
-        ++m_listWalks;
-        const auto walked = qScopeGuard([this] { --m_listWalks; });
-        sources::addFolderTree(*this);
-    });
+    connect(m_addFolderTreeButton, &QPushButton::clicked, this,
+            [this] { sources::addFolderTree(*this); });
     connect(m_sampleFoldersButton, &QPushButton::clicked, this,
             [this] { sources::loadSampleFolders(*this); });
     connect(m_clearListButton, &QPushButton::clicked, this, [this] { sources::clearList(*this); });
@@ -280,7 +295,9 @@ void MainWindow::showHelp() {
 void MainWindow::setPointer(join::Pointer pointer) {
     // While a run copies, the busy state is the run's: a command that ends meanwhile (an add,
     // the browse button) leaves the hourglass, so the list still cannot be emptied or shortened.
-    if (m_joinRun.HoldsHourglass() && pointer != join::Pointer::Hourglass)
+    if (m_job.delivering())
+        m_runHoldsHourglass = pointer == join::Pointer::Hourglass;
+    else if (m_runHoldsHourglass && pointer != join::Pointer::Hourglass)
         pointer = join::Pointer::Hourglass;
     m_pointer = pointer;
     showPointer();
@@ -346,7 +363,7 @@ void MainWindow::pointerMoved(join::Pointer shape) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Every setting is stored the moment it changes; only a run under way is worth a question,
     // the one Escape asks. Once its stop is under way the window goes without one.
-    if (m_joinRun.JoinRunning() && !m_joinRun.control()->stopRequested() && !m_gone &&
+    if (m_job.running() && !m_job.control()->stopRequested() && !m_gone &&
         !m_env.presenter->askYesNo(this, applicationTitle(), StopQuestion)) {
         event->ignore();
         return;
@@ -361,12 +378,10 @@ void MainWindow::leave(int signal) {
     m_gone = true;
     // Whoever signals from here on does not want to wait for the copies.
     m_endRequests->setCatchingSignals(false);
-    if (m_joinRun.JoinRunning()) {
-        m_stopAsked = true;
-        m_joinRun.control()->requestStop();
-    }
+    // The run stops, and what it had partly written is gone before the process ends.
+    m_job.abandon();
     hide();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    m_job.waitForEnd();
     m_env.endProcess(signal);
 }
 

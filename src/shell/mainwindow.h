@@ -3,7 +3,7 @@
 #include "desktopbus.h"
 #include "join/host/host.h"
 #include "join/host/reportlocations.h"
-#include "join/run/joinrun.h"
+#include "joinjob.h"
 #include "join/tasks/workers.h"
 #include "listdroptarget.h"
 #include "messagepresenter.h"
@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -95,8 +96,21 @@ public:
     void ApplySkin();
 
     Settings& settings() { return m_env.settings; }
-    // True while a join run is under way.
-    bool JoinRunning() const { return m_joinRun.JoinRunning(); }
+    // True while a join run is under way, from "Start Joining" until its closing message is
+    // closed.
+    bool JoinRunning() const { return m_job.running(); }
+
+    // What the window shows of a join run. Every control's caption and state follow from it.
+    enum class RunState { Idle, Running, Pausing, Paused, Stopping };
+    RunState runState() const { return m_runState; }
+    // "Pause Now" during a run, "Resume" while paused or pausing.
+    void pauseOrResume();
+
+signals:
+    // The window has shown a call of the join run under way (its bar, pointer, a message).
+    void runCallShown();
+
+public:
 
     // sources::CommandHost
     sources::SourceList& sourceList() override { return *m_sourceList; }
@@ -120,10 +134,9 @@ public:
     void writesFinishing() override;
     void progressEnded() override;
     void pumpEvents() override;
-    // A stop asked for a run does not cut short the walk of a command that adds folders to the
-    // list meanwhile: that list would miss folders without a word.
-    bool walkStopped() const override { return m_listWalks == 0 && join::stopRequested(); }
-    void waitFor(join::BackgroundWork& work) override;
+    // The walk of a command that adds folders to the list is never cut short: a stop is a run's,
+    // and that list would miss folders without a word.
+    bool walkStopped() const override { return false; }
     void showMessage(const std::string& text) override;
     void showErrorReport(const join::Failure& failure, const std::string& location,
                          int line) override;
@@ -172,10 +185,17 @@ private:
     // A join run (mainwindowrun.cpp).
     // Escape or "Stop" during a run: asks whether to stop it.
     void askToStop();
-    // What the window shows of a run under way: "Stop" in place of "Start Joining", the
-    // commands the run refuses disabled, the note that a change of the output folder or the
-    // option counts from the next run.
-    void showRunning(bool running);
+    // Shows `state`: during a run "Stop" in place of "Start Joining" and "Pause Now" beside it,
+    // the commands the run refuses disabled, the note that a change of the output folder or the
+    // option counts from the next run; while pausing or paused "Resume", and the bar says so;
+    // while stopping nothing more to ask.
+    void setRunState(RunState state);
+    // The run's pause took effect, or ended.
+    void pauseChanged();
+    // The run has ended and its closing message is closed.
+    void runEnded();
+    // Where "Stop" and "Pause Now" stand (mainwindowlayout.cpp): side by side during a run.
+    void placeRunControls(bool duringRun);
 
     MainWindowEnvironment m_env;
     join::Pointer m_pointer = join::Pointer::Default;
@@ -194,14 +214,13 @@ private:
     FocusMark* m_focusMark = nullptr;
     // The output folder and the copy option, stored as they change.
     StoredChoices m_choices{m_env.settings, *this};
-    // The user stopped the run under way; the stop is withdrawn when the run has ended.
-    bool m_stopAsked = false;
     // The window has gone (closed, a signal, destroyed): no box opens any more.
     bool m_gone = false;
-    // The window shows the run under way (showRunning).
-    bool m_showsRun = false;
-    // How many commands that walk folders for the list are under way.
-    int m_listWalks = 0;
+    RunState m_runState = RunState::Idle;
+    // From the run's first entry until it gives the pointer back, the busy state is the run's.
+    bool m_runHoldsHourglass = false;
+    // The run's last figures, for the bar while paused.
+    join::RunFigures m_lastFigures;
     ListDropTarget m_drops{*this, *this};
     DesktopBus m_desktop;
     EndRequests* m_endRequests = nullptr;
@@ -221,11 +240,16 @@ private:
     QPushButton* m_loadListButton = nullptr;
     QPushButton* m_clearListButton = nullptr;
     QPushButton* m_startButton = nullptr;
+    QPushButton* m_pauseButton = nullptr;
+    // The run's commands, which the two buttons show.
+    QAction* m_startAction = nullptr;
+    QAction* m_pauseAction = nullptr;
     TextProgressBar* m_progressBar = nullptr;
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_sampleFoldersButton = nullptr;
 
-    join::JoinRun m_joinRun{*this};
+    // Last, so that the run has ended before anything it tells goes.
+    JoinJob m_job{*this};
 };
 
 } // namespace shell

@@ -125,6 +125,10 @@ void MainWindow::createControls() {
     place(m_clearListButton, "PushButton7", 3960, 3260, 3720, 405);
     m_startButton = new QPushButton(StartCaption, this);
     place(m_startButton, "PushButton2", 120, 6210, 7560, 405);
+    // During a run, "Stop" takes the left half of the start button's place and this the right.
+    m_pauseButton = new QPushButton(PauseCaption, this);
+    place(m_pauseButton, "PauseButton", 3960, 6210, 3720, 405);
+    m_pauseButton->hide();
     m_progressBar = new TextProgressBar(this);
     place(m_progressBar, "ProgressBar1", 120, 6730, 7560, 405);
     m_helpButton = new QPushButton(Window::tr("&Help"), this);
@@ -134,7 +138,7 @@ void MainWindow::createControls() {
 
     m_commandButtons = {m_browseButton,    m_startButton,         m_addFolderButton,
                         m_helpButton,      m_addFolderTreeButton, m_sampleFoldersButton,
-                        m_clearListButton, m_loadListButton};
+                        m_clearListButton, m_loadListButton,      m_pauseButton};
 }
 
 void MainWindow::setDesignedAppearance() {
@@ -309,9 +313,21 @@ void MainWindow::setDesignedTabOrder() {
     const QList<QWidget*> order = {m_sourceListView,      m_addFolderButton,  m_addFolderTreeButton,
                                    m_loadListButton,      m_clearListButton,  m_helpButton,
                                    m_sampleFoldersButton, m_outputFolderEdit, m_browseButton,
-                                   m_preserveOption,      m_flatOption,       m_startButton};
+                                   m_preserveOption,      m_flatOption,       m_startButton,
+                                   m_pauseButton};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void MainWindow::placeRunControls(bool duringRun) {
+    for (auto& [widget, designed] : m_designedGeometry)
+        if (widget == m_startButton)
+            designed.setWidth(duringRun ? px(3735) : px(7560));
+    for (const auto& [widget, designed] : std::as_const(m_designedGeometry))
+        if (widget == m_startButton)
+            widget->setGeometry(scaled(designed, m_layoutScale));
+    m_pauseButton->setVisible(duringRun);
+    m_focusMark->follow();
 }
 
 int MainWindow::firstColumnWidth() const {

@@ -1,12 +1,11 @@
 // A join run as the window shows it, MainWindow as the run's host: "Start Joining" and its
-// "Stop", what the window shows and disables while a run is under way, the progress bar and the
-// task bar's progress, the local event loop that waits for the copies, the end of a run and its
-// closing message.
+// "Stop", "Pause Now" and "Resume", what the window shows and disables while a run is under way,
+// the progress bar and the task bar's progress, the end of a run and its closing message. The run
+// itself works on a thread of its own (JoinJob); what it tells arrives here on the window's.
 #include "closingmessage.h"
 #include "endrequests.h"
 #include "failurelist.h"
 #include "join/run/runprogress.h"
-#include "join/tasks/workers.h"
 #include "mainwindow.h"
 #include "pathtext.h"
 #include "startup.h"
@@ -14,41 +13,71 @@
 #include "windowtexts.h"
 #include "words/words.h"
 
-#include <QEventLoop>
+#include <QAction>
 #include <QGroupBox>
 #include <QPushButton>
-#include <QTimer>
 
 namespace shell {
 
 void MainWindow::startOrStopJoining() {
-    if (m_joinRun.JoinRunning()) {
+    if (m_job.running()) {
         askToStop();
         return;
     }
-    m_joinRun.run();
-    showRunning(false);
-    m_stopAsked = false;
+    m_job.start();
 }
 
 void MainWindow::askToStop() {
-    if (!m_joinRun.JoinRunning() || m_joinRun.control()->stopRequested() || m_gone)
+    if (!m_job.running() || m_job.control()->stopRequested() || m_gone)
         return;
     const bool stop = m_env.presenter->askYesNo(this, applicationTitle(), StopQuestion);
-    if (!stop || !m_joinRun.JoinRunning())
+    if (!stop || !m_job.running())
         return;
-    m_stopAsked = true;
-    m_joinRun.control()->requestStop();
-    // The stop is under way: there is nothing more to ask.
-    m_startButton->setEnabled(false);
+    m_job.control()->requestStop();
+    // The stop is under way: there is nothing more to ask. A pause ends with it.
+    if (m_runState != RunState::Idle)
+        setRunState(RunState::Stopping);
 }
 
-void MainWindow::showRunning(bool running) {
-    if (running == m_showsRun)
+void MainWindow::pauseOrResume() {
+    const std::shared_ptr<join::RunControl> control = m_job.control();
+    if (m_runState == RunState::Running) {
+        control->pause();
+        setRunState(control->paused() ? RunState::Paused : RunState::Pausing);
+    } else if (m_runState == RunState::Pausing || m_runState == RunState::Paused) {
+        control->resume();
+        setRunState(RunState::Running);
+    }
+}
+
+void MainWindow::pauseChanged() {
+    const bool paused = m_job.control()->paused();
+    if (m_runState == RunState::Pausing && paused)
+        setRunState(RunState::Paused);
+}
+
+void MainWindow::runEnded() {
+    setRunState(RunState::Idle);
+}
+
+void MainWindow::setRunState(RunState state) {
+    const bool wasIdle = m_runState == RunState::Idle;
+    m_runState = state;
+    const bool running = state != RunState::Idle;
+    if (wasIdle && running)
+        m_lastFigures = {};
+    m_startAction->setText(running ? StopCaption : StartCaption);
+    m_startAction->setEnabled(state != RunState::Stopping);
+    m_pauseAction->setText(state == RunState::Pausing || state == RunState::Paused ? ResumeCaption
+                                                                                   : PauseCaption);
+    m_pauseAction->setEnabled(running && state != RunState::Stopping);
+    if (state == RunState::Paused || (state == RunState::Running && m_lastFigures.entry > 0))
+        m_progressBar->setText(QString::fromUtf8(state == RunState::Paused
+                                                     ? words::pausedText(m_lastFigures)
+                                                     : words::progressText(m_lastFigures)));
+    if (wasIdle == !running)
         return;
-    m_showsRun = running;
-    m_startButton->setText(running ? StopCaption : StartCaption);
-    m_startButton->setEnabled(true);
+    placeRunControls(running);
     m_clearListButton->setEnabled(!running);
     m_sourceList->setLocked(running);
     // These stay usable: the run has read them, and what the user changes is stored for the next.
@@ -60,13 +89,16 @@ void MainWindow::showRunning(bool running) {
 
 void MainWindow::setProgressValue(int percent) {
     m_progressBar->setValue(percent);
-    if (m_joinRun.HoldsHourglass())
+    if (m_runHoldsHourglass)
         m_desktop.showProgress(percent);
 }
 
 void MainWindow::showRunProgress(const join::RunFigures& figures) {
     setProgressValue(figures.percent);
-    m_progressBar->setText(QString::fromUtf8(words::progressText(figures)));
+    m_lastFigures = figures;
+    m_progressBar->setText(QString::fromUtf8(m_runState == RunState::Paused
+                                                 ? words::pausedText(figures)
+                                                 : words::progressText(figures)));
 }
 
 void MainWindow::writesFinishing() {
@@ -85,27 +117,9 @@ void MainWindow::copyExists(const std::string& mirrored) {
     showMessage(words::copyExistsText(mirrored));
 }
 
-// The window answers, repaints and takes commands while copies run on other threads; a close
-// request ends the process from here.
-void MainWindow::waitFor(join::BackgroundWork& work) {
-    QEventLoop loop;
-    work.whenFinished(
-        [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
-    // The copy's progress, at most 4 times a second.
-    QTimer progress;
-    progress.setTimerType(Qt::PreciseTimer);
-    progress.setInterval(250);
-    connect(&progress, &QTimer::timeout, this, [&work] { work.reportProgress(); });
-    progress.start();
-    if (!work.finished())
-        loop.exec();
-    progress.stop();
-    // The worker may still be telling: it is done with `work` only once this returns.
-    work.wait();
-}
-
 void MainWindow::entryBegins(int entry, int count, const std::string& entryText) {
-    showRunning(true);
+    if (m_runState == RunState::Idle)
+        setRunState(RunState::Running);
     join::RunFigures begun;
     begun.entry = entry;
     begun.entries = count;
@@ -114,7 +128,7 @@ void MainWindow::entryBegins(int entry, int count, const std::string& entryText)
 }
 
 void MainWindow::joinEnded(const join::JoinOutcome& outcome) {
-    showRunning(false);
+    setRunState(RunState::Idle);
     m_desktop.hideProgress();
     // Told only when the user may have turned to something else meanwhile.
     if (outcome.took > m_env.noticeAfter && !isActiveWindow())

@@ -26,6 +26,9 @@ private:
 // that Alt takes to the control.
 inline constexpr WindowText StartCaption{QT_TRANSLATE_NOOP("Window", "&Start Joining")};
 inline constexpr WindowText StopCaption{QT_TRANSLATE_NOOP("Window", "&Stop")};
+// Every letter of "Pause" and "Resume" but the "m" marks another control already.
+inline constexpr WindowText PauseCaption{QT_TRANSLATE_NOOP("Window", "Pause &Now")};
+inline constexpr WindowText ResumeCaption{QT_TRANSLATE_NOOP("Window", "Resu&me")};
 inline constexpr WindowText OutputFolderTitle{
     QT_TRANSLATE_NOOP("Window", "Save &Results To This Folder")};
 inline constexpr WindowText CopyOptionsTitle{QT_TRANSLATE_NOOP("Window", "Copy &Options")};

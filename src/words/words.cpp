@@ -303,6 +303,10 @@ std::string progressText(const join::RunFigures& figures) {
     return text;
 }
 
+std::string pausedText(const join::RunFigures& figures) {
+    return fill(QCoreApplication::translate("Words", "Paused \u2014 %1"), {progressText(figures)});
+}
+
 std::string idleProgressText() {
     return utf8(QCoreApplication::translate("Words", "Progress Bar"));
 }

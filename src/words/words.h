@@ -50,6 +50,8 @@ std::string shown(const std::string& path);
 std::string copiedText(const join::RunFigures& figures);
 // What the bar says: "Entry 2 of 4: NAME", followed during the copy by " — " and copiedText.
 std::string progressText(const join::RunFigures& figures);
+// What the bar says while the run is paused: "Paused — " and progressText.
+std::string pausedText(const join::RunFigures& figures);
 // The bar between runs, and while the writes are finished.
 std::string idleProgressText();
 std::string finishingWritesText();

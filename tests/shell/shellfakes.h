@@ -12,7 +12,10 @@
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
+#include <gtest/gtest.h>
+#include <string_view>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -278,5 +281,21 @@ struct FakeSurroundings {
     std::shared_ptr<ScriptedFolderDialog> folderDialog = std::make_shared<ScriptedFolderDialog>();
     std::shared_ptr<ScriptedFileOpenDialog> fileDialog = std::make_shared<ScriptedFileOpenDialog>();
 };
+
+// Clicks the named control of the window; a click that starts a join run waits until the run
+// has ended and its closing message is closed, as a user would before looking.
+inline void clickAndWait(shell::MainWindow& window, const char* name) {
+    auto* widget = window.findChild<QWidget*>(QString::fromLatin1(name));
+    if (!widget) {
+        ADD_FAILURE() << "no control " << name;
+        return;
+    }
+    const bool starts = !window.JoinRunning() && std::string_view(name) == "PushButton2";
+    QTest::mouseClick(widget, Qt::LeftButton);
+    if (starts) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.JoinRunning(); }, 300000))
+            << "the run did not end";
+    }
+}
 
 } // namespace shelltest

@@ -111,8 +111,7 @@ TEST(DesktopBus, NotificationAndTaskBarProgressOfAJoin) {
         window.findChild<QLineEdit*>(QStringLiteral("Text2"))
             ->setText(QString::fromStdString(dir.path("out", true)));
         window.findChild<QAbstractButton*>(QStringLiteral("Option2"))->click();
-        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("PushButton2")),
-                          Qt::LeftButton);
+        shelltest::clickAndWait(window, "PushButton2");
 
         // The bus delivers in order: once the last update is in, any notice sent before it is.
         EXPECT_TRUE(QTest::qWaitFor(

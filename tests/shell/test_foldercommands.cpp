@@ -38,7 +38,7 @@ std::unique_ptr<shell::MainWindow> shownWindow(FakeSurroundings& s) {
 }
 
 void click(shell::MainWindow& window, const char* button) {
-    QTest::mouseClick(control(window, button), Qt::LeftButton);
+    shelltest::clickAndWait(window, button);
 }
 
 QString stored(const FakeSurroundings& s, const char* key) {
@@ -250,8 +250,8 @@ TEST(BrowseOutputFolder, ChangesDuringARunApplyFromTheNextRun) {
     bool changed = false;
     QStringList storedDuringRun;
     EachLoopTurn during([&] {
-        // At the yield before the second entry is copied.
-        if (changed || control<QProgressBar>(*window, "ProgressBar1")->value() != 100)
+        // During the run, which read the output folder and the option as it began.
+        if (changed || !window->JoinRunning())
             return;
         changed = true;
         click(*window, "PushButton1");

@@ -69,7 +69,7 @@ std::unique_ptr<shell::MainWindow> joinWindow(FakeSurroundings& s,
 }
 
 void click(shell::MainWindow& window, const char* button) {
-    QTest::mouseClick(control(window, button), Qt::LeftButton);
+    shelltest::clickAndWait(window, button);
 }
 
 QStringList messageTexts(const FakeSurroundings& s) {
@@ -390,9 +390,10 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
 
     std::vector<BarState> seen{barState(*window)};
     // A copy that lasts long enough shows its own progress ("Entry 3 of 4: c — 1 of 1 file, ...");
-    // these tiny ones seldom do, and the states between entries are what is checked here: the bar
-    // stays where the previous entry ended, and the text names the entry's own folder.
-    EachLoopTurn watch([&] {
+    // these tiny ones seldom do, and the states between entries are what is checked here, after
+    // each call of the run the window has shown: the bar stays where the previous entry ended, and
+    // the text names the entry's own folder.
+    QObject::connect(window.get(), &shell::MainWindow::runCallShown, [&] {
         const BarState now = barState(*window);
         if (!(now == seen.back()) && !now.text.contains(QStringLiteral(" file")))
             seen.push_back(now);
@@ -410,6 +411,7 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
         {50, QStringLiteral("Entry 3 of 4: c"), Pointer::Hourglass},
         {75, QStringLiteral("Entry 4 of 4: d"), Pointer::Hourglass},
         {100, QStringLiteral("Finishing writes to disk..."), Pointer::Hourglass},
+        {0, QStringLiteral("Progress Bar"), Pointer::Default},
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(atDone,
@@ -726,7 +728,8 @@ TEST(JoinWindow, CommandsDuringARun) {
         DuringRun during{dir, s, *window};
         bool acted = false;
         EachLoopTurn act([&] {
-            if (acted || !window->JoinRunning() || (row.large && fileCount(during.out()) < 1))
+            if (acted || window->runState() != shell::MainWindow::RunState::Running ||
+                (row.large && fileCount(during.out()) < 1))
                 return;
             acted = true;
             row.during(during);

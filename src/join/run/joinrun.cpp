@@ -127,6 +127,12 @@ void OutputFileSystems::stopWritingBehind(EventPump& pump) {
     pump.waitFor(work);
 }
 
+void JoinRun::setPauseListener(std::function<void()> listener) {
+    std::lock_guard lock(m_mutex);
+    m_pauseListener = std::move(listener);
+    m_control->setPauseListener(m_pauseListener);
+}
+
 std::shared_ptr<RunControl> JoinRun::control() const {
     std::lock_guard lock(m_mutex);
     return m_control;
@@ -140,8 +146,10 @@ void JoinRun::run() {
         std::lock_guard lock(m_mutex);
         // Each run has a control of its own: what was asked of an earlier run is withdrawn, what
         // was asked before this one began holds.
-        if (m_controlUsed)
+        if (m_controlUsed) {
             m_control = std::make_shared<RunControl>();
+            m_control->setPauseListener(m_pauseListener);
+        }
         m_controlUsed = true;
         control = m_control;
     }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +56,8 @@ public:
 
     // The control of the run under way, or of the next: stop and pause it from any thread.
     std::shared_ptr<RunControl> control() const;
+    // Told whenever a pause of a run takes effect or ends (RunControl::setPauseListener).
+    void setPauseListener(std::function<void()> listener);
 
     bool JoinRunning() const { return m_joinRunning; }
     // True from the first entry until the run gives the pointer back: the busy state is then
@@ -66,6 +69,7 @@ private:
     mutable std::mutex m_mutex;
     std::shared_ptr<RunControl> m_control;
     bool m_controlUsed = false;
+    std::function<void()> m_pauseListener;
     std::atomic<bool> m_joinRunning{false};
     std::atomic<bool> m_holdsHourglass{false};
 };

@@ -2,6 +2,7 @@
 
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
+#include "join/tasks/runcontrol.h"
 #include "join/tasks/workers.h"
 
 #include <algorithm>
@@ -216,6 +217,16 @@ void RunProgress::show(const CopyCounters& copied) {
     if (m_count)
         m_count->start();
     const std::uint64_t written = copied.bytes.load(std::memory_order_relaxed);
+    // While the run is paused its figures and the time left hold still.
+    const std::shared_ptr<RunControl> control = currentRunControl();
+    if (control && control->paused()) {
+        const Clock::time_point now = m_now();
+        if (m_shownLeft && m_looked != Clock::time_point())
+            m_shownAt += now - m_looked;
+        tick(written);
+        m_host.showRunProgress(m_figures);
+        return;
+    }
     tick(written);
     m_figures.copying = true;
     m_figures.files = copied.files.load(std::memory_order_relaxed);

@@ -35,18 +35,35 @@ void RunControl::requestStop() {
     std::lock_guard lock(m_mutex);
     m_pause = false;
     m_changed.notify_all();
+    tellPauseChange();
 }
 
 void RunControl::pause() {
     std::lock_guard lock(m_mutex);
     if (!m_stop.stop_requested())
         m_pause = true;
+    tellPauseChange();
 }
 
 void RunControl::resume() {
     std::lock_guard lock(m_mutex);
     m_pause = false;
     m_changed.notify_all();
+    tellPauseChange();
+}
+
+void RunControl::setPauseListener(std::function<void()> listener) {
+    std::lock_guard lock(m_mutex);
+    m_pauseListener = std::move(listener);
+}
+
+void RunControl::tellPauseChange() {
+    const bool paused = m_pause && m_moving == 0;
+    if (paused == m_toldPaused)
+        return;
+    m_toldPaused = paused;
+    if (m_pauseListener)
+        m_pauseListener();
 }
 
 bool RunControl::pauseRequested() const {
@@ -65,8 +82,10 @@ void RunControl::waitWhilePaused() {
         return;
     // Work that waits here is not moving; it counts again once it goes on.
     const bool counted = t_movingDepth > 0 && t_current.get() == this;
-    if (counted)
+    if (counted) {
         --m_moving;
+        tellPauseChange();
+    }
     m_changed.wait(lock, [&] { return !m_pause || m_stop.stop_requested(); });
     if (counted)
         ++m_moving;
@@ -76,6 +95,7 @@ RunControl::Moving::Moving(RunControl* control) : m_control(control) {
     if (m_control && t_movingDepth++ == 0) {
         std::lock_guard lock(m_control->m_mutex);
         ++m_control->m_moving;
+        m_control->tellPauseChange();
     }
 }
 
@@ -83,6 +103,7 @@ RunControl::Moving::~Moving() {
     if (m_control && --t_movingDepth == 0) {
         std::lock_guard lock(m_control->m_mutex);
         --m_control->m_moving;
+        m_control->tellPauseChange();
     }
 }
 

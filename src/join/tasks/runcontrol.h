@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -32,6 +33,10 @@ public:
     // Whether a pause has taken effect: asked for, and no work of the run still moving.
     bool paused() const;
 
+    // Called whenever paused() changes, on the thread that changed it, with the control's lock
+    // held: it must be short and must not call back into the control.
+    void setPauseListener(std::function<void()> listener);
+
     // A pause point: waits while a pause is asked for, until resumed or stopped. Work that waits
     // here does not count as moving meanwhile.
     void waitWhilePaused();
@@ -56,8 +61,13 @@ private:
     std::stop_source m_stop;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
+    // Tells the listener when paused() has changed since it was last told. m_mutex is held.
+    void tellPauseChange();
+
     bool m_pause = false;
     int m_moving = 0; // threads with work of the run under way, not waiting at a pause point
+    bool m_toldPaused = false;
+    std::function<void()> m_pauseListener;
 };
 
 // The control of the run whose work this thread does now; null for none.
