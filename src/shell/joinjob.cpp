@@ -113,9 +113,8 @@ private:
 
 JoinJob::JoinJob(join::JoinHost& host)
     : m_host(host), m_threadHost(std::make_unique<ThreadHost>(*this)), m_run(*m_threadHost) {
-    m_run.setPauseListener([this] {
-        QMetaObject::invokeMethod(this, &JoinJob::pauseChanged, Qt::QueuedConnection);
-    });
+    m_run.setPauseListener(
+        [this] { QMetaObject::invokeMethod(this, &JoinJob::pauseChanged, Qt::QueuedConnection); });
 }
 
 JoinJob::~JoinJob() {

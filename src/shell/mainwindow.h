@@ -3,8 +3,8 @@
 #include "desktopbus.h"
 #include "join/host/host.h"
 #include "join/host/reportlocations.h"
-#include "joinjob.h"
 #include "join/tasks/workers.h"
+#include "joinjob.h"
 #include "listdroptarget.h"
 #include "messagepresenter.h"
 #include "pointershapes.h"
@@ -103,6 +103,8 @@ public:
     // What the window shows of a join run. Every control's caption and state follow from it.
     enum class RunState { Idle, Running, Pausing, Paused, Stopping };
     RunState runState() const { return m_runState; }
+    // The control of the run under way, or of the next.
+    std::shared_ptr<join::RunControl> runControl() const { return m_job.control(); }
     // "Pause Now" during a run, "Resume" while paused or pausing.
     void pauseOrResume();
 
@@ -111,7 +113,6 @@ signals:
     void runCallShown();
 
 public:
-
     // sources::CommandHost
     sources::SourceList& sourceList() override { return *m_sourceList; }
     join::Pointer pointer() const override { return m_pointer; }

@@ -404,13 +404,21 @@ TEST(JoinWindow, FourEntriesShowTheirShareAndNameThenTheBarIsResetBeforeDone) {
     };
     click(*window, "PushButton2");
 
+    // The pointer turns first; each entry's share moves the bar before its text names the next.
     const std::vector<BarState> expected = {
         {0, QStringLiteral("Progress Bar"), Pointer::Default},
+        {0, QStringLiteral("Progress Bar"), Pointer::Hourglass},
         {0, QStringLiteral("Entry 1 of 4: 2019"), Pointer::Hourglass},
+        {25, QStringLiteral("Entry 1 of 4: 2019"), Pointer::Hourglass},
         {25, QStringLiteral("Entry 2 of 4: 2020"), Pointer::Hourglass},
+        {50, QStringLiteral("Entry 2 of 4: 2020"), Pointer::Hourglass},
         {50, QStringLiteral("Entry 3 of 4: c"), Pointer::Hourglass},
+        {75, QStringLiteral("Entry 3 of 4: c"), Pointer::Hourglass},
         {75, QStringLiteral("Entry 4 of 4: d"), Pointer::Hourglass},
+        {100, QStringLiteral("Entry 4 of 4: d"), Pointer::Hourglass},
         {100, QStringLiteral("Finishing writes to disk..."), Pointer::Hourglass},
+        {100, QStringLiteral("Finishing writes to disk..."), Pointer::Default},
+        {0, QStringLiteral("Finishing writes to disk..."), Pointer::Default},
         {0, QStringLiteral("Progress Bar"), Pointer::Default},
     };
     EXPECT_EQ(seen, expected);
@@ -475,7 +483,7 @@ TEST(JoinWindow, CommandsDuringARun) {
     const std::string idleLooks = "&Start Joining enabled at 8,414 504x27; Clear List enabled; "
                                   "entries enabled; Save &Results To This Folder; Copy &Options";
     const std::string runningLooks =
-        "&Stop enabled at 8,414 504x27; Clear List disabled; entries disabled; Save &Results To "
+        "&Stop enabled at 8,414 249x27; Clear List disabled; entries disabled; Save &Results To "
         "This Folder (a change counts from the next run); Copy &Options (a change counts from the "
         "next run)";
     auto stoppedMessage = [](int copied) {
@@ -642,6 +650,39 @@ TEST(JoinWindow, CommandsDuringARun) {
              wrong += firstEntryOnly(r, r.out());
              return wrong + expect(looks(r.window) == idleLooks, "after it: " + looks(r.window));
          }},
+        {"Pause Now, then Resume", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             click(r.window, "PauseButton");
+             const bool paused = QTest::qWaitFor(
+                 [&] { return r.window.runState() == shell::MainWindow::RunState::Paused; });
+             r.seen = std::string(paused ? "paused; " : "not paused; ") +
+                      control<QPushButton>(r.window, "PauseButton")->text().toStdString() + "; " +
+                      barState(r.window).text.left(8).toStdString() + "; " +
+                      notWhole(r.dir, r.out(), "a");
+             click(r.window, "PauseButton");
+             r.seen += control<QPushButton>(r.window, "PauseButton")->text().toStdString();
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.seen == "paused; Resu&me; Paused \u2014; Pause &Now",
+                                        "while paused: " + r.seen);
+             wrong += expect(messageTexts(r.s) == QStringList{Done}, "messages");
+             wrong += expect(!control(r.window, "PauseButton")->isVisible(), "Pause after the run");
+             return wrong + expect(listTree(r.out()) == largeOutput, "output");
+         }},
+        {"Pause Now, then Escape answered Yes", CopyOption::Flat, true,
+         [&](DuringRun& r) {
+             click(r.window, "PauseButton");
+             if (!QTest::qWaitFor(
+                     [&] { return r.window.runState() == shell::MainWindow::RunState::Paused; }))
+                 r.seen = "never paused";
+             QTest::keyClick(&r.window, Qt::Key_Escape);
+         },
+         [&](DuringRun& r) {
+             std::string wrong = expect(r.seen.empty(), r.seen);
+             wrong += expect(messageTexts(r.s) == QStringList{stoppedMessage(fileCount(r.out()))},
+                             "closing message");
+             return wrong + firstEntryOnly(r, r.out());
+         }},
         {"the rest of a double-click on Start Joining, then Stop answered No", CopyOption::Flat,
          true,
          [&](DuringRun& r) {
@@ -726,6 +767,12 @@ TEST(JoinWindow, CommandsDuringARun) {
         auto window = joinWindow(s, {dir.path("a", true), dir.path("b", true), dir.path("c", true)},
                                  dir.path("out", true), row.option);
         DuringRun during{dir, s, *window};
+        // A run of small entries is held, paused from the start, with its first entry shown and
+        // nothing of it written, until the row has acted; a large first entry is acted on while
+        // it is copied.
+        const std::shared_ptr<join::RunControl> control = window->runControl();
+        if (!row.large)
+            control->pause();
         bool acted = false;
         EachLoopTurn act([&] {
             if (acted || window->runState() != shell::MainWindow::RunState::Running ||
@@ -733,6 +780,7 @@ TEST(JoinWindow, CommandsDuringARun) {
                 return;
             acted = true;
             row.during(during);
+            control->resume();
         });
         click(*window, "PushButton2");
 

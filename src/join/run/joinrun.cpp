@@ -198,7 +198,6 @@ void JoinRun::run() {
         for (int i = 1; i <= count; ++i) {
             // Stopped (Escape, a close, an interrupt), or a copy failed in the program itself: no
             // further entry is begun.
-            control->waitWhilePaused();
             if (stopRequested() || context.faulted)
                 break;
             trap.line(110, [&] { m_host.setPointer(Pointer::Hourglass); });
@@ -221,6 +220,11 @@ void JoinRun::run() {
                 trap.line(114, [&] { m_host.setProgressValue(begun.percent); });
             trap.line(116, [&] { m_host.entryBegins(i, shownCount, entry); });
             trap.line(118, [&] { m_host.pumpEvents(); });
+            // A pause holds the run here, its bar naming the entry, before anything of it is
+            // written; a stop meanwhile ends it here.
+            control->waitWhilePaused();
+            if (stopRequested())
+                break;
             // An entry that could not be read names no folder: there is nothing to copy for it.
             if (!entryRead)
                 continue;

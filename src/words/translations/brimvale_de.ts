@@ -654,6 +654,14 @@ brimvale: angehalten: es wird nichts geschrieben; fg setzt fort</translation>
         <source>Stop joining? What was copied stays; nothing partly written is left.</source>
         <translation>Zusammenführen stoppen? Was kopiert wurde, bleibt erhalten; nichts teilweise Geschriebenes bleibt zurück.</translation>
     </message>
+    <message>
+        <source>Pause &amp;Now</source>
+        <translation>P&amp;ause</translation>
+    </message>
+    <message>
+        <source>Resu&amp;me</source>
+        <translation>&amp;Fortsetzen</translation>
+    </message>
 </context>
 <context>
     <name>Words</name>
@@ -1024,6 +1032,10 @@ brimvale: angehalten: es wird nichts geschrieben; fg setzt fort</translation>
     <message>
         <source>the path is longer than the %1 bytes the far end of %2 takes</source>
         <translation>der Pfad ist länger als die %1 Bytes, die die Gegenseite von %2 annimmt</translation>
+    </message>
+    <message>
+        <source>Paused — %1</source>
+        <translation>Angehalten — %1</translation>
     </message>
 </context>
 </TS>
