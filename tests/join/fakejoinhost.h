@@ -121,6 +121,14 @@ public:
     std::string outputFolderText() const override { return output; }
     join::CopyOption copyOption() const override { return option; }
 
+    // What the output folder's file system is taken for, where set; else what it is.
+    std::function<std::optional<join::TargetFileSystem>(const std::string&)> outputFileSystem;
+    std::optional<join::TargetFileSystem>
+    unusualOutputFileSystem(const std::string& folder) override {
+        return outputFileSystem ? outputFileSystem(folder)
+                                : join::JoinHost::unusualOutputFileSystem(folder);
+    }
+
     // A dry run's host withholds the writes; either keeps the record of every file's fate.
     join::Writes writesMode = join::Writes::Made;
     bool recordFates = false;

@@ -9,7 +9,10 @@
 // asked of the target itself, not of the engine. Each tree is joined, then a source is changed
 // between the run's look-ahead and its entry's copy, then some sources are rewritten (same size,
 // a time 1.5 s later) and it is joined again: the second join copies exactly those, and the dry
-// run's plan made before it names, file by file, what the join then does.
+// run's plan made before it names, file by file, what the join then does. With
+// BRIMVALE_REFERENCE_REMOTE=1 the output's file system is taken for one behind a link, whatever
+// it is, so that the random trees are joined as onto a network share: many copies at once, spread
+// over the folders, small files written under their own names.
 #include "fakejoinhost.h"
 #include "join/run/joinrun.h"
 #include "support/testdir.h"
@@ -473,8 +476,21 @@ join::JoinOutcome foresee(const FakeJoinHost& like) {
     dry.option = like.option;
     dry.writesMode = join::Writes::Withheld;
     dry.recordFates = true;
+    dry.outputFileSystem = like.outputFileSystem;
     join::JoinRun(dry).run();
     return dry.outcome.value_or(join::JoinOutcome{});
+}
+
+// What the random trees' joins take the output's file system for: what it is, or, with
+// BRIMVALE_REFERENCE_REMOTE=1, that file system behind a link.
+std::function<std::optional<join::TargetFileSystem>(const std::string&)> outputFileSystem() {
+    if (!std::getenv("BRIMVALE_REFERENCE_REMOTE"))
+        return {};
+    return [](const std::string& folder) {
+        join::TargetFileSystem remote = join::examineTargetFileSystem(folder);
+        remote.reach = join::TargetReach::Remote;
+        return std::optional(remote);
+    };
 }
 
 std::vector<unsigned> seeds() {
@@ -724,6 +740,7 @@ void joinRandomTrees(const fs::path& sources, const std::vector<unsigned>& chose
             host.changeAt = changeAt;
             host.change = change;
             host.recordFates = true;
+            host.outputFileSystem = outputFileSystem();
             // The dry run writes nothing.
             const std::string untouched = testsupport::listTree(output);
             const join::JoinOutcome foreseen = foresee(host);
@@ -831,6 +848,7 @@ void joinRandomTrees(const fs::path& sources, const std::vector<unsigned>& chose
             second.output = host.output;
             second.option = host.option;
             second.recordFates = true;
+            second.outputFileSystem = host.outputFileSystem;
             const join::JoinOutcome foreseenAgain = foresee(second);
             join::JoinRun(second).run();
             const std::string againContext =

@@ -1,15 +1,21 @@
 // The one way a job runs on the workers, TaskGroup, and the WorkerPool beneath it: the order in
 // which the waiting thread takes tasks, tasks that post more, a bound on the tasks waiting, the
 // first task that throws ending the group and reaching the waiting thread, a stop dropping what
-// waits; and, on every worker at once, each task run exactly once.
+// waits; and, on every worker at once, each task run exactly once. How wide a job runs: as the
+// output's file system says, widened while it pays, its tasks spread over the folders.
+#include "join/fs/targetfs.h"
+#include "join/plan/joinplan.h"
 #include "join/tasks/taskgroup.h"
 #include "join/tasks/workers.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <gtest/gtest.h>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -17,6 +23,8 @@
 #include <string>
 #include <vector>
 
+using join::JobWidth;
+using join::TargetReach;
 using join::TaskGroup;
 using join::TaskOrder;
 
@@ -269,4 +277,160 @@ TEST(WorkerPool, StartedWorkFinishesWhateverItsJobThrows) {
         pool.post([&posted] { ++posted; });
     EXPECT_TRUE(pool.waitUntilIdle(std::chrono::seconds(60)));
     EXPECT_EQ(posted.load(), 100);
+}
+
+namespace {
+
+join::TargetFileSystem reachedAs(TargetReach reach) {
+    join::TargetFileSystem fileSystem;
+    fileSystem.type = "a file system";
+    fileSystem.reach = reach;
+    return fileSystem;
+}
+
+} // namespace
+
+// The number of copies in flight follows where the output's file system keeps its files: one
+// per core on this machine's disks, exactly as many as the cores; behind a link more than the
+// cores from the start, widening further as it pays.
+TEST(CopyWidth, FollowsTheTargetsKind) {
+    const struct {
+        const char* mountType;
+        TargetReach reach;
+    } kinds[] = {
+        {"ext4", TargetReach::Local},         {"tmpfs", TargetReach::Local},
+        {"btrfs", TargetReach::Local},        {"vfat", TargetReach::Local},
+        {"fuseblk", TargetReach::Local},      {"fuse.sshfs", TargetReach::Remote},
+        {"fuse.rclone", TargetReach::Remote}, {"fuse", TargetReach::Remote},
+        {"nfs", TargetReach::Remote},         {"nfs4", TargetReach::Remote},
+        {"cifs", TargetReach::Remote},        {"smb3", TargetReach::Remote},
+        {"9p", TargetReach::Remote},
+    };
+    for (const auto& kind : kinds) {
+        EXPECT_EQ(join::reachOfMountType(kind.mountType), kind.reach) << kind.mountType;
+        for (const std::size_t cores : {1, 2, 8, 96}) {
+            const JobWidth width = join::copyWidthFor(kind.reach, cores);
+            if (kind.reach == TargetReach::Local) {
+                EXPECT_EQ(width.first, cores) << kind.mountType << " on " << cores << " cores";
+                EXPECT_EQ(width.most, cores) << kind.mountType << " on " << cores << " cores";
+            } else {
+                EXPECT_EQ(width.first, 16u) << kind.mountType << " on " << cores << " cores";
+                EXPECT_EQ(width.most, 64u) << kind.mountType << " on " << cores << " cores";
+            }
+        }
+    }
+    // The run's rules say the same of the output folder they were found for, and where small
+    // files may be written under their own names: not where a local file system keeps rules of
+    // its own (a FAT stick), since only a close behind a link reports its writes.
+    const std::size_t cores = join::WorkerPool::shared().size();
+    const struct {
+        const char* name;
+        join::OutputRules rules;
+        std::size_t first;
+        bool inPlace;
+    } rules[] = {
+        {"the usual local disk", join::OutputRules(), cores, true},
+        {"a local disk of its own rules", join::OutputRules(reachedAs(TargetReach::Local)), cores,
+         false},
+        {"behind a link", join::OutputRules(reachedAs(TargetReach::Remote)), 16, true},
+    };
+    for (const auto& row : rules) {
+        EXPECT_EQ(row.rules.copyWidth().first, row.first) << row.name;
+        EXPECT_EQ(row.rules.writesInPlace(), row.inPlace) << row.name;
+    }
+}
+
+// A thread takes the task next in the group's order among those of the folders with the fewest
+// tasks running, so that two copies seldom wait on one folder's lock.
+TEST(TaskGroup, TheNextTaskIsOfTheFolderWithTheFewestRunning) {
+    const struct {
+        const char* name;
+        std::vector<int> waiting; // each task's folder, in the order posted
+        TaskOrder order;
+        std::map<int, std::size_t> running;
+        std::size_t taken;
+    } rows[] = {
+        {"nothing running, queue", {1, 1, 2}, TaskOrder::FirstPosted, {}, 0},
+        {"nothing running, stack", {1, 1, 2}, TaskOrder::LastPosted, {}, 2},
+        {"the last folder busy", {1, 1, 2}, TaskOrder::LastPosted, {{2, 1}}, 1},
+        {"the first folder busy", {1, 1, 2}, TaskOrder::FirstPosted, {{1, 3}}, 2},
+        {"all busy, the least", {1, 2, 3}, TaskOrder::FirstPosted, {{1, 3}, {2, 1}, {3, 2}}, 1},
+        {"all busy alike, order", {1, 2, 3}, TaskOrder::LastPosted, {{1, 1}, {2, 1}, {3, 1}}, 2},
+        {"one folder only", {4, 4, 4}, TaskOrder::FirstPosted, {{4, 9}}, 0},
+    };
+    for (const auto& row : rows) {
+        const std::deque<int> waiting(row.waiting.begin(), row.waiting.end());
+        const std::size_t taken = join::nextToTake(
+            waiting, row.order, [](int task) { return task; },
+            [&](int folder) {
+                const auto found = row.running.find(folder);
+                return found == row.running.end() ? std::size_t{0} : found->second;
+            });
+        EXPECT_EQ(taken, row.taken) << row.name;
+    }
+}
+
+// A job behind a link takes more threads after each period in which the tasks finished per
+// second grew by a tenth or more, and stays as wide once they do not; never beyond its most.
+TEST(TaskGroup, AJobWidensWhileTheTasksPerSecondGrow) {
+    using Clock = join::WidthGauge::Clock;
+    const Clock::time_point start{};
+    const auto at = [&](int periods) { return start + periods * join::WidthGauge::Period; };
+    join::WidthGauge gauge({16, 40}, start);
+    const struct {
+        const char* name;
+        std::uint64_t finished;
+        Clock::time_point now;
+        std::size_t width;
+    } steps[] = {
+        {"within the first period", 30, at(1) - std::chrono::milliseconds(1), 16},
+        {"the first period: tried wider", 40, at(1), 24},
+        {"grew by half", 100, at(2), 32},
+        {"grew by a twentieth", 163, at(3), 32},
+        {"did not grow", 220, at(4), 32},
+        {"grew by a fifth again", 295, at(5), 40},
+        {"grew, but at the most", 400, at(6), 40},
+    };
+    for (const auto& step : steps)
+        EXPECT_EQ(gauge.observe(step.finished, step.now), step.width) << step.name;
+}
+
+// A job as wide as 16 has 16 tasks running at once on a machine of fewer cores, each as work of
+// the group's run, on the threads beside the workers too; a job of the cores never has more
+// running than the pool has workers.
+TEST(TaskGroup, RunsOnAsManyThreadsAsItsWidth) {
+    struct Count {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t running = 0;
+        std::size_t most = 0;
+        std::size_t outsideTheRun = 0;
+    };
+    const auto runJob = [](JobWidth width, std::size_t tasks, bool waitForWidth) {
+        auto count = std::make_shared<Count>();
+        auto control = std::make_shared<join::RunControl>();
+        auto group = std::make_shared<TaskGroup<int>>(
+            [count, width, waitForWidth, control](int&) {
+                std::unique_lock lock(count->mutex);
+                if (join::currentRunControl() != control)
+                    ++count->outsideTheRun;
+                count->most = std::max(count->most, ++count->running);
+                count->changed.notify_all();
+                // Waits, for a bounded time, until the whole width runs at once.
+                if (waitForWidth)
+                    count->changed.wait_for(lock, std::chrono::seconds(30),
+                                            [&] { return count->most >= width.first; });
+                --count->running;
+            },
+            TaskGroup<int>::Settings{}, control);
+        for (std::size_t i = 0; i < tasks; ++i)
+            group->post(static_cast<int>(i));
+        group->enlist(width);
+        group->wait();
+        EXPECT_EQ(count->outsideTheRun, 0u) << width.first << " wide";
+        return count->most;
+    };
+    EXPECT_EQ(runJob({16, 16}, 16, true), 16u);
+    const std::size_t cores = join::WorkerPool::shared().size();
+    EXPECT_LE(runJob({cores, cores}, 200, false), cores);
 }

@@ -209,9 +209,9 @@ public:
     // Gives the finished file its final name: in one step where the name is free (the usual case
     // in a fresh output folder); with IfDestinationExists::Fail the check and the naming are
     // always one step. An existing entry is replaced only with IfDestinationExists::Replace, and
-    // never when it is the source itself.
+    // never when it is the source itself; a name the caller knows to be `free` is not looked at.
     CopyOutcome placeAs(const std::string& name, IfDestinationExists ifExists,
-                        const struct stat& source) {
+                        const struct stat& source, bool free) {
         const bool unnamed = m_name.empty();
         if (unnamed || ifExists == IfDestinationExists::Fail) {
             if (unnamed ? linkUnnamed(m_fd.get(), m_folder, name)
@@ -223,8 +223,8 @@ public:
             if (errno != EEXIST)
                 return {CopyOutcome::Result::Failed, lastError(), Side::Target};
         }
-        // Something has the name already.
-        if (isSameFile(m_folder, name, source))
+        // Something has the name already, or may have.
+        if (!free && isSameFile(m_folder, name, source))
             return {CopyOutcome::Result::SameFile, 0, Side::Target};
         if (ifExists == IfDestinationExists::Fail)
             return {CopyOutcome::Result::Failed, EEXIST, Side::Target};
@@ -347,7 +347,7 @@ ContentFailure writeCopy(RangeCopier& copier, int in, int out, const struct stat
 // The copy's steps once its temporary file is made: the contents, the checks, the name.
 CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
                       const struct stat& before, const std::string& name,
-                      IfDestinationExists ifExists) {
+                      IfDestinationExists ifExists, bool free) {
     if (const ContentFailure failure = writeCopy(copier, in, temporary.fd(), before);
         failure.error != 0)
         return failed(failure.error, failure.side);
@@ -355,18 +355,20 @@ CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
         return failed(error, Side::Target);
     if (stopRequested())
         return failed(ECANCELED, Side::Target);
-    return temporary.placeAs(name, ifExists, before);
+    return temporary.placeAs(name, ifExists, before, free);
 }
 
-// Copies the open regular file `in`, as it was when `before` was read, to `name` in `folder`.
+// Copies the open regular file `in`, as it was when `before` was read, to `name` in `folder`,
+// which is `free` where the caller knows that nothing has that name.
 CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const std::string& name,
-                         IfDestinationExists ifExists, std::atomic<std::uint64_t>* progress) {
+                         IfDestinationExists ifExists, std::atomic<std::uint64_t>* progress,
+                         bool free) {
     // The new file gets the source's permission bits through the umask as it is made.
     TemporaryFile temporary(folder, before.st_mode & 0777);
     if (!temporary.valid())
         return failed(lastError(), Side::Target);
     RangeCopier copier(in, temporary.fd(), CopyMethod::CopyFileRange, progress);
-    CopyOutcome outcome = placeCopy(copier, temporary, in, before, name, ifExists);
+    CopyOutcome outcome = placeCopy(copier, temporary, in, before, name, ifExists, free);
     if (outcome.result == CopyOutcome::Result::Copied)
         outcome.bytes = static_cast<std::uint64_t>(before.st_size);
     else
@@ -391,7 +393,7 @@ bool mayWriteInPlace(const struct stat& source) {
 // when the copy fails or a stop comes before it is done. `taken` is set when something has the
 // name after all; nothing is written then.
 CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std::string& name,
-                        std::atomic<std::uint64_t>* progress, bool& taken) {
+                        std::atomic<std::uint64_t>* progress, TargetReach reach, bool& taken) {
     Descriptor out(::openat(folder, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                             before.st_mode & 0777));
@@ -405,10 +407,15 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
     ContentFailure failure = writeCopy(copier, in, out.get(), before);
     if (failure.error == 0 && stopRequested())
         failure = {ECANCELED, Side::Target};
+    // Behind a link a write is sent on and its failure told when the file is closed, which that
+    // file system's one flush of the file does: the copy is whole only once the close succeeds.
+    if (failure.error == 0 && reach == TargetReach::Remote && ::close(out.release()) != 0)
+        failure = {lastError(), Side::Target};
     if (failure.error == 0) {
-        // Such a file system has no flush of its own that a close could report: a write error
+        // A local file system has no flush of its own that a close could report: a write error
         // shows in the run's final flush.
-        closeLater(out.release());
+        if (out.valid())
+            closeLater(out.release());
         return {CopyOutcome::Result::Copied, 0, Side::Target,
                 static_cast<std::uint64_t>(before.st_size)};
     }
@@ -459,7 +466,7 @@ bool copyOneFile(const std::string& source, const std::string& destination,
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress, std::int64_t timeStep, InPlace inPlace,
-                       const PlaceHistory& history) {
+                       const PlaceHistory& history, TargetReach reach) {
     if (stopRequested())
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
@@ -509,9 +516,12 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
     if ((free || (inPlace == InPlace::WhereFree && ifExists != IfDestinationExists::KeepCopy)) &&
         mayWriteInPlace(before)) {
         bool taken = false;
-        CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, taken);
+        CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, reach, taken);
         if (outcome.result == CopyOutcome::Result::Copied) {
-            closeLater(in.release());
+            // Batched closes save calls where calls are what a copy costs; behind a link they
+            // would only keep many threads' descriptors open at once.
+            if (reach == TargetReach::Local)
+                closeLater(in.release());
             outcome.source = fingerprintOf(before);
         }
         if (!taken)
@@ -521,10 +531,10 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         if (free) {
             in.reset();
             return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep,
-                              InPlace::Never, history);
+                              InPlace::Never, history, reach);
         }
     }
-    CopyOutcome outcome = copyOpenFile(in.get(), before, to, toName, otherwise, progress);
+    CopyOutcome outcome = copyOpenFile(in.get(), before, to, toName, otherwise, progress, free);
     if (outcome.result == CopyOutcome::Result::Copied)
         outcome.source = fingerprintOf(before);
     return outcome;

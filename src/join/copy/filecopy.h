@@ -3,6 +3,7 @@
 #include "join/copy/contents.h"
 #include "join/copy/foreseen.h"
 #include "join/fs/posixfs.h"
+#include "join/fs/targetnames.h"
 
 #include <atomic>
 #include <cstdint>
@@ -58,15 +59,16 @@ struct PlaceHistory {
 
 // Whether a copy may be written under the destination's own name instead of a temporary file:
 // only on a file system that keeps names as bytes and times to the nanosecond (one the output's
-// rules find nothing unusual in), where a write error shows by the time the file is closed. Even
-// then only a file of at most 1 MiB last changed more than a second before the copy is written
-// so; it is made with O_EXCL, so that it never replaces anything, gets the source's time only
-// once every byte is written and the source proved unchanged, and is removed when its copy fails
-// or is stopped. A copy cut short by a kill thus leaves a file that has the time of its writes,
-// never the source's, and that a later join replaces rather than takes as already there.
-// `WhereFree`: where nothing has the name (with IfDestinationExists::KeepCopy one look tells,
-// which the existing-copy check needs anyway); `Fresh`: the caller knows nothing has the name (a
-// folder this copy made and alone fills), so nothing is looked up; should something have it
+// rules find nothing unusual in), where a write error shows by the time the file is closed, and
+// behind a link (a network share, sshfs), where the close of the file tells it. Even then only a
+// file of at most 1 MiB last changed more than a second before the copy is written so; it is made
+// with O_EXCL, so that it never replaces anything, gets the source's time only once every byte is
+// written and the source proved unchanged, and is removed when its copy fails or is stopped. A copy
+// cut short by a kill thus leaves a file that has the time of its writes, never the source's, and
+// that a later join replaces rather than takes as already there. `WhereFree`: where nothing has the
+// name (with IfDestinationExists::KeepCopy one look tells, which the existing-copy check needs
+// anyway); `Fresh`: the caller knows nothing has the name (a folder this copy made and alone fills,
+// or a name the folder's listing did not show), so nothing is looked up; should something have it
 // after all, it is judged as in any folder.
 enum class InPlace { Never, WhereFree, Fresh };
 
@@ -83,11 +85,14 @@ enum class InPlace { Never, WhereFree, Fresh };
 // never opened.
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
 // again when the copy fails. `timeStep` is the step, in nanoseconds, to which the destination's
-// file system keeps a modification time (see sameModificationTime).
+// file system keeps a modification time (see sameModificationTime). Behind a link (`reach`), where
+// a failed write is told only when the file is closed, a copy under its own name is closed before
+// it counts as copied.
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1,
-                       InPlace inPlace = InPlace::Never, const PlaceHistory& history = {});
+                       InPlace inPlace = InPlace::Never, const PlaceHistory& history = {},
+                       TargetReach reach = TargetReach::Local);
 
 // What copyFileAt would do with the same file, destination and history, where the writes are
 // withheld: every step up to the first write, the source (`name` in `from`, which is

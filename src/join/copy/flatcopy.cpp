@@ -65,8 +65,12 @@ std::string withSeparator(const std::string& path) {
 
 // Copies are queued in runs of this many, copied in turn by one thread: a file found already
 // there costs a few microseconds, and a lock taken for each would have the threads wait on each
-// other more than they copy.
+// other more than they copy. Behind a link, where every file costs round trips, each copy is a
+// run of its own, so that all the threads take part from the first files.
 constexpr std::size_t RunLength = 16;
+std::size_t runLengthFor(TargetReach reach) {
+    return reach == TargetReach::Remote ? 1 : RunLength;
+}
 using FileRun = std::vector<FileTask>;
 
 class FlatJob {
@@ -75,10 +79,11 @@ public:
             CopyFailures& failures, CopyCounters& counters, KeySet watched)
         : m_output(std::move(output)), m_outputPath(std::move(outputPath)), m_options(options),
           m_failures(failures), m_counters(counters), m_watched(std::move(watched)),
+          m_width(rules().copyWidth()), m_runLength(runLengthFor(rules().reach())),
           m_group(std::make_shared<TaskGroup<FileRun>>(
               [this](FileRun& run) { copyRun(run); },
-              TaskGroup<FileRun>::Settings{TaskOrder::FirstPosted, 4 * WorkerPool::shared().size(),
-                                           [] { finishClosing(); }})) {
+              TaskGroup<FileRun>::Settings{
+                  TaskOrder::FirstPosted, 4 * m_width.most, [] { finishClosing(); }, {}})) {
         if (m_options.foreseen)
             m_refusal = refusalToFill(m_output.get());
     }
@@ -92,26 +97,44 @@ public:
     // Looks once through the output folder before any copy of this entry starts. Where it holds
     // nothing but what this run placed there, every other name is free, and the copies are written
     // without looking for their names first; one that finds its name taken after all is judged as
-    // in any folder. The first name of another's ends the look.
-    void lookThroughOutput() {
+    // in any folder. The first name of another's ends the look. Behind a link, where a look at a
+    // name costs a round trip, the names of others are kept, so that every name the folder does
+    // not hold is written without a look; a folder of many more names than the `copies` to come
+    // is not read to its end, as looking at each copy's name then costs less.
+    void lookThroughOutput(std::size_t copies) {
         if (m_options.foreseen)
             return;
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
-        m_free = holdsOnly(m_output.get(), [&](const std::string& name) {
+        const auto ours = [&](const std::string& name) {
             return placed &&
                    placed->sourceAt(placeIn(m_options.outputPlace, rules().key(name))).has_value();
-        });
+        };
+        if (rules().reach() == TargetReach::Local) {
+            m_free = holdsOnly(m_output.get(), ours);
+            return;
+        }
+        const std::size_t most = std::max<std::size_t>(4096, 4 * copies);
+        std::size_t seen = 0;
+        KeySet present;
+        if (!holdsOnly(m_output.get(), [&](const std::string& name) {
+                if (!ours(name))
+                    present.insert(rules().key(name));
+                return ++seen <= most;
+            }))
+            return;
+        m_free = present.empty();
+        m_present = std::move(present);
     }
 
     // Has the workers take part in the copies queued.
-    void enlist() { m_group->enlist(); }
+    void enlist() { m_group->enlist(m_width); }
 
     // Queues a copy, in a run with the next ones; while the queue is full, the caller copies from
     // it itself.
     void post(FileTask task) {
         m_run.push_back(std::move(task));
-        if (m_run.size() >= RunLength)
+        if (m_run.size() >= m_runLength)
             postRun();
     }
 
@@ -145,7 +168,7 @@ public:
         pausePoint();
         PlacedFiles* const placed =
             m_options.placed && m_options.placed->inUse() ? m_options.placed : nullptr;
-        const bool keyed = placed || m_options.foreseen || !m_watched.empty();
+        const bool keyed = placed || m_options.foreseen || !m_watched.empty() || m_present;
         std::string storage;
         const std::string_view key = keyed ? rules().keyView(name, storage) : std::string_view();
         const std::uint64_t place =
@@ -155,7 +178,7 @@ public:
         if (placed)
             history.earlier = placed->sourceAt(place);
         history.contested = task.contested || (!m_watched.empty() && m_watched.contains(key));
-        const CopyOutcome outcome = copyOrForesee(task, place, history);
+        const CopyOutcome outcome = copyOrForesee(task, key, place, history);
         if (outcome.source != 0 && placed) {
             if (byRun)
                 byRun->places.emplace_back(place, outcome.source);
@@ -212,8 +235,9 @@ public:
     }
 
 private:
-    // Copies the file, or foresees its copy where the writes are withheld.
-    CopyOutcome copyOrForesee(const FileTask& task, std::uint64_t place,
+    // Copies the file, or foresees its copy where the writes are withheld. `key` is its name's
+    // key where the copy needed it.
+    CopyOutcome copyOrForesee(const FileTask& task, std::string_view key, std::uint64_t place,
                               const PlaceHistory& history) {
         const std::string& name = *task.name;
         if (!task.folder->fd.valid())
@@ -228,12 +252,13 @@ private:
                 task.folder->fd.get(), name, withSeparator(task.folder->path) + name,
                 FollowLink::Yes, {m_output.get(), m_options.outputPlace, m_refusal}, name, place,
                 m_options.ifExists, rules().timeStep(), history, *m_options.foreseen);
+        const bool free = m_free || (m_present && !m_present->contains(key));
         return copyFileAt(task.folder->fd.get(), name, FollowLink::Yes, m_output.get(), name,
                           m_options.ifExists, &m_counters.bytes, rules().timeStep(),
-                          rules().fileSystem() ? InPlace::Never
-                          : m_free             ? InPlace::Fresh
-                                               : InPlace::WhereFree,
-                          history);
+                          !rules().writesInPlace() ? InPlace::Never
+                          : free                   ? InPlace::Fresh
+                                                   : InPlace::WhereFree,
+                          history, rules().reach());
     }
 
     void record(const FileTask& task, FileFate::Fate fate, const Failure* failure = nullptr) {
@@ -263,7 +288,7 @@ private:
         if (m_run.empty())
             return;
         m_group->post(std::exchange(m_run, {}));
-        m_run.reserve(RunLength);
+        m_run.reserve(m_runLength);
     }
 
     const Descriptor m_output;
@@ -272,10 +297,14 @@ private:
     CopyFailures& m_failures;
     CopyCounters& m_counters;
     const KeySet m_watched;
+    const JobWidth m_width;
+    const std::size_t m_runLength;
     const std::shared_ptr<TaskGroup<FileRun>> m_group;
     FileRun m_run;       // the copies queued next, on the thread that queues them
     bool m_free = false; // whether the output held nothing but this run's copies
-    int m_refusal = 0;   // where the writes are withheld: why the join could not fill the output
+    // Behind a link, the keys of the names the output held that are not this run's copies.
+    std::optional<KeySet> m_present;
+    int m_refusal = 0; // where the writes are withheld: why the join could not fill the output
 
     std::mutex m_mutex;
     std::unordered_map<std::string, FlatPlace> m_failedWinners;
@@ -433,7 +462,7 @@ std::uint64_t copyFilesFlat(const FlatEntryPlan& plan, const std::vector<FlatPla
         watched.insert(key);
     auto job = std::make_shared<FlatJob>(std::move(outputFolder), output, options, failures,
                                          counters, std::move(watched));
-    job->lookThroughOutput();
+    job->lookThroughOutput(copies.size());
     job->enlist();
 
     {

@@ -74,6 +74,9 @@ struct Node {
     std::optional<unsigned> restore;
     // Whether this copy made the target, which then holds only what the copy puts there.
     bool made = false;
+    // Behind a link, the keys of the names a target that was there already held when it was
+    // listed: a name it did not hold is written without a look first.
+    std::optional<KeySet> present;
     std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
 
     const std::string& name() const { return members.front().name; }
@@ -85,19 +88,30 @@ struct Node {
 struct Task {
     std::shared_ptr<Node> node;
     std::vector<std::uint32_t> run; // empty: the listing
+
+    // The target folder the task writes into: its own for a run, its parent's for a listing,
+    // which makes the folder there.
+    const void* writesInto() const {
+        return run.empty() && node->parent ? node->parent.get() : node.get();
+    }
 };
 
 class TreeJob {
 public:
     TreeJob(TreeCopyRoot& root, CopyFailures& failures, CopyCounters& counters)
         : m_sourceRoot(root.sourcePath), m_targetRoot(root.targetPath), m_failures(failures),
-          m_counters(counters), m_workers(WorkerPool::shared().size()),
-          m_rules(std::move(root.rules)), m_fileSystem(m_rules.fileSystem()),
+          m_counters(counters), m_rules(std::move(root.rules)), m_width(m_rules.copyWidth()),
+          m_remote(m_rules.reach() == TargetReach::Remote), m_fileSystem(m_rules.fileSystem()),
           m_wholeFolders(m_rules.ignoresCase()), m_ifExists(root.ifExists), m_placed(root.placed),
           m_foreseen(root.foreseen), m_record(root.record), m_entry(root.entry),
           m_group(std::make_shared<TaskGroup<Task>>(
               [this](Task& task) { run(task); },
-              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { finishClosing(); }})) {
+              TaskGroup<Task>::Settings{TaskOrder::LastPosted, NoLimit, [] { finishClosing(); },
+                                        // Behind a link making a file holds its folder's lock
+                                        // across round trips: the copies spread over the folders.
+                                        m_remote
+                                            ? [](const Task& task) { return task.writesInto(); }
+                                            : std::function<const void*(const Task&)>()})) {
         auto node = std::make_shared<Node>();
         node->members.push_back({{}, 0, std::move(root.source)});
         node->target = std::move(root.target);
@@ -120,7 +134,7 @@ public:
             if (root.made)
                 m_counters.made.fetch_add(1, std::memory_order_relaxed);
             else
-                removeEndedTemporaries(*node);
+                lookThroughTarget(*node);
         }
         if (node->restore)
             m_restoring.push_back(node);
@@ -135,7 +149,7 @@ public:
     // Copies the tree on the workers and the calling thread. Returns what a task threw, if one
     // did: that ends the copy, and the tasks still waiting are dropped.
     std::exception_ptr copy() {
-        m_group->enlist();
+        m_group->enlist(m_width);
         return m_group->finish();
     }
 
@@ -254,11 +268,22 @@ private:
     }
 
     // A folder that was there already may hold what a run killed mid-copy partly wrote: that
-    // goes, once its maker has ended.
-    void removeEndedTemporaries(const Node& node) {
-        if (!m_namedTemporaries || m_foreseen)
+    // goes, once its maker has ended. Behind a link, where a look at a name costs a round trip,
+    // the names it holds are kept from its listing.
+    void lookThroughTarget(Node& node) {
+        if (m_foreseen || (!m_namedTemporaries && !m_remote))
             return;
-        const TemporaryRemoval removal = removeEndedTemporariesIn(node.target.get());
+        FolderListing listing;
+        if (m_remote && readListingAt(node.target.get(), listing) == 0) {
+            node.present.emplace();
+            for (const FolderEntry& entry : listing.entries)
+                node.present->insert(m_rules.key(entry.name));
+        }
+        if (!m_namedTemporaries)
+            return;
+        const TemporaryRemoval removal =
+            node.present ? removeEndedTemporariesIn(node.target.get(), listing.entries)
+                         : removeEndedTemporariesIn(node.target.get());
         m_counters.temporariesRemoved.fetch_add(removal.removed, std::memory_order_relaxed);
         for (const TemporaryRemoval::Refusal& refused : removal.refused)
             m_failures.add(positionOf(node),
@@ -335,7 +360,7 @@ private:
         if (node.made)
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
         else if (node.target.valid())
-            removeEndedTemporaries(node);
+            lookThroughTarget(node);
         if (node.target.valid() && readFolderStatus(node.target.get(), status) == 0) {
             node.targetIdentity = status.identity;
             if (node.restore) {
@@ -392,7 +417,7 @@ private:
                 keys.push_back(m_rules.key(item.entry.name));
         }
         const std::size_t runLength =
-            m_wholeFolders ? others : std::clamp<std::size_t>(others / (2 * m_workers), 1, 256);
+            m_wholeFolders ? others : std::clamp<std::size_t>(others / (2 * m_width.most), 1, 256);
         FolderPlan plan = planFolder(types, keys, runLength);
         node->replacedBy = std::move(plan.replacedBy);
 
@@ -490,7 +515,8 @@ private:
         if (refusedThere(node, name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         const bool placing = m_foreseen || (m_placed && m_placed->inUse());
-        const std::uint64_t place = placing ? placeIn(node.place, m_rules.key(name)) : 0;
+        const std::string key = placing || node.present ? m_rules.key(name) : std::string();
+        const std::uint64_t place = placing ? placeIn(node.place, key) : 0;
         PlaceHistory history;
         if (m_placed && placing)
             history.earlier = m_placed->sourceAt(place);
@@ -502,12 +528,14 @@ private:
                                     m_rules.timeStep(), history, *m_foreseen);
         } else {
             // Written under its own name where the file system allows it; nothing is looked up
-            // in a folder this copy made.
-            const InPlace inPlace = m_fileSystem ? InPlace::Never
-                                    : node.made  ? InPlace::Fresh
-                                                 : InPlace::WhereFree;
+            // in a folder this copy made, nor a name its listing did not show.
+            const InPlace inPlace = !m_rules.writesInPlace() ? InPlace::Never
+                                    : node.made || (node.present && !node.present->contains(key))
+                                        ? InPlace::Fresh
+                                        : InPlace::WhereFree;
             outcome = copyFileAt(source, name, FollowLink::No, node.target.get(), name, m_ifExists,
-                                 &m_counters.bytes, m_rules.timeStep(), inPlace, history);
+                                 &m_counters.bytes, m_rules.timeStep(), inPlace, history,
+                                 m_rules.reach());
         }
         if (m_placed && placing && outcome.source != 0)
             m_placed->add(place, outcome.source);
@@ -538,8 +566,9 @@ private:
     const std::string m_targetRoot;
     CopyFailures& m_failures;
     CopyCounters& m_counters;
-    const std::size_t m_workers;
     const OutputRules m_rules;
+    const JobWidth m_width;
+    const bool m_remote;
     const TargetFileSystem* const m_fileSystem;
     const bool m_wholeFolders;
     bool m_namedTemporaries = true;

@@ -111,6 +111,14 @@ std::string typeFromMagic(long magic) {
         return "exfat";
     case FuseMagic:
         return "fuse";
+    case NfsMagic:
+        return "nfs";
+    case CifsMagic:
+        return "cifs";
+    case Smb2Magic:
+        return "smb3";
+    case V9fsMagic:
+        return "9p";
     default:
         return "unknown";
     }
@@ -214,6 +222,11 @@ std::optional<struct timespec> modificationTimeAt(int folder, const std::string&
 // The time step of `target`, the file system that holds `folder`: told by its type where that
 // tells it, else by a probe there, else by its type after all, or as 1 ns.
 std::int64_t timeStepOf(const TargetFileSystem& target, const std::string& folder) {
+    // sshfs speaks SFTP version 3, which carries times in whole seconds whatever its server's
+    // disk keeps: a probe, seven round trips there, would only say so again. A server whose disk
+    // keeps less (FAT) only has a file of an odd second copied again by a join again.
+    if (target.mountType == "fuse.sshfs")
+        return Second;
     const bool throughFuse =
         target.type.starts_with("fuse") || target.mountType.starts_with("fuse");
     const std::int64_t byType = timeStepOfType(target.type);
@@ -257,16 +270,11 @@ std::optional<std::int64_t> probeTimeStep(const std::string& folder) {
     return step;
 }
 
-TargetFileSystem examineTargetFileSystem(const std::string& folder) {
-    return examineTargetFileSystemFrom(folder, UdevDataFolder);
-}
+namespace {
 
-TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
-                                             const std::string& udevData) {
-    struct statfs info {};
-    if (::statfs(folder.c_str(), &info) != 0)
-        throw failureFromErrno(errno, folder);
-
+// The file system that holds `folder`, which statfs answered `info` for.
+TargetFileSystem examineStatedTarget(const std::string& folder, const std::string& udevData,
+                                     const struct statfs& info) {
     TargetFileSystem target;
     target.type = typeFromMagic(info.f_type);
     target.nameMax = static_cast<std::uint64_t>(info.f_namelen);
@@ -296,6 +304,7 @@ TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
                 target.examined.pop_back();
         }
     }
+    target.reach = reachOfMountType(target.type);
     // A FUSE driver names itself only vaguely ("fuseblk"). What udev found on the device says
     // what it really is to every user; the volume's own first sector says it to one who may read
     // the device. The files of a FUSE volume of a block device carry that device's number.
@@ -341,6 +350,20 @@ TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
     return target;
 }
 
+} // namespace
+
+TargetFileSystem examineTargetFileSystem(const std::string& folder) {
+    return examineTargetFileSystemFrom(folder, UdevDataFolder);
+}
+
+TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
+                                             const std::string& udevData) {
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        throw failureFromErrno(errno, folder);
+    return examineStatedTarget(folder, udevData, info);
+}
+
 std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) {
     struct statfs info {};
     if (::statfs(folder.c_str(), &info) != 0)
@@ -363,11 +386,22 @@ std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) 
         if (!folderIsCaseFolded(folder) && !changeTimeInWholeSeconds(folder))
             return std::nullopt;
     }
-    try {
-        return examineTargetFileSystem(folder);
-    } catch (const Failure&) {
-        return std::nullopt;
-    }
+    // Behind a link each call costs a round trip: statfs is asked once.
+    return examineStatedTarget(folder, UdevDataFolder, info);
+}
+
+TargetReach reachOfMountType(const std::string& mountType) {
+    static constexpr std::string_view Shares[] = {"nfs",   "nfs4",   "cifs", "smb3",
+                                                  "smbfs", "9p",     "ceph", "afs",
+                                                  "davfs", "lustre", "coda", "ncpfs"};
+    // A FUSE daemon of a block device (exFAT, NTFS on a stick) writes to a disk of this machine;
+    // any other is taken for a share's client (sshfs, rclone), whose calls wait on a link.
+    if (mountType == "fuse" || mountType.starts_with("fuse."))
+        return TargetReach::Remote;
+    for (const std::string_view share : Shares)
+        if (mountType == share)
+            return TargetReach::Remote;
+    return TargetReach::Local;
 }
 
 bool unnamedFilesCanBeLinked() {

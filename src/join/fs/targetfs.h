@@ -21,7 +21,8 @@ namespace join {
 // and removing it. The time step of FUSE
 // and network file systems, of types it does not know, and of those that keep nanoseconds as a rule
 // but show the folder's own change time in whole seconds (ext4 with 128-byte inodes) is probed
-// in the folder (probeTimeStep); where that cannot write, the type tells it, or 1 ns.
+// in the folder (probeTimeStep); where that cannot write, the type tells it, or 1 ns. sshfs keeps
+// whole seconds, as its protocol carries them, and is not probed.
 TargetFileSystem examineTargetFileSystem(const std::string& folder);
 // The same, with udev's database read from the folder `udevData`.
 TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
@@ -40,6 +41,11 @@ std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder);
 // (not from FUSE's cache), and the file is removed. nullopt when nothing can be made or timed
 // there (read-only, no permission).
 std::optional<std::int64_t> probeTimeStep(const std::string& folder);
+
+// Where a file system of the mount table's type `mountType` ("fuse.sshfs", "nfs4", "fuseblk")
+// keeps its files: behind a link for network shares and for FUSE daemons other than those of a
+// block device, on this machine for everything else.
+TargetReach reachOfMountType(const std::string& mountType);
 
 // Whether this process can give an unnamed file (O_TMPFILE) a name: that goes through /proc,
 // which needs no special privileges. Read once for the process.

@@ -16,6 +16,16 @@
 // simply be too small.
 namespace join {
 
+// Where a file system keeps its files, as far as the cost of a call there goes.
+enum class TargetReach {
+    // A disk of this machine, or its memory: a call costs processor time and a disk's seek.
+    Local,
+    // Behind a link: a network share (NFS, SMB, 9p) or a FUSE daemon that is not a disk of this
+    // machine (sshfs and the like), where a call costs a round trip and creating a file holds its
+    // folder's lock across one.
+    Remote,
+};
+
 // What a file system is and keeps, as examineTargetFileSystem() (targetfs.h) finds it.
 struct TargetFileSystem {
     // FAT and exFAT share the characters they refuse and count name lengths in UTF-16 units.
@@ -51,6 +61,7 @@ struct TargetFileSystem {
     // known.
     std::string examined;
     std::string farEnd;
+    TargetReach reach = TargetReach::Local;
 };
 
 // The step a file system keeps times to, from the time `set` on a file and the time `readBack`

@@ -37,6 +37,16 @@ std::int64_t OutputRules::timeStep() const {
     return m_fileSystem ? std::max<std::int64_t>(1, m_fileSystem->timeStepNs) : 1;
 }
 
+JobWidth OutputRules::copyWidth() const {
+    return copyWidthFor(reach(), WorkerPool::shared().size());
+}
+
+JobWidth copyWidthFor(TargetReach reach, std::size_t cores) {
+    if (reach == TargetReach::Remote)
+        return {16, 64};
+    return {cores, cores};
+}
+
 namespace {
 
 // FNV-1a over the given bytes, after `hash`.

@@ -4,6 +4,7 @@
 #include "join/fs/posixfs.h"
 #include "join/fs/targetfs.h"
 #include "join/host/host.h"
+#include "join/tasks/taskgroup.h"
 #include "join/walk/subfolders.h"
 
 #include <atomic>
@@ -75,10 +76,24 @@ public:
     // The file system where its names follow rules of their own (FAT, exFAT, FUSE, network, case
     // folding); null for the usual ones, which take any name a source can hold.
     const TargetFileSystem* fileSystem() const { return m_fileSystem ? &*m_fileSystem : nullptr; }
+    TargetReach reach() const { return m_fileSystem ? m_fileSystem->reach : TargetReach::Local; }
+    // How many threads copy at once (copyWidthFor).
+    JobWidth copyWidth() const;
+    // Whether a small file may be written under its own name (InPlace, copy/filecopy.h): on the
+    // usual local file systems, which report a write error by the run's last flush, and behind a
+    // link, where the copy's close reports it; where a file is made costs round trips, a hidden
+    // name and a rename would cost as many again.
+    bool writesInPlace() const { return !m_fileSystem || reach() == TargetReach::Remote; }
 
 private:
     std::optional<TargetFileSystem> m_fileSystem;
 };
+
+// How many threads copy at once into a file system of `reach`, on a machine of `cores`: on this
+// machine's disks one per core, since a copy there costs processor time; behind a link 16 at
+// first and up to 64 as more pay, since a file there costs round trips, which many copies wait
+// out side by side.
+JobWidth copyWidthFor(TargetReach reach, std::size_t cores);
 
 // A place in the output, for the files a run has placed and for what a dry run would make: the
 // output folder by its identity, and each place below it by the place of its folder and its name's

@@ -64,6 +64,7 @@ struct CopyEnds {
     Descriptor parent;    // else the folder that will hold it...
     std::string name;     // ...under this name
     bool followsTarget{}; // the target is the output folder itself, which may be a link
+    bool nameFree{};      // nothing had the name when it was looked at
 };
 
 // A copy that would go into itself: the target `target` and the source `from`, as `code` says.
@@ -107,10 +108,11 @@ CopyEnds openEnds(const std::string& source, const std::string& destination) {
         throw failureFromErrno(ends.parent.error(), folder);
     if (ends.name.empty() || ends.name == "." || ends.name == "..")
         throw targetInSource(ends); // the root, or no name
-    if (FolderEntry::Type type = FolderEntry::Type::Other;
-        readEntryTypeAt(ends.parent.get(), ends.name, type) == 0 &&
-        type == FolderEntry::Type::Folder)
+    FolderEntry::Type type = FolderEntry::Type::Other;
+    const int error = readEntryTypeAt(ends.parent.get(), ends.name, type);
+    if (error == 0 && type == FolderEntry::Type::Folder)
         ends.target = openFolderAt(ends.parent.get(), ends.name);
+    ends.nameFree = error == ENOENT;
     return ends;
 }
 
@@ -172,9 +174,10 @@ TreeCopyRoot prepareCopy(const std::string& source, const std::string& destinati
     } else if (ends.followsTarget) {
         root.target = openTargetFolder(std::move(ends.target), root.permissions, error);
     } else {
+        // A name found free is made at once; should something have it by then, making it says so.
         root.target =
             prepareTargetFolder(ends.parent.get(), ends.name, ends.sourceStatus.permissions, true,
-                                true, root.permissions, error);
+                                !ends.nameFree, root.permissions, error);
     }
     if (!run.foreseen)
         root.made = root.target.valid() && !ends.followsTarget && error == 0;

@@ -76,7 +76,7 @@ WorkerPool& WorkerPool::shared() {
 WorkerPool::WorkerPool(std::size_t threads) {
     m_threads.reserve(threads);
     for (std::size_t i = 0; i < threads; ++i)
-        m_threads.emplace_back([this] { runWorker(); });
+        m_threads.emplace_back([this] { runWorker(m_cores); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -84,23 +84,55 @@ WorkerPool::~WorkerPool() {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_taskPosted.notify_all();
+    m_cores.posted.notify_all();
+    m_beside.posted.notify_all();
     for (std::thread& thread : m_threads)
+        thread.join();
+    for (std::thread& thread : m_besideThreads)
         thread.join();
 }
 
-void WorkerPool::post(std::function<void()> task) {
-    // The work goes on as the poster's run's: its stop and pause follow it to the worker.
+namespace {
+
+// `task`, to be run on another thread as work of the run whose work this thread does, if any: its
+// stop and pause follow it there.
+std::function<void()> asCurrentRunsWork(std::function<void()> task) {
     if (std::shared_ptr<RunControl> run = currentRunControl())
-        task = [run = std::move(run), task = std::move(task)] {
+        return [run = std::move(run), task = std::move(task)] {
             const RunScope scope(run);
             task();
         };
+    return task;
+}
+
+} // namespace
+
+void WorkerPool::post(std::function<void()> task) {
+    task = asCurrentRunsWork(std::move(task));
     {
         std::lock_guard lock(m_mutex);
-        m_tasks.push_back(std::move(task));
+        m_cores.tasks.push_back(std::move(task));
     }
-    m_taskPosted.notify_one();
+    m_cores.posted.notify_one();
+}
+
+void WorkerPool::postBeside(std::function<void()> task) {
+    task = asCurrentRunsWork(std::move(task));
+    {
+        std::lock_guard lock(m_mutex);
+        m_beside.tasks.push_back(std::move(task));
+        // Each free thread takes one task; a task beyond them gets a thread of its own, and
+        // where none can be started, is not left waiting for one.
+        if (m_beside.tasks.size() > m_beside.free) {
+            try {
+                m_besideThreads.emplace_back([this] { runWorker(m_beside); });
+            } catch (...) {
+                m_beside.tasks.pop_back();
+                throw;
+            }
+        }
+    }
+    m_beside.posted.notify_one();
 }
 
 void WorkerPool::start(BackgroundWork& work, std::function<void()> job) {
@@ -116,7 +148,9 @@ void WorkerPool::start(BackgroundWork& work, std::function<void()> job) {
 
 bool WorkerPool::waitUntilIdle(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
-    return m_idle.wait_for(lock, timeout, [&] { return m_running == 0 && m_tasks.empty(); });
+    return m_idle.wait_for(lock, timeout, [&] {
+        return m_running == 0 && m_cores.tasks.empty() && m_beside.tasks.empty();
+    });
 }
 
 namespace {
@@ -139,14 +173,16 @@ void stopAllCopies() {
         }
 }
 
-void WorkerPool::runWorker() {
+void WorkerPool::runWorker(Lane& lane) {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_taskPosted.wait(lock, [&] { return m_stopping || !m_tasks.empty(); });
-        if (m_tasks.empty())
+        ++lane.free;
+        lane.posted.wait(lock, [&] { return m_stopping || !lane.tasks.empty(); });
+        --lane.free;
+        if (lane.tasks.empty())
             return;
-        std::function<void()> task = std::move(m_tasks.front());
-        m_tasks.pop_front();
+        std::function<void()> task = std::move(lane.tasks.front());
+        lane.tasks.pop_front();
         ++m_running;
         lock.unlock();
         try {
@@ -157,7 +193,7 @@ void WorkerPool::runWorker() {
         task = nullptr;
         lock.lock();
         --m_running;
-        if (m_running == 0 && m_tasks.empty())
+        if (m_running == 0 && m_cores.tasks.empty() && m_beside.tasks.empty())
             m_idle.notify_all();
     }
 }

@@ -75,16 +75,23 @@ private:
 
 // The program's worker threads, one per processor core, started on first use and kept for the
 // life of the process. Jobs that use several workers post one loop per worker and let the
-// posting thread take part, so that a job finishes even when no other worker is free.
+// posting thread take part, so that a job finishes even when no other worker is free. Beside
+// them, a job that mostly waits on a link (a network share) may have threads of its own, as
+// many as it asks for: each started when none is free, and kept for later jobs.
 class WorkerPool {
 public:
     static WorkerPool& shared();
 
+    // The workers that share the processors.
     std::size_t size() const { return m_threads.size(); }
 
     // Runs `task` on a worker thread, as soon as one is free, as work of the run whose work the
     // posting thread does (currentRunControl), if any.
     void post(std::function<void()> task);
+
+    // Runs `task` at once on a thread beside the processors' workers, a free one else a new one,
+    // as work of the poster's run, as post does.
+    void postBeside(std::function<void()> task);
 
     // Runs `work` on a worker thread and finishes `work` afterwards, whatever `work` throws.
     void start(BackgroundWork& work, std::function<void()> job);
@@ -95,16 +102,24 @@ public:
     ~WorkerPool();
 
 private:
+    // The tasks waiting for one kind of thread, and those of its threads that wait for a task.
+    struct Lane {
+        std::deque<std::function<void()>> tasks;
+        std::condition_variable posted;
+        std::size_t free = 0;
+    };
+
     explicit WorkerPool(std::size_t threads);
-    void runWorker();
+    void runWorker(Lane& lane);
 
     std::mutex m_mutex;
-    std::condition_variable m_taskPosted;
     std::condition_variable m_idle;
-    std::deque<std::function<void()>> m_tasks;
+    Lane m_cores;
+    Lane m_beside;
     std::size_t m_running = 0;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
+    std::vector<std::thread> m_besideThreads;
 };
 
 // Called as each task of a copy job begins. Does nothing, unless a test has set a probe, which
