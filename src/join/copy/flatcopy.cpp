@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -79,8 +80,14 @@ public:
               [this](FileRun& run) { copyRun(run); },
               TaskGroup<FileRun>::Settings{TaskOrder::FirstPosted, 4 * WorkerPool::shared().size(),
                                            [] { finishClosing(); }})) {
-        if (m_options.foreseen)
+        if (m_options.foreseen) {
             m_refusal = refusalToFill(m_output.get());
+        } else {
+            FolderStatus status;
+            m_keeping = {&m_counters.attributes,
+                         readFolderStatus(m_output.get(), status) == 0 &&
+                             (status.permissions & S_ISGID) != 0};
+        }
     }
 
     FlatJob(const FlatJob&) = delete;
@@ -233,7 +240,7 @@ private:
                           rules().fileSystem() ? InPlace::Never
                           : m_free             ? InPlace::Fresh
                                                : InPlace::WhereFree,
-                          history);
+                          history, m_keeping);
     }
 
     void record(const FileTask& task, FileFate::Fate fate, const Failure* failure = nullptr) {
@@ -271,6 +278,8 @@ private:
     const FlatCopyOptions& m_options;
     CopyFailures& m_failures;
     CopyCounters& m_counters;
+    // What the copies keep beside the bytes; nothing where the writes are withheld.
+    Keeping m_keeping;
     const KeySet m_watched;
     const std::shared_ptr<TaskGroup<FileRun>> m_group;
     FileRun m_run;       // the copies queued next, on the thread that queues them
