@@ -21,6 +21,15 @@ bool runAsRoot() {
     return root;
 }
 
+// Whether a thing made by this process has another owner or group than `source`: it is made
+// with the process's own, or its folder's group where the folder gives it. The process's are
+// read once.
+bool ownedOtherwise(const struct stat& source, const Keeping& keeping) {
+    static const uid_t user = ::geteuid();
+    static const gid_t group = ::getegid();
+    return source.st_uid != user || source.st_gid != group || keeping.groupFromFolder;
+}
+
 // Whether a refusal says that the file system never holds the kind at all, rather than that this
 // one value did not fit: then it is not asked again.
 bool saysNeverHeld(KeptAttribute kind, int error) {
@@ -64,9 +73,7 @@ ssize_t readGrowing(std::vector<char>& buffer, const Read& read) {
 unsigned keepOwner(int to, const struct stat& source, const Keeping& keeping, bool folder) {
     if (!runAsRoot())
         return 0;
-    const bool different =
-        source.st_uid != ::geteuid() || source.st_gid != ::getegid() || keeping.groupFromFolder;
-    if (different) {
+    if (ownedOtherwise(source, keeping)) {
         if (keeping.tally->neverHeld(KeptAttribute::Owner))
             return attributeBit(KeptAttribute::Owner);
         if (::fchown(to, source.st_uid, source.st_gid) != 0) {
@@ -166,8 +173,7 @@ void keepLinkAttributes(const struct stat& source, int folder, const std::string
     if (!keeping.tally)
         return;
     unsigned lost = 0;
-    if (runAsRoot() && (source.st_uid != ::geteuid() || source.st_gid != ::getegid() ||
-                        keeping.groupFromFolder)) {
+    if (runAsRoot() && ownedOtherwise(source, keeping)) {
         if (keeping.tally->neverHeld(KeptAttribute::Owner)) {
             lost = attributeBit(KeptAttribute::Owner);
         } else if (::fchownat(folder, name.c_str(), source.st_uid, source.st_gid,
