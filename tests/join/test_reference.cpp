@@ -21,8 +21,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <iostream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <numeric>
 #include <random>
@@ -619,8 +619,8 @@ std::vector<Carrying> carriedBy(bool link, bool flat) {
     const unsigned owner = ::geteuid() == 0 ? 4 : 0;
     if (flat)
         return {{"file", 3 | owner}, {"deep", 1}};
-    std::vector<Carrying> carrying = {{"A", 3 | owner}, {"A/file", 3 | owner}, {"A/sub", 0},
-                                      {"A/sub/deep", 1}};
+    std::vector<Carrying> carrying = {
+        {"A", 3 | owner}, {"A/file", 3 | owner}, {"A/sub", 0}, {"A/sub/deep", 1}};
     if (link)
         carrying.push_back({"A/link", owner});
     return carrying;
@@ -654,7 +654,8 @@ void makeCarryingTree(const TestDir& dir, bool link) {
         fs::create_symlink("file", dir.root() / "A/link");
     if (root) {
         for (const char* path : {"A", "A/file", "A/link"})
-            if (::lchown(dir.path(path).c_str(), 65534, 65534) != 0 && path != std::string("A/link"))
+            if (::lchown(dir.path(path).c_str(), 65534, 65534) != 0 &&
+                path != std::string("A/link"))
                 std::perror("lchown");
         ::chmod(dir.path("A/file").c_str(), 06755);
         ::chmod(dir.path("A").c_str(), 02755);
@@ -680,7 +681,8 @@ std::string comparedAttributes(const fs::path& source, const fs::path& copy, con
     std::map<std::string, std::string> expected = keptAttributes(source);
     std::erase_if(expected, [&](const auto& kept) {
         const bool list = kept.first.starts_with("system.");
-        return list ? !held.accessLists || (kept.first.ends_with("default") && !S_ISDIR(from.st_mode))
+        return list ? !held.accessLists ||
+                          (kept.first.ends_with("default") && !S_ISDIR(from.st_mode))
                     : !held.extended;
     });
     if (keptAttributes(copy) != expected)
@@ -1205,35 +1207,35 @@ TEST(Reference, CasesTheDryRunForesees) {
     if (::geteuid() != 0)
         std::cout << "[ SKIPPED  ] owners and setuid bits kept: not run as root\n";
     for (const CopyOption option : {CopyOption::PreserveStructure, CopyOption::Flat})
-        rows.push_back(
-            {"attributes kept",
-             option,
-             [option](const TestDir& dir) {
-                 makeCarryingTree(dir, option != CopyOption::Flat && linksHeld(dir));
-             },
-             {"A"},
-             true,
-             false,
-             [option](const TestDir& dir, const join::JoinOutcome& outcome) {
-                 const bool flat = option == CopyOption::Flat;
-                 const fs::path output = dir.root() / "out";
-                 const HeldThere held = askHeld(output);
-                 const Target target = askTarget(output, false);
-                 const std::vector<Carrying> carrying =
-                     carriedBy(fs::is_symlink(dir.root() / "A/link"), flat);
-                 for (const Carrying& one : carrying) {
-                     const std::string source = flat && one.path == std::string("deep")
-                                                    ? "A/sub/deep"
-                                                    : (flat ? "A/" : "") + std::string(one.path);
-                     if (std::string wrong = comparedAttributes(dir.root() / source,
-                                                                output / one.path, held, target);
-                         !wrong.empty())
-                         return wrong;
-                 }
-                 if (!outcome.allCopied())
-                     return std::string("something was not copied");
-                 return comparedNotKept(carrying, held, outcome.attributesNotKept);
-             }});
+        rows.push_back({"attributes kept",
+                        option,
+                        [option](const TestDir& dir) {
+                            makeCarryingTree(dir, option != CopyOption::Flat && linksHeld(dir));
+                        },
+                        {"A"},
+                        true,
+                        false,
+                        [option](const TestDir& dir, const join::JoinOutcome& outcome) {
+                            const bool flat = option == CopyOption::Flat;
+                            const fs::path output = dir.root() / "out";
+                            const HeldThere held = askHeld(output);
+                            const Target target = askTarget(output, false);
+                            const std::vector<Carrying> carrying =
+                                carriedBy(fs::is_symlink(dir.root() / "A/link"), flat);
+                            for (const Carrying& one : carrying) {
+                                const std::string source =
+                                    flat && one.path == std::string("deep")
+                                        ? "A/sub/deep"
+                                        : (flat ? "A/" : "") + std::string(one.path);
+                                if (std::string wrong = comparedAttributes(
+                                        dir.root() / source, output / one.path, held, target);
+                                    !wrong.empty())
+                                    return wrong;
+                            }
+                            if (!outcome.allCopied())
+                                return std::string("something was not copied");
+                            return comparedNotKept(carrying, held, outcome.attributesNotKept);
+                        }});
     // An unreadable file in a tree the user owns: the dry run opens it for reading too.
     for (const CopyOption option : {CopyOption::PreserveStructure, CopyOption::Flat})
         rows.push_back({"a file the user cannot read",

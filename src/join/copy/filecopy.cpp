@@ -395,8 +395,7 @@ bool mayWriteInPlace(const struct stat& source) {
 // when the copy fails or a stop comes before it is done. `taken` is set when something has the
 // name after all; nothing is written then.
 CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std::string& name,
-                        std::atomic<std::uint64_t>* progress, const Keeping& keeping,
-                        bool& taken) {
+                        std::atomic<std::uint64_t>* progress, const Keeping& keeping, bool& taken) {
     Descriptor out(::openat(folder, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                             before.st_mode & 0777));

@@ -84,9 +84,8 @@ public:
             m_refusal = refusalToFill(m_output.get());
         } else {
             FolderStatus status;
-            m_keeping = {&m_counters.attributes,
-                         readFolderStatus(m_output.get(), status) == 0 &&
-                             (status.permissions & S_ISGID) != 0};
+            m_keeping = {&m_counters.attributes, readFolderStatus(m_output.get(), status) == 0 &&
+                                                     (status.permissions & S_ISGID) != 0};
         }
     }
 

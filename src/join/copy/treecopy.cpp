@@ -126,7 +126,8 @@ public:
                 node->targetIdentity = status.identity;
                 node->givesGroup = (status.permissions & S_ISGID) != 0;
             }
-            if (FolderStatus source; readFolderStatus(node->members.front().source.get(), source) == 0)
+            if (FolderStatus source;
+                readFolderStatus(node->members.front().source.get(), source) == 0)
                 keepFolderAttributes(*node, node->members.front().source.get(), source, false);
             // A run killed mid-copy leaves partly written files under their temporary names only
             // where copies are not written to unnamed files; only there are the folders that were
@@ -355,8 +356,7 @@ private:
         if (node.made) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
             node.parent->filled = true;
-        }
-        else if (node.target.valid())
+        } else if (node.target.valid())
             removeEndedTemporaries(node);
         if (node.target.valid() && readFolderStatus(node.target.get(), status) == 0) {
             node.targetIdentity = status.identity;
@@ -571,10 +571,11 @@ private:
     void release(Node& node) {
         if (--node.users != 0)
             return;
-        if (node.target.valid())
+        if (!m_foreseen && node.target.valid()) {
             keepDefaultList(node.target.get(), node.defaultList, {&m_counters.attributes});
-        if (node.times && node.target.valid() && (node.made || node.filled))
-            ::futimens(node.target.get(), node.times->data());
+            if (node.times && (node.made || node.filled))
+                ::futimens(node.target.get(), node.times->data());
+        }
         for (Member& member : node.members)
             member.source.reset();
         node.target.reset();

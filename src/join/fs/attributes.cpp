@@ -55,8 +55,7 @@ std::optional<KeptAttribute> kindOf(std::string_view name, bool folder) {
 
 // Reads into `buffer` what `read` gives for a buffer of its size, growing it while it is too
 // small. The length, or -1 with errno set.
-template <typename Read>
-ssize_t readGrowing(std::vector<char>& buffer, const Read& read) {
+template <typename Read> ssize_t readGrowing(std::vector<char>& buffer, const Read& read) {
     for (;;) {
         const ssize_t length = read(buffer.data(), buffer.size());
         if (length >= 0 || errno != ERANGE)
@@ -125,9 +124,8 @@ unsigned keepAttributes(int from, const struct stat& source, int to, const Keepi
 
     thread_local std::vector<char> names(1024);
     thread_local std::vector<char> value(4096);
-    const ssize_t length = readGrowing(names, [&](char* into, std::size_t size) {
-        return ::flistxattr(from, into, size);
-    });
+    const ssize_t length = readGrowing(
+        names, [&](char* into, std::size_t size) { return ::flistxattr(from, into, size); });
     // None, or a source whose file system holds none.
     for (std::size_t at = 0; length > 0 && at < static_cast<std::size_t>(length);) {
         const char* name = names.data() + at;
