@@ -546,11 +546,16 @@ void makeDeepTree(const fs::path& root, int levels, const std::string& content) 
 // ---- What a copy keeps beside the bytes ----
 
 // What the output's file system holds, asked of it: an extended attribute, an access list and
-// (root only) another owner, each tried on a fresh file.
+// (root only) another owner, each tried on a fresh file and read back; and what it refuses when
+// asked. A file system may take a kind and drop it (ntfs-3g drops access lists): a copy cannot
+// tell that without reading each back, so it is not counted as not kept.
 struct HeldThere {
     bool extended = false;
     bool accessLists = false;
     bool owners = false;
+    bool extendedRefused = true;
+    bool accessListsRefused = true;
+    bool ownersRefused = true;
 };
 
 // An access list as the system.posix_acl_* attributes hold it: version 2, then each entry's tag,
@@ -574,21 +579,6 @@ std::string accessList(unsigned named) {
     return value;
 }
 
-HeldThere askHeld(const fs::path& folder) {
-    HeldThere held;
-    const fs::path probe = folder / "held-trial";
-    std::ofstream(probe).put('x');
-    held.extended = ::setxattr(probe.c_str(), "user.trial", "x", 1, 0) == 0;
-    const std::string list = accessList(4);
-    held.accessLists =
-        ::setxattr(probe.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) == 0;
-    struct stat status {};
-    held.owners = ::geteuid() == 0 && ::chown(probe.c_str(), 65534, 65534) == 0 &&
-                  ::stat(probe.c_str(), &status) == 0 && status.st_uid == 65534;
-    fs::remove(probe);
-    return held;
-}
-
 // The attributes a copy keeps of a file, folder or link, by name (links not followed).
 std::map<std::string, std::string> keptAttributes(const fs::path& path) {
     std::map<std::string, std::string> kept;
@@ -604,6 +594,25 @@ std::map<std::string, std::string> keptAttributes(const fs::path& path) {
         kept[name] = value.substr(0, size < 0 ? 0 : static_cast<std::size_t>(size));
     }
     return kept;
+}
+
+HeldThere askHeld(const fs::path& folder) {
+    HeldThere held;
+    const fs::path probe = folder / "held-trial";
+    std::ofstream(probe).put('x');
+    held.extendedRefused = ::setxattr(probe.c_str(), "user.trial", "x", 1, 0) != 0;
+    const std::string list = accessList(4);
+    held.accessListsRefused =
+        ::setxattr(probe.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0;
+    const std::map<std::string, std::string> kept = keptAttributes(probe);
+    held.extended = kept.contains("user.trial");
+    held.accessLists = kept.contains("system.posix_acl_access");
+    struct stat status {};
+    held.ownersRefused = ::geteuid() == 0 && ::chown(probe.c_str(), 65534, 65534) != 0;
+    held.owners = ::geteuid() == 0 && !held.ownersRefused && ::stat(probe.c_str(), &status) == 0 &&
+                  status.st_uid == 65534;
+    fs::remove(probe);
+    return held;
 }
 
 // A thing whose copy carries what a copy keeps, marked with the kinds it carries: extended
@@ -701,8 +710,8 @@ std::string comparedAttributes(const fs::path& source, const fs::path& copy, con
 // Whether the outcome counts as not kept exactly what the output does not hold of `carrying`.
 std::string comparedNotKept(const std::vector<Carrying>& carrying, const HeldThere& held,
                             const join::AttributesNotKept& notKept) {
-    const unsigned lost = (held.extended ? 0 : 1) | (held.accessLists ? 0 : 2) |
-                          (held.owners || ::geteuid() != 0 ? 0 : 4);
+    const unsigned lost = (held.extendedRefused ? 1 : 0) | (held.accessListsRefused ? 2 : 0) |
+                          (held.ownersRefused ? 4 : 0);
     join::AttributesNotKept expected;
     for (const Carrying& one : carrying) {
         for (std::size_t kind = 0; kind < join::KeptAttributeKinds; ++kind)
