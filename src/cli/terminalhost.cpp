@@ -187,6 +187,9 @@ void TerminalJoinHost::joinEnded(const join::JoinOutcome& outcome) {
     if (outcome.temporariesRemoved > 0)
         m_console.err << "brimvale: " << words::removedTemporariesText(outcome.temporariesRemoved)
                       << '\n';
+    if (const std::string notKept = words::attributesNotKeptText(outcome.attributesNotKept);
+        !notKept.empty())
+        m_console.err << "brimvale: " << notKept << '\n';
 }
 
 void TerminalJoinHost::showClosingMessage(const join::JoinOutcome& outcome) {

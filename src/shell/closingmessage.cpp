@@ -28,7 +28,8 @@ QString closingText(const join::JoinOutcome& outcome, const std::string& notCopi
 
 QString closingDetails(const join::JoinOutcome& outcome) {
     const std::string left = words::leftByRulesText(outcome);
-    if (outcome.allCopied() && left.empty())
+    const std::string notKept = words::attributesNotKeptText(outcome.attributesNotKept);
+    if (outcome.allCopied() && left.empty() && notKept.empty())
         return {};
     QStringList lines;
     std::string tally =
@@ -43,6 +44,8 @@ QString closingDetails(const join::JoinOutcome& outcome) {
     if (!left.empty())
         tally += "; " + left;
     lines.append(text(tally) + u'.');
+    if (!notKept.empty())
+        lines.append(text(notKept));
     // Each entry once, before the first of its things; the writes finished after the last entry
     // under a heading of their own.
     int heading = -1;

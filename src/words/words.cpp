@@ -439,6 +439,21 @@ std::string describe(const join::Failure& failure) {
     return reasonText(reason) + (failure.path().empty() ? "" : ": " + shown(failure.path()));
 }
 
+namespace {
+
+// The parts as one list: "a", "a and b", "a, b and c".
+std::string listText(const std::vector<std::string>& parts) {
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text = i == 0 ? parts[i]
+               : i + 1 == parts.size()
+                   ? fill(QCoreApplication::translate("Words", "%1 and %2"), {text, parts[i]})
+                   : fill(QCoreApplication::translate("Words", "%1, %2"), {text, parts[i]});
+    return text;
+}
+
+} // namespace
+
 std::string notCopiedByKindText(const join::NotCopiedCounts& counts, const std::string& files) {
     using Kind = join::NotCopiedItem::Kind;
     struct Named {
@@ -458,13 +473,37 @@ std::string notCopiedByKindText(const join::NotCopiedCounts& counts, const std::
         parts.push_back(kind.kind == Kind::File && !files.empty() ? files
                                                                   : counted(kind.text, count));
     }
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        text = i == 0 ? parts[i]
-               : i + 1 == parts.size()
-                   ? fill(QCoreApplication::translate("Words", "%1 and %2"), {text, parts[i]})
-                   : fill(QCoreApplication::translate("Words", "%1, %2"), {text, parts[i]});
-    return text;
+    return listText(parts);
+}
+
+std::string attributesNotKeptText(const join::AttributesNotKept& notKept) {
+    if (notKept.items == 0)
+        return {};
+    using Kind = join::KeptAttribute;
+    struct Named {
+        Kind kind;
+        const char* text;
+    };
+    static constexpr Named named[] = {
+        {Kind::Extended, QT_TRANSLATE_NOOP("Words", "extended attributes")},
+        {Kind::AccessList, QT_TRANSLATE_NOOP("Words", "access lists (ACLs)")},
+        {Kind::Owner, QT_TRANSLATE_NOOP("Words", "owners")}};
+    std::vector<std::string> parts;
+    for (const Named& kind : named)
+        if (notKept.count(kind.kind) > 0)
+            parts.push_back(QCoreApplication::translate("Words", kind.text).toStdString());
+    // The list begins the sentence.
+    QString kinds = QString::fromStdString(listText(parts));
+    if (!kinds.isEmpty())
+        kinds[0] = kinds[0].toUpper();
+    return notKept.fileSystem.empty()
+               ? counted(QT_TRANSLATE_N_NOOP("Words", "%1 of %n file(s) could not be kept: the "
+                                                      "output's file system does not hold them."),
+                         notKept.items, {kinds.toStdString()})
+               : counted(QT_TRANSLATE_N_NOOP("Words", "%1 of %n file(s) could not be kept: the "
+                                                      "output's file system (%2) does not hold "
+                                                      "them."),
+                         notKept.items, {kinds.toStdString(), notKept.fileSystem});
 }
 
 std::string headline(const join::CopyShortfall& shortfall) {

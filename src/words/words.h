@@ -78,6 +78,10 @@ std::string closingMessage(const join::JoinOutcome& outcome);
 std::string stoppedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
 std::string faultedMessage(std::uint64_t filesCopied, std::uint64_t filesNotCopied = 0);
 std::string removedTemporariesText(std::uint64_t removed);
+// What the output's file system did not hold of what the copies keep: "Extended attributes and
+// access lists (ACLs) of 12 files could not be kept: the output's file system (exfat) does not
+// hold them."; "" when it held everything.
+std::string attributesNotKeptText(const join::AttributesNotKept& notKept);
 // What the flat copies left by their rules: "2 replaced by later files of the same name; 1 left
 // out (its name begins with ~)"; "" when nothing.
 std::string leftByRulesText(const join::JoinOutcome& outcome);

@@ -1,6 +1,7 @@
 #include "join/copy/filecopy.h"
 
 #include "join/copy/contents.h"
+#include "join/fs/attributes.h"
 #include "join/fs/closebatch.h"
 #include "join/fs/failure.h"
 #include "join/fs/paths.h"
@@ -344,13 +345,15 @@ ContentFailure writeCopy(RangeCopier& copier, int in, int out, const struct stat
     return {};
 }
 
-// The copy's steps once its temporary file is made: the contents, the checks, the name.
+// The copy's steps once its temporary file is made: the contents, the checks, the attributes
+// (before the name, so that nothing shows under it without them), the name.
 CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
                       const struct stat& before, const std::string& name,
-                      IfDestinationExists ifExists, bool free) {
+                      IfDestinationExists ifExists, bool free, const Keeping& keeping) {
     if (const ContentFailure failure = writeCopy(copier, in, temporary.fd(), before);
         failure.error != 0)
         return failed(failure.error, failure.side);
+    keepAttributes(in, before, temporary.fd(), keeping);
     if (const int error = temporary.finishWrites(); error != 0)
         return failed(error, Side::Target);
     if (stopRequested())
@@ -362,13 +365,13 @@ CopyOutcome placeCopy(RangeCopier& copier, TemporaryFile& temporary, int in,
 // which is `free` where the caller knows that nothing has that name.
 CopyOutcome copyOpenFile(int in, const struct stat& before, int folder, const std::string& name,
                          IfDestinationExists ifExists, std::atomic<std::uint64_t>* progress,
-                         bool free) {
+                         bool free, const Keeping& keeping) {
     // The new file gets the source's permission bits through the umask as it is made.
     TemporaryFile temporary(folder, before.st_mode & 0777);
     if (!temporary.valid())
         return failed(lastError(), Side::Target);
     RangeCopier copier(in, temporary.fd(), CopyMethod::CopyFileRange, progress);
-    CopyOutcome outcome = placeCopy(copier, temporary, in, before, name, ifExists, free);
+    CopyOutcome outcome = placeCopy(copier, temporary, in, before, name, ifExists, free, keeping);
     if (outcome.result == CopyOutcome::Result::Copied)
         outcome.bytes = static_cast<std::uint64_t>(before.st_size);
     else
@@ -393,7 +396,8 @@ bool mayWriteInPlace(const struct stat& source) {
 // when the copy fails or a stop comes before it is done. `taken` is set when something has the
 // name after all; nothing is written then.
 CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std::string& name,
-                        std::atomic<std::uint64_t>* progress, TargetReach reach, bool& taken) {
+                        std::atomic<std::uint64_t>* progress, TargetReach reach,
+                        const Keeping& keeping, bool& taken) {
     Descriptor out(::openat(folder, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                             before.st_mode & 0777));
@@ -407,6 +411,8 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
     ContentFailure failure = writeCopy(copier, in, out.get(), before);
     if (failure.error == 0 && stopRequested())
         failure = {ECANCELED, Side::Target};
+    if (failure.error == 0)
+        keepAttributes(in, before, out.get(), keeping);
     // Behind a link a write is sent on and its failure told when the file is closed, which that
     // file system's one flush of the file does: the copy is whole only once the close succeeds.
     if (failure.error == 0 && reach == TargetReach::Remote && ::close(out.release()) != 0)
@@ -423,6 +429,44 @@ CopyOutcome copyInPlace(int in, const struct stat& before, int folder, const std
     ::unlinkat(folder, name.c_str(), 0);
     copier.withdrawProgress();
     return failed(failure.error, failure.side);
+}
+
+// Makes the link `toName` in `to` with the target text of the link `name` in `from`.
+CopyOutcome makeLinkAt(int from, const std::string& name, int to, const std::string& toName) {
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(from, name.c_str(), target.data(), target.size());
+        if (length < 0)
+            return failed(lastError(), Side::Source);
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            break;
+        }
+        target.resize(target.size() * 2);
+    }
+    if (::symlinkat(target.c_str(), to, toName.c_str()) == 0)
+        return {CopyOutcome::Result::Copied, 0, Side::Target};
+    if (errno != EEXIST)
+        return failed(lastError(), Side::Target);
+    if (FolderEntry::Type type = FolderEntry::Type::Other;
+        readEntryTypeAt(to, toName, type) == 0 && type == FolderEntry::Type::Folder)
+        return failed(EISDIR, Side::Target);
+    // Something else has the name: the link is made under a fresh name beside it and renamed
+    // into place, so that the name never stands empty and nothing else is touched.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = temporaryName(TemporaryKind::Link);
+        if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return failed(lastError(), Side::Target);
+        }
+        if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
+            return {CopyOutcome::Result::Copied, 0, Side::Target};
+        const int error = lastError();
+        removeTemporaryName(to, temporary);
+        return failed(error, Side::Target);
+    }
+    return failed(EEXIST, Side::Target);
 }
 
 } // namespace
@@ -466,7 +510,7 @@ bool copyOneFile(const std::string& source, const std::string& destination,
 CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int to,
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress, std::int64_t timeStep, InPlace inPlace,
-                       const PlaceHistory& history, TargetReach reach) {
+                       const PlaceHistory& history, TargetReach reach, const Keeping& keeping) {
     if (stopRequested())
         return failed(ECANCELED, Side::Target);
     if (!isUsablePath(name))
@@ -516,7 +560,8 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
     if ((free || (inPlace == InPlace::WhereFree && ifExists != IfDestinationExists::KeepCopy)) &&
         mayWriteInPlace(before)) {
         bool taken = false;
-        CopyOutcome outcome = copyInPlace(in.get(), before, to, toName, progress, reach, taken);
+        CopyOutcome outcome =
+            copyInPlace(in.get(), before, to, toName, progress, reach, keeping, taken);
         if (outcome.result == CopyOutcome::Result::Copied) {
             // Batched closes save calls where calls are what a copy costs; behind a link they
             // would only keep many threads' descriptors open at once.
@@ -531,10 +576,11 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
         if (free) {
             in.reset();
             return copyFileAt(from, name, follow, to, toName, ifExists, progress, timeStep,
-                              InPlace::Never, history, reach);
+                              InPlace::Never, history, reach, keeping);
         }
     }
-    CopyOutcome outcome = copyOpenFile(in.get(), before, to, toName, otherwise, progress, free);
+    CopyOutcome outcome =
+        copyOpenFile(in.get(), before, to, toName, otherwise, progress, free, keeping);
     if (outcome.result == CopyOutcome::Result::Copied)
         outcome.source = fingerprintOf(before);
     return outcome;
@@ -605,45 +651,20 @@ CopyOutcome foreseeFileAt(int from, const std::string& name, const std::string& 
             static_cast<std::uint64_t>(before.st_size), fingerprintOf(before)};
 }
 
-CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName) {
+CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName,
+                       const Keeping& keeping) {
     if (!isPlainName(name))
         return failed(EINVAL, Side::Source);
     if (!isPlainName(toName))
         return failed(EINVAL, Side::Target);
-    std::string target(256, '\0');
-    for (;;) {
-        const ssize_t length = ::readlinkat(from, name.c_str(), target.data(), target.size());
-        if (length < 0)
-            return failed(lastError(), Side::Source);
-        if (static_cast<std::size_t>(length) < target.size()) {
-            target.resize(static_cast<std::size_t>(length));
-            break;
-        }
-        target.resize(target.size() * 2);
-    }
-    if (::symlinkat(target.c_str(), to, toName.c_str()) == 0)
-        return {CopyOutcome::Result::Copied, 0, Side::Target};
-    if (errno != EEXIST)
-        return failed(lastError(), Side::Target);
-    if (FolderEntry::Type type = FolderEntry::Type::Other;
-        readEntryTypeAt(to, toName, type) == 0 && type == FolderEntry::Type::Folder)
-        return failed(EISDIR, Side::Target);
-    // Something else has the name: the link is made under a fresh name beside it and renamed
-    // into place, so that the name never stands empty and nothing else is touched.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = temporaryName(TemporaryKind::Link);
-        if (::symlinkat(target.c_str(), to, temporary.c_str()) != 0) {
-            if (errno == EEXIST)
-                continue;
-            return failed(lastError(), Side::Target);
-        }
-        if (::renameat(to, temporary.c_str(), to, toName.c_str()) == 0)
-            return {CopyOutcome::Result::Copied, 0, Side::Target};
-        const int error = lastError();
-        removeTemporaryName(to, temporary);
-        return failed(error, Side::Target);
-    }
-    return failed(EEXIST, Side::Target);
+    // The link's own status, for the times and owner it keeps.
+    struct stat source {};
+    if (keeping.tally && ::fstatat(from, name.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(lastError(), Side::Source);
+    CopyOutcome outcome = makeLinkAt(from, name, to, toName);
+    if (keeping.tally && outcome.result == CopyOutcome::Result::Copied)
+        keepLinkAttributes(source, to, toName, keeping);
+    return outcome;
 }
 
 CopyOutcome foreseeLinkAt(int from, const std::string& name, const OutputFolder& to,

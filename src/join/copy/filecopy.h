@@ -2,6 +2,7 @@
 
 #include "join/copy/contents.h"
 #include "join/copy/foreseen.h"
+#include "join/fs/attributes.h"
 #include "join/fs/posixfs.h"
 #include "join/fs/targetnames.h"
 
@@ -81,8 +82,9 @@ enum class InPlace { Never, WhereFree, Fresh };
 // that is the source itself is left alone and reported as SameFile, and with
 // IfDestinationExists::KeepCopy one that already is its copy as AlreadyThere, without opening the
 // source. The copy keeps the source's modification time and its permission bits as far as the
-// umask lets them through, without setuid, setgid and sticky bits. Pipes, sockets and devices are
-// never opened.
+// umask lets them through, without setuid, setgid and sticky bits; with `keeping`, it also keeps
+// what keepAttributes() (attributes.h) keeps, set before the copy gets its name. Pipes, sockets
+// and devices are never opened.
 // `progress`, when given, grows by the bytes written as they are written, and shrinks by them
 // again when the copy fails. `timeStep` is the step, in nanoseconds, to which the destination's
 // file system keeps a modification time (see sameModificationTime). Behind a link (`reach`), where
@@ -92,7 +94,7 @@ CopyOutcome copyFileAt(int from, const std::string& name, FollowLink follow, int
                        const std::string& toName, IfDestinationExists ifExists,
                        std::atomic<std::uint64_t>* progress = nullptr, std::int64_t timeStep = 1,
                        InPlace inPlace = InPlace::Never, const PlaceHistory& history = {},
-                       TargetReach reach = TargetReach::Local);
+                       TargetReach reach = TargetReach::Local, const Keeping& keeping = {});
 
 // What copyFileAt would do with the same file, destination and history, where the writes are
 // withheld: every step up to the first write, the source (`name` in `from`, which is
@@ -106,8 +108,10 @@ CopyOutcome foreseeFileAt(int from, const std::string& name, const std::string& 
 
 // Recreates the link `name` of the open folder `from` as `toName` in `to`, with the same target
 // text; neither link is ever followed. An existing file or link of that name is replaced in one
-// step; a folder there is refused (EISDIR).
-CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName);
+// step; a folder there is refused (EISDIR). With `keeping`, the link keeps its times and, when run
+// as root, its owner and group.
+CopyOutcome copyLinkAt(int from, const std::string& name, int to, const std::string& toName,
+                       const Keeping& keeping = {});
 
 // What copyLinkAt would do, where the writes are withheld; `linksKept` says whether the output's
 // file system holds links at all.

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -84,8 +85,13 @@ public:
               [this](FileRun& run) { copyRun(run); },
               TaskGroup<FileRun>::Settings{
                   TaskOrder::FirstPosted, 4 * m_width.most, [] { finishClosing(); }, {}})) {
-        if (m_options.foreseen)
+        if (m_options.foreseen) {
             m_refusal = refusalToFill(m_output.get());
+        } else {
+            FolderStatus status;
+            m_keeping = {&m_counters.attributes, readFolderStatus(m_output.get(), status) == 0 &&
+                                                     (status.permissions & S_ISGID) != 0};
+        }
     }
 
     FlatJob(const FlatJob&) = delete;
@@ -258,7 +264,7 @@ private:
                           !rules().writesInPlace() ? InPlace::Never
                           : free                   ? InPlace::Fresh
                                                    : InPlace::WhereFree,
-                          history, rules().reach());
+                          history, rules().reach(), m_keeping);
     }
 
     void record(const FileTask& task, FileFate::Fate fate, const Failure* failure = nullptr) {
@@ -296,6 +302,8 @@ private:
     const FlatCopyOptions& m_options;
     CopyFailures& m_failures;
     CopyCounters& m_counters;
+    // What the copies keep beside the bytes; nothing where the writes are withheld.
+    Keeping m_keeping;
     const KeySet m_watched;
     const JobWidth m_width;
     const std::size_t m_runLength;

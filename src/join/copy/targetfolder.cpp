@@ -1,6 +1,7 @@
 #include "join/copy/targetfolder.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -9,6 +10,7 @@ namespace join {
 namespace {
 
 constexpr unsigned OwnerAll = 0700;
+constexpr unsigned SetIdBits = S_ISUID | S_ISGID;
 // What the owner needs to make entries in a folder: write and search.
 constexpr unsigned OwnerWriteSearch = 0300;
 
@@ -55,10 +57,13 @@ Descriptor prepareTargetFolder(int parent, const std::string& name, unsigned sou
             return openForFilling(std::move(existing), restore, error);
         }
     }
+    static const bool root = ::geteuid() == 0;
     const unsigned umask = processUmask();
-    const unsigned wanted = sourcePermissions & 0777 & ~umask;
+    // Root keeps the setuid and setgid bits too, which a folder gets once its owner is set.
+    const unsigned wanted =
+        (sourcePermissions & 0777 & ~umask) | (root ? sourcePermissions & SetIdBits : 0);
     // Made open to its owner, so that it can be filled, and given its own bits at the end.
-    const unsigned made = (wanted | OwnerAll) & ~umask;
+    const unsigned made = ((wanted & 0777) | OwnerAll) & ~umask;
     error = makeFolderAt(parent, name, made);
     if (error == EEXIST) {
         FolderEntry::Type existing = FolderEntry::Type::Other;

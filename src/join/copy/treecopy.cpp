@@ -10,10 +10,12 @@
 #include "join/tasks/workers.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -77,6 +79,15 @@ struct Node {
     // Behind a link, the keys of the names a target that was there already held when it was
     // listed: a name it did not hold is written without a look first.
     std::optional<KeySet> present;
+    // Whether the copy put anything into a target that was there already.
+    std::atomic<bool> filled{false};
+    // The source folder's times, which the target takes once everything is in it; whether the
+    // target gives what is made in it its own group (its setgid bit).
+    std::optional<std::array<struct timespec, 2>> times;
+    bool givesGroup = false;
+    // The source folder's default ACL, which the target takes once it is filled, so that what
+    // the copy makes in it does not inherit it.
+    std::string defaultList;
     std::atomic<int> users{1}; // the listing, the runs and the subfolders still to open
 
     const std::string& name() const { return members.front().name; }
@@ -125,8 +136,13 @@ public:
             // Kept for the last step, which gives folders their bits from the root down.
             m_rootTarget = duplicateDescriptor(node->target.get());
             FolderStatus status;
-            if (readFolderStatus(node->target.get(), status) == 0)
+            if (readFolderStatus(node->target.get(), status) == 0) {
                 node->targetIdentity = status.identity;
+                node->givesGroup = (status.permissions & S_ISGID) != 0;
+            }
+            if (FolderStatus source;
+                readFolderStatus(node->members.front().source.get(), source) == 0)
+                keepFolderAttributes(*node, node->members.front().source.get(), source, false);
             // A run killed mid-copy leaves partly written files under their temporary names only
             // where copies are not written to unnamed files; only there are the folders that were
             // there already looked through for them.
@@ -318,7 +334,8 @@ private:
     void open(const std::shared_ptr<Node>& shared) {
         Node& node = *shared;
         bool opened = false;
-        unsigned permissions = 0;
+        FolderStatus first;
+        int firstSource = -1;
         for (std::uint32_t m = 0; m < node.members.size(); ++m) {
             Member& member = node.members[m];
             member.source =
@@ -332,8 +349,10 @@ private:
                 member.source.reset();
                 continue;
             }
-            if (!opened)
-                permissions = status.permissions;
+            if (!opened) {
+                first = status;
+                firstSource = member.source.get();
+            }
             opened = true;
         }
         if (!opened)
@@ -350,19 +369,23 @@ private:
             return;
         }
         int error = 0;
-        node.target = prepareTargetFolder(node.parent->target.get(), node.name(), permissions, true,
-                                          !node.parent->made, node.restore, error);
+        node.target = prepareTargetFolder(node.parent->target.get(), node.name(), first.permissions,
+                                          true, !node.parent->made, node.restore, error);
         FolderStatus status;
         // The error stays EEXIST when the folder was there already.
         node.made = node.target.valid() && error == 0;
-        if (node.target.valid())
+        if (node.target.valid()) {
             recordFolder(node, node.made);
-        if (node.made)
+            keepFolderAttributes(node, firstSource, first, node.parent->givesGroup);
+        }
+        if (node.made) {
             m_counters.made.fetch_add(1, std::memory_order_relaxed);
-        else if (node.target.valid())
+            node.parent->filled = true;
+        } else if (node.target.valid())
             lookThroughTarget(node);
         if (node.target.valid() && readFolderStatus(node.target.get(), status) == 0) {
             node.targetIdentity = status.identity;
+            node.givesGroup = (status.permissions & S_ISGID) != 0;
             if (node.restore) {
                 std::lock_guard lock(m_mutex);
                 m_restoring.push_back(shared);
@@ -475,8 +498,10 @@ private:
                 failItem(node, i, notCopiedReason(take));
                 continue;
             }
-            if (outcome.result == CopyOutcome::Result::Copied)
+            if (outcome.result == CopyOutcome::Result::Copied) {
                 m_counters.made.fetch_add(1, std::memory_order_relaxed);
+                node.filled.store(true, std::memory_order_relaxed);
+            }
             if (outcome.copied())
                 recordItem(node, i,
                            outcome.result == CopyOutcome::Result::Copied
@@ -535,7 +560,7 @@ private:
                                         : InPlace::WhereFree;
             outcome = copyFileAt(source, name, FollowLink::No, node.target.get(), name, m_ifExists,
                                  &m_counters.bytes, m_rules.timeStep(), inPlace, history,
-                                 m_rules.reach());
+                                 m_rules.reach(), {&m_counters.attributes, node.givesGroup});
         }
         if (m_placed && placing && outcome.source != 0)
             m_placed->add(place, outcome.source);
@@ -546,16 +571,38 @@ private:
         if (refusedThere(node, name))
             return {CopyOutcome::Result::Failed, NameRefused, Side::Target};
         if (!m_foreseen)
-            return copyLinkAt(source, name, node.target.get(), name);
+            return copyLinkAt(source, name, node.target.get(), name,
+                              {&m_counters.attributes, node.givesGroup});
         return foreseeLinkAt(source, name, node.outputFolder(), name,
                              placeIn(node.place, m_rules.key(name)),
                              !m_fileSystem || m_fileSystem->storesLinks, *m_foreseen);
     }
 
-    // One user of the folder's descriptors is done with them.
-    static void release(Node& node) {
+    // A folder the copy made takes its source's attributes; one it made or fills takes its
+    // times once everything is in it (release). Where the owner is not kept, neither are the
+    // setuid and setgid bits that the folder would take at the end.
+    void keepFolderAttributes(Node& node, int source, const FolderStatus& status,
+                              bool parentGivesGroup) {
+        node.times = {status.full.st_atim, status.full.st_mtim};
+        if (!node.made)
+            return;
+        const unsigned lost =
+            keepAttributes(source, status.full, node.target.get(),
+                           {&m_counters.attributes, parentGivesGroup}, &node.defaultList);
+        if ((lost & attributeBit(KeptAttribute::Owner)) != 0 && node.restore)
+            *node.restore &= ~static_cast<unsigned>(S_ISUID | S_ISGID);
+    }
+
+    // One user of the folder's descriptors is done with them. The last one leaves the folder
+    // with all it holds: it takes its source's times, unless nothing was put in it.
+    void release(Node& node) {
         if (--node.users != 0)
             return;
+        if (!m_foreseen && node.target.valid()) {
+            keepDefaultList(node.target.get(), node.defaultList, {&m_counters.attributes});
+            if (node.times && (node.made || node.filled))
+                ::futimens(node.target.get(), node.times->data());
+        }
         for (Member& member : node.members)
             member.source.reset();
         node.target.reset();

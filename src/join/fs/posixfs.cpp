@@ -132,6 +132,7 @@ int readFolderStatus(int folder, FolderStatus& status) {
     status.identity = {st.st_dev, st.st_ino};
     status.permissions = st.st_mode & 07777;
     status.owner = st.st_uid;
+    status.full = st;
     return 0;
 }
 

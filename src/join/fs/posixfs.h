@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
@@ -100,11 +101,13 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-// What an open folder is: its identity, its permission bits (07777) and its owner.
+// What an open folder is: its identity, its permission bits (07777), its owner, and the rest.
 struct FolderStatus {
     FileIdentity identity;
     unsigned permissions = 0;
     uid_t owner = 0;
+    // All that fstat told of it: its group and times, for the copy that keeps them.
+    struct stat full {};
     // Whether this process may change the bits: it owns the folder, or is root.
     bool owned() const;
 };

@@ -364,6 +364,16 @@ TargetFileSystem examineTargetFileSystemFrom(const std::string& folder,
     return examineStatedTarget(folder, udevData, info);
 }
 
+std::string fileSystemTypeOf(const std::string& folder) {
+    char* canonical = ::realpath(folder.c_str(), nullptr);
+    const std::string path = canonical ? canonical : folder;
+    std::free(canonical);
+    if (const std::optional<MountEntry> mount = mountHolding(path))
+        return mount->type;
+    struct statfs info {};
+    return ::statfs(folder.c_str(), &info) == 0 ? typeFromMagic(info.f_type) : std::string();
+}
+
 std::optional<TargetFileSystem> examineUnusualTarget(const std::string& folder) {
     struct statfs info {};
     if (::statfs(folder.c_str(), &info) != 0)

@@ -47,6 +47,10 @@ std::optional<std::int64_t> probeTimeStep(const std::string& folder);
 // block device, on this machine for everything else.
 TargetReach reachOfMountType(const std::string& mountType);
 
+// The type of the file system that holds `folder`, as the mount table names it ("ext4", "tmpfs"):
+// a cheap look that writes nothing. Empty when it cannot be told.
+std::string fileSystemTypeOf(const std::string& folder);
+
 // Whether this process can give an unnamed file (O_TMPFILE) a name: that goes through /proc,
 // which needs no special privileges. Read once for the process.
 bool unnamedFilesCanBeLinked();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join/fs/attributes.h"
 #include "join/fs/failure.h"
 #include "join/fs/targetfs.h"
 #include "join/host/filerecord.h"
@@ -105,6 +106,9 @@ struct JoinOutcome {
     int entriesRefused = 0;
     // Partly written files that an ended run had left in the folders written to, removed.
     std::uint64_t temporariesRemoved = 0;
+    // What the output's file system did not hold of the attributes the copies keep (extended
+    // attributes, ACLs, owner), counted per kind, and on how many files, folders and links.
+    AttributesNotKept attributesNotKept;
     std::chrono::steady_clock::duration took{};
     // What became, or would have become, of every file, link and folder, in processing order,
     // for a host that keeps the record (JoinHost::keepsRecord).

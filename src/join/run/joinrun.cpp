@@ -4,6 +4,7 @@
 #include "join/fs/failure.h"
 #include "join/fs/paths.h"
 #include "join/fs/posixfs.h"
+#include "join/fs/targetfs.h"
 #include "join/host/trap.h"
 #include "join/run/entrycopy.h"
 #include "join/run/runprogress.h"
@@ -284,6 +285,11 @@ void JoinRun::run() {
     outcome.leftOutByName = context.leftOutByName;
     outcome.entriesRefused = context.entriesRefused;
     outcome.temporariesRemoved = progress.temporariesRemoved();
+    outcome.attributesNotKept = progress.attributesNotKept();
+    if (outcome.attributesNotKept.items > 0)
+        outcome.attributesNotKept.fileSystem = context.rules.fileSystem()
+                                                   ? context.rules.fileSystem()->type
+                                                   : fileSystemTypeOf(output);
     outcome.ending = stopped           ? JoinOutcome::Ending::Stopped
                      : context.faulted ? JoinOutcome::Ending::Faulted
                                        : JoinOutcome::Ending::Done;

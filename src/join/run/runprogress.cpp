@@ -265,6 +265,7 @@ void RunProgress::endCopy(const CopyCounters& copied) {
     m_filesCopied += copied.files.load(std::memory_order_relaxed) - alreadyThere;
     m_filesAlreadyThere += alreadyThere;
     m_temporariesRemoved += copied.temporariesRemoved.load(std::memory_order_relaxed);
+    m_attributesNotKept.add(copied.attributes.counts());
 }
 
 int RunProgress::entriesDone(int entries) {

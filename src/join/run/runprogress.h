@@ -66,6 +66,8 @@ public:
     std::uint64_t filesAlreadyThere() const { return m_filesAlreadyThere; }
     // Partly written files of ended runs that the copies removed.
     std::uint64_t temporariesRemoved() const { return m_temporariesRemoved; }
+    // What the output did not hold of the attributes the copies keep.
+    const AttributesNotKept& attributesNotKept() const { return m_attributesNotKept; }
 
 private:
     // Moves the bar to `entries` (entries done, with the share of one) unless it is further.
@@ -100,6 +102,7 @@ private:
     std::uint64_t m_filesCopied = 0;
     std::uint64_t m_filesAlreadyThere = 0;
     std::uint64_t m_temporariesRemoved = 0;
+    AttributesNotKept m_attributesNotKept;
 };
 
 } // namespace join

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join/fs/attributes.h"
 #include "join/tasks/runcontrol.h"
 
 #include <atomic>
@@ -30,6 +31,8 @@ struct CopyCounters {
     std::atomic<std::uint64_t> made{0};
     // Partly written files that an ended run had left in the folders written to, removed.
     std::atomic<std::uint64_t> temporariesRemoved{0};
+    // What the output did not hold of the attributes the copies keep.
+    AttributeTally attributes;
 };
 
 // Work running on other threads, which the window waits for without freezing. It finishes once;

@@ -1037,5 +1037,31 @@ brimvale: angehalten: es wird nichts geschrieben; fg setzt fort</translation>
         <source>Paused — %1</source>
         <translation>Angehalten — %1</translation>
     </message>
+    <message>
+        <source>extended attributes</source>
+        <translation>erweiterte Attribute</translation>
+    </message>
+    <message>
+        <source>access lists (ACLs)</source>
+        <translation>Zugriffslisten (ACLs)</translation>
+    </message>
+    <message>
+        <source>owners</source>
+        <translation>Eigentümer</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) could not be kept: the output&apos;s file system does not hold them.</source>
+        <translation>
+            <numerusform>%1 von %n Datei konnten nicht erhalten werden: das Dateisystem der Ausgabe kann sie nicht speichern.</numerusform>
+            <numerusform>%1 von %n Dateien konnten nicht erhalten werden: das Dateisystem der Ausgabe kann sie nicht speichern.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) could not be kept: the output&apos;s file system (%2) does not hold them.</source>
+        <translation>
+            <numerusform>%1 von %n Datei konnten nicht erhalten werden: das Dateisystem der Ausgabe (%2) kann sie nicht speichern.</numerusform>
+            <numerusform>%1 von %n Dateien konnten nicht erhalten werden: das Dateisystem der Ausgabe (%2) kann sie nicht speichern.</numerusform>
+        </translation>
+    </message>
 </context>
 </TS>

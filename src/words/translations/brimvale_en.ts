@@ -201,5 +201,19 @@
             <numerusform>%1 could not be copied</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) could not be kept: the output&apos;s file system does not hold them.</source>
+        <translation>
+            <numerusform>%1 of %n file could not be kept: the output&apos;s file system does not hold them.</numerusform>
+            <numerusform>%1 of %n files could not be kept: the output&apos;s file system does not hold them.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) could not be kept: the output&apos;s file system (%2) does not hold them.</source>
+        <translation>
+            <numerusform>%1 of %n file could not be kept: the output&apos;s file system (%2) does not hold them.</numerusform>
+            <numerusform>%1 of %n files could not be kept: the output&apos;s file system (%2) does not hold them.</numerusform>
+        </translation>
+    </message>
 </context>
 </TS>
