@@ -4,8 +4,10 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <optional>
 #include <string_view>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -171,6 +173,15 @@ void keepLinkAttributes(const struct stat& source, int folder, const std::string
     if (!keeping.tally)
         return;
     unsigned lost = 0;
+    // A FUSE daemon sets a link's owner and times by its path, and one whose far end does that by
+    // a call that follows links (sshfs: SFTP's setstat) would change what the link leads to,
+    // which may lie outside the output folder: a link there keeps neither.
+    struct statfs where {};
+    if (::fstatfs(folder, &where) == 0 && where.f_type == FUSE_SUPER_MAGIC) {
+        if (runAsRoot() && ownedOtherwise(source, keeping))
+            keeping.tally->notKept(attributeBit(KeptAttribute::Owner));
+        return;
+    }
     if (runAsRoot() && ownedOtherwise(source, keeping)) {
         if (keeping.tally->neverHeld(KeptAttribute::Owner)) {
             lost = attributeBit(KeptAttribute::Owner);

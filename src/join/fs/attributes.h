@@ -81,7 +81,8 @@ unsigned keepAttributes(int from, const struct stat& source, int to, const Keepi
 void keepDefaultList(int to, const std::string& list, const Keeping& keeping);
 
 // Gives the link `name` in the open folder `folder` the owner and group (root only) and the times
-// of the source link whose status is `source`; the link is not followed.
+// of the source link whose status is `source`; the link is not followed. On FUSE, where setting
+// them may follow the link at the far end, it keeps neither, and counts the owner as not kept.
 void keepLinkAttributes(const struct stat& source, int folder, const std::string& name,
                         const Keeping& keeping);
 
