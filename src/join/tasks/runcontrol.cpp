@@ -13,9 +13,10 @@ thread_local int t_movingDepth = 0;
 
 // Every run control that exists, so that a process about to end can stop them all.
 std::mutex g_controlsMutex;
+// Never destroyed: a worker may let a run's control go while the process ends.
 std::vector<RunControl*>& controls() {
-    static std::vector<RunControl*> all;
-    return all;
+    static auto* all = new std::vector<RunControl*>;
+    return *all;
 }
 
 } // namespace
