@@ -158,7 +158,6 @@ void MainWindow::connectOwnHandlers() {
             m_choices.storeCopyOptions(m_preserveOption->isChecked(), m_flatOption->isChecked(),
                                        join::Procedure::StoreFlatOption);
     });
-    connect(m_helpButton, &QPushButton::clicked, this, &MainWindow::showHelp);
     // Wherever the focus is in the window.
     auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stop, &QShortcut::activated, this, &MainWindow::askToStop);
@@ -166,25 +165,26 @@ void MainWindow::connectOwnHandlers() {
 
 // The commands work at any time, also while a join run yields to the event loop; those that
 // must not disturb a run check the busy pointer themselves.
+// Each command is an action, with its caption and Alt letter; its button shows it.
 void MainWindow::connectCommands() {
-    connect(m_browseButton, &QPushButton::clicked, this, &MainWindow::browseForOutputFolder);
-    m_startAction = new QAction(StartCaption, this);
-    connect(m_startAction, &QAction::triggered, this, &MainWindow::startOrStopJoining);
-    showAction(m_startButton, m_startAction);
-    m_pauseAction = new QAction(PauseCaption, this);
-    connect(m_pauseAction, &QAction::triggered, this, &MainWindow::pauseOrResume);
-    showAction(m_pauseButton, m_pauseAction);
+    const auto command = [this](QPushButton* button, const auto& run) {
+        auto* action = new QAction(button->text(), this);
+        connect(action, &QAction::triggered, this, run);
+        showAction(button, action);
+        return action;
+    };
+    command(m_browseButton, [this] { browseForOutputFolder(); });
+    m_startAction = command(m_startButton, [this] { startOrStopJoining(); });
+    m_pauseAction = command(m_pauseButton, [this] { pauseOrResume(); });
+    command(m_addFolderButton, [this] { sources::addFolder(*this); });
+    command(m_addFolderTreeButton, [this] { sources::addFolderTree(*this); });
+    command(m_sampleFoldersButton, [this] { sources::loadSampleFolders(*this); });
+    m_clearListAction = command(m_clearListButton, [this] { sources::clearList(*this); });
+    command(m_loadListButton, [this] { sources::loadListFiles(*this); });
+    command(m_helpButton, [this] { showHelp(); });
     connect(&m_job, &JoinJob::pauseChanged, this, &MainWindow::pauseChanged);
     connect(&m_job, &JoinJob::ended, this, &MainWindow::runEnded);
     connect(&m_job, &JoinJob::delivered, this, &MainWindow::runCallShown);
-    connect(m_addFolderButton, &QPushButton::clicked, this, [this] { sources::addFolder(*this); });
-    connect(m_addFolderTreeButton, &QPushButton::clicked, this,
-            [this] { sources::addFolderTree(*this); });
-    connect(m_sampleFoldersButton, &QPushButton::clicked, this,
-            [this] { sources::loadSampleFolders(*this); });
-    connect(m_clearListButton, &QPushButton::clicked, this, [this] { sources::clearList(*this); });
-    connect(m_loadListButton, &QPushButton::clicked, this,
-            [this] { sources::loadListFiles(*this); });
     // The list's keys, double-clicks and drops arrive through eventFilter(). Drops land on its
     // items' area or, through the list itself, on its header and scroll bars.
     m_sourceListView->setAcceptDrops(true);

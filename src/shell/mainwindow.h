@@ -242,9 +242,10 @@ private:
     QPushButton* m_clearListButton = nullptr;
     QPushButton* m_startButton = nullptr;
     QPushButton* m_pauseButton = nullptr;
-    // The run's commands, which the two buttons show.
+    // The commands whose caption or state a run changes; every button shows its command's action.
     QAction* m_startAction = nullptr;
     QAction* m_pauseAction = nullptr;
+    QAction* m_clearListAction = nullptr;
     TextProgressBar* m_progressBar = nullptr;
     QPushButton* m_helpButton = nullptr;
     QPushButton* m_sampleFoldersButton = nullptr;

@@ -78,7 +78,7 @@ void MainWindow::setRunState(RunState state) {
     if (wasIdle == !running)
         return;
     placeRunControls(running);
-    m_clearListButton->setEnabled(!running);
+    m_clearListAction->setEnabled(!running);
     m_sourceList->setLocked(running);
     // These stay usable: the run has read them, and what the user changes is stored for the next.
     const QString note = running ? NextRunNote.text() : QString();
