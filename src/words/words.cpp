@@ -41,9 +41,10 @@ struct Installed {
     QLocale numbers = QLocale(QLocale::English, QLocale::UnitedStates);
 };
 
+// Never destroyed: the translators it holds stay installed until the process ends.
 Installed& installed() {
-    static Installed state;
-    return state;
+    static auto* state = new Installed;
+    return *state;
 }
 
 QLocale numbers() {
