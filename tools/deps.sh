@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool libx11-dev libxcb1-dev libwayland-dev fonts-liberation
     weston qt6-wayland python3
-    rsync strace liburing-dev
+    rsync strace liburing-dev procps
     dbus-daemon dbus-bin dbus-session-bus-common
     dpkg-dev desktop-file-utils appstream man-db lintian file
     exfatprogs exfat-fuse
